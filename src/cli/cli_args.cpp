@@ -1,0 +1,94 @@
+#include "cli/cli_args.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+const char* const kCliUsage =
+    "usage: voldex-cli [--offset BYTES] [--human68k] [--yes|--no] COMMAND IMAGE ...\n"
+    "  info IMAGE                 the volume's layout figures\n"
+    "  ls IMAGE [PATH]            list a folder (default: the root)\n"
+    "  get IMAGE PATH... DESTDIR  export files and folders to a host folder\n";
+
+namespace {
+
+bool ParseOffset(const std::string& text, int64_t& value) {
+    if (text.empty() || text[0] == '-') return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != 0 || v > 0x7FFFFFFFull) return false;
+    value = static_cast<int64_t>(v);
+    return true;
+}
+
+}  // namespace
+
+std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std::string& error) {
+    CliOptions o;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && (a == "--offset" || a.rfind("--offset=", 0) == 0)) {
+            std::string value;
+            if (a == "--offset") {
+                if (i + 1 >= args.size()) {
+                    error = "--offset needs a value";
+                    return std::nullopt;
+                }
+                value = args[++i];
+            } else {
+                value = a.substr(9);
+            }
+            int64_t v;
+            if (!ParseOffset(value, v)) {
+                error = "bad --offset value: " + value;
+                return std::nullopt;
+            }
+            o.offset = v;
+        } else if (!optionsEnded && a == "--human68k") {
+            o.human68k = true;
+        } else if (!optionsEnded && (a == "--yes" || a == "-y")) {
+            o.yes = true;
+        } else if (!optionsEnded && (a == "--no" || a == "-n")) {
+            o.no = true;
+        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+            error = "unknown option: " + a;
+            return std::nullopt;
+        } else if (o.command.empty()) {
+            o.command = a;
+        } else {
+            o.operands.push_back(a);
+        }
+    }
+    if (o.yes && o.no) {
+        error = "--yes and --no exclude each other";
+        return std::nullopt;
+    }
+    if (o.command.empty()) {
+        error = "no command given";
+        return std::nullopt;
+    }
+    if (!CheckOperandCount(o, error)) return std::nullopt;
+    return o;
+}
+
+bool CheckOperandCount(const CliOptions& o, std::string& error) {
+    struct Shape {
+        const char* name;
+        int min, max;
+    };
+    static const Shape shapes[] = {{"info", 1, 1}, {"ls", 1, 2}, {"get", 3, -1}};
+    for (const Shape& s : shapes) {
+        if (o.command != s.name) continue;
+        int n = static_cast<int>(o.operands.size());
+        if (n < s.min || (s.max >= 0 && n > s.max)) {
+            error = "wrong number of operands for " + o.command;
+            return false;
+        }
+        return true;
+    }
+    error = "unknown command: " + o.command;
+    return false;
+}

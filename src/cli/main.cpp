@@ -1,0 +1,136 @@
+// voldex-cli: the volume engine from the command line.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "cli/cli_args.h"
+#include "cli/cli_ui.h"
+#include "device/deviceio_file.h"
+#include "device/messages.h"
+#include "explorer/exporter.h"
+#include "explorer/hostnames.h"
+#include "explorer/volumepath.h"
+#include "shell/listing.h"
+#include "volume/diskimage.h"
+
+namespace {
+
+enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
+
+// Opens the image and mounts the volume whose boot record lies at the
+// chosen offset.
+std::unique_ptr<DiskImage> OpenVolume(const CliOptions& o) {
+    auto* device = new DeviceIO_File;
+    if (!device->Open(o.operands[0])) {
+        device->Destroy();
+        return nullptr;
+    }
+    VolumeParams params;
+    params.Device = device;
+    params.DiskStart = static_cast<int32_t>(o.offset.value_or(0));
+    params.FileSystem = o.human68k ? kFileSystemHuman68k : kFileSystemDOS;
+    BootStatus status = DecodeBootRecord(params);
+    if (status != BootOk) {
+        ShowMessage(BootStatusMessage(status));
+        device->Destroy();
+        return nullptr;
+    }
+    auto image = std::make_unique<DiskImage>();
+    if (!image->Mount(params)) return nullptr;
+    return image;
+}
+
+int CmdInfo(DiskImage& image) {
+    const VolumeLayout& l = image.Layout();
+    std::printf("DiskStart: %d\n", l.DiskStart);
+    std::printf("FileSystem: %u\n", l.FileSystem);
+    std::printf("FATType: %u\n", l.FATType);
+    std::printf("FAT: %d\n", l.FAT);
+    std::printf("FATSize: %d\n", l.FATSize);
+    std::printf("FATCount: %u\n", l.FATCount);
+    std::printf("RootDir: %u\n", l.RootDir);
+    std::printf("UserArea: %d\n", l.UserArea);
+    std::printf("ClusterSize: %u\n", l.ClusterSize);
+    std::printf("ClustersCount: %u\n", l.ClustersCount);
+    std::printf("FreeClusters: %u\n", image.FreeClusters);
+    return kExitOk;
+}
+
+int CmdLs(DiskImage& image, const std::string& path) {
+    auto folder = ResolveFolder(image, path);
+    DIDir dir(&image, folder.value_or(0));
+    if (!folder || !dir.Load()) {
+        ShowMessage(106, path);
+        return kExitFailure;
+    }
+    std::string text = MakeListingText(dir, ListedEntries(dir), "\n", true);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return kExitOk;
+}
+
+int CmdGet(DiskImage& image, const std::vector<std::string>& sources, const std::string& dest) {
+    struct stat st;
+    if (stat(dest.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        ShowSystemError(stat(dest.c_str(), &st) != 0 ? 0 : ENOTDIR);
+        ShowMessage(110, dest);
+        return kExitFailure;
+    }
+    OverwriteAnswer state = owYes;
+    for (const std::string& src : sources) {
+        auto loc = ResolveEntry(image, src);
+        if (!loc) {
+            ShowMessage(123);
+            std::fprintf(stderr, "%s\n", src.c_str());
+            return kExitFailure;
+        }
+        DIDir dir(&image, loc->folder);
+        if (!dir.Load()) {
+            ShowMessage(106, src);
+            return kExitFailure;
+        }
+        if (loc->index < 0) {
+            // The root itself: everything in it.
+            std::vector<int> all;
+            for (uint32_t i = 0; i < dir.GetCount(); ++i)
+                if (IsTransferable(dir, int(i))) all.push_back(int(i));
+            ExportEntries(dir, all, dest, state);
+        } else {
+            ExportEntry(dir, loc->index, dest, state);
+        }
+        if (state == owCancel) {
+            ShowMessage(131);
+            return kExitFailure;
+        }
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(kCliUsage, stdout);
+        return kExitOk;
+    }
+    std::string error;
+    auto options = ParseCliArgs(args, error);
+    if (!options) {
+        std::fprintf(stderr, "voldex-cli: %s\n%s", error.c_str(), kCliUsage);
+        return kExitUsage;
+    }
+    CliInterface ui(options->yes, options->no);
+    ScopedUserInterface scoped(&ui);
+
+    auto image = OpenVolume(*options);
+    if (!image) return kExitFailure;
+    const auto& ops = options->operands;
+    if (options->command == "info") return CmdInfo(*image);
+    if (options->command == "ls") return CmdLs(*image, ops.size() > 1 ? ops[1] : "");
+    if (options->command == "get")
+        return CmdGet(*image, std::vector<std::string>(ops.begin() + 1, ops.end() - 1), ops.back());
+    return kExitUsage;
+}

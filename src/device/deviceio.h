@@ -1,0 +1,31 @@
+#pragma once
+// A device: a flat array of bytes addressed by a 64-bit offset. It knows
+// nothing of sectors, partitions or file systems. The seven operations and
+// their order are the interface; plug-in devices implement the same table.
+
+#include <cstdint>
+
+class DeviceIOIF {
+public:
+    virtual const char* GetName() = 0;
+    virtual const char* GetPath() = 0;
+    virtual bool IsReadOnly() = 0;
+    // True when exactly `length` bytes were read.
+    virtual bool Read(int64_t offset, void* buffer, uint32_t length) = 0;
+    virtual bool Write(int64_t offset, const void* buffer, uint32_t length) = 0;
+    // True when the device is read-only afterwards.
+    virtual bool MakeReadOnly() = 0;
+    // Releases everything the device holds and frees the object itself.
+    // A device is never deleted any other way.
+    virtual void Destroy() = 0;
+
+protected:
+    virtual ~DeviceIOIF() = default;
+};
+
+// Owns a device and destroys it through Destroy().
+struct DeviceDestroyer {
+    void operator()(DeviceIOIF* d) const {
+        if (d) d->Destroy();
+    }
+};

@@ -1,0 +1,159 @@
+#include "device/deviceio_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "device/messages.h"
+
+namespace {
+
+constexpr uint32_t kRawSectorSize = 512;
+constexpr uint32_t kPieceThreshold = 65535;
+constexpr uint32_t kPieceSize = 1024;
+
+bool HasRawPrefix(const std::string& path) { return path.compare(0, 4, "\\\\.\\") == 0; }
+
+// Reads exactly `length` bytes at `offset`; a short read at the end of the
+// file counts as an I/O error.
+bool ReadExact(int fd, int64_t offset, void* buffer, std::size_t length) {
+    auto* p = static_cast<char*>(buffer);
+    while (length > 0) {
+        ssize_t n = pread(fd, p, length, offset);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        p += n;
+        offset += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsRawDrivePath(const std::string& path) {
+    if (HasRawPrefix(path)) return true;
+    if (path.compare(0, 5, "/dev/") != 0) return false;
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+DeviceIO_File::~DeviceIO_File() { Close(); }
+
+std::string DeviceIO_File::HostPath() const { return HasRawPrefix(path_) ? path_.substr(4) : path_; }
+
+bool DeviceIO_File::Open(const std::string& path) {
+    if (fd_ >= 0) {
+        ShowMessage(601);
+        return false;
+    }
+    if (path.size() > kMaxPath) {
+        ShowSystemError(ENAMETOOLONG);
+        ShowMessage(602, path);
+        return false;
+    }
+    path_ = path;
+    raw_ = false;
+    readOnly_ = false;
+    if (IsRawDrivePath(path)) {
+        raw_ = true;
+        sectorSize_ = kRawSectorSize;
+    } else {
+        fd_ = ::open(HostPath().c_str(), O_RDWR | O_CLOEXEC);
+        if (fd_ >= 0) return true;
+    }
+    fd_ = ::open(HostPath().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+        ShowSystemError();
+        ShowMessage(602, path);
+        return false;
+    }
+    ShowMessage(603, path);
+    readOnly_ = true;
+    return true;
+}
+
+bool DeviceIO_File::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    return true;
+}
+
+bool DeviceIO_File::Read(int64_t offset, void* buffer, uint32_t length) {
+    if (fd_ < 0 || offset < 0) {
+        ShowSystemError(fd_ < 0 ? EBADF : EINVAL);
+        return false;
+    }
+    if (!raw_) {
+        if (ReadExact(fd_, offset, buffer, length)) return true;
+        ShowSystemError();
+        return false;
+    }
+    // Raw drives move whole sectors into an aligned buffer.
+    std::size_t n = (static_cast<std::size_t>(length) + sectorSize_ - 1) / sectorSize_ * sectorSize_;
+    void* transfer = nullptr;
+    if (posix_memalign(&transfer, 4096, n ? n : sectorSize_) != 0) {
+        ShowSystemError(ENOMEM);
+        return false;
+    }
+    bool ok = ReadExact(fd_, offset, transfer, n);
+    int err = errno;
+    if (ok) std::memcpy(buffer, transfer, length);
+    std::free(transfer);
+    if (!ok) ShowSystemError(err);
+    return ok;
+}
+
+bool DeviceIO_File::Write(int64_t offset, const void* buffer, uint32_t length) {
+    lastWritePieces_ = 0;
+    if (readOnly_) return false;
+    if (fd_ < 0 || offset < 0) {
+        ShowSystemError(fd_ < 0 ? EBADF : EINVAL);
+        return false;
+    }
+    const char* p = static_cast<const char*>(buffer);
+    // Large writes go in pieces of 1 KiB; smaller ones in one call.
+    uint32_t piece = length > kPieceThreshold ? kPieceSize : length;
+    uint32_t total = 0;
+    do {
+        uint32_t want = std::min(piece, length - total);
+        ssize_t n = pwrite(fd_, p + total, want, offset + total);
+        ++lastWritePieces_;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ShowSystemError();
+            return false;
+        }
+        if (n == 0 && want > 0) {
+            ShowSystemError(EIO);
+            return false;
+        }
+        total += static_cast<uint32_t>(n);
+    } while (total < length);
+    return true;
+}
+
+bool DeviceIO_File::MakeReadOnly() {
+    if (fd_ < 0) return false;
+    if (readOnly_) return true;
+    ::close(fd_);
+    fd_ = ::open(HostPath().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+        ShowMessage(604);
+        return false;
+    }
+    readOnly_ = true;
+    return true;
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The one door between the core and the person using the program. The core
+// never prints, never opens a window and never reads a key: it asks this
+// interface. The GUI answers with real dialogs, the command line with flags
+// and stdout/stderr, and the tests with scripted answers.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Message-box styles and results, as the callers pass and compare them.
+enum BoxStyle : int {
+    kBoxOk = 0,             // OK button, no icon
+    kBoxStop = 16,          // OK button, stop icon
+    kBoxYesNoQuestion = 36, // Yes and No, question icon
+    kBoxYesNoWarning = 52,  // Yes and No, exclamation icon
+};
+enum BoxResult : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
+
+// Broken-down calendar time as stored in directory entries.
+struct SystemTime {
+    uint16_t wYear = 0, wMonth = 0, wDayOfWeek = 0, wDay = 0;
+    uint16_t wHour = 0, wMinute = 0, wSecond = 0, wMilliseconds = 0;
+};
+
+// Answer of the overwrite question, and the running state of an export or import.
+enum OverwriteAnswer : int {
+    owCancel = 0,
+    owYes = 1,
+    owNo = 2,
+    owYesToAll = 3,
+    owNoToAll = 4,
+};
+
+class UserInterface {
+public:
+    virtual ~UserInterface() = default;
+
+    // A modal message box. Returns the button pressed (kIdOk, kIdYes, kIdNo, kIdCancel).
+    virtual int ShowBox(const std::string& text, const std::string& caption, int style) = 0;
+
+    // The overwrite question: the item already there and the one coming in.
+    virtual OverwriteAnswer AskOverwrite(const std::string& existingName, const SystemTime& existingTime,
+                                         const std::string& incomingName, const SystemTime& incomingTime) {
+        (void)existingName; (void)existingTime; (void)incomingName; (void)incomingTime;
+        return owCancel;
+    }
+
+    // Text of a status panel (0 or 1); a long operation reports through it.
+    virtual void SetStatusText(int panel, const std::string& text) { (void)panel; (void)text; }
+};
+
+// The interface currently in charge. Never null: until a front end installs
+// its own, messages go to standard error and questions are answered No.
+UserInterface& UI();
+void SetUserInterface(UserInterface* ui);
+
+// Installs an interface for the life of the object, restoring the previous one after.
+class ScopedUserInterface {
+public:
+    explicit ScopedUserInterface(UserInterface* ui);
+    ~ScopedUserInterface();
+    ScopedUserInterface(const ScopedUserInterface&) = delete;
+    ScopedUserInterface& operator=(const ScopedUserInterface&) = delete;
+
+private:
+    UserInterface* previous_;
+};

@@ -1,0 +1,28 @@
+#pragma once
+// Export: entries of the mounted volume written to a host folder with their
+// data, timestamp and read-only mark; folders with everything below them.
+
+#include <string>
+#include <vector>
+
+#include "device/userinterface.h"
+#include "volume/didir.h"
+
+// Exports entry i of dir into `folder`. `state` is the running answer of the
+// whole export: it starts as owYes, takes every answer of the overwrite
+// question and becomes owCancel on Cancel or on a failure, which stops the
+// export. Free entries, volume labels and names beginning with "." are
+// passed over.
+void ExportEntry(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& state);
+
+// Exports the given entries in order until the state becomes owCancel.
+// Returns the number of entries handed to ExportEntry.
+int ExportEntries(DIDir& dir, const std::vector<int>& indexes, const std::string& folder, OverwriteAnswer& state);
+
+// True for an entry that an export or a drag takes: in use, not a volume
+// label, name not beginning with ".".
+bool IsTransferable(const DIDir& dir, int i);
+
+// Host file times: a stored calendar time taken as local time, and back.
+bool SetHostFileTime(const std::string& path, const SystemTime& t);
+bool GetHostFileTime(const std::string& path, SystemTime& t);

@@ -1,0 +1,22 @@
+#pragma once
+// Names between the volume (Shift-JIS bytes) and the host (UTF-8).
+
+#include <string>
+
+// Shift-JIS (CP932) bytes to UTF-8. A byte sequence with no CP932 meaning
+// becomes "_".
+std::string SjisToUtf8(const std::string& sjis);
+
+// UTF-8 to Shift-JIS (CP932). A character with no CP932 form becomes "_".
+std::string Utf8ToSjis(const std::string& utf8);
+
+// A volume entry's display name as one component of a host path: UTF-8,
+// with "/", NUL and control characters replaced by "_", and "." or ".."
+// (which would leave the target folder) spelt "_" and "__".
+std::string HostComponent(const std::string& displayName);
+
+// Joins a host folder and one component.
+std::string JoinHostPath(const std::string& folder, const std::string& component);
+
+// The last component of a host path ("/a/b/" gives "b").
+std::string HostBaseName(const std::string& path);

@@ -1,0 +1,447 @@
+#include "volume/diskimage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "device/messages.h"
+
+namespace {
+
+// Largest FAT copy of any volume: FAT32 holds at most 2^28 entries.
+constexpr int64_t kMaxFATBytes = int64_t(1) << 30;
+// Largest single device transfer made for a run of clusters.
+constexpr uint64_t kMaxRunBytes = 16u << 20;
+// Chains longer than this are checked for loops with a bitmap.
+constexpr std::size_t kShortChain = 4096;
+
+// Bytes of the FAT needed to hold the entry of `cluster`.
+uint64_t FATBytesFor(uint32_t kind, uint64_t cluster) {
+    switch (kind) {
+        case kFAT12: return cluster * 3 / 2 + 2;
+        case kFAT16: return (cluster + 1) * 2;
+        default: return (cluster + 1) * 4;
+    }
+}
+
+}  // namespace
+
+DiskImage::~DiskImage() {
+    if (device_) device_->Destroy();
+}
+
+bool DiskImage::Mount(const VolumeParams& params) {
+    device_ = params.Device;
+    static_cast<VolumeLayout&>(*this) = params;
+    if (!device_) return false;
+    if (FATType == kFAT32 && !device_->MakeReadOnly()) return false;
+
+    // Refuse layouts the engine cannot work on safely: a FAT that does not
+    // hold an entry for every cluster, clusters that are not whole entries,
+    // a root region that ends before it starts.
+    bool sound = FATType <= kFAT32 && FileSystem <= kFileSystemHuman68k && FATCount > 0 && FATSize > 0 &&
+                 FATSize <= kMaxFATBytes && FAT >= 0 && ClusterSize > 0 && ClusterSize % 32 == 0 &&
+                 ClustersCount > 0 && ClustersCount < 0x0FFFFFF0u &&
+                 FATBytesFor(FATType, uint64_t(ClustersCount) + 1) <= uint64_t(FATSize) && UserArea >= 0 &&
+                 (FATType == kFAT32 || uint32_t(UserArea) >= RootDir);
+    if (!sound) {
+        ShowMessage(304);
+        return false;
+    }
+    try {
+        fatTable_.assign(static_cast<std::size_t>(FATSize), 0);
+    } catch (const std::bad_alloc&) {
+        ShowMessage(304);
+        return false;
+    }
+    if (!device_->Read(int64_t(DiskStart) + FAT, fatTable_.data(), static_cast<uint32_t>(FATSize))) return false;
+
+    FreeClusters = 0;
+    for (uint32_t c = 2; c < ClusterLimit(); ++c)
+        if (RawFATEntry(c) == 0) ++FreeClusters;
+    NextFree = 2;
+    return true;
+}
+
+int64_t DiskImage::ClusterToOffset(uint32_t c) {
+    if (c < 2) {
+        LogMessage(801);
+        return 0;
+    }
+    if (c >= ClusterLimit()) {
+        LogMessage(802);
+        return 0;
+    }
+    return int64_t(DiskStart) + int64_t(UserArea) + int64_t(c - 2) * int64_t(int32_t(ClusterSize));
+}
+
+// Decoded entry of a cluster known to be in range.
+uint32_t DiskImage::RawFATEntry(uint32_t c) const {
+    const uint8_t* t = fatTable_.data();
+    uint32_t v;
+    switch (FATType) {
+        case kFAT12: {
+            std::size_t e = std::size_t(c) * 3 / 2;
+            uint32_t pair = t[e] | t[e + 1] << 8;
+            v = (c & 1) ? pair >> 4 : pair & 0xFFF;
+            if (v >= 0xFF7) v |= 0x0FFFF000;
+            break;
+        }
+        case kFAT16: {
+            std::size_t e = std::size_t(c) * 2;
+            v = FileSystem == kFileSystemHuman68k ? (t[e] << 8 | t[e + 1]) : (t[e] | t[e + 1] << 8);
+            if (v >= 0xFFF7) v |= 0x0FFF0000;
+            break;
+        }
+        default: {
+            std::size_t e = std::size_t(c) * 4;
+            v = t[e] | t[e + 1] << 8 | t[e + 2] << 16 | uint32_t(t[e + 3]) << 24;
+            break;
+        }
+    }
+    return v >= 0x0FFFFFF8 ? EndOfChain : v;
+}
+
+uint32_t DiskImage::GetFATEntry(uint32_t c) {
+    if (c < 2) {
+        LogMessage(803);
+        return BadEntry;
+    }
+    if (c >= ClusterLimit()) {
+        LogMessage(804);
+        return BadEntry;
+    }
+    return RawFATEntry(c);
+}
+
+// Writes n bytes at byte e of the FAT to every copy, then to the table.
+bool DiskImage::WriteFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n) {
+    for (uint32_t i = 0; i < FATCount; ++i) {
+        int64_t at = int64_t(DiskStart) + FAT + int64_t(i) * FATSize + e;
+        if (!device_->Write(at, bytes, n)) return false;
+    }
+    std::memcpy(fatTable_.data() + e, bytes, n);
+    return true;
+}
+
+bool DiskImage::SetFATEntry(uint32_t c, uint32_t value) {
+    if (c < 2) {
+        LogMessage(805);
+        return false;
+    }
+    if (c >= ClusterLimit()) {
+        LogMessage(806);
+        return false;
+    }
+    if (IsReadOnly()) return false;
+    uint8_t b[4];
+    switch (FATType) {
+        case kFAT12: {
+            // The two bytes that hold the entry; the other half-byte is the
+            // neighbour's and is taken from the device as it stands.
+            uint32_t e = c * 3 / 2;
+            if (!device_->Read(int64_t(DiskStart) + FAT + e, b, 2)) return false;
+            uint32_t pair = b[0] | b[1] << 8;
+            value &= 0xFFF;
+            pair = (c & 1) ? (pair & 0x000F) | value << 4 : (pair & 0xF000) | value;
+            b[0] = uint8_t(pair);
+            b[1] = uint8_t(pair >> 8);
+            return WriteFATBytes(e, b, 2);
+        }
+        case kFAT16: {
+            uint16_t v = uint16_t(value);
+            if (FileSystem == kFileSystemHuman68k) {
+                b[0] = uint8_t(v >> 8);
+                b[1] = uint8_t(v);
+            } else {
+                b[0] = uint8_t(v);
+                b[1] = uint8_t(v >> 8);
+            }
+            return WriteFATBytes(c * 2, b, 2);
+        }
+        default:
+            for (int k = 0; k < 4; ++k) b[k] = uint8_t(value >> (8 * k));
+            return WriteFATBytes(c * 4, b, 4);
+    }
+}
+
+std::optional<ChainList> DiskImage::ReadChain(uint32_t first) {
+    ChainList list{first};
+    // Loops are found with Brent's method: `tortoise` waits at the cluster
+    // reached after each power of two steps; meeting it again means the
+    // chain has come back to one of its own clusters.
+    uint32_t tortoise = first;
+    std::size_t power = 1, steps = 0;
+    uint32_t last = first;
+    for (;;) {
+        uint32_t next = GetFATEntry(last);
+        if (next == EndOfChain) return list;
+        // 0 is a free entry inside a chain; BadEntry a bad cluster or a
+        // number out of range (GetFATEntry has logged that already).
+        bool broken = next == 0 || next == BadEntry || next == tortoise;
+        if (!broken && (next < 2 || next >= ClusterLimit())) {
+            GetFATEntry(next);  // logs the out-of-range successor
+            broken = true;
+        }
+        if (broken) {
+            LogMessage(812);
+            return std::nullopt;
+        }
+        list.push_back(next);
+        last = next;
+        if (++steps == power) {
+            tortoise = next;
+            power *= 2;
+            steps = 0;
+        }
+    }
+}
+
+uint32_t DiskImage::FindFreeCluster() {
+    uint32_t start = std::clamp<uint32_t>(NextFree, 2, ClusterLimit());
+    for (uint32_t c = start; c < ClusterLimit(); ++c)
+        if (RawFATEntry(c) == 0) {
+            NextFree = c + 1;
+            return c;
+        }
+    for (uint32_t c = 2; c < start; ++c)
+        if (RawFATEntry(c) == 0) {
+            NextFree = c + 1;
+            return c;
+        }
+    return 0;
+}
+
+std::optional<ChainList> DiskImage::AllocateChain(uint32_t size) {
+    if (IsReadOnly()) return std::nullopt;
+    if (size == 0) {
+        LogMessage(813);
+        return std::nullopt;
+    }
+    uint32_t n = static_cast<uint32_t>((uint64_t(size) + ClusterSize - 1) / ClusterSize);
+    if (n > FreeClusters) return std::nullopt;
+
+    // Pick the clusters first, next-fit from NextFree, wrapping once: the
+    // FAT is only written when the whole chain can be had, so a failed
+    // allocation leaves the volume as it was.
+    ChainList list;
+    list.reserve(n);
+    uint32_t savedNext = NextFree;
+    uint32_t start = std::clamp<uint32_t>(NextFree, 2, ClusterLimit());
+    for (uint32_t c = start; c < ClusterLimit() && list.size() < n; ++c)
+        if (RawFATEntry(c) == 0) list.push_back(c);
+    for (uint32_t c = 2; c < start && list.size() < n; ++c)
+        if (RawFATEntry(c) == 0) list.push_back(c);
+    if (list.size() < n) return std::nullopt;
+
+    for (uint32_t k = 0; k < n; ++k) {
+        uint32_t value = k + 1 < n ? list[k + 1] : EndOfChain;
+        if (!SetFATEntry(list[k], value)) {
+            for (uint32_t j = 0; j < k; ++j) SetFATEntry(list[j], 0);
+            NextFree = savedNext;
+            return std::nullopt;
+        }
+    }
+    NextFree = list.back() + 1;
+    FreeClusters -= n;
+    return list;
+}
+
+bool DiskImage::FreeChain(uint32_t first) {
+    if (IsReadOnly()) return false;
+    if (first < 2) {
+        LogMessage(809);
+        return false;
+    }
+    if (first >= ClusterLimit()) {
+        LogMessage(810);
+        return false;
+    }
+    if (first < NextFree) NextFree = first;
+    auto list = ReadChain(first);
+    if (!list) {
+        LogMessage(811);
+        return false;
+    }
+    // Only entries that really became free are counted.
+    for (uint32_t c : *list)
+        if (SetFATEntry(c, 0)) ++FreeClusters;
+    return true;
+}
+
+std::optional<ChainList> DiskImage::ResizeChain(uint32_t first, uint32_t size) {
+    if (IsReadOnly()) return std::nullopt;
+    if (first < 2) {
+        LogMessage(814);
+        return std::nullopt;
+    }
+    if (size == 0) {
+        LogMessage(815);
+        return std::nullopt;
+    }
+    auto list = ReadChain(first);
+    if (!list) {
+        LogMessage(816);
+        return std::nullopt;
+    }
+    uint64_t n = (uint64_t(size) + ClusterSize - 1) / ClusterSize;
+    uint64_t len = list->size();
+    if (len == n) return list;
+    if (len < n) {
+        auto more = AllocateChain(static_cast<uint32_t>((n - len) * ClusterSize));
+        if (!more) return std::nullopt;
+        if (!SetFATEntry(list->back(), more->front())) {
+            FreeChain(more->front());
+            return std::nullopt;
+        }
+        return ReadChain(first);
+    }
+    if (!SetFATEntry((*list)[n - 1], EndOfChain)) return std::nullopt;
+    FreeChain((*list)[n]);
+    return ReadChain(first);
+}
+
+bool DiskImage::ReadCluster(uint32_t c, void* buffer) {
+    if (c < 2) {
+        LogMessage(817);
+        return false;
+    }
+    if (c >= ClusterLimit()) {
+        LogMessage(818);
+        return false;
+    }
+    return device_->Read(ClusterToOffset(c), buffer, ClusterSize);
+}
+
+bool DiskImage::WriteCluster(uint32_t c, const void* buffer) {
+    if (IsReadOnly()) return false;
+    if (c < 2) {
+        LogMessage(819);
+        return false;
+    }
+    if (c >= ClusterLimit()) {
+        LogMessage(820);
+        return false;
+    }
+    return device_->Write(ClusterToOffset(c), buffer, ClusterSize);
+}
+
+bool DiskImage::ReadClusterRun(uint32_t first, uint32_t count, void* buffer) {
+    if (count == 0) return true;
+    if (first < 2) {
+        LogMessage(817);
+        return false;
+    }
+    if (uint64_t(first) + count > ClusterLimit()) {
+        LogMessage(818);
+        return false;
+    }
+    auto* p = static_cast<uint8_t*>(buffer);
+    uint32_t perRead = static_cast<uint32_t>(std::max<uint64_t>(1, kMaxRunBytes / ClusterSize));
+    while (count > 0) {
+        uint32_t k = std::min(count, perRead);
+        if (!device_->Read(ClusterToOffset(first), p, k * ClusterSize)) return false;
+        first += k;
+        count -= k;
+        p += std::size_t(k) * ClusterSize;
+    }
+    return true;
+}
+
+bool DiskImage::WriteClusterRun(uint32_t first, uint32_t count, const void* buffer) {
+    if (IsReadOnly()) return false;
+    if (count == 0) return true;
+    if (first < 2) {
+        LogMessage(819);
+        return false;
+    }
+    if (uint64_t(first) + count > ClusterLimit()) {
+        LogMessage(820);
+        return false;
+    }
+    auto* p = static_cast<const uint8_t*>(buffer);
+    uint32_t perWrite = static_cast<uint32_t>(std::max<uint64_t>(1, kMaxRunBytes / ClusterSize));
+    while (count > 0) {
+        uint32_t k = std::min(count, perWrite);
+        if (!device_->Write(ClusterToOffset(first), p, k * ClusterSize)) return false;
+        first += k;
+        count -= k;
+        p += std::size_t(k) * ClusterSize;
+    }
+    return true;
+}
+
+template <class F>
+bool DiskImage::ForEachRun(const ChainList& chain, F fn) {
+    std::size_t i = 0;
+    while (i < chain.size()) {
+        std::size_t j = i + 1;
+        while (j < chain.size() && chain[j] == chain[j - 1] + 1) ++j;
+        if (!fn(i, chain[i], static_cast<uint32_t>(j - i))) return false;
+        i = j;
+    }
+    return true;
+}
+
+std::optional<std::vector<uint8_t>> DiskImage::ReadDirEntries(uint32_t first, uint32_t& count) {
+    count = 0;
+    std::vector<uint8_t> entries;
+    if (IsRootRegion(first)) {
+        entries.assign(uint32_t(UserArea) - RootDir, 0);
+        if (!entries.empty() && !device_->Read(int64_t(DiskStart) + RootDir, entries.data(),
+                                               static_cast<uint32_t>(entries.size())))
+            return std::nullopt;
+    } else {
+        uint32_t c = first == 0 ? RootDir : first;
+        auto chain = ReadChain(c);
+        if (!chain) return std::nullopt;
+        uint64_t bytes = uint64_t(chain->size()) * ClusterSize;
+        if (bytes > uint64_t(kMaxDirEntries) * 32) return std::nullopt;
+        entries.assign(static_cast<std::size_t>(bytes), 0);
+        bool ok = ForEachRun(*chain, [&](std::size_t index, uint32_t run, uint32_t n) {
+            return ReadClusterRun(run, n, entries.data() + index * ClusterSize);
+        });
+        if (!ok) return std::nullopt;
+    }
+    uint32_t slots = static_cast<uint32_t>(entries.size() / 32);
+    while (count < slots && entries[std::size_t(count) * 32] != 0) ++count;
+    if (first != 0 && (entries.empty() || entries[0] != '.')) ShowMessage(807);
+    return entries;
+}
+
+bool DiskImage::WriteDirEntries(const std::vector<uint8_t>& entries, uint32_t first) {
+    if (IsReadOnly()) return false;
+    if (IsRootRegion(first)) {
+        std::size_t n = std::min<std::size_t>(entries.size(), uint32_t(UserArea) - RootDir);
+        return device_->Write(int64_t(DiskStart) + RootDir, entries.data(), static_cast<uint32_t>(n));
+    }
+    auto chain = ReadChain(first == 0 ? RootDir : first);
+    if (!chain) return false;
+    if (uint64_t(chain->size()) * ClusterSize > entries.size()) return false;
+    return ForEachRun(*chain, [&](std::size_t index, uint32_t run, uint32_t n) {
+        return WriteClusterRun(run, n, entries.data() + index * ClusterSize);
+    });
+}
+
+bool DiskImage::GrowDirEntries(std::vector<uint8_t>& entries, uint32_t first, uint32_t count, uint32_t newCount) {
+    if (IsReadOnly()) return false;
+    if (IsRootRegion(first)) {
+        if (uint64_t(uint32_t(UserArea) - RootDir) < uint64_t(newCount) * 32) {
+            ShowMessage(808);
+            return false;
+        }
+        return true;
+    }
+    if (newCount > kMaxDirEntries) {
+        ShowMessage(808);
+        return false;
+    }
+    uint32_t per = ClusterSize / 32;
+    uint32_t have = (count + per - 1) / per, need = (newCount + per - 1) / per;
+    if (have == need && entries.size() >= std::size_t(need) * ClusterSize) return true;
+    std::vector<uint8_t> grown(std::size_t(need) * ClusterSize, 0);
+    std::memcpy(grown.data(), entries.data(), std::min(entries.size(), std::size_t(count) * 32));
+    if (!ResizeChain(first == 0 ? RootDir : first, need * ClusterSize)) return false;
+    entries.swap(grown);
+    return true;
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The mounted volume: owns the device, holds the first FAT copy in memory,
+// keeps the free-cluster count, and offers cluster chains, cluster data and
+// directory storage to the layers above. Every FAT change is written to all
+// FAT copies on the device at once.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "device/deviceio.h"
+#include "volume/volumeparams.h"
+
+constexpr uint32_t BadEntry = 0x0FFFFFF7;
+constexpr uint32_t EndOfChain = 0x0FFFFFFF;
+
+// The clusters of one chain in chain order.
+using ChainList = std::vector<uint32_t>;
+
+// Directories hold at most this many entries (2 MiB of storage); a chain
+// longer than that is not a directory.
+constexpr uint32_t kMaxDirEntries = 65536;
+
+class DiskImage : public VolumeLayout {
+public:
+    DiskImage() = default;
+    ~DiskImage();
+    DiskImage(const DiskImage&) = delete;
+    DiskImage& operator=(const DiskImage&) = delete;
+
+    // Takes over the device in `params` (even when mounting fails, the
+    // device then goes with this object). FAT32 volumes become read-only.
+    bool Mount(const VolumeParams& params);
+
+    DeviceIOIF* Device() const { return device_; }
+    bool IsReadOnly() const { return !device_ || device_->IsReadOnly(); }
+    const VolumeLayout& Layout() const { return *this; }
+
+    int64_t ClusterToOffset(uint32_t cluster);
+    uint32_t GetFATEntry(uint32_t cluster);
+    bool SetFATEntry(uint32_t cluster, uint32_t value);
+    const std::vector<uint8_t>& FATTable() const { return fatTable_; }
+
+    // Chains. ReadChain gives nothing for a broken or looping chain (812).
+    std::optional<ChainList> ReadChain(uint32_t first);
+    std::optional<ChainList> AllocateChain(uint32_t size);
+    bool FreeChain(uint32_t first);
+    std::optional<ChainList> ResizeChain(uint32_t first, uint32_t size);
+    uint32_t FindFreeCluster();
+
+    bool ReadCluster(uint32_t cluster, void* buffer);
+    bool WriteCluster(uint32_t cluster, const void* buffer);
+    // Reads `count` clusters that follow one another on the disk in one
+    // device read. Same checks as ReadCluster for every cluster of the run.
+    bool ReadClusterRun(uint32_t first, uint32_t count, void* buffer);
+    bool WriteClusterRun(uint32_t first, uint32_t count, const void* buffer);
+
+    // Directory storage: the fixed root region (first cluster 0 on FAT12/16)
+    // or the directory's cluster chain. Entries are 32 bytes each.
+    std::optional<std::vector<uint8_t>> ReadDirEntries(uint32_t first, uint32_t& count);
+    bool WriteDirEntries(const std::vector<uint8_t>& entries, uint32_t first);
+    bool GrowDirEntries(std::vector<uint8_t>& entries, uint32_t first, uint32_t count, uint32_t newCount);
+
+    uint32_t FreeClusters = 0;
+    uint32_t NextFree = 0;
+
+    // The last valid cluster number plus one.
+    uint32_t ClusterLimit() const { return ClustersCount + 2; }
+    bool IsRootRegion(uint32_t first) const { return first == 0 && FATType != kFAT32; }
+
+private:
+    bool WriteFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n);
+    uint32_t RawFATEntry(uint32_t cluster) const;
+    // Calls fn(first, count) for each run of contiguous clusters in chain.
+    template <class F>
+    bool ForEachRun(const ChainList& chain, F fn);
+
+    DeviceIOIF* device_ = nullptr;
+    std::vector<uint8_t> fatTable_;
+};

@@ -1,0 +1,59 @@
+#pragma once
+// The description of one volume: the device it lies on and ten 32-bit layout
+// values, as decoded from the volume's boot record, given by a profile or a
+// plug-in, or typed by hand. All offsets are bytes counted from DiskStart.
+
+#include <cstdint>
+
+class DeviceIOIF;
+
+enum FileSystemKind : uint32_t { kFileSystemDOS = 0, kFileSystemHuman68k = 1 };
+enum FATKind : uint32_t { kFAT12 = 0, kFAT16 = 1, kFAT32 = 2 };
+
+// The ten integers, in this order and width, are also the 40-byte parameter
+// block of profiles and plug-in answers.
+struct VolumeLayout {
+    int32_t DiskStart = 0;
+    uint32_t FileSystem = 0;
+    uint32_t FATType = 0;
+    int32_t FAT = 0;
+    int32_t FATSize = 0;
+    uint32_t FATCount = 0;
+    uint32_t RootDir = 0;
+    int32_t UserArea = 0;
+    uint32_t ClusterSize = 0;
+    uint32_t ClustersCount = 0;
+};
+static_assert(sizeof(VolumeLayout) == 40, "the parameter block is forty bytes");
+
+struct VolumeParams : VolumeLayout {
+    DeviceIOIF* Device = nullptr;
+};
+
+enum BootStatus : int {
+    BootOk = 0,
+    BootBadFileSystem = 1,
+    BootReadError = 2,
+    BootBadSectorSize = 3,
+    BootBadClusterSize = 4,
+    BootBadRecord = 5,
+};
+
+// Fills the layout from the boot record at DiskStart (FileSystem chooses the
+// decoder; a FAT record carrying "Hudson soft" switches it to Human68k).
+BootStatus DecodeBootRecord(VolumeParams& params);
+BootStatus DecodeFATBootRecord(VolumeParams& params);
+BootStatus DecodeHuman68kBootRecord(VolumeParams& params);
+
+// Decoders over a boot record already in memory (512 bytes for FAT, at least
+// 34 for Human68k); used by the device decoders and by the manual dialog.
+BootStatus DecodeFATBootSector(const uint8_t* sector, VolumeLayout& layout);
+BootStatus DecodeHuman68kBootSector(const uint8_t* record, VolumeLayout& layout);
+
+// The catalogue message a caller shows for a failed status (301..305).
+unsigned BootStatusMessage(BootStatus status);
+
+// Looks for a FAT boot sector at start, start + step, ... below 10 MiB past
+// start. On success `buffer` (512 bytes) holds it and `found` its offset
+// relative to start. A step of 0 or less is refused.
+bool FindFATBootSector(DeviceIOIF* device, int64_t start, int32_t step, uint32_t& found, uint8_t* buffer);
