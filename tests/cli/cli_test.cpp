@@ -1,0 +1,337 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "cli/cli_args.h"
+#include "support/images.h"
+
+namespace {
+
+std::string Cli(const std::string& args) { return std::string("timeout 60 ") + VOLDEX_CLI + " " + args; }
+
+struct Result {
+    int rc;
+    std::string out;
+};
+
+// stdout only, stderr separately in `err`.
+Result RunCli(const std::string& args, std::string* err = nullptr, const std::string& home = "") {
+    TempDir errDir;
+    std::string errFile = errDir / "err";
+    std::string env = home.empty() ? "" : "VOLDEX_HOME=" + Quote(home) + " ";
+    std::string out;
+    int rc = RunShell("( " + env + Cli(args) + " 2>" + Quote(errFile) + " )", &out);
+    if (err) {
+        auto e = ReadHostFile(errFile);
+        *err = std::string(e.begin(), e.end());
+    }
+    return {rc, out};
+}
+
+time_t MTime(const std::string& p) {
+    struct stat st;
+    return stat(p.c_str(), &st) == 0 ? st.st_mtime : 0;
+}
+
+// A reference image filled by mtools: nested folders, an empty file, a file
+// of exactly one cluster, one of many clusters and a fragmented one.
+class CliImageTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        bits = GetParam();
+        image = dir / "ref.img";
+        MakeFatImage(image, bits == 32 ? 70000 : bits == 16 ? 20480 : 1440, bits, "-n REFVOL");
+        clusterBytes = ClusterSizeOf(image);
+        src = dir / "src";
+        RunShell("mkdir -p " + Quote(src + "/NESTED/DEEPER"));
+        files = {{"EMPTY.TXT", {}},
+                 {"ONE.BIN", RandomBytes(clusterBytes, 1)},
+                 {"MANY.BIN", RandomBytes(clusterBytes * 7 + 123, 2)},
+                 {"NESTED/INNER.TXT", RandomBytes(999, 3)},
+                 {"NESTED/DEEPER/LEAF.DAT", RandomBytes(clusterBytes * 2, 4)}};
+        for (auto& [name, data] : files) {
+            WriteHostFile(src + "/" + name, data);
+            RunShell("touch -d '1999-12-31 23:58:40' " + Quote(src + "/" + name));
+        }
+        ASSERT_EQ(RunShell("mcopy -s -m -i " + Quote(image) + " " + Quote(src + "/EMPTY.TXT") + " " + Quote(src + "/ONE.BIN") +
+                      " " + Quote(src + "/MANY.BIN") + " " + Quote(src + "/NESTED") + " ::"),
+                  0);
+        // Fragmentation: a gap left by a deleted file is filled first.
+        WriteHostFile(dir / "gap.bin", RandomBytes(clusterBytes * 2, 5));
+        WriteHostFile(dir / "after.bin", RandomBytes(clusterBytes, 6));
+        frag = RandomBytes(clusterBytes * 5 + 7, 7);
+        WriteHostFile(src + "/FRAG.BIN", frag);
+        ASSERT_EQ(RunShell("mcopy -i " + Quote(image) + " " + Quote(dir / "gap.bin") + " " + Quote(dir / "after.bin") +
+                      " :: && mdel -i " + Quote(image) + " ::GAP.BIN && mcopy -i " + Quote(image) + " " +
+                      Quote(src + "/FRAG.BIN") + " ::"),
+                  0);
+        files.emplace_back("FRAG.BIN", frag);
+    }
+    static uint32_t ClusterSizeOf(const std::string& img) {
+        auto b = ReadHostFile(img);
+        return uint32_t(b[11] | b[12] << 8) * b[13];
+    }
+    TempDir dir;
+    std::string image, src;
+    int bits = 16;
+    uint32_t clusterBytes = 0;
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    std::vector<uint8_t> frag;
+};
+
+TEST_P(CliImageTest, GetReproducesEveryFileAndItsTime) {
+    std::string out = dir / "out";
+    mkdir(out.c_str(), 0755);
+    std::string err;
+    Result r = RunCli("get " + Quote(image) + " EMPTY.TXT one.bin MANY.BIN nested FRAG.BIN " + Quote(out), &err);
+    ASSERT_EQ(r.rc, 0) << err;
+    EXPECT_EQ(err, "");
+    for (auto& [name, data] : files) {
+        EXPECT_EQ(ReadHostFile(out + "/" + name), data) << name;
+        if (name != "FRAG.BIN") {
+            EXPECT_EQ(MTime(out + "/" + name), MTime(src + "/" + name)) << name;
+        }
+    }
+    if (bits != 32) {
+        // (mtools fills the gap only on FAT12/16; on FAT32 it goes on after the last cluster.)
+        std::string fat;
+        RunShell("mshowfat -i " + Quote(image) + " ::FRAG.BIN", &fat);
+        EXPECT_NE(fat.find("> <"), std::string::npos) << "FRAG.BIN should be in more than one piece: " << fat;
+    }
+}
+
+TEST_P(CliImageTest, LsMatchesWhatMtoolsShows) {
+    std::string err;
+    Result r = RunCli("ls " + Quote(image), &err);
+    ASSERT_EQ(r.rc, 0) << err;
+    std::istringstream lines(r.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "Filename\tSize\tAttributes\tDate/Time\tStart");
+    std::vector<std::string> names;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> f;
+        std::stringstream ls(line);
+        std::string field;
+        while (std::getline(ls, field, '\t')) f.push_back(field);
+        ASSERT_EQ(f.size(), 5u) << line;
+        names.push_back(f[0]);
+        if (f[0] == "REFVOL") {
+            EXPECT_EQ(f[2], "<VOL>");
+            continue;
+        }
+        if (f[0] == "NESTED") {
+            EXPECT_EQ(f[2], "<DIR>");
+            continue;
+        }
+        EXPECT_EQ(f[2], "A") << f[0];
+        for (auto& [name, data] : files) {
+            if (name == f[0]) {
+                EXPECT_EQ(f[1], std::to_string(data.size()));
+            }
+        }
+        if (f[0] != "FRAG.BIN" && f[0] != "AFTER.BIN") {
+            EXPECT_EQ(f[3], "1999/12/31 23:58:40") << f[0];
+        }
+        // The first cluster as mtools sees it.
+        std::string fat;
+        RunShell("mshowfat -i " + Quote(image) + " ::" + f[0], &fat);
+        if (f[1] == "0") {
+            EXPECT_EQ(f[4], "0");
+        } else {
+            bool starts = fat.find("<" + f[4] + "-") != std::string::npos || fat.find("<" + f[4] + ">") != std::string::npos;
+            EXPECT_TRUE(starts) << fat << " vs " << f[4];
+        }
+    }
+    // FRAG.BIN takes the slot that GAP.BIN left.
+    std::vector<std::string> expected = {"REFVOL", "EMPTY.TXT", "ONE.BIN", "MANY.BIN", "NESTED", "FRAG.BIN", "AFTER.BIN"};
+    EXPECT_EQ(names, expected);
+
+    r = RunCli("ls " + Quote(image) + " " + Quote("/nested\\deeper"));
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1, 9), "LEAF.DAT\t");
+    r = RunCli("ls " + Quote(image) + " nothing/here", &err);
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(err.find("Σφάλμα κατά το άνοιγμα του φακέλου"), std::string::npos);
+}
+
+TEST_P(CliImageTest, InfoPrintsTheLayout) {
+    Result r = RunCli("info " + Quote(image));
+    ASSERT_EQ(r.rc, 0);
+    std::string minfo;
+    RunShell("minfo -i " + Quote(image), &minfo);
+    for (const char* key : {"DiskStart: 0\n", "FileSystem: 0\n", "FATCount: 2\n"})
+        EXPECT_NE(r.out.find(key), std::string::npos) << key;
+    EXPECT_NE(r.out.find("FATType: " + std::to_string(bits == 12 ? 0 : bits == 16 ? 1 : 2) + "\n"), std::string::npos);
+    EXPECT_NE(r.out.find("ClusterSize: " + std::to_string(clusterBytes) + "\n"), std::string::npos);
+    for (const char* key : {"FAT:", "FATSize:", "RootDir:", "UserArea:", "ClustersCount:", "FreeClusters:"})
+        EXPECT_NE(r.out.find(key), std::string::npos) << key;
+}
+
+INSTANTIATE_TEST_SUITE_P(FatKinds, CliImageTest, ::testing::Values(12, 16, 32));
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        image = dir / "v.img";
+        MakeFatImage(image, 1440, 12);
+        data = RandomBytes(3000, 9);
+        WriteHostFile(dir / "f.bin", data);
+        ASSERT_EQ(RunShell("mmd -i " + Quote(image) + " ::D && mcopy -i " + Quote(image) + " " + Quote(dir / "f.bin") +
+                      " ::D/"),
+                  0);
+        out = dir / "out";
+        mkdir(out.c_str(), 0755);
+    }
+    void Patch(std::size_t at, std::initializer_list<uint8_t> bytes) {
+        auto b = ReadHostFile(image);
+        std::size_t k = at;
+        for (uint8_t x : bytes) b[k++] = x;
+        WriteHostFile(image, b);
+    }
+    TempDir dir;
+    std::string image, out;
+    std::vector<uint8_t> data;
+};
+
+TEST_F(CliTest, ConflictNeedsYesOrNo) {
+    WriteHostFile(out + "/F.BIN", {1});
+    std::string err;
+    Result r = RunCli("get " + Quote(image) + " D/F.BIN " + Quote(out), &err);
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(err.find("--yes"), std::string::npos);
+    EXPECT_NE(err.find("Η εξαγωγή αρχείων διακόπηκε"), std::string::npos);
+    EXPECT_EQ(ReadHostFile(out + "/F.BIN"), std::vector<uint8_t>{1});
+    EXPECT_EQ(RunCli("--no get " + Quote(image) + " D/F.BIN " + Quote(out)).rc, 0);
+    EXPECT_EQ(ReadHostFile(out + "/F.BIN"), std::vector<uint8_t>{1});
+    EXPECT_EQ(RunCli("get --yes " + Quote(image) + " D/F.BIN " + Quote(out)).rc, 0);
+    EXPECT_EQ(ReadHostFile(out + "/F.BIN"), data);
+}
+
+TEST_F(CliTest, BadUsageExitsWith2) {
+    EXPECT_EQ(RunCli("").rc, 2);
+    EXPECT_EQ(RunCli("frobnicate " + Quote(image)).rc, 2);
+    EXPECT_EQ(RunCli("ls").rc, 2);
+    EXPECT_EQ(RunCli("info " + Quote(image) + " extra").rc, 2);
+    EXPECT_EQ(RunCli("get " + Quote(image) + " only-one").rc, 2);
+    EXPECT_EQ(RunCli("--offset -5 info " + Quote(image)).rc, 2);
+    EXPECT_EQ(RunCli("--offset x info " + Quote(image)).rc, 2);
+    EXPECT_EQ(RunCli("--yes --no info " + Quote(image)).rc, 2);
+    EXPECT_EQ(RunCli("--bogus info " + Quote(image)).rc, 2);
+    EXPECT_EQ(RunCli("--help").rc, 0);
+}
+
+TEST_F(CliTest, MissingImageAndMissingSourceFailCleanly) {
+    std::string err;
+    EXPECT_EQ(RunCli("ls " + Quote(dir / "nope.img"), &err).rc, 1);
+    EXPECT_NE(err.find("Το αρχείο δεν βρέθηκε ή είναι ανοικτό"), std::string::npos);
+    EXPECT_EQ(RunCli("get " + Quote(image) + " D/NOPE.BIN " + Quote(out), &err).rc, 1);
+    EXPECT_NE(err.find("Η προέλευση δεν βρέθηκε"), std::string::npos);
+    EXPECT_EQ(RunCli("get " + Quote(image) + " D " + Quote(dir / "no-such-dir"), &err).rc, 1);
+}
+
+TEST_F(CliTest, ZeroSectorSizeGives302) {
+    Patch(11, {0, 0});
+    std::string err;
+    EXPECT_EQ(RunCli("info " + Quote(image), &err).rc, 1);
+    EXPECT_NE(err.find("[Εσφαλμένο μέγεθος sector]"), std::string::npos) << err;
+}
+
+TEST_F(CliTest, ClusterCountBeyondTheFatGives304) {
+    // 60000 sectors in the 32-bit total, labelled FAT12: far more clusters
+    // than the 9 KiB FAT can hold.
+    Patch(19, {0, 0});
+    Patch(32, {0x60, 0xEA, 0, 0});
+    std::string err;
+    EXPECT_EQ(RunCli("ls " + Quote(image), &err).rc, 1);
+    EXPECT_NE(err.find("[Εσφαλμένη boot εγγραφή]"), std::string::npos) << err;
+}
+
+TEST_F(CliTest, LoopingChainIsAnInvalidChain) {
+    TempDir home;
+    // D's file F.BIN starts at cluster 3 (D has cluster 2); make 4 point back to 3.
+    std::string fat;
+    RunShell("mshowfat -i " + Quote(image) + " ::D/F.BIN", &fat);
+    ASSERT_NE(fat.find("<3-8>"), std::string::npos) << fat;
+    // FAT12 entry 4 lies in bytes 6 and 7 of each copy (low 12 bits).
+    for (std::size_t fatStart : {512u, 512u + 9 * 512u}) {
+        auto b = ReadHostFile(image);
+        b[fatStart + 6] = 0x03;
+        b[fatStart + 7] = uint8_t((b[fatStart + 7] & 0xF0) | 0x00);
+        WriteHostFile(image, b);
+    }
+    std::string err;
+    Result r = RunCli("get " + Quote(image) + " D " + Quote(out), &err, home.path());
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(err.find("Μη έγκυρη αλυσίδα"), std::string::npos) << err;
+    EXPECT_NE(err.find("Σφάλμα κατά την ανάγνωση της αλυσίδας cluster του αρχείου"), std::string::npos) << err;
+    auto log = ReadHostFile(home / "kestrel.log");
+    EXPECT_EQ(std::string(log.begin(), log.end()), "Μη έγκυρη αλυσίδα\n");
+}
+
+TEST_F(CliTest, DirectoryPointingAtItselfEndsCleanly) {
+    // Turn D's "." entry into a plain subfolder named SELF that points at D.
+    std::string before;
+    Result r = RunCli("ls " + Quote(image) + " D");
+    ASSERT_EQ(r.rc, 0);
+    auto b = ReadHostFile(image);
+    // D is cluster 2: data area of this 1.44M image starts at sector 33.
+    std::size_t d = 33 * 512;
+    ASSERT_EQ(b[d], '.');
+    std::memcpy(b.data() + d + 64, "SELF       ", 11);
+    b[d + 64 + 11] = 0x10;
+    b[d + 64 + 26] = 2;
+    b[d + 64 + 27] = 0;
+    b[d + 64 + 28] = b[d + 64 + 29] = b[d + 64 + 30] = b[d + 64 + 31] = 0;
+    // F.BIN moves one slot on (its slot was 64 or after).
+    WriteHostFile(image, b);
+    std::string err;
+    r = RunCli("ls " + Quote(image) + " D/SELF/SELF/SELF", &err);
+    EXPECT_EQ(r.rc, 0) << err;
+    r = RunCli("get " + Quote(image) + " D " + Quote(out), &err);
+    EXPECT_NE(err.find("Υπάρχει ένας φάκελος με παραπομπή σε βρόχο"), std::string::npos) << err;
+}
+
+TEST_F(CliTest, OffsetAndHuman68k) {
+    // The same volume behind 64 KiB of something else.
+    std::string shifted = dir / "shifted.img";
+    auto b = ReadHostFile(image);
+    b.insert(b.begin(), 65536, 0xAA);
+    WriteHostFile(shifted, b);
+    Result r = RunCli("--offset 65536 get " + Quote(shifted) + " D/F.BIN " + Quote(out));
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_EQ(ReadHostFile(out + "/F.BIN"), data);
+    r = RunCli("info --offset=0x10000 " + Quote(shifted));
+    EXPECT_NE(r.out.find("DiskStart: 65536\n"), std::string::npos);
+
+    Human68kLayout h;
+    auto img = BuildHuman68kImage(h);
+    uint32_t root = (1 + 2 * 16) * 1024;
+    PutHuman68kEntry(img.data() + root, "readme_for_x68k", "doc", 0x20, 0, 0);
+    std::string hpath = dir / "x68.hdf";
+    WriteHostFile(hpath, img);
+    r = RunCli("--human68k ls " + Quote(hpath));
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_EQ(r.out, "Filename\tSize\tAttributes\tDate/Time\tStart\nreadme_for_x68k.doc\t0\tA\t2002/01/01 12:00:00\t0\n");
+    r = RunCli("info " + Quote(hpath));
+    EXPECT_NE(r.out.find("FileSystem: 1\n"), std::string::npos) << "found by its boot record without the option";
+}
+
+TEST(CliArgs, ParsesOptionsAnywhere) {
+    std::string err;
+    auto o = ParseCliArgs({"get", "--yes", "img", "A", "--offset", "512", "out"}, err);
+    ASSERT_TRUE(o) << err;
+    EXPECT_EQ(o->command, "get");
+    EXPECT_TRUE(o->yes);
+    EXPECT_EQ(*o->offset, 512);
+    EXPECT_EQ(o->operands, (std::vector<std::string>{"img", "A", "out"}));
+    o = ParseCliArgs({"ls", "img", "--", "--weird-name"}, err);
+    ASSERT_TRUE(o) << err;
+    EXPECT_EQ(o->operands.back(), "--weird-name");
+    EXPECT_FALSE(ParseCliArgs({"ls", "img", "--offset"}, err));
+    EXPECT_FALSE(ParseCliArgs({"ls", "img", "--offset", "99999999999"}, err));
+}
+
+}  // namespace
