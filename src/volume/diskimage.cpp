@@ -326,21 +326,25 @@ bool DiskImage::WriteCluster(uint32_t c, const void* buffer) {
     return device_->Write(ClusterToOffset(c), buffer, ClusterSize);
 }
 
-bool DiskImage::ReadClusterRun(uint32_t first, uint32_t count, void* buffer) {
+// Checks a run of clusters and moves it in device transfers of at most
+// kMaxRunBytes; `move` is the device's Read or Write.
+template <class Buffer, class Move>
+bool DiskImage::TransferRun(uint32_t first, uint32_t count, Buffer* buffer, unsigned belowMsg, unsigned aboveMsg,
+                            Move move) {
     if (count == 0) return true;
     if (first < 2) {
-        LogMessage(817);
+        LogMessage(belowMsg);
         return false;
     }
     if (uint64_t(first) + count > ClusterLimit()) {
-        LogMessage(818);
+        LogMessage(aboveMsg);
         return false;
     }
-    auto* p = static_cast<uint8_t*>(buffer);
-    uint32_t perRead = static_cast<uint32_t>(std::max<uint64_t>(1, kMaxRunBytes / ClusterSize));
+    Buffer* p = buffer;
+    uint32_t perTransfer = static_cast<uint32_t>(std::max<uint64_t>(1, kMaxRunBytes / ClusterSize));
     while (count > 0) {
-        uint32_t k = std::min(count, perRead);
-        if (!device_->Read(ClusterToOffset(first), p, k * ClusterSize)) return false;
+        uint32_t k = std::min(count, perTransfer);
+        if (!move(ClusterToOffset(first), p, k * ClusterSize)) return false;
         first += k;
         count -= k;
         p += std::size_t(k) * ClusterSize;
@@ -348,27 +352,15 @@ bool DiskImage::ReadClusterRun(uint32_t first, uint32_t count, void* buffer) {
     return true;
 }
 
+bool DiskImage::ReadClusterRun(uint32_t first, uint32_t count, void* buffer) {
+    return TransferRun(first, count, static_cast<uint8_t*>(buffer), 817, 818,
+                       [this](int64_t at, uint8_t* p, uint32_t n) { return device_->Read(at, p, n); });
+}
+
 bool DiskImage::WriteClusterRun(uint32_t first, uint32_t count, const void* buffer) {
     if (IsReadOnly()) return false;
-    if (count == 0) return true;
-    if (first < 2) {
-        LogMessage(819);
-        return false;
-    }
-    if (uint64_t(first) + count > ClusterLimit()) {
-        LogMessage(820);
-        return false;
-    }
-    auto* p = static_cast<const uint8_t*>(buffer);
-    uint32_t perWrite = static_cast<uint32_t>(std::max<uint64_t>(1, kMaxRunBytes / ClusterSize));
-    while (count > 0) {
-        uint32_t k = std::min(count, perWrite);
-        if (!device_->Write(ClusterToOffset(first), p, k * ClusterSize)) return false;
-        first += k;
-        count -= k;
-        p += std::size_t(k) * ClusterSize;
-    }
-    return true;
+    return TransferRun(first, count, static_cast<const uint8_t*>(buffer), 819, 820,
+                       [this](int64_t at, const uint8_t* p, uint32_t n) { return device_->Write(at, p, n); });
 }
 
 template <class F>

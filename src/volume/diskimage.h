@@ -75,6 +75,8 @@ private:
     // Calls fn(first, count) for each run of contiguous clusters in chain.
     template <class F>
     bool ForEachRun(const ChainList& chain, F fn);
+    template <class Buffer, class Move>
+    bool TransferRun(uint32_t first, uint32_t count, Buffer* buffer, unsigned belowMsg, unsigned aboveMsg, Move move);
 
     DeviceIOIF* device_ = nullptr;
     std::vector<uint8_t> fatTable_;
