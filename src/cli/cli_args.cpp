@@ -4,8 +4,10 @@
 #include <cstdlib>
 
 const char* const kCliUsage =
-    "usage: voldex-cli [--offset BYTES] [--human68k] [--yes|--no] COMMAND IMAGE ...\n"
+    "usage: voldex-cli [--profile NAME] [--partition N] [--offset BYTES] [--human68k] [--yes|--no]\n"
+    "                  COMMAND IMAGE ...\n"
     "  info IMAGE                 the volume's layout figures\n"
+    "  parts IMAGE                the partitions of a hard-disk image\n"
     "  ls IMAGE [PATH]            list a folder (default: the root)\n"
     "  get IMAGE PATH... DESTDIR  export files and folders to a host folder\n";
 
@@ -47,6 +49,22 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
                 return std::nullopt;
             }
             o.offset = v;
+        } else if (!optionsEnded && (a == "--profile" || a == "--partition")) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return std::nullopt;
+            }
+            const std::string& value = args[++i];
+            if (a == "--profile") {
+                o.profile = value;
+            } else {
+                int64_t n;
+                if (!ParseOffset(value, n) || n < 1) {
+                    error = "bad --partition value: " + value;
+                    return std::nullopt;
+                }
+                o.partition = static_cast<int>(n);
+            }
         } else if (!optionsEnded && a == "--human68k") {
             o.human68k = true;
         } else if (!optionsEnded && (a == "--yes" || a == "-y")) {
@@ -79,7 +97,7 @@ bool CheckOperandCount(const CliOptions& o, std::string& error) {
         const char* name;
         int min, max;
     };
-    static const Shape shapes[] = {{"info", 1, 1}, {"ls", 1, 2}, {"get", 3, -1}};
+    static const Shape shapes[] = {{"info", 1, 1}, {"parts", 1, 1}, {"ls", 1, 2}, {"get", 3, -1}};
     for (const Shape& s : shapes) {
         if (o.command != s.name) continue;
         int n = static_cast<int>(o.operands.size());

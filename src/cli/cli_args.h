@@ -13,6 +13,8 @@ struct CliOptions {
     bool human68k = false;              // --human68k
     bool yes = false;                   // --yes: replace existing items
     bool no = false;                    // --no: keep existing items
+    std::optional<std::string> profile; // --profile NAME: the disk type to use
+    std::optional<int> partition;       // --partition N: the N-th partition listed (1-based)
 };
 
 // Parses argv (without the program name). On bad usage returns nothing and

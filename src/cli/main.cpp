@@ -13,6 +13,8 @@
 #include "explorer/exporter.h"
 #include "explorer/hostnames.h"
 #include "explorer/volumepath.h"
+#include "opening/diskinfo.h"
+#include "opening/diskopen.h"
 #include "shell/listing.h"
 #include "volume/diskimage.h"
 
@@ -20,15 +22,13 @@ namespace {
 
 enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
 
-// Opens the image and mounts the volume whose boot record lies at the
-// chosen offset.
-std::unique_ptr<DiskImage> OpenVolume(const CliOptions& o) {
+// Decodes the volume at the offset given on the command line.
+bool DescribeAtOffset(const CliOptions& o, VolumeParams& params) {
     auto* device = new DeviceIO_File;
     if (!device->Open(o.operands[0])) {
         device->Destroy();
-        return nullptr;
+        return false;
     }
-    VolumeParams params;
     params.Device = device;
     params.DiskStart = static_cast<int32_t>(o.offset.value_or(0));
     params.FileSystem = o.human68k ? kFileSystemHuman68k : kFileSystemDOS;
@@ -36,11 +36,54 @@ std::unique_ptr<DiskImage> OpenVolume(const CliOptions& o) {
     if (status != BootOk) {
         ShowMessage(BootStatusMessage(status));
         device->Destroy();
-        return nullptr;
+        params.Device = nullptr;
+        return false;
+    }
+    return true;
+}
+
+// Finds the disk-type item that --profile names.
+bool ResolveProfile(const CliOptions& o, const TDiskOpener& opener, CliInterface& ui) {
+    if (!o.profile) return true;
+    for (std::size_t i = 0; i < opener.Items.size(); ++i)
+        if (EqualIgnoringCase(opener.Items[i], *o.profile)) {
+            ui.wantedItem = int(i);
+            return true;
+        }
+    ShowMessage(201, *o.profile);
+    return false;
+}
+
+// Works out where the volume lies the way the window does (profiles,
+// headers, partition tables, the boot record) and mounts it.
+std::unique_ptr<DiskImage> OpenVolume(const CliOptions& o, CliInterface& ui) {
+    VolumeParams params;
+    if (o.offset || o.human68k) {
+        if (!DescribeAtOffset(o, params)) return nullptr;
+    } else {
+        TDiskOpener opener;
+        ui.partition = o.partition;
+        if (!ResolveProfile(o, opener, ui) || !DetectAndSelect(opener, o.operands[0], params)) return nullptr;
     }
     auto image = std::make_unique<DiskImage>();
     if (!image->Mount(params)) return nullptr;
     return image;
+}
+
+int CmdParts(const CliOptions& o, CliInterface& ui) {
+    TDiskOpener opener;
+    ui.listPartitions = true;
+    if (!ResolveProfile(o, opener, ui)) return kExitFailure;
+    VolumeParams params;
+    if (DetectAndSelect(opener, o.operands[0], params) && params.Device) params.Device->Destroy();
+    if (ui.listed.empty()) {
+        std::fprintf(stderr, "voldex-cli: no partition table found\n");
+        return kExitFailure;
+    }
+    for (const PartitionRow& r : ui.listed)
+        std::printf("%s\t%s\t%s\t%s\t%s\n", r.name.c_str(), r.start.c_str(), r.end.c_str(), r.size.c_str(),
+                    r.offsetText.c_str());
+    return kExitOk;
 }
 
 int CmdInfo(DiskImage& image) {
@@ -56,6 +99,11 @@ int CmdInfo(DiskImage& image) {
     std::printf("ClusterSize: %u\n", l.ClusterSize);
     std::printf("ClustersCount: %u\n", l.ClustersCount);
     std::printf("FreeClusters: %u\n", image.FreeClusters);
+    DiskInfoTexts t = MakeDiskInfo(image);
+    std::printf("Capacity: %s\n", t.TotalSize.c_str());
+    std::printf("Used: %s\n", t.UsedSize.c_str());
+    std::printf("Free: %s\n", t.FreeSize.c_str());
+    std::printf("MaxEntries: %s\n", t.MaxEntries.c_str());
     return kExitOk;
 }
 
@@ -125,7 +173,8 @@ int main(int argc, char** argv) {
     CliInterface ui(options->yes, options->no);
     ScopedUserInterface scoped(&ui);
 
-    auto image = OpenVolume(*options);
+    if (options->command == "parts") return CmdParts(*options, ui);
+    auto image = OpenVolume(*options, ui);
     if (!image) return kExitFailure;
     const auto& ops = options->operands;
     if (options->command == "info") return CmdInfo(*image);

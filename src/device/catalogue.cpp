@@ -142,6 +142,10 @@ const CatalogueEntry kCatalogue[] = {
     {1108, "%1 bytes"},
     {1109, "Άπειρα"},
     {1110, "%1 εγγραφές"},
+    // The program's own additions, beyond the classic numbers.
+    {1201, "Το βήμα της αναζήτησης πρέπει να είναι μεγαλύτερο από 0"},
+    {1202, "Επιλέξτε τύπο FAT"},
+    {1203, "Το '%1' δεν είναι έγκυρος ακέραιος αριθμός"},
 };
 
 }  // namespace

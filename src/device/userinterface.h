@@ -32,6 +32,9 @@ enum OverwriteAnswer : int {
     owNoToAll = 4,
 };
 
+class THDDPartDialog;
+class TManualDiskDialog;
+
 class UserInterface {
 public:
     virtual ~UserInterface() = default;
@@ -48,6 +51,32 @@ public:
 
     // Text of a status panel (0 or 1); a long operation reports through it.
     virtual void SetStatusText(int panel, const std::string& text) { (void)panel; (void)text; }
+
+    // True while the Shift key is held down.
+    virtual bool IsShiftHeld() { return false; }
+
+    // The disk-type dialog: the path being opened and the list of disk
+    // types, `selected` preselected. True for OK with the item chosen in
+    // `selected`, false for Cancel.
+    virtual bool ShowDiskTypeDialog(const std::string& path, const std::vector<std::string>& items, int& selected) {
+        (void)path; (void)items; (void)selected;
+        return false;
+    }
+
+    // The partition dialog, shown with its details when `expanded`. The
+    // front end may change the dialog's fields and call its Fill, Search
+    // and Choose. Returns the row chosen (Choose accepted it), or -1 for Cancel.
+    virtual int ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) {
+        (void)dialog; (void)expanded;
+        return -1;
+    }
+
+    // The manual parameter dialog. True once the dialog's Confirm accepted
+    // the fields (OK), false for Cancel.
+    virtual bool ShowManualDialog(TManualDiskDialog& dialog) {
+        (void)dialog;
+        return false;
+    }
 };
 
 // The interface currently in charge. Never null: until a front end installs

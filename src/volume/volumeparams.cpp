@@ -70,6 +70,19 @@ BootStatus DecodeFAT1216BPB(const uint8_t* s, VolumeLayout& l) {
 
 }  // namespace
 
+void SetLayoutFromBlock(VolumeLayout& l, const int32_t b[10]) {
+    l.DiskStart = b[0];
+    l.FileSystem = uint32_t(b[1]);
+    l.FATType = uint32_t(b[2]);
+    l.FAT = b[3];
+    l.FATSize = b[4];
+    l.FATCount = uint32_t(b[5]);
+    l.RootDir = uint32_t(b[6]);
+    l.UserArea = b[7];
+    l.ClusterSize = uint32_t(b[8]);
+    l.ClustersCount = uint32_t(b[9]);
+}
+
 BootStatus DecodeFATBootSector(const uint8_t* s, VolumeLayout& l) {
     if (std::memcmp(s + 2, "Hudson soft", 11) == 0) {
         l.FileSystem = kFileSystemHuman68k;

@@ -26,6 +26,9 @@ struct VolumeLayout {
 };
 static_assert(sizeof(VolumeLayout) == 40, "the parameter block is forty bytes");
 
+// Takes the ten values of a 40-byte parameter block, in their order.
+void SetLayoutFromBlock(VolumeLayout& layout, const int32_t block[10]);
+
 struct VolumeParams : VolumeLayout {
     DeviceIOIF* Device = nullptr;
 };

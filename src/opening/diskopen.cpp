@@ -1,0 +1,370 @@
+#include "opening/diskopen.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "device/deviceio_file.h"
+#include "device/dlldevice.h"
+#include "device/messages.h"
+#include "device/programfolder.h"
+#include "device/userinterface.h"
+#include "explorer/config.h"
+#include "volume/didir.h"
+
+namespace {
+
+constexpr std::size_t kMaxProfileName = 255;
+constexpr std::size_t kMaxPath = 259;
+
+// Decodes one UTF-8 character at s[i]; advances i.
+uint32_t NextCodePoint(const std::string& s, std::size_t& i) {
+    unsigned char c = s[i];
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    uint32_t cp = extra ? c & (0x3F >> extra) : c;
+    ++i;
+    for (int k = 0; k < extra && i < s.size(); ++k, ++i) cp = cp << 6 | (static_cast<unsigned char>(s[i]) & 0x3F);
+    return cp;
+}
+
+uint32_t FoldCodePoint(uint32_t c) {
+    if (c >= 'a' && c <= 'z') return c - 32;
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;       // Latin-1
+    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 32;     // Greek
+    switch (c) {
+        case 0x3C2: return 0x3A3;  // final sigma
+        case 0x3AC: return 0x386;
+        case 0x3AD: return 0x388;
+        case 0x3AE: return 0x389;
+        case 0x3AF: return 0x38A;
+        case 0x3CC: return 0x38C;
+        case 0x3CD: return 0x38E;
+        case 0x3CE: return 0x38F;
+        default: return c;
+    }
+}
+
+DeviceIOIF* OpenFileDevice(const std::string& path) {
+    auto* d = new DeviceIO_File;
+    if (!d->Open(path)) {
+        d->Destroy();
+        return nullptr;
+    }
+    return d;
+}
+
+// Looks for "/P[name]" in the argument text; blanks it and gives the name.
+// Nothing when there is no such option (or it is cut short).
+std::optional<std::string> TakeProfileOption(std::string& args) {
+    std::size_t at = args.find("/P");
+    if (at == std::string::npos) return std::nullopt;
+    std::size_t skipped = at + 2;  // meant to be "[", not checked
+    std::size_t i = skipped;
+    while (i < args.size() && args[i] != ']') {
+        if (IsSjisLeadByte(uint8_t(args[i]))) {
+            if (i + 1 >= args.size()) {
+                i = args.size();
+                break;
+            }
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+    if (i > args.size()) i = args.size();
+    if (i == skipped) return std::nullopt;
+    std::string name = args.substr(skipped + 1, i - skipped - 1);
+    if (name.size() > kMaxProfileName) name.resize(kMaxProfileName);
+    std::size_t end = i < args.size() ? i + 1 : args.size();
+    for (std::size_t k = at; k < end; ++k) args[k] = ' ';
+    return name;
+}
+
+bool TakeSkipOption(std::string& args) {
+    std::size_t at = args.find("/S");
+    if (at == std::string::npos) return false;
+    args[at] = args[at + 1] = ' ';
+    return true;
+}
+
+uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+
+}  // namespace
+
+const char* const TDiskOpener::kBuiltInItemTexts[3] = {"Δισκέτα ειδικής μορφής ...", "Σκληρός δίσκος ειδικής μορφής ...",
+                                                       "Απλή εικόνα δίσκου"};
+
+std::string& ArgumentText() {
+    static std::string text;
+    return text;
+}
+
+std::optional<std::string> ParseCommandLinePath(const std::string& args) {
+    bool quoted = false, inWord = false, isPath = false, wordStart = true;
+    int depth = 0;
+    std::string path;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        unsigned char c = args[i];
+        if (IsSjisLeadByte(c)) {
+            if (!inWord && wordStart) {
+                inWord = true;
+                isPath = true;
+                wordStart = false;
+            }
+            if (isPath) path += char(c);
+            if (i + 1 < args.size()) {
+                if (isPath) path += args[i + 1];
+                ++i;
+            }
+            continue;
+        }
+        if (c == '"') quoted = !quoted;
+        else if (c == '[') ++depth;
+        else if (c == ']') --depth;
+        if (c == ' ' && !quoted && depth == 0) {
+            if (isPath) break;
+            inWord = false;
+            wordStart = true;
+            continue;
+        }
+        if (!inWord && wordStart) {
+            inWord = true;
+            wordStart = false;
+            isPath = c != '/';
+        }
+        if (isPath) path += char(c);
+    }
+    if (path.empty()) return std::nullopt;
+    if (path[0] == '"') path = path.size() >= 2 ? path.substr(1, path.size() - 2) : std::string();
+    if (path.size() > kMaxPath) path.resize(kMaxPath);
+    if (path.empty()) return std::nullopt;
+    return path;
+}
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size())
+        if (FoldCodePoint(NextCodePoint(a, i)) != FoldCodePoint(NextCodePoint(b, j))) return false;
+    return i == a.size() && j == b.size();
+}
+
+std::string PathExtension(const std::string& path) {
+    std::size_t sep = path.find_last_of("/\\:");
+    std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return "";
+    std::string ext = path.substr(dot);
+    for (char& c : ext)
+        if (c >= 'a' && c <= 'z') c = char(c - 32);
+    return ext;
+}
+
+int32_t GetFileSize32(const std::string& path) {
+    std::string host = path.compare(0, 4, "\\\\.\\") == 0 ? path.substr(4) : path;
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    off_t size = lseek(fd, 0, SEEK_END);
+    ::close(fd);
+    if (size < 0) return -1;
+    return int32_t(uint32_t(uint64_t(size)));
+}
+
+TDiskOpener::TDiskOpener() : TDiskOpener(LoadProfiles(ProgramFolder())) {}
+
+TDiskOpener::TDiskOpener(std::vector<DISKPROFILE> profiles) {
+    for (int k = 0; k < kBuiltInItems; ++k) {
+        Items.emplace_back(kBuiltInItemTexts[k]);
+        Profiles.emplace_back();
+    }
+    for (auto& p : profiles) {
+        if (Items.size() >= std::size_t(kProfileSlots)) break;
+        Items.push_back(p.Name);
+        Profiles.push_back(std::move(p));
+    }
+    SkipTypeSelect = Setting("SkipTypeSelect") != 0;
+}
+
+bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& params) {
+    params = VolumeParams{};
+    dlg.FileNameLabel = path;
+    const std::string ext = PathExtension(path);
+    const int32_t size = GetFileSize32(path);
+
+    // Preselection: the plain image, unless a profile matches.
+    dlg.Selected = 2;
+    for (std::size_t i = kBuiltInItems; i < dlg.Profiles.size(); ++i) {
+        const DISKPROFILE& p = dlg.Profiles[i];
+        if ((p.FileSize == 0 || p.FileSize == size) && (p.Extension.empty() || p.Extension == ext)) {
+            dlg.Selected = int(i);
+            break;
+        }
+    }
+
+    std::string& args = ArgumentText();
+    if (auto name = TakeProfileOption(args)) {
+        int match = -1;
+        for (std::size_t i = 0; i < dlg.Items.size() && match < 0; ++i)
+            if (EqualIgnoringCase(dlg.Items[i], *name)) match = int(i);
+        if (match >= 0) {
+            dlg.Selected = match;
+        } else {
+            ShowMessage(201, *name);
+            dlg.Selected = 0;
+            if (!UI().ShowDiskTypeDialog(path, dlg.Items, dlg.Selected)) return false;
+        }
+    }
+
+    bool show;
+    if (UI().IsShiftHeld()) show = true;
+    else if (TakeSkipOption(args)) show = false;
+    else show = !dlg.SkipTypeSelect;
+
+    auto checkBoot = [&]() {
+        BootStatus status = DecodeBootRecord(params);
+        if (status == BootOk) return true;
+        ShowMessage(BootStatusMessage(status));
+        return false;
+    };
+    auto partition = [&](const HDDGeometry& g, bool force) {
+        return RunPartitionDialog(dlg.PartDialog, params, g, force) == 1 && checkBoot();
+    };
+    auto copyBlock = [&](const int32_t* block) { SetLayoutFromBlock(params, block); };
+    auto geometryOf = [](const int32_t* b) {
+        HDDGeometry g;
+        g.HDDType = b[0];
+        g.DiskStart = b[1];
+        g.SecLen = b[2];
+        g.Sectors = b[3];
+        g.Heads = b[4];
+        g.Cylinders = b[5];
+        return g;
+    };
+
+    for (;;) {
+        if (params.Device) {
+            params.Device->Destroy();
+            params.Device = nullptr;
+        }
+        if (show && !UI().ShowDiskTypeDialog(path, dlg.Items, dlg.Selected)) return false;
+        show = true;
+        if (dlg.Selected < 0 || std::size_t(dlg.Selected) >= dlg.Items.size()) continue;
+        const int sel = dlg.Selected;
+        const DISKPROFILE& profile = dlg.Profiles[std::size_t(sel)];
+
+        const int32_t type = sel < kBuiltInItems ? 0 : profile.ProfileType;
+        if (sel >= kBuiltInItems && (type < kProfileBootRecord || type > kProfileLibrary))
+            continue;  // a profile whose type was invalid at load: just the dialog again
+        if (sel == 2) {
+            params.DiskStart = 0;
+            params.FileSystem = kFileSystemDOS;
+        } else if (type == kProfileBootRecord || type == kProfileFullVolume) {
+            copyBlock(profile.Params);
+        }
+        // Every choice but the plug-in reads the path through the file device.
+        if (type != kProfileLibrary) {
+            params.Device = OpenFileDevice(path);
+            if (!params.Device) return false;
+        }
+
+        if (sel == 0) {
+            if (RunManualDialog(dlg.ManualDialog, params) == 1) return true;
+            continue;
+        }
+        if (sel == 1) {
+            HDDGeometry g;  // PC-9801, 512-byte sectors, 32 sectors, 4 heads
+            if (partition(g, true)) return true;
+            continue;
+        }
+        if (sel == 2) {
+            if (checkBoot()) return true;
+            continue;
+        }
+        switch (type) {
+            case kProfileBootRecord:
+                if (checkBoot()) return true;
+                break;
+            case kProfileFullVolume:
+                return true;
+            case kProfileHardDisk:
+                if (partition(geometryOf(profile.Params), false)) return true;
+                break;
+            case kProfileAnex86: {
+                uint8_t h[32] = {};
+                bool read = params.Device->Read(0, h, sizeof h);
+                if (!read || LE32(h) != 0) {
+                    ShowMessage(202, path);
+                    break;
+                }
+                uint32_t code = LE32(h + 4);
+                int32_t headerSize = int32_t(LE32(h + 8));
+                if (code == 0x10 || code == 0x30 || code == 0x90) {
+                    params.DiskStart = headerSize;
+                    params.FileSystem = kFileSystemDOS;
+                    if (checkBoot()) return true;
+                    break;
+                }
+                HDDGeometry g;
+                g.HDDType = kTablePC98;
+                g.DiskStart = headerSize;
+                g.SecLen = int32_t(LE32(h + 16));
+                g.Sectors = int32_t(LE32(h + 20));
+                g.Heads = int32_t(LE32(h + 24));
+                g.Cylinders = int32_t(LE32(h + 28));
+                if (partition(g, false)) return true;
+                break;
+            }
+            case kProfileT98Next: {
+                uint8_t h[512] = {};
+                bool read = params.Device->Read(0, h, sizeof h);
+                if (!read || std::memcmp(h, "T98HDDIMAGE.R0", 14) != 0) {
+                    ShowMessage(203, path);
+                    break;
+                }
+                HDDGeometry g;
+                g.HDDType = kTablePC98;
+                g.DiskStart = int32_t(LE32(h + 0x110));
+                g.Cylinders = int32_t(LE32(h + 0x114));
+                g.Heads = LE16(h + 0x118);
+                g.Sectors = LE16(h + 0x11A);
+                g.SecLen = LE16(h + 0x11C);
+                if (partition(g, false)) return true;
+                break;
+            }
+            case kProfileLibrary: {
+                OpenDeviceRequest request{1, dlg.Window, path.c_str()};
+                OpenDeviceResult result;
+                std::memset(&result, 0, sizeof result);
+                auto* dev = new CDLLDevice;
+                if (!dev->Open(profile.Library, request, result)) {
+                    dev->Destroy();
+                    break;
+                }
+                params.Device = dev;
+                switch (result.kind) {
+                    case VOLDEX_ANSWER_DECODE_BOOT:
+                        copyBlock(result.u.params);
+                        if (checkBoot()) return true;
+                        break;
+                    case VOLDEX_ANSWER_FINAL:
+                        copyBlock(result.u.params);
+                        return true;
+                    case VOLDEX_ANSWER_MANUAL:
+                        copyBlock(result.u.params);
+                        if (RunManualDialog(dlg.ManualDialog, params) == 1) return true;
+                        break;
+                    case VOLDEX_ANSWER_PARTITION:
+                    case VOLDEX_ANSWER_PARTITION_ASK:
+                        if (partition(geometryOf(result.u.geometry), result.kind == VOLDEX_ANSWER_PARTITION_ASK))
+                            return true;
+                        break;
+                    default:
+                        ShowMessage(204, profile.Library, path);
+                        break;
+                }
+                break;
+            }
+            default:
+                break;
+        }
+    }
+}

@@ -1,0 +1,59 @@
+#pragma once
+// Disk-type selection: turns a path into a described volume ready to mount,
+// through profiles, image headers (Anex86, T98-Next), partition tables,
+// manual parameters, plug-in libraries or the volume's own boot record.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "opening/hddpart.h"
+#include "opening/manualdisk.h"
+#include "opening/profiles.h"
+#include "volume/volumeparams.h"
+
+// The argument text of the command line (everything after the program's
+// name), kept for the whole run. Options found in it are blanked once used.
+std::string& ArgumentText();
+
+// The first argument of `args` that does not begin with "/", at most 259
+// bytes, with enclosing double quotes dropped; nothing when there is none.
+std::optional<std::string> ParseCommandLinePath(const std::string& args);
+
+// The disk-type dialog without its window: the list of disk types (three
+// built-in items, then the profiles) and the choice.
+class TDiskOpener {
+public:
+    // Loads the profiles of the program folder and reads SkipTypeSelect.
+    TDiskOpener();
+    // The same with profiles given (tests, and callers with their own folder).
+    explicit TDiskOpener(std::vector<DISKPROFILE> profiles);
+
+    std::vector<std::string> Items;
+    std::vector<DISKPROFILE> Profiles;  // index-aligned with Items; the first three are empty
+    int Selected = 2;
+    bool SkipTypeSelect = false;
+    std::string FileNameLabel;
+    void* Window = nullptr;  // handed to plug-ins
+
+    THDDPartDialog PartDialog;
+    TManualDiskDialog ManualDialog;
+
+    static const char* const kBuiltInItemTexts[3];
+};
+
+// Fills `params` for `path`: true when the record is complete and its
+// device open (the device passes to the caller); false when the user
+// cancelled or the file could not be opened.
+bool DetectAndSelect(TDiskOpener& dialog, const std::string& path, VolumeParams& params);
+
+// The low 32 bits of the size of what `path` names (files and block
+// devices alike), or -1 when it cannot be opened.
+int32_t GetFileSize32(const std::string& path);
+
+// The extension of a path, its full stop included, in upper case; empty
+// when the file name has no full stop.
+std::string PathExtension(const std::string& path);
+
+// Case-insensitive comparison of UTF-8 texts (ASCII, Latin and Greek letters).
+bool EqualIgnoringCase(const std::string& a, const std::string& b);

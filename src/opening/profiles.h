@@ -1,0 +1,39 @@
+#pragma once
+// Disk profiles: sections of "*.ini" files in the program folder that begin
+// with ";VoldexProfiles". Each names an image format, the files it
+// preselects itself for, and how such an image is read.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr const char* kProfileMarker = ";VoldexProfiles";
+// The disk-type list holds 50 entries; the first three are built in.
+inline constexpr int kProfileSlots = 50;
+inline constexpr int kBuiltInItems = 3;
+
+enum ProfileTypeKind : int32_t {
+    kProfileBootRecord = 1,
+    kProfileFullVolume = 2,
+    kProfileHardDisk = 3,
+    kProfileAnex86 = 4,
+    kProfileT98Next = 5,
+    kProfileLibrary = 6,
+};
+
+struct DISKPROFILE {
+    std::string Name;
+    std::string Extension;
+    int32_t FileSize = 0;
+    int32_t ProfileType = 0;
+    // Type 1: DiskStart, FileSystem; type 2: the ten volume parameters;
+    // type 3: HDDType, DiskStart, SecLen, Sectors, Heads, Cylinders.
+    int32_t Params[10] = {};
+    std::string Library;
+};
+
+// Loads the profiles of every profile file in `folder`, files in name
+// order, sections in file order, at most kProfileSlots - kBuiltInItems of
+// them. A section with a ProfileType outside 1..6 is reported (205) and
+// kept.
+std::vector<DISKPROFILE> LoadProfiles(const std::string& folder);
