@@ -54,24 +54,14 @@ DeviceIOIF* OpenFileDevice(const std::string& path) {
 }
 
 // Looks for "/P[name]" in the argument text; blanks it and gives the name.
-// Nothing when there is no such option (or it is cut short).
+// Nothing when there is no such option (or it is cut short). The text is
+// UTF-8, in which no byte of a multi-byte character can be taken for "]".
 std::optional<std::string> TakeProfileOption(std::string& args) {
     std::size_t at = args.find("/P");
     if (at == std::string::npos) return std::nullopt;
     std::size_t skipped = at + 2;  // meant to be "[", not checked
     std::size_t i = skipped;
-    while (i < args.size() && args[i] != ']') {
-        if (IsSjisLeadByte(uint8_t(args[i]))) {
-            if (i + 1 >= args.size()) {
-                i = args.size();
-                break;
-            }
-            i += 2;
-        } else {
-            ++i;
-        }
-    }
-    if (i > args.size()) i = args.size();
+    while (i < args.size() && args[i] != ']') ++i;
     if (i == skipped) return std::nullopt;
     std::string name = args.substr(skipped + 1, i - skipped - 1);
     if (name.size() > kMaxProfileName) name.resize(kMaxProfileName);
@@ -101,42 +91,27 @@ std::string& ArgumentText() {
 }
 
 std::optional<std::string> ParseCommandLinePath(const std::string& args) {
-    bool quoted = false, inWord = false, isPath = false, wordStart = true;
+    // The text is UTF-8: bytes of multi-byte characters are never quotes,
+    // brackets or spaces, so a byte scan keeps every character whole.
+    bool quoted = false, inWord = false, isPath = false;
     int depth = 0;
     std::string path;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        unsigned char c = args[i];
-        if (IsSjisLeadByte(c)) {
-            if (!inWord && wordStart) {
-                inWord = true;
-                isPath = true;
-                wordStart = false;
-            }
-            if (isPath) path += char(c);
-            if (i + 1 < args.size()) {
-                if (isPath) path += args[i + 1];
-                ++i;
-            }
-            continue;
-        }
+    for (char c : args) {
         if (c == '"') quoted = !quoted;
         else if (c == '[') ++depth;
         else if (c == ']') --depth;
         if (c == ' ' && !quoted && depth == 0) {
             if (isPath) break;
             inWord = false;
-            wordStart = true;
             continue;
         }
-        if (!inWord && wordStart) {
+        if (!inWord) {
             inWord = true;
-            wordStart = false;
             isPath = c != '/';
         }
-        if (isPath) path += char(c);
+        if (isPath) path += c;
     }
-    if (path.empty()) return std::nullopt;
-    if (path[0] == '"') path = path.size() >= 2 ? path.substr(1, path.size() - 2) : std::string();
+    if (!path.empty() && path[0] == '"') path = path.size() >= 2 ? path.substr(1, path.size() - 2) : std::string();
     if (path.size() > kMaxPath) path.resize(kMaxPath);
     if (path.empty()) return std::nullopt;
     return path;

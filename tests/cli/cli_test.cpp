@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "cli/cli_args.h"
+#include "support/disks.h"
 #include "support/images.h"
 
 namespace {
@@ -317,6 +318,88 @@ TEST_F(CliTest, OffsetAndHuman68k) {
     EXPECT_EQ(r.out, "Filename\tSize\tAttributes\tDate/Time\tStart\nreadme_for_x68k.doc\t0\tA\t2002/01/01 12:00:00\t0\n");
     r = RunCli("info " + Quote(hpath));
     EXPECT_NE(r.out.find("FileSystem: 1\n"), std::string::npos) << "found by its boot record without the option";
+}
+
+TEST(CliOpening, HdiAndNhdOpenWithNoOption) {
+    TempDir dir;
+    std::string hdi = dir / "disk.hdi", nhd = dir / "disk.nhd";
+    auto hdiOffsets = MakePC98Disk(hdi, PC98Header::Anex86, PC98Geometry{}, {{1, 150, "DOS"}, {151, 300, "DATA"}});
+    MakePC98Disk(nhd, PC98Header::T98Next, PC98Geometry{}, {{1, 150, "ONLY"}});
+    std::string err;
+    Result r = RunCli("ls " + Quote(hdi), &err);
+    ASSERT_EQ(r.rc, 0) << err;
+    EXPECT_NE(r.out.find("PART1.TXT\t12\t"), std::string::npos) << r.out;
+    EXPECT_EQ(err, "");
+    r = RunCli("--partition 2 ls " + Quote(hdi), &err);
+    ASSERT_EQ(r.rc, 0) << err;
+    EXPECT_NE(r.out.find("PART2.TXT"), std::string::npos) << r.out;
+    r = RunCli("ls " + Quote(nhd), &err);
+    ASSERT_EQ(r.rc, 0) << err;
+    EXPECT_NE(r.out.find("PART1.TXT"), std::string::npos) << r.out;
+    r = RunCli("parts " + Quote(hdi), &err);
+    ASSERT_EQ(r.rc, 0) << err;
+    EXPECT_EQ(r.out, "DOS\t1CYL\t150CYL\t9MB\t" + std::to_string(hdiOffsets[0]) + "\nDATA\t151CYL\t300CYL\t9MB\t" +
+                         std::to_string(hdiOffsets[1]) + "\n");
+    r = RunCli("--partition 3 ls " + Quote(hdi), &err);
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(err.find("partition 3 not found"), std::string::npos) << err;
+    r = RunCli("info " + Quote(hdi));
+    EXPECT_NE(r.out.find("DiskStart: " + std::to_string(hdiOffsets[0]) + "\n"), std::string::npos) << r.out;
+}
+
+TEST(CliOpening, ATDiskListsLogicalPartitionsInTableOrder) {
+    TempDir dir;
+    std::string disk = dir / "at.img";
+    RunShell("truncate -s 64M " + Quote(disk));
+    ASSERT_EQ(RunShell("printf 'label: dos\n2048,20M,6\n,,5\n,16M,6\n,16M,6\n' | sfdisk -q " + Quote(disk)), 0);
+    std::string dump;
+    RunShell("sfdisk -d " + Quote(disk), &dump);
+    std::vector<uint64_t> starts;
+    for (const char* part : {"img1 :", "img5 :", "img6 :"}) {
+        std::string line = dump.substr(dump.find(part));
+        starts.push_back(std::stoull(line.substr(line.find("start=") + 6)) * 512);
+    }
+    for (int k = 0; k < 3; ++k) PutVolumeAt(disk, starts[std::size_t(k)], 15 * 1024, k + 1);
+    std::string err;
+    Result r = RunCli("parts " + Quote(disk), &err);
+    ASSERT_EQ(r.rc, 0) << err;
+    std::istringstream lines(r.out);
+    std::string line;
+    std::vector<std::string> rows;
+    while (std::getline(lines, line)) rows.push_back(line);
+    ASSERT_EQ(rows.size(), 3u) << r.out;
+    EXPECT_EQ(rows[0].rfind("Βασικό διαμέρισμα (FAT16 - > 32MB)\t", 0), 0u);
+    EXPECT_EQ(rows[1].rfind("Δευτερεύον διαμέρισμα", 0), 0u);
+    EXPECT_EQ(rows[2].rfind("Δευτερεύον διαμέρισμα", 0), 0u);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(rows[std::size_t(k)].substr(rows[std::size_t(k)].rfind('\t') + 1), std::to_string(starts[std::size_t(k)]));
+    for (int k = 1; k <= 3; ++k) {
+        r = RunCli("--partition " + std::to_string(k) + " ls " + Quote(disk), &err);
+        ASSERT_EQ(r.rc, 0) << err;
+        EXPECT_NE(r.out.find("PART" + std::to_string(k) + ".TXT"), std::string::npos) << r.out;
+    }
+    // Without --partition: the plain reading fails, then the first partition.
+    r = RunCli("ls " + Quote(disk), &err);
+    ASSERT_EQ(r.rc, 0) << err;
+    EXPECT_NE(r.out.find("PART1.TXT"), std::string::npos);
+}
+
+TEST(CliOpening, ProfilesAndDiskFigures) {
+    TempDir dir;
+    std::string img = dir / "fd.img";
+    MakeFatImage(img, 1440, 12);
+    Result r = RunCli("info " + Quote(img));
+    EXPECT_NE(r.out.find("Capacity: 1,457,664 bytes (2,847 clusters)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Used: 0 bytes (0 clusters)\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Free: 1,457,664 bytes (2,847 clusters)\n"), std::string::npos);
+    EXPECT_NE(r.out.find("MaxEntries: 224 εγγραφές\n"), std::string::npos);
+    std::string err;
+    r = RunCli("--profile 'No such profile' info " + Quote(img), &err);
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(err.find("Το προφίλ No such profile δεν υπάρχει"), std::string::npos) << err;
+    // A profile given by name: the Anex86 one on a file without its header.
+    r = RunCli("--profile 'anex86 (.hdi)' info " + Quote(img), &err);
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(err.find("δεν έχει την μορφή δίσκου Anex86"), std::string::npos) << err;
 }
 
 TEST(CliArgs, ParsesOptionsAnywhere) {

@@ -3,10 +3,13 @@
 // from a script.
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "device/userinterface.h"
+#include "opening/hddpart.h"
+#include "opening/manualdisk.h"
 
 struct ShownBox {
     std::string text, caption;
@@ -35,6 +38,38 @@ public:
         return a;
     }
     void SetStatusText(int panel, const std::string& text) override { status.push_back({panel, text}); }
+    bool IsShiftHeld() override { return shift; }
+
+    // Disk-type dialog: each answer is an item index, kKeep (OK with the
+    // selection as shown) or kCancel. With no answer left: Cancel.
+    static constexpr int kKeep = -2, kCancel = -1;
+    bool ShowDiskTypeDialog(const std::string& path, const std::vector<std::string>& items, int& selected) override {
+        typeDialogs.push_back(selected);
+        typeDialogItems = items;
+        lastTypePath = path;
+        if (typeAnswers.empty()) return false;
+        int a = typeAnswers.front();
+        typeAnswers.pop_front();
+        if (a == kCancel) return false;
+        if (a != kKeep) selected = a;
+        return true;
+    }
+    // Partition dialog: each answer is a row, or kCancel; `partitionAction`
+    // may work the dialog first.
+    int ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) override {
+        partitionDialogs.push_back(expanded);
+        partitionRows = dialog.Rows;
+        if (partitionAction) partitionAction(dialog);
+        if (partitionAnswers.empty()) return -1;
+        int a = partitionAnswers.front();
+        partitionAnswers.pop_front();
+        if (a < 0) return -1;
+        return dialog.Choose(a) ? a : -1;
+    }
+    bool ShowManualDialog(TManualDiskDialog& dialog) override {
+        ++manualDialogs;
+        return manualAction ? manualAction(dialog) : false;
+    }
 
     // Texts of the boxes shown, in order.
     std::vector<std::string> Texts() const {
@@ -54,6 +89,18 @@ public:
     std::vector<std::pair<std::string, std::string>> overwriteQuestions;
     std::vector<std::pair<int, std::string>> status;
     SystemTime lastExistingTime, lastIncomingTime;
+
+    bool shift = false;
+    std::deque<int> typeAnswers;
+    std::vector<int> typeDialogs;  // the selection each showing began with
+    std::vector<std::string> typeDialogItems;
+    std::string lastTypePath;
+    std::deque<int> partitionAnswers;
+    std::vector<bool> partitionDialogs;  // expanded or not, per showing
+    std::vector<PartitionRow> partitionRows;
+    std::function<void(THDDPartDialog&)> partitionAction;
+    int manualDialogs = 0;
+    std::function<bool(TManualDiskDialog&)> manualAction;
 };
 
 // Installs a ScriptedUI for the life of a test.

@@ -1,0 +1,2 @@
+/* A shared library without OpenDevice. */
+int SomethingElse(void) { return 42; }
