@@ -9,7 +9,14 @@ const char* const kCliUsage =
     "  info IMAGE                 the volume's layout figures\n"
     "  parts IMAGE                the partitions of a hard-disk image\n"
     "  ls IMAGE [PATH]            list a folder (default: the root)\n"
-    "  get IMAGE PATH... DESTDIR  export files and folders to a host folder\n";
+    "  get IMAGE PATH... DESTDIR  export files and folders to a host folder\n"
+    "  put IMAGE SRC... [PATH]    import host files and folders (into PATH, default the root;\n"
+    "                             the last operand is PATH when no host file has that name)\n"
+    "  mkdir IMAGE PATH           make a folder (--default-name: NEWDIR.n inside PATH)\n"
+    "  rm IMAGE PATH...           delete files and folders with everything inside\n"
+    "  release IMAGE PATH...      unlink damaged entries, leaving their clusters allocated\n"
+    "  ren IMAGE PATH NEWNAME     rename an entry\n"
+    "  mv IMAGE PATH... DESTDIR   move entries into another folder of the volume\n";
 
 namespace {
 
@@ -65,6 +72,8 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
                 }
                 o.partition = static_cast<int>(n);
             }
+        } else if (!optionsEnded && a == "--default-name") {
+            o.defaultName = true;
         } else if (!optionsEnded && a == "--human68k") {
             o.human68k = true;
         } else if (!optionsEnded && (a == "--yes" || a == "-y")) {
@@ -97,7 +106,9 @@ bool CheckOperandCount(const CliOptions& o, std::string& error) {
         const char* name;
         int min, max;
     };
-    static const Shape shapes[] = {{"info", 1, 1}, {"parts", 1, 1}, {"ls", 1, 2}, {"get", 3, -1}};
+    static const Shape shapes[] = {{"info", 1, 1},  {"parts", 1, 1},   {"ls", 1, 2},  {"get", 3, -1},
+                                   {"put", 2, -1},  {"mkdir", 2, 2},   {"rm", 2, -1}, {"release", 2, -1},
+                                   {"ren", 3, 3},   {"mv", 3, -1}};
     for (const Shape& s : shapes) {
         if (o.command != s.name) continue;
         int n = static_cast<int>(o.operands.size());

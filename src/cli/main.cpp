@@ -8,6 +8,7 @@
 
 #include "cli/cli_args.h"
 #include "cli/cli_ui.h"
+#include "cli/commands.h"
 #include "device/deviceio_file.h"
 #include "device/messages.h"
 #include "explorer/exporter.h"
@@ -156,6 +157,29 @@ int CmdGet(DiskImage& image, const std::vector<std::string>& sources, const std:
     return kExitOk;
 }
 
+int Run(const CliOptions& options, CliInterface& ui) {
+    auto image = OpenVolume(options, ui);
+    if (!image) return kExitFailure;
+    const auto& ops = options.operands;
+    const std::string& cmd = options.command;
+    if (IsChangingCommand(cmd) && image->IsReadOnly()) {
+        // FAT32 volumes and images that could only be opened for reading.
+        ShowMessage(1204);
+        return kExitFailure;
+    }
+    if (cmd == "put") return CmdPut(*image, ops);
+    if (cmd == "mkdir") return CmdMkdir(*image, ops[1], options.defaultName);
+    if (cmd == "rm" || cmd == "release")
+        return CmdRm(*image, std::vector<std::string>(ops.begin() + 1, ops.end()), cmd == "release");
+    if (cmd == "ren") return CmdRen(*image, ops[1], ops[2]);
+    if (cmd == "mv") return CmdMv(*image, std::vector<std::string>(ops.begin() + 1, ops.end() - 1), ops.back());
+    if (cmd == "info") return CmdInfo(*image);
+    if (cmd == "ls") return CmdLs(*image, ops.size() > 1 ? ops[1] : "");
+    if (cmd == "get")
+        return CmdGet(*image, std::vector<std::string>(ops.begin() + 1, ops.end() - 1), ops.back());
+    return kExitUsage;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -174,12 +198,9 @@ int main(int argc, char** argv) {
     ScopedUserInterface scoped(&ui);
 
     if (options->command == "parts") return CmdParts(*options, ui);
-    auto image = OpenVolume(*options, ui);
-    if (!image) return kExitFailure;
-    const auto& ops = options->operands;
-    if (options->command == "info") return CmdInfo(*image);
-    if (options->command == "ls") return CmdLs(*image, ops.size() > 1 ? ops[1] : "");
-    if (options->command == "get")
-        return CmdGet(*image, std::vector<std::string>(ops.begin() + 1, ops.end() - 1), ops.back());
-    return kExitUsage;
+    int rc = Run(*options, ui);
+    // A question left without --yes or --no is a failure even where the
+    // operation itself went on.
+    return rc == kExitOk && ui.Unanswered() ? kExitFailure : rc;
 }
+

@@ -77,6 +77,29 @@ public:
         (void)dialog;
         return false;
     }
+
+    // The drop confirmation list: host paths about to be imported, or
+    // entry names about to be moved into `target`. True for Yes.
+    virtual bool ConfirmImport(const std::vector<std::string>& paths) {
+        (void)paths;
+        return true;
+    }
+    virtual bool ConfirmMove(const std::vector<std::string>& names, const std::string& target) {
+        (void)names; (void)target;
+        return true;
+    }
+
+    // Changes to the folder structure, for a front end that shows it as a
+    // tree. Folders are known by their first cluster (0: the root); names
+    // are display names (Shift-JIS as stored).
+    virtual void FolderAdded(uint32_t parent, uint32_t cluster, const std::string& name) {
+        (void)parent; (void)cluster; (void)name;
+    }
+    virtual void FolderRenamed(uint32_t cluster, const std::string& name) { (void)cluster; (void)name; }
+    virtual void FolderMoved(uint32_t cluster, uint32_t newParent) { (void)cluster; (void)newParent; }
+    virtual void FolderRemoved(uint32_t cluster) { (void)cluster; }
+    // The volume's free space changed.
+    virtual void FreeSpaceChanged() {}
 };
 
 // The interface currently in charge. Never null: until a front end installs

@@ -1,0 +1,36 @@
+#pragma once
+// Changes to the entries of one folder: make a folder, rename, delete with
+// everything inside, release (unlink without freeing). Each operation
+// writes the folder back and tells the user interface what changed.
+
+#include <string>
+#include <vector>
+
+#include "volume/didir.h"
+
+// Makes folder `name` (a host name in Shift-JIS) in `dir` and writes `dir`.
+// Refuses an existing entry of that name (109), a full volume (113) and a
+// failed creation (120). Returns the new entry's index, or -1.
+int CreateFolder(DIDir& dir, const std::string& name);
+
+// Makes a folder with the first free name NEWDIR.0 ... NEWDIR.999 (121
+// when all are taken). Returns its index, or -1.
+int MakeDefaultFolder(DIDir& dir);
+
+// Renames entry i to `text` (Shift-JIS) and writes `dir`. Returns the
+// caption to show: the stored name after a rename, the old name when
+// nothing changed (an empty text, a name taken by another entry (119), or
+// "." and "..", which keep their names).
+std::string RenameEntry(DIDir& dir, int i, const std::string& text);
+
+// The confirmation questions of delete (129) and release (130): true for Yes.
+bool ConfirmDelete();
+bool ConfirmRelease();
+
+// Deletes the entries (folders with everything below them), passing over
+// volume labels and names beginning with "."; writes `dir`.
+bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes);
+
+// Releases the entries: marks them deleted and leaves their clusters
+// allocated, for damaged entries whose chains cannot be trusted; writes `dir`.
+bool ReleaseEntries(DIDir& dir, const std::vector<int>& indexes);

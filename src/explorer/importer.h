@@ -1,0 +1,23 @@
+#pragma once
+// Import: host files and folders written into a folder of the volume with
+// their data, last-write time and read-only mark; folders recursively.
+
+#include <string>
+#include <vector>
+
+#include "device/userinterface.h"
+#include "volume/didir.h"
+
+// Imports one host path into `dir`. `state` is the running answer of the
+// whole import, as for export: owCancel stops it. An entry that exists as a
+// folder is reported (109) and skipped; every other failure reports its
+// message and sets owCancel, and the entry being made is taken back.
+void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state);
+
+// Imports a list of host paths into `dir` and writes it: the import of
+// dropped, pasted or chosen files. With `confirm`, the list is shown for
+// confirmation first. `countFromOne` numbers progress 1..n (a chooser)
+// instead of 0..n-1 (a drop). Returns the final state (owCancel when the
+// import was stopped or not confirmed).
+OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths, bool confirm,
+                               bool countFromOne = false);

@@ -1,0 +1,120 @@
+#include "explorer/mover.h"
+
+#include <algorithm>
+
+#include "device/messages.h"
+#include "device/userinterface.h"
+#include "explorer/hostnames.h"
+
+namespace {
+
+// The parent of a folder, from its ".." entry; false for the root or a
+// folder that cannot be read.
+bool ParentOf(DiskImage& image, uint32_t folder, uint32_t& parent) {
+    if (folder == 0) return false;
+    DIDir d(&image, folder);
+    if (!d.Load() || d.GetCount() < 2 || d.GetDisplayName(1) != "..") return false;
+    int64_t p = d.GetStartCluster(1);
+    parent = p < 2 ? 0 : uint32_t(p);
+    return true;
+}
+
+}  // namespace
+
+bool IsAtOrBelow(DiskImage& image, uint32_t target, uint32_t folder) {
+    std::vector<uint32_t> seen;
+    uint32_t c = target;
+    for (;;) {
+        if (c == folder) return true;
+        if (c == 0 || std::find(seen.begin(), seen.end(), c) != seen.end()) return false;
+        seen.push_back(c);
+        uint32_t parent;
+        if (!ParentOf(image, c, parent)) return false;
+        c = parent;
+    }
+}
+
+bool MoveListEntry(DIDir& source, int index, DIDir& target) {
+    std::string name = source.GetDisplayName(index);
+    if (!name.empty() && name[0] == '.') {
+        ShowMessage(126, SjisToUtf8(name));
+        return false;
+    }
+    if (target.Find(name) >= 0) {
+        ShowMessage(119, SjisToUtf8(name));
+        return false;
+    }
+    int j = source.MoveTo(index, target);
+    if (j < 0) {
+        ShowMessage(127, SjisToUtf8(name));
+        return false;
+    }
+    if (target.GetAttr(j) & kAttrDirectory) UI().FolderMoved(uint32_t(target.GetStartCluster(j)), target.GetCluster());
+    return true;
+}
+
+int MoveEntries(DIDir& source, const std::vector<int>& indexes, uint32_t targetCluster, const std::string& targetName,
+                bool confirm) {
+    DiskImage& image = *source.GetImage();
+    std::vector<std::string> names;
+    for (int i : indexes) {
+        names.push_back(SjisToUtf8(source.GetDisplayName(i)));
+        if (!(source.GetAttr(i) & kAttrDirectory) || source.GetDisplayName(i)[0] == '.') continue;
+        uint32_t folder = uint32_t(source.GetStartCluster(i));
+        if (folder == targetCluster) {
+            ShowMessage(124);
+            return 0;
+        }
+        if (IsAtOrBelow(image, targetCluster, folder)) {
+            ShowMessage(122);
+            return 0;
+        }
+    }
+    if (confirm && !UI().ConfirmMove(names, targetName)) return 0;
+    DIDir target(&image, targetCluster);
+    if (!target.Load()) {
+        ShowMessage(106, targetName);
+        return 0;
+    }
+    int moved = 0;
+    for (int i : indexes) moved += MoveListEntry(source, i, target) ? 1 : 0;
+    source.Write();
+    target.Write();
+    return moved;
+}
+
+bool MoveFolder(DiskImage& image, uint32_t parent, uint32_t folder, uint32_t target, const std::string& folderName,
+                const std::string& targetName, bool confirm) {
+    if (folder == 0 || IsAtOrBelow(image, target, folder)) {
+        ShowMessage(122);
+        return false;
+    }
+    if (confirm && !UI().ConfirmMove({folderName}, targetName)) return false;
+    DIDir p(&image, parent);
+    if (!p.Load()) {
+        ShowMessage(123);
+        return false;
+    }
+    int entry = -1;
+    for (uint32_t i = 0; i < p.GetCount() && entry < 0; ++i) {
+        if (p.IsFree(int(i)) || p.GetDisplayName(int(i))[0] == '.') continue;
+        if (uint32_t(p.GetStartCluster(int(i))) == folder) entry = int(i);
+    }
+    if (entry < 0) {
+        ShowMessage(123);
+        return false;
+    }
+    DIDir d(&image, target);
+    if (!d.Load()) return false;
+    std::string name = p.GetDisplayName(entry);
+    if (d.Find(name) >= 0) {
+        ShowMessage(109, SjisToUtf8(name));
+        return false;
+    }
+    int j = p.MoveTo(entry, d);
+    if (j < 0) return false;
+    p.Write();
+    d.Write();
+    UI().FolderMoved(folder, target);
+    return true;
+}
