@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -400,6 +401,125 @@ TEST(CliOpening, ProfilesAndDiskFigures) {
     r = RunCli("--profile 'anex86 (.hdi)' info " + Quote(img), &err);
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(err.find("δεν έχει την μορφή δίσκου Anex86"), std::string::npos) << err;
+}
+
+// Every file of a host tree, relative path to bytes.
+void CollectHostTree(const std::string& root, const std::string& rel, std::map<std::string, std::vector<uint8_t>>& out) {
+    std::string listing;
+    RunShell("cd " + Quote(root) + " && find . -type f | LC_ALL=C sort", &listing);
+    std::istringstream lines(listing);
+    std::string line;
+    while (std::getline(lines, line)) out[line] = ReadHostFile(root + "/" + line.substr(2));
+    (void)rel;
+}
+
+TEST(CliChanges, RoundTripThroughPutAndGet) {
+    for (int bits : {12, 16}) {
+        TempDir dir;
+        std::string image = dir / "v.img";
+        MakeFatImage(image, bits == 12 ? 1440 : 20480, bits);
+        uint32_t cs = bits == 12 ? 512 : 2048;
+        std::string src = dir / "SRC";
+        RunShell("mkdir -p " + Quote(src + "/NESTED/DEEPER/DEEPEST"));
+        WriteHostFile(src + "/EMPTY.TXT", {});
+        WriteHostFile(src + "/ONE.BIN", RandomBytes(cs, 1));
+        WriteHostFile(src + "/MANY.BIN", RandomBytes(cs * 9 + 5, 2));
+        WriteHostFile(src + "/日本語.TXT", RandomBytes(77, 3));
+        WriteHostFile(src + "/NESTED/漢字かな.DAT", RandomBytes(3 * cs, 4));
+        WriteHostFile(src + "/NESTED/DEEPER/DEEPEST/LEAF.TXT", RandomBytes(10, 5));
+        RunShell("find " + Quote(src) + " -type f -exec touch -d '2011-11-11 11:11:11' {} +");
+        std::string err;
+        Result r = RunCli("put " + Quote(image) + " " + Quote(src + "/EMPTY.TXT") + " " + Quote(src + "/ONE.BIN") + " " +
+                              Quote(src + "/MANY.BIN") + " " + Quote(src + "/日本語.TXT") + " " + Quote(src + "/NESTED"),
+                          &err);
+        ASSERT_EQ(r.rc, 0) << err;
+        std::string report;
+        EXPECT_TRUE(FsckClean(image, &report)) << report;
+        std::string out = dir / "OUT";
+        mkdir(out.c_str(), 0755);
+        r = RunCli("get " + Quote(image) + " / " + Quote(out), &err);
+        ASSERT_EQ(r.rc, 0) << err;
+        std::map<std::string, std::vector<uint8_t>> a, b;
+        CollectHostTree(src, "", a);
+        CollectHostTree(out, "", b);
+        EXPECT_EQ(a, b) << bits;
+        struct stat st;
+        ASSERT_EQ(stat((out + "/NESTED/漢字かな.DAT").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtime, MTime(src + "/NESTED/漢字かな.DAT") - 1) << "two-second resolution";
+    }
+}
+
+TEST(CliChanges, FolderCommands) {
+    TempDir dir;
+    std::string image = dir / "v.img";
+    MakeFatImage(image, 1440, 12);
+    EXPECT_EQ(RunCli("mkdir " + Quote(image) + " TOP").rc, 0);
+    EXPECT_EQ(RunCli("mkdir " + Quote(image) + " top/inner").rc, 0);
+    Result r = RunCli("mkdir --default-name " + Quote(image) + " TOP");
+    EXPECT_EQ(r.out, "NEWDIR.0\n");
+    std::string err;
+    EXPECT_EQ(RunCli("mkdir " + Quote(image) + " TOP", &err).rc, 1);
+    EXPECT_NE(err.find("Υπάρχει ήδη φάκελος με το όνομα"), std::string::npos);
+    WriteHostFile(dir / "f.txt", {'x'});
+    ASSERT_EQ(RunCli("put " + Quote(image) + " " + Quote(dir / "f.txt") + " TOP/INNER").rc, 0);
+    r = RunCli("ren " + Quote(image) + " TOP/INNER/F.TXT 'new name.txt'");
+    EXPECT_EQ(r.out, "NEWNAME.TXT\n");
+    EXPECT_EQ(RunCli("mv " + Quote(image) + " TOP/INNER TOP/INNER").rc, 1) << "never into itself";
+    EXPECT_EQ(RunCli("mv " + Quote(image) + " TOP TOP/INNER", &err).rc, 1) << "never below itself";
+    EXPECT_NE(err.find("Ο πάνω φάκελος δεν μπορεί να μετακινηθεί στον κάτω"), std::string::npos);
+    EXPECT_EQ(RunCli("mv " + Quote(image) + " TOP/INNER/NEWNAME.TXT TOP/INNER /").rc, 0);
+    EXPECT_EQ(RunCli("mv " + Quote(image) + " INNER NEWNAME.TXT", &err).rc, 1) << "a file is no target";
+    EXPECT_NE(err.find("Ο προορισμός δεν είναι φάκελος"), std::string::npos);
+    r = RunCli("ls " + Quote(image));
+    EXPECT_NE(r.out.find("NEWNAME.TXT"), std::string::npos);
+    EXPECT_NE(r.out.find("INNER"), std::string::npos);
+    std::string report;
+    EXPECT_TRUE(FsckClean(image, &report)) << report;
+    EXPECT_EQ(RunCli("rm " + Quote(image) + " TOP INNER").rc, 0);
+    EXPECT_TRUE(FsckClean(image, &report)) << report;
+    EXPECT_EQ(RunCli("release " + Quote(image) + " NEWNAME.TXT").rc, 0);
+    EXPECT_FALSE(FsckClean(image));
+    EXPECT_TRUE(FsckCleanButLost(image, &report)) << report;
+    r = RunCli("ls " + Quote(image));
+    EXPECT_EQ(r.out, "Filename\tSize\tAttributes\tDate/Time\tStart\n");
+    EXPECT_EQ(RunCli("rm " + Quote(image) + " NOTHING").rc, 1);
+}
+
+TEST(CliChanges, ReadOnlyVolumesRefuseEveryChange) {
+    TempDir dir;
+    std::string f32 = dir / "f32.img";
+    MakeFatImage(f32, 70000, 32);
+    RunShell("mmd -i " + Quote(f32) + " ::DIR");
+    WriteHostFile(dir / "x", {'x'});
+    auto before = ReadHostFile(f32);
+    std::string err;
+    for (const std::string& cmd : {"put " + Quote(f32) + " " + Quote(dir / "x"), "mkdir " + Quote(f32) + " NEW",
+                                   "rm " + Quote(f32) + " DIR", "release " + Quote(f32) + " DIR",
+                                   "ren " + Quote(f32) + " DIR OTHER", "mv " + Quote(f32) + " DIR /"}) {
+        EXPECT_EQ(RunCli(cmd, &err).rc, 1) << cmd;
+        EXPECT_NE(err.find("Ο δίσκος είναι μόνο για ανάγνωση"), std::string::npos) << cmd << err;
+    }
+    EXPECT_EQ(ReadHostFile(f32), before);
+}
+
+TEST(CliChanges, FullVolumeStopsWith113) {
+    TempDir dir;
+    std::string image = dir / "v.img";
+    MakeFatImage(image, 1440, 12);
+    WriteHostFile(dir / "a.bin", RandomBytes(1000 * 1024, 1));
+    WriteHostFile(dir / "b.bin", RandomBytes(600 * 1024, 2));
+    std::string err;
+    Result r = RunCli("put " + Quote(image) + " " + Quote(dir / "a.bin") + " " + Quote(dir / "b.bin"), &err);
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(err.find("Δεν υπάρχει αρκετός χώρος για το αρχείο\n" + dir / "b.bin"), std::string::npos) << err;
+    std::string report;
+    EXPECT_TRUE(FsckClean(image, &report)) << report;
+    r = RunCli("ls " + Quote(image));
+    EXPECT_EQ(r.out.find("B.BIN"), std::string::npos);
+    std::string out = dir / "out";
+    mkdir(out.c_str(), 0755);
+    ASSERT_EQ(RunCli("get " + Quote(image) + " A.BIN " + Quote(out)).rc, 0);
+    EXPECT_EQ(ReadHostFile(out + "/A.BIN"), RandomBytes(1000 * 1024, 1));
 }
 
 TEST(CliArgs, ParsesOptionsAnywhere) {

@@ -75,6 +75,32 @@ bool FsckClean(const std::string& path, std::string* report) {
     return rc == 0;
 }
 
+bool FsckCleanButLost(const std::string& path, std::string* report) {
+    std::string out;
+    RunShell("fsck.fat -n " + Quote(path), &out);
+    if (report) *report = out;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        std::size_t end = out.find('\n', start);
+        if (end == std::string::npos) end = out.size();
+        std::string line = out.substr(start, end - start);
+        start = end + 1;
+        bool allowed = line.empty() || line.rfind("fsck.fat ", 0) == 0 || line.rfind("Reclaimed ", 0) == 0 ||
+                       line == "Leaving filesystem unchanged." || line.find(" files, ") != std::string::npos;
+        if (!allowed) return false;
+    }
+    return true;
+}
+
+long MtoolsFreeClusters(const std::string& path, uint32_t clusterSize) {
+    std::string out;
+    RunShell("mdir -i " + Quote(path) + " :: | grep \"bytes free\"", &out);
+    std::string digits;
+    for (char c : out.substr(0, out.find("bytes free")))
+        if (c >= '0' && c <= '9') digits += c;
+    return digits.empty() ? -1 : long(std::stoll(digits) / clusterSize);
+}
+
 Mounted MountImageFile(const std::string& path, int32_t diskStart, uint32_t fileSystem) {
     Mounted m;
     auto* dev = new DeviceIO_File;

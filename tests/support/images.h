@@ -38,6 +38,13 @@ void MakeFatImage(const std::string& path, unsigned kib, int bits, const std::st
 // fsck.fat -n on the image; true when it reports no problem. The report goes to `report`.
 bool FsckClean(const std::string& path, std::string* report = nullptr);
 
+// fsck.fat -n on the image, allowing only the complaint about clusters that
+// no entry reaches (what releasing entries leaves behind).
+bool FsckCleanButLost(const std::string& path, std::string* report = nullptr);
+
+// The free clusters mtools counts (mdir's "bytes free" over the cluster size).
+long MtoolsFreeClusters(const std::string& path, uint32_t clusterSize);
+
 // A volume mounted over a file device, for engine tests.
 struct Mounted {
     std::unique_ptr<DiskImage> image;
