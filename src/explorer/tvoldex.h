@@ -1,0 +1,165 @@
+#pragma once
+// The explorer window: the folder tree on the left, the file list on the
+// right, the menus, the status panels, and every command on the mounted
+// volume. It is the user-interface layer of the core while it lives.
+
+#include <QMainWindow>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/userinterface.h"
+#include "volume/didir.h"
+#include "volume/diskimage.h"
+
+class QAction;
+class QAbstractItemView;
+class QLabel;
+class QListView;
+class QMenu;
+class QStackedWidget;
+class QStandardItemModel;
+class QTreeView;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QModelIndex;
+class QMimeData;
+class TMsgForm;
+
+class TVoldex : public QMainWindow, public UserInterface {
+    Q_OBJECT
+public:
+    TVoldex();
+    ~TVoldex() override;
+
+    // The user-interface layer.
+    int ShowBox(const std::string& text, const std::string& caption, int style) override;
+    OverwriteAnswer AskOverwrite(const std::string& existingName, const SystemTime& existingTime,
+                                 const std::string& incomingName, const SystemTime& incomingTime) override;
+    void SetStatusText(int panel, const std::string& text) override;
+    bool IsShiftHeld() override;
+    bool ShowDiskTypeDialog(const std::string& path, const std::vector<std::string>& items, int& selected) override;
+    int ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) override;
+    bool ShowManualDialog(TManualDiskDialog& dialog) override;
+    bool ConfirmImport(const std::vector<std::string>& paths) override;
+    bool ConfirmMove(const std::vector<std::string>& names, const std::string& target) override;
+    void FolderAdded(uint32_t parent, uint32_t cluster, const std::string& name) override;
+    void FolderRenamed(uint32_t cluster, const std::string& name) override;
+    void FolderMoved(uint32_t cluster, uint32_t newParent) override;
+    void FolderRemoved(uint32_t cluster) override;
+    void FreeSpaceChanged() override { ShowFreeSpace(); }
+
+    // The choosers of files and folders (replaceable for tests).
+    virtual std::optional<std::string> ChooseImageFile();
+    virtual std::optional<std::string> ChooseExportFolder();
+    virtual std::vector<std::string> ChooseImportFiles();
+
+    // Opening and closing.
+    void FirstShow();
+    bool OpenImage(const std::string& path);
+    bool OpenVolume(const VolumeParams& params);
+    void CloseVolume();
+    bool HasVolume() const { return image_ != nullptr; }
+    DiskImage* Image() const { return image_.get(); }
+    DIDir* CurrentDir() const { return currentDir_.get(); }
+    uint32_t CurrentCluster() const { return currentCluster_; }
+    const std::string& TempFolder() const { return tempFolder_; }
+
+    // Tree and list.
+    void ListDirectory(uint32_t cluster);
+    void ColumnClick(int column);  // 1..5
+    void SelectEntries(const std::vector<int>& indexes);
+    std::vector<int> SelectedEntries() const;  // entry indexes, in list order
+    std::vector<int> ListedEntries() const;    // entry indexes, in list order
+    QString ColumnCaption(int column) const;
+    QTreeWidget* Tree() const { return tree_; }
+    QTreeWidgetItem* FindTreeNode(uint32_t cluster) const;
+    QString StatusPanel(int panel) const;
+
+    // Commands.
+    void UpDir();
+    void SaveFiles();
+    void WriteFiles();
+    void MakeDir();
+    void DeleteSelected(bool ask = true);
+    void ReleaseSelected(bool ask = true);
+    void RenameSelected();
+    bool RenameEntry(int index, const QString& text);
+    void CopySelected();
+    void Paste();
+    bool CanPaste() const;
+    void ShellMenu(const QPoint& globalPos);
+    void SelectAll();
+    void InvertSelection();
+    void SetViewMode(int mode);  // 0 large icons, 1 small icons, 2 list, 3 details
+    void ToggleThisDir();
+    void ToggleParentDir();
+    void ImportPaths(const std::vector<std::string>& paths);
+    // Moves of Part 4.8, as the drops do them.
+    void DropEntriesOnListItem(int targetIndex);
+    void DropEntriesOnTreeNode(QTreeWidgetItem* node);
+    void DropTreeNodeOnTreeNode(QTreeWidgetItem* node);
+    // The drag out: the data a drop target receives.
+    QMimeData* MakeDragData();
+    std::vector<int> CollectTransferable() const;
+    void ForgetClipboardCopy();
+
+    QAction* Action(const char* name) const;
+    QListView* IconView() const { return iconView_; }
+    QTreeView* DetailsView() const { return detailsView_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void BuildMenus();
+    QAction* AddAction(QMenu* menu, const char* name, const char* caption, const QKeySequence& key = {});
+    void SetVolumeActions(bool enabled);
+    void UpdateSelectionStatus();
+    void ShowFreeSpace();
+    bool BuildFolderTree(QTreeWidgetItem* node, TMsgForm* progress);
+    QTreeWidgetItem* AddFolderNode(QTreeWidgetItem* parent, uint32_t cluster, const std::string& name);
+    void RemoveNode(QTreeWidgetItem* node);
+    void ApplySort();
+    void FillModel(const std::vector<int>& indexes);
+    int CompareEntries(int a, int b) const;
+    int IndexAt(const QModelIndex& index) const;
+    QAbstractItemView* ActiveView() const;
+    bool MakeTempFolder();
+    void RemoveTempFolder();
+    void ReadLiveSettings();
+    void StartDrag(bool internal);
+    bool HandleViewEvent(QAbstractItemView* view, QEvent* event);
+    bool HandleTreeEvent(QEvent* event);
+    void OnItemChanged(class QStandardItem* item);
+
+    std::unique_ptr<DiskImage> image_;
+    std::unique_ptr<DIDir> currentDir_;
+    uint32_t currentCluster_ = 0xFFFFFFFFu;
+    int sortDirection_ = 1, sortColumn_ = 1;
+    bool busy_ = true;
+    std::map<uint32_t, QTreeWidgetItem*> clusterToNode_;
+    std::string tempFolder_;
+    int dndMode_ = 0, notifyExtract_ = 0, movingDialog_ = 0, importDialog_ = 0, showExtendingTree_ = 0,
+        showThisDir_ = 0, showParentDir_ = 0;
+    uint32_t copySource_ = 0xFFFFFFFFu;
+    std::vector<int> copiedEntries_;
+    QMimeData* clipboardData_ = nullptr;
+    bool armed_ = false;
+    QPoint downPoint_;
+    bool shown_ = false;
+
+    QTreeWidget* tree_;
+    QStackedWidget* views_;
+    QTreeView* detailsView_;
+    QListView* iconView_;
+    QStandardItemModel* model_;
+    QLabel* panels_[3];
+    QMenu* popup_;
+    std::map<std::string, QAction*> actions_;
+};

@@ -1,0 +1,371 @@
+#include "opening/opening_dialogs.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "device/deviceio.h"
+#include "device/messages.h"
+#include "opening/diskinfo.h"
+#include "opening/hddpart.h"
+#include "opening/manualdisk.h"
+#include "opening/physicalform.h"
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+QPushButton* Button(const char* text, QWidget* parent) { return new QPushButton(QString::fromUtf8(text), parent); }
+
+}  // namespace
+
+TDiskOpenerForm::TDiskOpenerForm(QWidget* parent, const std::string& path, const std::vector<std::string>& items,
+                                 int selected)
+    : QDialog(parent) {
+    setWindowTitle(QString::fromUtf8("Άνοιγμα δίσκου"));
+    setObjectName("TDiskOpener");
+    auto* layout = new QVBoxLayout(this);
+    auto* fileName = new QLabel(Q(path), this);
+    fileName->setObjectName("FileNameLabel");
+    layout->addWidget(fileName);
+    layout->addWidget(new QLabel(QString::fromUtf8("Αυτός ο δίσκος είναι της μορφής:"), this));
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setObjectName("ComboBox1");
+    for (const auto& item : items) ComboBox1->addItem(Q(item));
+    ComboBox1->setCurrentIndex(selected);
+    layout->addWidget(ComboBox1);
+    auto* buttons = new QHBoxLayout;
+    auto* ok = Button("OK", this);
+    ok->setObjectName("Button1");
+    ok->setDefault(true);
+    auto* cancel = Button("Άκυρο", this);
+    cancel->setObjectName("Button2");
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    layout->addLayout(buttons);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    setMinimumWidth(380);
+}
+
+int TDiskOpenerForm::Selected() const { return ComboBox1->currentIndex(); }
+
+THDDPartForm::THDDPartForm(QWidget* parent, THDDPartDialog& dialog, bool expanded) : QDialog(parent), d_(dialog) {
+    setObjectName("THDDPartDialog");
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QString::fromUtf8("Τα διαμερίσματα που βρέθηκαν εμφανίζονται στην παρακάτω λίστα:"), this));
+    PartList = new QTreeWidget(this);
+    PartList->setObjectName("PartList");
+    PartList->setRootIsDecorated(false);
+    PartList->setHeaderLabels({QString::fromUtf8("Όνομα"), QString::fromUtf8("Αρχή"), QString::fromUtf8("Τέλος"),
+                               QString::fromUtf8("Χωρητικότητα"), QString::fromUtf8("Έναρξη")});
+    const int widths[5] = {100, 70, 70, 88, 90};
+    for (int k = 0; k < 5; ++k) PartList->setColumnWidth(k, widths[k]);
+    layout->addWidget(PartList);
+    auto* buttons = new QHBoxLayout;
+    auto* ok = Button("OK", this);
+    ok->setObjectName("OKBtn");
+    auto* cancel = Button("Άκυρο", this);
+    cancel->setObjectName("CancelBtn");
+    auto* detail = Button("Λεπτομέρειες ...", this);
+    detail->setObjectName("btnDetail");
+    buttons->addWidget(detail);
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    layout->addLayout(buttons);
+
+    GroupBox1 = new QGroupBox(QString::fromUtf8("Λεπτομέρειες"), this);
+    auto* grid = new QGridLayout(GroupBox1);
+    auto edit = [&](const char* name, const char* label, int row, int col) {
+        auto* e = new QLineEdit(GroupBox1);
+        e->setObjectName(name);
+        auto* l = new QLabel(QString::fromUtf8(label), GroupBox1);
+        grid->addWidget(l, row, col * 2);
+        grid->addWidget(e, row, col * 2 + 1);
+        return std::make_pair(e, l);
+    };
+    DiskStartEdit = edit("DiskStartEdit", "Έναρξη", 0, 0).first;
+    SectorEdit = edit("SectorEdit", "Sectors", 0, 1).first;
+    CylinderEdit = edit("CylinderEdit", "Κύλινδροι", 1, 0).first;
+    auto sectorLen = edit("SectorLenEdit", "Μέγεθος sectors", 1, 1);
+    SectorLenEdit = sectorLen.first;
+    Label6 = sectorLen.second;
+    HeaderEdit = edit("HeaderEdit", "Κεφαλές", 2, 0).first;
+    cbType = new QComboBox(GroupBox1);
+    cbType->setObjectName("cbType");
+    cbType->addItems({"98", "AT", "X68000"});
+    grid->addWidget(new QLabel(QString::fromUtf8("Μορφή"), GroupBox1), 2, 2);
+    grid->addWidget(cbType, 2, 3);
+    auto* reload = Button("Άνοιγμα ξανά", GroupBox1);
+    reload->setObjectName("btnReload");
+    auto* search = Button("Εύρεση", GroupBox1);
+    search->setObjectName("btnSearch");
+    grid->addWidget(reload, 3, 1);
+    grid->addWidget(search, 3, 3);
+    layout->addWidget(GroupBox1);
+
+    LoadFields();
+    ShowRows();
+    SetExpanded(expanded);
+
+    connect(detail, &QPushButton::clicked, this, [this] { SetExpanded(!GroupBox1->isVisible()); });
+    connect(reload, &QPushButton::clicked, this, [this] { Refill(); });
+    connect(search, &QPushButton::clicked, this, [this] {
+        StoreFields();
+        d_.Search();
+        LoadFields();
+        ShowRows();
+    });
+    connect(cbType, QOverload<int>::of(&QComboBox::activated), this, [this](int type) {
+        StoreFields();
+        d_.SetType(type, true);
+        LoadFields();
+        ShowRows();
+    });
+    connect(ok, &QPushButton::clicked, this, &THDDPartForm::Accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(PartList, &QTreeWidget::itemDoubleClicked, this, &THDDPartForm::Accept);
+    resize(460, sizeHint().height());
+}
+
+void THDDPartForm::StoreFields() {
+    d_.DiskStartEdit = S(DiskStartEdit->text());
+    d_.SectorEdit = S(SectorEdit->text());
+    d_.CylinderEdit = S(CylinderEdit->text());
+    d_.SectorLenEdit = S(SectorLenEdit->text());
+    d_.HeaderEdit = S(HeaderEdit->text());
+}
+
+void THDDPartForm::LoadFields() {
+    DiskStartEdit->setText(Q(d_.DiskStartEdit));
+    SectorEdit->setText(Q(d_.SectorEdit));
+    CylinderEdit->setText(Q(d_.CylinderEdit));
+    SectorLenEdit->setText(Q(d_.SectorLenEdit));
+    HeaderEdit->setText(Q(d_.HeaderEdit));
+    cbType->setCurrentIndex(d_.Type);
+    Label6->setText(Q(d_.SectorLenLabel));
+}
+
+void THDDPartForm::Refill() {
+    StoreFields();
+    d_.Fill();
+    ShowRows();
+}
+
+void THDDPartForm::ShowRows() {
+    setWindowTitle(Q(d_.Caption));
+    PartList->clear();
+    for (const PartitionRow& r : d_.Rows)
+        PartList->addTopLevelItem(new QTreeWidgetItem({Q(r.name), Q(r.start), Q(r.end), Q(r.size), Q(r.offsetText)}));
+}
+
+void THDDPartForm::SetExpanded(bool expanded) {
+    GroupBox1->setVisible(expanded);
+    adjustSize();
+}
+
+void THDDPartForm::Accept() {
+    int row = PartList->currentItem() ? PartList->indexOfTopLevelItem(PartList->currentItem()) : -1;
+    if (!PartList->currentItem() || !PartList->currentItem()->isSelected()) row = -1;
+    if (!d_.Choose(row)) return;
+    chosen_ = row;
+    accept();
+}
+
+TManualDiskForm::TManualDiskForm(QWidget* parent, TManualDiskDialog& dialog) : QDialog(parent), d_(dialog) {
+    setWindowTitle(QString::fromUtf8("Δισκέτα ειδικής μορφής"));
+    setObjectName("TManualDiskDialog");
+    auto* form = new QFormLayout;
+    auto edit = [&](const char* name, const char* label) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(name);
+        form->addRow(QString::fromUtf8(label), e);
+        return e;
+    };
+    editVolumeStart = edit("editVolumeStart", "Αρχή");
+    cbFileSystem = new QComboBox(this);
+    cbFileSystem->setObjectName("cbFileSystem");
+    cbFileSystem->addItems({"DOS", "Human68k"});
+    form->addRow(QString::fromUtf8("Σύστημα αρχείων"), cbFileSystem);
+    cbFATType = new QComboBox(this);
+    cbFATType->setObjectName("cbFATType");
+    cbFATType->addItems({"FAT12", "FAT16", "FAT32"});
+    form->addRow(QString::fromUtf8("Τύπος FAT"), cbFATType);
+    editFAT = edit("editFAT", "Θέση FAT");
+    editFATCount = edit("editFATCount", "Αριθμός FAT");
+    editFATSize = edit("editFATSize", "Μέγεθος FAT");
+    editRoot = edit("editRoot", "Θέση ρίζας");
+    editUser = edit("editUser", "Θέση περιοχής χρήσης");
+    editClusterSize = edit("editClusterSize", "Μέγεθος cluster");
+    editClusters = edit("editClusters", "Σύνολο clusters");
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    auto* buttons = new QHBoxLayout;
+    auto* search = Button("Εύρεση", this);
+    search->setObjectName("btnSearch");
+    auto* read = Button("Αυτόματη ανάγνωση", this);
+    read->setObjectName("btnReadIPL");
+    auto* ok = Button("OK", this);
+    ok->setObjectName("btnOk");
+    auto* cancel = Button("Άκυρο", this);
+    cancel->setObjectName("btnCancel");
+    for (auto* b : {search, read, ok, cancel}) buttons->addWidget(b);
+    layout->addLayout(buttons);
+    Load();
+    connect(read, &QPushButton::clicked, this, [this] {
+        Store();
+        d_.ReadIPL();
+        Load();
+    });
+    connect(search, &QPushButton::clicked, this, &TManualDiskForm::Search);
+    connect(ok, &QPushButton::clicked, this, [this] {
+        Store();
+        if (d_.Confirm()) accept();
+    });
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TManualDiskForm::Store() {
+    d_.editVolumeStart = S(editVolumeStart->text());
+    d_.editFAT = S(editFAT->text());
+    d_.editFATCount = S(editFATCount->text());
+    d_.editFATSize = S(editFATSize->text());
+    d_.editRoot = S(editRoot->text());
+    d_.editUser = S(editUser->text());
+    d_.editClusterSize = S(editClusterSize->text());
+    d_.editClusters = S(editClusters->text());
+    d_.cbFileSystem = cbFileSystem->currentIndex();
+    d_.cbFATType = cbFATType->currentIndex();
+}
+
+void TManualDiskForm::Load() {
+    editVolumeStart->setText(Q(d_.editVolumeStart));
+    editFAT->setText(Q(d_.editFAT));
+    editFATCount->setText(Q(d_.editFATCount));
+    editFATSize->setText(Q(d_.editFATSize));
+    editRoot->setText(Q(d_.editRoot));
+    editUser->setText(Q(d_.editUser));
+    editClusterSize->setText(Q(d_.editClusterSize));
+    editClusters->setText(Q(d_.editClusters));
+    cbFileSystem->setCurrentIndex(d_.cbFileSystem);
+    cbFATType->setCurrentIndex(d_.cbFATType);
+}
+
+void TManualDiskForm::Search() {
+    Store();
+    TDiskSearchForm search(this, d_);
+    if (search.exec() == QDialog::Accepted) {
+        d_.UseSearchResult(S(search.Begin()));
+        Load();
+    }
+}
+
+TDiskSearchForm::TDiskSearchForm(QWidget* parent, TManualDiskDialog& dialog) : QDialog(parent), d_(dialog) {
+    setWindowTitle(QString::fromUtf8("Εύρεση εκκίνησης"));
+    setObjectName("TDiskSearchForm");
+    auto* layout = new QVBoxLayout(this);
+    auto* name = new QLabel(d_.Record.Device ? d_.Record.Device->GetPath() : "", this);
+    name->setObjectName("FileNameLabel");
+    layout->addWidget(name);
+    auto* form = new QFormLayout;
+    Edit1 = new QLineEdit("0", this);
+    Edit1->setObjectName("Edit1");
+    Edit2 = new QLineEdit("512", this);
+    Edit2->setObjectName("Edit2");
+    BeginLabel = new QLabel("0", this);
+    BeginLabel->setObjectName("BeginLabel");
+    form->addRow("Offset", Edit1);
+    form->addRow(QString::fromUtf8("Μήκος sector"), Edit2);
+    form->addRow(QString::fromUtf8("Εκκίνηση"), BeginLabel);
+    layout->addLayout(form);
+    auto* buttons = new QHBoxLayout;
+    auto* search = Button("Εύρεση", this);
+    search->setObjectName("btnSearch");
+    auto* ok = Button("OK", this);
+    ok->setObjectName("btnOk");
+    auto* cancel = Button("Άκυρο", this);
+    cancel->setObjectName("btnCancel");
+    for (auto* b : {search, ok, cancel}) buttons->addWidget(b);
+    layout->addLayout(buttons);
+    search->setFocus();
+    connect(search, &QPushButton::clicked, this, [this] {
+        std::string begin;
+        if (d_.Search(S(Edit1->text()), S(Edit2->text()), begin)) BeginLabel->setText(Q(begin));
+    });
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QString TDiskSearchForm::Begin() const { return BeginLabel->text(); }
+
+bool ChooseDrivePath(QWidget* parent, std::string& path) {
+    QDialog form(parent);
+    form.setObjectName("TPhysicalOpenForm");
+    form.setWindowTitle(QString::fromUtf8("Άνοιγμα δίσκου"));
+    auto* layout = new QVBoxLayout(&form);
+    auto* label = new QLabel(QString::fromUtf8("/dev/sdX\nΑντικαταστήστε το X με το όνομα του δίσκου.\n"
+                                               "Οι δίσκοι ανοίγουν μόνο για ανάγνωση."),
+                             &form);
+    label->setObjectName("Label1");
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    auto* edit = new QComboBox(&form);
+    edit->setObjectName("Edit1");
+    edit->setEditable(true);
+    for (const auto& p : ListDrivePaths()) edit->addItem(Q(p));
+    edit->setEditText(Q(InitialDrivePath()));
+    layout->addWidget(edit);
+    auto* box = new QDialogButtonBox(&form);
+    box->addButton("OK", QDialogButtonBox::AcceptRole)->setObjectName("Button1");
+    box->addButton(QString::fromUtf8("Άκυρο"), QDialogButtonBox::RejectRole)->setObjectName("Button2");
+    QObject::connect(box, &QDialogButtonBox::accepted, &form, &QDialog::accept);
+    QObject::connect(box, &QDialogButtonBox::rejected, &form, &QDialog::reject);
+    layout->addWidget(box);
+    if (form.exec() != QDialog::Accepted) return false;
+    path = S(edit->currentText()).substr(0, 259);
+    return true;
+}
+
+void ShowDiskInfo(QWidget* parent, DiskImage& image) {
+    DiskInfoTexts t = MakeDiskInfo(image);
+    QDialog form(parent);
+    form.setObjectName("TDiskInfoForm");
+    form.setWindowTitle(QString::fromUtf8("Πληροφορίες για τον δίσκο"));
+    auto* grid = new QGridLayout(&form);
+    int row = 0;
+    auto add = [&](const char* caption, const std::string& value, const char* name) {
+        grid->addWidget(new QLabel(QString::fromUtf8(caption), &form), row, 0);
+        auto* v = new QLabel(Q(value), &form);
+        v->setObjectName(name);
+        v->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        grid->addWidget(v, row++, 1);
+    };
+    add("   Όνομα αρχείου:", t.FileName, "lblFileName");
+    add("    Device I/O interface:", t.DeviceVersion, "lblDeviceVersion");
+    add("   Σύστημα αρχείων:", t.FileSystem, "lblFileSystem");
+    add("", t.FATType, "lblFATType");
+    add("    Μέγιστες καταχωρήσεις:", t.MaxEntries, "lblMaxEntries");
+    grid->addWidget(new QLabel(QString::fromUtf8("   Πληροφορίες χρήσης:"), &form), row++, 0);
+    add("Μέγεθος cluster", t.ClusterSize, "lblClusterSize");
+    add("Σε χρήση", t.UsedSize, "lblUsedSize");
+    add("Ελεύθερα", t.FreeSize, "lblFreeSize");
+    add("Χωρητικότητα", t.TotalSize, "lblTotalSize");
+    auto* close = new QPushButton(QString::fromUtf8("Κλείσιμο"), &form);
+    close->setObjectName("Button1");
+    close->setDefault(true);
+    QObject::connect(close, &QPushButton::clicked, &form, &QDialog::accept);
+    grid->addWidget(close, row, 1, Qt::AlignRight);
+    form.exec();
+}
