@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cd build
-ctest -j2 --output-on-failure
+QT_QPA_PLATFORM=offscreen ctest -j2 --output-on-failure

@@ -1,0 +1,334 @@
+// The explorer window driven as a user would, with the dialogs' answers
+// scripted and the image checked by fsck.fat and mtools afterwards.
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QListView>
+#include <QMimeData>
+#include <QProcess>
+#include <QStandardItemModel>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <deque>
+#include <set>
+#include <sys/stat.h>
+
+#include "explorer/tvoldex.h"
+#include "opening/diskopen.h"
+#include "support/images.h"
+
+namespace {
+
+class ScriptedWindow : public TVoldex {
+public:
+    int ShowBox(const std::string& text, const std::string&, int style) override {
+        boxes.push_back(text);
+        if (style == kBoxYesNoQuestion || style == kBoxYesNoWarning) return yes ? kIdYes : kIdNo;
+        return kIdOk;
+    }
+    OverwriteAnswer AskOverwrite(const std::string& existing, const SystemTime&, const std::string&,
+                                 const SystemTime&) override {
+        questions.push_back(existing);
+        if (answers.empty()) return owCancel;
+        OverwriteAnswer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    bool ShowDiskTypeDialog(const std::string&, const std::vector<std::string>&, int&) override {
+        ++typeDialogs;
+        return true;
+    }
+    std::optional<std::string> ChooseImageFile() override { return std::nullopt; }
+    std::optional<std::string> ChooseExportFolder() override { return exportFolder; }
+    std::vector<std::string> ChooseImportFiles() override { return importFiles; }
+
+    std::vector<std::string> boxes, questions;
+    std::deque<OverwriteAnswer> answers;
+    bool yes = true;
+    int typeDialogs = 0;
+    std::optional<std::string> exportFolder;
+    std::vector<std::string> importFiles;
+};
+
+}  // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempDir> dir_;
+    std::unique_ptr<TempDir> home_;
+    std::string image_;
+    std::unique_ptr<ScriptedWindow> w_;
+
+    int Row(const QString& name) {
+        auto* model = static_cast<QStandardItemModel*>(w_->DetailsView()->model());
+        for (int r = 0; r < model->rowCount(); ++r)
+            if (model->item(r, 0)->text() == name) return r;
+        return -1;
+    }
+    int Entry(const QString& name) {
+        int r = Row(name);
+        if (r < 0) return -1;
+        auto* model = static_cast<QStandardItemModel*>(w_->DetailsView()->model());
+        return model->item(r, 0)->data(Qt::UserRole + 1).toInt();
+    }
+    QStringList Names() {
+        QStringList names;
+        auto* model = w_->DetailsView()->model();
+        for (int r = 0; r < model->rowCount(); ++r) names << model->index(r, 0).data().toString();
+        return names;
+    }
+    void Select(std::initializer_list<const char*> names) {
+        std::vector<int> entries;
+        for (const char* n : names) entries.push_back(Entry(QString::fromUtf8(n)));
+        w_->SelectEntries(entries);
+    }
+    void ExpectSound() {
+        w_->CloseVolume();
+        std::string report;
+        QVERIFY2(FsckClean(image_, &report), report.c_str());
+        QVERIFY(w_->OpenImage(image_));
+    }
+    std::string Mdir(const std::string& where) {
+        std::string out;
+        RunShell("mdir -b -i " + Quote(image_) + " " + Quote(where), &out);
+        return out;
+    }
+
+private slots:
+    void init() {
+        home_ = std::make_unique<TempDir>();
+        qputenv("VOLDEX_HOME", home_->path().c_str());
+        // The default profiles would not matter here; skip the type question.
+        WriteHostFile(home_->path() + "/kestrel.ini",
+                      {'[', 'P', 'r', 'o', 'g', 'r', 'a', 'm', 'S', 'e', 't', 't', 'i', 'n', 'g', 's', ']', '\n'});
+        dir_ = std::make_unique<TempDir>();
+        image_ = *dir_ / "v.img";
+        MakeFatImage(image_, 1440, 12);
+        std::string src = *dir_ / "src";
+        RunShell("mkdir -p " + Quote(src + "/SUB/DEEP"));
+        WriteHostFile(src + "/A.TXT", RandomBytes(100, 1));
+        WriteHostFile(src + "/B.BIN", RandomBytes(3000, 2));
+        WriteHostFile(src + "/SUB/C.TXT", RandomBytes(10, 3));
+        RunShell("mcopy -s -i " + Quote(image_) + " " + Quote(src + "/A.TXT") + " " + Quote(src + "/B.BIN") + " " +
+                 Quote(src + "/SUB") + " ::");
+        ArgumentText() = "\"" + image_ + "\" /S";
+        w_ = std::make_unique<ScriptedWindow>();
+        w_->FirstShow();
+    }
+    void cleanup() {
+        w_.reset();
+        ArgumentText().clear();
+        qunsetenv("VOLDEX_HOME");
+    }
+
+    void opensFromTheCommandLine() {
+        QVERIFY(w_->HasVolume());
+        QCOMPARE(w_->typeDialogs, 0);
+        QTreeWidget* tree = w_->Tree();
+        QCOMPARE(tree->topLevelItemCount(), 1);
+        QTreeWidgetItem* root = tree->topLevelItem(0);
+        QCOMPARE(root->text(0), QString("v.img"));
+        QCOMPARE(root->childCount(), 1);
+        QCOMPARE(root->child(0)->text(0), QString("SUB"));
+        QCOMPARE(root->child(0)->child(0)->text(0), QString("DEEP"));
+        QCOMPARE(Names(), (QStringList{"SUB", "A.TXT", "B.BIN"}));
+        QCOMPARE(w_->StatusPanel(2), QString::fromUtf8("1,452,544 bytes (2,837 clusters) ελεύθερα"));
+        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("3 αρχεία"));
+        QCOMPARE(w_->windowTitle(), QString::fromUtf8("Voldex  -  v.img"));
+        QVERIFY(!w_->Action("MNUpDir")->isEnabled());
+        QVERIFY(!w_->Action("MNDelete")->isEnabled());
+        QVERIFY(w_->Action("MNMakeDir")->isEnabled());
+    }
+
+    void browsesTheTreeAndTheList() {
+        QTreeWidgetItem* sub = w_->Tree()->topLevelItem(0)->child(0);
+        w_->Tree()->setCurrentItem(sub);
+        QCOMPARE(Names(), (QStringList{"DEEP", "C.TXT"}));
+        QVERIFY(w_->Action("MNUpDir")->isEnabled());
+        w_->ToggleParentDir();
+        QCOMPARE(Names(), (QStringList{"..", "DEEP", "C.TXT"}));
+        w_->ToggleParentDir();
+        w_->UpDir();
+        QCOMPARE(w_->CurrentCluster(), 0u);
+        QCOMPARE(w_->Tree()->currentItem(), w_->Tree()->topLevelItem(0));
+        Select({"A.TXT", "B.BIN"});
+        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("2 επιλεγμένα αρχεία και φάκελοι"));
+        QCOMPARE(w_->StatusPanel(1), QString::fromUtf8("3,100 bytes (7 clusters)"));
+        QVERIFY(w_->Action("MNDelete")->isEnabled());
+        w_->InvertSelection();
+        QCOMPARE(w_->SelectedEntries(), std::vector<int>{Entry("SUB")});
+        w_->SelectAll();
+        QCOMPARE(w_->SelectedEntries().size(), std::size_t(3));
+        w_->SetViewMode(0);
+        QCOMPARE(w_->IconView()->viewMode(), QListView::IconMode);
+        QVERIFY(w_->Action("MNVIcon")->isChecked());
+        QCOMPARE(w_->IconView()->selectionModel(), w_->DetailsView()->selectionModel());
+        w_->SetViewMode(3);
+    }
+
+    void sortsByColumnClicks() {
+        QCOMPARE(w_->ColumnCaption(1), QString::fromUtf8("+Όνομα"));
+        w_->ColumnClick(1);
+        QCOMPARE(w_->ColumnCaption(1), QString::fromUtf8("-Όνομα"));
+        QCOMPARE(Names(), (QStringList{"SUB", "B.BIN", "A.TXT"}));  // "folders first whatever the direction"
+        w_->ColumnClick(1);
+        QCOMPARE(w_->ColumnCaption(1), QString::fromUtf8("Όνομα"));
+        w_->ColumnClick(2);
+        QCOMPARE(w_->ColumnCaption(2), QString::fromUtf8("+Μέγεθος"));
+        QCOMPARE(Names(), (QStringList{"SUB", "A.TXT", "B.BIN"}));
+        w_->ColumnClick(2);
+        QCOMPARE(Names(), (QStringList{"SUB", "B.BIN", "A.TXT"}));
+    }
+
+    void makesRenamesAndDeletes() {
+        w_->MakeDir();
+        QVERIFY(Row("NEWDIR.0") >= 0);
+        QTreeWidgetItem* root = w_->Tree()->topLevelItem(0);
+        QCOMPARE(root->childCount(), 2);
+        // In-place rename through the list's own editing.
+        auto* model = static_cast<QStandardItemModel*>(w_->DetailsView()->model());
+        model->item(Row("NEWDIR.0"), 0)->setText("games");
+        QVERIFY(Row("GAMES") >= 0);
+        QCOMPARE(w_->FindTreeNode(w_->CurrentDir()->GetStartCluster(Entry("GAMES")))->text(0), QString("GAMES"));
+        QVERIFY(!w_->RenameEntry(Entry("A.TXT"), "b.bin"));
+        QCOMPARE(QString::fromStdString(w_->boxes.back()), QString::fromUtf8("Υπάρχει ήδη αρχείο με όνομα\nB.BIN"));
+        QVERIFY(w_->RenameEntry(Entry("A.TXT"), "a*b.txt"));
+        QVERIFY(Row("A_B.TXT") >= 0);
+        Select({"SUB", "B.BIN"});
+        w_->yes = false;
+        w_->DeleteSelected();
+        QVERIFY(Row("SUB") >= 0);  // "No keeps everything"
+        w_->yes = true;
+        w_->DeleteSelected();
+        QCOMPARE(Names(), (QStringList{"GAMES", "A_B.TXT"}));
+        QCOMPARE(root->childCount(), 1);  // "the deleted folder's node is gone"
+        ExpectSound();
+        std::string listing = Mdir("::");
+        QVERIFY(listing.find("A_B.TXT") != std::string::npos);
+        QVERIFY(listing.find("GAMES") != std::string::npos);
+        QVERIFY(listing.find("SUB") == std::string::npos);
+    }
+
+    void importsAndExportsThroughTheWindow() {
+        TempDir host;
+        WriteHostFile(host / "new.dat", RandomBytes(5000, 7));
+        WriteHostFile(host / "a.txt", RandomBytes(20, 8));
+        RunShell("mkdir -p " + Quote(host / "folder") + " && echo hi > " + Quote(host / "folder/x.txt"));
+        w_->importFiles = {host / "new.dat", host / "a.txt", host / "folder"};
+        w_->answers = {owYes};
+        w_->WriteFiles();
+        QCOMPARE(w_->questions, std::vector<std::string>{"A.TXT"});
+        QVERIFY(Row("NEW.DAT") >= 0);
+        QVERIFY(Row("FOLDER") >= 0);
+        QVERIFY(w_->FindTreeNode(w_->CurrentDir()->GetStartCluster(Entry("FOLDER"))) != nullptr);
+        ExpectSound();
+        std::string out;
+        RunShell("mtype -i " + Quote(image_) + " ::A.TXT | cmp - " + Quote(host / "a.txt") + " && echo same", &out);
+        QCOMPARE(QString::fromStdString(out).trimmed(), QString("same"));
+
+        TempDir target;
+        w_->exportFolder = target.path();
+        Select({"NEW.DAT", "FOLDER", "SUB"});
+        w_->SaveFiles();
+        QCOMPARE(ReadHostFile(target / "NEW.DAT"), RandomBytes(5000, 7));
+        QCOMPARE(ReadHostFile(target / "SUB/C.TXT"), RandomBytes(10, 3));
+        QVERIFY(QFileInfo::exists(QString::fromStdString(target / "FOLDER/X.TXT")));
+        // Again: the existing files are asked about; Cancel stops with 131.
+        w_->answers = {owCancel};
+        w_->SaveFiles();
+        QCOMPARE(QString::fromStdString(w_->boxes.back()), QString::fromUtf8("Η εξαγωγή αρχείων διακόπηκε"));
+    }
+
+    void movesEntriesOntoFolders() {
+        Select({"A.TXT", "B.BIN"});
+        w_->DropEntriesOnListItem(Entry("SUB"));
+        QCOMPARE(Names(), (QStringList{"SUB"}));
+        QTreeWidgetItem* sub = w_->Tree()->topLevelItem(0)->child(0);
+        QTreeWidgetItem* deep = sub->child(0);
+        // The folder onto its own subfolder: refused.
+        w_->Tree()->setCurrentItem(sub);
+        w_->DropTreeNodeOnTreeNode(deep);
+        QCOMPARE(QString::fromStdString(w_->boxes.back()), QString::fromUtf8("Ο πάνω φάκελος δεν μπορεί να μετακινηθεί στον κάτω"));
+        // DEEP up into the root through the tree.
+        w_->Tree()->setCurrentItem(deep);
+        w_->DropTreeNodeOnTreeNode(w_->Tree()->topLevelItem(0));
+        QCOMPARE(w_->Tree()->topLevelItem(0)->childCount(), 2);
+        ExpectSound();
+        QVERIFY(Mdir("::SUB").find("A.TXT") != std::string::npos);
+        QVERIFY(Mdir("::").find("DEEP") != std::string::npos);
+    }
+
+    void dragAndClipboardHandOutRealFiles() {
+        Select({"A.TXT", "SUB"});
+        std::unique_ptr<QMimeData> drag(w_->MakeDragData());
+        QVERIFY(drag->hasUrls());
+        QList<QUrl> urls = drag->urls();
+        QCOMPARE(urls.size(), 2);
+        // In list order: the folder first.
+        QCOMPARE(urls[0].toLocalFile(), QString::fromStdString(w_->TempFolder() + "/SUB"));
+        QCOMPARE(urls[1].toLocalFile(), QString::fromStdString(w_->TempFolder() + "/A.TXT"));
+        QCOMPARE(ReadHostFile(urls[1].toLocalFile().toStdString()), RandomBytes(100, 1));
+        QVERIFY(QFileInfo::exists(QString::fromStdString(w_->TempFolder() + "/SUB/C.TXT")));
+        // Copy, list another folder, paste there: the copy travels through host files.
+        Select({"B.BIN"});
+        w_->CopySelected();
+        const QMimeData* clip = QApplication::clipboard()->mimeData();
+        QVERIFY(clip && clip->hasFormat("text/uri-list"));
+        QVERIFY(clip->text().startsWith("Filename\tSize\tAttributes\tDate/Time\tStart\r\nB.BIN\t3000\tA\t"));
+        QVERIFY(w_->CanPaste());
+        w_->Tree()->setCurrentItem(w_->Tree()->topLevelItem(0)->child(0));
+        w_->Paste();
+        QVERIFY(Row("B.BIN") >= 0);
+        // A delete gives the clipboard up.
+        Select({"B.BIN"});
+        w_->DeleteSelected();
+        QVERIFY(!w_->CanPaste());
+        ExpectSound();
+    }
+
+    void closingForgetsTheVolume() {
+        std::string temp = w_->TempFolder();
+        QVERIFY(QFileInfo(QString::fromStdString(temp)).isDir());
+        QVERIFY(QString::fromStdString(temp).startsWith(QDir::tempPath() + "/VX_"));
+        w_->CloseVolume();
+        QVERIFY(!w_->HasVolume());
+        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("Δεν υπάρχει δίσκος"));
+        QVERIFY(!w_->Action("MNMakeDir")->isEnabled());
+        w_.reset();
+        QVERIFY(!QFileInfo::exists(QString::fromStdString(temp)));  // "the temporary folder goes with the window"
+    }
+
+    void screenshotUnderXvfbIsNotBlank() {
+        if (QStandardPaths::findExecutable("xvfb-run").isEmpty()) QSKIP("xvfb-run is not installed");
+        QString shot = QString::fromStdString(*dir_ / "shot.png");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VOLDEX_SCREENSHOT", shot);
+        env.remove("QT_QPA_PLATFORM");
+        p.setProcessEnvironment(env);
+        p.start("xvfb-run", {"-a", "-s", "-screen 0 1024x768x24", VOLDEX_GUI, QString::fromStdString(image_), "/S"});
+        QVERIFY(p.waitForFinished(60000));
+        QImage picture(shot);
+        QVERIFY2(!picture.isNull(), p.readAllStandardError().constData());
+        std::set<QRgb> colours;
+        for (int y = 0; y < picture.height(); y += 4)
+            for (int x = 0; x < picture.width(); x += 4) colours.insert(picture.pixel(x, y));
+        QVERIFY2(colours.size() > 8, "the picture is blank");
+    }
+};
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "window_test.moc"
