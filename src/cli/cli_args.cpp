@@ -16,7 +16,9 @@ const char* const kCliUsage =
     "  rm IMAGE PATH...           delete files and folders with everything inside\n"
     "  release IMAGE PATH...      unlink damaged entries, leaving their clusters allocated\n"
     "  ren IMAGE PATH NEWNAME     rename an entry\n"
-    "  mv IMAGE PATH... DESTDIR   move entries into another folder of the volume\n";
+    "  mv IMAGE PATH... DESTDIR   move entries into another folder of the volume\n"
+    "  mkfdd SOURCE OUTPUT --size 1440|1232|720|640\n"
+    "                             read a floppy (or any file) track by track into an image\n";
 
 namespace {
 
@@ -56,6 +58,14 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
                 return std::nullopt;
             }
             o.offset = v;
+        } else if (!optionsEnded && a == "--size") {
+            int64_t n;
+            if (i + 1 >= args.size() || !ParseOffset(args[i + 1], n)) {
+                error = "--size needs 1440, 1232, 720 or 640";
+                return std::nullopt;
+            }
+            o.size = static_cast<int>(n);
+            ++i;
         } else if (!optionsEnded && (a == "--profile" || a == "--partition")) {
             if (i + 1 >= args.size()) {
                 error = a + " needs a value";
@@ -108,7 +118,7 @@ bool CheckOperandCount(const CliOptions& o, std::string& error) {
     };
     static const Shape shapes[] = {{"info", 1, 1},  {"parts", 1, 1},   {"ls", 1, 2},  {"get", 3, -1},
                                    {"put", 2, -1},  {"mkdir", 2, 2},   {"rm", 2, -1}, {"release", 2, -1},
-                                   {"ren", 3, 3},   {"mv", 3, -1}};
+                                   {"ren", 3, 3},   {"mv", 3, -1},     {"mkfdd", 2, 2}};
     for (const Shape& s : shapes) {
         if (o.command != s.name) continue;
         int n = static_cast<int>(o.operands.size());

@@ -16,6 +16,7 @@ struct CliOptions {
     std::optional<std::string> profile; // --profile NAME: the disk type to use
     std::optional<int> partition;       // --partition N: the N-th partition listed (1-based)
     bool defaultName = false;           // mkdir --default-name: the next NEWDIR.n
+    std::optional<int> size;            // mkfdd --size KB
 };
 
 // Parses argv (without the program name). On bad usage returns nothing and

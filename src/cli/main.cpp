@@ -14,6 +14,7 @@
 #include "explorer/exporter.h"
 #include "explorer/hostnames.h"
 #include "explorer/volumepath.h"
+#include "floppy/makefdd.h"
 #include "opening/diskinfo.h"
 #include "opening/diskopen.h"
 #include "shell/listing.h"
@@ -198,6 +199,11 @@ int main(int argc, char** argv) {
     ScopedUserInterface scoped(&ui);
 
     if (options->command == "parts") return CmdParts(*options, ui);
+    if (options->command == "mkfdd") {
+        int format = options->size ? FloppyFormatBySize(uint32_t(*options->size)) : -1;
+        bool ok = MakeFloppyImage(options->operands[0], ImageFileName(options->operands[1]), format);
+        return ok ? kExitOk : kExitFailure;
+    }
     int rc = Run(*options, ui);
     // A question left without --yes or --no is a failure even where the
     // operation itself went on.

@@ -38,6 +38,7 @@
 #include "explorer/hostnames.h"
 #include "explorer/importer.h"
 #include "explorer/mover.h"
+#include "floppy/fdd_dialog.h"
 #include "opening/diskinfo.h"
 #include "opening/diskopen.h"
 #include "opening/opening_dialogs.h"
@@ -278,6 +279,10 @@ void TVoldex::BuildMenus() {
         TDiskOpener opener;
         VolumeParams params;
         if (OpenPhysicalDrive(opener, path, params)) OpenVolume(params);
+    });
+    connect(AddAction(extras, "MNMakeDiskImage", "Δημιουργία εικόνας από δίσκο ..."), &QAction::triggered, this, [this] {
+        TMakeFDDForm form(this);
+        form.exec();
     });
 
     QMenu* help = menuBar()->addMenu(U("Βοήθεια"));

@@ -1,0 +1,119 @@
+#include "floppy/makefdd.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "device/messages.h"
+
+const std::vector<FloppyFormat>& FloppyFormats() {
+    static const std::vector<FloppyFormat> formats = {
+        {80, 2, 18, 512}, {77, 2, 8, 1024}, {80, 2, 9, 512}, {80, 2, 8, 512}};
+    return formats;
+}
+
+int FloppyFormatBySize(uint32_t kb) {
+    const auto& f = FloppyFormats();
+    for (std::size_t k = 0; k < f.size(); ++k)
+        if (f[k].ShownSize() == kb) return int(k);
+    return -1;
+}
+
+std::string ImageFileName(const std::string& typed) {
+    return typed.find('.') == std::string::npos ? typed + ".disk" : typed;
+}
+
+std::vector<std::string> ListFloppyDrives() {
+    std::vector<std::string> drives;
+    if (DIR* d = opendir("/sys/block")) {
+        while (dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name.empty() || name[0] == '.') continue;
+            std::ifstream removable("/sys/block/" + name + "/removable");
+            int flag = 0;
+            removable >> flag;
+            if (name.rfind("fd", 0) == 0 || (flag == 1 && name.rfind("sr", 0) != 0)) drives.push_back("/dev/" + name);
+        }
+        closedir(d);
+    }
+    std::sort(drives.begin(), drives.end());
+    return drives;
+}
+
+namespace {
+
+// Reads exactly n bytes; false on an error or a short read.
+bool ReadTrack(int fd, uint8_t* p, std::size_t n) {
+    while (n > 0) {
+        ssize_t r = ::read(fd, p, n);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r;
+        n -= std::size_t(r);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool MakeFloppyImage(const std::string& source, const std::string& output, int format,
+                     const std::function<void(uint32_t, uint32_t)>& progress) {
+    if (output.empty()) {
+        ShowMessage(701);
+        return false;
+    }
+    if (source.empty()) {
+        ShowMessage(702);
+        return false;
+    }
+    if (format < 0 || std::size_t(format) >= FloppyFormats().size()) {
+        ShowMessage(703);
+        return false;
+    }
+    struct stat st;
+    if (stat(output.c_str(), &st) == 0 && AskMessage(704, kBoxYesNoQuestion, output) != kIdYes) return false;
+    FILE* out = std::fopen(output.c_str(), "wb");
+    if (!out) {
+        ShowMessage(711, output);
+        return false;
+    }
+    const FloppyFormat& f = FloppyFormats()[std::size_t(format)];
+    bool ok = false;
+    int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        AskMessage(710, kBoxStop);
+    } else {
+        std::vector<uint8_t> track(f.TrackBytes(), 0);
+        ok = true;
+        for (uint32_t k = 0; k < f.Tracks(); ++k) {
+            if (!ReadTrack(fd, track.data(), track.size())) {
+                AskMessage(709, kBoxStop);
+                ok = false;
+                break;
+            }
+            if (std::fwrite(track.data(), 1, track.size(), out) != track.size()) {
+                ShowMessage(711, output);
+                ok = false;
+                break;
+            }
+            if (progress) progress(k, f.Tracks());
+        }
+        ::close(fd);
+    }
+    if (std::fclose(out) != 0 && ok) {
+        ShowMessage(711, output);
+        ok = false;
+    }
+    if (ok) {
+        ShowMessage(706);
+    } else {
+        std::remove(output.c_str());
+    }
+    if (progress) progress(0, f.Tracks());
+    return ok;
+}
