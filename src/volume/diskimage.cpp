@@ -12,8 +12,6 @@ namespace {
 constexpr int64_t kMaxFATBytes = int64_t(1) << 30;
 // Largest single device transfer made for a run of clusters.
 constexpr uint64_t kMaxRunBytes = 16u << 20;
-// Chains longer than this are checked for loops with a bitmap.
-constexpr std::size_t kShortChain = 4096;
 
 // Bytes of the FAT needed to hold the entry of `cluster`.
 uint64_t FATBytesFor(uint32_t kind, uint64_t cluster) {

@@ -1,0 +1,33 @@
+// The command-line parsers: voldex-cli's options and the window's argument text.
+#include <string>
+#include <vector>
+
+#include "cli/cli_args.h"
+#include "fuzz_support.h"
+#include "opening/diskopen.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    std::string text(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string> args;
+    std::string cur;
+    for (char c : text) {
+        if (c == '\0' || c == '\n') {
+            args.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    args.push_back(cur);
+    std::string error;
+    ParseCliArgs(args, error);
+    ParseCommandLinePath(text);
+    // The /P and /S options of the argument text.
+    QuietInterface ui;
+    ScopedUserInterface scope(&ui);
+    ArgumentText() = text;
+    TDiskOpener opener(std::vector<DISKPROFILE>{});
+    VolumeParams params;
+    DetectAndSelect(opener, "/nonexistent/voldex-fuzz.img", params);
+    return 0;
+}

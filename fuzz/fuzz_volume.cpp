@@ -1,0 +1,73 @@
+// A whole volume over arbitrary bytes: mount, list every folder, follow
+// every chain, read the clusters, and change it (a folder, a file, a
+// delete) the way the commands do.
+#include <vector>
+
+#include "fuzz_support.h"
+#include "shell/listing.h"
+#include "volume/didir.h"
+
+namespace {
+
+void Walk(DiskImage& image, uint32_t cluster, int depth, std::vector<uint32_t>& open) {
+    if (depth > 8) return;
+    DIDir d(&image, cluster);
+    if (!d.Load()) return;
+    MakeListingText(d, ListedEntries(d));
+    std::vector<uint8_t> buffer(image.ClusterSize);
+    for (uint32_t i = 0; i < d.GetCount(); ++i) {
+        int k = int(i);
+        if (d.IsFree(k) || d.GetDisplayName(k)[0] == '.') continue;
+        int64_t start = d.GetStartCluster(k);
+        if (start >= 2) {
+            if (auto chain = image.ReadChain(uint32_t(start)))
+                for (std::size_t c = 0; c < chain->size() && c < 64; ++c) image.ReadCluster((*chain)[c], buffer.data());
+        }
+        if ((d.GetAttr(k) & kAttrDirectory) && start >= 2) {
+            bool seen = false;
+            for (uint32_t o : open) seen |= o == uint32_t(start);
+            if (seen) continue;
+            open.push_back(uint32_t(start));
+            Walk(image, uint32_t(start), depth + 1, open);
+            open.pop_back();
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    QuietInterface ui;
+    ScopedUserInterface scope(&ui);
+    VolumeParams p;
+    p.Device = new BytesDevice(data, size);
+    p.FileSystem = 0;
+    if (DecodeBootRecord(p) != BootOk) {
+        p.Device->Destroy();
+        return 0;
+    }
+    // Keep the work per input small: huge claimed volumes are refused.
+    if (uint64_t(p.ClustersCount) > (1u << 20) || p.ClusterSize > (1u << 16)) {
+        p.Device->Destroy();
+        return 0;
+    }
+    DiskImage image;
+    if (!image.Mount(p)) return 0;
+    std::vector<uint32_t> open{0};
+    Walk(image, 0, 0, open);
+    DIDir root(&image, 0);
+    if (root.Load()) {
+        int j = root.MakeDir("FUZZDIR");
+        int f = root.AddEntry("fuzz.txt");
+        if (f >= 0) {
+            if (auto c = image.AllocateChain(3000)) {
+                root.SetStartCluster(f, c->front());
+                root.SetSize(f, 3000);
+            }
+        }
+        if (j >= 0) root.Delete(j);
+        for (uint32_t i = 0; i < root.GetCount() && i < 4; ++i) root.Delete(int(i));
+        root.Write();
+    }
+    return 0;
+}
