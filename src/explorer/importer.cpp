@@ -43,15 +43,16 @@ uint8_t MappedAttributes(const struct stat& st) {
     return a;
 }
 
-bool ReadFull(int fd, uint8_t* p, std::size_t n) {
-    while (n > 0) {
-        ssize_t r = ::read(fd, p, n);
+// Reads up to n bytes; the number read.
+std::size_t ReadUpTo(int fd, uint8_t* p, std::size_t n) {
+    std::size_t got = 0;
+    while (got < n) {
+        ssize_t r = ::read(fd, p + got, n - got);
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= std::size_t(r);
+        if (r <= 0) break;
+        got += std::size_t(r);
     }
-    return true;
+    return got;
 }
 
 // Writes the host file into the chain, contiguous clusters in one device
@@ -59,16 +60,16 @@ bool ReadFull(int fd, uint8_t* p, std::size_t n) {
 void CopyHostToChain(DiskImage& image, const ChainList& chain, int fd) {
     const uint32_t cs = image.ClusterSize;
     const uint32_t perPiece = std::max<uint32_t>(1, kPieceBytes / cs);
-    std::vector<uint8_t> buffer;
+    std::vector<uint8_t> buffer(std::size_t(std::min<std::size_t>(chain.size(), perPiece)) * cs);
     std::size_t i = 0;
     while (i < chain.size()) {
         std::size_t j = i + 1;
         while (j < chain.size() && j - i < perPiece && chain[j] == chain[j - 1] + 1) ++j;
         uint32_t n = uint32_t(j - i);
-        buffer.assign(std::size_t(n) * cs, 0);
         // Host reads are not checked one by one: what could not be read
-        // stays zero, as with a bad sector.
-        ReadFull(fd, buffer.data(), buffer.size());
+        // stays zero, as with a bad sector; so does the tail of the last cluster.
+        std::size_t got = ReadUpTo(fd, buffer.data(), std::size_t(n) * cs);
+        std::fill(buffer.begin() + long(got), buffer.begin() + long(std::size_t(n) * cs), 0);
         image.WriteClusterRun(chain[i], n, buffer.data());
         i = j;
     }

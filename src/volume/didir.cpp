@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 namespace {
 
@@ -17,7 +18,7 @@ void PutLE32(uint8_t* p, uint32_t v) {
     for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
+bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         unsigned char x = a[i], y = b[i];
@@ -111,9 +112,11 @@ int DIDir::Find(const std::string& name) const {
     // A wanted name that begins with 0xE5 would also match deleted entries,
     // which show that byte in front; those are passed over for it.
     bool skipDeleted = !wanted.empty() && uint8_t(wanted[0]) == kDeletedMark;
+    char buf[kMaxDisplayName];
     for (uint32_t i = 0; i < Count; ++i) {
         if (skipDeleted && Entry(int(i))[0] == kDeletedMark) continue;
-        if (EqualNoCase(GetDisplayName(int(i)), wanted)) return int(i);
+        std::size_t n = DisplayNameInto(int(i), buf);
+        if (n == wanted.size() && EqualNoCase(std::string_view(buf, n), wanted)) return int(i);
     }
     return -1;
 }
@@ -123,21 +126,31 @@ bool DIDir::IsFree(int i) const {
     return Entry(i)[0] == kDeletedMark || Entry(i)[0] == 0;
 }
 
-std::string DIDir::GetDisplayName(int i) const {
-    if (!IsValidIndex(i)) return "";
+std::size_t DIDir::DisplayNameInto(int i, char* out) const {
     const uint8_t* e = Entry(i);
-    if (e[0] == '.') return e[1] == '.' ? ".." : ".";
-    if (e[0] == 0) return "";
-    std::string base;
-    for (int k = 0; k < 8 && e[k] != ' '; ++k) base += char(e[k]);
+    if (e[0] == '.') {
+        out[0] = out[1] = '.';
+        return e[1] == '.' ? 2 : 1;
+    }
+    if (e[0] == 0) return 0;
+    std::size_t n = 0;
+    for (int k = 0; k < 8 && e[k] != ' '; ++k) out[n++] = char(e[k]);
     // A name whose first byte is 0xE5 (a Shift-JIS lead byte) is stored
     // with 0x05 in its place, so that it does not read as deleted.
-    if (e[0] == kStoredE5) base[0] = char(kDeletedMark);
+    if (e[0] == kStoredE5) out[0] = char(kDeletedMark);
     if (IsHuman68k() && e[7] != ' ')
-        for (int k = 12; k < 22 && e[k] != 0; ++k) base += char(e[k]);
-    std::string ext;
-    for (int k = 8; k < 11 && e[k] != ' '; ++k) ext += char(e[k]);
-    return ext.empty() ? base : base + "." + ext;
+        for (int k = 12; k < 22 && e[k] != 0; ++k) out[n++] = char(e[k]);
+    if (e[8] != ' ') {
+        out[n++] = '.';
+        for (int k = 8; k < 11 && e[k] != ' '; ++k) out[n++] = char(e[k]);
+    }
+    return n;
+}
+
+std::string DIDir::GetDisplayName(int i) const {
+    if (!IsValidIndex(i)) return "";
+    char buf[kMaxDisplayName];
+    return std::string(buf, DisplayNameInto(i, buf));
 }
 
 std::string DIDir::GetAttrText(int i) const {

@@ -74,6 +74,9 @@ private:
     uint8_t* Entry(int i) { return Entries.data() + std::size_t(i) * 32; }
     const uint8_t* Entry(int i) const { return Entries.data() + std::size_t(i) * 32; }
     bool IsHuman68k() const { return Image->FileSystem == kFileSystemHuman68k; }
+    // The display name of a valid entry i written into `out`; its length.
+    static constexpr std::size_t kMaxDisplayName = 24;
+    std::size_t DisplayNameInto(int i, char* out) const;
     // `open` holds the first clusters of the folders being deleted around
     // this one, so that a folder that refers back to one of them is not
     // followed again.

@@ -112,8 +112,47 @@ uint32_t DiskImage::GetFATEntry(uint32_t c) {
     return RawFATEntry(c);
 }
 
-// Writes n bytes at byte e of the FAT to every copy, then to the table.
+void DiskImage::StoreFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n) {
+    std::memcpy(fatTable_.data() + e, bytes, n);
+    dirtyFrom_ = std::min<std::size_t>(dirtyFrom_, e);
+    dirtyTo_ = std::max<std::size_t>(dirtyTo_, std::size_t(e) + n);
+}
+
+bool DiskImage::CloseBatch() {
+    if (batchDepth_ == 0) return !batchFailed_;
+    if (--batchDepth_ > 0) return true;
+    bool ok = !batchFailed_;
+    batchFailed_ = false;
+    if (dirtyFrom_ < dirtyTo_) {
+        // The changed part of the table, in pieces the device takes in one call.
+        for (uint32_t i = 0; i < FATCount && ok; ++i) {
+            for (std::size_t at = dirtyFrom_; at < dirtyTo_ && ok;) {
+                uint32_t n = uint32_t(std::min<std::size_t>(dirtyTo_ - at, 65535));
+                ok = device_->Write(int64_t(DiskStart) + FAT + int64_t(i) * FATSize + int64_t(at), fatTable_.data() + at, n);
+                at += n;
+            }
+        }
+        if (!ok) {
+            // The device did not take the FAT: the table goes back to what
+            // the device holds, so that the two never disagree.
+            device_->Read(int64_t(DiskStart) + FAT, fatTable_.data(), uint32_t(FATSize));
+            FreeClusters = 0;
+            for (uint32_t c = 2; c < ClusterLimit(); ++c)
+                if (RawFATEntry(c) == 0) ++FreeClusters;
+        }
+    }
+    dirtyFrom_ = SIZE_MAX;
+    dirtyTo_ = 0;
+    return ok;
+}
+
+// Writes n bytes at byte e of the FAT to every copy, then to the table; in
+// a batch, to the table only, for the batch's end.
 bool DiskImage::WriteFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n) {
+    if (batchDepth_ > 0) {
+        StoreFATBytes(e, bytes, n);
+        return true;
+    }
     for (uint32_t i = 0; i < FATCount; ++i) {
         int64_t at = int64_t(DiskStart) + FAT + int64_t(i) * FATSize + e;
         if (!device_->Write(at, bytes, n)) return false;
@@ -138,7 +177,8 @@ bool DiskImage::SetFATEntry(uint32_t c, uint32_t value) {
             // The two bytes that hold the entry; the other half-byte is the
             // neighbour's and is taken from the device as it stands.
             uint32_t e = c * 3 / 2;
-            if (!device_->Read(int64_t(DiskStart) + FAT + e, b, 2)) return false;
+            if (batchDepth_ > 0) std::memcpy(b, fatTable_.data() + e, 2);  // the table equals the first copy
+            else if (!device_->Read(int64_t(DiskStart) + FAT + e, b, 2)) return false;
             uint32_t pair = b[0] | b[1] << 8;
             value &= 0xFFF;
             pair = (c & 1) ? (pair & 0x000F) | value << 4 : (pair & 0xF000) | value;
@@ -232,6 +272,7 @@ std::optional<ChainList> DiskImage::AllocateChain(uint32_t size) {
         if (RawFATEntry(c) == 0) list.push_back(c);
     if (list.size() < n) return std::nullopt;
 
+    FATBatch batch(*this);
     for (uint32_t k = 0; k < n; ++k) {
         uint32_t value = k + 1 < n ? list[k + 1] : EndOfChain;
         if (!SetFATEntry(list[k], value)) {
@@ -242,6 +283,10 @@ std::optional<ChainList> DiskImage::AllocateChain(uint32_t size) {
     }
     NextFree = list.back() + 1;
     FreeClusters -= n;
+    if (!batch.Commit()) {
+        NextFree = savedNext;
+        return std::nullopt;
+    }
     return list;
 }
 
@@ -262,9 +307,10 @@ bool DiskImage::FreeChain(uint32_t first) {
         return false;
     }
     // Only entries that really became free are counted.
+    FATBatch batch(*this);
     for (uint32_t c : *list)
         if (SetFATEntry(c, 0)) ++FreeClusters;
-    return true;
+    return batch.Commit();
 }
 
 std::optional<ChainList> DiskImage::ResizeChain(uint32_t first, uint32_t size) {
@@ -285,6 +331,7 @@ std::optional<ChainList> DiskImage::ResizeChain(uint32_t first, uint32_t size) {
     uint64_t n = (uint64_t(size) + ClusterSize - 1) / ClusterSize;
     uint64_t len = list->size();
     if (len == n) return list;
+    FATBatch batch(*this);
     if (len < n) {
         auto more = AllocateChain(static_cast<uint32_t>((n - len) * ClusterSize));
         if (!more) return std::nullopt;
@@ -292,10 +339,12 @@ std::optional<ChainList> DiskImage::ResizeChain(uint32_t first, uint32_t size) {
             FreeChain(more->front());
             return std::nullopt;
         }
+        if (!batch.Commit()) return std::nullopt;
         return ReadChain(first);
     }
     if (!SetFATEntry((*list)[n - 1], EndOfChain)) return std::nullopt;
     FreeChain((*list)[n]);
+    if (!batch.Commit()) return std::nullopt;
     return ReadChain(first);
 }
 
@@ -328,7 +377,7 @@ bool DiskImage::WriteCluster(uint32_t c, const void* buffer) {
 // kMaxRunBytes; `move` is the device's Read or Write.
 template <class Buffer, class Move>
 bool DiskImage::TransferRun(uint32_t first, uint32_t count, Buffer* buffer, unsigned belowMsg, unsigned aboveMsg,
-                            Move move) {
+                            uint64_t maxBytes, Move move) {
     if (count == 0) return true;
     if (first < 2) {
         LogMessage(belowMsg);
@@ -339,7 +388,7 @@ bool DiskImage::TransferRun(uint32_t first, uint32_t count, Buffer* buffer, unsi
         return false;
     }
     Buffer* p = buffer;
-    uint32_t perTransfer = static_cast<uint32_t>(std::max<uint64_t>(1, kMaxRunBytes / ClusterSize));
+    uint32_t perTransfer = static_cast<uint32_t>(std::max<uint64_t>(1, maxBytes / ClusterSize));
     while (count > 0) {
         uint32_t k = std::min(count, perTransfer);
         if (!move(ClusterToOffset(first), p, k * ClusterSize)) return false;
@@ -351,14 +400,35 @@ bool DiskImage::TransferRun(uint32_t first, uint32_t count, Buffer* buffer, unsi
 }
 
 bool DiskImage::ReadClusterRun(uint32_t first, uint32_t count, void* buffer) {
-    return TransferRun(first, count, static_cast<uint8_t*>(buffer), 817, 818,
+    return TransferRun(first, count, static_cast<uint8_t*>(buffer), 817, 818, kMaxRunBytes,
                        [this](int64_t at, uint8_t* p, uint32_t n) { return device_->Read(at, p, n); });
 }
 
 bool DiskImage::WriteClusterRun(uint32_t first, uint32_t count, const void* buffer) {
     if (IsReadOnly()) return false;
-    return TransferRun(first, count, static_cast<const uint8_t*>(buffer), 819, 820,
-                       [this](int64_t at, const uint8_t* p, uint32_t n) { return device_->Write(at, p, n); });
+    if (count == 0) return true;
+    if (first < 2) {
+        LogMessage(819);
+        return false;
+    }
+    if (uint64_t(first) + count > ClusterLimit()) {
+        LogMessage(820);
+        return false;
+    }
+    // The clusters of a run lie one after another on the device: they go
+    // in writes of up to 65535 bytes, the most the device takes in one call
+    // (it splits longer ones into small pieces).
+    const auto* p = static_cast<const uint8_t*>(buffer);
+    int64_t at = ClusterToOffset(first);
+    uint64_t left = uint64_t(count) * ClusterSize;
+    while (left > 0) {
+        uint32_t n = uint32_t(std::min<uint64_t>(left, 65535));
+        if (!device_->Write(at, p, n)) return false;
+        at += n;
+        p += n;
+        left -= n;
+    }
+    return true;
 }
 
 template <class F>

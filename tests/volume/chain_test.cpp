@@ -145,6 +145,21 @@ TEST_F(ChainTest, ResizeShrinksAndGrows) {
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"2?", "?"}));
 }
 
+TEST_F(ChainTest, ChainOperationsWriteTheFatOncePerCopy) {
+    int before = v.dev->writes;
+    auto a = img().AllocateChain(50 * 512);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(v.dev->writes - before, 2) << "one write for each of the two FAT copies";
+    EXPECT_TRUE(std::equal(img().FATTable().begin(), img().FATTable().end(), v.FatCopy(0)));
+    EXPECT_TRUE(std::equal(img().FATTable().begin(), img().FATTable().end(), v.FatCopy(1)));
+    before = v.dev->writes;
+    ASSERT_TRUE(img().ResizeChain(a->front(), 20 * 512));
+    EXPECT_EQ(v.dev->writes - before, 2) << "a resize, with the free of its tail, is one operation";
+    ASSERT_TRUE(img().FreeChain(a->front()));
+    EXPECT_TRUE(std::equal(img().FATTable().begin(), img().FATTable().end(), v.FatCopy(1)));
+    EXPECT_EQ(img().FreeClusters, 100u);
+}
+
 TEST_F(ChainTest, ClusterDataRoundTrips) {
     auto data = RandomBytes(512, 3);
     ASSERT_TRUE(img().WriteCluster(7, data.data()));

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Times voldex-cli against mtools on the same large images, with
+# `cat IMAGE > /dev/null` as the read limit, and prints the ratios.
+#   bench/run.sh [WORKDIR]      (needs about 3 GiB of free space; images are sparse)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+[ -x build/voldex-cli ] || cmake --build build -j2 --target voldex-cli >/dev/null
+cli=$PWD/build/voldex-cli
+work=${1:-$(mktemp -d)}
+mkdir -p "$work"
+cd "$work"
+export MTOOLS_SKIP_CHECK=1
+
+now() { date +%s.%N; }
+# t NAME COMMAND...: runs the command with a cold-ish cache state left as it is, prints seconds.
+t() {
+  local start end
+  start=$(now)
+  "$@" >/dev/null 2>&1
+  end=$(now)
+  echo "$end - $start" | bc
+}
+# best COMMAND...: the fastest of three runs (for commands that change nothing).
+best() {
+  local a b c
+  a=$(t "$@"); b=$(t "$@"); c=$(t "$@")
+  printf '%s\n%s\n%s\n' "$a" "$b" "$c" | sort -n | head -1
+}
+ratio() { echo "scale=2; $1 / $2" | bc; }
+row() { printf '%-34s %10s %10s %8s\n' "$1" "$2" "$3" "$4"; }
+
+echo "== making the images and the host files in $work"
+rm -rf f16.img f32.img big.bin small out-v out-m
+truncate -s 1200M f16.img && mkfs.fat -F 16 -s 64 f16.img >/dev/null
+truncate -s 1200M f32.img && mkfs.fat -F 32 -s 8 f32.img >/dev/null
+head -c 256M /dev/urandom >big.bin
+mkdir -p small
+for i in $(seq 1 5000); do head -c $((i % 7 * 300 + 100)) /dev/urandom >small/F$i.DAT; done
+cp f16.img f16-m.img
+
+printf '%-34s %10s %10s %8s\n' "operation (seconds)" voldex mtools ratio
+
+# Imports change the image: each of the three runs starts from an empty copy.
+cp f16.img f16-empty.img
+fresh() { cp --sparse=always f16-empty.img f16.img; cp --sparse=always f16-empty.img f16-m.img; cat big.bin >/dev/null; }
+import_best() {  # import_best VOLDEX-ARGS -- MTOOLS-ARGS
+  local va=() ma=() side=v a b x y
+  for arg in "$@"; do
+    if [ "$arg" = "--" ]; then side=m; continue; fi
+    if [ $side = v ]; then va+=("$arg"); else ma+=("$arg"); fi
+  done
+  a=999; b=999
+  for r in 1 2 3; do
+    fresh
+    x=$(t "$cli" "${va[@]}"); y=$(t mcopy "${ma[@]}")
+    a=$(printf '%s\n%s\n' "$a" "$x" | sort -n | head -1); b=$(printf '%s\n%s\n' "$b" "$y" | sort -n | head -1)
+  done
+  echo "$a $b"
+}
+read -r a b <<<"$(import_best put f16.img big.bin -- -i f16-m.img big.bin ::BIG.BIN)"
+row "import 256 MiB file (FAT16)" "$a" "$b" "$(ratio "$b" "$a")x"
+read -r a b <<<"$(import_best put f16.img small -- -s -i f16-m.img small ::SMALL)"
+row "import 5000 small files (FAT16)" "$a" "$b" "$(ratio "$b" "$a")x"
+# Leave both files in the image for the exports below.
+"$cli" put f16.img big.bin >/dev/null 2>&1
+# The FAT32 volume is filled by mtools: voldex opens FAT32 read-only.
+mcopy -i f32.img big.bin ::BIG.BIN && mcopy -s -i f32.img small ::SMALL
+
+for img in f16 f32; do
+  up=$(echo $img | tr a-z A-Z | sed s/F/FAT/)
+  rm -rf out-v out-m && mkdir out-v out-m
+  c=$(best sh -c "cat $img.img > /dev/null")
+  a=$(best "$cli" --yes get $img.img BIG.BIN out-v); b=$(best mcopy -o -i $img.img ::BIG.BIN out-m/)
+  row "export 256 MiB file ($up)" "$a" "$b" "$(ratio "$b" "$a")x"
+  row "  read limit: cat image" "$c" "" "$(ratio "$a" "$c")x cat"
+  cmp -s out-v/BIG.BIN big.bin || echo "  !! exported file differs"
+  a=$(best "$cli" --yes get $img.img SMALL out-v); b=$(best mcopy -o -s -i $img.img ::SMALL out-m/)
+  row "export 5000 small files ($up)" "$a" "$b" "$(ratio "$b" "$a")x"
+  a=$(best "$cli" ls $img.img SMALL); b=$(best mdir -i $img.img ::SMALL)
+  row "list a folder of 5000 ($up)" "$a" "$b" "$(ratio "$b" "$a")x"
+  a=$(best "$cli" info $img.img); b=$(best minfo -i $img.img)
+  row "mount ($up)" "$a" "$b" "$(ratio "$b" "$a")x"
+done
+fsck.fat -n f16.img >/dev/null && echo "fsck.fat: the FAT16 image written by voldex is clean"
