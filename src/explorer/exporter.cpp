@@ -84,15 +84,7 @@ bool SetHostFileTime(const std::string& path, const SystemTime& t) {
 bool GetHostFileTime(const std::string& path, SystemTime& t) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return false;
-    std::tm tm{};
-    localtime_r(&st.st_mtime, &tm);
-    t = SystemTime{};
-    t.wYear = uint16_t(tm.tm_year + 1900);
-    t.wMonth = uint16_t(tm.tm_mon + 1);
-    t.wDay = uint16_t(tm.tm_mday);
-    t.wHour = uint16_t(tm.tm_hour);
-    t.wMinute = uint16_t(tm.tm_min);
-    t.wSecond = uint16_t(tm.tm_sec);
+    t = LocalTimeOf(st.st_mtime);
     return true;
 }
 

@@ -22,19 +22,6 @@ constexpr uint32_t kPieceBytes = 4u << 20;
 // again through a symbolic link is not imported into itself without end.
 thread_local std::vector<std::pair<dev_t, ino_t>> g_openFolders;
 
-SystemTime LocalTimeOf(time_t when) {
-    std::tm tm{};
-    localtime_r(&when, &tm);
-    SystemTime t;
-    t.wYear = uint16_t(tm.tm_year + 1900);
-    t.wMonth = uint16_t(tm.tm_mon + 1);
-    t.wDay = uint16_t(tm.tm_mday);
-    t.wHour = uint16_t(tm.tm_hour);
-    t.wMinute = uint16_t(tm.tm_min);
-    t.wSecond = uint16_t(tm.tm_sec);
-    return t;
-}
-
 // A new file is marked for archiving, as DOS marks every file it writes;
 // a host file without write permission arrives read-only.
 uint8_t MappedAttributes(const struct stat& st) {

@@ -1,5 +1,7 @@
 #include "explorer/inifile.h"
 
+#include "device/asciicase.h"
+
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -13,17 +15,6 @@ std::string Trim(const std::string& s) {
     if (a == std::string::npos) return "";
     std::size_t b = s.find_last_not_of(" \t\r\n");
     return s.substr(a, b - a + 1);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x -= 32;
-        if (y >= 'a' && y <= 'z') y -= 32;
-        if (x != y) return false;
-    }
-    return true;
 }
 
 // The section name of a "[name]" line, or false.
@@ -94,7 +85,7 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
 int IniFile::FindSection(const std::string& section) const {
     std::string name;
     for (std::size_t i = 0; i < lines_.size(); ++i)
-        if (SectionOf(lines_[i], name) && EqualNoCase(name, section)) return int(i);
+        if (SectionOf(lines_[i], name) && EqualIgnoringAsciiCase(name, section)) return int(i);
     return -1;
 }
 
@@ -104,7 +95,7 @@ int IniFile::FindKey(const std::string& section, const std::string& key) const {
     std::string name;
     for (std::size_t i = std::size_t(s) + 1; i < lines_.size(); ++i) {
         if (SectionOf(lines_[i], name)) break;
-        if (KeyOf(lines_[i], name, nullptr) && EqualNoCase(name, key)) return int(i);
+        if (KeyOf(lines_[i], name, nullptr) && EqualIgnoringAsciiCase(name, key)) return int(i);
     }
     return -1;
 }

@@ -1031,7 +1031,10 @@ void TVoldex::DropEntriesOnListItem(int targetIndex) {
     if (movingDialog_ && !ConfirmMove(names, targetName)) return;
     int64_t c = currentDir_->GetStartCluster(targetIndex);
     DIDir target(image_.get(), c < 2 ? 0 : uint32_t(c));
-    if (!target.Load()) return;
+    if (target.Load()) MoveSelectedInto(target, selected);
+}
+
+void TVoldex::MoveSelectedInto(DIDir& target, const std::vector<int>& selected) {
     for (int i : selected) MoveListEntry(*currentDir_, i, target);
     currentDir_->Write();
     target.Write();
@@ -1063,12 +1066,7 @@ void TVoldex::DropEntriesOnTreeNode(QTreeWidgetItem* node) {
     for (int i : selected) names.push_back(SjisToUtf8(currentDir_->GetDisplayName(i)));
     if (movingDialog_ && !ConfirmMove(names, node->text(0).toStdString())) return;
     DIDir target(image_.get(), node->data(0, kClusterRole).toUInt());
-    if (!target.Load()) return;
-    for (int i : selected) MoveListEntry(*currentDir_, i, target);
-    currentDir_->Write();
-    target.Write();
-    ListDirectory(currentCluster_);
-    ForgetClipboardCopy();
+    if (target.Load()) MoveSelectedInto(target, selected);
 }
 
 void TVoldex::DropTreeNodeOnTreeNode(QTreeWidgetItem* node) {

@@ -98,7 +98,7 @@ public:
     void ToggleThisDir();
     void ToggleParentDir();
     void ImportPaths(const std::vector<std::string>& paths);
-    // Moves of Part 4.8, as the drops do them.
+    // Moves inside the image, as the drops do them.
     void DropEntriesOnListItem(int targetIndex);
     void DropEntriesOnTreeNode(QTreeWidgetItem* node);
     void DropTreeNodeOnTreeNode(QTreeWidgetItem* node);
@@ -137,6 +137,8 @@ private:
     bool HandleViewEvent(QAbstractItemView* view, QEvent* event);
     bool HandleTreeEvent(QEvent* event);
     void OnItemChanged(class QStandardItem* item);
+    // Moves the selected list entries into `target`, writes both folders and lists again.
+    void MoveSelectedInto(DIDir& target, const std::vector<int>& selected);
 
     std::unique_ptr<DiskImage> image_;
     std::unique_ptr<DIDir> currentDir_;

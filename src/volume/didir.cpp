@@ -6,6 +6,8 @@
 #include <ctime>
 #include <string_view>
 
+#include "device/asciicase.h"
+
 namespace {
 
 uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
@@ -16,17 +18,6 @@ void PutLE16(uint8_t* p, uint16_t v) {
 }
 void PutLE32(uint8_t* p, uint32_t v) {
     for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x -= 32;
-        if (y >= 'a' && y <= 'z') y -= 32;
-        if (x != y) return false;
-    }
-    return true;
 }
 
 bool IsReplacedByUnderscore(unsigned char c) {
@@ -50,10 +41,11 @@ std::size_t LastDot(const std::string& name, std::size_t from) {
 
 }  // namespace
 
-SystemTime LocalTimeNow() {
-    std::time_t now = std::time(nullptr);
+SystemTime LocalTimeNow() { return LocalTimeOf(std::time(nullptr)); }
+
+SystemTime LocalTimeOf(std::time_t when) {
     std::tm tm{};
-    localtime_r(&now, &tm);
+    localtime_r(&when, &tm);
     SystemTime t;
     t.wYear = uint16_t(tm.tm_year + 1900);
     t.wMonth = uint16_t(tm.tm_mon + 1);
@@ -116,7 +108,7 @@ int DIDir::Find(const std::string& name) const {
     for (uint32_t i = 0; i < Count; ++i) {
         if (skipDeleted && Entry(int(i))[0] == kDeletedMark) continue;
         std::size_t n = DisplayNameInto(int(i), buf);
-        if (n == wanted.size() && EqualNoCase(std::string_view(buf, n), wanted)) return int(i);
+        if (n == wanted.size() && EqualIgnoringAsciiCase(std::string_view(buf, n), wanted)) return int(i);
     }
     return -1;
 }

@@ -4,6 +4,7 @@
 // FAT changes and cluster contents are written to the device at once.
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,9 @@ constexpr uint8_t kStoredE5 = 0x05;
 // True for a Shift-JIS lead byte: it forms one character with the next byte.
 inline bool IsSjisLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF); }
 
-// The current local time, as directory entries store it.
+// A moment as local calendar time, as directory entries store it.
+SystemTime LocalTimeOf(std::time_t when);
+// The current local time.
 SystemTime LocalTimeNow();
 
 class DIDir {
