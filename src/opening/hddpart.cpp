@@ -201,22 +201,30 @@ bool THDDPartDialog::Fill() {
     return true;
 }
 
-bool THDDPartDialog::Search() {
-    int32_t start = LenientInt(DiskStartEdit), step = LenientInt(SectorLenEdit);
-    if (step <= 0) {
+bool SearchBootSector(DeviceIOIF* device, const std::string& start, const std::string& step, int64_t& at,
+                      uint8_t* sector) {
+    int32_t s = LenientInt(start), k = LenientInt(step);
+    if (k <= 0) {
         ShowMessage(1201);
         return false;
     }
-    uint8_t sector[512];
     uint32_t found = 0;
-    if (!Device || !FindFATBootSector(Device, start, step, found, sector)) {
+    if (!device || !FindFATBootSector(device, s, k, found, sector)) {
         ShowMessage(507);
         return false;
     }
     ShowMessage(506);
+    at = int64_t(s) + found;
+    return true;
+}
+
+bool THDDPartDialog::Search() {
+    uint8_t sector[512];
+    int64_t at = 0;
+    if (!SearchBootSector(Device, DiskStartEdit, SectorLenEdit, at, sector)) return false;
     int32_t secLen = LenientInt(SectorLenEdit);
     int64_t hidden = LE32(sector + 28);
-    DiskStartEdit = std::to_string(int32_t(int64_t(start) + found - int64_t(secLen) * hidden));
+    DiskStartEdit = std::to_string(int32_t(at - int64_t(secLen) * hidden));
     SectorEdit = std::to_string(LE16(sector + 24));
     HeaderEdit = std::to_string(LE16(sector + 26));
     Fill();

@@ -68,6 +68,12 @@ public:
 // when a partition was chosen (DiskStart and FileSystem set), 2 on cancel.
 int RunPartitionDialog(THDDPartDialog& dialog, VolumeParams& params, const HDDGeometry& geometry, bool force);
 
+// The boot-sector search of the dialogs: start and step as typed (read the
+// lenient way). Refuses a step of 0 or less (1201), reports 506 or 507. On
+// success `sector` holds the boot sector and `at` its absolute offset.
+bool SearchBootSector(DeviceIOIF* device, const std::string& start, const std::string& step, int64_t& at,
+                      uint8_t* sector);
+
 // Text to a signed 32-bit integer, the strict way: the whole text must be
 // a number. Reports the conversion error when it is not.
 bool StrictInt(const std::string& text, int32_t& value);

@@ -32,19 +32,10 @@ bool TManualDiskDialog::ReadIPL() {
 }
 
 bool TManualDiskDialog::Search(const std::string& start, const std::string& step, std::string& begin) {
-    int32_t s = LenientInt(start), k = LenientInt(step);
-    if (k <= 0) {
-        ShowMessage(1201);
-        return false;
-    }
     uint8_t sector[512];
-    uint32_t found = 0;
-    if (!Record.Device || !FindFATBootSector(Record.Device, s, k, found, sector)) {
-        ShowMessage(507);
-        return false;
-    }
-    ShowMessage(506);
-    begin = std::to_string(int64_t(s) + found);
+    int64_t at = 0;
+    if (!SearchBootSector(Record.Device, start, step, at, sector)) return false;
+    begin = std::to_string(at);
     return true;
 }
 
