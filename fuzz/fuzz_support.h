@@ -19,12 +19,12 @@ public:
     bool IsReadOnly() override { return readOnly_; }
     bool Read(int64_t offset, void* buffer, uint32_t length) override {
         if (offset < 0 || uint64_t(offset) + length > bytes_.size()) return false;
-        std::memcpy(buffer, bytes_.data() + offset, length);
+        if (length) std::memcpy(buffer, bytes_.data() + offset, length);
         return true;
     }
     bool Write(int64_t offset, const void* buffer, uint32_t length) override {
         if (readOnly_ || offset < 0 || uint64_t(offset) + length > bytes_.size()) return false;
-        std::memcpy(bytes_.data() + offset, buffer, length);
+        if (length) std::memcpy(bytes_.data() + offset, buffer, length);
         return true;
     }
     bool MakeReadOnly() override {

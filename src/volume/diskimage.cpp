@@ -473,6 +473,8 @@ bool DiskImage::WriteDirEntries(const std::vector<uint8_t>& entries, uint32_t fi
     if (IsReadOnly()) return false;
     if (IsRootRegion(first)) {
         std::size_t n = std::min<std::size_t>(entries.size(), uint32_t(UserArea) - RootDir);
+        // A root region of no bytes has nothing to write.
+        if (n == 0) return true;
         return device_->Write(int64_t(DiskStart) + RootDir, entries.data(), static_cast<uint32_t>(n));
     }
     auto chain = ReadChain(first == 0 ? RootDir : first);

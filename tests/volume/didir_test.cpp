@@ -371,6 +371,21 @@ TEST_F(DirTest, DirectoryThatRefersToItselfIsNotFollowedWhenDeleted) {
     ExpectFsckClean();
 }
 
+TEST_F(DirTest, RootRegionOfNoEntries) {
+    // A boot record may give 0 root entries on FAT12/16: the region is empty.
+    MemVolume v(kFAT16);
+    v.params.UserArea = int32_t(v.params.RootDir);
+    ASSERT_TRUE(v.Mount());
+    DIDir root(&v.image, 0);
+    ASSERT_TRUE(root.Load());
+    EXPECT_EQ(root.GetCount(), 0u);
+    int writes = v.dev->writes;
+    EXPECT_TRUE(root.Write()) << "nothing to write is no failure";
+    EXPECT_EQ(v.dev->writes, writes) << "and nothing reaches the device";
+    EXPECT_EQ(root.AddEntry("X"), -1);
+    EXPECT_EQ(ui.Texts().back(), "Ο φάκελος είναι γεμάτος");
+}
+
 TEST_F(DirTest, UnloadedDirectoryIsEmpty) {
     MemVolume v(kFAT16);
     ASSERT_TRUE(v.Mount());
