@@ -35,21 +35,15 @@ bool CopyChainToHost(DiskImage& image, const ChainList& chain, uint32_t size, in
     const uint32_t perPiece = std::max<uint32_t>(1, kPieceBytes / cs);
     const uint32_t lastPart = size % cs ? size % cs : cs;
     std::vector<uint8_t> buffer;
-    std::size_t i = 0;
-    while (i < chain.size()) {
-        std::size_t j = i + 1;
-        while (j < chain.size() && j - i < perPiece && chain[j] == chain[j - 1] + 1) ++j;
-        uint32_t n = static_cast<uint32_t>(j - i);
+    return ForEachClusterRun(chain, perPiece, [&](std::size_t i, uint32_t first, uint32_t n) {
         buffer.resize(std::size_t(n) * cs);
         // Cluster reads are not checked one by one: an unreadable cluster
         // has shown its error and the export goes on, as with a bad sector.
-        if (!image.ReadClusterRun(chain[i], n, buffer.data())) std::fill(buffer.begin(), buffer.end(), 0);
+        if (!image.ReadClusterRun(first, n, buffer.data())) std::fill(buffer.begin(), buffer.end(), 0);
         std::size_t bytes = buffer.size();
-        if (j == chain.size()) bytes -= cs - lastPart;
-        if (!WriteAll(fd, buffer.data(), bytes)) return false;
-        i = j;
-    }
-    return true;
+        if (i + n == chain.size()) bytes -= cs - lastPart;
+        return WriteAll(fd, buffer.data(), bytes);
+    });
 }
 
 // The open folders of the export in progress, to stop a folder that refers

@@ -48,18 +48,14 @@ void CopyHostToChain(DiskImage& image, const ChainList& chain, int fd) {
     const uint32_t cs = image.ClusterSize;
     const uint32_t perPiece = std::max<uint32_t>(1, kPieceBytes / cs);
     std::vector<uint8_t> buffer(std::size_t(std::min<std::size_t>(chain.size(), perPiece)) * cs);
-    std::size_t i = 0;
-    while (i < chain.size()) {
-        std::size_t j = i + 1;
-        while (j < chain.size() && j - i < perPiece && chain[j] == chain[j - 1] + 1) ++j;
-        uint32_t n = uint32_t(j - i);
+    ForEachClusterRun(chain, perPiece, [&](std::size_t, uint32_t first, uint32_t n) {
         // Host reads are not checked one by one: what could not be read
         // stays zero, as with a bad sector; so does the tail of the last cluster.
         std::size_t got = ReadUpTo(fd, buffer.data(), std::size_t(n) * cs);
         std::fill(buffer.begin() + long(got), buffer.begin() + long(std::size_t(n) * cs), 0);
-        image.WriteClusterRun(chain[i], n, buffer.data());
-        i = j;
-    }
+        image.WriteClusterRun(first, n, buffer.data());
+        return true;
+    });
 }
 
 std::vector<std::string> ListHostFolder(const std::string& path, bool& ok) {

@@ -373,35 +373,26 @@ bool DiskImage::WriteCluster(uint32_t c, const void* buffer) {
     return device_->Write(ClusterToOffset(c), buffer, ClusterSize);
 }
 
-// Checks a run of clusters and moves it in device transfers of at most
-// kMaxRunBytes; `move` is the device's Read or Write.
-template <class Buffer, class Move>
-bool DiskImage::TransferRun(uint32_t first, uint32_t count, Buffer* buffer, unsigned belowMsg, unsigned aboveMsg,
-                            uint64_t maxBytes, Move move) {
+bool DiskImage::ReadClusterRun(uint32_t first, uint32_t count, void* buffer) {
     if (count == 0) return true;
     if (first < 2) {
-        LogMessage(belowMsg);
+        LogMessage(817);
         return false;
     }
     if (uint64_t(first) + count > ClusterLimit()) {
-        LogMessage(aboveMsg);
+        LogMessage(818);
         return false;
     }
-    Buffer* p = buffer;
-    uint32_t perTransfer = static_cast<uint32_t>(std::max<uint64_t>(1, maxBytes / ClusterSize));
+    auto* p = static_cast<uint8_t*>(buffer);
+    const uint32_t perRead = static_cast<uint32_t>(std::max<uint64_t>(1, kMaxRunBytes / ClusterSize));
     while (count > 0) {
-        uint32_t k = std::min(count, perTransfer);
-        if (!move(ClusterToOffset(first), p, k * ClusterSize)) return false;
+        uint32_t k = std::min(count, perRead);
+        if (!device_->Read(ClusterToOffset(first), p, k * ClusterSize)) return false;
         first += k;
         count -= k;
         p += std::size_t(k) * ClusterSize;
     }
     return true;
-}
-
-bool DiskImage::ReadClusterRun(uint32_t first, uint32_t count, void* buffer) {
-    return TransferRun(first, count, static_cast<uint8_t*>(buffer), 817, 818, kMaxRunBytes,
-                       [this](int64_t at, uint8_t* p, uint32_t n) { return device_->Read(at, p, n); });
 }
 
 bool DiskImage::WriteClusterRun(uint32_t first, uint32_t count, const void* buffer) {
@@ -431,18 +422,6 @@ bool DiskImage::WriteClusterRun(uint32_t first, uint32_t count, const void* buff
     return true;
 }
 
-template <class F>
-bool DiskImage::ForEachRun(const ChainList& chain, F fn) {
-    std::size_t i = 0;
-    while (i < chain.size()) {
-        std::size_t j = i + 1;
-        while (j < chain.size() && chain[j] == chain[j - 1] + 1) ++j;
-        if (!fn(i, chain[i], static_cast<uint32_t>(j - i))) return false;
-        i = j;
-    }
-    return true;
-}
-
 std::optional<std::vector<uint8_t>> DiskImage::ReadDirEntries(uint32_t first, uint32_t& count) {
     count = 0;
     std::vector<uint8_t> entries;
@@ -458,7 +437,7 @@ std::optional<std::vector<uint8_t>> DiskImage::ReadDirEntries(uint32_t first, ui
         uint64_t bytes = uint64_t(chain->size()) * ClusterSize;
         if (bytes > uint64_t(kMaxDirEntries) * 32) return std::nullopt;
         entries.assign(static_cast<std::size_t>(bytes), 0);
-        bool ok = ForEachRun(*chain, [&](std::size_t index, uint32_t run, uint32_t n) {
+        bool ok = ForEachClusterRun(*chain, SIZE_MAX, [&](std::size_t index, uint32_t run, uint32_t n) {
             return ReadClusterRun(run, n, entries.data() + index * ClusterSize);
         });
         if (!ok) return std::nullopt;
@@ -480,7 +459,7 @@ bool DiskImage::WriteDirEntries(const std::vector<uint8_t>& entries, uint32_t fi
     auto chain = ReadChain(first == 0 ? RootDir : first);
     if (!chain) return false;
     if (uint64_t(chain->size()) * ClusterSize > entries.size()) return false;
-    return ForEachRun(*chain, [&](std::size_t index, uint32_t run, uint32_t n) {
+    return ForEachClusterRun(*chain, SIZE_MAX, [&](std::size_t index, uint32_t run, uint32_t n) {
         return WriteClusterRun(run, n, entries.data() + index * ClusterSize);
     });
 }

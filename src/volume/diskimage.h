@@ -23,6 +23,21 @@ using ChainList = std::vector<uint32_t>;
 // longer than that is not a directory.
 constexpr uint32_t kMaxDirEntries = 65536;
 
+// Calls fn(index, first, count) for each run of clusters of `chain` that
+// follow one another on the disk, at most `maxClusters` a run; `index` is
+// the run's position in the chain. Stops at the first false.
+template <class F>
+bool ForEachClusterRun(const ChainList& chain, std::size_t maxClusters, F fn) {
+    std::size_t i = 0;
+    while (i < chain.size()) {
+        std::size_t j = i + 1;
+        while (j < chain.size() && j - i < maxClusters && chain[j] == chain[j - 1] + 1) ++j;
+        if (!fn(i, chain[i], static_cast<uint32_t>(j - i))) return false;
+        i = j;
+    }
+    return true;
+}
+
 class DiskImage : public VolumeLayout {
 public:
     DiskImage() = default;
@@ -88,12 +103,6 @@ public:
 private:
     bool WriteFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n);
     uint32_t RawFATEntry(uint32_t cluster) const;
-    // Calls fn(first, count) for each run of contiguous clusters in chain.
-    template <class F>
-    bool ForEachRun(const ChainList& chain, F fn);
-    template <class Buffer, class Move>
-    bool TransferRun(uint32_t first, uint32_t count, Buffer* buffer, unsigned belowMsg, unsigned aboveMsg,
-                     uint64_t maxBytes, Move move);
 
     bool CloseBatch();
     void StoreFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n);
