@@ -2,6 +2,7 @@
 
 #include "explorer/folderops.h"
 #include "support/images.h"
+#include "support/root_fixture.h"
 #include "support/scripted_ui.h"
 #include "volume/didir.h"
 
@@ -21,7 +22,7 @@ struct TreeUI : ScriptedUI {
     std::vector<uint32_t> removed;
 };
 
-class FolderOpsTest : public ::testing::Test {
+class FolderOpsTest : public RootFixture {
 protected:
     FolderOpsTest() : scope(&ui) {}
     void SetUp() override {
@@ -29,26 +30,8 @@ protected:
         MakeFatImage(image, 1440, 12, "-n LABEL");
         Mount();
     }
-    void Mount() {
-        root.reset();
-        m = MountImageFile(image);
-        ASSERT_TRUE(m);
-        root = std::make_unique<DIDir>(m.image.get(), 0);
-        ASSERT_TRUE(root->Load());
-    }
-    void ExpectSound() {
-        root.reset();
-        m.image.reset();
-        std::string report;
-        EXPECT_TRUE(FsckClean(image, &report)) << report;
-        Mount();
-    }
     TreeUI ui;
     ScopedUserInterface scope;
-    TempDir dir;
-    std::string image;
-    Mounted m;
-    std::unique_ptr<DIDir> root;
 };
 
 TEST_F(FolderOpsTest, DefaultNamesTakeTheFirstFreeNumber) {

@@ -6,12 +6,13 @@
 #include "explorer/exporter.h"
 #include "explorer/importer.h"
 #include "support/images.h"
+#include "support/root_fixture.h"
 #include "support/scripted_ui.h"
 #include "volume/didir.h"
 
 namespace {
 
-class ImportTest : public ::testing::Test, public UITest {
+class ImportTest : public RootFixture, public UITest {
 protected:
     void SetUp() override {
         image = dir / "v.img";
@@ -19,17 +20,6 @@ protected:
         src = dir / "src";
         mkdir(src.c_str(), 0755);
         Mount();
-    }
-    void Mount() {
-        root.reset();
-        m = MountImageFile(image);
-        ASSERT_TRUE(m);
-        root = std::make_unique<DIDir>(m.image.get(), 0);
-        ASSERT_TRUE(root->Load());
-    }
-    void Unmount() {
-        root.reset();
-        m.image.reset();
     }
     std::string Host(const std::string& name, std::size_t size, uint32_t seed = 1) {
         std::string p = src + "/" + name;
@@ -41,16 +31,7 @@ protected:
         RunShell("mtype -i " + Quote(image) + " " + Quote("::" + path), &out);
         return out;
     }
-    void ExpectSound() {
-        Unmount();
-        std::string report;
-        EXPECT_TRUE(FsckClean(image, &report)) << report;
-        Mount();
-    }
-    TempDir dir;
-    std::string image, src;
-    Mounted m;
-    std::unique_ptr<DIDir> root;
+    std::string src;
 };
 
 TEST_F(ImportTest, FilesAndFoldersArrive) {
