@@ -3,12 +3,7 @@
 
 #include <string>
 
-// Shift-JIS (CP932) bytes to UTF-8. A byte sequence with no CP932 meaning
-// becomes "_".
-std::string SjisToUtf8(const std::string& sjis);
-
-// UTF-8 to Shift-JIS (CP932). A character with no CP932 form becomes "_".
-std::string Utf8ToSjis(const std::string& utf8);
+#include "device/sjis.h"
 
 // A volume entry's display name as one component of a host path: UTF-8,
 // with "/", NUL and control characters replaced by "_", and "." or ".."

@@ -1,4 +1,5 @@
 #include "opening/diskopen.h"
+#include "device/byteorder.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -77,8 +78,6 @@ bool TakeSkipOption(std::string& args) {
     return true;
 }
 
-uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "opening/hddpart.h"
+#include "device/byteorder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,9 +20,6 @@ constexpr uint32_t kMiB = 1048576;
 // table already read: a table that refers back would repeat for ever.
 constexpr int kMaxATDepth = 32;
 
-uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-uint32_t BE32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 
 std::string Msg(unsigned id, const MsgArgs& args = {}) { return ResourceString().LoadMessageV(id, args); }
 

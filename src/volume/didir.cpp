@@ -1,4 +1,5 @@
 #include "volume/didir.h"
+#include "device/byteorder.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,15 +11,6 @@
 
 namespace {
 
-uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-void PutLE16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void PutLE32(uint8_t* p, uint32_t v) {
-    for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
-}
 
 bool IsReplacedByUnderscore(unsigned char c) {
     return (c >= 0x01 && c <= 0x1F) || std::strchr("\\/:;,*?\"<>|", c) != nullptr;

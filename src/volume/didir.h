@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/sjis.h"
 #include "device/userinterface.h"
 #include "volume/diskimage.h"
 
@@ -24,8 +25,6 @@ constexpr uint8_t kDeletedMark = 0xE5;
 // Stored in place of a first name byte 0xE5.
 constexpr uint8_t kStoredE5 = 0x05;
 
-// True for a Shift-JIS lead byte: it forms one character with the next byte.
-inline bool IsSjisLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF); }
 
 // A moment as local calendar time, as directory entries store it.
 SystemTime LocalTimeOf(std::time_t when);

@@ -1,4 +1,5 @@
 #include "volume/volumeparams.h"
+#include "device/byteorder.h"
 
 #include <cstring>
 
@@ -6,10 +7,6 @@
 
 namespace {
 
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint16_t BE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-uint32_t BE32(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 
 constexpr uint32_t kMaxFAT12Clusters = 4084;
 constexpr uint32_t kMaxFAT16Clusters = 65518;
