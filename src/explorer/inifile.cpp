@@ -78,6 +78,8 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
     std::string line;
     while (std::getline(f, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        // A UTF-8 byte-order mark written by an editor is not part of the text.
+        if (lines_.empty() && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
         lines_.push_back(line);
     }
 }

@@ -75,13 +75,32 @@ bool MakeFloppyImage(const std::string& source, const std::string& output, int f
         ShowMessage(703);
         return false;
     }
-    struct stat st;
-    if (stat(output.c_str(), &st) == 0 && AskMessage(704, kBoxYesNoQuestion, output) != kIdYes) return false;
-    FILE* out = std::fopen(output.c_str(), "wb");
-    if (!out) {
+    // The source itself is never the output: replacing it would destroy
+    // the very data being read.
+    struct stat out, in;
+    bool exists = stat(output.c_str(), &out) == 0;
+    if (exists && stat(source.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+        ShowMessage(1282, output);
+        return false;
+    }
+    if (exists && AskMessage(704, kBoxYesNoQuestion, output) != kIdYes) return false;
+    // The image is written to a new file beside the output and takes the
+    // output's name only once it is complete: a failed read leaves an
+    // existing file as it was, and only the file made here is removed.
+    std::string partial = output + ".partXXXXXX";
+    int outFd = mkstemp(partial.data());
+    FILE* file = outFd >= 0 ? fdopen(outFd, "wb") : nullptr;
+    if (!file) {
+        if (outFd >= 0) {
+            ::close(outFd);
+            std::remove(partial.c_str());
+        }
         ShowMessage(711, output);
         return false;
     }
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(outFd, 0666 & ~mask);
     const FloppyFormat& f = FloppyFormats()[std::size_t(format)];
     bool ok = false;
     int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
@@ -96,7 +115,7 @@ bool MakeFloppyImage(const std::string& source, const std::string& output, int f
                 ok = false;
                 break;
             }
-            if (std::fwrite(track.data(), 1, track.size(), out) != track.size()) {
+            if (std::fwrite(track.data(), 1, track.size(), file) != track.size()) {
                 ShowMessage(711, output);
                 ok = false;
                 break;
@@ -105,14 +124,22 @@ bool MakeFloppyImage(const std::string& source, const std::string& output, int f
         }
         ::close(fd);
     }
-    if (std::fclose(out) != 0 && ok) {
+    if ((std::fflush(file) != 0 || fsync(fileno(file)) != 0) && ok) {
+        ShowMessage(711, output);
+        ok = false;
+    }
+    if (std::fclose(file) != 0 && ok) {
+        ShowMessage(711, output);
+        ok = false;
+    }
+    if (ok && std::rename(partial.c_str(), output.c_str()) != 0) {
         ShowMessage(711, output);
         ok = false;
     }
     if (ok) {
         ShowMessage(706);
     } else {
-        std::remove(output.c_str());
+        std::remove(partial.c_str());
     }
     if (progress) progress(0, f.Tracks());
     return ok;

@@ -202,7 +202,12 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
     auto partition = [&](const HDDGeometry& g, bool force) {
         return RunPartitionDialog(dlg.PartDialog, params, g, force) == 1 && checkBoot();
     };
-    auto copyBlock = [&](const int32_t* block) { SetLayoutFromBlock(params, block); };
+    // A parameter block whose DiskStart names no place (negative) is refused.
+    auto copyBlock = [&](const int32_t* block) {
+        if (SetLayoutFromBlock(params, block)) return true;
+        ShowMessage(1281, block[0]);
+        return false;
+    };
     auto geometryOf = [](const int32_t* b) {
         HDDGeometry g;
         g.HDDType = b[0];
@@ -231,8 +236,8 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
         if (sel == 2) {
             params.DiskStart = 0;
             params.FileSystem = kFileSystemDOS;
-        } else if (type == kProfileBootRecord || type == kProfileFullVolume) {
-            copyBlock(profile.Params);
+        } else if ((type == kProfileBootRecord || type == kProfileFullVolume) && !copyBlock(profile.Params)) {
+            continue;
         }
         // Every choice but the plug-in reads the path through the file device.
         if (type != kProfileLibrary) {
@@ -270,7 +275,7 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
                     break;
                 }
                 uint32_t code = LE32(h + 4);
-                int32_t headerSize = int32_t(LE32(h + 8));
+                uint32_t headerSize = LE32(h + 8);
                 if (code == 0x10 || code == 0x30 || code == 0x90) {
                     params.DiskStart = headerSize;
                     params.FileSystem = kFileSystemDOS;
@@ -279,7 +284,7 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
                 }
                 HDDGeometry g;
                 g.HDDType = kTablePC98;
-                g.DiskStart = headerSize;
+                g.DiskStart = int32_t(headerSize);
                 g.SecLen = int32_t(LE32(h + 16));
                 g.Sectors = int32_t(LE32(h + 20));
                 g.Heads = int32_t(LE32(h + 24));
@@ -316,14 +321,14 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
                 params.Device = dev;
                 switch (result.kind) {
                     case VOLDEX_ANSWER_DECODE_BOOT:
-                        copyBlock(result.u.params);
+                        if (!copyBlock(result.u.params)) break;
                         if (checkBoot()) return true;
                         break;
                     case VOLDEX_ANSWER_FINAL:
-                        copyBlock(result.u.params);
+                        if (!copyBlock(result.u.params)) break;
                         return true;
                     case VOLDEX_ANSWER_MANUAL:
-                        copyBlock(result.u.params);
+                        if (!copyBlock(result.u.params)) break;
                         if (RunManualDialog(dlg.ManualDialog, params) == 1) return true;
                         break;
                     case VOLDEX_ANSWER_PARTITION:

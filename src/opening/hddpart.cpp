@@ -36,7 +36,8 @@ unsigned ATTypeText(uint8_t type) {
 }
 
 struct Geometry {
-    int32_t diskStart, secLen, sectors, heads, cylinders;
+    int64_t diskStart;
+    int32_t secLen, sectors, heads, cylinders;
 };
 
 void ReadPC98(DeviceIOIF* dev, const Geometry& g, std::vector<PartitionRow>& rows) {
@@ -56,10 +57,11 @@ void ReadPC98(DeviceIOIF* dev, const Geometry& g, std::vector<PartitionRow>& row
         r.end = Msg(517, {endCyl});
         uint64_t bytes = (uint64_t(endCyl) - startCyl + 1) * uint64_t(uint32_t(g.secLen)) * uint32_t(g.sectors) *
                          uint32_t(g.heads);
-        r.size = Msg(519, {uint64_t(uint32_t(bytes / kMiB))});
-        uint32_t iplSector = e[4], iplHead = e[5], iplCyl = LE16(e + 6);
-        r.offset = uint32_t(g.diskStart) +
-                   uint32_t(g.secLen) * (iplSector + uint32_t(g.sectors) * (iplHead + uint32_t(g.heads) * iplCyl));
+        r.size = Msg(519, {uint64_t(bytes / kMiB)});
+        r.bytes = bytes;
+        uint64_t iplSector = e[4], iplHead = e[5], iplCyl = LE16(e + 6);
+        r.offset = uint64_t(g.diskStart) + uint64_t(uint32_t(g.secLen)) *
+                                               (iplSector + uint32_t(g.sectors) * (iplHead + uint64_t(uint32_t(g.heads)) * iplCyl));
         r.offsetText = Msg(520, {r.offset});
         rows.push_back(r);
     }
@@ -96,9 +98,10 @@ void ReadAT(DeviceIOIF* dev, const Geometry& g, uint64_t at, uint64_t extendedBa
         PartitionRow r;
         r.name = Msg(depth == 0 ? 514 : 515, {Msg(ATTypeText(type))});
         r.start = Msg(516, {first});
-        r.end = Msg(516, {uint32_t(first + count)});
-        r.size = Msg(519, {uint32_t(secLen * count / kMiB)});
-        r.offset = uint32_t(offset);
+        r.end = Msg(516, {uint64_t(first) + count});
+        r.size = Msg(519, {uint64_t(secLen * count / kMiB)});
+        r.bytes = secLen * count;
+        r.offset = offset;
         r.offsetText = Msg(520, {r.offset});
         rows.push_back(r);
     }
@@ -118,7 +121,7 @@ void ReadX68000(DeviceIOIF* dev, const Geometry& g, std::vector<PartitionRow>& r
         PartitionRow r;
         r.name = "Human68k";
         r.start = Msg(518, {record});
-        r.offset = uint32_t(g.diskStart) + record * uint32_t(g.secLen);
+        r.offset = uint64_t(g.diskStart) + uint64_t(record) * uint32_t(g.secLen);
         r.offsetText = Msg(520, {r.offset});
         rows.push_back(r);
     }
@@ -141,6 +144,34 @@ bool StrictInt(const std::string& text, int32_t& value) {
     }
     value = int32_t(v);
     return true;
+}
+
+bool StrictInt64(const std::string& text, int64_t& value) {
+    errno = 0;
+    char* end = nullptr;
+    const char* s = text.c_str();
+    while (*s == ' ') ++s;
+    long long v = std::strtoll(s, &end, 10);
+    while (end && *end == ' ') ++end;
+    if (text.empty() || end == s || *end != 0 || errno != 0) {
+        ShowMessage(1203, text);
+        return false;
+    }
+    value = v;
+    return true;
+}
+
+int64_t LenientInt64(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    int64_t v = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        v = v * 10 + (text[i] - '0');
+        if (v > (INT64_MAX - 9) / 10) break;
+    }
+    return negative ? -v : v;
 }
 
 int32_t LenientInt(const std::string& text) {
@@ -177,7 +208,7 @@ void THDDPartDialog::SetType(int type, bool refill) {
 
 bool THDDPartDialog::Fill() {
     Geometry g;
-    if (!StrictInt(DiskStartEdit, g.diskStart) || !StrictInt(SectorEdit, g.sectors) ||
+    if (!StrictInt64(DiskStartEdit, g.diskStart) || !StrictInt(SectorEdit, g.sectors) ||
         !StrictInt(CylinderEdit, g.cylinders) || !StrictInt(SectorLenEdit, g.secLen) ||
         !StrictInt(HeaderEdit, g.heads))
         return false;
@@ -190,7 +221,7 @@ bool THDDPartDialog::Fill() {
         case kTablePC98: ReadPC98(Device, g, Rows); break;
         case kTableAT: {
             std::vector<uint64_t> seen;
-            ReadAT(Device, g, uint64_t(uint32_t(g.diskStart)), 0, 0, seen, Rows);
+            ReadAT(Device, g, uint64_t(g.diskStart), 0, 0, seen, Rows);
             break;
         }
         case kTableX68000: ReadX68000(Device, g, Rows); break;
@@ -201,7 +232,8 @@ bool THDDPartDialog::Fill() {
 
 bool SearchBootSector(DeviceIOIF* device, const std::string& start, const std::string& step, int64_t& at,
                       uint8_t* sector) {
-    int32_t s = LenientInt(start), k = LenientInt(step);
+    int64_t s = LenientInt64(start);
+    int32_t k = LenientInt(step);
     if (k <= 0) {
         ShowMessage(1201);
         return false;
@@ -222,7 +254,7 @@ bool THDDPartDialog::Search() {
     if (!SearchBootSector(Device, DiskStartEdit, SectorLenEdit, at, sector)) return false;
     int32_t secLen = LenientInt(SectorLenEdit);
     int64_t hidden = LE32(sector + 28);
-    DiskStartEdit = std::to_string(int32_t(at - int64_t(secLen) * hidden));
+    DiskStartEdit = std::to_string(at - int64_t(secLen) * hidden);
     SectorEdit = std::to_string(LE16(sector + 24));
     HeaderEdit = std::to_string(LE16(sector + 26));
     Fill();
@@ -252,7 +284,7 @@ int RunPartitionDialog(THDDPartDialog& dialog, VolumeParams& params, const HDDGe
         chosen = UI().ShowPartitionDialog(dialog, false);
     }
     if (chosen < 0 || std::size_t(chosen) >= dialog.Rows.size()) return 2;
-    params.DiskStart = int32_t(dialog.Rows[std::size_t(chosen)].offset);
+    params.DiskStart = int64_t(dialog.Rows[std::size_t(chosen)].offset);
     params.FileSystem = dialog.Type == kTableX68000 ? kFileSystemHuman68k : kFileSystemDOS;
     return 1;
 }

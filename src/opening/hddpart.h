@@ -21,10 +21,13 @@ struct HDDGeometry {
     int32_t Cylinders = 0;
 };
 
-// One row of the partition list; `offset` is what choosing it yields.
+// One row of the partition list; `offset` (bytes from the start of the
+// image) is what choosing it yields; `bytes` is the partition's size when
+// the table states it (0 when it does not).
 struct PartitionRow {
     std::string name, start, end, size, offsetText;
-    uint32_t offset = 0;
+    uint64_t offset = 0;
+    uint64_t bytes = 0;
 };
 
 // The partition dialog without its window: the detail fields as the user
@@ -77,6 +80,10 @@ bool SearchBootSector(DeviceIOIF* device, const std::string& start, const std::s
 // Text to a signed 32-bit integer, the strict way: the whole text must be
 // a number. Reports the conversion error when it is not.
 bool StrictInt(const std::string& text, int32_t& value);
+// The same for a 64-bit value (byte offsets on large disks).
+bool StrictInt64(const std::string& text, int64_t& value);
 // Text to a number the lenient way: leading blanks, optional sign, digits
 // up to the first other character; no digits give 0.
 int32_t LenientInt(const std::string& text);
+// The lenient way for byte offsets: no limit below 2^63.
+int64_t LenientInt64(const std::string& text);

@@ -12,7 +12,7 @@ TManualDiskDialog::TManualDiskDialog() = default;
 bool TManualDiskDialog::ReadIPL() {
     VolumeParams p;
     p.Device = Record.Device;
-    if (!StrictInt(editVolumeStart, p.DiskStart)) return false;
+    if (!StrictInt64(editVolumeStart, p.DiskStart)) return false;
     p.FileSystem = uint32_t(cbFileSystem);
     BootStatus status = DecodeBootRecord(p);
     if (status != BootOk) {
@@ -49,7 +49,7 @@ bool TManualDiskDialog::Confirm() {
         ShowMessage(1202);
         return false;
     }
-    Record.DiskStart = LenientInt(editVolumeStart);
+    Record.DiskStart = LenientInt64(editVolumeStart);
     Record.FileSystem = uint32_t(cbFileSystem);
     Record.FATType = uint32_t(cbFATType);
     Record.FAT = LenientInt(editFAT);

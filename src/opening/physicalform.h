@@ -10,8 +10,11 @@
 // The path the drive dialog starts with: the last drive opened, or a pattern.
 std::string InitialDrivePath();
 
-// The block devices of this host, whole disks first (from /sys/block).
+// The block devices of this host that hold data (from /sys/block): disks,
+// removable disks and attached loop devices; not RAM disks or zram swap.
 std::vector<std::string> ListDrivePaths();
+// The same over another folder laid out like /sys/block (tests).
+std::vector<std::string> ListDrivePathsIn(const std::string& sysBlock);
 
 // Runs disk-type selection on a drive path; on success remembers it in
 // LastPhysical.

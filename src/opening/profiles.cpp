@@ -1,21 +1,34 @@
 #include "opening/profiles.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <unistd.h>
 
 #include "device/messages.h"
 #include "explorer/inifile.h"
 
 namespace {
 
+// The marker opens the file; editors that write a UTF-8 byte-order mark
+// put it before the marker, where it is passed over.
 bool HasMarker(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     std::size_t n = std::strlen(kProfileMarker);
-    std::string head(n, '\0');
-    if (!f.read(head.data(), std::streamsize(n))) return false;
-    return head == kProfileMarker;
+    std::string head(n + 3, '\0');
+    f.read(head.data(), std::streamsize(head.size()));
+    head.resize(std::size_t(f.gcount()));
+    if (head.compare(0, 3, "\xEF\xBB\xBF") == 0) head.erase(0, 3);
+    return head.compare(0, n, kProfileMarker) == 0;
+}
+
+bool HasIniExtension(const std::string& name) {
+    if (name.size() <= 4 || name[name.size() - 4] != '.') return false;
+    std::string ext = name.substr(name.size() - 3);
+    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "ini";
 }
 
 std::vector<std::string> IniFilesIn(const std::string& folder) {
@@ -23,7 +36,7 @@ std::vector<std::string> IniFilesIn(const std::string& folder) {
     if (DIR* d = opendir(folder.c_str())) {
         while (dirent* e = readdir(d)) {
             std::string name = e->d_name;
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ini") == 0) files.push_back(name);
+            if (HasIniExtension(name)) files.push_back(name);
         }
         closedir(d);
     }
@@ -31,7 +44,33 @@ std::vector<std::string> IniFilesIn(const std::string& folder) {
     return files;
 }
 
-DISKPROFILE ReadProfile(const IniFile& ini, const std::string& name) {
+// True when a DiskStart value, read the way integer keys are read, lies
+// between 0 and 2^31 - 1.
+bool FitsDiskStart(const std::string& text) {
+    std::size_t i = text.find_first_not_of(" \t");
+    if (i == std::string::npos) return true;  // no digits: reads as 0
+    bool negative = text[i] == '-';
+    if (text[i] == '-' || text[i] == '+') ++i;
+    int base = 10;
+    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    unsigned long long v = 0;
+    bool digits = false;
+    for (; i < text.size(); ++i) {
+        int d = std::isdigit(static_cast<unsigned char>(text[i])) ? text[i] - '0'
+                : base == 16 && std::isxdigit(static_cast<unsigned char>(text[i])) ? (text[i] | 0x20) - 'a' + 10
+                : -1;
+        if (d < 0) break;
+        digits = true;
+        v = v * unsigned(base) + unsigned(d);
+        if (v > 0x7FFFFFFFull) return false;
+    }
+    return !digits || !negative || v == 0;
+}
+
+DISKPROFILE ReadProfile(const IniFile& ini, const std::string& name, const std::string& folder) {
     static const char* const kVolumeKeys[10] = {"DiskStart", "FileSystem", "FATType",  "FAT",         "FATSize",
                                                 "FATCount",  "RootDir",    "UserArea", "ClusterSize", "ClustersCount"};
     static const char* const kGeometryKeys[6] = {"HDDType", "DiskStart", "SecLen", "Sectors", "Heads", "Cylinders"};
@@ -40,6 +79,18 @@ DISKPROFILE ReadProfile(const IniFile& ini, const std::string& name) {
     p.Extension = ini.GetString(name, "Extension");
     p.FileSize = ini.GetInt(name, "FileSize");
     p.ProfileType = ini.GetInt(name, "ProfileType");
+    // DiskStart is kept in 32 bits: a value that does not fit (or is
+    // negative) would wrap to another place on the disk, so the profile is
+    // refused rather than pointed elsewhere.
+    if (p.ProfileType >= kProfileBootRecord && p.ProfileType <= kProfileHardDisk &&
+        ini.HasKey(name, "DiskStart")) {
+        std::string text = ini.GetString(name, "DiskStart");
+        if (!FitsDiskStart(text)) {
+            ShowMessage(1280, text, name);
+            p.ProfileType = 0;
+            return p;
+        }
+    }
     switch (p.ProfileType) {
         case kProfileBootRecord:
             for (int k = 0; k < 2; ++k) p.Params[k] = ini.GetInt(name, kVolumeKeys[k]);
@@ -55,6 +106,13 @@ DISKPROFILE ReadProfile(const IniFile& ini, const std::string& name) {
             break;
         case kProfileLibrary:
             p.Library = ini.GetString(name, "Library");
+            // A relative path names a library beside the profile file (the
+            // program folder), whatever the current folder; a bare name
+            // not found there is left to the library search.
+            if (!p.Library.empty() && p.Library[0] != '/') {
+                std::string beside = folder + p.Library;
+                if (p.Library.find('/') != std::string::npos || access(beside.c_str(), F_OK) == 0) p.Library = beside;
+            }
             break;
         default:
             ShowMessage(205, name);
@@ -76,7 +134,7 @@ std::vector<DISKPROFILE> LoadProfiles(const std::string& folder) {
         IniFile ini(path);
         for (const std::string& name : ini.SectionNames()) {
             if (profiles.size() >= limit || name.empty()) break;
-            profiles.push_back(ReadProfile(ini, name));
+            profiles.push_back(ReadProfile(ini, name, dir));
         }
     }
     return profiles;

@@ -67,7 +67,8 @@ BootStatus DecodeFAT1216BPB(const uint8_t* s, VolumeLayout& l) {
 
 }  // namespace
 
-void SetLayoutFromBlock(VolumeLayout& l, const int32_t b[10]) {
+bool SetLayoutFromBlock(VolumeLayout& l, const int32_t b[10]) {
+    if (b[0] < 0) return false;
     l.DiskStart = b[0];
     l.FileSystem = uint32_t(b[1]);
     l.FATType = uint32_t(b[2]);
@@ -78,6 +79,7 @@ void SetLayoutFromBlock(VolumeLayout& l, const int32_t b[10]) {
     l.UserArea = b[7];
     l.ClusterSize = uint32_t(b[8]);
     l.ClustersCount = uint32_t(b[9]);
+    return true;
 }
 
 BootStatus DecodeFATBootSector(const uint8_t* s, VolumeLayout& l) {

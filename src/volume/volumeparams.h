@@ -1,7 +1,8 @@
 #pragma once
-// The description of one volume: the device it lies on and ten 32-bit layout
+// The description of one volume: the device it lies on and ten layout
 // values, as decoded from the volume's boot record, given by a profile or a
-// plug-in, or typed by hand. All offsets are bytes counted from DiskStart.
+// plug-in, or typed by hand. All offsets are bytes counted from DiskStart,
+// which is 64-bit: a partition may begin anywhere on a large disk.
 
 #include <cstdint>
 
@@ -10,10 +11,11 @@ class DeviceIOIF;
 enum FileSystemKind : uint32_t { kFileSystemDOS = 0, kFileSystemHuman68k = 1 };
 enum FATKind : uint32_t { kFAT12 = 0, kFAT16 = 1, kFAT32 = 2 };
 
-// The ten integers, in this order and width, are also the 40-byte parameter
-// block of profiles and plug-in answers.
+// The ten values, in this order, are also the 40-byte parameter block of
+// profiles and plug-in answers; there DiskStart is 32-bit (see
+// SetLayoutFromBlock).
 struct VolumeLayout {
-    int32_t DiskStart = 0;
+    int64_t DiskStart = 0;
     uint32_t FileSystem = 0;
     uint32_t FATType = 0;
     int32_t FAT = 0;
@@ -24,10 +26,11 @@ struct VolumeLayout {
     uint32_t ClusterSize = 0;
     uint32_t ClustersCount = 0;
 };
-static_assert(sizeof(VolumeLayout) == 40, "the parameter block is forty bytes");
 
-// Takes the ten values of a 40-byte parameter block, in their order.
-void SetLayoutFromBlock(VolumeLayout& layout, const int32_t block[10]);
+// Takes the ten values of a 40-byte parameter block, in their order. A
+// block's DiskStart is a signed 32-bit byte offset: false (and nothing
+// taken) for a negative one, which names no place on a disk.
+bool SetLayoutFromBlock(VolumeLayout& layout, const int32_t block[10]);
 
 struct VolumeParams : VolumeLayout {
     DeviceIOIF* Device = nullptr;
