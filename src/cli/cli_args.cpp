@@ -3,34 +3,177 @@
 #include <cerrno>
 #include <cstdlib>
 
-const char* const kCliUsage =
-    "usage: voldex-cli [--profile NAME] [--partition N] [--offset BYTES] [--human68k] [--yes|--no]\n"
-    "                  COMMAND IMAGE ...\n"
-    "  info IMAGE                 the volume's layout figures\n"
-    "  parts IMAGE                the partitions of a hard-disk image\n"
-    "  ls IMAGE [PATH]            list a folder (default: the root)\n"
-    "  get IMAGE PATH... DESTDIR  export files and folders to a host folder\n"
-    "  put IMAGE SRC... [PATH]    import host files and folders (into PATH, default the root;\n"
-    "                             the last operand is PATH when no host file has that name)\n"
-    "  mkdir IMAGE PATH           make a folder (--default-name: NEWDIR.n inside PATH)\n"
-    "  rm IMAGE PATH...           delete files and folders with everything inside\n"
-    "  release IMAGE PATH...      unlink damaged entries, leaving their clusters allocated\n"
-    "  ren IMAGE PATH NEWNAME     rename an entry\n"
-    "  mv IMAGE PATH... DESTDIR   move entries into another folder of the volume\n"
-    "  mkfdd SOURCE OUTPUT --size 1440|1232|720|640\n"
-    "                             read a floppy (or any file) track by track into an image\n";
+#include "cli/commands.h"
+
+#ifndef VOLDEX_VERSION
+#define VOLDEX_VERSION "0.1"
+#endif
+
+const char* const kCliVersion = VOLDEX_VERSION;
 
 namespace {
 
-bool ParseOffset(const std::string& text, int64_t& value) {
+const char* const kPathSyntax =
+    "Image paths use \"/\" (or \"\\\") between folders and match names without regard to case;\n"
+    "they may be written with a \"::\" prefix (::/GAMES/A.TXT). Where a command mixes host and\n"
+    "image paths (put, get), the \"::\" prefix is what marks the image side of put.\n";
+
+}  // namespace
+
+const std::vector<CliCommand>& CliCommands() {
+    static const std::vector<CliCommand> commands = {
+        {"info", 1, 1, kCmdOpensVolume | kCmdJson, "info IMAGE [--json]",
+         "Prints the volume's layout (one \"Key: value\" line each), its capacity, used and free space.\n"
+         "--json: one object {\"DiskStart\", \"FileSystem\", \"FATType\", ..., \"FreeClusters\",\n"
+         "\"ClusterBytes\", \"TotalBytes\", \"UsedBytes\", \"FreeBytes\"} with numbers as numbers.\n",
+         CmdInfo},
+        {"parts", 1, 1, kCmdJson, "parts IMAGE [--json]",
+         "Prints the partition table: name, start, end, size, byte offset (tab-separated). The disk's\n"
+         "geometry comes from the image header, else from a boot sector found near the start.\n"
+         "Exit 1 and nothing printed when no valid table is found (entries outside the image or\n"
+         "overlapping one another are not a table).\n"
+         "--json: {\"partitions\": [{\"number\", \"name\", \"start\", \"end\", \"size\", \"offset\",\n"
+         "\"bytes\"}]}; offset and bytes are numbers of bytes (bytes 0 when the table gives no length).\n",
+         CmdParts},
+        {"ls", 1, -1, kCmdOpensVolume | kCmdJson | kCmdRecursive, "ls IMAGE [::PATH...] [-R] [--json]",
+         "Lists a folder (default: the root), one entry, or the entries a wildcard matches (* and ?\n"
+         "in the last component), as tab-separated lines: name, size, attributes, date/time, first\n"
+         "cluster. -R lists every folder below too, with the path from the listed folder as name.\n"
+         "Control characters, tab, line feed and backslash in names are written \\xHH, \\t, \\n, \\\\.\n"
+         "--json: {\"entries\": [{\"path\", \"name\", \"type\" (\"file\", \"folder\" or \"label\"),\n"
+         "\"size\", \"attributes\" (the number), \"attributeText\", \"time\" (YYYY-MM-DDTHH:MM:SS),\n"
+         "\"cluster\"}]}; names are UTF-8 strings.\n",
+         CmdLs},
+        {"tree", 1, 2, kCmdOpensVolume, "tree IMAGE [::PATH]",
+         "Prints the folders and files below PATH (default: the root), indented two spaces a level;\n"
+         "folders end with \"/\".\n",
+         CmdTree},
+        {"cat", 2, -1, kCmdOpensVolume, "cat IMAGE ::PATH...",
+         "Writes the files' data to standard output, one after another.\n", CmdCat},
+        {"get", 3, -1, kCmdOpensVolume | kCmdProgress, "get IMAGE ::PATH... HOSTDEST",
+         "Exports files and folders with their data, timestamps and read-only mark. The last operand\n"
+         "is always a host path: an existing folder receives the entries; otherwise one source is\n"
+         "written under that name (get IMG ::A.TXT out/b.txt). * and ? match in the last component.\n"
+         "An existing host file is replaced only with --yes, kept with --no; otherwise the command\n"
+         "stops with an error.\n",
+         CmdGet},
+        {"put", 2, -1, kCmdOpensVolume | kCmdChanges | kCmdProgress, "put IMAGE HOSTPATH... [::DEST]",
+         "Imports host files and folders. Every operand is a host path except a last one written\n"
+         "with \"::\": an existing folder of the image receives the sources, another name renames\n"
+         "the one source (put IMG a.txt ::/DOC/B.TXT). Without a \"::\" operand they go into the\n"
+         "root. \"-\" reads standard input into the \"::\" name given. The volume's free space is\n"
+         "checked before anything is taken. A source given as /, . or .., or an old-style last\n"
+         "operand that names a folder of the image without \"::\", is refused (exit 2).\n",
+         CmdPut},
+        {"mkdir", 2, 2, kCmdOpensVolume | kCmdChanges, "mkdir IMAGE ::PATH [--default-name]",
+         "Makes a folder; with --default-name, the next free NEWDIR.n inside PATH.\n", CmdMkdir},
+        {"rm", 2, -1, kCmdOpensVolume | kCmdChanges, "rm IMAGE ::PATH...",
+         "Deletes files and folders with everything in them. * and ? match in the last component.\n", CmdRm},
+        {"release", 2, -1, kCmdOpensVolume | kCmdChanges, "release IMAGE ::PATH...",
+         "Unlinks damaged entries and leaves their clusters allocated (fsck.fat reports them as\n"
+         "lost). * and ? match in the last component.\n",
+         CmdRelease},
+        {"ren", 3, 3, kCmdOpensVolume | kCmdChanges, "ren IMAGE ::PATH NEWNAME", "Renames an entry in its folder.\n",
+         CmdRen},
+        {"mv", 3, -1, kCmdOpensVolume | kCmdChanges, "mv IMAGE ::PATH... ::DEST",
+         "Moves entries into another folder of the volume (never into themselves). With one source\n"
+         "and a DEST that does not exist, the entry is moved and renamed (mv IMG ::A.TXT ::B.TXT).\n"
+         "* and ? match in the last component of the sources.\n",
+         CmdMv},
+        {"mkfdd", 2, 2, 0, "mkfdd SOURCE OUTPUT --size 1440|1232|720|640",
+         "Reads a floppy (or any file) track by track into a plain image. OUTPUT is written only\n"
+         "when the read succeeds; an existing file is replaced only with --yes, and never when it\n"
+         "is the source itself.\n",
+         CmdMkfdd},
+    };
+    return commands;
+}
+
+const CliCommand* FindCliCommand(const std::string& name) {
+    for (const CliCommand& c : CliCommands())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+std::string CliUsage() {
+    std::string text =
+        "usage: voldex-cli [--profile NAME] [--partition N] [--offset BYTES] [--human68k] [--yes|--no]\n"
+        "                  COMMAND IMAGE ...\n"
+        "       voldex-cli COMMAND --help | --help | --version\n";
+    for (const CliCommand& c : CliCommands()) text += std::string("  ") + c.synopsis + "\n";
+    text += kPathSyntax;
+    text += "Exit status: 0 success, 1 failure, 2 bad usage.\n";
+    return text;
+}
+
+std::string CliCommandHelp(const CliCommand& c) {
+    return std::string("usage: voldex-cli [OPTIONS] ") + c.synopsis + "\n" + c.help + kPathSyntax;
+}
+
+namespace {
+
+bool ParseNumber(const std::string& text, int64_t& value) {
     if (text.empty() || text[0] == '-') return false;
     errno = 0;
     char* end = nullptr;
     unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != 0 || v > 0x7FFFFFFFull) return false;
+    if (errno != 0 || *end != 0 || v > 0x7FFFFFFFFFFFFFFFull) return false;
     value = static_cast<int64_t>(v);
     return true;
 }
+
+struct CliOption {
+    const char* name;   // "--offset"
+    const char* alias;  // "-y", or nullptr
+    bool takesValue;
+    // Stores the option; false with `error` set for a bad value.
+    bool (*apply)(CliOptions& o, const std::string& value, std::string& error);
+};
+
+const CliOption kOptions[] = {
+    {"--offset", nullptr, true,
+     [](CliOptions& o, const std::string& v, std::string& e) {
+         int64_t n;
+         if (!ParseNumber(v, n)) {
+             e = "bad --offset value: " + v;
+             return false;
+         }
+         o.offset = n;
+         return true;
+     }},
+    {"--size", nullptr, true,
+     [](CliOptions& o, const std::string& v, std::string& e) {
+         int64_t n;
+         if (!ParseNumber(v, n) || n > 0xFFFFFF) {
+             e = "--size needs 1440, 1232, 720 or 640";
+             return false;
+         }
+         o.size = static_cast<int>(n);
+         return true;
+     }},
+    {"--profile", nullptr, true,
+     [](CliOptions& o, const std::string& v, std::string&) {
+         o.profile = v;
+         return true;
+     }},
+    {"--partition", nullptr, true,
+     [](CliOptions& o, const std::string& v, std::string& e) {
+         int64_t n;
+         if (!ParseNumber(v, n) || n < 1 || n > 0xFFFF) {
+             e = "bad --partition value: " + v;
+             return false;
+         }
+         o.partition = static_cast<int>(n);
+         return true;
+     }},
+    {"--default-name", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.defaultName = true; }},
+    {"--human68k", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.human68k = true; }},
+    {"--yes", "-y", false, [](CliOptions& o, const std::string&, std::string&) { return o.yes = true; }},
+    {"--no", "-n", false, [](CliOptions& o, const std::string&, std::string&) { return o.no = true; }},
+    {"--json", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.json = true; }},
+    {"--recursive", "-R", false, [](CliOptions& o, const std::string&, std::string&) { return o.recursive = true; }},
+    {"--help", "-h", false, [](CliOptions& o, const std::string&, std::string&) { return o.help = true; }},
+};
 
 }  // namespace
 
@@ -41,63 +184,36 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
         const std::string& a = args[i];
         if (!optionsEnded && a == "--") {
             optionsEnded = true;
-        } else if (!optionsEnded && (a == "--offset" || a.rfind("--offset=", 0) == 0)) {
-            std::string value;
-            if (a == "--offset") {
-                if (i + 1 >= args.size()) {
-                    error = "--offset needs a value";
-                    return std::nullopt;
-                }
-                value = args[++i];
-            } else {
-                value = a.substr(9);
-            }
-            int64_t v;
-            if (!ParseOffset(value, v)) {
-                error = "bad --offset value: " + value;
-                return std::nullopt;
-            }
-            o.offset = v;
-        } else if (!optionsEnded && a == "--size") {
-            int64_t n;
-            if (i + 1 >= args.size() || !ParseOffset(args[i + 1], n)) {
-                error = "--size needs 1440, 1232, 720 or 640";
-                return std::nullopt;
-            }
-            o.size = static_cast<int>(n);
-            ++i;
-        } else if (!optionsEnded && (a == "--profile" || a == "--partition")) {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return std::nullopt;
-            }
-            const std::string& value = args[++i];
-            if (a == "--profile") {
-                o.profile = value;
-            } else {
-                int64_t n;
-                if (!ParseOffset(value, n) || n < 1) {
-                    error = "bad --partition value: " + value;
-                    return std::nullopt;
-                }
-                o.partition = static_cast<int>(n);
-            }
-        } else if (!optionsEnded && a == "--default-name") {
-            o.defaultName = true;
-        } else if (!optionsEnded && a == "--human68k") {
-            o.human68k = true;
-        } else if (!optionsEnded && (a == "--yes" || a == "-y")) {
-            o.yes = true;
-        } else if (!optionsEnded && (a == "--no" || a == "-n")) {
-            o.no = true;
-        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+            continue;
+        }
+        // "-" alone is an operand (standard input for put).
+        if (optionsEnded || a.size() < 2 || a[0] != '-') {
+            if (o.command.empty()) o.command = a;
+            else o.operands.push_back(a);
+            continue;
+        }
+        std::string name = a, value;
+        bool inlineValue = false;
+        if (std::size_t eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            name = a.substr(0, eq);
+            value = a.substr(eq + 1);
+            inlineValue = true;
+        }
+        const CliOption* option = nullptr;
+        for (const CliOption& c : kOptions)
+            if (name == c.name || (c.alias && name == c.alias)) option = &c;
+        if (!option || (inlineValue && !option->takesValue)) {
             error = "unknown option: " + a;
             return std::nullopt;
-        } else if (o.command.empty()) {
-            o.command = a;
-        } else {
-            o.operands.push_back(a);
         }
+        if (option->takesValue && !inlineValue) {
+            if (i + 1 >= args.size()) {
+                error = std::string(option->name) + " needs a value";
+                return std::nullopt;
+            }
+            value = args[++i];
+        }
+        if (!option->apply(o, value, error)) return std::nullopt;
     }
     if (o.yes && o.no) {
         error = "--yes and --no exclude each other";
@@ -107,27 +223,36 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
         error = "no command given";
         return std::nullopt;
     }
+    if (o.help) {
+        if (!FindCliCommand(o.command)) {
+            error = "unknown command: " + o.command;
+            return std::nullopt;
+        }
+        return o;
+    }
     if (!CheckOperandCount(o, error)) return std::nullopt;
+    const CliCommand* c = FindCliCommand(o.command);
+    if (o.json && !(c->flags & kCmdJson)) {
+        error = "--json is not taken by " + o.command;
+        return std::nullopt;
+    }
+    if (o.recursive && !(c->flags & kCmdRecursive)) {
+        error = "-R is not taken by " + o.command;
+        return std::nullopt;
+    }
     return o;
 }
 
 bool CheckOperandCount(const CliOptions& o, std::string& error) {
-    struct Shape {
-        const char* name;
-        int min, max;
-    };
-    static const Shape shapes[] = {{"info", 1, 1},  {"parts", 1, 1},   {"ls", 1, 2},  {"get", 3, -1},
-                                   {"put", 2, -1},  {"mkdir", 2, 2},   {"rm", 2, -1}, {"release", 2, -1},
-                                   {"ren", 3, 3},   {"mv", 3, -1},     {"mkfdd", 2, 2}};
-    for (const Shape& s : shapes) {
-        if (o.command != s.name) continue;
-        int n = static_cast<int>(o.operands.size());
-        if (n < s.min || (s.max >= 0 && n > s.max)) {
-            error = "wrong number of operands for " + o.command;
-            return false;
-        }
-        return true;
+    const CliCommand* c = FindCliCommand(o.command);
+    if (!c) {
+        error = "unknown command: " + o.command;
+        return false;
     }
-    error = "unknown command: " + o.command;
-    return false;
+    int n = static_cast<int>(o.operands.size());
+    if (n < c->minOperands || (c->maxOperands >= 0 && n > c->maxOperands)) {
+        error = "wrong number of operands for " + o.command + "; usage: voldex-cli " + c->synopsis;
+        return false;
+    }
+    return true;
 }

@@ -1,5 +1,9 @@
 #pragma once
-// The command line of voldex-cli, parsed into options and operands.
+// The command line of voldex-cli: the commands it knows (one table), the
+// options, and the parse of argv into options and operands.
+//
+// A new command is one row of the table in cli_args.cpp and one function
+// `int Cmd...(CliContext&)`; a new option is one row of the option table.
 
 #include <cstdint>
 #include <optional>
@@ -8,7 +12,7 @@
 
 struct CliOptions {
     std::string command;
-    std::vector<std::string> operands;  // the image first, then the command's own
+    std::vector<std::string> operands;  // the image first (for commands on an image), then the command's own
     std::optional<int64_t> offset;      // --offset BYTES
     bool human68k = false;              // --human68k
     bool yes = false;                   // --yes: replace existing items
@@ -17,7 +21,46 @@ struct CliOptions {
     std::optional<int> partition;       // --partition N: the N-th partition listed (1-based)
     bool defaultName = false;           // mkdir --default-name: the next NEWDIR.n
     std::optional<int> size;            // mkfdd --size KB
+    bool json = false;                  // --json: machine-readable output
+    bool recursive = false;             // ls -R
+    bool help = false;                  // --help after a command: that command's help
 };
+
+class CliInterface;
+class DiskImage;
+
+// What a command works with.
+struct CliContext {
+    const CliOptions& options;
+    CliInterface& ui;
+    DiskImage* image = nullptr;  // the mounted volume, for commands on an image
+    // The operands after the image.
+    std::vector<std::string> Args() const {
+        return options.operands.size() > 1 ? std::vector<std::string>(options.operands.begin() + 1, options.operands.end())
+                                           : std::vector<std::string>{};
+    }
+};
+
+enum CliCommandFlags : unsigned {
+    kCmdOpensVolume = 1,  // the first operand is an image, mounted before the command runs
+    kCmdChanges = 2,      // writes to the volume: refused on read-only volumes
+    kCmdJson = 4,         // takes --json
+    kCmdRecursive = 8,    // takes -R
+    kCmdProgress = 16,    // long transfers: a progress line on a terminal
+};
+
+struct CliCommand {
+    const char* name;
+    int minOperands, maxOperands;  // image included; -1: no limit
+    unsigned flags;
+    const char* synopsis;  // "put IMAGE HOSTPATH... [::DEST]"
+    const char* help;      // the command's own help text
+    int (*run)(CliContext&);
+};
+
+// Every command, in the order the usage lists them.
+const std::vector<CliCommand>& CliCommands();
+const CliCommand* FindCliCommand(const std::string& name);
 
 // Parses argv (without the program name). On bad usage returns nothing and
 // puts the reason in `error`.
@@ -26,4 +69,10 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
 // Operands each command needs: minimum and maximum (-1: no limit), image included.
 bool CheckOperandCount(const CliOptions& options, std::string& error);
 
-extern const char* const kCliUsage;
+// The general usage text, and one command's help.
+std::string CliUsage();
+std::string CliCommandHelp(const CliCommand& command);
+
+extern const char* const kCliVersion;
+
+enum CliExit { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };

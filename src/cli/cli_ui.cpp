@@ -1,12 +1,58 @@
 #include "cli/cli_ui.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "cli/cli_progress.h"
+#include "device/byteorder.h"
+#include "device/deviceio.h"
 #include "device/messages.h"
 
+void CliInterface::Print(const std::string& line) {
+    if (opening_) {
+        held_.push_back(line);
+        return;
+    }
+    if (progress) progress->Finish();
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void CliInterface::BeginOpening() {
+    opening_ = true;
+    held_.clear();
+    passStart_ = 0;
+}
+
+void CliInterface::EndOpening(bool succeeded) {
+    opening_ = false;
+    // On success only what the reading that worked said is kept (a notice
+    // such as "opened read-only"); on failure everything, in order.
+    for (std::size_t k = succeeded ? passStart_ : 0; k < held_.size(); ++k) Print(held_[k]);
+    held_.clear();
+}
+
+namespace {
+
+// Plain words for the floppy maker's messages whose catalogue text is "?".
+unsigned FloppyPlainLine(const std::string& text, int style) {
+    if (text == "?") return style == kBoxStop ? 1289 : 1287;  // 710 drive not openable, 706 done
+    if (text == "I/O ?") return 1288;                          // 709
+    if (text.size() > 2 && text.compare(text.size() - 4, 4, "\n?\n?") == 0) return 1286;  // 704
+    if (text.size() > 2 && text.compare(text.size() - 2, 2, "\n?") == 0) return 1290;     // 711
+    return 0;
+}
+
+}  // namespace
+
 int CliInterface::ShowBox(const std::string& text, const std::string& caption, int style) {
-    if (caption == kSystemErrorCaption) std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-    else std::fprintf(stderr, "%s\n", text.c_str());
+    if (caption == kSystemErrorCaption) Print(caption + ": " + text);
+    else Print(text);
+    if (floppyMessages) {
+        if (unsigned plain = FloppyPlainLine(text, style)) {
+            std::string insert = text.substr(0, text.find('\n'));
+            if (auto line = FormatCatalogueMessage(plain, {insert})) Print(*line);
+        }
+    }
     if (style == kBoxYesNoQuestion || style == kBoxYesNoWarning) {
         if (yes_) return kIdYes;
         if (!no_) unanswered_ = true;
@@ -20,9 +66,12 @@ OverwriteAnswer CliInterface::AskOverwrite(const std::string& existingName, cons
     if (yes_) return owYes;
     if (no_) return owNo;
     unanswered_ = true;
-    std::fprintf(stderr, "%s: exists (incoming %s); use --yes to replace or --no to keep it\n",
-                 existingName.c_str(), incomingName.c_str());
+    Print(existingName + ": exists (incoming " + incomingName + "); use --yes to replace or --no to keep it");
     return owCancel;
+}
+
+void CliInterface::SetStatusText(int panel, const std::string&) {
+    if (panel == 1 && progress) progress->NextItem();
 }
 
 // The command line has no dialog to show: the first question takes the
@@ -31,10 +80,13 @@ OverwriteAnswer CliInterface::AskOverwrite(const std::string& existingName, cons
 // after that the answer is Cancel.
 bool CliInterface::ShowDiskTypeDialog(const std::string&, const std::vector<std::string>&, int& selected) {
     ++typeQuestions_;
+    passStart_ = held_.size();
     constexpr int kHardDisk = 1, kPlainImage = 2;
     if (typeQuestions_ == 1) {
         if (wantedItem) selected = *wantedItem;
-        else if ((partition || listPartitions) && selected == kPlainImage) selected = kHardDisk;
+        else if ((partition || listPartitions) &&
+                 (selected < 0 || std::size_t(selected) >= tableItems.size() || !tableItems[std::size_t(selected)]))
+            selected = kHardDisk;  // a partition was asked for: a disk type with a table
         lastItem_ = selected;
         return true;
     }
@@ -45,18 +97,158 @@ bool CliInterface::ShowDiskTypeDialog(const std::string&, const std::vector<std:
     return false;
 }
 
-int CliInterface::ShowPartitionDialog(THDDPartDialog& dialog, bool) {
-    // A table of another format: try them in turn, as a user would with the
-    // format list.
-    for (int type = 0; dialog.Rows.empty() && type < 3; ++type)
-        if (type != dialog.Type) dialog.SetType(type, true);
+bool IsSoundTable(const std::vector<PartitionRow>& rows, uint64_t imageSize) {
+    if (rows.empty()) return false;
+    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    for (const PartitionRow& r : rows) {
+        uint64_t end = r.offset + r.bytes;
+        if (end < r.offset) return false;
+        if (imageSize && (r.offset >= imageSize || end > imageSize)) return false;
+        spans.emplace_back(r.offset, end);
+    }
+    std::sort(spans.begin(), spans.end());
+    for (std::size_t k = 1; k < spans.size(); ++k)
+        if (spans[k].first == spans[k - 1].first || spans[k].first < spans[k - 1].second) return false;
+    return true;
+}
+
+namespace {
+
+// The fields of the dialog, kept to go back to them.
+struct DialogFields {
+    std::string start, sectors, cylinders, secLen, heads;
+    int type;
+    explicit DialogFields(const THDDPartDialog& d)
+        : start(d.DiskStartEdit), sectors(d.SectorEdit), cylinders(d.CylinderEdit), secLen(d.SectorLenEdit),
+          heads(d.HeaderEdit), type(d.Type) {}
+    void Restore(THDDPartDialog& d) const {
+        d.DiskStartEdit = start;
+        d.SectorEdit = sectors;
+        d.CylinderEdit = cylinders;
+        d.SectorLenEdit = secLen;
+        d.HeaderEdit = heads;
+        d.Type = type;
+    }
+};
+
+bool HitsOffset(const std::vector<PartitionRow>& rows, int64_t at) {
+    for (const PartitionRow& r : rows)
+        if (int64_t(r.offset) == at) return true;
+    return false;
+}
+
+// A PC-9801 table counts its partitions in cylinders, heads and sectors:
+// finds the sectors per track and heads that put the first partition's
+// boot sector where the search found one. Common geometries are tried first.
+bool FitPC98Geometry(THDDPartDialog& d, int64_t boot) {
+    const int64_t start = LenientInt64(d.DiskStartEdit);
+    const int64_t secLen = LenientInt(d.SectorLenEdit);
+    uint8_t t[256];
+    if (!d.Device || secLen <= 0 || !d.Device->Read(start + secLen, t, sizeof t)) return false;
+    const uint8_t* first = nullptr;
+    auto key = [](const uint8_t* e) { return (uint64_t(LE16(e + 6)) << 16) | (uint64_t(e[5]) << 8) | e[4]; };
+    for (int k = 0; k < 8; ++k) {
+        const uint8_t* e = t + 32 * k;
+        if (e[0] != 0 && (!first || key(e) < key(first))) first = e;
+    }
+    if (!first) return false;
+    const int64_t s0 = first[4], h0 = first[5], c0 = LE16(first + 6);
+    static const int kHeads[] = {8, 4, 16, 15, 6, 2, 1, 5, 7, 10, 12, 13, 14};
+    static const int kSectors[] = {17, 33, 32, 63, 26, 25, 16, 8};
+    auto fits = [&](int64_t S, int64_t H) {
+        return s0 < S && h0 < H && start + secLen * (s0 + S * (h0 + H * c0)) == boot;
+    };
+    auto use = [&](int64_t S, int64_t H) {
+        d.SectorEdit = std::to_string(S);
+        d.HeaderEdit = std::to_string(H);
+        return true;
+    };
+    for (int H : kHeads)
+        for (int S : kSectors)
+            if (fits(S, H)) return use(S, H);
+    for (int64_t H = 1; H < 256; ++H)
+        for (int64_t S = 1; S < 256; ++S)
+            if (fits(S, H)) return use(S, H);
+    return false;
+}
+
+// A user who knows nothing of the disk goes through the table formats and
+// finds the geometry with the boot-sector search. A table whose partitions
+// lie where a boot sector was found is taken before one that only holds
+// together; a geometry from an image header is taken as it stands when
+// its table holds together.
+bool FindSoundTable(THDDPartDialog& dialog, bool guessedGeometry, uint64_t imageSize) {
+    const DialogFields given(dialog);
+    if (!guessedGeometry && IsSoundTable(dialog.Rows, imageSize)) return true;
+
+    int64_t boot = -1;
+    uint8_t sector[512];
+    if (int64_t at = 0; SearchBootSector(dialog.Device, dialog.DiskStartEdit, dialog.SectorLenEdit, at, sector))
+        boot = at;
+
+    std::optional<DialogFields> fallback;
+    auto consider = [&]() {
+        if (!IsSoundTable(dialog.Rows, imageSize)) return false;
+        if (boot < 0 || HitsOffset(dialog.Rows, boot)) return true;
+        if (!fallback) fallback.emplace(dialog);
+        return false;
+    };
+    auto tryTypes = [&](int first) {
+        if (first >= 0 && first <= 2) {
+            dialog.SetType(first, true);
+            if (consider()) return true;
+        }
+        for (int type = 0; type < 3; ++type) {
+            if (type == first) continue;
+            dialog.SetType(type, true);
+            if (consider()) return true;
+        }
+        return false;
+    };
+
+    if (boot >= 0) {
+        if (given.type == kTablePC98 && FitPC98Geometry(dialog, boot)) {
+            dialog.SetType(kTablePC98, true);
+            if (consider()) return true;
+        }
+        given.Restore(dialog);
+        if (dialog.Search() && tryTypes(given.type)) return true;
+        given.Restore(dialog);
+    }
+    if (tryTypes(given.type)) return true;
+    if (fallback) {
+        fallback->Restore(dialog);
+        dialog.Fill();
+        return true;
+    }
+    given.Restore(dialog);
+    dialog.Rows.clear();
+    return false;
+}
+
+}  // namespace
+
+int CliInterface::ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) {
+    // The search and the table reads report what they find as they go;
+    // here that is a step of the command's own, not news for the user.
+    bool wasOpening = opening_;
+    std::size_t before = held_.size();
+    opening_ = true;
+    bool sound = FindSoundTable(dialog, expanded, imageSize);
+    held_.resize(before);
+    opening_ = wasOpening;
     if (listPartitions) {
-        listed = dialog.Rows;
+        listed = sound ? dialog.Rows : std::vector<PartitionRow>{};
+        return -1;
+    }
+    if (!sound) {
+        Print("voldex-cli: no partition table found");
         return -1;
     }
     int row = partition.value_or(1) - 1;
     if (std::size_t(row) >= dialog.Rows.size()) {
-        std::fprintf(stderr, "voldex-cli: partition %d not found (%zu listed)\n", row + 1, dialog.Rows.size());
+        Print("voldex-cli: partition " + std::to_string(row + 1) + " not found (" +
+              std::to_string(dialog.Rows.size()) + " listed)");
         return -1;
     }
     return dialog.Choose(row) ? row : -1;

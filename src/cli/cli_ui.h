@@ -1,15 +1,18 @@
 #pragma once
 // The command line's answer to the user-interface layer: messages go to
-// standard error, questions are answered by --yes and --no.
+// standard error, questions are answered by --yes and --no, the disk-type
+// and partition questions by --profile and --partition.
 
 #include "device/userinterface.h"
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "opening/hddpart.h"
-#include <cstdio>
+
+class ProgressLine;
 
 class CliInterface : public UserInterface {
 public:
@@ -20,6 +23,8 @@ public:
     std::optional<int> partition;    // --partition N (1-based)
     bool listPartitions = false;     // `parts`: collect the rows instead of choosing
     std::vector<PartitionRow> listed;
+    uint64_t imageSize = 0;          // bytes of the image, for the table checks (0: unknown)
+    std::vector<bool> tableItems;    // disk types that read a partition table (by item)
 
     bool ShowDiskTypeDialog(const std::string& path, const std::vector<std::string>& items, int& selected) override;
     int ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) override;
@@ -27,13 +32,36 @@ public:
     int ShowBox(const std::string& text, const std::string& caption, int style) override;
     OverwriteAnswer AskOverwrite(const std::string& existingName, const SystemTime& existingTime,
                                  const std::string& incomingName, const SystemTime& incomingTime) override;
+    void SetStatusText(int panel, const std::string& text) override;
 
     // True once a conflict stopped an operation for want of --yes or --no.
     bool Unanswered() const { return unanswered_; }
 
+    // While an image is being opened, messages are held back: those of a
+    // reading that was given up for another (a plain image that turned
+    // out to be a partitioned disk) are dropped when the other succeeds.
+    void BeginOpening();
+    void EndOpening(bool succeeded);
+
+    // The progress line of the running transfer (may be null).
+    ProgressLine* progress = nullptr;
+
+    // mkfdd: messages whose catalogue text is only "?" get a plain line.
+    bool floppyMessages = false;
+
 private:
+    void Print(const std::string& line);
+
     bool yes_, no_;
     bool unanswered_ = false;
     int typeQuestions_ = 0;
     int lastItem_ = -1;
+    bool opening_ = false;
+    std::vector<std::string> held_;
+    std::size_t passStart_ = 0;  // first held message of the current reading
 };
+
+// True when the rows form a partition table that can be believed: at
+// least one row, every partition inside the image (when its size is
+// known), and no two partitions overlapping or starting at one place.
+bool IsSoundTable(const std::vector<PartitionRow>& rows, uint64_t imageSize);

@@ -1,34 +1,30 @@
+// The commands that change a volume: put, mkdir, rm, release, ren, mv; and
+// the floppy maker.
+
 #include "cli/commands.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <ftw.h>
 #include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "cli/cli_paths.h"
+#include "cli/cli_ui.h"
 #include "device/messages.h"
 #include "explorer/folderops.h"
 #include "explorer/hostnames.h"
 #include "explorer/importer.h"
 #include "explorer/mover.h"
 #include "explorer/volumepath.h"
+#include "floppy/makefdd.h"
 #include "volume/didir.h"
 
 namespace {
-
-enum { kOk = 0, kFailure = 1 };
-
-bool HostPathExists(const std::string& p) {
-    struct stat st;
-    return stat(p.c_str(), &st) == 0;
-}
-
-// The folder part and the last component of a volume path.
-void SplitLast(const std::string& path, std::string& folder, std::string& name) {
-    std::string p = path;
-    while (!p.empty() && (p.back() == '/' || p.back() == '\\')) p.pop_back();
-    std::size_t cut = p.find_last_of("/\\");
-    folder = cut == std::string::npos ? "" : p.substr(0, cut);
-    name = cut == std::string::npos ? p : p.substr(cut + 1);
-}
 
 bool LoadFolder(const std::string& path, DIDir& dir) {
     if (dir.Load()) return true;
@@ -36,118 +32,336 @@ bool LoadFolder(const std::string& path, DIDir& dir) {
     return false;
 }
 
+// A private folder for the host-side names of a put under another name.
+class WorkFolder {
+public:
+    WorkFolder() {
+        const char* tmp = std::getenv("TMPDIR");
+        path_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/voldex-put-XXXXXX";
+        if (!mkdtemp(path_.data())) path_.clear();
+    }
+    ~WorkFolder() {
+        if (!path_.empty())
+            nftw(path_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return std::remove(p); }, 16,
+                 FTW_DEPTH | FTW_PHYS);
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Copies standard input into a new host file.
+bool CopyStandardInput(const std::string& to) {
+    int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    char buf[65536];
+    bool ok = true;
+    for (;;) {
+        ssize_t n = ::read(0, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = ::write(fd, buf + done, std::size_t(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+        if (!ok) break;
+    }
+    return ::close(fd) == 0 && ok;
+}
+
+std::string AbsoluteHostPath(const std::string& p) {
+    if (!p.empty() && p[0] == '/') return p;
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd)) return p;
+    return std::string(cwd) + "/" + p;
+}
+
+// A host operand that names a whole root, the current or the parent folder:
+// its last component is empty, "." or "..", which would arrive under a
+// blank or "_" name.
+bool NamesNoFolderOfItsOwn(const std::string& host) {
+    std::string p = host;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (p == "/" ) return true;
+    std::string base = p.substr(p.find_last_of('/') == std::string::npos ? 0 : p.find_last_of('/') + 1);
+    return base == "." || base == "..";
+}
+
 }  // namespace
 
-bool IsChangingCommand(const std::string& c) {
-    return c == "put" || c == "mkdir" || c == "rm" || c == "release" || c == "ren" || c == "mv";
+int UsageError(const std::string& reason, const std::string& hint) {
+    std::fprintf(stderr, "voldex-cli: %s\n%s\n", reason.c_str(), hint.c_str());
+    return kExitUsage;
 }
 
-int CmdPut(DiskImage& image, const std::vector<std::string>& operands) {
-    std::vector<std::string> sources(operands.begin() + 1, operands.end());
-    std::string target;
-    if (sources.size() > 1 && !HostPathExists(sources.back())) {
-        target = sources.back();
+int CmdPut(CliContext& c) {
+    DiskImage& image = *c.image;
+    std::vector<std::string> sources = c.Args();
+    std::optional<std::string> dest;
+    if (HasImagePrefix(sources.back())) {
+        dest = WithoutImagePrefix(sources.back());
         sources.pop_back();
     }
-    auto folder = ResolveFolder(image, target);
+    if (sources.empty()) return UsageError("put needs a host file or folder", "usage: voldex-cli put IMAGE HOSTPATH... [::DEST]");
+    int fromInput = 0;
+    for (const std::string& s : sources) {
+        if (HasImagePrefix(s))
+            return UsageError("only the last operand of put is an image path: " + s,
+                              "hint: voldex-cli put IMAGE HOSTPATH... ::DEST");
+        if (s == "-") {
+            ++fromInput;
+            continue;
+        }
+        if (NamesNoFolderOfItsOwn(s))
+            return UsageError("refusing to import \"" + s + "\" as a whole (a root, current or parent folder)",
+                              "hint: every operand of put is a host path; name the image folder with \"::\", "
+                              "e.g. voldex-cli put IMAGE a.txt ::/");
+    }
+    if (!dest && sources.size() >= 2) {
+        // The old form took a last operand for the image folder when no
+        // host file had that name; it is refused rather than guessed.
+        const std::string& last = sources.back();
+        auto loc = ResolveEntry(image, last);
+        if (loc && loc->index >= 0 && ResolveFolder(image, last))
+            return UsageError("\"" + last + "\" names a folder of the image; image paths of put take \"::\"",
+                              "hint: voldex-cli put IMAGE HOSTPATH... ::" + last);
+    }
+    if (fromInput > 1 || (fromInput && sources.size() > 1))
+        return UsageError("standard input (-) is put alone", "hint: voldex-cli put IMAGE - ::NAME");
+
+    // Where the sources go: into an existing folder, or (one source) under
+    // the name the destination gives.
+    std::string destPath = dest.value_or("");
+    auto target = ResolveEntry(image, destPath);
+    bool intoFolder = target && (target->index < 0 || ResolveFolder(image, destPath));
+    std::string folderPath = destPath, newName;
+    if (!intoFolder) {
+        SplitImagePath(destPath, folderPath, newName);
+        bool slash = !destPath.empty() && (destPath.back() == '/' || destPath.back() == '\\');
+        if (slash || newName.empty()) {
+            ShowMessage(1293, destPath);
+            return kExitFailure;
+        }
+        if (sources.size() != 1) {
+            if (target) ShowMessage(1293, destPath);
+            else ReportNotFound(destPath);
+            return kExitFailure;
+        }
+    } else if (fromInput) {
+        return UsageError("standard input needs a name in the image", "hint: voldex-cli put IMAGE - ::/DIR/NAME.TXT");
+    }
+    auto folder = ResolveFolder(image, folderPath);
     if (!folder) {
-        ShowMessage(106, target);
-        return kFailure;
+        ReportNotFound(folderPath);
+        return kExitFailure;
     }
     DIDir dir(&image, *folder);
-    if (!LoadFolder(target, dir)) return kFailure;
-    return ImportFileList(dir, sources, false) == owCancel ? kFailure : kOk;
+    if (!LoadFolder(folderPath, dir)) return kExitFailure;
+
+    WorkFolder work;
+    if (!intoFolder) {
+        // The host side gets the new name: a link to the source (or the
+        // data read from standard input) in a private folder.
+        if (work.Path().empty()) {
+            ShowSystemError();
+            return kExitFailure;
+        }
+        std::string named = work.Path() + "/" + newName;
+        bool made = fromInput ? CopyStandardInput(named)
+                              : symlink(AbsoluteHostPath(sources[0]).c_str(), named.c_str()) == 0;
+        if (!made) {
+            ShowSystemError();
+            ShowMessage(110, fromInput ? std::string("-") : sources[0]);
+            return kExitFailure;
+        }
+        sources = {named};
+    }
+    return ImportFileList(dir, sources, false) == owCancel ? kExitFailure : kExitOk;
 }
 
-int CmdMkdir(DiskImage& image, const std::string& path, bool defaultName) {
+int CmdMkdir(CliContext& c) {
+    DiskImage& image = *c.image;
+    const std::string path = WithoutImagePrefix(c.Args()[0]);
+    const bool defaultName = c.options.defaultName;
     std::string parent = path, name;
-    if (!defaultName) SplitLast(path, parent, name);
+    if (!defaultName) SplitImagePath(path, parent, name);
     auto folder = ResolveFolder(image, parent);
     if (!folder || (!defaultName && name.empty())) {
         ShowMessage(106, parent);
-        return kFailure;
+        return kExitFailure;
     }
     DIDir dir(&image, *folder);
-    if (!LoadFolder(parent, dir)) return kFailure;
+    if (!LoadFolder(parent, dir)) return kExitFailure;
     int j = defaultName ? MakeDefaultFolder(dir) : CreateFolder(dir, Utf8ToSjis(name));
-    if (j < 0) return kFailure;
+    if (j < 0) return kExitFailure;
     std::printf("%s\n", SjisToUtf8(dir.GetDisplayName(j)).c_str());
-    return kOk;
+    return kExitOk;
 }
 
-int CmdRm(DiskImage& image, const std::vector<std::string>& paths, bool release) {
-    int rc = kOk;
-    for (const std::string& path : paths) {
-        auto loc = ResolveEntry(image, path);
-        if (!loc || loc->index < 0) {
-            ShowMessage(123);
-            std::fprintf(stderr, "%s\n", path.c_str());
-            rc = kFailure;
+namespace {
+
+int RemoveOrRelease(CliContext& c, bool release) {
+    DiskImage& image = *c.image;
+    int rc = kExitOk;
+    for (const std::string& operand : c.Args()) {
+        auto entries = ExpandImagePath(image, operand);
+        if (!entries) {
+            rc = kExitFailure;
             continue;
         }
-        DIDir dir(&image, loc->folder);
-        if (!LoadFolder(path, dir)) return kFailure;
-        bool done = release ? ReleaseEntries(dir, {loc->index}) : DeleteEntries(dir, {loc->index});
-        // A delete passes over labels and dot entries: they are still there.
-        if (!done || (!release && !dir.IsFree(loc->index))) {
-            ShowMessage(111, path);
-            rc = kFailure;
+        for (const NamedEntry& e : *entries) {
+            if (e.where.index < 0) {
+                ShowMessage(111, e.path);
+                rc = kExitFailure;
+                continue;
+            }
+            DIDir dir(&image, e.where.folder);
+            if (!LoadFolder(e.path, dir)) return kExitFailure;
+            bool done = release ? ReleaseEntries(dir, {e.where.index}) : DeleteEntries(dir, {e.where.index});
+            // A delete passes over labels and dot entries: they are still there.
+            if (!done || (!release && !dir.IsFree(e.where.index))) {
+                ShowMessage(111, e.path);
+                rc = kExitFailure;
+            }
         }
     }
     return rc;
 }
 
-int CmdRen(DiskImage& image, const std::string& path, const std::string& newName) {
-    auto loc = ResolveEntry(image, path);
-    if (!loc || loc->index < 0) {
-        ShowMessage(123);
-        return kFailure;
-    }
-    DIDir dir(&image, loc->folder);
-    if (!LoadFolder(path, dir)) return kFailure;
+}  // namespace
+
+int CmdRm(CliContext& c) { return RemoveOrRelease(c, false); }
+int CmdRelease(CliContext& c) { return RemoveOrRelease(c, true); }
+
+namespace {
+
+// Renames entry i of dir; the exit status.
+int RenameIn(DIDir& dir, int i, const std::string& newName) {
     std::string wanted = Utf8ToSjis(newName);
     int other = dir.Find(wanted);
-    std::string shown = RenameEntry(dir, loc->index, wanted);
-    if (wanted.empty() || (other >= 0 && other != loc->index)) return kFailure;
+    std::string shown = RenameEntry(dir, i, wanted);
+    if (wanted.empty() || (other >= 0 && other != i)) return kExitFailure;
     std::printf("%s\n", SjisToUtf8(shown).c_str());
-    return kOk;
+    return kExitOk;
 }
 
-int CmdMv(DiskImage& image, const std::vector<std::string>& paths, const std::string& dest) {
+}  // namespace
+
+int CmdRen(CliContext& c) {
+    DiskImage& image = *c.image;
+    auto args = c.Args();
+    std::string path = WithoutImagePrefix(args[0]);
+    auto loc = ResolveEntry(image, path);
+    if (!loc || loc->index < 0) {
+        ReportNotFound(path);
+        return kExitFailure;
+    }
+    DIDir dir(&image, loc->folder);
+    if (!LoadFolder(path, dir)) return kExitFailure;
+    return RenameIn(dir, loc->index, WithoutImagePrefix(args[1]));
+}
+
+int CmdMv(CliContext& c) {
+    DiskImage& image = *c.image;
+    auto args = c.Args();
+    const std::string dest = WithoutImagePrefix(args.back());
+    args.pop_back();
+    std::vector<NamedEntry> sources;
+    for (const std::string& operand : args) {
+        auto found = ExpandImagePath(image, operand);
+        if (!found) return kExitFailure;
+        for (const NamedEntry& e : *found) {
+            if (e.where.index < 0) {
+                ShowMessage(126, e.path);
+                return kExitFailure;
+            }
+            sources.push_back(e);
+        }
+    }
     auto target = ResolveEntry(image, dest);
     uint32_t targetCluster = 0;
+    std::string newName;
     if (!target) {
-        ShowMessage(123);
-        return kFailure;
-    }
-    if (target->index >= 0) {
+        // One entry and a name that does not exist: move and rename.
+        std::string folder;
+        SplitImagePath(dest, folder, newName);
+        auto parent = ResolveFolder(image, folder);
+        if (sources.size() != 1 || !parent || newName.empty()) {
+            ReportNotFound(dest);
+            return kExitFailure;
+        }
+        targetCluster = *parent;
+        if (targetCluster == sources[0].where.folder) {
+            DIDir dir(&image, targetCluster);
+            if (!LoadFolder(folder, dir)) return kExitFailure;
+            return RenameIn(dir, sources[0].where.index, newName);
+        }
+        DIDir holder(&image, targetCluster);
+        if (!LoadFolder(folder, holder)) return kExitFailure;
+        if (holder.Find(Utf8ToSjis(newName)) >= 0) {
+            ShowMessage(119, newName);
+            return kExitFailure;
+        }
+    } else if (target->index >= 0) {
         DIDir holder(&image, target->folder);
-        if (!LoadFolder(dest, holder)) return kFailure;
+        if (!LoadFolder(dest, holder)) return kExitFailure;
         if (!(holder.GetAttr(target->index) & kAttrDirectory)) {
             ShowMessage(125);
-            return kFailure;
+            return kExitFailure;
         }
-        int64_t c = holder.GetStartCluster(target->index);
-        targetCluster = c < 2 ? 0 : uint32_t(c);
+        int64_t cl = holder.GetStartCluster(target->index);
+        targetCluster = cl < 2 ? 0 : uint32_t(cl);
     }
     // Entries are moved folder by folder, in the order given.
     std::map<uint32_t, std::vector<int>> bySource;
     std::vector<uint32_t> order;
-    for (const std::string& p : paths) {
-        auto loc = ResolveEntry(image, p);
-        if (!loc || loc->index < 0) {
-            ShowMessage(123);
-            std::fprintf(stderr, "%s\n", p.c_str());
-            return kFailure;
-        }
-        if (!bySource.count(loc->folder)) order.push_back(loc->folder);
-        bySource[loc->folder].push_back(loc->index);
+    for (const NamedEntry& e : sources) {
+        if (!bySource.count(e.where.folder)) order.push_back(e.where.folder);
+        bySource[e.where.folder].push_back(e.where.index);
     }
-    std::size_t wanted = paths.size(), moved = 0;
+    std::size_t moved = 0;
+    std::string movedName;
     for (uint32_t folder : order) {
         DIDir source(&image, folder);
-        if (!LoadFolder("", source)) return kFailure;
+        if (!LoadFolder("", source)) return kExitFailure;
+        if (!newName.empty()) movedName = source.GetDisplayName(bySource[folder][0]);
         moved += std::size_t(MoveEntries(source, bySource[folder], targetCluster, dest, false));
     }
-    return moved == wanted ? kOk : kFailure;
+    if (moved != sources.size()) return kExitFailure;
+    if (newName.empty()) return kExitOk;
+    // The entry arrived under its old name; now it takes the new one.
+    DIDir arrived(&image, targetCluster);
+    if (!LoadFolder(dest, arrived)) return kExitFailure;
+    int i = arrived.Find(movedName);
+    if (i < 0) {
+        ReportNotFound(SjisToUtf8(movedName));
+        return kExitFailure;
+    }
+    return RenameIn(arrived, i, newName);
+}
+
+int CmdMkfdd(CliContext& c) {
+    const CliOptions& o = c.options;
+    const std::string& source = o.operands[0];
+    const std::string output = o.operands[1].empty() ? "" : ImageFileName(o.operands[1]);
+    auto refuse = [](unsigned id, unsigned plain) {
+        ShowMessage(id);
+        ShowMessage(plain);
+        return kExitFailure;
+    };
+    if (output.empty()) return refuse(701, 1283);
+    if (source.empty()) return refuse(702, 1284);
+    int format = o.size ? FloppyFormatBySize(uint32_t(*o.size)) : -1;
+    if (format < 0) return refuse(703, 1285);
+    c.ui.floppyMessages = true;
+    bool ok = MakeFloppyImage(source, output, format);
+    c.ui.floppyMessages = false;
+    return ok ? kExitOk : kExitFailure;
 }

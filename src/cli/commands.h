@@ -1,17 +1,45 @@
 #pragma once
-// The commands of voldex-cli that change a volume.
+// The commands of voldex-cli, one function each (see the table in
+// cli_args.cpp). Each returns the exit status.
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/cli_args.h"
 #include "volume/diskimage.h"
 
-int CmdPut(DiskImage& image, const std::vector<std::string>& operands);
-int CmdMkdir(DiskImage& image, const std::string& path, bool defaultName);
-int CmdRm(DiskImage& image, const std::vector<std::string>& paths, bool release);
-int CmdRen(DiskImage& image, const std::string& path, const std::string& newName);
-int CmdMv(DiskImage& image, const std::vector<std::string>& paths, const std::string& dest);
+class ProgressLine;
 
-// True for the commands above.
-bool IsChangingCommand(const std::string& command);
+// Opens the image named by the first operand the way the window does
+// (profiles, headers, partition tables, boot records), with what the
+// command line says (--profile, --partition, --offset, --human68k) taking
+// the place of the settings that would choose by themselves. With
+// `progress`, the device counts its bytes into it.
+std::unique_ptr<DiskImage> OpenCliVolume(const CliOptions& options, CliInterface& ui, ProgressLine* progress);
+
+// Bytes of a host file or block device; nothing when it cannot be opened.
+std::optional<uint64_t> HostFileSize(const std::string& path);
+
+// Reading commands.
+int CmdInfo(CliContext& c);
+int CmdParts(CliContext& c);
+int CmdLs(CliContext& c);
+int CmdTree(CliContext& c);
+int CmdCat(CliContext& c);
+int CmdGet(CliContext& c);
+
+// Changing commands.
+int CmdPut(CliContext& c);
+int CmdMkdir(CliContext& c);
+int CmdRm(CliContext& c);
+int CmdRelease(CliContext& c);
+int CmdRen(CliContext& c);
+int CmdMv(CliContext& c);
+
+// The floppy maker.
+int CmdMkfdd(CliContext& c);
+
+// A usage error of a command's operands: the reason and a hint, exit 2.
+int UsageError(const std::string& reason, const std::string& hint);

@@ -1,0 +1,158 @@
+#include "cli/cli_paths.h"
+
+#include <cstdio>
+
+#include "device/asciicase.h"
+#include "device/messages.h"
+#include "explorer/hostnames.h"
+#include "shell/listing.h"
+#include "volume/didir.h"
+
+bool HasImagePrefix(const std::string& s) { return s.compare(0, 2, "::") == 0; }
+
+std::string WithoutImagePrefix(const std::string& s) { return HasImagePrefix(s) ? s.substr(2) : s; }
+
+void SplitImagePath(const std::string& path, std::string& folder, std::string& name) {
+    std::string p = path;
+    while (!p.empty() && (p.back() == '/' || p.back() == '\\')) p.pop_back();
+    std::size_t cut = p.find_last_of("/\\");
+    folder = cut == std::string::npos ? "" : p.substr(0, cut);
+    name = cut == std::string::npos ? p : p.substr(cut + 1);
+}
+
+void ReportNotFound(const std::string& path) {
+    ShowMessage(123);
+    ShowMessage(1292, path);
+}
+
+bool HasWildcard(const std::string& path) {
+    std::string folder, name;
+    SplitImagePath(WithoutImagePrefix(path), folder, name);
+    return name.find_first_of("*?") != std::string::npos;
+}
+
+namespace {
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; }
+
+// Length in bytes of the character at p[i].
+std::size_t CharLength(const std::string& s, std::size_t i) {
+    return IsSjisLeadByte(uint8_t(s[i])) && i + 1 < s.size() ? 2 : 1;
+}
+
+bool SameChar(const std::string& a, std::size_t i, std::size_t n, const std::string& b, std::size_t j, std::size_t m) {
+    if (n != m) return false;
+    if (n == 1) return AsciiUpper(a[i]) == AsciiUpper(b[j]);
+    return a.compare(i, n, b, j, m) == 0;
+}
+
+bool Match(const std::string& p, std::size_t i, const std::string& s, std::size_t j) {
+    while (i < p.size()) {
+        if (p[i] == '*') {
+            while (i < p.size() && p[i] == '*') ++i;
+            if (i == p.size()) return true;
+            for (std::size_t k = j; k <= s.size(); k += k < s.size() ? CharLength(s, k) : 1)
+                if (Match(p, i, s, k)) return true;
+            return false;
+        }
+        if (j >= s.size()) return false;
+        std::size_t n = CharLength(p, i), m = CharLength(s, j);
+        if (!(p[i] == '?' && n == 1) && !SameChar(p, i, n, s, j, m)) return false;
+        i += n;
+        j += m;
+    }
+    return j == s.size();
+}
+
+std::string JoinShown(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder == "/") return "/" + name;
+    return (folder[0] == '/' ? "" : "/") + folder + "/" + name;
+}
+
+}  // namespace
+
+bool MatchesPattern(const std::string& pattern, const std::string& name) {
+    if (pattern == "*.*") return Match("*", 0, name, 0);
+    return Match(pattern, 0, name, 0);
+}
+
+std::optional<std::vector<NamedEntry>> ExpandImagePath(DiskImage& image, const std::string& operand) {
+    const std::string path = WithoutImagePrefix(operand);
+    std::vector<NamedEntry> out;
+    if (!HasWildcard(path)) {
+        auto loc = ResolveEntry(image, path);
+        if (!loc) {
+            ReportNotFound(path);
+            return std::nullopt;
+        }
+        std::string folder, name;
+        SplitImagePath(path, folder, name);
+        out.push_back({*loc, name.empty() ? "/" : JoinShown(folder, name)});
+        return out;
+    }
+    std::string folder, pattern;
+    SplitImagePath(path, folder, pattern);
+    auto cluster = ResolveFolder(image, folder);
+    if (!cluster) {
+        ReportNotFound(folder);
+        return std::nullopt;
+    }
+    DIDir dir(&image, *cluster);
+    if (!dir.Load()) {
+        ShowMessage(106, folder);
+        return std::nullopt;
+    }
+    const std::string wanted = Utf8ToSjis(pattern);
+    for (int i : ListedEntries(dir)) {
+        if (dir.GetAttr(i) & kAttrVolume) continue;
+        std::string name = dir.GetDisplayName(i);
+        if (MatchesPattern(wanted, name)) out.push_back({{*cluster, i}, JoinShown(folder, SjisToUtf8(name))});
+    }
+    if (out.empty()) {
+        ShowMessage(1291, path);
+        return std::nullopt;
+    }
+    return out;
+}
+
+std::string EscapeField(const std::string& s) {
+    std::string out;
+    for (char ch : s) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '\\') out += "\\\\";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (c < 0x20 || c == 0x7F) {
+            char buf[5];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        } else out += ch;
+    }
+    return out;
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (char ch : s) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '"') out += "\\\"";
+        else if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\r') out += "\\r";
+        else if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else out += ch;
+    }
+    return out + "\"";
+}
+
+std::string IsoTime(const DIDir& dir, int i) {
+    SystemTime t = dir.GetTime(i);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                  t.wSecond);
+    return buf;
+}

@@ -1,0 +1,50 @@
+#include "cli/cli_progress.h"
+
+#include <cstdio>
+
+void ProgressLine::AddBytes(uint64_t n) {
+    bytes_ += n;
+    Draw(false);
+}
+
+void ProgressLine::NextItem() {
+    ++items_;
+    Draw(false);
+}
+
+void ProgressLine::Draw(bool force) {
+    if (!enabled_) return;
+    auto now = Clock::now();
+    if (!force && now - last_ < std::chrono::milliseconds(200)) return;
+    last_ = now;
+    double seconds = std::chrono::duration<double>(now - start_).count();
+    double mib = double(bytes_) / 1048576.0;
+    std::fprintf(stderr, "\r%.1f MiB, %llu files, %.1f MiB/s   ", mib, static_cast<unsigned long long>(items_),
+                 seconds > 0 ? mib / seconds : 0.0);
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void ProgressLine::Finish() {
+    if (!drawn_) return;
+    Draw(true);
+    std::fputc('\n', stderr);
+    drawn_ = false;
+}
+
+bool CountingDevice::Read(int64_t offset, void* buffer, uint32_t length) {
+    bool ok = inner_->Read(offset, buffer, length);
+    if (ok) progress_.AddBytes(length);
+    return ok;
+}
+
+bool CountingDevice::Write(int64_t offset, const void* buffer, uint32_t length) {
+    bool ok = inner_->Write(offset, buffer, length);
+    if (ok) progress_.AddBytes(length);
+    return ok;
+}
+
+void CountingDevice::Destroy() {
+    inner_->Destroy();
+    delete this;
+}

@@ -1,0 +1,342 @@
+// The commands that read a volume: ls, tree, cat and get.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ftw.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli/cli_paths.h"
+#include "cli/cli_ui.h"
+#include "cli/commands.h"
+#include "device/messages.h"
+#include "explorer/exporter.h"
+#include "explorer/hostnames.h"
+#include "shell/listing.h"
+#include "volume/didir.h"
+
+namespace {
+
+const char* EntryType(uint8_t attr) {
+    if (attr & kAttrVolume) return "label";
+    if (attr & kAttrDirectory) return "folder";
+    return "file";
+}
+
+uint32_t FolderCluster(const DIDir& dir, int i) {
+    int64_t c = dir.GetStartCluster(i);
+    return c < 2 ? 0 : uint32_t(c);
+}
+
+// The rows of ls, in text or JSON.
+class Listing {
+public:
+    explicit Listing(bool json) : json_(json) {
+        if (!json_) text_ = "Filename\tSize\tAttributes\tDate/Time\tStart\n";
+    }
+
+    void Add(const DIDir& dir, int i, const std::string& shown, const std::string& path) {
+        if (json_) {
+            std::string name = SjisToUtf8(dir.GetDisplayName(i));
+            text_ += count_++ ? ",\n  " : "\n  ";
+            text_ += "{\"path\": " + JsonString(path) + ", \"name\": " + JsonString(name) +
+                     ", \"type\": \"" + EntryType(dir.GetAttr(i)) + "\", \"size\": " + std::to_string(dir.GetSize(i)) +
+                     ", \"attributes\": " + std::to_string(dir.GetAttr(i)) +
+                     ", \"attributeText\": " + JsonString(dir.GetAttrText(i)) + ", \"time\": \"" + IsoTime(dir, i) +
+                     "\", \"cluster\": " + std::to_string(dir.GetStartCluster(i)) + "}";
+            return;
+        }
+        text_ += EscapeField(shown) + '\t' + std::to_string(dir.GetSize(i)) + '\t' + dir.GetAttrText(i) + '\t' +
+                 dir.GetTimeText(i) + '\t' + std::to_string(dir.GetStartCluster(i)) + '\n';
+        Flush(false);
+    }
+
+    void Flush(bool last) {
+        if (json_ && !last) return;
+        if (json_) text_ = "{\"entries\": [" + text_ + (count_ ? "\n" : "") + "]}\n";
+        if (!json_ && !last && text_.size() < 65536) return;
+        std::fwrite(text_.data(), 1, text_.size(), stdout);
+        text_.clear();
+    }
+
+private:
+    bool json_;
+    std::string text_;
+    std::size_t count_ = 0;
+};
+
+std::string JoinImagePath(const std::string& folder, const std::string& name) {
+    return folder == "/" || folder.empty() ? "/" + name : folder + "/" + name;
+}
+
+// Lists the folder `cluster`; with `recursive`, every folder below it too,
+// each entry named by its path from the listed folder (`prefix`).
+bool ListFolder(DiskImage& image, uint32_t cluster, const std::string& path, const std::string& prefix,
+                bool recursive, Listing& out, std::set<uint32_t>& open) {
+    DIDir dir(&image, cluster);
+    if (!dir.Load()) {
+        ShowMessage(106, path);
+        return false;
+    }
+    if (!open.insert(cluster).second) return true;  // a folder that refers back to one being listed
+    bool ok = true;
+    std::vector<std::pair<uint32_t, std::string>> below;
+    for (int i : ListedEntries(dir)) {
+        std::string name = SjisToUtf8(dir.GetDisplayName(i));
+        out.Add(dir, i, prefix + name, JoinImagePath(path, name));
+        if (recursive && (dir.GetAttr(i) & kAttrDirectory) && !(dir.GetAttr(i) & kAttrVolume))
+            below.emplace_back(FolderCluster(dir, i), name);
+    }
+    for (const auto& [sub, name] : below)
+        ok = ListFolder(image, sub, JoinImagePath(path, name), prefix + name + "/", true, out, open) && ok;
+    open.erase(cluster);
+    return ok;
+}
+
+}  // namespace
+
+int CmdLs(CliContext& c) {
+    DiskImage& image = *c.image;
+    std::vector<std::string> operands = c.Args();
+    if (operands.empty()) operands.push_back("/");
+    Listing out(c.options.json);
+    bool ok = true;
+    for (const std::string& operand : operands) {
+        auto entries = ExpandImagePath(image, operand);
+        if (!entries) {
+            ok = false;
+            continue;
+        }
+        const bool pattern = HasWildcard(operand);
+        for (const NamedEntry& e : *entries) {
+            std::set<uint32_t> open;
+            if (e.where.index < 0) {
+                ok = ListFolder(image, 0, "/", "", c.options.recursive, out, open) && ok;
+                continue;
+            }
+            DIDir dir(&image, e.where.folder);
+            if (!dir.Load()) {
+                ShowMessage(106, e.path);
+                ok = false;
+                continue;
+            }
+            const bool folder = (dir.GetAttr(e.where.index) & kAttrDirectory) != 0;
+            std::string name = SjisToUtf8(dir.GetDisplayName(e.where.index));
+            if (folder && !pattern) {
+                ok = ListFolder(image, FolderCluster(dir, e.where.index), e.path, "", c.options.recursive, out, open) &&
+                     ok;
+                continue;
+            }
+            out.Add(dir, e.where.index, name, e.path);
+            if (folder && c.options.recursive)
+                ok = ListFolder(image, FolderCluster(dir, e.where.index), e.path, name + "/", true, out, open) && ok;
+        }
+    }
+    out.Flush(true);
+    return ok ? kExitOk : kExitFailure;
+}
+
+namespace {
+
+void TreeBelow(DiskImage& image, uint32_t cluster, int depth, std::set<uint32_t>& open, bool& ok) {
+    DIDir dir(&image, cluster);
+    if (!dir.Load()) {
+        ok = false;
+        return;
+    }
+    if (!open.insert(cluster).second) return;
+    for (int i : ListedEntries(dir)) {
+        uint8_t attr = dir.GetAttr(i);
+        if (attr & kAttrVolume) continue;
+        bool folder = (attr & kAttrDirectory) != 0;
+        std::string line(std::size_t(depth) * 2, ' ');
+        line += EscapeField(SjisToUtf8(dir.GetDisplayName(i)));
+        if (folder) line += '/';
+        std::printf("%s\n", line.c_str());
+        if (folder) TreeBelow(image, FolderCluster(dir, i), depth + 1, open, ok);
+    }
+    open.erase(cluster);
+}
+
+}  // namespace
+
+int CmdTree(CliContext& c) {
+    DiskImage& image = *c.image;
+    auto args = c.Args();
+    std::string path = args.empty() ? "/" : WithoutImagePrefix(args[0]);
+    auto folder = ResolveFolder(image, path);
+    if (!folder) {
+        ShowMessage(1293, path);
+        return kExitFailure;
+    }
+    std::printf("%s\n", EscapeField(path.empty() ? "/" : path).c_str());
+    std::set<uint32_t> open;
+    bool ok = true;
+    TreeBelow(image, *folder, 1, open, ok);
+    if (!ok) ShowMessage(106, path);
+    return ok ? kExitOk : kExitFailure;
+}
+
+namespace {
+
+// Writes the data of file entry i to standard output.
+bool CatEntry(DIDir& dir, int i, const std::string& path) {
+    DiskImage& image = *dir.GetImage();
+    uint32_t size = dir.GetSize(i);
+    if (size == 0) return true;
+    auto chain = image.ReadChain(uint32_t(dir.GetStartCluster(i)));
+    if (!chain) {
+        ShowMessage(115, path);
+        return false;
+    }
+    const uint32_t cs = image.ClusterSize;
+    uint64_t left = size;
+    std::vector<uint8_t> buffer;
+    bool ok = ForEachClusterRun(*chain, std::max<uint32_t>(1, (4u << 20) / cs), [&](std::size_t, uint32_t first,
+                                                                                    uint32_t n) {
+        buffer.resize(std::size_t(n) * cs);
+        if (!image.ReadClusterRun(first, n, buffer.data())) return false;
+        std::size_t bytes = std::size_t(std::min<uint64_t>(left, buffer.size()));
+        if (std::fwrite(buffer.data(), 1, bytes, stdout) != bytes) return false;
+        left -= bytes;
+        return left > 0;
+    });
+    if (left > 0 && !ok) {
+        ShowMessage(115, path);
+        return false;
+    }
+    return std::fflush(stdout) == 0;
+}
+
+}  // namespace
+
+int CmdCat(CliContext& c) {
+    DiskImage& image = *c.image;
+    for (const std::string& operand : c.Args()) {
+        auto entries = ExpandImagePath(image, operand);
+        if (!entries) return kExitFailure;
+        for (const NamedEntry& e : *entries) {
+            DIDir dir(&image, e.where.folder);
+            if (e.where.index < 0 || !dir.Load() || (dir.GetAttr(e.where.index) & (kAttrDirectory | kAttrVolume))) {
+                ShowMessage(1294, e.path);
+                return kExitFailure;
+            }
+            if (!CatEntry(dir, e.where.index, e.path)) return kExitFailure;
+        }
+    }
+    return kExitOk;
+}
+
+namespace {
+
+bool IsHostFolder(const std::string& p) {
+    struct stat st;
+    return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Removes a folder this program made, with what is in it.
+void RemoveTree(const std::string& path) {
+    nftw(path.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return std::remove(p); }, 16,
+         FTW_DEPTH | FTW_PHYS);
+}
+
+std::string HostParent(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    std::size_t cut = p.find_last_of('/');
+    if (cut == std::string::npos) return ".";
+    return cut == 0 ? "/" : p.substr(0, cut);
+}
+
+// Exports one entry under another name: into a private folder beside the
+// target first, then renamed into place, so that the target appears only
+// whole.
+int ExportRenamed(DIDir& dir, int i, const std::string& target, OverwriteAnswer& state) {
+    struct stat st;
+    if (lstat(target.c_str(), &st) == 0) {
+        if (state == owNoToAll) return kExitOk;
+        SystemTime existing;
+        GetHostFileTime(target, existing);
+        state = UI().AskOverwrite(target, existing, SjisToUtf8(dir.GetDisplayName(i)), dir.GetTime(i));
+        if (state == owNo || state == owNoToAll) return kExitOk;
+        if (state == owCancel) return kExitFailure;
+    }
+    std::string work = JoinHostPath(HostParent(target), ".voldex-get-XXXXXX");
+    if (!mkdtemp(work.data())) {
+        ShowSystemError();
+        ShowMessage(110, target);
+        return kExitFailure;
+    }
+    OverwriteAnswer inner = owYes;
+    ExportEntry(dir, i, work, inner);
+    std::string made = JoinHostPath(work, HostComponent(dir.GetDisplayName(i)));
+    int rc = kExitOk;
+    if (inner == owCancel) {
+        rc = kExitFailure;
+    } else if (std::rename(made.c_str(), target.c_str()) != 0) {
+        ShowSystemError();
+        ShowMessage(110, target);
+        rc = kExitFailure;
+    }
+    RemoveTree(work);
+    if (rc != kExitOk) state = owCancel;
+    return rc;
+}
+
+}  // namespace
+
+int CmdGet(CliContext& c) {
+    DiskImage& image = *c.image;
+    auto args = c.Args();
+    const std::string dest = args.back();
+    args.pop_back();
+    std::vector<NamedEntry> entries;
+    for (const std::string& operand : args) {
+        auto found = ExpandImagePath(image, operand);
+        if (!found) return kExitFailure;
+        entries.insert(entries.end(), found->begin(), found->end());
+    }
+    OverwriteAnswer state = owYes;
+    if (!IsHostFolder(dest)) {
+        // Another name for one entry; the folder it goes into must exist.
+        if (entries.size() != 1 || entries[0].where.index < 0 || !IsHostFolder(HostParent(dest)) ||
+            dest.back() == '/') {
+            ShowSystemError(IsHostFolder(HostParent(dest)) ? ENOTDIR : ENOENT);
+            ShowMessage(110, dest);
+            return kExitFailure;
+        }
+        DIDir dir(&image, entries[0].where.folder);
+        if (!dir.Load()) {
+            ShowMessage(106, entries[0].path);
+            return kExitFailure;
+        }
+        if (!IsTransferable(dir, entries[0].where.index)) {
+            ReportNotFound(entries[0].path);
+            return kExitFailure;
+        }
+        return ExportRenamed(dir, entries[0].where.index, dest, state);
+    }
+    for (const NamedEntry& e : entries) {
+        DIDir dir(&image, e.where.folder);
+        if (!dir.Load()) {
+            ShowMessage(106, e.path);
+            return kExitFailure;
+        }
+        if (e.where.index < 0) {
+            // The root itself: everything in it.
+            std::vector<int> all;
+            for (uint32_t i = 0; i < dir.GetCount(); ++i)
+                if (IsTransferable(dir, int(i))) all.push_back(int(i));
+            ExportEntries(dir, all, dest, state);
+        } else {
+            ExportEntry(dir, e.where.index, dest, state);
+        }
+        if (state == owCancel) {
+            ShowMessage(131);
+            return kExitFailure;
+        }
+    }
+    return kExitOk;
+}
