@@ -26,10 +26,14 @@ void ProgressLine::Draw(bool force) {
 }
 
 void ProgressLine::Finish() {
-    if (!drawn_) return;
+    // A transfer too short to have drawn a line still ends with its figures.
+    if (!drawn_ && !(enabled_ && items_ > 0)) return;
     Draw(true);
     std::fputc('\n', stderr);
     drawn_ = false;
+    items_ = 0;
+    bytes_ = 0;
+    start_ = Clock::now();
 }
 
 bool CountingDevice::Read(int64_t offset, void* buffer, uint32_t length) {

@@ -16,7 +16,8 @@ public:
     bool Enabled() const { return enabled_; }
     void AddBytes(uint64_t n);
     void NextItem();
-    // Ends the line (a final redraw and a line feed) if one was drawn.
+    // Ends the line with the final figures (when anything was moved) and
+    // starts counting afresh.
     void Finish();
 
     uint64_t Bytes() const { return bytes_; }

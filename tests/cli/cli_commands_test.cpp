@@ -1,0 +1,439 @@
+// The command line as scripts use it: explicit image paths, renames,
+// wildcards, the reading commands, JSON, partitions far into large disks,
+// options over settings, and the floppy maker's care for existing files.
+// Every test runs the real binary.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <unistd.h>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "cli/cli_args.h"
+#include "cli/cli_paths.h"
+#include "cli/cli_ui.h"
+#include "opening/physicalform.h"
+#include "support/disks.h"
+#include "support/images.h"
+
+namespace {
+
+struct Outcome {
+    int rc;
+    std::string out, err;
+};
+
+Outcome Cli(const std::string& args, const std::string& home = "", const std::string& input = "") {
+    TempDir t;
+    std::string env = home.empty() ? "" : "VOLDEX_HOME=" + Quote(home) + " ";
+    std::string redirect = input.empty() ? " </dev/null" : " <" + Quote(input);
+    std::string out;
+    int rc = RunShell("( " + env + "timeout 120 " + VOLDEX_CLI + " " + args + redirect + " 2>" + Quote(t / "err") + " )",
+                      &out);
+    auto e = ReadHostFile(t / "err");
+    return {rc, out, std::string(e.begin(), e.end())};
+}
+
+std::string Text(const std::vector<uint8_t>& b) { return std::string(b.begin(), b.end()); }
+std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+std::string Shell(const std::string& cmd) {
+    std::string out;
+    RunShell(cmd, &out);
+    return out;
+}
+
+// A floppy with GAMES/{A.TXT,B.TXT,C.DAT} and README.TXT, made by mtools.
+class CliScriptTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        image = dir / "fd.img";
+        MakeFatImage(image, 1440, 12);
+        WriteHostFile(dir / "A.TXT", Bytes("alpha\n"));
+        WriteHostFile(dir / "B.TXT", Bytes("bravo\n"));
+        WriteHostFile(dir / "C.DAT", Bytes("charlie\n"));
+        WriteHostFile(dir / "README.TXT", Bytes("read me\n"));
+        ASSERT_EQ(RunShell("cd " + Quote(dir.path()) + " && mmd -i fd.img ::GAMES && mcopy -i fd.img A.TXT B.TXT C.DAT "
+                           "::GAMES && mcopy -i fd.img README.TXT ::"),
+                  0);
+    }
+    std::string Mtype(const std::string& path) { return Shell("mtype -i " + Quote(image) + " " + Quote("::" + path)); }
+    TempDir dir;
+    std::string image;
+};
+
+TEST_F(CliScriptTest, PutNeverTakesAnOperandForWhatItIsNot) {
+    WriteHostFile(dir / "a.txt", Bytes("new\n"));
+    RunShell("mkdir -p " + Quote(dir / "GAMES"));
+    auto before = ReadHostFile(image);
+    for (const char* wrong : {"/", "..", ".", "./", "/tmp/..", "GAMES"}) {
+        Outcome r = Cli("put " + Quote(image) + " " + Quote(dir / "a.txt") + " " + Quote(wrong));
+        EXPECT_EQ(r.rc, 2) << wrong << ": " << r.err;
+        EXPECT_NE(r.err.find("hint:"), std::string::npos) << r.err;
+        EXPECT_EQ(ReadHostFile(image), before) << wrong;
+    }
+    // A host folder of the same name as an image folder is still refused
+    // in the old form: the user says which it is with "::".
+    Outcome r = Cli("put " + Quote(image) + " " + Quote(dir / "a.txt") + " ::/");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(Mtype("/A.TXT"), "new\n");
+    r = Cli("put " + Quote(image) + " " + Quote(dir / "a.txt"));
+    EXPECT_EQ(r.rc, 1) << "no :: destination: the root, where A.TXT now exists and no --yes was given";
+    r = Cli("put --yes " + Quote(image) + " " + Quote(dir / "C.DAT") + " " + Quote(dir / "README.TXT") + " ::GAMES");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(Mtype("/GAMES/README.TXT"), "read me\n");
+    EXPECT_TRUE(FsckClean(image));
+}
+
+TEST_F(CliScriptTest, RenameOnPutGetAndMove) {
+    WriteHostFile(dir / "host.txt", Bytes("renamed on the way in\n"));
+    Outcome r = Cli("put " + Quote(image) + " " + Quote(dir / "host.txt") + " ::/GAMES/NEW.TXT");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(Mtype("/GAMES/NEW.TXT"), "renamed on the way in\n");
+    EXPECT_EQ(Shell("mdir -b -i " + Quote(image) + " ::/ | grep -ci host"), "0\n") << "no HOST.TXT anywhere";
+
+    // A folder under another name, and standard input under a name.
+    RunShell("mkdir -p " + Quote(dir / "tree/sub") + " && echo leaf > " + Quote(dir / "tree/sub/LEAF.TXT"));
+    ASSERT_EQ(Cli("put " + Quote(image) + " " + Quote(dir / "tree") + " ::/COPY").rc, 0);
+    EXPECT_EQ(Mtype("/COPY/SUB/LEAF.TXT"), "leaf\n");
+    WriteHostFile(dir / "stdin.txt", Bytes("from a pipe\n"));
+    r = Cli("put " + Quote(image) + " - ::/GAMES/PIPE.TXT", "", dir / "stdin.txt");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(Mtype("/GAMES/PIPE.TXT"), "from a pipe\n");
+    EXPECT_EQ(Cli("put " + Quote(image) + " - ::/GAMES", "", dir / "stdin.txt").rc, 2) << "standard input needs a name";
+    EXPECT_EQ(Cli("put " + Quote(image) + " " + Quote(dir / "host.txt") + " ::/NOWHERE/X.TXT").rc, 1);
+
+    // get under another name; an existing host file needs --yes.
+    std::string out = dir / "out";
+    RunShell("mkdir -p " + Quote(out));
+    ASSERT_EQ(Cli("get " + Quote(image) + " ::/GAMES/A.TXT " + Quote(out + "/b.txt")).rc, 0);
+    EXPECT_EQ(Text(ReadHostFile(out + "/b.txt")), "alpha\n");
+    EXPECT_EQ(Cli("get " + Quote(image) + " ::/GAMES/B.TXT " + Quote(out + "/b.txt")).rc, 1);
+    EXPECT_EQ(Text(ReadHostFile(out + "/b.txt")), "alpha\n");
+    ASSERT_EQ(Cli("get --yes " + Quote(image) + " ::/GAMES/B.TXT " + Quote(out + "/b.txt")).rc, 0);
+    EXPECT_EQ(Text(ReadHostFile(out + "/b.txt")), "bravo\n");
+    ASSERT_EQ(Cli("get " + Quote(image) + " ::/GAMES " + Quote(out + "/games-copy")).rc, 0);
+    EXPECT_EQ(Text(ReadHostFile(out + "/games-copy/C.DAT")), "charlie\n");
+    EXPECT_EQ(Shell("ls -A " + Quote(out) + " | grep -c voldex"), "0\n") << "no work folder left behind";
+
+    // mv renames in place, and moves and renames across folders.
+    ASSERT_EQ(Cli("mv " + Quote(image) + " ::/README.TXT ::/READ2.TXT").rc, 0);
+    EXPECT_EQ(Mtype("/READ2.TXT"), "read me\n");
+    ASSERT_EQ(Cli("mv " + Quote(image) + " ::/READ2.TXT ::/GAMES/READ3.TXT").rc, 0);
+    EXPECT_EQ(Mtype("/GAMES/READ3.TXT"), "read me\n");
+    EXPECT_NE(Cli("mv " + Quote(image) + " ::/GAMES/A.TXT ::/GAMES/B.TXT ::/NEW.TXT").rc, 0)
+        << "two sources need an existing folder";
+    EXPECT_EQ(Cli("mv " + Quote(image) + " ::/GAMES/A.TXT ::/GAMES/B.TXT").rc, 1) << "an existing file is no target";
+    EXPECT_TRUE(FsckClean(image));
+}
+
+TEST_F(CliScriptTest, WildcardsMatchTheLastComponentWithoutRegardToCase) {
+    std::string out = dir / "out";
+    RunShell("mkdir -p " + Quote(out));
+    Outcome r = Cli("get " + Quote(image) + " '::/games/*.txt' " + Quote(out));
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(Shell("ls " + Quote(out)), "A.TXT\nB.TXT\n");
+    r = Cli("ls " + Quote(image) + " '::GAMES/?.*'");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    std::vector<std::string> names;
+    while (std::getline(lines, line)) names.push_back(line.substr(0, line.find('\t')));
+    EXPECT_EQ(names, (std::vector<std::string>{"Filename", "A.TXT", "B.TXT", "C.DAT"}));
+    r = Cli("get " + Quote(image) + " '::/*.ZZZ' " + Quote(out));
+    EXPECT_EQ(r.rc, 1) << "a pattern that matches nothing is an error";
+    EXPECT_NE(r.err.find("*.ZZZ"), std::string::npos) << r.err;
+    ASSERT_EQ(Cli("rm " + Quote(image) + " '::/GAMES/*.TXT'").rc, 0);
+    EXPECT_EQ(Shell("mdir -b -i " + Quote(image) + " ::/GAMES"), "::/GAMES/C.DAT\n");
+    ASSERT_EQ(Cli("mv " + Quote(image) + " '::/*.txt' ::/GAMES").rc, 0);
+    EXPECT_EQ(Mtype("/GAMES/README.TXT"), "read me\n");
+    EXPECT_TRUE(FsckClean(image));
+    ASSERT_EQ(Cli("release " + Quote(image) + " '::/GAMES/*'").rc, 0);
+    EXPECT_EQ(Shell("mdir -b -i " + Quote(image) + " ::/GAMES"), "");
+    EXPECT_TRUE(FsckCleanButLost(image));
+}
+
+TEST_F(CliScriptTest, ReadingCommands) {
+    Outcome r = Cli("cat " + Quote(image) + " ::/GAMES/A.TXT ::README.TXT");
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_EQ(r.out, "alpha\nread me\n");
+    EXPECT_EQ(Cli("cat " + Quote(image) + " ::/GAMES").rc, 1) << "a folder has no data to print";
+
+    r = Cli("ls " + Quote(image) + " ::/GAMES/C.DAT");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1, 11), "C.DAT\t8\tA\t2");
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
+
+    r = Cli("ls -R " + Quote(image));
+    ASSERT_EQ(r.rc, 0);
+    for (const char* name : {"\nGAMES\t", "\nREADME.TXT\t", "\nGAMES/A.TXT\t", "\nGAMES/C.DAT\t"})
+        EXPECT_NE(r.out.find(name), std::string::npos) << name << " in " << r.out;
+
+    r = Cli("tree " + Quote(image));
+    EXPECT_EQ(r.out, "/\n  GAMES/\n    A.TXT\n    B.TXT\n    C.DAT\n  README.TXT\n");
+    r = Cli("tree " + Quote(image) + " ::GAMES");
+    EXPECT_EQ(r.out, "GAMES\n  A.TXT\n  B.TXT\n  C.DAT\n");
+
+    // JSON, read back by a JSON parser.
+    std::string json = dir / "ls.json";
+    ASSERT_EQ(RunShell(std::string(VOLDEX_CLI) + " ls -R --json " + Quote(image) + " > " + Quote(json)), 0);
+    EXPECT_EQ(Shell("jq -r '.entries[] | select(.type == \"file\") | \"\\(.path) \\(.size)\"' " + Quote(json)),
+              "/README.TXT 8\n/GAMES/A.TXT 6\n/GAMES/B.TXT 6\n/GAMES/C.DAT 8\n");
+    EXPECT_EQ(Shell("jq -r '.entries[] | select(.name == \"GAMES\") | .type' " + Quote(json)), "folder\n");
+    EXPECT_EQ(Shell(std::string(VOLDEX_CLI) + " info --json " + Quote(image) +
+                    " | jq '.ClusterBytes * .ClustersCount == .TotalBytes and .FreeBytes + .UsedBytes == .TotalBytes'"),
+              "true\n");
+    EXPECT_EQ(Cli("tree --json " + Quote(image)).rc, 2) << "--json only where a schema is documented";
+}
+
+TEST_F(CliScriptTest, ControlBytesInNamesAreEscaped) {
+    // Names as a damaged or foreign directory may hold them: a tab and an
+    // escape byte in the stored 8.3 names.
+    auto b = ReadHostFile(image);
+    std::string img(b.begin(), b.end());
+    std::size_t at = img.find("README  TXT");
+    ASSERT_NE(at, std::string::npos);
+    b[at + 2] = '\t';
+    b[at + 4] = 0x1B;
+    WriteHostFile(image, b);
+    Outcome r = Cli("ls " + Quote(image));
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("RE\\tD\\x1BE.TXT\t8\t"), std::string::npos) << r.out;
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 4) << line;
+    EXPECT_EQ(r.out.find('\x1B'), std::string::npos);
+    EXPECT_EQ(Shell(std::string(VOLDEX_CLI) + " ls --json " + Quote(image) + " | jq -r '.entries[1].name'"),
+              "RE\tD\x1B" "E.TXT\n");
+}
+
+TEST_F(CliScriptTest, HelpForEveryCommandAndVersion) {
+    for (const CliCommand& c : CliCommands()) {
+        Outcome r = Cli(std::string(c.name) + " --help");
+        EXPECT_EQ(r.rc, 0) << c.name;
+        EXPECT_EQ(r.out.rfind(std::string("usage: voldex-cli [OPTIONS] ") + c.name + " ", 0), 0u) << r.out;
+        EXPECT_EQ(Cli("help " + std::string(c.name)).out, r.out);
+    }
+    Outcome r = Cli("--version");
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.out.rfind("voldex-cli ", 0), 0u);
+    r = Cli("--help");
+    EXPECT_NE(r.out.find("put IMAGE HOSTPATH... [::DEST]"), std::string::npos);
+}
+
+TEST_F(CliScriptTest, ProgressOnlyOnATerminal) {
+    WriteHostFile(dir / "big.bin", RandomBytes(1000000, 9));
+    Outcome quiet = Cli("put " + Quote(image) + " " + Quote(dir / "big.bin"));
+    ASSERT_EQ(quiet.rc, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "");
+    std::string out = dir / "out";
+    RunShell("mkdir -p " + Quote(out));
+    // script(1) gives the command a terminal; its output is what the terminal showed.
+    std::string shown = Shell("script -qec " + Quote(std::string(VOLDEX_CLI) + " get " + Quote(image) + " ::BIG.BIN " +
+                                               Quote(out)) +
+                              " /dev/null");
+    EXPECT_NE(shown.find("MiB/s"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("1 files"), std::string::npos) << shown;
+    EXPECT_EQ(ReadHostFile(out + "/BIG.BIN"), RandomBytes(1000000, 9));
+}
+
+TEST(CliPaths, PatternsEscapesAndTables) {
+    EXPECT_TRUE(MatchesPattern("*.TXT", "README.TXT"));
+    EXPECT_TRUE(MatchesPattern("*.txt", "README.TXT"));
+    EXPECT_FALSE(MatchesPattern("*.TXT", "README.TX"));
+    EXPECT_TRUE(MatchesPattern("*.*", "README"));
+    EXPECT_TRUE(MatchesPattern("R?ADME", "README"));
+    EXPECT_FALSE(MatchesPattern("R?ADME", "RADME"));
+    // A double-byte character is one character for "?".
+    EXPECT_TRUE(MatchesPattern("?.TXT", "\x83\x41.TXT"));
+    EXPECT_FALSE(MatchesPattern("??.TXT", "\x83\x41.TXT"));
+    EXPECT_EQ(EscapeField("a\tb\nc\\d\x01"), "a\\tb\\nc\\\\d\\x01");
+    EXPECT_EQ(JsonString("q\"\x02"), "\"q\\\"\\u0002\"");
+
+    PartitionRow a, b;
+    a.offset = 1048576;
+    a.bytes = 1048576;
+    b.offset = 2097152;
+    b.bytes = 1048576;
+    EXPECT_TRUE(IsSoundTable({a, b}, 4 << 20));
+    EXPECT_FALSE(IsSoundTable({a, b}, (3 << 20) - 1)) << "the second ends beyond the image";
+    b.offset = 1048576 + 4096;
+    EXPECT_FALSE(IsSoundTable({a, b}, 4 << 20)) << "overlapping";
+    EXPECT_FALSE(IsSoundTable({}, 4 << 20));
+}
+
+// A sparse AT disk larger than 4 GiB with partitions at 1 MiB, 3 GiB and 4.1 GiB.
+class CliLargeDiskTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        disk = dir / "big.img";
+        ASSERT_EQ(RunShell("truncate -s 4500M " + Quote(disk)), 0);
+        ASSERT_EQ(RunShell("printf 'label: dos\\nstart=2048, size=131072, type=6\\nstart=6291456, size=131072, "
+                           "type=6\\nstart=8598528, size=131072, type=6\\n' | sfdisk -q " +
+                           Quote(disk)),
+                  0);
+        for (uint64_t start : {2048ull, 6291456ull, 8598528ull})
+            ASSERT_EQ(RunShell("mkfs.fat -F 16 --offset " + std::to_string(start) + " " + Quote(disk) +
+                               " 65536 >/dev/null 2>&1"),
+                      0);
+        WriteHostFile(dir / "one.txt", Bytes("first\n"));
+        ASSERT_EQ(RunShell("mcopy -i " + Quote(disk + "@@1048576") + " " + Quote(dir / "one.txt") + " ::"), 0);
+    }
+    std::string PartitionSum(uint64_t startSector) {
+        return Shell("dd if=" + Quote(disk) + " bs=512 skip=" + std::to_string(startSector) +
+                     " count=131072 status=none | sha1sum");
+    }
+    TempDir dir;
+    std::string disk;
+};
+
+TEST_F(CliLargeDiskTest, PartitionsBeyond2And4GiBAreWrittenWhereTheyAre) {
+    Outcome r = Cli("parts --json " + Quote(disk));
+    ASSERT_EQ(r.rc, 0) << r.err;
+    WriteHostFile(dir / "parts.json", Bytes(r.out));
+    EXPECT_EQ(Shell("jq -r '.partitions[].offset' " + Quote(dir / "parts.json")),
+              "1048576\n3221225472\n4402446336\n");
+    const std::string first = PartitionSum(2048);
+    r = Cli("--partition 3 mkdir " + Quote(disk) + " X");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    r = Cli("--partition 2 mkdir " + Quote(disk) + " Y");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(Shell("mdir -i " + Quote(disk + "@@4402446336") + " ::").find("X            <DIR>"), std::string::npos);
+    EXPECT_NE(Shell("mdir -i " + Quote(disk + "@@3221225472") + " ::").find("Y            <DIR>"), std::string::npos);
+    EXPECT_EQ(PartitionSum(2048), first) << "the first partition is untouched";
+    EXPECT_NE(Cli("--offset 4402446336 ls " + Quote(disk)).out.find("\nX\t0\t<DIR>"), std::string::npos);
+    // The partition taken out of the disk is sound.
+    RunShell("dd if=" + Quote(disk) + " of=" + Quote(dir / "p3.img") + " bs=512 skip=8598528 count=131072 status=none");
+    EXPECT_TRUE(FsckClean(dir / "p3.img"));
+}
+
+TEST_F(CliLargeDiskTest, CommandLineWinsOverSettings) {
+    TempDir home;
+    // Written as a Windows editor writes it: byte-order mark, CR LF.
+    WriteHostFile(home / "kestrel.ini", Bytes("\xEF\xBB\xBF[ProgramSettings]\r\nAutoHDDFirst=1\r\nSkipTypeSelect=1\r\n"));
+    WriteHostFile(home / "DISKS.INI", Bytes("\xEF\xBB\xBF;VoldexProfiles\r\n[First]\r\nExtension=.IMG\r\nProfileType=1\r\n"
+                                            "DiskStart=1048576\r\n[Whole disk]\r\nExtension=.NONE\r\nProfileType=3\r\n"
+                                            "HDDType=1\r\nSecLen=512\r\nSectors=63\r\nHeads=255\r\n"));
+    auto start = [&](const std::string& options) {
+        Outcome r = Cli(options + " info " + Quote(disk), home.path());
+        return r.out.substr(0, r.out.find('\n')) + (r.rc ? " rc=" + std::to_string(r.rc) + r.err : "");
+    };
+    EXPECT_EQ(start(""), "DiskStart: 1048576") << "the preselected profile, read from an upper-case .INI with a BOM";
+    EXPECT_EQ(start("--partition 3"), "DiskStart: 4402446336");
+    EXPECT_EQ(start("--profile 'whole disk'"), "DiskStart: 1048576") << "the first partition by default";
+    EXPECT_EQ(start("--profile 'whole disk' --partition 2"), "DiskStart: 3221225472");
+    EXPECT_EQ(start("--offset 3221225472"), "DiskStart: 3221225472");
+}
+
+TEST(CliOpening2, PlainDumpsAndGarbage) {
+    TempDir dir;
+    // A PC-9801 disk without a header: the geometry comes from the boot sector found.
+    std::string pc98 = dir / "plain98.img";
+    auto offsets = MakePC98Disk(pc98, PC98Header::None, PC98Geometry{}, {{1, 150, "DOS"}, {151, 300, "DATA"}});
+    ASSERT_EQ(offsets[0], 69632u);
+    Outcome r = Cli("parts " + Quote(pc98));
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out, "DOS\t1CYL\t150CYL\t9MB\t69632\nDATA\t151CYL\t300CYL\t9MB\t" + std::to_string(offsets[1]) + "\n");
+    r = Cli("--partition 2 ls " + Quote(pc98));
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("PART2.TXT"), std::string::npos);
+
+    // Random bytes hold no table.
+    std::string noise = dir / "noise.img";
+    WriteHostFile(noise, RandomBytes(3 << 20, 77));
+    r = Cli("parts " + Quote(noise));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, "");
+
+    // Two AT entries that overlap, or one beyond the end, are not a table.
+    std::string bad = dir / "bad.img";
+    RunShell("truncate -s 32M " + Quote(bad));
+    ASSERT_EQ(RunShell("printf 'label: dos\\nstart=2048, size=20000, type=6\\nstart=22048, size=20000, type=6\\n' | "
+                       "sfdisk -q " + Quote(bad)),
+              0);
+    auto b = ReadHostFile(bad);
+    b[446 + 16 + 8] = 0x00;  // the second now starts at 21504: inside the first
+    b[446 + 16 + 9] = 0x54;
+    WriteHostFile(bad, b);
+    EXPECT_EQ(Cli("parts " + Quote(bad)).out, "");
+
+    // A plain AT disk opens by the fallback without a word about the failed plain reading.
+    std::string at = dir / "at.img";
+    RunShell("truncate -s 16M " + Quote(at));
+    ASSERT_EQ(RunShell("printf 'label: dos\\n2048,,6\\n' | sfdisk -q " + Quote(at)), 0);
+    PutVolumeAt(at, 1048576, 15 * 1024, 1);
+    r = Cli("ls " + Quote(at));
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("PART1.TXT"), std::string::npos);
+    r = Cli("ls " + Quote(noise));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("boot"), std::string::npos) << "a failure still says why: " << r.err;
+}
+
+TEST(CliFloppy, MkfddNeverHarmsAFileItDidNotMake) {
+    TempDir dir;
+    std::string src = dir / "floppy.img";
+    auto data = RandomBytes(1474560, 5);
+    WriteHostFile(src, data);
+    Outcome r = Cli("mkfdd --yes " + Quote(src) + " " + Quote(src) + " --size 1440");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("ίδιος ο δίσκος προέλευσης"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadHostFile(src), data) << "the source is neither truncated nor removed";
+    symlink(src.c_str(), (dir / "link.img").c_str());
+    EXPECT_EQ(Cli("mkfdd --yes " + Quote(src) + " " + Quote(dir / "link.img") + " --size 1440").rc, 1);
+    EXPECT_EQ(ReadHostFile(src), data);
+
+    // A read that fails leaves an existing output as it was.
+    std::string shortSrc = dir / "short.img", keep = dir / "keep.img";
+    WriteHostFile(shortSrc, RandomBytes(100000, 6));
+    WriteHostFile(keep, Bytes("precious"));
+    r = Cli("mkfdd --yes " + Quote(shortSrc) + " " + Quote(keep) + " --size 1440");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(Text(ReadHostFile(keep)), "precious");
+    EXPECT_NE(r.err.find("Σφάλμα ανάγνωσης τροχιάς"), std::string::npos) << "plain words after \"I/O ?\": " << r.err;
+    EXPECT_EQ(Shell("ls " + Quote(dir.path())), "floppy.img\nkeep.img\nlink.img\nshort.img\n") << "no partial file left";
+
+    r = Cli("mkfdd " + Quote(src) + " " + Quote(dir / "copy.img") + " --size 1440");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(ReadHostFile(dir / "copy.img"), data);
+    EXPECT_NE(r.err.find("Η εικόνα δημιουργήθηκε"), std::string::npos) << r.err;
+    r = Cli("mkfdd " + Quote(src) + " " + Quote(dir / "x.img"));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("μέγεθος δισκέτας"), std::string::npos) << r.err;
+}
+
+TEST(CliConfiguration, ProfilesAsPeopleWriteThemAndTheDriveList) {
+    TempDir home, dir;
+    // A plug-in named relative to the program folder, in a profile file
+    // whose name is upper case and which begins with a byte-order mark.
+    RunShell("cp " + Quote(VOLDEX_TEST_PLUGIN) + " " + Quote(home / "plugin.so"));
+    WriteHostFile(home / "PLUG.INI", Bytes("\xEF\xBB\xBF;VoldexProfiles\n[Plug]\nExtension=.PLG\nProfileType=6\n"
+                                           "Library=plugin.so\n[Far]\nExtension=.FAR\nProfileType=1\n"
+                                           "DiskStart=4402446336\n"));
+    std::string image = dir / "disk.plg";
+    MakeFatImage(image, 1440, 12);
+    setenv("VOLDEX_TEST_KIND", "1", 1);  // the plug-in answers: read the boot record at 0
+    Outcome r = Cli("info " + Quote(image), home.path());
+    unsetenv("VOLDEX_TEST_KIND");
+    EXPECT_EQ(r.out.rfind("DiskStart: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find("DLL"), std::string::npos) << "the plug-in was found beside the profiles: " << r.err;
+    // A 32-bit DiskStart that does not fit is refused, not wrapped.
+    std::string far = dir / "disk.far";
+    MakeFatImage(far, 1440, 12);
+    r = Cli("info " + Quote(far), home.path());
+    EXPECT_NE(r.err.find("DiskStart=4402446336"), std::string::npos) << r.err;
+
+    std::string sys = dir / "sys";
+    for (auto [name, size] : std::vector<std::pair<std::string, std::string>>{
+             {"sda", "1000"}, {"loop0", "2880"}, {"loop1", "0"}, {"zram0", "8000"}, {"ram0", "8000"}, {"mmcblk0", "64"}}) {
+        RunShell("mkdir -p " + Quote(sys + "/" + name));
+        WriteHostFile(sys + "/" + name + "/size", Bytes(size + "\n"));
+    }
+    EXPECT_EQ(ListDrivePathsIn(sys), (std::vector<std::string>{"/dev/loop0", "/dev/mmcblk0", "/dev/sda"}));
+}
+
+}  // namespace
