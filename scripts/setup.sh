@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(build-essential cmake libgtest-dev dosfstools mtools fdisk qt6-base-dev xvfb xauth)
+packages=(build-essential cmake libgtest-dev dosfstools mtools fdisk qt6-base-dev xvfb xauth jq python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
