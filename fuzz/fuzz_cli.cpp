@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cli/cli_args.h"
+#include "cli/cli_paths.h"
 #include "fuzz_support.h"
 #include "opening/diskopen.h"
 
@@ -21,6 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     args.push_back(cur);
     std::string error;
     ParseCliArgs(args, error);
+    // Patterns and the escapes of listed names.
+    if (args.size() >= 2) MatchesPattern(args[0], args[1]);
+    EscapeField(text);
+    JsonString(text);
     ParseCommandLinePath(text);
     // The /P and /S options of the argument text.
     QuietInterface ui;

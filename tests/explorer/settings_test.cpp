@@ -28,6 +28,18 @@ TEST_F(SettingsTest, MissingFileReadsAsDefaults) {
     EXPECT_EQ(SettingText("LastOpenDir"), "");
 }
 
+TEST_F(SettingsTest, AByteOrderMarkHidesNothing) {
+    // Windows editors write a UTF-8 byte-order mark before the first section.
+    std::string text = "\xEF\xBB\xBF[ProgramSettings]\r\nAutoHDDFirst=1\r\nLastOpenDir=/a\r\n";
+    WriteHostFile(SettingsPath(), std::vector<uint8_t>(text.begin(), text.end()));
+    EXPECT_EQ(Setting("AutoHDDFirst"), 1);
+    EXPECT_EQ(SettingText("LastOpenDir"), "/a");
+    EXPECT_TRUE(WriteSettingInt(kSettingsSection, "DnDMode", 1));
+    EXPECT_EQ(Setting("AutoHDDFirst"), 1) << "a write keeps the section it found";
+    EXPECT_EQ(Text(SettingsPath()).find("[ProgramSettings]"), 0u) << "and the file stays one section, not two";
+    EXPECT_EQ(Text(SettingsPath()).find("[ProgramSettings]", 1), std::string::npos);
+}
+
 TEST_F(SettingsTest, WritesCreateTheFileAndKeepEverythingElse) {
     WriteHostFile(SettingsPath(), {});
     std::string original =

@@ -255,3 +255,62 @@ TEST_F(AutoChoiceTest, SearchWithoutBootSectorChangesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A disk of 5 GiB that holds only its first sector: an AT table whose
+// partitions start at 1 MiB, 3 GiB and 4.1 GiB. Reads elsewhere give zeros.
+class SparseATDisk : public DeviceIOIF {
+public:
+    SparseATDisk() {
+        const uint32_t starts[3] = {2048, 6291456, 8598528};
+        for (int k = 0; k < 3; ++k) {
+            uint8_t* e = mbr + 446 + 16 * k;
+            e[4] = 6;
+            for (int b = 0; b < 4; ++b) {
+                e[8 + b] = uint8_t(starts[k] >> (8 * b));
+                e[12 + b] = uint8_t(131072u >> (8 * b));
+            }
+        }
+        mbr[510] = 0x55;
+        mbr[511] = 0xAA;
+    }
+    const char* GetName() override { return "sparse"; }
+    const char* GetPath() override { return "sparse.img"; }
+    bool IsReadOnly() override { return true; }
+    bool Read(int64_t offset, void* buffer, uint32_t length) override {
+        if (offset < 0 || uint64_t(offset) + length > (5ull << 30)) return false;
+        std::memset(buffer, 0, length);
+        if (offset < 512) std::memcpy(buffer, mbr + offset, std::min<uint64_t>(length, 512 - uint64_t(offset)));
+        return true;
+    }
+    bool Write(int64_t, const void*, uint32_t) override { return false; }
+    bool MakeReadOnly() override { return true; }
+    void Destroy() override { delete this; }
+    uint8_t mbr[512] = {};
+};
+
+TEST_F(PartTest, OffsetsBeyond2And4GiBStayWhole) {
+    auto* disk = new SparseATDisk;
+    params.Device = disk;
+    THDDPartDialog d;
+    HDDGeometry g{1, 0, 512, 63, 255, 0};
+    ASSERT_EQ(RunPartitionDialog(d, params, g, false), 2) << "no Auto setting: the dialog is asked, and cancelled";
+    ASSERT_EQ(d.Rows.size(), 3u);
+    EXPECT_EQ(d.Rows[1].offset, 3221225472ull);
+    EXPECT_EQ(d.Rows[2].offset, 4402446336ull);
+    EXPECT_EQ(d.Rows[2].offsetText, "4402446336");
+    EXPECT_EQ(d.Rows[2].bytes, 67108864ull);
+    Settings("[ProgramSettings]\nAutoHDDFirst=1\n");
+    THDDPartDialog automatic;
+    ASSERT_EQ(RunPartitionDialog(automatic, params, g, false), 1);
+    EXPECT_EQ(params.DiskStart, 1048576);
+    // A start found by the search far into the disk is kept whole too.
+    automatic.DiskStartEdit = "4402446336";
+    EXPECT_TRUE(automatic.Fill()) << "a disk start beyond 2 GiB is a number like any other";
+    EXPECT_TRUE(automatic.Rows.empty()) << "no table there, and no wrap-around to the first sector";
+    disk->Destroy();
+    params.Device = nullptr;
+}
+
+}  // namespace
