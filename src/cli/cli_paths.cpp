@@ -46,22 +46,31 @@ bool SameChar(const std::string& a, std::size_t i, std::size_t n, const std::str
     return a.compare(i, n, b, j, m) == 0;
 }
 
-bool Match(const std::string& p, std::size_t i, const std::string& s, std::size_t j) {
-    while (i < p.size()) {
-        if (p[i] == '*') {
-            while (i < p.size() && p[i] == '*') ++i;
-            if (i == p.size()) return true;
-            for (std::size_t k = j; k <= s.size(); k += k < s.size() ? CharLength(s, k) : 1)
-                if (Match(p, i, s, k)) return true;
-            return false;
+// The classic matcher with one way back: on a mismatch after a "*", the
+// star takes one more character of the name. Time grows with the product
+// of the lengths at worst, whatever the number of stars.
+bool Match(const std::string& p, const std::string& s) {
+    std::size_t i = 0, j = 0;
+    std::size_t starAt = std::string::npos, resumeAt = 0;
+    while (j < s.size()) {
+        if (i < p.size() && p[i] == '*') {
+            starAt = ++i;
+            resumeAt = j;
+            continue;
         }
-        if (j >= s.size()) return false;
-        std::size_t n = CharLength(p, i), m = CharLength(s, j);
-        if (!(p[i] == '?' && n == 1) && !SameChar(p, i, n, s, j, m)) return false;
-        i += n;
-        j += m;
+        std::size_t n = i < p.size() ? CharLength(p, i) : 0, m = CharLength(s, j);
+        if (i < p.size() && ((p[i] == '?' && n == 1) || SameChar(p, i, n, s, j, m))) {
+            i += n;
+            j += m;
+            continue;
+        }
+        if (starAt == std::string::npos) return false;
+        i = starAt;
+        resumeAt += CharLength(s, resumeAt);
+        j = resumeAt;
     }
-    return j == s.size();
+    while (i < p.size() && p[i] == '*') ++i;
+    return i == p.size();
 }
 
 std::string JoinShown(const std::string& folder, const std::string& name) {
@@ -72,8 +81,8 @@ std::string JoinShown(const std::string& folder, const std::string& name) {
 }  // namespace
 
 bool MatchesPattern(const std::string& pattern, const std::string& name) {
-    if (pattern == "*.*") return Match("*", 0, name, 0);
-    return Match(pattern, 0, name, 0);
+    if (pattern == "*.*") return true;
+    return Match(pattern, name);
 }
 
 std::optional<std::vector<NamedEntry>> ExpandImagePath(DiskImage& image, const std::string& operand) {

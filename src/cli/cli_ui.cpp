@@ -37,8 +37,11 @@ namespace {
 unsigned FloppyPlainLine(const std::string& text, int style) {
     if (text == "?") return style == kBoxStop ? 1289 : 1287;  // 710 drive not openable, 706 done
     if (text == "I/O ?") return 1288;                          // 709
-    if (text.size() > 2 && text.compare(text.size() - 4, 4, "\n?\n?") == 0) return 1286;  // 704
-    if (text.size() > 2 && text.compare(text.size() - 2, 2, "\n?") == 0) return 1290;     // 711
+    auto endsWith = [&](const std::string& tail) {
+        return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    if (endsWith("\n?\n?")) return 1286;  // 704: exists, replace?
+    if (endsWith("\n?")) return 1290;      // 711: output not creatable
     return 0;
 }
 

@@ -247,6 +247,10 @@ TEST(CliPaths, PatternsEscapesAndTables) {
     EXPECT_TRUE(MatchesPattern("*.*", "README"));
     EXPECT_TRUE(MatchesPattern("R?ADME", "README"));
     EXPECT_FALSE(MatchesPattern("R?ADME", "RADME"));
+    EXPECT_TRUE(MatchesPattern("*AB", "AAB")) << "a star gives back what the rest needs";
+    EXPECT_TRUE(MatchesPattern("*A*B*", "XAYBZ"));
+    EXPECT_FALSE(MatchesPattern("*A*B", "XBYA"));
+    EXPECT_FALSE(MatchesPattern(std::string(40, '*') + "Z", std::string(5000, 'A'))) << "and does so quickly";
     // A double-byte character is one character for "?".
     EXPECT_TRUE(MatchesPattern("?.TXT", "\x83\x41.TXT"));
     EXPECT_FALSE(MatchesPattern("??.TXT", "\x83\x41.TXT"));
