@@ -219,6 +219,12 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
         error = "--yes and --no exclude each other";
         return std::nullopt;
     }
+    // --offset and --human68k name the volume outright: a disk type or a
+    // partition beside them would be passed over without a word.
+    if ((o.offset || o.human68k) && (o.profile || o.partition)) {
+        error = "--offset and --human68k exclude --profile and --partition";
+        return std::nullopt;
+    }
     if (o.command.empty()) {
         error = "no command given";
         return std::nullopt;

@@ -330,6 +330,8 @@ TEST_F(CliLargeDiskTest, CommandLineWinsOverSettings) {
     EXPECT_EQ(start("--profile 'whole disk'"), "DiskStart: 1048576") << "the first partition by default";
     EXPECT_EQ(start("--profile 'whole disk' --partition 2"), "DiskStart: 3221225472");
     EXPECT_EQ(start("--offset 3221225472"), "DiskStart: 3221225472");
+    EXPECT_EQ(Cli("--offset 3221225472 --partition 3 info " + Quote(disk), home.path()).rc, 2)
+        << "two answers to one question";
 }
 
 TEST(CliOpening2, PlainDumpsAndGarbage) {
