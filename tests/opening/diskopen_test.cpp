@@ -388,6 +388,18 @@ TEST_F(PluginTest, Kind2MountsWithExactlyTheTenParameters) {
     EXPECT_EQ(Log(), "open\ndestroy\nunload\n") << "Destroy before the library is unloaded";
 }
 
+TEST_F(PluginTest, ANegativeDiskStartIsRefusedNotRead) {
+    // -2147483136 would wrap to 2 GiB + 512 in 32 bits; as a 64-bit start it
+    // names no place at all.
+    setenv("VOLDEX_TEST_KIND", "1", 1);
+    setenv("VOLDEX_TEST_PARAMS", "-2147483136,0", 1);
+    TDiskOpener opener = Opener();
+    ui.typeAnswers = {3};  // the second question is cancelled
+    EXPECT_FALSE(Detect(opener, floppy));
+    ASSERT_FALSE(ui.boxes.empty());
+    EXPECT_EQ(ui.boxes[0].text, "Εσφαλμένη αρχή τόμου: -2147483136");
+}
+
 TEST_F(PluginTest, Kind1DecodesTheBootRecord) {
     setenv("VOLDEX_TEST_KIND", "1", 1);
     setenv("VOLDEX_TEST_PARAMS", "0,0", 1);
