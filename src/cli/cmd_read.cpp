@@ -292,6 +292,9 @@ int CmdGet(CliContext& c) {
     auto args = c.Args();
     const std::string dest = args.back();
     args.pop_back();
+    if (HasImagePrefix(dest))
+        return UsageError("the last operand of get is a host path: " + dest,
+                          "hint: voldex-cli get IMAGE ::PATH... HOSTFOLDER (or HOSTFILE for one entry)");
     std::vector<NamedEntry> entries;
     for (const std::string& operand : args) {
         auto found = ExpandImagePath(image, operand);

@@ -118,6 +118,7 @@ TEST_F(CliScriptTest, RenameOnPutGetAndMove) {
     ASSERT_EQ(Cli("get " + Quote(image) + " ::/GAMES " + Quote(out + "/games-copy")).rc, 0);
     EXPECT_EQ(Text(ReadHostFile(out + "/games-copy/C.DAT")), "charlie\n");
     EXPECT_EQ(Shell("ls -A " + Quote(out) + " | grep -c voldex"), "0\n") << "no work folder left behind";
+    EXPECT_EQ(Cli("get " + Quote(image) + " ::/GAMES/A.TXT ::/B.TXT").rc, 2) << "the last operand is a host path";
 
     // mv renames in place, and moves and renames across folders.
     ASSERT_EQ(Cli("mv " + Quote(image) + " ::/README.TXT ::/READ2.TXT").rc, 0);
