@@ -133,14 +133,18 @@ std::string PathExtension(const std::string& path) {
     return ext;
 }
 
-int32_t GetFileSize32(const std::string& path) {
+int64_t FileSize64(const std::string& path) {
     std::string host = path.compare(0, 4, "\\\\.\\") == 0 ? path.substr(4) : path;
     int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return -1;
     off_t size = lseek(fd, 0, SEEK_END);
     ::close(fd);
-    if (size < 0) return -1;
-    return int32_t(uint32_t(uint64_t(size)));
+    return size < 0 ? -1 : int64_t(size);
+}
+
+int32_t GetFileSize32(const std::string& path) {
+    int64_t size = FileSize64(path);
+    return size < 0 ? -1 : int32_t(uint32_t(uint64_t(size)));
 }
 
 TDiskOpener::TDiskOpener() : TDiskOpener(LoadProfiles(ProgramFolder())) {}
@@ -162,13 +166,17 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
     params = VolumeParams{};
     dlg.FileNameLabel = path;
     const std::string ext = PathExtension(path);
-    const int32_t size = GetFileSize32(path);
+    // The whole size: a file of 4 GiB and more must not pass for a floppy
+    // whose size equals its low 32 bits. A profile's FileSize is read as
+    // unsigned, so sizes between 2 and 4 GiB can be given.
+    const int64_t size = FileSize64(path);
 
     // Preselection: the plain image, unless a profile matches.
     dlg.Selected = 2;
     for (std::size_t i = kBuiltInItems; i < dlg.Profiles.size(); ++i) {
         const DISKPROFILE& p = dlg.Profiles[i];
-        if ((p.FileSize == 0 || p.FileSize == size) && (p.Extension.empty() || p.Extension == ext)) {
+        bool sizeMatches = p.FileSize == 0 || (size >= 0 && uint64_t(size) == uint64_t(uint32_t(p.FileSize)));
+        if (sizeMatches && (p.Extension.empty() || p.Extension == ext)) {
             dlg.Selected = int(i);
             break;
         }

@@ -50,6 +50,8 @@ bool DetectAndSelect(TDiskOpener& dialog, const std::string& path, VolumeParams&
 // The low 32 bits of the size of what `path` names (files and block
 // devices alike), or -1 when it cannot be opened.
 int32_t GetFileSize32(const std::string& path);
+// The whole size in bytes, or -1.
+int64_t FileSize64(const std::string& path);
 
 // The extension of a path, its full stop included, in upper case; empty
 // when the file name has no full stop.

@@ -115,6 +115,12 @@ TEST_F(OpenTest, PreselectionByExtensionAndSize) {
     ui.typeAnswers = {kCancel};
     EXPECT_FALSE(Detect(opener, other));
     EXPECT_EQ(ui.typeDialogs.back(), 2);
+    // A disk of 4 GiB + 1474560 bytes is not a floppy of 1474560 bytes.
+    std::string huge = dir / "huge.bin";
+    ASSERT_EQ(RunShell("truncate -s 4296441856 " + Quote(huge)), 0);
+    ui.typeAnswers = {kCancel};
+    EXPECT_FALSE(Detect(opener, huge));
+    EXPECT_EQ(ui.typeDialogs.back(), 2) << "the whole size is compared, not its low 32 bits";
     EXPECT_EQ(PathExtension("/a.b/c"), "");
     EXPECT_EQ(PathExtension("/x/disk.Nhd"), ".NHD");
 }
