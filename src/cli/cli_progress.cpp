@@ -19,8 +19,8 @@ void ProgressLine::Draw(bool force) {
     last_ = now;
     double seconds = std::chrono::duration<double>(now - start_).count();
     double mib = double(bytes_) / 1048576.0;
-    std::fprintf(stderr, "\r%.1f MiB, %llu files, %.1f MiB/s   ", mib, static_cast<unsigned long long>(items_),
-                 seconds > 0 ? mib / seconds : 0.0);
+    std::fprintf(stderr, "\r%.1f MiB, %llu %s, %.1f MiB/s   ", mib, static_cast<unsigned long long>(items_),
+                 items_ == 1 ? "file" : "files", seconds > 0 ? mib / seconds : 0.0);
     std::fflush(stderr);
     drawn_ = true;
 }

@@ -237,7 +237,7 @@ TEST_F(CliScriptTest, ProgressOnlyOnATerminal) {
                                                Quote(out)) +
                               " /dev/null");
     EXPECT_NE(shown.find("MiB/s"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("1 files"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(" MiB, 1 file, "), std::string::npos) << shown;
     EXPECT_EQ(ReadHostFile(out + "/BIG.BIN"), RandomBytes(1000000, 9));
 }
 
