@@ -56,7 +56,7 @@ const std::vector<CliCommand>& CliCommands() {
          "written under that name (get IMG ::A.TXT out/b.txt). * and ? match in the last component.\n"
          "An existing host file is replaced only with --yes, kept with --no; otherwise the command\n"
          "stops with an error.\n",
-         CmdGet},
+         CmdGet, CheckGetOperands},
         {"put", 2, -1, kCmdOpensVolume | kCmdChanges | kCmdProgress, "put IMAGE HOSTPATH... [::DEST]",
          "Imports host files and folders. Every operand is a host path except a last one written\n"
          "with \"::\": an existing folder of the image receives the sources, another name renames\n"
@@ -64,7 +64,7 @@ const std::vector<CliCommand>& CliCommands() {
          "root. \"-\" reads standard input into the \"::\" name given. The volume's free space is\n"
          "checked before anything is taken. A source given as /, . or .., or an old-style last\n"
          "operand that names a folder of the image without \"::\", is refused (exit 2).\n",
-         CmdPut},
+         CmdPut, CheckPutOperands},
         {"mkdir", 2, 2, kCmdOpensVolume | kCmdChanges, "mkdir IMAGE ::PATH [--default-name]",
          "Makes a folder; with --default-name, the next free NEWDIR.n inside PATH.\n", CmdMkdir},
         {"rm", 2, -1, kCmdOpensVolume | kCmdChanges, "rm IMAGE ::PATH...",

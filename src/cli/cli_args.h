@@ -56,6 +56,9 @@ struct CliCommand {
     const char* synopsis;  // "put IMAGE HOSTPATH... [::DEST]"
     const char* help;      // the command's own help text
     int (*run)(CliContext&);
+    // Optional: checks the operands before the image is opened; a usage
+    // error (exit 2) stops the command before anything is touched.
+    int (*checkOperands)(const CliOptions&) = nullptr;
 };
 
 // Every command, in the order the usage lists them.

@@ -287,14 +287,18 @@ int ExportRenamed(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
 
 }  // namespace
 
+int CheckGetOperands(const CliOptions& o) {
+    if (HasImagePrefix(o.operands.back()))
+        return UsageError("the last operand of get is a host path: " + o.operands.back(),
+                          "hint: voldex-cli get IMAGE ::PATH... HOSTFOLDER (or HOSTFILE for one entry)");
+    return kExitOk;
+}
+
 int CmdGet(CliContext& c) {
     DiskImage& image = *c.image;
     auto args = c.Args();
     const std::string dest = args.back();
     args.pop_back();
-    if (HasImagePrefix(dest))
-        return UsageError("the last operand of get is a host path: " + dest,
-                          "hint: voldex-cli get IMAGE ::PATH... HOSTFOLDER (or HOSTFILE for one entry)");
     std::vector<NamedEntry> entries;
     for (const std::string& operand : args) {
         auto found = ExpandImagePath(image, operand);

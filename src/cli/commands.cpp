@@ -101,14 +101,23 @@ int UsageError(const std::string& reason, const std::string& hint) {
     return kExitUsage;
 }
 
-int CmdPut(CliContext& c) {
-    DiskImage& image = *c.image;
-    std::vector<std::string> sources = c.Args();
-    std::optional<std::string> dest;
-    if (HasImagePrefix(sources.back())) {
+namespace {
+
+// The host sources and the "::" destination of put.
+void SplitPutOperands(const CliOptions& o, std::vector<std::string>& sources, std::optional<std::string>& dest) {
+    sources.assign(o.operands.begin() + 1, o.operands.end());
+    if (!sources.empty() && HasImagePrefix(sources.back())) {
         dest = WithoutImagePrefix(sources.back());
         sources.pop_back();
     }
+}
+
+}  // namespace
+
+int CheckPutOperands(const CliOptions& o) {
+    std::vector<std::string> sources;
+    std::optional<std::string> dest;
+    SplitPutOperands(o, sources, dest);
     if (sources.empty()) return UsageError("put needs a host file or folder", "usage: voldex-cli put IMAGE HOSTPATH... [::DEST]");
     int fromInput = 0;
     for (const std::string& s : sources) {
@@ -124,6 +133,19 @@ int CmdPut(CliContext& c) {
                               "hint: every operand of put is a host path; name the image folder with \"::\", "
                               "e.g. voldex-cli put IMAGE a.txt ::/");
     }
+    if (fromInput > 1 || (fromInput && sources.size() > 1))
+        return UsageError("standard input (-) is put alone", "hint: voldex-cli put IMAGE - ::NAME");
+    if (fromInput && !dest)
+        return UsageError("standard input needs a name in the image", "hint: voldex-cli put IMAGE - ::/DIR/NAME.TXT");
+    return kExitOk;
+}
+
+int CmdPut(CliContext& c) {
+    DiskImage& image = *c.image;
+    std::vector<std::string> sources;
+    std::optional<std::string> dest;
+    SplitPutOperands(c.options, sources, dest);
+    const bool fromInput = sources.size() == 1 && sources[0] == "-";
     if (!dest && sources.size() >= 2) {
         // The old form took a last operand for the image folder when no
         // host file had that name; it is refused rather than guessed.
@@ -133,8 +155,6 @@ int CmdPut(CliContext& c) {
             return UsageError("\"" + last + "\" names a folder of the image; image paths of put take \"::\"",
                               "hint: voldex-cli put IMAGE HOSTPATH... ::" + last);
     }
-    if (fromInput > 1 || (fromInput && sources.size() > 1))
-        return UsageError("standard input (-) is put alone", "hint: voldex-cli put IMAGE - ::NAME");
 
     // Where the sources go: into an existing folder, or (one source) under
     // the name the destination gives.

@@ -38,6 +38,10 @@ int CmdRelease(CliContext& c);
 int CmdRen(CliContext& c);
 int CmdMv(CliContext& c);
 
+// Operand checks made before the image is opened (exit 2 on bad usage).
+int CheckPutOperands(const CliOptions& o);
+int CheckGetOperands(const CliOptions& o);
+
 // The floppy maker.
 int CmdMkfdd(CliContext& c);
 

@@ -16,6 +16,8 @@
 namespace {
 
 int Run(const CliCommand& command, const CliOptions& options, CliInterface& ui) {
+    if (command.checkOperands)
+        if (int rc = command.checkOperands(options); rc != kExitOk) return rc;
     CliContext context{options, ui};
     if (!(command.flags & kCmdOpensVolume)) return command.run(context);
     ProgressLine progress((command.flags & kCmdProgress) && isatty(2));
