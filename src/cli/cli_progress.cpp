@@ -25,6 +25,12 @@ void ProgressLine::Draw(bool force) {
     drawn_ = true;
 }
 
+void ProgressLine::Break() {
+    if (!drawn_) return;
+    std::fputc('\n', stderr);
+    drawn_ = false;
+}
+
 void ProgressLine::Finish() {
     // A transfer too short to have drawn a line still ends with its figures.
     if (!drawn_ && !(enabled_ && items_ > 0)) return;

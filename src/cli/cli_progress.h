@@ -16,6 +16,9 @@ public:
     bool Enabled() const { return enabled_; }
     void AddBytes(uint64_t n);
     void NextItem();
+    // Ends a line drawn so far, so that a message can follow on a line of
+    // its own; the counting goes on.
+    void Break();
     // Ends the line with the final figures (when anything was moved) and
     // starts counting afresh.
     void Finish();

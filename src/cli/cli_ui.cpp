@@ -13,7 +13,7 @@ void CliInterface::Print(const std::string& line) {
         held_.push_back(line);
         return;
     }
-    if (progress) progress->Finish();
+    if (progress) progress->Break();
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
