@@ -313,7 +313,8 @@ int CmdMv(CliContext& c) {
         std::string folder;
         SplitImagePath(dest, folder, newName);
         auto parent = ResolveFolder(image, folder);
-        if (sources.size() != 1 || !parent || newName.empty()) {
+        bool slash = !dest.empty() && (dest.back() == '/' || dest.back() == '\\');  // meant as a folder
+        if (sources.size() != 1 || !parent || newName.empty() || slash) {
             ReportNotFound(dest);
             return kExitFailure;
         }

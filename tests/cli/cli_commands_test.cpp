@@ -128,6 +128,7 @@ TEST_F(CliScriptTest, RenameOnPutGetAndMove) {
     EXPECT_NE(Cli("mv " + Quote(image) + " ::/GAMES/A.TXT ::/GAMES/B.TXT ::/NEW.TXT").rc, 0)
         << "two sources need an existing folder";
     EXPECT_EQ(Cli("mv " + Quote(image) + " ::/GAMES/A.TXT ::/GAMES/B.TXT").rc, 1) << "an existing file is no target";
+    EXPECT_EQ(Cli("mv " + Quote(image) + " ::/GAMES/A.TXT ::/NOFOLDER/").rc, 1) << "a trailing / names a folder";
     EXPECT_TRUE(FsckClean(image));
 }
 
