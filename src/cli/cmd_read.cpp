@@ -168,7 +168,8 @@ int CmdTree(CliContext& c) {
     std::string path = args.empty() ? "/" : WithoutImagePrefix(args[0]);
     auto folder = ResolveFolder(image, path);
     if (!folder) {
-        ShowMessage(1293, path);
+        if (ResolveEntry(image, path)) ShowMessage(1293, path);
+        else ReportNotFound(path);
         return kExitFailure;
     }
     std::printf("%s\n", EscapeField(path.empty() ? "/" : path).c_str());
