@@ -4,6 +4,7 @@
 
 #include "cli/cli_args.h"
 #include "cli/cli_paths.h"
+#include "explorer/startargs.h"
 #include "fuzz_support.h"
 #include "opening/diskopen.h"
 
@@ -26,11 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (args.size() >= 2) MatchesPattern(args[0], args[1]);
     EscapeField(text);
     JsonString(text);
-    ParseCommandLinePath(text);
-    // The /P and /S options of the argument text.
+    // The window's arguments, and the opening options they give.
+    StartArguments start = ParseStartArguments(args);
     QuietInterface ui;
     ScopedUserInterface scope(&ui);
-    ArgumentText() = text;
+    PendingOpeningOptions() = start.options;
     TDiskOpener opener(std::vector<DISKPROFILE>{});
     VolumeParams params;
     DetectAndSelect(opener, "/nonexistent/voldex-fuzz.img", params);

@@ -57,7 +57,9 @@ public:
     virtual std::optional<std::string> ChooseExportFolder();
     virtual std::vector<std::string> ChooseImportFiles();
 
-    // Opening and closing.
+    // Opening and closing. The start path is opened at the first showing;
+    // without one the image file chooser asks.
+    void SetStartPath(const std::string& path) { startPath_ = path; }
     void FirstShow();
     bool OpenImage(const std::string& path);
     bool OpenVolume(const VolumeParams& params);
@@ -155,6 +157,7 @@ private:
     bool armed_ = false;
     QPoint downPoint_;
     bool shown_ = false;
+    std::optional<std::string> startPath_;
 
     QTreeWidget* tree_;
     QStackedWidget* views_;

@@ -1,27 +1,82 @@
-// The program entry: keeps the argument text, makes the window, runs it.
+// The program entry: reads the arguments, makes the window, runs it.
 
 #include <QApplication>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include "device/messages.h"
+#include "explorer/startargs.h"
 #include "explorer/tvoldex.h"
-#include "opening/diskopen.h"
+
+namespace {
+
+// SIGTERM and SIGINT end the program the orderly way, so that the window's
+// temporary folder goes with it: the handler only writes a byte, the event
+// loop reads it and quits. A second signal ends the program at once.
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int sig) {
+    char c = char(sig);
+    ssize_t ignored = write(signalPipe[1], &c, 1);
+    (void)ignored;
+    std::signal(sig, SIG_DFL);
+}
+
+void QuitOnSignals(QApplication& app) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char c;
+        ssize_t ignored = read(signalPipe[0], &c, 1);
+        (void)ignored;
+        QApplication::quit();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    // The argument text as one line: an argument holding a space is quoted,
-    // so that the image path can be found in it again.
-    std::string args;
-    for (int k = 1; k < argc; ++k) {
-        std::string a = argv[k];
-        if (!args.empty()) args += ' ';
-        args += (a.find(' ') != std::string::npos && a[0] != '/') ? "\"" + a + "\"" : a;
+    QApplication app(argc, argv);  // takes Qt's own options (-style, -platform ...) out of argv
+    std::vector<std::string> list(argv + 1, argv + argc);
+    StartArguments args = ParseStartArguments(list);
+    if (args.help) {
+        std::fputs(StartUsage(), stdout);
+        return 0;
     }
-    ArgumentText() = args;
-    QApplication app(argc, argv);
+    if (args.version) {
+        std::string about = ResourceString().LoadMessageV(1, {});
+        std::printf("%s\n", about.substr(0, about.find('\n')).c_str());
+        return 0;
+    }
+    if (!args.error.empty()) {
+        std::fprintf(stderr, "voldex: %s\n%s", args.error.c_str(), StartUsage());
+        return 2;
+    }
+    for (const auto& u : args.unknown) std::fprintf(stderr, "voldex: unknown option %s (ignored)\n", u.c_str());
+    PendingOpeningOptions() = args.options;
+
     QApplication::setApplicationName("Voldex");
+    QuitOnSignals(app);
     TVoldex window;
+    if (!args.paths.empty()) {
+        std::error_code ec;
+        std::filesystem::path p = std::filesystem::absolute(args.paths.front(), ec);
+        window.SetStartPath(ec ? args.paths.front() : p.lexically_normal().string());
+    }
     window.show();
     // VOLDEX_SCREENSHOT=FILE.png: a picture of the screen once the image
     // is open, then the program ends (for checking the window by eye).

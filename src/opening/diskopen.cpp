@@ -16,7 +16,6 @@
 namespace {
 
 constexpr std::size_t kMaxProfileName = 255;
-constexpr std::size_t kMaxPath = 259;
 
 // Decodes one UTF-8 character at s[i]; advances i.
 uint32_t NextCodePoint(const std::string& s, std::size_t& i) {
@@ -54,66 +53,28 @@ DeviceIOIF* OpenFileDevice(const std::string& path) {
     return d;
 }
 
-// Looks for "/P[name]" in the argument text; blanks it and gives the name.
-// Nothing when there is no such option (or it is cut short). The text is
-// UTF-8, in which no byte of a multi-byte character can be taken for "]".
-std::optional<std::string> TakeProfileOption(std::string& args) {
-    std::size_t at = args.find("/P");
-    if (at == std::string::npos) return std::nullopt;
-    std::size_t skipped = at + 2;  // meant to be "[", not checked
-    std::size_t i = skipped;
-    while (i < args.size() && args[i] != ']') ++i;
-    if (i == skipped) return std::nullopt;
-    std::string name = args.substr(skipped + 1, i - skipped - 1);
-    if (name.size() > kMaxProfileName) name.resize(kMaxProfileName);
-    std::size_t end = i < args.size() ? i + 1 : args.size();
-    for (std::size_t k = at; k < end; ++k) args[k] = ' ';
+// The profile named on the command line, taken away once used.
+std::optional<std::string> TakeProfileOption() {
+    std::optional<std::string> name;
+    name.swap(PendingOpeningOptions().profile);
+    if (name && name->size() > kMaxProfileName) name->resize(kMaxProfileName);
     return name;
 }
 
-bool TakeSkipOption(std::string& args) {
-    std::size_t at = args.find("/S");
-    if (at == std::string::npos) return false;
-    args[at] = args[at + 1] = ' ';
-    return true;
+bool TakeSkipOption() {
+    bool skip = PendingOpeningOptions().skipTypeDialog;
+    PendingOpeningOptions().skipTypeDialog = false;
+    return skip;
 }
-
 
 }  // namespace
 
 const char* const TDiskOpener::kBuiltInItemTexts[3] = {"Δισκέτα ειδικής μορφής ...", "Σκληρός δίσκος ειδικής μορφής ...",
                                                        "Απλή εικόνα δίσκου"};
 
-std::string& ArgumentText() {
-    static std::string text;
-    return text;
-}
-
-std::optional<std::string> ParseCommandLinePath(const std::string& args) {
-    // The text is UTF-8: bytes of multi-byte characters are never quotes,
-    // brackets or spaces, so a byte scan keeps every character whole.
-    bool quoted = false, inWord = false, isPath = false;
-    int depth = 0;
-    std::string path;
-    for (char c : args) {
-        if (c == '"') quoted = !quoted;
-        else if (c == '[') ++depth;
-        else if (c == ']') --depth;
-        if (c == ' ' && !quoted && depth == 0) {
-            if (isPath) break;
-            inWord = false;
-            continue;
-        }
-        if (!inWord) {
-            inWord = true;
-            isPath = c != '/';
-        }
-        if (isPath) path += c;
-    }
-    if (!path.empty() && path[0] == '"') path = path.size() >= 2 ? path.substr(1, path.size() - 2) : std::string();
-    if (path.size() > kMaxPath) path.resize(kMaxPath);
-    if (path.empty()) return std::nullopt;
-    return path;
+OpeningOptions& PendingOpeningOptions() {
+    static OpeningOptions options;
+    return options;
 }
 
 bool EqualIgnoringCase(const std::string& a, const std::string& b) {
@@ -182,8 +143,7 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
         }
     }
 
-    std::string& args = ArgumentText();
-    if (auto name = TakeProfileOption(args)) {
+    if (auto name = TakeProfileOption()) {
         int match = -1;
         for (std::size_t i = 0; i < dlg.Items.size() && match < 0; ++i)
             if (EqualIgnoringCase(dlg.Items[i], *name)) match = int(i);
@@ -198,7 +158,7 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
 
     bool show;
     if (UI().IsShiftHeld()) show = true;
-    else if (TakeSkipOption(args)) show = false;
+    else if (TakeSkipOption()) show = false;
     else show = !dlg.SkipTypeSelect;
 
     auto checkBoot = [&]() {

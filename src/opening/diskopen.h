@@ -12,13 +12,14 @@
 #include "opening/profiles.h"
 #include "volume/volumeparams.h"
 
-// The argument text of the command line (everything after the program's
-// name), kept for the whole run. Options found in it are blanked once used.
-std::string& ArgumentText();
-
-// The first argument of `args` that does not begin with "/", at most 259
-// bytes, with enclosing double quotes dropped; nothing when there is none.
-std::optional<std::string> ParseCommandLinePath(const std::string& args);
+// The disk-type options of the command line ("/P[name]" or --profile=NAME,
+// "/S" or --skip-type-dialog). They act on the first opening only: the
+// disk-type selection takes each of them away as it uses it.
+struct OpeningOptions {
+    std::optional<std::string> profile;
+    bool skipTypeDialog = false;
+};
+OpeningOptions& PendingOpeningOptions();
 
 // The disk-type dialog without its window: the list of disk types (three
 // built-in items, then the profiles) and the choice.

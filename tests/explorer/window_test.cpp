@@ -118,13 +118,14 @@ private slots:
         WriteHostFile(src + "/SUB/C.TXT", RandomBytes(10, 3));
         RunShell("mcopy -s -i " + Quote(image_) + " " + Quote(src + "/A.TXT") + " " + Quote(src + "/B.BIN") + " " +
                  Quote(src + "/SUB") + " ::");
-        ArgumentText() = "\"" + image_ + "\" /S";
+        PendingOpeningOptions() = {std::nullopt, true};
         w_ = std::make_unique<ScriptedWindow>();
+        w_->SetStartPath(image_);
         w_->FirstShow();
     }
     void cleanup() {
         w_.reset();
-        ArgumentText().clear();
+        PendingOpeningOptions() = {};
         qunsetenv("VOLDEX_HOME");
     }
 

@@ -38,14 +38,14 @@ class OpenTest : public ::testing::Test, public UITest {
 protected:
     void SetUp() override {
         setenv("VOLDEX_HOME", home.path().c_str(), 1);
-        ArgumentText().clear();
+        PendingOpeningOptions() = {};
         floppy = dir / "plain.img";
         MakeFatImage(floppy, 1440, 12);
     }
     void TearDown() override {
         if (params.Device) params.Device->Destroy();
         unsetenv("VOLDEX_HOME");
-        ArgumentText().clear();
+        PendingOpeningOptions() = {};
     }
     void Settings(const std::string& text) {
         WriteHostFile(home / "kestrel.ini", std::vector<uint8_t>(text.begin(), text.end()));
@@ -73,18 +73,6 @@ protected:
     std::string floppy;
     VolumeParams params;
 };
-
-TEST(CommandLinePath, FirstNonOptionArgument) {
-    EXPECT_EQ(ParseCommandLinePath("disk.hdi"), "disk.hdi");
-    EXPECT_EQ(ParseCommandLinePath("  /S  disk.hdi /P[x]"), "disk.hdi");
-    EXPECT_EQ(ParseCommandLinePath("/P[My Profile] \"C:\\my disks\\a b.img\" next"), "C:\\my disks\\a b.img");
-    EXPECT_EQ(ParseCommandLinePath("/S /P[a]"), std::nullopt);
-    EXPECT_EQ(ParseCommandLinePath(""), std::nullopt);
-    EXPECT_EQ(ParseCommandLinePath("a[b c]d e"), "a[b c]d");
-    // A full-width space is part of the name, never a separator.
-    EXPECT_EQ(ParseCommandLinePath("日本\u3000ディスク.img x"), "日本\u3000ディスク.img");
-    EXPECT_EQ(ParseCommandLinePath(std::string(300, 'a'))->size(), 259u);
-}
 
 TEST_F(OpenTest, PlainImageOpensWithoutProfiles) {
     TDiskOpener opener(std::vector<DISKPROFILE>{});
@@ -127,12 +115,12 @@ TEST_F(OpenTest, PreselectionByExtensionAndSize) {
 
 TEST_F(OpenTest, ProfileOptionSelectsAndIsBlanked) {
     TDiskOpener opener({Profile("Boot at 0", 1)});
-    ArgumentText() = "plain.img /P[BOOT AT 0] /S";
+    PendingOpeningOptions() = {"BOOT AT 0", true};
     ASSERT_TRUE(Detect(opener, floppy));
     EXPECT_TRUE(ui.typeDialogs.empty()) << "/S skips the dialog";
     EXPECT_EQ(opener.Selected, 3);
-    EXPECT_EQ(ArgumentText(), "plain.img" + std::string(17, ' '));
-    EXPECT_EQ(ParseCommandLinePath(ArgumentText()), "plain.img");
+    EXPECT_FALSE(PendingOpeningOptions().profile);
+    EXPECT_FALSE(PendingOpeningOptions().skipTypeDialog);
     // Used once: the next opening shows the dialog with the preselection
     // (the profile matches every file).
     ui.typeAnswers = {kCancel};
@@ -142,7 +130,7 @@ TEST_F(OpenTest, ProfileOptionSelectsAndIsBlanked) {
 
 TEST_F(OpenTest, ProfileOptionMatchesBuiltInItems) {
     TDiskOpener opener(std::vector<DISKPROFILE>{});
-    ArgumentText() = "/P[απλή εικόνα δίσκου]/S";
+    PendingOpeningOptions() = {"απλή εικόνα δίσκου", true};
     ASSERT_TRUE(Detect(opener, floppy));
     EXPECT_EQ(opener.Selected, 2);
     EXPECT_TRUE(ui.boxes.empty());
@@ -150,19 +138,19 @@ TEST_F(OpenTest, ProfileOptionMatchesBuiltInItems) {
 
 TEST_F(OpenTest, UnknownProfileReports201AndAsksWithItem0) {
     TDiskOpener opener(std::vector<DISKPROFILE>{});
-    ArgumentText() = "/P[] x";
+    PendingOpeningOptions() = {"", false};
     ui.typeAnswers = {kCancel};
     EXPECT_FALSE(Detect(opener, floppy));
     EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Το προφίλ  δεν υπάρχει"});
     EXPECT_EQ(ui.typeDialogs, std::vector<int>{0});
     // A name that matches nothing: after OK, shown a second time.
-    ArgumentText() = "/P[nothing]";
+    PendingOpeningOptions() = {"nothing", false};
     ui.typeDialogs.clear();
     ui.typeAnswers = {2, kKeep};
     ASSERT_TRUE(Detect(opener, floppy));
     EXPECT_EQ(ui.typeDialogs, (std::vector<int>{0, 2}));
     // ... unless /S suppresses it.
-    ArgumentText() = "/P[nothing] /S";
+    PendingOpeningOptions() = {"nothing", true};
     ui.typeDialogs.clear();
     ui.typeAnswers = {2};
     ASSERT_TRUE(Detect(opener, floppy));
@@ -266,7 +254,7 @@ TEST_F(OpenTest, T98NextImage) {
     EXPECT_EQ(params.DiskStart, int32_t(offsets[0]));
     EXPECT_EQ(FileText("PART1.TXT"), "partition 1\n");
     // Without the signature: 203, and the dialog again.
-    ArgumentText() = "/P[t98-next]";
+    PendingOpeningOptions() = {"t98-next", false};
     ui.typeAnswers = {kCancel};
     EXPECT_FALSE(Detect(opener, floppy));
     EXPECT_EQ(ui.Texts().back(), "Το " + floppy + "\nδεν έχει την μορφή δίσκου T98Next");

@@ -1,0 +1,29 @@
+#pragma once
+// The window's command line, as Linux hands it over: a list of arguments.
+// An argument is an option only when it is one of these, whole:
+//   /S  or  --skip-type-dialog          skip the disk-type dialog
+//   /P[name]  or  --profile=NAME  or  --profile NAME   choose a disk type
+//   --help, --version
+//   --                                  every later argument is a path
+// Every other argument is a path, absolute or relative, spaces and all;
+// "/P" or "/S" inside a path is part of the path.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "opening/diskopen.h"
+
+struct StartArguments {
+    std::vector<std::string> paths;  // in order; the first is opened
+    OpeningOptions options;
+    std::vector<std::string> unknown;  // options not known, for a warning
+    bool help = false;
+    bool version = false;
+    std::string error;  // a required value missing
+};
+
+StartArguments ParseStartArguments(const std::vector<std::string>& args);
+
+// The usage text of the window program.
+const char* StartUsage();

@@ -1,0 +1,203 @@
+// The main window's commands on the mounted volume: export, import, new
+// folder, delete, release, rename, and moves inside the image.
+#include "explorer/tvoldex.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QStandardItemModel>
+#include <QTreeWidget>
+#include <algorithm>
+
+#include "explorer/config.h"
+#include "explorer/exporter.h"
+#include "explorer/folderops.h"
+#include "explorer/importer.h"
+#include "explorer/mover.h"
+#include "explorer/tvoldex_shared.h"
+
+using namespace tvoldex;
+
+// --- commands ---------------------------------------------------------------
+
+std::vector<int> TVoldex::CollectTransferable() const {
+    std::vector<int> out;
+    if (!currentDir_) return out;
+    for (int i : SelectedEntries())
+        if (IsTransferable(*currentDir_, i)) out.push_back(i);
+    return out;
+}
+
+void TVoldex::SaveFiles() {
+    if (!currentDir_) return;
+    std::vector<int> selected = SelectedEntries();
+    if (selected.empty()) {
+        ShowMessage(116);
+        return;
+    }
+    auto folder = ChooseExportFolder();
+    if (!folder) return;
+    WriteSettingString(kSettingsSection, "LastExportDir", *folder);
+    OverwriteAnswer state = owYes;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    for (int i : selected) {
+        ExportEntry(*currentDir_, i, *folder, state);
+        if (state == owCancel) {
+            QApplication::restoreOverrideCursor();
+            ShowMessage(131);
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            break;
+        }
+    }
+    QApplication::restoreOverrideCursor();
+    UpdateSelectionStatus();
+    if (notifyExtract_ && state != owCancel) ShowMessage(117);
+}
+
+void TVoldex::ImportPaths(const std::vector<std::string>& paths) {
+    if (!currentDir_ || paths.empty()) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ImportFileList(*currentDir_, paths, importDialog_ != 0);
+    QApplication::restoreOverrideCursor();
+    ListDirectory(currentCluster_);
+    ShowFreeSpace();
+}
+
+void TVoldex::WriteFiles() {
+    if (!currentDir_) return;
+    std::vector<std::string> files = ChooseImportFiles();
+    if (files.empty()) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ImportFileList(*currentDir_, files, false, true);
+    QApplication::restoreOverrideCursor();
+    ListDirectory(currentCluster_);
+    ShowFreeSpace();
+}
+
+void TVoldex::MakeDir() {
+    if (!currentDir_) return;
+    if (MakeDefaultFolder(*currentDir_) >= 0) {
+        currentDir_->Write();
+        ListDirectory(currentCluster_);
+        ShowFreeSpace();
+    }
+}
+
+void TVoldex::DeleteSelected(bool ask) {
+    if (!currentDir_) return;
+    std::vector<int> selected = SelectedEntries();
+    if (selected.empty() || (ask && !ConfirmDelete())) return;
+    DeleteEntries(*currentDir_, selected);
+    ForgetClipboardCopy();
+    ListDirectory(currentCluster_);
+    ShowFreeSpace();
+}
+
+void TVoldex::ReleaseSelected(bool ask) {
+    if (!currentDir_) return;
+    std::vector<int> selected = SelectedEntries();
+    if (selected.empty() || (ask && !ConfirmRelease())) return;
+    ReleaseEntries(*currentDir_, selected);
+    ListDirectory(currentCluster_);
+    ShowFreeSpace();
+}
+
+void TVoldex::RenameSelected() {
+    auto* sel = detailsView_->selectionModel();
+    for (int r = 0; r < model_->rowCount(); ++r)
+        if (sel->isRowSelected(r, QModelIndex())) {
+            ActiveView()->setCurrentIndex(model_->index(r, 0));
+            ActiveView()->edit(model_->index(r, 0));
+            return;
+        }
+}
+
+bool TVoldex::RenameEntry(int index, const QString& text) {
+    if (!currentDir_) return false;
+    std::string before = currentDir_->GetDisplayName(index);
+    std::string shown = ::RenameEntry(*currentDir_, index, Utf8ToSjis(text.toStdString()));
+    for (int r = 0; r < model_->rowCount(); ++r)
+        if (model_->item(r, 0)->data(kIndexRole).toInt() == index) {
+            bool wasBusy = busy_;
+            busy_ = true;
+            model_->item(r, 0)->setText(Name(shown));
+            busy_ = wasBusy;
+        }
+    return shown != before;
+}
+
+void TVoldex::OnItemChanged(QStandardItem* item) {
+    if (busy_ || !currentDir_ || item->column() != 0) return;
+    RenameEntry(item->data(kIndexRole).toInt(), item->text());
+}
+
+// --- moves and drags --------------------------------------------------------
+
+void TVoldex::DropEntriesOnListItem(int targetIndex) {
+    if (!currentDir_ || !currentDir_->IsValidIndex(targetIndex)) return;
+    if (!(currentDir_->GetAttr(targetIndex) & kAttrDirectory)) {
+        ShowMessage(125);
+        return;
+    }
+    std::vector<int> selected = SelectedEntries();
+    if (std::find(selected.begin(), selected.end(), targetIndex) != selected.end()) {
+        ShowMessage(124);
+        return;
+    }
+    std::vector<std::string> names;
+    for (int i : selected) names.push_back(SjisToUtf8(currentDir_->GetDisplayName(i)));
+    std::string targetName = SjisToUtf8(currentDir_->GetDisplayName(targetIndex));
+    if (movingDialog_ && !ConfirmMove(names, targetName)) return;
+    int64_t c = currentDir_->GetStartCluster(targetIndex);
+    DIDir target(image_.get(), c < 2 ? 0 : uint32_t(c));
+    if (target.Load()) MoveSelectedInto(target, selected);
+}
+
+void TVoldex::MoveSelectedInto(DIDir& target, const std::vector<int>& selected) {
+    for (int i : selected) MoveListEntry(*currentDir_, i, target);
+    currentDir_->Write();
+    target.Write();
+    ListDirectory(currentCluster_);
+    ForgetClipboardCopy();
+}
+
+static bool AtOrBelow(QTreeWidgetItem* n, QTreeWidgetItem* m) {
+    if (!m) return false;
+    for (; n; n = n->parent())
+        if (n == m) return true;
+    return false;
+}
+
+void TVoldex::DropEntriesOnTreeNode(QTreeWidgetItem* node) {
+    if (!node || !currentDir_) return;
+    if (node == tree_->currentItem()) {
+        ShowMessage(124);
+        return;
+    }
+    std::vector<int> selected = SelectedEntries();
+    for (int i : selected)
+        if ((currentDir_->GetAttr(i) & kAttrDirectory) && currentDir_->GetDisplayName(i)[0] != '.' &&
+            AtOrBelow(node, FindTreeNode(uint32_t(currentDir_->GetStartCluster(i))))) {
+            ShowMessage(122);
+            return;
+        }
+    std::vector<std::string> names;
+    for (int i : selected) names.push_back(SjisToUtf8(currentDir_->GetDisplayName(i)));
+    if (movingDialog_ && !ConfirmMove(names, node->text(0).toStdString())) return;
+    DIDir target(image_.get(), node->data(0, kClusterRole).toUInt());
+    if (target.Load()) MoveSelectedInto(target, selected);
+}
+
+void TVoldex::DropTreeNodeOnTreeNode(QTreeWidgetItem* node) {
+    QTreeWidgetItem* source = tree_->currentItem();
+    if (!node || !source || !image_) return;
+    if (AtOrBelow(node, source) || !source->parent()) {
+        ShowMessage(122);
+        return;
+    }
+    uint32_t folder = source->data(0, kClusterRole).toUInt();
+    if (MoveFolder(*image_, source->parent()->data(0, kClusterRole).toUInt(), folder, node->data(0, kClusterRole).toUInt(),
+                   source->text(0).toStdString(), node->text(0).toStdString(), movingDialog_ != 0)) {
+        ListDirectory(folder);
+        ForgetClipboardCopy();
+    }
+}

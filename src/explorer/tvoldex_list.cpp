@@ -1,0 +1,328 @@
+// The main window's folder tree and file list: building the tree, listing
+// a folder, sorting, selection and its totals, view modes.
+#include "explorer/tvoldex.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QListView>
+#include <QStackedWidget>
+#include <QStandardItemModel>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <algorithm>
+#include <cstring>
+
+#include "explorer/config.h"
+#include "explorer/explorer_dialogs.h"
+#include "opening/diskinfo.h"
+#include "explorer/tvoldex_shared.h"
+
+using namespace tvoldex;
+
+QTreeWidgetItem* TVoldex::FindTreeNode(uint32_t cluster) const {
+    auto it = clusterToNode_.find(cluster);
+    return it == clusterToNode_.end() ? nullptr : it->second;
+}
+
+QTreeWidgetItem* TVoldex::AddFolderNode(QTreeWidgetItem* parent, uint32_t cluster, const std::string& name) {
+    auto* node = new QTreeWidgetItem(parent, QStringList{Name(name)});
+    node->setData(0, kClusterRole, cluster);
+    node->setIcon(0, ThemeIcon("folder", QStyle::SP_DirIcon));
+    return node;
+}
+
+void TVoldex::FolderAdded(uint32_t parent, uint32_t cluster, const std::string& name) {
+    QTreeWidgetItem* node = FindTreeNode(parent);
+    if (!node) return;
+    bool wasBusy = busy_;
+    busy_ = true;
+    clusterToNode_[cluster] = AddFolderNode(node, cluster, name);
+    busy_ = wasBusy;
+}
+
+void TVoldex::FolderRenamed(uint32_t cluster, const std::string& name) {
+    if (QTreeWidgetItem* node = FindTreeNode(cluster)) node->setText(0, Name(name));
+}
+
+void TVoldex::FolderMoved(uint32_t cluster, uint32_t newParent) {
+    QTreeWidgetItem* node = FindTreeNode(cluster);
+    QTreeWidgetItem* target = FindTreeNode(newParent);
+    if (!node || !target || !node->parent()) return;
+    bool wasBusy = busy_;
+    busy_ = true;
+    QTreeWidgetItem* taken = node->parent()->takeChild(node->parent()->indexOfChild(node));
+    target->addChild(taken);
+    busy_ = wasBusy;
+}
+
+void TVoldex::RemoveNode(QTreeWidgetItem* node) {
+    for (int k = 0; k < node->childCount(); ++k) RemoveNode(node->child(k));
+    clusterToNode_.erase(node->data(0, kClusterRole).toUInt());
+}
+
+void TVoldex::FolderRemoved(uint32_t cluster) {
+    QTreeWidgetItem* node = FindTreeNode(cluster);
+    if (!node || !node->parent()) return;
+    bool wasBusy = busy_;
+    busy_ = true;
+    RemoveNode(node);
+    delete node;
+    busy_ = wasBusy;
+}
+
+bool TVoldex::BuildFolderTree(QTreeWidgetItem* node, TMsgForm* progress) {
+    DIDir dir(image_.get(), node->data(0, kClusterRole).toUInt());
+    if (!dir.Load()) {
+        ShowMessage(106, "");
+        return false;
+    }
+    for (uint32_t i = 0; i < dir.GetCount(); ++i) {
+        int k = int(i);
+        std::string name = dir.GetDisplayName(k);
+        if (dir.IsFree(k) || !(dir.GetAttr(k) & kAttrDirectory) || name.empty() || name[0] == '.') continue;
+        uint32_t cluster = uint32_t(dir.GetStartCluster(k));
+        QTreeWidgetItem* child = AddFolderNode(node, cluster, name);
+        if (clusterToNode_.count(cluster)) {
+            ShowMessage(128);
+            return false;
+        }
+        clusterToNode_[cluster] = child;
+        if (progress) {
+            progress->SetLine(Name(name));
+            KeepPainted();
+        }
+        if (!BuildFolderTree(child, progress)) return false;
+    }
+    return true;
+}
+
+// --- the list ---------------------------------------------------------------
+
+void TVoldex::ListDirectory(uint32_t cluster) {
+    if (!image_) return;
+    busy_ = true;
+    currentCluster_ = cluster;
+    model_->removeRows(0, model_->rowCount());
+    currentDir_ = std::make_unique<DIDir>(image_.get(), cluster);
+    if (!currentDir_->Load()) {
+        ShowMessage(106, "");
+        currentDir_.reset();
+        busy_ = false;
+        return;
+    }
+    panels_[0]->setText(Msg(139, {GroupDigits(currentDir_->GetCount())}));
+    ApplySort();
+    if (QTreeWidgetItem* node = FindTreeNode(cluster)) tree_->setCurrentItem(node);
+    else tree_->setCurrentItem(nullptr);
+    busy_ = false;
+    UpdateSelectionStatus();
+    Action("MNUpDir")->setEnabled(cluster != 0);
+    Action("PMUpDir")->setEnabled(cluster != 0);
+}
+
+int TVoldex::CompareEntries(int a, int b) const {
+    const DIDir& d = *currentDir_;
+    bool fa = d.GetAttr(a) & kAttrDirectory, fb = d.GetAttr(b) & kAttrDirectory;
+    if (fa != fb) return fa ? -1 : 1;
+    std::string na = d.GetDisplayName(a), nb = d.GetDisplayName(b);
+    auto bytes = [](const std::string& x, const std::string& y) {
+        int r = std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()));
+        if (r != 0) return r < 0 ? -1 : 1;
+        return x.size() < y.size() ? -1 : x.size() > y.size() ? 1 : 0;
+    };
+    if ((!na.empty() && na[0] == '.') || (!nb.empty() && nb[0] == '.')) return bytes(na, nb);
+    int r = 0;
+    auto cmp = [](auto x, auto y) { return x < y ? -1 : x > y ? 1 : 0; };
+    switch (sortColumn_) {
+        case 1: r = bytes(na, nb); break;
+        case 2: r = cmp(d.GetSize(a), d.GetSize(b)); break;
+        case 3: r = cmp(d.GetAttr(a), d.GetAttr(b)); break;
+        case 4: {
+            const uint8_t *ea = d.RawEntry(a), *eb = d.RawEntry(b);
+            uint32_t ta = uint32_t(ea[24] | ea[25] << 8) << 16 | uint32_t(ea[22] | ea[23] << 8);
+            uint32_t tb = uint32_t(eb[24] | eb[25] << 8) << 16 | uint32_t(eb[22] | eb[23] << 8);
+            r = cmp(ta, tb);
+            break;
+        }
+        case 5: r = cmp(uint32_t(d.GetStartCluster(a)), uint32_t(d.GetStartCluster(b))); break;
+        default: return 0;
+    }
+    return r * sortDirection_;
+}
+
+void TVoldex::ApplySort() {
+    for (int c = 0; c < 5; ++c) {
+        QString caption = U(kColumnCaptions[c]);
+        if (sortDirection_ != 0 && c + 1 == sortColumn_) caption.prepend(sortDirection_ > 0 ? '+' : '-');
+        model_->horizontalHeaderItem(c)->setText(caption);
+    }
+    if (!currentDir_) return;
+    std::vector<int> indexes;
+    for (uint32_t i = 0; i < currentDir_->GetCount(); ++i) {
+        int k = int(i);
+        if (currentDir_->IsFree(k) || currentDir_->GetAttr(k) == 0x0F) continue;
+        std::string name = currentDir_->GetDisplayName(k);
+        if (name == "." && !showThisDir_) continue;
+        if (name == ".." && !showParentDir_) continue;
+        indexes.push_back(k);
+    }
+    if (sortDirection_ != 0 && sortColumn_ >= 1 && sortColumn_ <= 5)
+        std::stable_sort(indexes.begin(), indexes.end(), [this](int a, int b) { return CompareEntries(a, b) < 0; });
+    FillModel(indexes);
+}
+
+void TVoldex::FillModel(const std::vector<int>& indexes) {
+    bool wasBusy = busy_;
+    busy_ = true;
+    model_->removeRows(0, model_->rowCount());
+    const DIDir& d = *currentDir_;
+    QIcon folder = ThemeIcon("folder", QStyle::SP_DirIcon), file = ThemeIcon("text-x-generic", QStyle::SP_FileIcon);
+    for (int i : indexes) {
+        uint8_t attr = d.GetAttr(i);
+        QList<QStandardItem*> row;
+        auto* name = new QStandardItem((attr & kAttrDirectory) ? folder : file, Name(d.GetDisplayName(i)));
+        name->setData(i, kIndexRole);
+        row << name;
+        bool noSize = attr & (kAttrDirectory | kAttrVolume);
+        row << new QStandardItem(noSize ? QString() : Q(GroupDigits(d.GetSize(i))));
+        row << new QStandardItem(Q(d.GetAttrText(i)));
+        row << new QStandardItem(Q(d.GetTimeText(i)));
+        row << new QStandardItem("#" + QString::number(d.GetStartCluster(i)));
+        for (int c = 1; c < 5; ++c) row[c]->setEditable(false);
+        row[1]->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        row[2]->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        row[3]->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        model_->appendRow(row);
+    }
+    busy_ = wasBusy;
+}
+
+void TVoldex::ColumnClick(int column) {
+    if (column != sortColumn_) {
+        sortColumn_ = column;
+        sortDirection_ = 0;
+    }
+    if (sortDirection_ == 0) sortDirection_ = 1;
+    else if (sortDirection_ == 1) sortDirection_ = -1;
+    else {
+        sortDirection_ = 0;
+        sortColumn_ = 0;
+    }
+    std::vector<int> selected = SelectedEntries();
+    ApplySort();
+    SelectEntries(selected);
+}
+
+QString TVoldex::ColumnCaption(int column) const { return model_->horizontalHeaderItem(column - 1)->text(); }
+
+QString TVoldex::StatusPanel(int panel) const { return panels_[panel]->text(); }
+
+int TVoldex::IndexAt(const QModelIndex& index) const {
+    return model_->item(index.row(), 0)->data(kIndexRole).toInt();
+}
+
+std::vector<int> TVoldex::ListedEntries() const {
+    std::vector<int> v;
+    for (int r = 0; r < model_->rowCount(); ++r) v.push_back(model_->item(r, 0)->data(kIndexRole).toInt());
+    return v;
+}
+
+std::vector<int> TVoldex::SelectedEntries() const {
+    std::vector<int> v;
+    auto* sel = detailsView_->selectionModel();
+    for (int r = 0; r < model_->rowCount(); ++r)
+        if (sel->isRowSelected(r, QModelIndex())) v.push_back(model_->item(r, 0)->data(kIndexRole).toInt());
+    return v;
+}
+
+void TVoldex::SelectEntries(const std::vector<int>& indexes) {
+    bool wasBusy = busy_;
+    busy_ = true;
+    auto* sel = detailsView_->selectionModel();
+    sel->clearSelection();
+    for (int r = 0; r < model_->rowCount(); ++r)
+        if (std::find(indexes.begin(), indexes.end(), model_->item(r, 0)->data(kIndexRole).toInt()) != indexes.end())
+            sel->select(model_->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    busy_ = wasBusy;
+    UpdateSelectionStatus();
+}
+
+void TVoldex::UpdateSelectionStatus() {
+    if (!image_ || busy_ || !currentDir_) return;
+    std::vector<int> selected = SelectedEntries();
+    const std::vector<int>& counted = selected.empty() ? ListedEntries() : selected;
+    uint64_t bytes = 0, clusters = 0;
+    for (int i : counted) {
+        uint32_t size = currentDir_->GetSize(i);
+        bytes += size;
+        clusters += (uint64_t(size) + image_->ClusterSize - 1) / image_->ClusterSize;
+    }
+    bool any = !selected.empty();
+    panels_[0]->setText(any ? Msg(141, {GroupDigits(selected.size())}) : Msg(140, {int(counted.size())}));
+    panels_[1]->setText(Msg(144, {GroupDigits(bytes), GroupDigits(clusters)}));
+    for (const char* a : {"MNSaveFile", "MNDelete", "MNRename", "MNCopy", "PMSaveFile", "PMDelete", "PMRename", "PMCopy",
+                          "PMShell", "MNReleaseEntry", "MNShellMenu"})
+        Action(a)->setEnabled(any);
+}
+
+void TVoldex::UpDir() {
+    if (!currentDir_) return;
+    int i = currentDir_->Find("..");
+    if (i < 0) return;
+    int64_t c = currentDir_->GetStartCluster(i);
+    ListDirectory(c < 2 ? 0 : uint32_t(c));
+}
+
+void TVoldex::SelectAll() {
+    if (!currentDir_) return;
+    std::vector<int> all;
+    for (int i : ListedEntries()) {
+        std::string n = currentDir_->GetDisplayName(i);
+        if (!n.empty() && n[0] != '.' && !(currentDir_->GetAttr(i) & kAttrVolume)) all.push_back(i);
+    }
+    SelectEntries(all);
+}
+
+void TVoldex::InvertSelection() {
+    if (!currentDir_) return;
+    std::vector<int> selected = SelectedEntries(), next;
+    for (int i : ListedEntries()) {
+        std::string n = currentDir_->GetDisplayName(i);
+        if (n.empty() || n[0] == '.' || (currentDir_->GetAttr(i) & kAttrVolume)) continue;
+        if (std::find(selected.begin(), selected.end(), i) == selected.end()) next.push_back(i);
+    }
+    SelectEntries(next);
+}
+
+void TVoldex::SetViewMode(int mode) {
+    static const char* const names[4] = {"MNVIcon", "MNVSmallIcon", "MNVList", "MNVReport"};
+    Action(names[mode])->setChecked(true);
+    if (mode == 3) {
+        views_->setCurrentWidget(detailsView_);
+        return;
+    }
+    iconView_->setViewMode(mode == 0 ? QListView::IconMode : QListView::ListMode);
+    iconView_->setIconSize(mode == 0 ? QSize(32, 32) : QSize(16, 16));
+    iconView_->setFlow(mode == 2 ? QListView::TopToBottom : QListView::LeftToRight);
+    iconView_->setWrapping(true);
+    iconView_->setGridSize(mode == 0 ? QSize(96, 64) : QSize());
+    views_->setCurrentWidget(iconView_);
+}
+
+void TVoldex::ToggleThisDir() {
+    showThisDir_ = !showThisDir_;
+    Action("MNThisDir")->setChecked(showThisDir_);
+    WriteSettingInt(kSettingsSection, "ShowThisDir", showThisDir_ ? 1 : 0);
+    ListDirectory(currentCluster_);
+}
+
+void TVoldex::ToggleParentDir() {
+    showParentDir_ = !showParentDir_;
+    Action("MNParentDir")->setChecked(showParentDir_);
+    WriteSettingInt(kSettingsSection, "ShowParentDir", showParentDir_ ? 1 : 0);
+    ListDirectory(currentCluster_);
+}
+
+QAbstractItemView* TVoldex::ActiveView() const {
+    return views_->currentWidget() == detailsView_ ? static_cast<QAbstractItemView*>(detailsView_) : iconView_;
+}
