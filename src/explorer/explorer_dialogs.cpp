@@ -1,21 +1,173 @@
 #include "explorer/explorer_dialogs.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QStyle>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
 #include "explorer/config.h"
+#include "explorer/text_qt.h"
+
+// The help pages and the icons live in resources of this library; a
+// static library's resources must be registered by name before use.
+static void InitWindowResources() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    Q_INIT_RESOURCE(help);
+    Q_INIT_RESOURCE(icons);
+}
 
 namespace {
-QString U(const char* s) { return QString::fromUtf8(s); }
+
+// Places a dialog over its owner each time it is shown.
+class DialogPlacer : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && watched->isWidgetType()) CentreWindow(static_cast<QWidget*>(watched));
+        return false;
+    }
+};
+
+QPushButton* AddButton(QMessageBox& box, const char* text, QMessageBox::ButtonRole role) {
+    return box.addButton(U(text), role);
+}
+
+void GreekLabels(QFileDialog& d, const char* accept) {
+    d.setLabelText(QFileDialog::LookIn, U("Αναζήτηση σε:"));
+    d.setLabelText(QFileDialog::FileName, U("Όνομα αρχείου:"));
+    d.setLabelText(QFileDialog::FileType, U("Τύπος αρχείων:"));
+    d.setLabelText(QFileDialog::Accept, U(accept));
+    d.setLabelText(QFileDialog::Reject, U("Ά&κυρο"));
+}
+
 }  // namespace
+
+QIcon ProgramIcon() {
+    InitWindowResources();
+    QIcon icon;
+    for (int size : {16, 32, 48, 128}) icon.addFile(QString(":/icons/voldex-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+void CentreWindow(QWidget* window) {
+    QWidget* owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+    QScreen* screen = owner ? owner->screen() : window->screen();
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    QRect area = screen ? screen->availableGeometry() : QRect();
+    QRect over = owner && owner->isVisible() ? owner->frameGeometry() : area;
+    QSize size = window->frameGeometry().size().expandedTo(window->size());
+    QPoint at = over.center() - QPoint(size.width() / 2, size.height() / 2);
+    if (area.isValid()) {
+        at.setX(std::max(area.left(), std::min(at.x(), area.right() - size.width())));
+        at.setY(std::max(area.top(), std::min(at.y(), area.bottom() - size.height())));
+    }
+    window->move(at);
+}
+
+void PrepareDialog(QDialog* dialog, int context) {
+    InitWindowResources();
+    if (context > 0) {
+        auto* help = new QShortcut(QKeySequence::HelpContents, dialog);
+        help->setObjectName("HelpShortcut");
+        QObject::connect(help, &QShortcut::activated, dialog, [dialog, context] { ShowHelp(dialog, context); });
+        dialog->setProperty("helpContext", context);
+    }
+    if (dialog->layout()) dialog->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    dialog->setSizeGripEnabled(false);
+    dialog->installEventFilter(new DialogPlacer(dialog));
+}
+
+QDialog* ShowHelp(QWidget* parent, int context) {
+    InitWindowResources();
+    auto* window = new QDialog(parent);
+    window->setObjectName("HelpWindow");
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(U("Βοήθεια - Voldex"));
+    auto* layout = new QVBoxLayout(window);
+    auto* browser = new QTextBrowser(window);
+    browser->setObjectName("HelpBrowser");
+    browser->setOpenExternalLinks(true);
+    layout->addWidget(browser);
+    auto* close = new QPushButton(U("&Κλείσιμο"), window);
+    close->setObjectName("Button1");
+    QObject::connect(close, &QPushButton::clicked, window, &QDialog::close);
+    layout->addWidget(close, 0, Qt::AlignRight);
+    window->resize(620, 480);
+    window->installEventFilter(new DialogPlacer(window));
+    window->show();
+    // The page at its context: the section whose anchor is "ctxN".
+    browser->setSource(QUrl(QString("qrc:/help/voldex-help.html#ctx%1").arg(context)));
+    return window;
+}
+
+int RunMessageBox(QWidget* parent, const QString& text, const QString& caption, int style) {
+    QMessageBox box(parent);
+    box.setObjectName("MessageBox");
+    box.setWindowTitle(caption);
+    box.setText(text);
+    if (style == kBoxYesNoQuestion || style == kBoxYesNoWarning) {
+        box.setIcon(style == kBoxYesNoQuestion ? QMessageBox::Question : QMessageBox::Warning);
+        QPushButton* yes = AddButton(box, "&Ναι", QMessageBox::YesRole);
+        QPushButton* no = AddButton(box, "Ό&χι", QMessageBox::NoRole);
+        box.setDefaultButton(yes);
+        box.setEscapeButton(no);
+        box.exec();
+        return box.clickedButton() == yes ? kIdYes : kIdNo;
+    }
+    box.setIcon(style == kBoxStop ? QMessageBox::Critical : QMessageBox::NoIcon);
+    QPushButton* ok = AddButton(box, "OK", QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    box.exec();
+    return kIdOk;
+}
+
+QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& folder, const QString& filter) {
+    QFileDialog d(parent, caption, folder, filter);
+    d.setObjectName("OpenDialog");
+    d.setFileMode(QFileDialog::ExistingFile);
+    d.setOption(QFileDialog::ReadOnly, false);
+    GreekLabels(d, "&Άνοιγμα");
+    return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().front() : QString();
+}
+
+QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QString& folder, const QString& filter) {
+    QFileDialog d(parent, caption, folder, filter);
+    d.setObjectName("OpenDialog");
+    d.setFileMode(QFileDialog::ExistingFiles);
+    GreekLabels(d, "&Άνοιγμα");
+    return d.exec() == QDialog::Accepted ? d.selectedFiles() : QStringList();
+}
+
+QString ChooseFolder(QWidget* parent, const QString& caption, const QString& folder) {
+    QFileDialog d(parent, caption, folder);
+    d.setObjectName("FolderDialog");
+    d.setFileMode(QFileDialog::Directory);
+    d.setOption(QFileDialog::ShowDirsOnly, true);
+    GreekLabels(d, "&Επιλογή");
+    return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().front() : QString();
+}
+
+QString ChooseSaveFile(QWidget* parent, const QString& caption, const QString& file, const QString& filter) {
+    QFileDialog d(parent, caption, file, filter);
+    d.setObjectName("SaveDialog");
+    d.setAcceptMode(QFileDialog::AcceptSave);
+    d.setFileMode(QFileDialog::AnyFile);
+    GreekLabels(d, "&Αποθήκευση");
+    return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().front() : QString();
+}
 
 QString TOverWriteForm::DateText(const SystemTime& t) {
     return QString::asprintf("%d/%d/%d %d:%d:%d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
@@ -34,8 +186,9 @@ TOverWriteForm::TOverWriteForm(QWidget* parent, const std::string& existingName,
         pic->setPixmap(fileIcon.pixmap(32, 32));
         row->addWidget(pic);
         auto* col = new QVBoxLayout;
-        auto* n = new QLabel(QString::fromStdString(name), this);
+        auto* n = new QLabel(Q(name), this);
         n->setObjectName(nameId);
+        n->setTextFormat(Qt::PlainText);
         auto* d = new QLabel(DateText(t), this);
         d->setObjectName(dateId);
         col->addWidget(n);
@@ -47,8 +200,8 @@ TOverWriteForm::TOverWriteForm(QWidget* parent, const std::string& existingName,
     item(existingName, existingTime, "lblOriginalFileName", "lblOriginalDate");
     layout->addWidget(new QLabel(U("Θέλετε να το αντικαταστήσετε με το παρακάτω αρχείο;"), this));
     item(incomingName, incomingTime, "lblNewFileName", "lblNewDate");
-    auto button = [&](const char* text, const char* id, OverwriteAnswer a) {
-        auto* b = new QPushButton(U(text), this);
+    auto button = [&](const QString& text, const char* id, OverwriteAnswer a) {
+        auto* b = new QPushButton(text, this);
         b->setObjectName(id);
         b->setAutoDefault(false);
         connect(b, &QPushButton::clicked, this, [this, a] {
@@ -58,64 +211,78 @@ TOverWriteForm::TOverWriteForm(QWidget* parent, const std::string& existingName,
         return b;
     };
     auto* top = new QHBoxLayout;
-    top->addWidget(button("Ναι", "btnYes", owYes));
-    top->addWidget(button("Ναι σε όλα", "btnAllYes", owYesToAll));
+    top->addWidget(button(U("&Ναι"), "btnYes", owYes));
+    top->addWidget(button(U("Ναι σε ό&λα"), "btnAllYes", owYesToAll));
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(button("Όχι", "btnNo", owNo));
-    bottom->addWidget(button("Όχι σε όλα", "btnAllNo", owNoToAll));
-    bottom->addWidget(button("Άκυρο", "btnCancel", owCancel));
+    bottom->addWidget(button(U("Ό&χι"), "btnNo", owNo));
+    bottom->addWidget(button(U("Όχι &σε όλα"), "btnAllNo", owNoToAll));
+    bottom->addWidget(button(U("Ά&κυρο"), "btnCancel", owCancel));
     layout->addLayout(top);
     layout->addLayout(bottom);
+    PrepareDialog(this, kHelpOverwrite);
 }
 
-const char* const TConfigForm::kKeys[9] = {"SkipTypeSelect", "AutoHDDSingle", "AutoHDDFirst",
-                                           "NotifyExtract",  "MovingDialog",  "ImportDialog",
-                                           "DnDMode",        "ExitOnCancel",  "ShowExtendingTree"};
+const std::vector<TConfigForm::Box> TConfigForm::kBoxes = {
+    {"SkipTypeSelect", "CBSkipTypeSelect", "Παράλειψη επιλογής προφίλ", false},
+    {"AutoHDDSingle", "CBAutoHDDSingle", "Επιλογή πρώτου partition όταν ο σκληρός δίσκος έχει μόνο ένα", false},
+    {"AutoHDDFirst", "CBAutoHDDFirst", "Επιλογή πρώτου partition", false},
+    {"NotifyExtract", "CBNotifyExtract", "Ειδοποίηση ολοκλήρωσης εξαγωγής", false},
+    {"MovingDialog", "CBMovingDialog", "Επιβεβαίωση εξαγωγής αρχείου", false},
+    {"ImportDialog", "CBImportDialog", "Επιβεβαίωση εισαγωγής αρχείου", false},
+    {"DnDMode", "CBDnDMode", "Η επιλεγμένη λειτουργία D&&D είναι εσωτερική", false},
+    {"ExitOnCancel", "CBExitOnCancel", "Έξοδος με το πρώτο Άκυρο", false},
+    {"ShowExtendingTree", "CBShowExtending", "Εμφάνιση καταλόγων και δενδροειδούς μορφής", true},
+};
 
 TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent) {
     setObjectName("TConfigForm");
     setWindowTitle(U("Ρυθμίσεις"));
-    static const char* const captions[9] = {
-        "Παράλειψη επιλογής προφίλ",
-        "Επιλογή πρώτου partition όταν ο σκληρός δίσκος έχει μόνο ένα",
-        "Επιλογή πρώτου partition",
-        "Ειδοποίηση ολοκλήρωσης εξαγωγής",
-        "Επιβεβαίωση εξαγωγής αρχείου",
-        "Επιβεβαίωση εισαγωγής αρχείου",
-        "Η επιλεγμένη λειτουργία D&&D είναι εσωτερική",
-        "Έξοδος με το πρώτο Άκυρο",
-        "Εμφάνιση καταλόγων και δενδροειδούς μορφής"};
-    static const char* const names[9] = {"CBSkipTypeSelect", "CBAutoHDDSingle", "CBAutoHDDFirst",
-                                         "CBNotifyExtract",  "CBMovingDialog",  "CBImportDialog",
-                                         "CBDnDMode",        "CBExitOnCancel",  "CBShowExtending"};
     auto* layout = new QVBoxLayout(this);
-    std::vector<QCheckBox*> boxes;
-    for (int k = 0; k < 9; ++k) {
-        auto* box = new QCheckBox(U(captions[k]), this);
-        box->setObjectName(names[k]);
-        box->setChecked(Setting(kKeys[k]) != 0);
-        boxes.push_back(box);
-        if (k < 8) layout->addWidget(box);
-    }
     auto* group = new QGroupBox(U("Γενικές ρυθμίσεις"), this);
     auto* groupLayout = new QVBoxLayout(group);
-    groupLayout->addWidget(boxes[8]);
+    for (const Box& b : kBoxes) {
+        auto* box = new QCheckBox(U(b.caption), this);
+        box->setObjectName(b.name);
+        boxes_.push_back(box);
+        if (b.grouped) groupLayout->addWidget(box);
+        else layout->addWidget(box);
+    }
     layout->addWidget(group);
     auto* buttons = new QHBoxLayout;
-    auto* ok = new QPushButton("OK", this);
+    auto* ok = new QPushButton("&OK", this);
     ok->setObjectName("Button1");
     ok->setDefault(true);
-    auto* cancel = new QPushButton(U("Άκυρο"), this);
+    auto* cancel = new QPushButton(U("Ά&κυρο"), this);
     cancel->setObjectName("Button2");
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
-    connect(ok, &QPushButton::clicked, this, [this, boxes] {
-        for (int k = 0; k < 9; ++k) WriteSettingInt(kSettingsSection, kKeys[k], boxes[std::size_t(k)]->isChecked() ? 1 : 0);
-        accept();
-    });
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    LoadFromSettings();
+    PrepareDialog(this, kHelpSettings);
+}
+
+void TConfigForm::LoadFromSettings() {
+    for (std::size_t k = 0; k < kBoxes.size(); ++k) boxes_[k]->setChecked(Setting(kBoxes[k].key) != 0);
+}
+
+std::vector<std::pair<std::string, int>> TConfigForm::Values() const {
+    std::vector<std::pair<std::string, int>> v;
+    for (std::size_t k = 0; k < kBoxes.size(); ++k) v.emplace_back(kBoxes[k].key, boxes_[k]->isChecked() ? 1 : 0);
+    return v;
+}
+
+void TConfigForm::SetValues(const std::vector<std::pair<std::string, int>>& values) {
+    for (const auto& [key, value] : values)
+        if (QCheckBox* box = CheckBox(key)) box->setChecked(value != 0);
+}
+
+QCheckBox* TConfigForm::CheckBox(const std::string& key) const {
+    for (std::size_t k = 0; k < kBoxes.size(); ++k)
+        if (key == kBoxes[k].key) return boxes_[k];
+    return nullptr;
 }
 
 TMsgForm::TMsgForm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
@@ -125,9 +292,12 @@ TMsgForm::TMsgForm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Customize
     Label1 = new QLabel(this);
     Label1->setObjectName("Label1");
     Label1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Label1->setTextFormat(Qt::PlainText);
+    // A long name is clipped; the window keeps its size.
     Label1->setFixedWidth(377);
+    Label1->setMinimumHeight(Label1->fontMetrics().height() + 6);
     layout->addWidget(Label1);
-    setFixedSize(406, 44 + 20);
+    PrepareDialog(this, 0);
 }
 
 void TMsgForm::SetTitle(const QString& text) {
@@ -140,19 +310,4 @@ void TMsgForm::SetLine(const QString& text) {
     Label1->repaint();
 }
 
-void ShowHelp(QWidget* parent, int context) {
-    auto* window = new QDialog(parent);
-    window->setObjectName("HelpWindow");
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(U("Βοήθεια - Voldex"));
-    auto* layout = new QVBoxLayout(window);
-    auto* browser = new QTextBrowser(window);
-    browser->setObjectName("HelpBrowser");
-    QFile help(":/help/voldex-help.html");
-    if (help.open(QIODevice::ReadOnly)) browser->setHtml(QString::fromUtf8(help.readAll()));
-    browser->scrollToAnchor(QString("ctx%1").arg(context));
-    layout->addWidget(browser);
-    window->resize(560, 480);
-    window->show();
-    browser->scrollToAnchor(QString("ctx%1").arg(context));
-}
+QString TMsgForm::Line() const { return Label1->text(); }

@@ -1,13 +1,59 @@
 #pragma once
 // The explorer's own windows: the overwrite question, the settings, the
-// progress window and the help window.
+// progress window and the help window, and what every dialog of the
+// program shares (F1 help, a fixed size, a place over its owner, Greek
+// file choosers and message boxes).
 
 #include <QDialog>
+#include <QFileDialog>
+
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "device/userinterface.h"
 
+class QCheckBox;
 class QLabel;
 class QTextBrowser;
+
+// Help contexts of the windows.
+enum HelpContext : int {
+    kHelpMain = 1,
+    kHelpFloppy = 20,
+    kHelpSettings = 26,
+    kHelpDiskType = 27,
+    kHelpPartitions = 28,
+    kHelpManual = 29,
+    kHelpOverwrite = 30,
+    kHelpConfirmList = 31,
+    kHelpDrive = 32,
+    kHelpDiskInfo = 42,
+};
+
+// Every dialog of the program: F1 opens the help at `context` (0: none),
+// the dialog keeps the size its contents need, and it opens centred over
+// its owner (or the screen).
+void PrepareDialog(QDialog* dialog, int context);
+
+// The program's icon (the window icon and the about box).
+QIcon ProgramIcon();
+
+// Centres a top-level window over its owner, or over the screen.
+void CentreWindow(QWidget* window);
+
+// The help window, opened at a context number. Returns the window (it
+// deletes itself when closed).
+QDialog* ShowHelp(QWidget* parent, int context);
+
+// Message boxes with the program's own buttons.
+int RunMessageBox(QWidget* parent, const QString& text, const QString& caption, int style);
+
+// File choosers whose texts match the rest of the window.
+QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
+QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
+QString ChooseFolder(QWidget* parent, const QString& caption, const QString& folder);
+QString ChooseSaveFile(QWidget* parent, const QString& caption, const QString& file, const QString& filter);
 
 // "Επιβεβαίωση αντικατάστασης": closed by the frame, it answers owCancel.
 class TOverWriteForm : public QDialog {
@@ -24,13 +70,30 @@ private:
     OverwriteAnswer answer_ = owCancel;
 };
 
-// "Ρυθμίσεις": nine check boxes. OK writes them; the caller takes the
-// live values from the file afterwards.
+// "Ρυθμίσεις": one check box per integer key. The boxes are set from the
+// values given (SetValues) and read back (Values); the caller reads and
+// writes the settings file. A new setting is one more line in kBoxes.
 class TConfigForm : public QDialog {
     Q_OBJECT
 public:
+    struct Box {
+        const char* key;      // the settings key
+        const char* name;     // the check box's object name
+        const char* caption;  // as shown
+        bool grouped;         // inside "Γενικές ρυθμίσεις"
+    };
+    static const std::vector<Box> kBoxes;
+
     explicit TConfigForm(QWidget* parent);
-    static const char* const kKeys[9];
+    // Key and value (0 or 1) of every box, in kBoxes order.
+    std::vector<std::pair<std::string, int>> Values() const;
+    void SetValues(const std::vector<std::pair<std::string, int>>& values);
+    // Every box from the settings file.
+    void LoadFromSettings();
+    QCheckBox* CheckBox(const std::string& key) const;
+
+private:
+    std::vector<QCheckBox*> boxes_;
 };
 
 // The progress window: a caption and one line, no buttons.
@@ -40,10 +103,8 @@ public:
     explicit TMsgForm(QWidget* parent);
     void SetTitle(const QString& text);
     void SetLine(const QString& text);
+    QString Line() const;
 
 private:
     QLabel* Label1;
 };
-
-// The help window, opened at a context number.
-void ShowHelp(QWidget* parent, int context);

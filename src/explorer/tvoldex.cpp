@@ -21,12 +21,17 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
+#include <QScreen>
+#include <QShortcut>
+#include <QClipboard>
 #include <QTreeWidget>
+#include <cstdio>
 #include <unistd.h>
 
 #include "explorer/config.h"
 #include "explorer/explorer_dialogs.h"
 #include "explorer/hostnames.h"
+#include "explorer/tempfolder.h"
 #include "floppy/fdd_dialog.h"
 #include "opening/diskinfo.h"
 #include "opening/diskopen.h"
@@ -40,6 +45,7 @@ using namespace tvoldex;
 TVoldex::TVoldex() {
     setObjectName("Voldex");
     setWindowTitle("Voldex");
+    setWindowIcon(ProgramIcon());
     SetUserInterface(this);
 
     tree_ = new QTreeWidget(this);
@@ -64,8 +70,12 @@ TVoldex::TVoldex() {
     detailsView_->setUniformRowHeights(true);
     detailsView_->header()->setSectionsClickable(true);
     detailsView_->header()->setSortIndicatorShown(false);
-    const int widths[5] = {160, 80, 70, 140, 60};
-    for (int c = 0; c < 5; ++c) detailsView_->setColumnWidth(c, widths[c]);
+    for (int c = 0; c < 5; ++c) detailsView_->setColumnWidth(c, userWidths_[c]);
+    // A width the user sets by hand is kept (and remembered); the window
+    // only ever widens a column to fit its texts.
+    connect(detailsView_->header(), &QHeaderView::sectionResized, this, [this](int c, int, int size) {
+        if (!fittingColumns_ && c >= 0 && c < 5) userWidths_[c] = size;
+    });
     iconView_ = new QListView(this);
     iconView_->setObjectName("FileViewIcons");
     iconView_->setModel(model_);
@@ -81,18 +91,14 @@ TVoldex::TVoldex() {
         v->installEventFilter(this);
         v->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(v, &QWidget::customContextMenuRequested, this, [this, v](const QPoint& p) {
-            Action("MNEdit")->trigger();
+            UpdatePasteState();
             popup_->popup(v->viewport()->mapToGlobal(p));
         });
         connect(v, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex&) {
             auto sel = SelectedEntries();
             if (sel.empty() || !currentDir_) return;
-            if (currentDir_->GetAttr(sel[0]) & kAttrDirectory) {
-                int64_t c = currentDir_->GetStartCluster(sel[0]);
-                ListDirectory(c < 2 ? 0 : uint32_t(c));
-            } else {
-                ShellMenu(QCursor::pos());
-            }
+            if (currentDir_->GetAttr(sel[0]) & kAttrDirectory) OpenSelectedFolder();
+            else ShellMenu(QCursor::pos());
         });
     }
     views_ = new QStackedWidget(this);
@@ -100,19 +106,24 @@ TVoldex::TVoldex() {
     views_->addWidget(detailsView_);
     views_->setCurrentWidget(detailsView_);
 
-    auto* split = new QSplitter(this);
-    split->addWidget(tree_);
-    split->addWidget(views_);
-    split->setSizes({201, 431});
-    split->setStretchFactor(1, 1);
-    setCentralWidget(split);
+    split_ = new QSplitter(this);
+    split_->setObjectName("Splitter");
+    split_->addWidget(tree_);
+    split_->addWidget(views_);
+    split_->setSizes({201, 431});
+    split_->setStretchFactor(1, 1);
+    split_->setChildrenCollapsible(false);
+    setCentralWidget(split_);
 
+    // Three framed panels, each at least as wide as its text (SetPanel).
     for (int k = 0; k < 3; ++k) {
         panels_[k] = new QLabel(this);
         panels_[k]->setObjectName(QString("Panel%1").arg(k));
+        panels_[k]->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        panels_[k]->setMargin(1);
+        panels_[k]->setIndent(4);
+        panels_[k]->setTextFormat(Qt::PlainText);
     }
-    panels_[0]->setMinimumWidth(200);
-    panels_[1]->setMinimumWidth(220);
     statusBar()->setObjectName("Status");
     statusBar()->addWidget(panels_[0]);
     statusBar()->addWidget(panels_[1]);
@@ -128,22 +139,26 @@ TVoldex::TVoldex() {
         if (busy_ || !node) return;
         ListDirectory(node->data(0, kClusterRole).toUInt());
     });
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &TVoldex::UpdatePasteState);
     setAcceptDrops(false);
-    resize(760, 460);
+    resize(900, 560);
 
-    if (!MakeTempFolder()) {
+    CleanStaleTempFolders();
+    tempFolder_ = MakeTempFolder();
+    if (tempFolder_.empty()) {
         ShowMessage(103);
         QTimer::singleShot(0, this, &QWidget::close);
     }
     ReadLiveSettings();
     CloseVolume();
+    RestoreLayout();
 }
 
 TVoldex::~TVoldex() {
     ForgetClipboardCopy();
     currentDir_.reset();
     image_.reset();
-    RemoveTempFolder();
+    if (!tempFolder_.empty()) RemoveTempFolder(tempFolder_);
     if (&UI() == this) SetUserInterface(nullptr);
 }
 
@@ -162,50 +177,46 @@ QAction* TVoldex::Action(const char* name) const {
 }
 
 void TVoldex::BuildMenus() {
-    QMenu* file = menuBar()->addMenu(U("Αρχείο"));
+    QMenu* file = menuBar()->addMenu(U("&Αρχείο"));
     file->setObjectName("MNFile");
-    connect(AddAction(file, "MNUpDir", "Πάνω κατάλογος", QKeySequence("Ctrl+P")), &QAction::triggered, this, &TVoldex::UpDir);
+    connect(AddAction(file, "MNUpDir", "&Πάνω κατάλογος", QKeySequence("Ctrl+P")), &QAction::triggered, this, &TVoldex::UpDir);
     file->addSeparator();
-    connect(AddAction(file, "MNSaveFile", "Εξαγωγή αρχείων ...", QKeySequence("Ctrl+E")), &QAction::triggered, this, &TVoldex::SaveFiles);
-    connect(AddAction(file, "MNWriteFile", "Εισαγωγή αρχείων ...", QKeySequence("Ctrl+I")), &QAction::triggered, this, &TVoldex::WriteFiles);
-    connect(AddAction(file, "MNMakeDir", "Δημιουργία φακέλου", QKeySequence("Ctrl+N")), &QAction::triggered, this, &TVoldex::MakeDir);
-    connect(AddAction(file, "MNDelete", "Διαγραφή", QKeySequence("Ctrl+D")), &QAction::triggered, this, [this] { DeleteSelected(); });
-    connect(AddAction(file, "MNRename", "Μετονομασία", QKeySequence("Ctrl+M")), &QAction::triggered, this, &TVoldex::RenameSelected);
-    connect(AddAction(file, "MNShellMenu", "Μενού των Windows", QKeySequence("Ctrl+S")), &QAction::triggered, this,
+    connect(AddAction(file, "MNSaveFile", "&Εξαγωγή αρχείων ...", QKeySequence("Ctrl+E")), &QAction::triggered, this, &TVoldex::SaveFiles);
+    connect(AddAction(file, "MNWriteFile", "Ε&ισαγωγή αρχείων ...", QKeySequence("Ctrl+I")), &QAction::triggered, this, &TVoldex::WriteFiles);
+    connect(AddAction(file, "MNMakeDir", "&Δημιουργία φακέλου", QKeySequence("Ctrl+N")), &QAction::triggered, this, &TVoldex::MakeDir);
+    connect(AddAction(file, "MNDelete", "Δια&γραφή", QKeySequence("Ctrl+D")), &QAction::triggered, this, [this] { DeleteSelected(); });
+    connect(AddAction(file, "MNRename", "&Μετονομασία", QKeySequence("Ctrl+M")), &QAction::triggered, this, &TVoldex::RenameSelected);
+    connect(AddAction(file, "MNShellMenu", "Μενού των &Windows", QKeySequence("Ctrl+S")), &QAction::triggered, this,
             [this] { ShellMenu(QCursor::pos()); });
     file->addSeparator();
-    connect(AddAction(file, "MNOpenDisk", "Άνοιγμα εικόνας δίσκου ...", QKeySequence("Ctrl+O")), &QAction::triggered, this, [this] {
+    connect(AddAction(file, "MNOpenDisk", "Άν&οιγμα εικόνας δίσκου ...", QKeySequence("Ctrl+O")), &QAction::triggered, this, [this] {
         if (auto path = ChooseImageFile()) {
             CloseVolume();
             OpenImage(*path);
         }
     });
     file->addSeparator();
-    connect(AddAction(file, "NMClose", "Έξοδος", QKeySequence("Ctrl+W")), &QAction::triggered, this, &QWidget::close);
+    connect(AddAction(file, "NMClose", "Έ&ξοδος", QKeySequence("Ctrl+W")), &QAction::triggered, this, &QWidget::close);
 
-    QMenu* edit = menuBar()->addMenu(U("Επεξεργασία"));
+    QMenu* edit = menuBar()->addMenu(U("&Επεξεργασία"));
     edit->setObjectName("MNEditMenu");
-    connect(AddAction(edit, "MNCopy", "Αντιγραφή", QKeySequence("Ctrl+C")), &QAction::triggered, this, &TVoldex::CopySelected);
-    connect(AddAction(edit, "MNPaste", "Επικόλληση", QKeySequence("Ctrl+V")), &QAction::triggered, this, &TVoldex::Paste);
+    connect(AddAction(edit, "MNCopy", "&Αντιγραφή", QKeySequence("Ctrl+C")), &QAction::triggered, this, &TVoldex::CopySelected);
+    connect(AddAction(edit, "MNPaste", "Επι&κόλληση", QKeySequence("Ctrl+V")), &QAction::triggered, this, &TVoldex::Paste);
     edit->addSeparator();
-    connect(AddAction(edit, "MNSelectAll", "Επιλογή όλων", QKeySequence("Ctrl+A")), &QAction::triggered, this, &TVoldex::SelectAll);
-    connect(AddAction(edit, "MNInverse", "Αντιστροφή επιλογής"), &QAction::triggered, this, &TVoldex::InvertSelection);
+    connect(AddAction(edit, "MNSelectAll", "Επιλογή ό&λων", QKeySequence("Ctrl+A")), &QAction::triggered, this, &TVoldex::SelectAll);
+    connect(AddAction(edit, "MNInverse", "Αντι&στροφή επιλογής"), &QAction::triggered, this, &TVoldex::InvertSelection);
     // The paste check, run when the Edit menu or the popup opens.
     auto* check = new QAction(this);
     check->setObjectName("MNEdit");
     actions_["MNEdit"] = check;
-    connect(check, &QAction::triggered, this, [this] {
-        bool can = CanPaste();
-        Action("MNPaste")->setEnabled(can);
-        Action("PMPaste")->setEnabled(can);
-    });
+    connect(check, &QAction::triggered, this, &TVoldex::UpdatePasteState);
     connect(edit, &QMenu::aboutToShow, check, &QAction::trigger);
 
-    QMenu* view = menuBar()->addMenu(U("Εμφάνιση"));
+    QMenu* view = menuBar()->addMenu(U("Ε&μφάνιση"));
     view->setObjectName("MNShow");
     auto* group = new QActionGroup(this);
-    const char* modes[4][2] = {{"MNVIcon", "Μεγάλα εικονίδια"}, {"MNVSmallIcon", "Μικρά εικονίδια"},
-                               {"MNVList", "Λίστα"}, {"MNVReport", "Λεπτομέρειες"}};
+    const char* modes[4][2] = {{"MNVIcon", "&Μεγάλα εικονίδια"}, {"MNVSmallIcon", "Μι&κρά εικονίδια"},
+                               {"MNVList", "&Λίστα"}, {"MNVReport", "Λε&πτομέρειες"}};
     for (int k = 0; k < 4; ++k) {
         QAction* a = AddAction(view, modes[k][0], modes[k][1]);
         a->setCheckable(true);
@@ -214,34 +225,25 @@ void TVoldex::BuildMenus() {
     }
     Action("MNVReport")->setChecked(true);
     view->addSeparator();
-    QAction* thisDir = AddAction(view, "MNThisDir", "Εμφάνιση φακέλου .");
+    QAction* thisDir = AddAction(view, "MNThisDir", "&Εμφάνιση φακέλου .");
     thisDir->setCheckable(true);
     connect(thisDir, &QAction::triggered, this, &TVoldex::ToggleThisDir);
-    QAction* parentDir = AddAction(view, "MNParentDir", "Εμφάνιση φακέλου ..");
+    QAction* parentDir = AddAction(view, "MNParentDir", "Εμφάνιση &φακέλου ..");
     parentDir->setCheckable(true);
     connect(parentDir, &QAction::triggered, this, &TVoldex::ToggleParentDir);
     view->addSeparator();
-    connect(AddAction(view, "MNConfig", "Ρυθμίσεις ..."), &QAction::triggered, this, [this] {
-        TConfigForm form(this);
-        if (form.exec() == QDialog::Accepted) {
-            notifyExtract_ = Setting("NotifyExtract") != 0;
-            importDialog_ = Setting("ImportDialog") != 0;
-            movingDialog_ = Setting("MovingDialog") != 0;
-            dndMode_ = Setting("DnDMode") != 0;
-            showExtendingTree_ = Setting("ShowExtendingTree") != 0;
-        }
-    });
+    connect(AddAction(view, "MNConfig", "&Ρυθμίσεις ..."), &QAction::triggered, this, &TVoldex::RunConfigDialog);
     view->addSeparator();
-    connect(AddAction(view, "MNShowDiskInfo", "Πληροφορίες για τον δίσκο ..."), &QAction::triggered, this, [this] {
+    connect(AddAction(view, "MNShowDiskInfo", "Πληροφορίες για τον &δίσκο ..."), &QAction::triggered, this, [this] {
         if (image_) ShowDiskInfo(this, *image_);
     });
 
-    QMenu* extras = menuBar()->addMenu(U("Επέκταση"));
+    QMenu* extras = menuBar()->addMenu(U("Ε&πέκταση"));
     extras->setObjectName("MNSepecial");
-    connect(AddAction(extras, "MNReleaseEntry", "Αποδέσμευση αρχείων και φακέλων"), &QAction::triggered, this,
+    connect(AddAction(extras, "MNReleaseEntry", "&Αποδέσμευση αρχείων και φακέλων"), &QAction::triggered, this,
             [this] { ReleaseSelected(); });
     extras->addSeparator();
-    connect(AddAction(extras, "MNOpenPhysicalDrive", "Άνοιγμα δίσκου ..."), &QAction::triggered, this, [this] {
+    connect(AddAction(extras, "MNOpenPhysicalDrive", "Άνοιγμα &δίσκου ..."), &QAction::triggered, this, [this] {
         std::string path;
         if (!ChooseDrivePath(this, path)) return;
         CloseVolume();
@@ -249,28 +251,28 @@ void TVoldex::BuildMenus() {
         VolumeParams params;
         if (OpenPhysicalDrive(opener, path, params)) OpenVolume(params);
     });
-    connect(AddAction(extras, "MNMakeDiskImage", "Δημιουργία εικόνας από δίσκο ..."), &QAction::triggered, this, [this] {
+    connect(AddAction(extras, "MNMakeDiskImage", "Δημιουργία &εικόνας από δίσκο ..."), &QAction::triggered, this, [this] {
         TMakeFDDForm form(this);
         form.exec();
     });
 
-    QMenu* help = menuBar()->addMenu(U("Βοήθεια"));
+    QMenu* help = menuBar()->addMenu(U("&Βοήθεια"));
     help->setObjectName("KH1");
-    connect(AddAction(help, "MNHelp", "Βοήθεια ..."), &QAction::triggered, this, [this] { ShowHelp(this, 1); });
+    connect(AddAction(help, "MNHelp", "&Βοήθεια ...", QKeySequence::HelpContents), &QAction::triggered, this, [this] { ShowHelp(this, 1); });
     help->addSeparator();
-    connect(AddAction(help, "MNVersion", "Πληροφορίες για το Voldex ..."), &QAction::triggered, this, [] { ShowMessage(1); });
+    connect(AddAction(help, "MNVersion", "Πληροφορίες για το &Voldex ..."), &QAction::triggered, this, [] { ShowMessage(1); });
 
     // The list's popup, the same commands without shortcuts.
     popup_ = new QMenu(this);
     popup_->setObjectName("FileViewPopup");
-    const char* items[][3] = {{"PMUpDir", "MNUpDir", "Πάνω κατάλογος"}, {nullptr, nullptr, nullptr},
-                              {"PMSelectAll", "MNSelectAll", "Επιλογή όλων"}, {nullptr, nullptr, nullptr},
-                              {"PMSaveFile", "MNSaveFile", "Εξαγωγή αρχείων ..."},
-                              {"PMWriteFile", "MNWriteFile", "Εισαγωγή αρχείων ..."},
-                              {"PMMakeDir", "MNMakeDir", "Δημιουργία φακέλου"}, {"PMDelete", "MNDelete", "Διαγραφή"},
-                              {"PMRename", "MNRename", "Μετονομασία"}, {nullptr, nullptr, nullptr},
-                              {"PMCopy", "MNCopy", "Αντιγραφή"}, {"PMPaste", "MNPaste", "Επικόλληση"},
-                              {nullptr, nullptr, nullptr}, {"PMShell", "MNShellMenu", "Μενού των Windows"}};
+    const char* items[][3] = {{"PMUpDir", "MNUpDir", "&Πάνω κατάλογος"}, {nullptr, nullptr, nullptr},
+                              {"PMSelectAll", "MNSelectAll", "Επιλογή ό&λων"}, {nullptr, nullptr, nullptr},
+                              {"PMSaveFile", "MNSaveFile", "&Εξαγωγή αρχείων ..."},
+                              {"PMWriteFile", "MNWriteFile", "Ε&ισαγωγή αρχείων ..."},
+                              {"PMMakeDir", "MNMakeDir", "&Δημιουργία φακέλου"}, {"PMDelete", "MNDelete", "Δια&γραφή"},
+                              {"PMRename", "MNRename", "&Μετονομασία"}, {nullptr, nullptr, nullptr},
+                              {"PMCopy", "MNCopy", "&Αντιγραφή"}, {"PMPaste", "MNPaste", "Επι&κόλληση"},
+                              {nullptr, nullptr, nullptr}, {"PMShell", "MNShellMenu", "Μενού των &Windows"}};
     for (auto& it : items) {
         if (!it[0]) {
             popup_->addSeparator();
@@ -280,54 +282,58 @@ void TVoldex::BuildMenus() {
         QAction* main = Action(it[1]);
         connect(a, &QAction::triggered, main, &QAction::trigger);
     }
+
+    // F10 opens the menu bar at its first menu, Alt+letter any menu.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(f10, &QShortcut::activated, this, [this] {
+        if (!menuBar()->actions().isEmpty()) menuBar()->setActiveAction(menuBar()->actions().front());
+    });
+}
+
+// The settings the window keeps live copies of, by key.
+int* TVoldex::LiveField(const std::string& key) {
+    const std::pair<const char*, int*> fields[] = {
+        {"DnDMode", &dndMode_},           {"NotifyExtract", &notifyExtract_},
+        {"MovingDialog", &movingDialog_}, {"ImportDialog", &importDialog_},
+        {"ShowExtendingTree", &showExtendingTree_}, {"ShowThisDir", &showThisDir_},
+        {"ShowParentDir", &showParentDir_},
+    };
+    for (const auto& [name, field] : fields)
+        if (key == name) return field;
+    return nullptr;
+}
+
+int TVoldex::LiveSetting(const std::string& key) const { return *const_cast<TVoldex*>(this)->LiveField(key); }
+
+void TVoldex::RunConfigDialog() {
+    TConfigForm form(this);
+    if (form.exec() == QDialog::Accepted) ApplyConfig(form.Values());
+}
+
+bool TVoldex::ApplyConfig(const std::vector<std::pair<std::string, int>>& values) {
+    std::vector<std::pair<std::string, std::string>> text;
+    for (const auto& [key, value] : values) {
+        if (int* field = LiveField(key)) *field = value != 0;
+        text.emplace_back(key, std::to_string(value != 0 ? 1 : 0));
+    }
+    if (WriteSettings(kSettingsSection, text)) return true;
+    ShowMessage(1260, SettingsPath());
+    return false;
 }
 
 void TVoldex::ReadLiveSettings() {
-    dndMode_ = Setting("DnDMode") != 0;
-    notifyExtract_ = Setting("NotifyExtract") != 0;
-    movingDialog_ = Setting("MovingDialog") != 0;
-    importDialog_ = Setting("ImportDialog") != 0;
-    showExtendingTree_ = Setting("ShowExtendingTree") != 0;
-    showThisDir_ = Setting("ShowThisDir") != 0;
+    for (const char* key : {"DnDMode", "NotifyExtract", "MovingDialog", "ImportDialog", "ShowExtendingTree",
+                            "ShowThisDir"})
+        *LiveField(key) = Setting(key) != 0;
     showParentDir_ = Setting("ShowParentDir") != 0;
     Action("MNThisDir")->setChecked(showThisDir_);
     Action("MNParentDir")->setChecked(showParentDir_);
 }
 
-bool TVoldex::MakeTempFolder() {
-    QByteArray tmpl = QDir(QDir::tempPath()).filePath("VX_XXXXXX").toLocal8Bit();
-    if (!mkdtemp(tmpl.data())) return false;
-    tempFolder_ = tmpl.toStdString();
-    return true;
-}
-
-void TVoldex::RemoveTempFolder() {
-    if (tempFolder_.empty()) return;
-    // Only ever a folder under the system's temporary path.
-    if (tempFolder_.rfind(QDir::tempPath().toStdString(), 0) != 0) return;
-    QDir dir(Q(tempFolder_));
-    // Copies exported read-only are made writable first, as the removal needs.
-    QDirIterator it(Q(tempFolder_), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) QFile::setPermissions(it.next(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    dir.removeRecursively();
-    tempFolder_.clear();
-}
-
 // --- the user-interface layer ------------------------------------------------
 
 int TVoldex::ShowBox(const std::string& text, const std::string& caption, int style) {
-    QMessageBox box(this);
-    box.setWindowTitle(Q(caption));
-    box.setText(Q(text));
-    if (style == kBoxYesNoQuestion || style == kBoxYesNoWarning) {
-        box.setIcon(style == kBoxYesNoQuestion ? QMessageBox::Question : QMessageBox::Warning);
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        return box.exec() == QMessageBox::Yes ? kIdYes : kIdNo;
-    }
-    box.setIcon(style == kBoxStop ? QMessageBox::Critical : QMessageBox::NoIcon);
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
-    return kIdOk;
+    return RunMessageBox(this, Q(text), Q(caption), style);
 }
 
 OverwriteAnswer TVoldex::AskOverwrite(const std::string& existingName, const SystemTime& existingTime,
@@ -339,7 +345,7 @@ OverwriteAnswer TVoldex::AskOverwrite(const std::string& existingName, const Sys
 
 void TVoldex::SetStatusText(int panel, const std::string& text) {
     if (panel < 0 || panel > 2) return;
-    panels_[panel]->setText(Q(text));
+    SetPanel(panel, Q(text));
     KeepPainted();
 }
 
@@ -373,22 +379,20 @@ bool TVoldex::ConfirmMove(const std::vector<std::string>& names, const std::stri
 // --- choosers ---------------------------------------------------------------
 
 std::optional<std::string> TVoldex::ChooseImageFile() {
-    QString path = QFileDialog::getOpenFileName(this, U("Άνοιγμα εικόνας δίσκου"), Q(SettingText("LastOpenDir")),
-                                                Msg(206) + " (*)");
+    QString path = ChooseOpenFile(this, U("Άνοιγμα εικόνας δίσκου"), Q(SettingText("LastOpenDir")), Msg(206) + " (*)");
     if (path.isEmpty()) return std::nullopt;
     WriteSettingString(kSettingsSection, "LastOpenDir", QFileInfo(path).absolutePath().toStdString());
     return path.toStdString();
 }
 
 std::optional<std::string> TVoldex::ChooseExportFolder() {
-    QString dir = QFileDialog::getExistingDirectory(this, U("Εξαγωγή αρχείων"), Q(SettingText("LastExportDir")));
+    QString dir = ChooseFolder(this, U("Εξαγωγή αρχείων"), Q(SettingText("LastExportDir")));
     if (dir.isEmpty()) return std::nullopt;
     return dir.toStdString();
 }
 
 std::vector<std::string> TVoldex::ChooseImportFiles() {
-    QStringList files = QFileDialog::getOpenFileNames(this, U("Εισαγωγή αρχείων"), Q(SettingText("LastImportDir")),
-                                                      Msg(206) + " (*)");
+    QStringList files = ChooseOpenFiles(this, U("Εισαγωγή αρχείων"), Q(SettingText("LastImportDir")), Msg(206) + " (*)");
     std::vector<std::string> out;
     for (const QString& f : files) out.push_back(f.toStdString());
     if (!files.isEmpty())
@@ -430,7 +434,6 @@ bool TVoldex::OpenVolume(const VolumeParams& params) {
     if (!image->Mount(params)) return false;
     image_ = std::move(image);
     busy_ = true;
-    tree_->setUpdatesEnabled(false);
     std::string path = image_->Device()->GetPath();
     QString fileName = Q(HostBaseName(path));
     auto* root = new QTreeWidgetItem(tree_, QStringList{fileName});
@@ -449,7 +452,6 @@ bool TVoldex::OpenVolume(const VolumeParams& params) {
     }
     tree_->setCurrentItem(root);
     root->setExpanded(true);
-    tree_->setUpdatesEnabled(true);
     busy_ = false;
     ListDirectory(0);
     ShowFreeSpace();
@@ -471,9 +473,9 @@ void TVoldex::CloseVolume() {
     for (const char* a : {"MNSaveFile", "MNDelete", "MNRename", "MNCopy", "PMSaveFile", "PMDelete", "PMRename", "PMCopy",
                           "PMShell", "MNReleaseEntry", "MNShellMenu", "MNUpDir", "PMUpDir", "MNPaste", "PMPaste"})
         Action(a)->setEnabled(false);
-    panels_[0]->setText(Msg(135));
-    panels_[1]->setText(Msg(144, {"0", "0"}));
-    panels_[2]->setText(Msg(138, {"0", "0"}));
+    SetPanel(0, Msg(135));
+    SetPanel(1, Msg(144, {"0", "0"}));
+    SetPanel(2, Msg(138, {"0", "0"}));
     busy_ = false;
 }
 
@@ -485,12 +487,58 @@ void TVoldex::SetVolumeActions(bool enabled) {
 
 void TVoldex::ShowFreeSpace() {
     if (!image_) return;
-    panels_[2]->setText(Msg(138, {GroupDigits(uint64_t(image_->FreeClusters) * image_->ClusterSize),
-                                  GroupDigits(image_->FreeClusters)}));
+    SetPanel(2, Msg(138, {GroupDigits(uint64_t(image_->FreeClusters) * image_->ClusterSize),
+                          GroupDigits(image_->FreeClusters)}));
 }
 
 void TVoldex::closeEvent(QCloseEvent* event) {
     busy_ = true;
     ForgetClipboardCopy();
+    if (!SaveLayout()) std::fprintf(stderr, "voldex: the window layout could not be kept in %s\n", SettingsPath().c_str());
     QMainWindow::closeEvent(event);
+}
+
+// A panel at least as wide as its text, so that no figure is cut and the
+// panels never run into each other.
+void TVoldex::SetPanel(int panel, const QString& text) {
+    static const int base[3] = {200, 220, 50};
+    QLabel* label = panels_[panel];
+    label->setText(text);
+    int needed = label->fontMetrics().horizontalAdvance(text) + 2 * (label->frameWidth() + label->margin()) +
+                 label->indent() + 8;
+    label->setMinimumWidth(std::max(base[panel], needed));
+}
+
+void TVoldex::RestoreLayout() {
+    WindowLayout l = ReadWindowLayout();
+    if (l.width > 0 && l.height > 0) resize(l.width, l.height);
+    QRect wanted(QPoint(l.left, l.top), size());
+    bool onScreen = false;
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen->availableGeometry().intersected(wanted).width() >= 100) onScreen = true;
+    if (l.width > 0 && onScreen) move(l.left, l.top);
+    else CentreWindow(this);
+    if (l.maximized) setWindowState(windowState() | Qt::WindowMaximized);
+    if (l.treeWidth > 0) split_->setSizes({l.treeWidth, std::max(100, width() - l.treeWidth)});
+    for (std::size_t c = 0; c < 5 && c < l.columnWidths.size(); ++c)
+        if (l.columnWidths[c] > 0) {
+            userWidths_[c] = l.columnWidths[c];
+            detailsView_->setColumnWidth(int(c), l.columnWidths[c]);
+        }
+    SetViewMode(l.viewMode);
+}
+
+bool TVoldex::SaveLayout() {
+    WindowLayout l;
+    QRect normal = isMaximized() ? normalGeometry() : geometry();
+    QPoint at = isMaximized() ? normal.topLeft() : pos();
+    l.left = at.x();
+    l.top = at.y();
+    l.width = normal.width();
+    l.height = normal.height();
+    l.maximized = isMaximized();
+    l.treeWidth = split_->sizes().value(0);
+    l.viewMode = viewMode_;
+    l.columnWidths.assign(userWidths_, userWidths_ + 5);
+    return WriteWindowLayout(l);
 }

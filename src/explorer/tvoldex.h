@@ -19,12 +19,14 @@ class QAction;
 class QAbstractItemView;
 class QLabel;
 class QListView;
+class QSplitter;
 class QMenu;
 class QStackedWidget;
 class QStandardItemModel;
 class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QKeyEvent;
 class QModelIndex;
 class QMimeData;
 class TMsgForm;
@@ -109,6 +111,22 @@ public:
     std::vector<int> CollectTransferable() const;
     void ForgetClipboardCopy();
 
+    // The settings dialog; ApplyConfig is what its OK does: the boxes'
+    // values become the live values, then the file is written (a failed
+    // write is reported, the values hold for this run all the same).
+    void RunConfigDialog();
+    bool ApplyConfig(const std::vector<std::pair<std::string, int>>& values);
+    int LiveSetting(const std::string& key) const;
+
+    // The layout kept in the settings: size, place, tree width, view, columns.
+    void RestoreLayout();
+    bool SaveLayout();
+    int ViewMode() const { return viewMode_; }
+    QSplitter* Splitter() const { return split_; }
+
+    // Paste follows the clipboard; the selection commands follow the selection.
+    void UpdatePasteState();
+
     QAction* Action(const char* name) const;
     QListView* IconView() const { return iconView_; }
     QTreeView* DetailsView() const { return detailsView_; }
@@ -129,14 +147,20 @@ private:
     void RemoveNode(QTreeWidgetItem* node);
     void ApplySort();
     void FillModel(const std::vector<int>& indexes);
-    int CompareEntries(int a, int b) const;
+    int CompareEntries(int a, int b, const std::string& nameA, const std::string& nameB) const;
     int IndexAt(const QModelIndex& index) const;
     QAbstractItemView* ActiveView() const;
-    bool MakeTempFolder();
-    void RemoveTempFolder();
     void ReadLiveSettings();
+    int* LiveField(const std::string& key);
+    void SetPanel(int panel, const QString& text);
+    void FitColumns(const int contentWidths[5]);
     void StartDrag(bool internal);
     bool HandleViewEvent(QAbstractItemView* view, QEvent* event);
+    bool HandleViewMouse(QEvent* event);
+    bool HandleViewDrag(QAbstractItemView* view, QEvent* event);
+    bool HandleViewDrop(QAbstractItemView* view, QEvent* event);
+    bool HandleViewKey(QAbstractItemView* view, QKeyEvent* event);
+    void OpenSelectedFolder();
     bool HandleTreeEvent(QEvent* event);
     void OnItemChanged(class QStandardItem* item);
     // Moves the selected list entries into `target`, writes both folders and lists again.
@@ -157,8 +181,12 @@ private:
     bool armed_ = false;
     QPoint downPoint_;
     bool shown_ = false;
+    int viewMode_ = 3;
+    int userWidths_[5] = {160, 80, 70, 140, 60};  // as the user left them (or the defaults)
+    bool fittingColumns_ = false;
     std::optional<std::string> startPath_;
 
+    QSplitter* split_;
     QTreeWidget* tree_;
     QStackedWidget* views_;
     QTreeView* detailsView_;

@@ -23,6 +23,12 @@
 
 using namespace tvoldex;
 
+void TVoldex::UpdatePasteState() {
+    bool can = CanPaste();
+    Action("MNPaste")->setEnabled(can);
+    Action("PMPaste")->setEnabled(can);
+}
+
 bool TVoldex::CanPaste() const {
     if (!currentDir_) return false;
     const QMimeData* data = QApplication::clipboard()->mimeData();
@@ -115,84 +121,98 @@ void TVoldex::StartDrag(bool internal) {
 
 bool TVoldex::HandleViewEvent(QAbstractItemView* view, QEvent* event) {
     switch (event->type()) {
-        case QEvent::MouseButtonPress: {
-            auto* e = static_cast<QMouseEvent*>(event);
-            downPoint_ = e->position().toPoint();
-            armed_ = true;
-            return false;
-        }
+        case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
-            armed_ = false;
-            return false;
-        case QEvent::MouseMove: {
-            auto* e = static_cast<QMouseEvent*>(event);
-            if (!armed_ || !(e->buttons() & Qt::LeftButton)) return false;
-            bool shift = e->modifiers() & Qt::ShiftModifier;
-            bool internal = dndMode_ ? !shift : shift;
-            QPoint d = e->position().toPoint() - downPoint_;
-            if (!internal && std::abs(d.x()) < 3 && std::abs(d.y()) < 3) return true;
-            if (internal && d.manhattanLength() < QApplication::startDragDistance()) return true;
-            armed_ = false;
-            StartDrag(internal);
-            return true;
-        }
+        case QEvent::MouseMove: return HandleViewMouse(event);
         case QEvent::DragEnter:
-        case QEvent::DragMove: {
-            auto* e = static_cast<QDropEvent*>(event);
-            const QMimeData* data = e->mimeData();
-            bool ours = data->hasFormat(kEntriesMime) && e->source() && e->source() == ActiveView();
-            QModelIndex at = view->indexAt(e->position().toPoint());
-            bool outside = data->hasUrls() && !e->source() && currentDir_;
-            if ((ours && (at.isValid() || event->type() == QEvent::DragEnter)) || outside) e->acceptProposedAction();
-            else e->ignore();
+        case QEvent::DragMove: return HandleViewDrag(view, event);
+        case QEvent::Drop: return HandleViewDrop(view, event);
+        case QEvent::KeyPress: return HandleViewKey(view, static_cast<QKeyEvent*>(event));
+        default: return false;
+    }
+}
+
+// A press arms the drag; a move beyond the threshold starts it, out to the
+// desktop or inside the image as the drag mode and Shift decide.
+bool TVoldex::HandleViewMouse(QEvent* event) {
+    auto* e = static_cast<QMouseEvent*>(event);
+    if (event->type() == QEvent::MouseButtonPress) {
+        downPoint_ = e->position().toPoint();
+        armed_ = true;
+        return false;
+    }
+    if (event->type() == QEvent::MouseButtonRelease) {
+        armed_ = false;
+        return false;
+    }
+    if (!armed_ || !(e->buttons() & Qt::LeftButton)) return false;
+    bool shift = e->modifiers() & Qt::ShiftModifier;
+    bool internal = dndMode_ ? !shift : shift;
+    QPoint d = e->position().toPoint() - downPoint_;
+    if (!internal && std::abs(d.x()) < 3 && std::abs(d.y()) < 3) return true;
+    if (internal && d.manhattanLength() < QApplication::startDragDistance()) return true;
+    armed_ = false;
+    StartDrag(internal);
+    return true;
+}
+
+// Entries of this list may be dropped on its items; files from outside anywhere.
+bool TVoldex::HandleViewDrag(QAbstractItemView* view, QEvent* event) {
+    auto* e = static_cast<QDropEvent*>(event);
+    const QMimeData* data = e->mimeData();
+    bool ours = data->hasFormat(kEntriesMime) && e->source() && e->source() == ActiveView();
+    QModelIndex at = view->indexAt(e->position().toPoint());
+    bool outside = data->hasUrls() && !e->source() && currentDir_;
+    if ((ours && (at.isValid() || event->type() == QEvent::DragEnter)) || outside) e->acceptProposedAction();
+    else e->ignore();
+    return true;
+}
+
+bool TVoldex::HandleViewDrop(QAbstractItemView* view, QEvent* event) {
+    auto* e = static_cast<QDropEvent*>(event);
+    const QMimeData* data = e->mimeData();
+    if (data->hasFormat(kEntriesMime) && e->source() == ActiveView()) {
+        QModelIndex at = view->indexAt(e->position().toPoint());
+        if (at.isValid()) {
+            e->acceptProposedAction();
+            DropEntriesOnListItem(IndexAt(at));
+        }
+    } else if (!e->source()) {
+        std::vector<std::string> paths = LocalPaths(data);
+        e->acceptProposedAction();
+        activateWindow();
+        raise();
+        ImportPaths(paths);
+    }
+    return true;
+}
+
+void TVoldex::OpenSelectedFolder() {
+    auto sel = SelectedEntries();
+    if (sel.empty() || !currentDir_ || !(currentDir_->GetAttr(sel[0]) & kAttrDirectory)) return;
+    int64_t c = currentDir_->GetStartCluster(sel[0]);
+    ListDirectory(c < 2 ? 0 : uint32_t(c));
+}
+
+// The list's own keys: Backspace up, Enter into a folder, Del, F2, and
+// Escape for the popup.
+bool TVoldex::HandleViewKey(QAbstractItemView* view, QKeyEvent* k) {
+    // While a caption is edited the keys go to the editor, not here.
+    if (QApplication::focusWidget() && QApplication::focusWidget() != view) return false;
+    switch (k->key()) {
+        case Qt::Key_Backspace: UpDir(); return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: OpenSelectedFolder(); return true;
+        case Qt::Key_Delete:
+            if (!SelectedEntries().empty()) DeleteSelected();
             return true;
-        }
-        case QEvent::Drop: {
-            auto* e = static_cast<QDropEvent*>(event);
-            const QMimeData* data = e->mimeData();
-            if (data->hasFormat(kEntriesMime) && e->source() == ActiveView()) {
-                QModelIndex at = view->indexAt(e->position().toPoint());
-                if (at.isValid()) {
-                    e->acceptProposedAction();
-                    DropEntriesOnListItem(IndexAt(at));
-                }
-            } else if (!e->source()) {
-                std::vector<std::string> paths = LocalPaths(data);
-                e->acceptProposedAction();
-                activateWindow();
-                raise();
-                ImportPaths(paths);
-            }
+        case Qt::Key_F2:
+            if (!SelectedEntries().empty()) RenameSelected();
             return true;
-        }
-        case QEvent::KeyPress: {
-            auto* k = static_cast<QKeyEvent*>(event);
-            // While a caption is edited the keys go to the editor, not here.
-            if (QApplication::focusWidget() && QApplication::focusWidget() != view) return false;
-            switch (k->key()) {
-                case Qt::Key_Backspace: UpDir(); return true;
-                case Qt::Key_Return:
-                case Qt::Key_Enter: {
-                    auto sel = SelectedEntries();
-                    if (!sel.empty() && (currentDir_->GetAttr(sel[0]) & kAttrDirectory)) {
-                        int64_t c = currentDir_->GetStartCluster(sel[0]);
-                        ListDirectory(c < 2 ? 0 : uint32_t(c));
-                    }
-                    return true;
-                }
-                case Qt::Key_Delete:
-                    if (!SelectedEntries().empty()) DeleteSelected();
-                    return true;
-                case Qt::Key_F2:
-                    if (!SelectedEntries().empty()) RenameSelected();
-                    return true;
-                case Qt::Key_Escape:
-                    Action("MNEdit")->trigger();
-                    popup_->popup(view->viewport()->mapToGlobal(QPoint(0, 0)));
-                    return true;
-                default: return false;
-            }
-        }
+        case Qt::Key_Escape:
+            UpdatePasteState();
+            popup_->popup(view->viewport()->mapToGlobal(QPoint(0, 0)));
+            return true;
         default: return false;
     }
 }

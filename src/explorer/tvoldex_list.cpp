@@ -3,6 +3,7 @@
 #include "explorer/tvoldex.h"
 
 #include <QAction>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListView>
 #include <QStackedWidget>
@@ -11,6 +12,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "explorer/config.h"
 #include "explorer/explorer_dialogs.h"
@@ -110,21 +112,21 @@ void TVoldex::ListDirectory(uint32_t cluster) {
         busy_ = false;
         return;
     }
-    panels_[0]->setText(Msg(139, {GroupDigits(currentDir_->GetCount())}));
+    SetPanel(0, Msg(139, {GroupDigits(currentDir_->GetCount())}));
     ApplySort();
     if (QTreeWidgetItem* node = FindTreeNode(cluster)) tree_->setCurrentItem(node);
     else tree_->setCurrentItem(nullptr);
     busy_ = false;
     UpdateSelectionStatus();
+    UpdatePasteState();
     Action("MNUpDir")->setEnabled(cluster != 0);
     Action("PMUpDir")->setEnabled(cluster != 0);
 }
 
-int TVoldex::CompareEntries(int a, int b) const {
+int TVoldex::CompareEntries(int a, int b, const std::string& na, const std::string& nb) const {
     const DIDir& d = *currentDir_;
     bool fa = d.GetAttr(a) & kAttrDirectory, fb = d.GetAttr(b) & kAttrDirectory;
     if (fa != fb) return fa ? -1 : 1;
-    std::string na = d.GetDisplayName(a), nb = d.GetDisplayName(b);
     auto bytes = [](const std::string& x, const std::string& y) {
         int r = std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()));
         if (r != 0) return r < 0 ? -1 : 1;
@@ -158,16 +160,20 @@ void TVoldex::ApplySort() {
     }
     if (!currentDir_) return;
     std::vector<int> indexes;
+    // Each name is made once, not at every comparison.
+    std::vector<std::string> names(currentDir_->GetCount());
     for (uint32_t i = 0; i < currentDir_->GetCount(); ++i) {
         int k = int(i);
         if (currentDir_->IsFree(k) || currentDir_->GetAttr(k) == 0x0F) continue;
-        std::string name = currentDir_->GetDisplayName(k);
-        if (name == "." && !showThisDir_) continue;
-        if (name == ".." && !showParentDir_) continue;
+        names[i] = currentDir_->GetDisplayName(k);
+        if (names[i] == "." && !showThisDir_) continue;
+        if (names[i] == ".." && !showParentDir_) continue;
         indexes.push_back(k);
     }
     if (sortDirection_ != 0 && sortColumn_ >= 1 && sortColumn_ <= 5)
-        std::stable_sort(indexes.begin(), indexes.end(), [this](int a, int b) { return CompareEntries(a, b) < 0; });
+        std::stable_sort(indexes.begin(), indexes.end(), [this, &names](int a, int b) {
+            return CompareEntries(a, b, names[std::size_t(a)], names[std::size_t(b)]) < 0;
+        });
     FillModel(indexes);
 }
 
@@ -177,6 +183,10 @@ void TVoldex::FillModel(const std::vector<int>& indexes) {
     model_->removeRows(0, model_->rowCount());
     const DIDir& d = *currentDir_;
     QIcon folder = ThemeIcon("folder", QStyle::SP_DirIcon), file = ThemeIcon("text-x-generic", QStyle::SP_FileIcon);
+    QFontMetrics fm(detailsView_->font());
+    int widths[5] = {0, 0, 0, 0, 0};
+    QList<QList<QStandardItem*>> rows;
+    rows.reserve(int(indexes.size()));
     for (int i : indexes) {
         uint8_t attr = d.GetAttr(i);
         QList<QStandardItem*> row;
@@ -192,9 +202,29 @@ void TVoldex::FillModel(const std::vector<int>& indexes) {
         row[1]->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         row[2]->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         row[3]->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        model_->appendRow(row);
+        for (int c = 0; c < 5; ++c) widths[c] = std::max(widths[c], fm.horizontalAdvance(row[c]->text()));
+        rows.append(row);
     }
+    for (auto& row : rows) model_->appendRow(row);
+    FitColumns(widths);
     busy_ = wasBusy;
+}
+
+// Each column at least as wide as its header and its widest text, and
+// never narrower than the width the user gave it.
+void TVoldex::FitColumns(const int contentWidths[5]) {
+    QHeaderView* header = detailsView_->header();
+    QFontMetrics hf(header->font());
+    const int padding = 2 * detailsView_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, detailsView_) + 12;
+    const int icon = detailsView_->iconSize().isValid() ? detailsView_->iconSize().width()
+                                                         : detailsView_->style()->pixelMetric(QStyle::PM_SmallIconSize);
+    fittingColumns_ = true;
+    for (int c = 0; c < 5; ++c) {
+        int content = contentWidths[c] + padding + (c == 0 ? icon + 6 : 0);
+        int caption = hf.horizontalAdvance(model_->horizontalHeaderItem(c)->text()) + 2 * hf.averageCharWidth() + 16;
+        detailsView_->setColumnWidth(c, std::max({userWidths_[c], content, caption}));
+    }
+    fittingColumns_ = false;
 }
 
 void TVoldex::ColumnClick(int column) {
@@ -228,21 +258,36 @@ std::vector<int> TVoldex::ListedEntries() const {
 }
 
 std::vector<int> TVoldex::SelectedEntries() const {
+    QModelIndexList rows = detailsView_->selectionModel()->selectedRows(0);
+    std::vector<int> byRow;
+    byRow.reserve(std::size_t(rows.size()));
+    for (const QModelIndex& i : rows) byRow.push_back(i.row());
+    std::sort(byRow.begin(), byRow.end());
     std::vector<int> v;
-    auto* sel = detailsView_->selectionModel();
-    for (int r = 0; r < model_->rowCount(); ++r)
-        if (sel->isRowSelected(r, QModelIndex())) v.push_back(model_->item(r, 0)->data(kIndexRole).toInt());
+    v.reserve(byRow.size());
+    for (int r : byRow) v.push_back(model_->item(r, 0)->data(kIndexRole).toInt());
     return v;
 }
 
+// One pass over the rows: runs of selected rows become ranges, and the
+// selection model takes them all in one call (one change signal).
 void TVoldex::SelectEntries(const std::vector<int>& indexes) {
     bool wasBusy = busy_;
     busy_ = true;
-    auto* sel = detailsView_->selectionModel();
-    sel->clearSelection();
-    for (int r = 0; r < model_->rowCount(); ++r)
-        if (std::find(indexes.begin(), indexes.end(), model_->item(r, 0)->data(kIndexRole).toInt()) != indexes.end())
-            sel->select(model_->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    std::unordered_set<int> wanted(indexes.begin(), indexes.end());
+    QItemSelection selection;
+    const int rows = model_->rowCount(), last = model_->columnCount() - 1;
+    for (int r = 0; r < rows;) {
+        if (!wanted.count(model_->item(r, 0)->data(kIndexRole).toInt())) {
+            ++r;
+            continue;
+        }
+        int end = r;
+        while (end + 1 < rows && wanted.count(model_->item(end + 1, 0)->data(kIndexRole).toInt())) ++end;
+        selection.select(model_->index(r, 0), model_->index(end, last));
+        r = end + 1;
+    }
+    detailsView_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
     busy_ = wasBusy;
     UpdateSelectionStatus();
 }
@@ -258,8 +303,8 @@ void TVoldex::UpdateSelectionStatus() {
         clusters += (uint64_t(size) + image_->ClusterSize - 1) / image_->ClusterSize;
     }
     bool any = !selected.empty();
-    panels_[0]->setText(any ? Msg(141, {GroupDigits(selected.size())}) : Msg(140, {int(counted.size())}));
-    panels_[1]->setText(Msg(144, {GroupDigits(bytes), GroupDigits(clusters)}));
+    SetPanel(0, any ? Msg(141, {GroupDigits(selected.size())}) : Msg(140, {int(counted.size())}));
+    SetPanel(1, Msg(144, {GroupDigits(bytes), GroupDigits(clusters)}));
     for (const char* a : {"MNSaveFile", "MNDelete", "MNRename", "MNCopy", "PMSaveFile", "PMDelete", "PMRename", "PMCopy",
                           "PMShell", "MNReleaseEntry", "MNShellMenu"})
         Action(a)->setEnabled(any);
@@ -286,16 +331,19 @@ void TVoldex::SelectAll() {
 void TVoldex::InvertSelection() {
     if (!currentDir_) return;
     std::vector<int> selected = SelectedEntries(), next;
+    std::unordered_set<int> was(selected.begin(), selected.end());
     for (int i : ListedEntries()) {
         std::string n = currentDir_->GetDisplayName(i);
         if (n.empty() || n[0] == '.' || (currentDir_->GetAttr(i) & kAttrVolume)) continue;
-        if (std::find(selected.begin(), selected.end(), i) == selected.end()) next.push_back(i);
+        if (!was.count(i)) next.push_back(i);
     }
     SelectEntries(next);
 }
 
 void TVoldex::SetViewMode(int mode) {
     static const char* const names[4] = {"MNVIcon", "MNVSmallIcon", "MNVList", "MNVReport"};
+    if (mode < 0 || mode > 3) mode = 3;
+    viewMode_ = mode;
     Action(names[mode])->setChecked(true);
     if (mode == 3) {
         views_->setCurrentWidget(detailsView_);

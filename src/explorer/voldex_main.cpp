@@ -1,6 +1,7 @@
 // The program entry: reads the arguments, makes the window, runs it.
 
 #include <QApplication>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "device/messages.h"
+#include "explorer/explorer_dialogs.h"
 #include "explorer/startargs.h"
 #include "explorer/tvoldex.h"
 
@@ -47,6 +49,16 @@ void QuitOnSignals(QApplication& app) {
     sigaction(SIGINT, &sa, nullptr);
 }
 
+// Alt alone takes the keyboard into the menu bar, whatever the style.
+class MenuKeysStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_MenuBar_AltKeyNavigation) return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,6 +82,8 @@ int main(int argc, char** argv) {
     PendingOpeningOptions() = args.options;
 
     QApplication::setApplicationName("Voldex");
+    QApplication::setStyle(new MenuKeysStyle);
+    QApplication::setWindowIcon(ProgramIcon());
     QuitOnSignals(app);
     TVoldex window;
     if (!args.paths.empty()) {

@@ -9,13 +9,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "explorer/explorer_dialogs.h"
+#include "explorer/text_qt.h"
 #include "floppy/makefdd.h"
 
 TMakeFDDForm::TMakeFDDForm(QWidget* parent) : QDialog(parent) {
     setObjectName("TMakeFDDForm");
-    setWindowTitle(QString::fromUtf8("Δημιουργία εικόνας από δίσκο"));
+    setWindowTitle(U("Δημιουργία εικόνας από δίσκο"));
     auto* grid = new QGridLayout(this);
-    auto* warning = new QLabel(QString::fromUtf8("ΠΡΟΣΟΧΗ!! Ο δίσκος προέλευσης πρέπει να έχει προστασία εγγραφής"), this);
+    auto* warning = new QLabel(U("ΠΡΟΣΟΧΗ!! Ο δίσκος προέλευσης πρέπει να έχει προστασία εγγραφής"), this);
     warning->setObjectName("Label1");
     warning->setStyleSheet("color: red");
     grid->addWidget(warning, 0, 0, 1, 3);
@@ -23,10 +25,10 @@ TMakeFDDForm::TMakeFDDForm(QWidget* parent) : QDialog(parent) {
     editFilename = new QLineEdit(this);
     editFilename->setObjectName("editFilename");
     grid->addWidget(editFilename, 1, 1);
-    auto* ref = new QPushButton(QString::fromUtf8("Επιλογή ..."), this);
+    auto* ref = new QPushButton(U("&Επιλογή ..."), this);
     ref->setObjectName("btnRef");
     grid->addWidget(ref, 1, 2);
-    grid->addWidget(new QLabel(QString::fromUtf8("Δίσκος προέλευσης"), this), 2, 0);
+    grid->addWidget(new QLabel(U("Δίσκος προέλευσης"), this), 2, 0);
     // The floppy and removable drives found; any path can be typed.
     cbDrive = new QComboBox(this);
     cbDrive->setObjectName("cbDrive");
@@ -34,31 +36,33 @@ TMakeFDDForm::TMakeFDDForm(QWidget* parent) : QDialog(parent) {
     for (const auto& d : ListFloppyDrives()) cbDrive->addItem(QString::fromStdString(d));
     cbDrive->setCurrentIndex(-1);
     grid->addWidget(cbDrive, 2, 1, 1, 2);
-    grid->addWidget(new QLabel(QString::fromUtf8("Μέγεθος"), this), 3, 0);
+    grid->addWidget(new QLabel(U("Μέγεθος"), this), 3, 0);
     cbSize = new QComboBox(this);
     cbSize->setObjectName("cbSize");
     for (const auto& f : FloppyFormats()) cbSize->addItem(QString::number(f.ShownSize()));
     cbSize->setCurrentIndex(-1);
     grid->addWidget(cbSize, 3, 1);
     grid->addWidget(new QLabel("Kb", this), 3, 2);
-    grid->addWidget(new QLabel(QString::fromUtf8("Πρόοδος"), this), 4, 0);
+    grid->addWidget(new QLabel(U("Πρόοδος"), this), 4, 0);
     pbProgress = new QProgressBar(this);
     pbProgress->setObjectName("pbProgress");
     pbProgress->setValue(0);
     grid->addWidget(pbProgress, 4, 1, 1, 2);
-    auto* run = new QPushButton(QString::fromUtf8("Εκτέλεση"), this);
+    auto* run = new QPushButton(U("Ε&κτέλεση"), this);
     run->setObjectName("btnExecute");
-    auto* close = new QPushButton(QString::fromUtf8("Κλείσιμο"), this);
+    auto* close = new QPushButton(U("Κ&λείσιμο"), this);
     close->setObjectName("btnExit");
     grid->addWidget(run, 5, 1);
     grid->addWidget(close, 5, 2);
     connect(ref, &QPushButton::clicked, this, [this] {
-        QString f = QFileDialog::getSaveFileName(this, QString(), editFilename->text(),
-                                                 QString::fromUtf8("Όλα τα αρχεία (*)"));
+        QString f = ChooseSaveFile(this, U("Δημιουργία εικόνας από δίσκο"), editFilename->text(),
+                                   U("Όλα τα αρχεία") + " (*)");
         if (!f.isEmpty()) editFilename->setText(f);
     });
     connect(run, &QPushButton::clicked, this, &TMakeFDDForm::Execute);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    run->setDefault(true);
+    PrepareDialog(this, kHelpFloppy);
 }
 
 void TMakeFDDForm::Execute() {

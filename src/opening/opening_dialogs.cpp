@@ -1,5 +1,7 @@
 #include "opening/opening_dialogs.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -10,10 +12,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "device/deviceio.h"
+#include "explorer/explorer_dialogs.h"
+#include "explorer/text_qt.h"
 #include "device/messages.h"
 #include "opening/diskinfo.h"
 #include "opening/hddpart.h"
@@ -22,33 +27,36 @@
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-QPushButton* Button(const char* text, QWidget* parent) { return new QPushButton(QString::fromUtf8(text), parent); }
+QPushButton* Button(const QString& text, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setAutoDefault(false);
+    return b;
+}
 
 }  // namespace
 
 TDiskOpenerForm::TDiskOpenerForm(QWidget* parent, const std::string& path, const std::vector<std::string>& items,
                                  int selected)
     : QDialog(parent) {
-    setWindowTitle(QString::fromUtf8("Άνοιγμα δίσκου"));
+    setWindowTitle(U("Άνοιγμα δίσκου"));
     setObjectName("TDiskOpener");
     auto* layout = new QVBoxLayout(this);
     auto* fileName = new QLabel(Q(path), this);
     fileName->setObjectName("FileNameLabel");
     layout->addWidget(fileName);
-    layout->addWidget(new QLabel(QString::fromUtf8("Αυτός ο δίσκος είναι της μορφής:"), this));
+    layout->addWidget(new QLabel(U("Αυτός ο δίσκος είναι της μορφής:"), this));
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName("ComboBox1");
     for (const auto& item : items) ComboBox1->addItem(Q(item));
     ComboBox1->setCurrentIndex(selected);
     layout->addWidget(ComboBox1);
     auto* buttons = new QHBoxLayout;
-    auto* ok = Button("OK", this);
+    auto* ok = Button("&OK", this);
     ok->setObjectName("Button1");
     ok->setDefault(true);
-    auto* cancel = Button("Άκυρο", this);
+    auto* cancel = Button(U("Ά&κυρο"), this);
     cancel->setObjectName("Button2");
     buttons->addStretch();
     buttons->addWidget(ok);
@@ -56,7 +64,9 @@ TDiskOpenerForm::TDiskOpenerForm(QWidget* parent, const std::string& path, const
     layout->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    setMinimumWidth(380);
+    fileName->setTextFormat(Qt::PlainText);
+    fileName->setMinimumWidth(360);
+    PrepareDialog(this, kHelpDiskType);
 }
 
 int TDiskOpenerForm::Selected() const { return ComboBox1->currentIndex(); }
@@ -64,21 +74,21 @@ int TDiskOpenerForm::Selected() const { return ComboBox1->currentIndex(); }
 THDDPartForm::THDDPartForm(QWidget* parent, THDDPartDialog& dialog, bool expanded) : QDialog(parent), d_(dialog) {
     setObjectName("THDDPartDialog");
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QString::fromUtf8("Τα διαμερίσματα που βρέθηκαν εμφανίζονται στην παρακάτω λίστα:"), this));
+    layout->addWidget(new QLabel(U("Τα διαμερίσματα που βρέθηκαν εμφανίζονται στην παρακάτω λίστα:"), this));
     PartList = new QTreeWidget(this);
     PartList->setObjectName("PartList");
     PartList->setRootIsDecorated(false);
-    PartList->setHeaderLabels({QString::fromUtf8("Όνομα"), QString::fromUtf8("Αρχή"), QString::fromUtf8("Τέλος"),
-                               QString::fromUtf8("Χωρητικότητα"), QString::fromUtf8("Έναρξη")});
-    const int widths[5] = {100, 70, 70, 88, 90};
-    for (int k = 0; k < 5; ++k) PartList->setColumnWidth(k, widths[k]);
+    PartList->setHeaderLabels({U("Όνομα"), U("Αρχή"), U("Τέλος"),
+                               U("Χωρητικότητα"), U("Έναρξη")});
+    PartList->setAllColumnsShowFocus(true);
     layout->addWidget(PartList);
     auto* buttons = new QHBoxLayout;
-    auto* ok = Button("OK", this);
+    auto* ok = Button("&OK", this);
     ok->setObjectName("OKBtn");
-    auto* cancel = Button("Άκυρο", this);
+    ok->setDefault(true);
+    auto* cancel = Button(U("Ά&κυρο"), this);
     cancel->setObjectName("CancelBtn");
-    auto* detail = Button("Λεπτομέρειες ...", this);
+    auto* detail = Button(U("&Λεπτομέρειες ..."), this);
     detail->setObjectName("btnDetail");
     buttons->addWidget(detail);
     buttons->addStretch();
@@ -86,12 +96,12 @@ THDDPartForm::THDDPartForm(QWidget* parent, THDDPartDialog& dialog, bool expande
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
 
-    GroupBox1 = new QGroupBox(QString::fromUtf8("Λεπτομέρειες"), this);
+    GroupBox1 = new QGroupBox(U("Λεπτομέρειες"), this);
     auto* grid = new QGridLayout(GroupBox1);
     auto edit = [&](const char* name, const char* label, int row, int col) {
         auto* e = new QLineEdit(GroupBox1);
         e->setObjectName(name);
-        auto* l = new QLabel(QString::fromUtf8(label), GroupBox1);
+        auto* l = new QLabel(U(label), GroupBox1);
         grid->addWidget(l, row, col * 2);
         grid->addWidget(e, row, col * 2 + 1);
         return std::make_pair(e, l);
@@ -106,11 +116,11 @@ THDDPartForm::THDDPartForm(QWidget* parent, THDDPartDialog& dialog, bool expande
     cbType = new QComboBox(GroupBox1);
     cbType->setObjectName("cbType");
     cbType->addItems({"98", "AT", "X68000"});
-    grid->addWidget(new QLabel(QString::fromUtf8("Μορφή"), GroupBox1), 2, 2);
+    grid->addWidget(new QLabel(U("Μορφή"), GroupBox1), 2, 2);
     grid->addWidget(cbType, 2, 3);
-    auto* reload = Button("Άνοιγμα ξανά", GroupBox1);
+    auto* reload = Button(U("Άνοιγμα &ξανά"), GroupBox1);
     reload->setObjectName("btnReload");
-    auto* search = Button("Εύρεση", GroupBox1);
+    auto* search = Button(U("Εύ&ρεση"), GroupBox1);
     search->setObjectName("btnSearch");
     grid->addWidget(reload, 3, 1);
     grid->addWidget(search, 3, 3);
@@ -120,7 +130,7 @@ THDDPartForm::THDDPartForm(QWidget* parent, THDDPartDialog& dialog, bool expande
     ShowRows();
     SetExpanded(expanded);
 
-    connect(detail, &QPushButton::clicked, this, [this] { SetExpanded(!GroupBox1->isVisible()); });
+    connect(detail, &QPushButton::clicked, this, [this] { SetExpanded(GroupBox1->isHidden()); });
     connect(reload, &QPushButton::clicked, this, [this] { Refill(); });
     connect(search, &QPushButton::clicked, this, [this] {
         StoreFields();
@@ -137,7 +147,7 @@ THDDPartForm::THDDPartForm(QWidget* parent, THDDPartDialog& dialog, bool expande
     connect(ok, &QPushButton::clicked, this, &THDDPartForm::Accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(PartList, &QTreeWidget::itemDoubleClicked, this, &THDDPartForm::Accept);
-    resize(460, sizeHint().height());
+    PrepareDialog(this, kHelpPartitions);
 }
 
 void THDDPartForm::StoreFields() {
@@ -167,8 +177,23 @@ void THDDPartForm::Refill() {
 void THDDPartForm::ShowRows() {
     setWindowTitle(Q(d_.Caption));
     PartList->clear();
-    for (const PartitionRow& r : d_.Rows)
-        PartList->addTopLevelItem(new QTreeWidgetItem({Q(r.name), Q(r.start), Q(r.end), Q(r.size), Q(r.offsetText)}));
+    for (const PartitionRow& r : d_.Rows) {
+        auto* item = new QTreeWidgetItem({Q(r.name), Q(r.start), Q(r.end), Q(r.size), Q(r.offsetText)});
+        for (int c = 1; c < 5; ++c) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+        PartList->addTopLevelItem(item);
+    }
+    // Every column as wide as its widest text, header included; the list
+    // (and so the dialog) as wide as its columns.
+    static const int minimum[5] = {100, 70, 70, 88, 90};
+    int total = 0;
+    QHeaderView* header = PartList->header();
+    for (int c = 0; c < 5; ++c) {
+        PartList->resizeColumnToContents(c);
+        int w = std::max({minimum[c], PartList->columnWidth(c), header->sectionSizeHint(c)});
+        PartList->setColumnWidth(c, w);
+        total += w;
+    }
+    PartList->setMinimumWidth(total + 2 * PartList->frameWidth() + PartList->verticalScrollBar()->sizeHint().width());
 }
 
 void THDDPartForm::SetExpanded(bool expanded) {
@@ -185,24 +210,24 @@ void THDDPartForm::Accept() {
 }
 
 TManualDiskForm::TManualDiskForm(QWidget* parent, TManualDiskDialog& dialog) : QDialog(parent), d_(dialog) {
-    setWindowTitle(QString::fromUtf8("Δισκέτα ειδικής μορφής"));
+    setWindowTitle(U("Δισκέτα ειδικής μορφής"));
     setObjectName("TManualDiskDialog");
     auto* form = new QFormLayout;
     auto edit = [&](const char* name, const char* label) {
         auto* e = new QLineEdit(this);
         e->setObjectName(name);
-        form->addRow(QString::fromUtf8(label), e);
+        form->addRow(U(label), e);
         return e;
     };
     editVolumeStart = edit("editVolumeStart", "Αρχή");
     cbFileSystem = new QComboBox(this);
     cbFileSystem->setObjectName("cbFileSystem");
     cbFileSystem->addItems({"DOS", "Human68k"});
-    form->addRow(QString::fromUtf8("Σύστημα αρχείων"), cbFileSystem);
+    form->addRow(U("Σύστημα αρχείων"), cbFileSystem);
     cbFATType = new QComboBox(this);
     cbFATType->setObjectName("cbFATType");
     cbFATType->addItems({"FAT12", "FAT16", "FAT32"});
-    form->addRow(QString::fromUtf8("Τύπος FAT"), cbFATType);
+    form->addRow(U("Τύπος FAT"), cbFATType);
     editFAT = edit("editFAT", "Θέση FAT");
     editFATCount = edit("editFATCount", "Αριθμός FAT");
     editFATSize = edit("editFATSize", "Μέγεθος FAT");
@@ -213,17 +238,19 @@ TManualDiskForm::TManualDiskForm(QWidget* parent, TManualDiskDialog& dialog) : Q
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     auto* buttons = new QHBoxLayout;
-    auto* search = Button("Εύρεση", this);
+    auto* search = Button(U("Εύ&ρεση"), this);
     search->setObjectName("btnSearch");
-    auto* read = Button("Αυτόματη ανάγνωση", this);
+    auto* read = Button(U("&Αυτόματη ανάγνωση"), this);
     read->setObjectName("btnReadIPL");
-    auto* ok = Button("OK", this);
+    auto* ok = Button("&OK", this);
     ok->setObjectName("btnOk");
-    auto* cancel = Button("Άκυρο", this);
+    ok->setDefault(true);  // Enter confirms, whichever field has the focus
+    auto* cancel = Button(U("Ά&κυρο"), this);
     cancel->setObjectName("btnCancel");
     for (auto* b : {search, read, ok, cancel}) buttons->addWidget(b);
     layout->addLayout(buttons);
     Load();
+    PrepareDialog(this, kHelpManual);
     connect(read, &QPushButton::clicked, this, [this] {
         Store();
         d_.ReadIPL();
@@ -273,7 +300,7 @@ void TManualDiskForm::Search() {
 }
 
 TDiskSearchForm::TDiskSearchForm(QWidget* parent, TManualDiskDialog& dialog) : QDialog(parent), d_(dialog) {
-    setWindowTitle(QString::fromUtf8("Εύρεση εκκίνησης"));
+    setWindowTitle(U("Εύρεση εκκίνησης"));
     setObjectName("TDiskSearchForm");
     auto* layout = new QVBoxLayout(this);
     auto* name = new QLabel(d_.Record.Device ? d_.Record.Device->GetPath() : "", this);
@@ -287,19 +314,22 @@ TDiskSearchForm::TDiskSearchForm(QWidget* parent, TManualDiskDialog& dialog) : Q
     BeginLabel = new QLabel("0", this);
     BeginLabel->setObjectName("BeginLabel");
     form->addRow("Offset", Edit1);
-    form->addRow(QString::fromUtf8("Μήκος sector"), Edit2);
-    form->addRow(QString::fromUtf8("Εκκίνηση"), BeginLabel);
+    form->addRow(U("Μήκος sector"), Edit2);
+    form->addRow(U("Εκκίνηση"), BeginLabel);
     layout->addLayout(form);
     auto* buttons = new QHBoxLayout;
-    auto* search = Button("Εύρεση", this);
+    auto* search = Button(U("Εύ&ρεση"), this);
     search->setObjectName("btnSearch");
-    auto* ok = Button("OK", this);
+    auto* ok = Button("&OK", this);
     ok->setObjectName("btnOk");
-    auto* cancel = Button("Άκυρο", this);
+    auto* cancel = Button(U("Ά&κυρο"), this);
     cancel->setObjectName("btnCancel");
     for (auto* b : {search, ok, cancel}) buttons->addWidget(b);
     layout->addLayout(buttons);
+    // The search is what Enter starts here, and it has the focus.
+    search->setDefault(true);
     search->setFocus();
+    PrepareDialog(this, kHelpManual);
     connect(search, &QPushButton::clicked, this, [this] {
         std::string begin;
         if (d_.Search(S(Edit1->text()), S(Edit2->text()), begin)) BeginLabel->setText(Q(begin));
@@ -313,9 +343,9 @@ QString TDiskSearchForm::Begin() const { return BeginLabel->text(); }
 bool ChooseDrivePath(QWidget* parent, std::string& path) {
     QDialog form(parent);
     form.setObjectName("TPhysicalOpenForm");
-    form.setWindowTitle(QString::fromUtf8("Άνοιγμα δίσκου"));
+    form.setWindowTitle(U("Άνοιγμα δίσκου"));
     auto* layout = new QVBoxLayout(&form);
-    auto* label = new QLabel(QString::fromUtf8("/dev/sdX\nΑντικαταστήστε το X με το όνομα του δίσκου.\n"
+    auto* label = new QLabel(U("/dev/sdX\nΑντικαταστήστε το X με το όνομα του δίσκου.\n"
                                                "Οι δίσκοι ανοίγουν μόνο για ανάγνωση."),
                              &form);
     label->setObjectName("Label1");
@@ -328,11 +358,14 @@ bool ChooseDrivePath(QWidget* parent, std::string& path) {
     edit->setEditText(Q(InitialDrivePath()));
     layout->addWidget(edit);
     auto* box = new QDialogButtonBox(&form);
-    box->addButton("OK", QDialogButtonBox::AcceptRole)->setObjectName("Button1");
-    box->addButton(QString::fromUtf8("Άκυρο"), QDialogButtonBox::RejectRole)->setObjectName("Button2");
+    QPushButton* ok = box->addButton("&OK", QDialogButtonBox::AcceptRole);
+    ok->setObjectName("Button1");
+    ok->setDefault(true);
+    box->addButton(U("Ά&κυρο"), QDialogButtonBox::RejectRole)->setObjectName("Button2");
     QObject::connect(box, &QDialogButtonBox::accepted, &form, &QDialog::accept);
     QObject::connect(box, &QDialogButtonBox::rejected, &form, &QDialog::reject);
     layout->addWidget(box);
+    PrepareDialog(&form, kHelpDrive);
     if (form.exec() != QDialog::Accepted) return false;
     path = S(edit->currentText()).substr(0, 259);
     return true;
@@ -342,11 +375,11 @@ void ShowDiskInfo(QWidget* parent, DiskImage& image) {
     DiskInfoTexts t = MakeDiskInfo(image);
     QDialog form(parent);
     form.setObjectName("TDiskInfoForm");
-    form.setWindowTitle(QString::fromUtf8("Πληροφορίες για τον δίσκο"));
+    form.setWindowTitle(U("Πληροφορίες για τον δίσκο"));
     auto* grid = new QGridLayout(&form);
     int row = 0;
     auto add = [&](const char* caption, const std::string& value, const char* name) {
-        grid->addWidget(new QLabel(QString::fromUtf8(caption), &form), row, 0);
+        grid->addWidget(new QLabel(U(caption), &form), row, 0);
         auto* v = new QLabel(Q(value), &form);
         v->setObjectName(name);
         v->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -357,15 +390,16 @@ void ShowDiskInfo(QWidget* parent, DiskImage& image) {
     add("   Σύστημα αρχείων:", t.FileSystem, "lblFileSystem");
     add("", t.FATType, "lblFATType");
     add("    Μέγιστες καταχωρήσεις:", t.MaxEntries, "lblMaxEntries");
-    grid->addWidget(new QLabel(QString::fromUtf8("   Πληροφορίες χρήσης:"), &form), row++, 0);
+    grid->addWidget(new QLabel(U("   Πληροφορίες χρήσης:"), &form), row++, 0);
     add("Μέγεθος cluster", t.ClusterSize, "lblClusterSize");
     add("Σε χρήση", t.UsedSize, "lblUsedSize");
     add("Ελεύθερα", t.FreeSize, "lblFreeSize");
     add("Χωρητικότητα", t.TotalSize, "lblTotalSize");
-    auto* close = new QPushButton(QString::fromUtf8("Κλείσιμο"), &form);
+    auto* close = new QPushButton(U("&Κλείσιμο"), &form);
     close->setObjectName("Button1");
     close->setDefault(true);
     QObject::connect(close, &QPushButton::clicked, &form, &QDialog::accept);
     grid->addWidget(close, row, 1, Qt::AlignRight);
+    PrepareDialog(&form, kHelpDiskInfo);
     form.exec();
 }

@@ -10,6 +10,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "explorer/explorer_dialogs.h"
+#include "explorer/text_qt.h"
+
 bool ShowDropConfirmation(QWidget* parent, const QString& caption, const QString& label,
                           const std::vector<std::string>& lines) {
     QDialog form(parent, Qt::Dialog | Qt::WindowStaysOnTopHint);
@@ -25,10 +28,10 @@ bool ShowDropConfirmation(QWidget* parent, const QString& caption, const QString
     text->setWordWrap(true);
     layout->addWidget(text);
     auto* buttons = new QHBoxLayout;
-    auto* yes = new QPushButton(QString::fromUtf8("Ναι"), &form);
+    auto* yes = new QPushButton(U("&Ναι"), &form);
     yes->setObjectName("Btn1");
     yes->setDefault(true);
-    auto* no = new QPushButton(QString::fromUtf8("Όχι"), &form);
+    auto* no = new QPushButton(U("Ό&χι"), &form);
     no->setObjectName("Btn2");
     buttons->addStretch();
     buttons->addWidget(yes);
@@ -36,7 +39,8 @@ bool ShowDropConfirmation(QWidget* parent, const QString& caption, const QString
     layout->addLayout(buttons);
     QObject::connect(yes, &QPushButton::clicked, &form, &QDialog::accept);
     QObject::connect(no, &QPushButton::clicked, &form, &QDialog::reject);
-    form.resize(385, 162);
+    list->setMinimumSize(360, 120);
+    PrepareDialog(&form, kHelpConfirmList);
     return form.exec() == QDialog::Accepted;
 }
 
@@ -98,8 +102,8 @@ void ShowShellMenu(QWidget* parent, const std::vector<std::string>& paths, const
     if (paths.empty()) return;
     QMenu menu(parent);
     menu.setObjectName("ShellMenu");
-    QAction* open = menu.addAction(QString::fromUtf8("Άνοιγμα με την προεπιλεγμένη εφαρμογή"));
-    QAction* folder = menu.addAction(QString::fromUtf8("Εμφάνιση του φακέλου"));
+    QAction* open = menu.addAction(U("&Άνοιγμα με την προεπιλεγμένη εφαρμογή"));
+    QAction* folder = menu.addAction(U("&Εμφάνιση του φακέλου"));
     QAction* chosen = menu.exec(globalPos);
     if (chosen == open) {
         for (const auto& p : paths) QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(p)));
