@@ -70,6 +70,7 @@ TVoldex::TVoldex() {
     detailsView_->setUniformRowHeights(true);
     detailsView_->header()->setSectionsClickable(true);
     detailsView_->header()->setSortIndicatorShown(false);
+    detailsView_->header()->setStretchLastSection(false);
     for (int c = 0; c < 5; ++c) detailsView_->setColumnWidth(c, userWidths_[c]);
     // A width the user sets by hand is kept (and remembered); the window
     // only ever widens a column to fit its texts.

@@ -79,6 +79,8 @@ public:
     std::vector<int> SelectedEntries() const;  // entry indexes, in list order
     std::vector<int> ListedEntries() const;    // entry indexes, in list order
     QString ColumnCaption(int column) const;
+    // The order of two listed entries under the current sort state.
+    bool SortsBefore(int a, int b) const;
     QTreeWidget* Tree() const { return tree_; }
     QTreeWidgetItem* FindTreeNode(uint32_t cluster) const;
     QString StatusPanel(int panel) const;
@@ -148,6 +150,8 @@ private:
     void ApplySort();
     void FillModel(const std::vector<int>& indexes);
     int CompareEntries(int a, int b, const std::string& nameA, const std::string& nameB) const;
+    void MarkSortColumn();
+    void MakeSortNames();
     int IndexAt(const QModelIndex& index) const;
     QAbstractItemView* ActiveView() const;
     void ReadLiveSettings();
@@ -184,6 +188,7 @@ private:
     int viewMode_ = 3;
     int userWidths_[5] = {160, 80, 70, 140, 60};  // as the user left them (or the defaults)
     bool fittingColumns_ = false;
+    std::vector<std::string> sortNames_;  // display names by entry index, while sorting
     std::optional<std::string> startPath_;
 
     QSplitter* split_;
