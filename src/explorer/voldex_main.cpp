@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTreeView>
 
 #include <csignal>
 #include <cstdio>
@@ -93,13 +94,19 @@ int main(int argc, char** argv) {
     }
     window.show();
     // VOLDEX_SCREENSHOT=FILE.png: a picture of the screen once the image
-    // is open, then the program ends (for checking the window by eye).
+    // is open, then the program ends (for checking the window by eye). The
+    // window's title and the names listed go to standard output with it.
     if (const char* shot = std::getenv("VOLDEX_SCREENSHOT"); shot && *shot) {
         QTimer::singleShot(2000, &app, [shot, &window] {
             QScreen* screen = QGuiApplication::primaryScreen();
             QPixmap picture = screen ? screen->grabWindow(0) : window.grab();
             if (picture.isNull() || QGuiApplication::platformName() == "offscreen") picture = window.grab();
             picture.save(QString::fromLocal8Bit(shot));
+            std::printf("title: %s\n", window.windowTitle().toUtf8().constData());
+            QAbstractItemModel* model = window.DetailsView()->model();
+            for (int r = 0; r < model->rowCount(); ++r)
+                std::printf("row: %s\n", model->index(r, 0).data().toString().toUtf8().constData());
+            std::fflush(stdout);
             QApplication::quit();
         });
     }

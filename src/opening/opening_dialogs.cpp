@@ -97,6 +97,7 @@ THDDPartForm::THDDPartForm(QWidget* parent, THDDPartDialog& dialog, bool expande
     layout->addLayout(buttons);
 
     GroupBox1 = new QGroupBox(U("Λεπτομέρειες"), this);
+    GroupBox1->setObjectName("GroupBox1");
     auto* grid = new QGridLayout(GroupBox1);
     auto edit = [&](const char* name, const char* label, int row, int col) {
         auto* e = new QLineEdit(GroupBox1);
