@@ -11,15 +11,26 @@
 #include <QProcess>
 #include <QStandardItemModel>
 #include <QTreeView>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QTextBrowser>
 #include <QTreeWidget>
 #include <QtTest>
 
 #include <deque>
 #include <set>
+#include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "explorer/config.h"
+#include "explorer/explorer_dialogs.h"
 #include "explorer/tvoldex.h"
 #include "opening/diskopen.h"
+#include "support/disks.h"
+#include "support/forms.h"
 #include "support/images.h"
 
 namespace {
@@ -306,22 +317,237 @@ private slots:
         QVERIFY(!QFileInfo::exists(QString::fromStdString(temp)));  // "the temporary folder goes with the window"
     }
 
-    void screenshotUnderXvfbIsNotBlank() {
+    // The real program, started as a file manager starts it: an absolute
+    // path with spaces, through folders whose names hold "P" and "S" after
+    // a slash, and the options as whole arguments in both forms.
+    void startsFromAnAbsolutePathUnderXvfb() {
         if (QStandardPaths::findExecutable("xvfb-run").isEmpty()) QSKIP("xvfb-run is not installed");
-        QString shot = QString::fromStdString(*dir_ / "shot.png");
+        std::string folder = *dir_ / "x y/PC98/Saves";
+        RunShell("mkdir -p " + Quote(folder));
+        std::string hdi = folder + "/a.hdi";
+        MakeAnex86Floppy(hdi);
+        std::string profiles = ";VoldexProfiles\n[Anex86 (.HDI)]\nExtension=.HDI\nProfileType=4\n";
+        WriteHostFile(home_->path() + "/voldex-profiles.ini", std::vector<uint8_t>(profiles.begin(), profiles.end()));
+        const QStringList variants[] = {{QString::fromStdString(hdi), "/S"},
+                                        {"--skip-type-dialog", QString::fromStdString(hdi)}};
+        for (const QStringList& args : variants) {
+            QString shot = QString::fromStdString(*dir_ / "shot.png");
+            QFile::remove(shot);
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("VOLDEX_SCREENSHOT", shot);
+            env.remove("QT_QPA_PLATFORM");
+            p.setProcessEnvironment(env);
+            p.start("xvfb-run", QStringList{"-a", "-s", "-screen 0 1024x768x24", VOLDEX_GUI} + args);
+            QVERIFY(p.waitForFinished(60000));
+            QString out = QString::fromUtf8(p.readAllStandardOutput());
+            QVERIFY2(out.contains(QString::fromUtf8("title: Voldex  -  a.hdi\n")), qPrintable(out + p.readAllStandardError()));
+            QVERIFY2(out.contains("row: FLOPPY.TXT\n"), qPrintable(out));
+            QImage picture(shot);
+            QVERIFY(!picture.isNull());
+            std::set<QRgb> colours;
+            for (int y = 0; y < picture.height(); y += 4)
+                for (int x = 0; x < picture.width(); x += 4) colours.insert(picture.pixel(x, y));
+            QVERIFY2(colours.size() > 8, "the picture is blank");
+        }
+    }
+
+    // SIGTERM takes the temporary folder with it.
+    void terminatedWindowRemovesItsTemporaryFolder() {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("VOLDEX_SCREENSHOT", shot);
-        env.remove("QT_QPA_PLATFORM");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
         p.setProcessEnvironment(env);
-        p.start("xvfb-run", {"-a", "-s", "-screen 0 1024x768x24", VOLDEX_GUI, QString::fromStdString(image_), "/S"});
-        QVERIFY(p.waitForFinished(60000));
-        QImage picture(shot);
-        QVERIFY2(!picture.isNull(), p.readAllStandardError().constData());
-        std::set<QRgb> colours;
-        for (int y = 0; y < picture.height(); y += 4)
-            for (int x = 0; x < picture.width(); x += 4) colours.insert(picture.pixel(x, y));
-        QVERIFY2(colours.size() > 8, "the picture is blank");
+        p.start(VOLDEX_GUI, {QString::fromStdString(image_), "/S"});
+        QVERIFY(p.waitForStarted());
+        QString folder;
+        for (int k = 0; k < 200 && folder.isEmpty(); ++k) {
+            QTest::qWait(50);
+            QStringList found = QDir(QDir::tempPath()).entryList({QString("VX_%1_*").arg(p.processId())}, QDir::Dirs);
+            if (!found.isEmpty()) folder = QDir(QDir::tempPath()).filePath(found.front());
+        }
+        QVERIFY2(!folder.isEmpty(), "the program made no temporary folder");
+        QTest::qWait(300);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(!QFileInfo::exists(folder), qPrintable(folder));
+    }
+
+    // Folders of processes that are gone are removed at start; others stay.
+    void staleTemporaryFoldersAreCleaned() {
+        QProcess dead;
+        dead.start("sleep", {"0.1"});
+        QVERIFY(dead.waitForStarted());
+        qint64 deadPid = dead.processId();
+        QVERIFY(dead.waitForFinished());
+        QString stale = QDir(QDir::tempPath()).filePath(QString("VX_%1_test01").arg(deadPid));
+        QString live = QDir(QDir::tempPath()).filePath(QString("VX_%1_test02").arg(getppid()));
+        QVERIFY(QDir().mkpath(stale + "/SUB"));
+        WriteHostFile((stale + "/SUB/A.TXT").toStdString(), {1, 2, 3});
+        ::chmod((stale + "/SUB/A.TXT").toLocal8Bit().constData(), 0444);
+        QVERIFY(QDir().mkpath(live));
+        auto w = std::make_unique<ScriptedWindow>();
+        QVERIFY(!QFileInfo::exists(stale));
+        QVERIFY(QFileInfo::exists(live));
+        QDir(live).removeRecursively();
+    }
+
+    // Ctrl+V right after start, without any menu opened, imports what the
+    // clipboard holds; Ctrl+A and Ctrl+C work the same way.
+    void shortcutsWorkWithoutOpeningAMenu() {
+        TempDir host;
+        WriteHostFile(host / "pasted.bin", RandomBytes(700, 9));
+        auto* data = new QMimeData;
+        data->setUrls({QUrl::fromLocalFile(QString::fromStdString(host / "pasted.bin"))});
+        QApplication::clipboard()->setMimeData(data);
+        QVERIFY(w_->Action("MNPaste")->isEnabled());
+        w_->show();
+        QApplication::setActiveWindow(w_.get());
+        QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+        w_->DetailsView()->setFocus();
+        QTest::keyClick(w_->DetailsView(), Qt::Key_V, Qt::ControlModifier);
+        QVERIFY(Row("PASTED.BIN") >= 0);
+        QTest::keyClick(w_->DetailsView(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(w_->SelectedEntries().size(), std::size_t(4));
+        QVERIFY(w_->Action("MNDelete")->isEnabled());
+        QApplication::clipboard()->setText("just text");
+        QVERIFY(!w_->Action("MNPaste")->isEnabled());
+        ExpectSound();
+    }
+
+    // F1 in the main window opens the help at its first page.
+    void f1ShowsTheHelp() {
+        w_->show();
+        QApplication::setActiveWindow(w_.get());
+        QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+        QTest::keyClick(w_.get(), Qt::Key_F1);
+        auto* help = w_->findChild<QDialog*>("HelpWindow");
+        QVERIFY(help);
+        auto* browser = help->findChild<QTextBrowser*>("HelpBrowser");
+        QVERIFY(browser->toPlainText().contains("Command line"));
+        help->close();
+    }
+
+    // Every menu caption and item has a key of its own in its menu.
+    void mnemonicsAreSetAndDistinct() {
+        QStringList titles;
+        QSet<QChar> barKeys;
+        QList<QMenu*> menus{w_->findChild<QMenu*>("FileViewPopup")};
+        for (QAction* a : w_->menuBar()->actions()) {
+            QChar key = Mnemonic(a->text());
+            QVERIFY2(!key.isNull(), qPrintable(a->text()));
+            QVERIFY2(!barKeys.contains(key), qPrintable(a->text()));
+            barKeys.insert(key);
+            menus << a->menu();
+        }
+        QCOMPARE(barKeys.size(), 5);
+        for (QMenu* m : menus) {
+            QSet<QChar> keys;
+            for (QAction* a : m->actions()) {
+                if (a->isSeparator()) continue;
+                QChar key = Mnemonic(a->text());
+                QVERIFY2(!key.isNull(), qPrintable(a->text()));
+                QVERIFY2(!keys.contains(key), qPrintable(m->objectName() + ": " + a->text()));
+                keys.insert(key);
+            }
+        }
+        QCOMPARE(Shown(w_->Action("MNPaste")->text()), QString::fromUtf8("Επικόλληση"));
+        QCOMPARE(w_->Action("MNHelp")->shortcut(), QKeySequence(QKeySequence::HelpContents));
+    }
+
+    // The dialog's values act at once; a settings file that cannot be
+    // written is reported, and the values still hold for this run.
+    void settingsTakeEffectAndAFailedWriteIsReported() {
+        std::vector<std::pair<std::string, int>> values;
+        for (const auto& b : TConfigForm::kBoxes) values.emplace_back(b.key, 0);
+        for (auto& [key, value] : values)
+            if (key == "ShowExtendingTree" || key == "NotifyExtract" || key == "ExitOnCancel") value = 1;
+        QVERIFY(w_->ApplyConfig(values));
+        QCOMPARE(w_->LiveSetting("ShowExtendingTree"), 1);
+        QCOMPARE(w_->LiveSetting("NotifyExtract"), 1);
+        QCOMPARE(Setting("ExitOnCancel"), 1);
+        // Now the folder of the settings file is gone.
+        qputenv("VOLDEX_HOME", (home_->path() + "/missing/folder").c_str());
+        for (auto& [key, value] : values) value = key == "DnDMode" || key == "AutoHDDFirst";
+        QVERIFY(!w_->ApplyConfig(values));
+        QVERIFY2(QString::fromStdString(w_->boxes.back()).startsWith(QString::fromUtf8("Οι ρυθμίσεις δεν αποθηκεύτηκαν")),
+                 w_->boxes.back().c_str());
+        QCOMPARE(w_->LiveSetting("DnDMode"), 1);
+        QCOMPARE(w_->LiveSetting("ShowExtendingTree"), 0);
+        QCOMPARE(Setting("AutoHDDFirst"), 1);
+        QCOMPARE(Setting("ExitOnCancel"), 0);
+        qputenv("VOLDEX_HOME", home_->path().c_str());
+    }
+
+    // Size, place, tree width, view and column widths come back at the next start.
+    void layoutIsRemembered() {
+        w_->show();
+        w_->resize(1000, 640);
+        w_->move(40, 30);
+        w_->Splitter()->setSizes({260, 700});
+        w_->SetViewMode(2);
+        w_->DetailsView()->setColumnWidth(0, 333);
+        QApplication::processEvents();
+        int tree = w_->Splitter()->sizes()[0];
+        w_->close();
+        auto again = std::make_unique<ScriptedWindow>();
+        again->show();
+        QApplication::processEvents();
+        QCOMPARE(again->size(), QSize(1000, 640));
+        QCOMPARE(again->Splitter()->sizes()[0], tree);
+        QCOMPARE(again->ViewMode(), 2);
+        QVERIFY(again->Action("MNVList")->isChecked());
+        QCOMPARE(again->DetailsView()->columnWidth(0), 333);
+        QCOMPARE(SettingText("ColumnWidths").substr(0, 4), std::string("333,"));
+    }
+
+    // Long figures are shown whole at the default size: a 100 MB file and
+    // the free space of an 8 GiB volume; the columns fit their texts.
+    void figuresAreShownWhole() {
+        std::string big = *dir_ / "big.img";
+        std::string movie = *dir_ / "MOVIE.BIN";
+        QCOMPARE(RunShell("truncate -s 8G " + Quote(big) + " && mkfs.fat -F 32 -s 8 " + Quote(big) + " >/dev/null && " +
+                          "truncate -s 104857600 " + Quote(movie) + " && mcopy -i " + Quote(big) + " " + Quote(movie) +
+                          " ::"),
+                 0);
+        auto w = std::make_unique<ScriptedWindow>();
+        w->show();
+        QVERIFY(w->OpenImage(big));
+        QApplication::processEvents();
+        QString free = w->StatusPanel(2);
+        QVERIFY2(free.startsWith("8,4") && free.size() > 40, qPrintable(free));
+        auto* panel = w->findChild<QLabel*>("Panel2");
+        QVERIFY(panel->width() >= panel->fontMetrics().horizontalAdvance(free));
+        for (const char* name : {"Panel0", "Panel1"}) {
+            auto* p = w->findChild<QLabel*>(name);
+            QVERIFY2(p->width() >= p->fontMetrics().horizontalAdvance(p->text()), name);
+            QVERIFY(p->geometry().right() < panel->geometry().left());
+        }
+        QTreeView* view = w->DetailsView();
+        auto* model = view->model();
+        QCOMPARE(model->index(0, 1).data().toString(), QString("104,857,600"));
+        QFontMetrics fm(view->font()), hm(view->header()->font());
+        for (int c = 0; c < 5; ++c) {
+            QVERIFY(view->columnWidth(c) >= hm.horizontalAdvance(model->headerData(c, Qt::Horizontal).toString()));
+            for (int r = 0; r < model->rowCount(); ++r)
+                QVERIFY2(view->columnWidth(c) > fm.horizontalAdvance(model->index(r, c).data().toString()),
+                         qPrintable(model->index(r, c).data().toString()));
+        }
+        QVERIFY(w->width() <= 900);
+    }
+
+    // Ctrl+A then a column click keeps every selected entry selected.
+    void sortKeepsTheSelection() {
+        Select({"A.TXT", "SUB"});
+        w_->ColumnClick(2);
+        w_->ColumnClick(2);
+        QCOMPARE(Names(), (QStringList{"SUB", "B.BIN", "A.TXT"}));
+        std::vector<int> selected = w_->SelectedEntries();
+        QCOMPARE(selected, (std::vector<int>{Entry("SUB"), Entry("A.TXT")}));
+        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("2 επιλεγμένα αρχεία και φάκελοι"));
+        w_->ColumnClick(2);  // directory order
+        QCOMPARE(w_->SelectedEntries().size(), std::size_t(2));
     }
 };
 
