@@ -5,28 +5,26 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDir>
-#include <QDirIterator>
-#include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListView>
 #include <QMenuBar>
-#include <QMessageBox>
+#include <QScreen>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
-#include <QScreen>
-#include <QShortcut>
-#include <QClipboard>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdio>
-#include <unistd.h>
 
 #include "explorer/config.h"
 #include "explorer/explorer_dialogs.h"
@@ -37,8 +35,8 @@
 #include "opening/diskopen.h"
 #include "opening/opening_dialogs.h"
 #include "opening/physicalform.h"
-#include "shell/shell_qt.h"
 #include "explorer/tvoldex_shared.h"
+#include "shell/shell_qt.h"
 
 using namespace tvoldex;
 
@@ -324,9 +322,8 @@ bool TVoldex::ApplyConfig(const std::vector<std::pair<std::string, int>>& values
 
 void TVoldex::ReadLiveSettings() {
     for (const char* key : {"DnDMode", "NotifyExtract", "MovingDialog", "ImportDialog", "ShowExtendingTree",
-                            "ShowThisDir"})
+                            "ShowThisDir", "ShowParentDir"})
         *LiveField(key) = Setting(key) != 0;
-    showParentDir_ = Setting("ShowParentDir") != 0;
     Action("MNThisDir")->setChecked(showThisDir_);
     Action("MNParentDir")->setChecked(showParentDir_);
 }

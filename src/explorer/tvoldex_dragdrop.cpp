@@ -17,9 +17,9 @@
 
 #include "explorer/exporter.h"
 #include "explorer/hostnames.h"
+#include "explorer/tvoldex_shared.h"
 #include "shell/listing.h"
 #include "shell/shell_qt.h"
-#include "explorer/tvoldex_shared.h"
 
 using namespace tvoldex;
 

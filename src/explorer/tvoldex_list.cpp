@@ -17,8 +17,8 @@
 
 #include "explorer/config.h"
 #include "explorer/explorer_dialogs.h"
-#include "opening/diskinfo.h"
 #include "explorer/tvoldex_shared.h"
+#include "opening/diskinfo.h"
 
 using namespace tvoldex;
 

@@ -40,6 +40,8 @@ void QuitOnSignals(QApplication& app) {
         char c;
         ssize_t ignored = read(signalPipe[0], &c, 1);
         (void)ignored;
+        // Closing saves the layout and answers open dialogs with Cancel.
+        QApplication::closeAllWindows();
         QApplication::quit();
     });
     struct sigaction sa = {};
