@@ -65,22 +65,23 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);  // takes Qt's own options (-style, -platform ...) out of argv
-    std::vector<std::string> list(argv + 1, argv + argc);
-    StartArguments args = ParseStartArguments(list);
-    if (args.help) {
+    // --help and --version need no display.
+    StartArguments early = ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (early.help) {
         std::fputs(StartUsage(), stdout);
         return 0;
     }
-    if (args.version) {
+    if (early.version) {
         std::string about = ResourceString().LoadMessageV(1, {});
         std::printf("%s\n", about.substr(0, about.find('\n')).c_str());
         return 0;
     }
-    if (!args.error.empty()) {
-        std::fprintf(stderr, "voldex: %s\n%s", args.error.c_str(), StartUsage());
+    if (!early.error.empty()) {
+        std::fprintf(stderr, "voldex: %s\n%s", early.error.c_str(), StartUsage());
         return 2;
     }
+    QApplication app(argc, argv);  // takes Qt's own options (-style, -platform ...) out of argv
+    StartArguments args = ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc));
     for (const auto& u : args.unknown) std::fprintf(stderr, "voldex: unknown option %s (ignored)\n", u.c_str());
     PendingOpeningOptions() = args.options;
 

@@ -39,6 +39,7 @@ class ScriptedWindow : public TVoldex {
 public:
     int ShowBox(const std::string& text, const std::string&, int style) override {
         boxes.push_back(text);
+        treePaintedUnderBoxes = treePaintedUnderBoxes && Tree()->updatesEnabled();
         if (style == kBoxYesNoQuestion || style == kBoxYesNoWarning) return yes ? kIdYes : kIdNo;
         return kIdOk;
     }
@@ -62,6 +63,7 @@ public:
     std::deque<OverwriteAnswer> answers;
     bool yes = true;
     int typeDialogs = 0;
+    bool treePaintedUnderBoxes = true;
     std::optional<std::string> exportFolder;
     std::vector<std::string> importFiles;
 };
@@ -535,6 +537,28 @@ private slots:
                          qPrintable(model->index(r, c).data().toString()));
         }
         QVERIFY(w->width() <= 900);
+    }
+
+    // A folder that refers back to its parent: message 128 while the tree is
+    // built, and the tree keeps painting under the box.
+    void loopMessageLeavesTheTreePainted() {
+        w_->CloseVolume();
+        {
+            Mounted m = MountImageFile(image_);
+            QVERIFY(m);
+            DIDir root(m.image.get(), 0);
+            QVERIFY(root.Load());
+            uint32_t sub = uint32_t(root.GetStartCluster(root.Find("SUB")));
+            DIDir dir(m.image.get(), sub);
+            QVERIFY(dir.Load());
+            QVERIFY(dir.SetStartCluster(dir.Find("DEEP"), sub));
+            QVERIFY(dir.Write());
+        }
+        w_->boxes.clear();
+        QVERIFY(w_->OpenImage(image_));
+        QCOMPARE(w_->boxes, std::vector<std::string>{"Υπάρχει ένας φάκελος με παραπομπή σε βρόχο"});
+        QVERIFY(w_->treePaintedUnderBoxes);
+        QCOMPARE(w_->Tree()->topLevelItem(0)->child(0)->child(0)->text(0), QString("DEEP"));
     }
 
     // Ctrl+A then a column click keeps every selected entry selected.
