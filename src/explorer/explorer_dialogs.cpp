@@ -40,15 +40,15 @@ public:
     }
 };
 
-QPushButton* AddButton(QMessageBox& box, const char* text, QMessageBox::ButtonRole role) {
-    return box.addButton(U(text), role);
+QPushButton* AddButton(QMessageBox& box, const QString& text, QMessageBox::ButtonRole role) {
+    return box.addButton(text, role);
 }
 
-void GreekLabels(QFileDialog& d, const char* accept) {
+void GreekLabels(QFileDialog& d, const QString& accept) {
     d.setLabelText(QFileDialog::LookIn, U("Αναζήτηση σε:"));
     d.setLabelText(QFileDialog::FileName, U("Όνομα αρχείου:"));
     d.setLabelText(QFileDialog::FileType, U("Τύπος αρχείων:"));
-    d.setLabelText(QFileDialog::Accept, U(accept));
+    d.setLabelText(QFileDialog::Accept, accept);
     d.setLabelText(QFileDialog::Reject, U("Ά&κυρο"));
 }
 
@@ -119,8 +119,8 @@ int RunMessageBox(QWidget* parent, const QString& text, const QString& caption, 
     box.setText(text);
     if (style == kBoxYesNoQuestion || style == kBoxYesNoWarning) {
         box.setIcon(style == kBoxYesNoQuestion ? QMessageBox::Question : QMessageBox::Warning);
-        QPushButton* yes = AddButton(box, "&Ναι", QMessageBox::YesRole);
-        QPushButton* no = AddButton(box, "Ό&χι", QMessageBox::NoRole);
+        QPushButton* yes = AddButton(box, U("&Ναι"), QMessageBox::YesRole);
+        QPushButton* no = AddButton(box, U("Ό&χι"), QMessageBox::NoRole);
         box.setDefaultButton(yes);
         box.setEscapeButton(no);
         box.exec();
@@ -139,7 +139,7 @@ QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& f
     d.setObjectName("OpenDialog");
     d.setFileMode(QFileDialog::ExistingFile);
     d.setOption(QFileDialog::ReadOnly, false);
-    GreekLabels(d, "&Άνοιγμα");
+    GreekLabels(d, U("&Άνοιγμα"));
     return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().front() : QString();
 }
 
@@ -147,7 +147,7 @@ QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QStri
     QFileDialog d(parent, caption, folder, filter);
     d.setObjectName("OpenDialog");
     d.setFileMode(QFileDialog::ExistingFiles);
-    GreekLabels(d, "&Άνοιγμα");
+    GreekLabels(d, U("&Άνοιγμα"));
     return d.exec() == QDialog::Accepted ? d.selectedFiles() : QStringList();
 }
 
@@ -156,7 +156,7 @@ QString ChooseFolder(QWidget* parent, const QString& caption, const QString& fol
     d.setObjectName("FolderDialog");
     d.setFileMode(QFileDialog::Directory);
     d.setOption(QFileDialog::ShowDirsOnly, true);
-    GreekLabels(d, "&Επιλογή");
+    GreekLabels(d, U("&Επιλογή"));
     return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().front() : QString();
 }
 
@@ -165,7 +165,7 @@ QString ChooseSaveFile(QWidget* parent, const QString& caption, const QString& f
     d.setObjectName("SaveDialog");
     d.setAcceptMode(QFileDialog::AcceptSave);
     d.setFileMode(QFileDialog::AnyFile);
-    GreekLabels(d, "&Αποθήκευση");
+    GreekLabels(d, U("&Αποθήκευση"));
     return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().front() : QString();
 }
 
@@ -222,17 +222,19 @@ TOverWriteForm::TOverWriteForm(QWidget* parent, const std::string& existingName,
     PrepareDialog(this, kHelpOverwrite);
 }
 
-const std::vector<TConfigForm::Box> TConfigForm::kBoxes = {
-    {"SkipTypeSelect", "CBSkipTypeSelect", "Παράλειψη επιλογής προφίλ", false},
-    {"AutoHDDSingle", "CBAutoHDDSingle", "Επιλογή πρώτου partition όταν ο σκληρός δίσκος έχει μόνο ένα", false},
-    {"AutoHDDFirst", "CBAutoHDDFirst", "Επιλογή πρώτου partition", false},
-    {"NotifyExtract", "CBNotifyExtract", "Ειδοποίηση ολοκλήρωσης εξαγωγής", false},
-    {"MovingDialog", "CBMovingDialog", "Επιβεβαίωση εξαγωγής αρχείου", false},
-    {"ImportDialog", "CBImportDialog", "Επιβεβαίωση εισαγωγής αρχείου", false},
-    {"DnDMode", "CBDnDMode", "Η επιλεγμένη λειτουργία D&&D είναι εσωτερική", false},
-    {"ExitOnCancel", "CBExitOnCancel", "Έξοδος με το πρώτο Άκυρο", false},
-    {"ShowExtendingTree", "CBShowExtending", "Εμφάνιση καταλόγων και δενδροειδούς μορφής", true},
-};
+std::vector<TConfigForm::Box> TConfigForm::Boxes() {
+    return {
+        {"SkipTypeSelect", "CBSkipTypeSelect", U("Παράλειψη επιλογής προφίλ"), false},
+        {"AutoHDDSingle", "CBAutoHDDSingle", U("Επιλογή πρώτου partition όταν ο σκληρός δίσκος έχει μόνο ένα"), false},
+        {"AutoHDDFirst", "CBAutoHDDFirst", U("Επιλογή πρώτου partition"), false},
+        {"NotifyExtract", "CBNotifyExtract", U("Ειδοποίηση ολοκλήρωσης εξαγωγής"), false},
+        {"MovingDialog", "CBMovingDialog", U("Επιβεβαίωση εξαγωγής αρχείου"), false},
+        {"ImportDialog", "CBImportDialog", U("Επιβεβαίωση εισαγωγής αρχείου"), false},
+        {"DnDMode", "CBDnDMode", U("Η επιλεγμένη λειτουργία D&&D είναι εσωτερική"), false},
+        {"ExitOnCancel", "CBExitOnCancel", U("Έξοδος με το πρώτο Άκυρο"), false},
+        {"ShowExtendingTree", "CBShowExtending", U("Εμφάνιση καταλόγων και δενδροειδούς μορφής"), true},
+    };
+}
 
 TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent) {
     setObjectName("TConfigForm");
@@ -240,8 +242,9 @@ TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     auto* group = new QGroupBox(U("Γενικές ρυθμίσεις"), this);
     auto* groupLayout = new QVBoxLayout(group);
-    for (const Box& b : kBoxes) {
-        auto* box = new QCheckBox(U(b.caption), this);
+    list_ = Boxes();
+    for (const Box& b : list_) {
+        auto* box = new QCheckBox(b.caption, this);
         box->setObjectName(b.name);
         boxes_.push_back(box);
         if (b.grouped) groupLayout->addWidget(box);
@@ -265,12 +268,12 @@ TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TConfigForm::LoadFromSettings() {
-    for (std::size_t k = 0; k < kBoxes.size(); ++k) boxes_[k]->setChecked(Setting(kBoxes[k].key) != 0);
+    for (std::size_t k = 0; k < list_.size(); ++k) boxes_[k]->setChecked(Setting(list_[k].key) != 0);
 }
 
 std::vector<std::pair<std::string, int>> TConfigForm::Values() const {
     std::vector<std::pair<std::string, int>> v;
-    for (std::size_t k = 0; k < kBoxes.size(); ++k) v.emplace_back(kBoxes[k].key, boxes_[k]->isChecked() ? 1 : 0);
+    for (std::size_t k = 0; k < list_.size(); ++k) v.emplace_back(list_[k].key, boxes_[k]->isChecked() ? 1 : 0);
     return v;
 }
 
@@ -280,8 +283,8 @@ void TConfigForm::SetValues(const std::vector<std::pair<std::string, int>>& valu
 }
 
 QCheckBox* TConfigForm::CheckBox(const std::string& key) const {
-    for (std::size_t k = 0; k < kBoxes.size(); ++k)
-        if (key == kBoxes[k].key) return boxes_[k];
+    for (std::size_t k = 0; k < list_.size(); ++k)
+        if (key == list_[k].key) return boxes_[k];
     return nullptr;
 }
 

@@ -72,17 +72,17 @@ private:
 
 // "Ρυθμίσεις": one check box per integer key. The boxes are set from the
 // values given (SetValues) and read back (Values); the caller reads and
-// writes the settings file. A new setting is one more line in kBoxes.
+// writes the settings file. A new setting is one more line in Boxes().
 class TConfigForm : public QDialog {
     Q_OBJECT
 public:
     struct Box {
-        const char* key;      // the settings key
-        const char* name;     // the check box's object name
-        const char* caption;  // as shown
-        bool grouped;         // inside "Γενικές ρυθμίσεις"
+        const char* key;   // the settings key
+        const char* name;  // the check box's object name
+        QString caption;   // as shown
+        bool grouped;      // inside "Γενικές ρυθμίσεις"
     };
-    static const std::vector<Box> kBoxes;
+    static std::vector<Box> Boxes();
 
     explicit TConfigForm(QWidget* parent);
     // Key and value (0 or 1) of every box, in kBoxes order.
@@ -93,6 +93,7 @@ public:
     QCheckBox* CheckBox(const std::string& key) const;
 
 private:
+    std::vector<Box> list_;
     std::vector<QCheckBox*> boxes_;
 };
 

@@ -56,7 +56,7 @@ TVoldex::TVoldex() {
     tree_->viewport()->installEventFilter(this);
 
     model_ = new QStandardItemModel(0, 5, this);
-    for (int c = 0; c < 5; ++c) model_->setHorizontalHeaderItem(c, new QStandardItem(U(kColumnCaptions[c])));
+    for (int c = 0; c < 5; ++c) model_->setHorizontalHeaderItem(c, new QStandardItem(ColumnTitle(c)));
     detailsView_ = new QTreeView(this);
     detailsView_->setObjectName("FileView");
     detailsView_->setModel(model_);
@@ -161,8 +161,8 @@ TVoldex::~TVoldex() {
     if (&UI() == this) SetUserInterface(nullptr);
 }
 
-QAction* TVoldex::AddAction(QMenu* menu, const char* name, const char* caption, const QKeySequence& key) {
-    auto* a = new QAction(U(caption), this);
+QAction* TVoldex::AddAction(QMenu* menu, const char* name, const QString& caption, const QKeySequence& key) {
+    auto* a = new QAction(caption, this);
     a->setObjectName(name);
     if (!key.isEmpty()) a->setShortcut(key);
     menu->addAction(a);
@@ -178,32 +178,32 @@ QAction* TVoldex::Action(const char* name) const {
 void TVoldex::BuildMenus() {
     QMenu* file = menuBar()->addMenu(U("&Αρχείο"));
     file->setObjectName("MNFile");
-    connect(AddAction(file, "MNUpDir", "&Πάνω κατάλογος", QKeySequence("Ctrl+P")), &QAction::triggered, this, &TVoldex::UpDir);
+    connect(AddAction(file, "MNUpDir", U("&Πάνω κατάλογος"), QKeySequence("Ctrl+P")), &QAction::triggered, this, &TVoldex::UpDir);
     file->addSeparator();
-    connect(AddAction(file, "MNSaveFile", "&Εξαγωγή αρχείων ...", QKeySequence("Ctrl+E")), &QAction::triggered, this, &TVoldex::SaveFiles);
-    connect(AddAction(file, "MNWriteFile", "Ε&ισαγωγή αρχείων ...", QKeySequence("Ctrl+I")), &QAction::triggered, this, &TVoldex::WriteFiles);
-    connect(AddAction(file, "MNMakeDir", "&Δημιουργία φακέλου", QKeySequence("Ctrl+N")), &QAction::triggered, this, &TVoldex::MakeDir);
-    connect(AddAction(file, "MNDelete", "Δια&γραφή", QKeySequence("Ctrl+D")), &QAction::triggered, this, [this] { DeleteSelected(); });
-    connect(AddAction(file, "MNRename", "&Μετονομασία", QKeySequence("Ctrl+M")), &QAction::triggered, this, &TVoldex::RenameSelected);
-    connect(AddAction(file, "MNShellMenu", "Μενού των &Windows", QKeySequence("Ctrl+S")), &QAction::triggered, this,
+    connect(AddAction(file, "MNSaveFile", U("&Εξαγωγή αρχείων ..."), QKeySequence("Ctrl+E")), &QAction::triggered, this, &TVoldex::SaveFiles);
+    connect(AddAction(file, "MNWriteFile", U("Ε&ισαγωγή αρχείων ..."), QKeySequence("Ctrl+I")), &QAction::triggered, this, &TVoldex::WriteFiles);
+    connect(AddAction(file, "MNMakeDir", U("&Δημιουργία φακέλου"), QKeySequence("Ctrl+N")), &QAction::triggered, this, &TVoldex::MakeDir);
+    connect(AddAction(file, "MNDelete", U("Δια&γραφή"), QKeySequence("Ctrl+D")), &QAction::triggered, this, [this] { DeleteSelected(); });
+    connect(AddAction(file, "MNRename", U("&Μετονομασία"), QKeySequence("Ctrl+M")), &QAction::triggered, this, &TVoldex::RenameSelected);
+    connect(AddAction(file, "MNShellMenu", U("Μενού των &Windows"), QKeySequence("Ctrl+S")), &QAction::triggered, this,
             [this] { ShellMenu(QCursor::pos()); });
     file->addSeparator();
-    connect(AddAction(file, "MNOpenDisk", "Άν&οιγμα εικόνας δίσκου ...", QKeySequence("Ctrl+O")), &QAction::triggered, this, [this] {
+    connect(AddAction(file, "MNOpenDisk", U("Άν&οιγμα εικόνας δίσκου ..."), QKeySequence("Ctrl+O")), &QAction::triggered, this, [this] {
         if (auto path = ChooseImageFile()) {
             CloseVolume();
             OpenImage(*path);
         }
     });
     file->addSeparator();
-    connect(AddAction(file, "NMClose", "Έ&ξοδος", QKeySequence("Ctrl+W")), &QAction::triggered, this, &QWidget::close);
+    connect(AddAction(file, "NMClose", U("Έ&ξοδος"), QKeySequence("Ctrl+W")), &QAction::triggered, this, &QWidget::close);
 
     QMenu* edit = menuBar()->addMenu(U("&Επεξεργασία"));
     edit->setObjectName("MNEditMenu");
-    connect(AddAction(edit, "MNCopy", "&Αντιγραφή", QKeySequence("Ctrl+C")), &QAction::triggered, this, &TVoldex::CopySelected);
-    connect(AddAction(edit, "MNPaste", "Επι&κόλληση", QKeySequence("Ctrl+V")), &QAction::triggered, this, &TVoldex::Paste);
+    connect(AddAction(edit, "MNCopy", U("&Αντιγραφή"), QKeySequence("Ctrl+C")), &QAction::triggered, this, &TVoldex::CopySelected);
+    connect(AddAction(edit, "MNPaste", U("Επι&κόλληση"), QKeySequence("Ctrl+V")), &QAction::triggered, this, &TVoldex::Paste);
     edit->addSeparator();
-    connect(AddAction(edit, "MNSelectAll", "Επιλογή ό&λων", QKeySequence("Ctrl+A")), &QAction::triggered, this, &TVoldex::SelectAll);
-    connect(AddAction(edit, "MNInverse", "Αντι&στροφή επιλογής"), &QAction::triggered, this, &TVoldex::InvertSelection);
+    connect(AddAction(edit, "MNSelectAll", U("Επιλογή ό&λων"), QKeySequence("Ctrl+A")), &QAction::triggered, this, &TVoldex::SelectAll);
+    connect(AddAction(edit, "MNInverse", U("Αντι&στροφή επιλογής")), &QAction::triggered, this, &TVoldex::InvertSelection);
     // The paste check, run when the Edit menu or the popup opens.
     auto* check = new QAction(this);
     check->setObjectName("MNEdit");
@@ -214,35 +214,37 @@ void TVoldex::BuildMenus() {
     QMenu* view = menuBar()->addMenu(U("Ε&μφάνιση"));
     view->setObjectName("MNShow");
     auto* group = new QActionGroup(this);
-    const char* modes[4][2] = {{"MNVIcon", "&Μεγάλα εικονίδια"}, {"MNVSmallIcon", "Μι&κρά εικονίδια"},
-                               {"MNVList", "&Λίστα"}, {"MNVReport", "Λε&πτομέρειες"}};
+    const std::pair<const char*, QString> modes[4] = {{"MNVIcon", U("&Μεγάλα εικονίδια")},
+                                                      {"MNVSmallIcon", U("Μι&κρά εικονίδια")},
+                                                      {"MNVList", U("&Λίστα")},
+                                                      {"MNVReport", U("Λε&πτομέρειες")}};
     for (int k = 0; k < 4; ++k) {
-        QAction* a = AddAction(view, modes[k][0], modes[k][1]);
+        QAction* a = AddAction(view, modes[k].first, modes[k].second);
         a->setCheckable(true);
         group->addAction(a);
         connect(a, &QAction::triggered, this, [this, k] { SetViewMode(k); });
     }
     Action("MNVReport")->setChecked(true);
     view->addSeparator();
-    QAction* thisDir = AddAction(view, "MNThisDir", "&Εμφάνιση φακέλου .");
+    QAction* thisDir = AddAction(view, "MNThisDir", U("&Εμφάνιση φακέλου ."));
     thisDir->setCheckable(true);
     connect(thisDir, &QAction::triggered, this, &TVoldex::ToggleThisDir);
-    QAction* parentDir = AddAction(view, "MNParentDir", "Εμφάνιση &φακέλου ..");
+    QAction* parentDir = AddAction(view, "MNParentDir", U("Εμφάνιση &φακέλου .."));
     parentDir->setCheckable(true);
     connect(parentDir, &QAction::triggered, this, &TVoldex::ToggleParentDir);
     view->addSeparator();
-    connect(AddAction(view, "MNConfig", "&Ρυθμίσεις ..."), &QAction::triggered, this, &TVoldex::RunConfigDialog);
+    connect(AddAction(view, "MNConfig", U("&Ρυθμίσεις ...")), &QAction::triggered, this, &TVoldex::RunConfigDialog);
     view->addSeparator();
-    connect(AddAction(view, "MNShowDiskInfo", "Πληροφορίες για τον &δίσκο ..."), &QAction::triggered, this, [this] {
+    connect(AddAction(view, "MNShowDiskInfo", U("Πληροφορίες για τον &δίσκο ...")), &QAction::triggered, this, [this] {
         if (image_) ShowDiskInfo(this, *image_);
     });
 
     QMenu* extras = menuBar()->addMenu(U("Ε&πέκταση"));
     extras->setObjectName("MNSepecial");
-    connect(AddAction(extras, "MNReleaseEntry", "&Αποδέσμευση αρχείων και φακέλων"), &QAction::triggered, this,
+    connect(AddAction(extras, "MNReleaseEntry", U("&Αποδέσμευση αρχείων και φακέλων")), &QAction::triggered, this,
             [this] { ReleaseSelected(); });
     extras->addSeparator();
-    connect(AddAction(extras, "MNOpenPhysicalDrive", "Άνοιγμα &δίσκου ..."), &QAction::triggered, this, [this] {
+    connect(AddAction(extras, "MNOpenPhysicalDrive", U("Άνοιγμα &δίσκου ...")), &QAction::triggered, this, [this] {
         std::string path;
         if (!ChooseDrivePath(this, path)) return;
         CloseVolume();
@@ -250,35 +252,41 @@ void TVoldex::BuildMenus() {
         VolumeParams params;
         if (OpenPhysicalDrive(opener, path, params)) OpenVolume(params);
     });
-    connect(AddAction(extras, "MNMakeDiskImage", "Δημιουργία &εικόνας από δίσκο ..."), &QAction::triggered, this, [this] {
+    connect(AddAction(extras, "MNMakeDiskImage", U("Δημιουργία &εικόνας από δίσκο ...")), &QAction::triggered, this, [this] {
         TMakeFDDForm form(this);
         form.exec();
     });
 
     QMenu* help = menuBar()->addMenu(U("&Βοήθεια"));
     help->setObjectName("KH1");
-    connect(AddAction(help, "MNHelp", "&Βοήθεια ...", QKeySequence::HelpContents), &QAction::triggered, this, [this] { ShowHelp(this, 1); });
+    connect(AddAction(help, "MNHelp", U("&Βοήθεια ..."), QKeySequence::HelpContents), &QAction::triggered, this, [this] { ShowHelp(this, 1); });
     help->addSeparator();
-    connect(AddAction(help, "MNVersion", "Πληροφορίες για το &Voldex ..."), &QAction::triggered, this, [] { ShowMessage(1); });
+    connect(AddAction(help, "MNVersion", U("Πληροφορίες για το &Voldex ...")), &QAction::triggered, this, [] { ShowMessage(1); });
 
     // The list's popup, the same commands without shortcuts.
     popup_ = new QMenu(this);
     popup_->setObjectName("FileViewPopup");
-    const char* items[][3] = {{"PMUpDir", "MNUpDir", "&Πάνω κατάλογος"}, {nullptr, nullptr, nullptr},
-                              {"PMSelectAll", "MNSelectAll", "Επιλογή ό&λων"}, {nullptr, nullptr, nullptr},
-                              {"PMSaveFile", "MNSaveFile", "&Εξαγωγή αρχείων ..."},
-                              {"PMWriteFile", "MNWriteFile", "Ε&ισαγωγή αρχείων ..."},
-                              {"PMMakeDir", "MNMakeDir", "&Δημιουργία φακέλου"}, {"PMDelete", "MNDelete", "Δια&γραφή"},
-                              {"PMRename", "MNRename", "&Μετονομασία"}, {nullptr, nullptr, nullptr},
-                              {"PMCopy", "MNCopy", "&Αντιγραφή"}, {"PMPaste", "MNPaste", "Επι&κόλληση"},
-                              {nullptr, nullptr, nullptr}, {"PMShell", "MNShellMenu", "Μενού των &Windows"}};
+    struct PopupItem {
+        const char* name;  // nullptr: a separator
+        const char* main;  // the main-menu item it runs
+        QString caption;
+    };
+    const PopupItem items[] = {{"PMUpDir", "MNUpDir", U("&Πάνω κατάλογος")}, {nullptr, nullptr, {}},
+                               {"PMSelectAll", "MNSelectAll", U("Επιλογή ό&λων")}, {nullptr, nullptr, {}},
+                               {"PMSaveFile", "MNSaveFile", U("&Εξαγωγή αρχείων ...")},
+                               {"PMWriteFile", "MNWriteFile", U("Ε&ισαγωγή αρχείων ...")},
+                               {"PMMakeDir", "MNMakeDir", U("&Δημιουργία φακέλου")},
+                               {"PMDelete", "MNDelete", U("Δια&γραφή")},
+                               {"PMRename", "MNRename", U("&Μετονομασία")}, {nullptr, nullptr, {}},
+                               {"PMCopy", "MNCopy", U("&Αντιγραφή")}, {"PMPaste", "MNPaste", U("Επι&κόλληση")},
+                               {nullptr, nullptr, {}}, {"PMShell", "MNShellMenu", U("Μενού των &Windows")}};
     for (auto& it : items) {
-        if (!it[0]) {
+        if (!it.name) {
             popup_->addSeparator();
             continue;
         }
-        QAction* a = AddAction(popup_, it[0], it[2]);
-        QAction* main = Action(it[1]);
+        QAction* a = AddAction(popup_, it.name, it.caption);
+        QAction* main = Action(it.main);
         connect(a, &QAction::triggered, main, &QAction::trigger);
     }
 

@@ -140,7 +140,7 @@ protected:
 
 private:
     void BuildMenus();
-    QAction* AddAction(QMenu* menu, const char* name, const char* caption, const QKeySequence& key = {});
+    QAction* AddAction(QMenu* menu, const char* name, const QString& caption, const QKeySequence& key = {});
     void SetVolumeActions(bool enabled);
     void UpdateSelectionStatus();
     void ShowFreeSpace();

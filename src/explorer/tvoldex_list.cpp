@@ -186,7 +186,7 @@ int TVoldex::CompareEntries(int a, int b, const std::string& na, const std::stri
 
 void TVoldex::MarkSortColumn() {
     for (int c = 0; c < 5; ++c) {
-        QString caption = U(kColumnCaptions[c]);
+        QString caption = ColumnTitle(c);
         if (sortDirection_ != 0 && c + 1 == sortColumn_) caption.prepend(sortDirection_ > 0 ? '+' : '-');
         model_->horizontalHeaderItem(c)->setText(caption);
     }

@@ -15,7 +15,16 @@ namespace tvoldex {
 inline constexpr int kIndexRole = Qt::UserRole + 1;
 inline constexpr int kClusterRole = Qt::UserRole + 2;
 
-inline const char* const kColumnCaptions[5] = {"Όνομα", "Μέγεθος", "Ιδιότητες", "Ενημέρωση", "Έναρξη"};
+// The caption of list column c (0 to 4), without the sort mark.
+inline QString ColumnTitle(int c) {
+    switch (c) {
+        case 0: return U("Όνομα");
+        case 1: return U("Μέγεθος");
+        case 2: return U("Ιδιότητες");
+        case 3: return U("Ενημέρωση");
+        default: return U("Έναρξη");
+    }
+}
 
 // Names on the volume are Shift-JIS; the window shows them as text.
 inline QString Name(const std::string& sjis) { return Q(SjisToUtf8(sjis)); }

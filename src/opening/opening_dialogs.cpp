@@ -99,21 +99,21 @@ THDDPartForm::THDDPartForm(QWidget* parent, THDDPartDialog& dialog, bool expande
     GroupBox1 = new QGroupBox(U("Λεπτομέρειες"), this);
     GroupBox1->setObjectName("GroupBox1");
     auto* grid = new QGridLayout(GroupBox1);
-    auto edit = [&](const char* name, const char* label, int row, int col) {
+    auto edit = [&](const char* name, const QString& label, int row, int col) {
         auto* e = new QLineEdit(GroupBox1);
         e->setObjectName(name);
-        auto* l = new QLabel(U(label), GroupBox1);
+        auto* l = new QLabel(label, GroupBox1);
         grid->addWidget(l, row, col * 2);
         grid->addWidget(e, row, col * 2 + 1);
         return std::make_pair(e, l);
     };
-    DiskStartEdit = edit("DiskStartEdit", "Έναρξη", 0, 0).first;
-    SectorEdit = edit("SectorEdit", "Sectors", 0, 1).first;
-    CylinderEdit = edit("CylinderEdit", "Κύλινδροι", 1, 0).first;
-    auto sectorLen = edit("SectorLenEdit", "Μέγεθος sectors", 1, 1);
+    DiskStartEdit = edit("DiskStartEdit", U("Έναρξη"), 0, 0).first;
+    SectorEdit = edit("SectorEdit", U("Sectors"), 0, 1).first;
+    CylinderEdit = edit("CylinderEdit", U("Κύλινδροι"), 1, 0).first;
+    auto sectorLen = edit("SectorLenEdit", U("Μέγεθος sectors"), 1, 1);
     SectorLenEdit = sectorLen.first;
     Label6 = sectorLen.second;
-    HeaderEdit = edit("HeaderEdit", "Κεφαλές", 2, 0).first;
+    HeaderEdit = edit("HeaderEdit", U("Κεφαλές"), 2, 0).first;
     cbType = new QComboBox(GroupBox1);
     cbType->setObjectName("cbType");
     cbType->addItems({"98", "AT", "X68000"});
@@ -214,13 +214,13 @@ TManualDiskForm::TManualDiskForm(QWidget* parent, TManualDiskDialog& dialog) : Q
     setWindowTitle(U("Δισκέτα ειδικής μορφής"));
     setObjectName("TManualDiskDialog");
     auto* form = new QFormLayout;
-    auto edit = [&](const char* name, const char* label) {
+    auto edit = [&](const char* name, const QString& label) {
         auto* e = new QLineEdit(this);
         e->setObjectName(name);
-        form->addRow(U(label), e);
+        form->addRow(label, e);
         return e;
     };
-    editVolumeStart = edit("editVolumeStart", "Αρχή");
+    editVolumeStart = edit("editVolumeStart", U("Αρχή"));
     cbFileSystem = new QComboBox(this);
     cbFileSystem->setObjectName("cbFileSystem");
     cbFileSystem->addItems({"DOS", "Human68k"});
@@ -229,13 +229,13 @@ TManualDiskForm::TManualDiskForm(QWidget* parent, TManualDiskDialog& dialog) : Q
     cbFATType->setObjectName("cbFATType");
     cbFATType->addItems({"FAT12", "FAT16", "FAT32"});
     form->addRow(U("Τύπος FAT"), cbFATType);
-    editFAT = edit("editFAT", "Θέση FAT");
-    editFATCount = edit("editFATCount", "Αριθμός FAT");
-    editFATSize = edit("editFATSize", "Μέγεθος FAT");
-    editRoot = edit("editRoot", "Θέση ρίζας");
-    editUser = edit("editUser", "Θέση περιοχής χρήσης");
-    editClusterSize = edit("editClusterSize", "Μέγεθος cluster");
-    editClusters = edit("editClusters", "Σύνολο clusters");
+    editFAT = edit("editFAT", U("Θέση FAT"));
+    editFATCount = edit("editFATCount", U("Αριθμός FAT"));
+    editFATSize = edit("editFATSize", U("Μέγεθος FAT"));
+    editRoot = edit("editRoot", U("Θέση ρίζας"));
+    editUser = edit("editUser", U("Θέση περιοχής χρήσης"));
+    editClusterSize = edit("editClusterSize", U("Μέγεθος cluster"));
+    editClusters = edit("editClusters", U("Σύνολο clusters"));
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     auto* buttons = new QHBoxLayout;
@@ -346,9 +346,8 @@ bool ChooseDrivePath(QWidget* parent, std::string& path) {
     form.setObjectName("TPhysicalOpenForm");
     form.setWindowTitle(U("Άνοιγμα δίσκου"));
     auto* layout = new QVBoxLayout(&form);
-    auto* label = new QLabel(U("/dev/sdX\nΑντικαταστήστε το X με το όνομα του δίσκου.\n"
-                                               "Οι δίσκοι ανοίγουν μόνο για ανάγνωση."),
-                             &form);
+    auto* label = new QLabel(
+        U("/dev/sdX\nΑντικαταστήστε το X με το όνομα του δίσκου.\nΟι δίσκοι ανοίγουν μόνο για ανάγνωση."), &form);
     label->setObjectName("Label1");
     label->setWordWrap(true);
     layout->addWidget(label);
@@ -379,23 +378,23 @@ void ShowDiskInfo(QWidget* parent, DiskImage& image) {
     form.setWindowTitle(U("Πληροφορίες για τον δίσκο"));
     auto* grid = new QGridLayout(&form);
     int row = 0;
-    auto add = [&](const char* caption, const std::string& value, const char* name) {
-        grid->addWidget(new QLabel(U(caption), &form), row, 0);
+    auto add = [&](const QString& caption, const std::string& value, const char* name) {
+        grid->addWidget(new QLabel(caption, &form), row, 0);
         auto* v = new QLabel(Q(value), &form);
         v->setObjectName(name);
         v->setTextInteractionFlags(Qt::TextSelectableByMouse);
         grid->addWidget(v, row++, 1);
     };
-    add("   Όνομα αρχείου:", t.FileName, "lblFileName");
-    add("    Device I/O interface:", t.DeviceVersion, "lblDeviceVersion");
-    add("   Σύστημα αρχείων:", t.FileSystem, "lblFileSystem");
-    add("", t.FATType, "lblFATType");
-    add("    Μέγιστες καταχωρήσεις:", t.MaxEntries, "lblMaxEntries");
+    add(U("   Όνομα αρχείου:"), t.FileName, "lblFileName");
+    add(U("    Device I/O interface:"), t.DeviceVersion, "lblDeviceVersion");
+    add(U("   Σύστημα αρχείων:"), t.FileSystem, "lblFileSystem");
+    add(QString(), t.FATType, "lblFATType");
+    add(U("    Μέγιστες καταχωρήσεις:"), t.MaxEntries, "lblMaxEntries");
     grid->addWidget(new QLabel(U("   Πληροφορίες χρήσης:"), &form), row++, 0);
-    add("Μέγεθος cluster", t.ClusterSize, "lblClusterSize");
-    add("Σε χρήση", t.UsedSize, "lblUsedSize");
-    add("Ελεύθερα", t.FreeSize, "lblFreeSize");
-    add("Χωρητικότητα", t.TotalSize, "lblTotalSize");
+    add(U("Μέγεθος cluster"), t.ClusterSize, "lblClusterSize");
+    add(U("Σε χρήση"), t.UsedSize, "lblUsedSize");
+    add(U("Ελεύθερα"), t.FreeSize, "lblFreeSize");
+    add(U("Χωρητικότητα"), t.TotalSize, "lblTotalSize");
     auto* close = new QPushButton(U("&Κλείσιμο"), &form);
     close->setObjectName("Button1");
     close->setDefault(true);

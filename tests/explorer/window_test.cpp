@@ -462,7 +462,7 @@ private slots:
     // written is reported, and the values still hold for this run.
     void settingsTakeEffectAndAFailedWriteIsReported() {
         std::vector<std::pair<std::string, int>> values;
-        for (const auto& b : TConfigForm::kBoxes) values.emplace_back(b.key, 0);
+        for (const auto& b : TConfigForm::Boxes()) values.emplace_back(b.key, 0);
         for (auto& [key, value] : values)
             if (key == "ShowExtendingTree" || key == "NotifyExtract" || key == "ExitOnCancel") value = 1;
         QVERIFY(w_->ApplyConfig(values));
