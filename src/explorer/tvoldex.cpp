@@ -472,7 +472,7 @@ void TVoldex::CloseVolume() {
     currentDir_.reset();
     image_.reset();
     currentCluster_ = 0xFFFFFFFFu;
-    model_->removeRows(0, model_->rowCount());
+    ClearList();
     clusterToNode_.clear();
     tree_->clear();
     SetVolumeActions(false);

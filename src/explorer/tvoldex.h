@@ -151,6 +151,7 @@ private:
     void FillModel(const std::vector<int>& indexes);
     int CompareEntries(int a, int b, const std::string& nameA, const std::string& nameB) const;
     void MarkSortColumn();
+    void ClearList();
     void MakeSortNames();
     int IndexAt(const QModelIndex& index) const;
     QAbstractItemView* ActiveView() const;

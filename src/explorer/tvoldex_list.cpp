@@ -136,7 +136,7 @@ void TVoldex::ListDirectory(uint32_t cluster) {
     if (!image_) return;
     busy_ = true;
     currentCluster_ = cluster;
-    model_->removeRows(0, model_->rowCount());
+    ClearList();
     currentDir_ = std::make_unique<DIDir>(image_.get(), cluster);
     if (!currentDir_->Load()) {
         ShowMessage(106, "");
@@ -184,6 +184,26 @@ int TVoldex::CompareEntries(int a, int b, const std::string& na, const std::stri
     return r * sortDirection_;
 }
 
+// Empties the list in one reset. The column widths stay as they were.
+void TVoldex::ClearList() {
+    if (model_->rowCount() == 0) return;
+    int widths[5];
+    for (int c = 0; c < 5; ++c) widths[c] = detailsView_->columnWidth(c);
+    bool wasFitting = fittingColumns_;
+    fittingColumns_ = true;
+    // Without a selection no persistent index has to be moved while the
+    // items go, which with a sorted list costs a search per item.
+    detailsView_->selectionModel()->clear();
+    model_->clear();
+    model_->setColumnCount(5);
+    for (int c = 0; c < 5; ++c) {
+        model_->setHorizontalHeaderItem(c, new QStandardItem(ColumnTitle(c)));
+        detailsView_->setColumnWidth(c, widths[c]);
+    }
+    fittingColumns_ = wasFitting;
+    MarkSortColumn();
+}
+
 void TVoldex::MarkSortColumn() {
     for (int c = 0; c < 5; ++c) {
         QString caption = ColumnTitle(c);
@@ -225,7 +245,7 @@ void TVoldex::ApplySort() {
 void TVoldex::FillModel(const std::vector<int>& indexes) {
     bool wasBusy = busy_;
     busy_ = true;
-    model_->removeRows(0, model_->rowCount());
+    ClearList();
     const DIDir& d = *currentDir_;
     QIcon folder = ThemeIcon("folder", QStyle::SP_DirIcon), file = ThemeIcon("text-x-generic", QStyle::SP_FileIcon);
     QFontMetrics fm(detailsView_->font());
