@@ -18,7 +18,6 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QStackedWidget>
-#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
@@ -35,6 +34,7 @@
 #include "opening/diskopen.h"
 #include "opening/opening_dialogs.h"
 #include "opening/physicalform.h"
+#include "explorer/tvoldex_model.h"
 #include "explorer/tvoldex_shared.h"
 #include "shell/shell_qt.h"
 
@@ -55,8 +55,8 @@ TVoldex::TVoldex() {
     tree_->viewport()->setAcceptDrops(true);
     tree_->viewport()->installEventFilter(this);
 
-    model_ = new QStandardItemModel(0, 5, this);
-    for (int c = 0; c < 5; ++c) model_->setHorizontalHeaderItem(c, new QStandardItem(ColumnTitle(c)));
+    model_ = new EntryListModel(this);
+    for (int c = 0; c < 5; ++c) model_->SetCaption(c, ColumnTitle(c));
     detailsView_ = new QTreeView(this);
     detailsView_->setObjectName("FileView");
     detailsView_->setModel(model_);
@@ -133,7 +133,10 @@ TVoldex::TVoldex() {
     connect(detailsView_->header(), &QHeaderView::sectionClicked, this, [this](int c) { ColumnClick(c + 1); });
     connect(detailsView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { UpdateSelectionStatus(); });
-    connect(model_, &QStandardItemModel::itemChanged, this, &TVoldex::OnItemChanged);
+    // A name edited in place is a rename.
+    connect(model_, &EntryListModel::RenameRequested, this, [this](int entry, const QString& text) {
+        if (!busy_ && currentDir_) RenameEntry(entry, text);
+    });
     connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* node) {
         if (busy_ || !node) return;
         ListDirectory(node->data(0, kClusterRole).toUInt());

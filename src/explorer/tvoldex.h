@@ -22,7 +22,7 @@ class QListView;
 class QSplitter;
 class QMenu;
 class QStackedWidget;
-class QStandardItemModel;
+class EntryListModel;
 class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -167,7 +167,6 @@ private:
     bool HandleViewKey(QAbstractItemView* view, QKeyEvent* event);
     void OpenSelectedFolder();
     bool HandleTreeEvent(QEvent* event);
-    void OnItemChanged(class QStandardItem* item);
     // Moves the selected list entries into `target`, writes both folders and lists again.
     void MoveSelectedInto(DIDir& target, const std::vector<int>& selected);
 
@@ -197,7 +196,7 @@ private:
     QStackedWidget* views_;
     QTreeView* detailsView_;
     QListView* iconView_;
-    QStandardItemModel* model_;
+    EntryListModel* model_;
     QLabel* panels_[3];
     QMenu* popup_;
     std::map<std::string, QAction*> actions_;

@@ -4,7 +4,6 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QStandardItemModel>
 #include <QTreeWidget>
 #include <algorithm>
 
@@ -13,6 +12,7 @@
 #include "explorer/folderops.h"
 #include "explorer/importer.h"
 #include "explorer/mover.h"
+#include "explorer/tvoldex_model.h"
 #include "explorer/tvoldex_shared.h"
 
 using namespace tvoldex;
@@ -116,18 +116,13 @@ bool TVoldex::RenameEntry(int index, const QString& text) {
     std::string before = currentDir_->GetDisplayName(index);
     std::string shown = ::RenameEntry(*currentDir_, index, Utf8ToSjis(text.toStdString()));
     for (int r = 0; r < model_->rowCount(); ++r)
-        if (model_->item(r, 0)->data(kIndexRole).toInt() == index) {
+        if (model_->EntryAt(r) == index) {
             bool wasBusy = busy_;
             busy_ = true;
-            model_->item(r, 0)->setText(Name(shown));
+            model_->SetName(r, Name(shown));
             busy_ = wasBusy;
         }
     return shown != before;
-}
-
-void TVoldex::OnItemChanged(QStandardItem* item) {
-    if (busy_ || !currentDir_ || item->column() != 0) return;
-    RenameEntry(item->data(kIndexRole).toInt(), item->text());
 }
 
 // --- moves and drags --------------------------------------------------------

@@ -11,7 +11,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
-#include <QStandardItemModel>
+#include "explorer/tvoldex_model.h"
 #include <QTreeView>
 #include <QTreeWidget>
 

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QListView>
 #include <QStackedWidget>
-#include <QStandardItemModel>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <algorithm>
@@ -17,6 +16,7 @@
 
 #include "explorer/config.h"
 #include "explorer/explorer_dialogs.h"
+#include "explorer/tvoldex_model.h"
 #include "explorer/tvoldex_shared.h"
 #include "opening/diskinfo.h"
 
@@ -36,20 +36,6 @@ int TextWidth(const QFontMetrics& fm, const QString& text, QHash<QChar, int>& ad
     }
     return w;
 }
-
-// The name item of a row: it compares itself with another row the way the
-// window sorts, so that the model can sort its rows in place (the
-// selection moves with them).
-class EntryItem : public QStandardItem {
-public:
-    EntryItem(const QIcon& icon, const QString& text, const TVoldex* window) : QStandardItem(icon, text), w_(window) {}
-    bool operator<(const QStandardItem& other) const override {
-        return w_->SortsBefore(data(kIndexRole).toInt(), other.data(kIndexRole).toInt());
-    }
-
-private:
-    const TVoldex* w_;
-};
 
 }  // namespace
 
@@ -191,24 +177,16 @@ void TVoldex::ClearList() {
     for (int c = 0; c < 5; ++c) widths[c] = detailsView_->columnWidth(c);
     bool wasFitting = fittingColumns_;
     fittingColumns_ = true;
-    // Without a selection no persistent index has to be moved while the
-    // items go, which with a sorted list costs a search per item.
-    detailsView_->selectionModel()->clear();
-    model_->clear();
-    model_->setColumnCount(5);
-    for (int c = 0; c < 5; ++c) {
-        model_->setHorizontalHeaderItem(c, new QStandardItem(ColumnTitle(c)));
-        detailsView_->setColumnWidth(c, widths[c]);
-    }
+    model_->Clear();
+    for (int c = 0; c < 5; ++c) detailsView_->setColumnWidth(c, widths[c]);
     fittingColumns_ = wasFitting;
-    MarkSortColumn();
 }
 
 void TVoldex::MarkSortColumn() {
     for (int c = 0; c < 5; ++c) {
         QString caption = ColumnTitle(c);
         if (sortDirection_ != 0 && c + 1 == sortColumn_) caption.prepend(sortDirection_ > 0 ? '+' : '-');
-        model_->horizontalHeaderItem(c)->setText(caption);
+        model_->SetCaption(c, caption);
     }
 }
 
@@ -251,27 +229,25 @@ void TVoldex::FillModel(const std::vector<int>& indexes) {
     QFontMetrics fm(detailsView_->font());
     QHash<QChar, int> advances;
     int widths[5] = {0, 0, 0, 0, 0};
-    QList<QList<QStandardItem*>> rows;
-    rows.reserve(int(indexes.size()));
+    std::vector<EntryListModel::Row> rows;
+    rows.reserve(indexes.size());
     for (int i : indexes) {
         uint8_t attr = d.GetAttr(i);
-        QList<QStandardItem*> row;
-        auto* name = new EntryItem((attr & kAttrDirectory) ? folder : file, Name(d.GetDisplayName(i)), this);
-        name->setData(i, kIndexRole);
-        row << name;
+        EntryListModel::Row row;
+        row.entry = i;
+        row.icon = (attr & kAttrDirectory) ? folder : file;
+        row.text[0] = Name(d.GetDisplayName(i));
         bool noSize = attr & (kAttrDirectory | kAttrVolume);
-        row << new QStandardItem(noSize ? QString() : Q(GroupDigits(d.GetSize(i))));
-        row << new QStandardItem(Q(d.GetAttrText(i)));
-        row << new QStandardItem(Q(d.GetTimeText(i)));
-        row << new QStandardItem("#" + QString::number(d.GetStartCluster(i)));
-        for (int c = 1; c < 5; ++c) row[c]->setEditable(false);
-        row[1]->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        row[2]->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        row[3]->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        for (int c = 0; c < 5; ++c) widths[c] = std::max(widths[c], TextWidth(fm, row[c]->text(), advances));
-        rows.append(row);
+        row.text[1] = noSize ? QString() : Q(GroupDigits(d.GetSize(i)));
+        row.text[2] = Q(d.GetAttrText(i));
+        row.text[3] = Q(d.GetTimeText(i));
+        row.text[4] = "#" + QString::number(d.GetStartCluster(i));
+        for (int c = 0; c < 5; ++c) widths[c] = std::max(widths[c], TextWidth(fm, row.text[c], advances));
+        rows.push_back(std::move(row));
     }
-    for (auto& row : rows) model_->appendRow(row);
+    fittingColumns_ = true;
+    model_->SetRows(std::move(rows));
+    fittingColumns_ = false;
     FitColumns(widths);
     busy_ = wasBusy;
 }
@@ -287,7 +263,7 @@ void TVoldex::FitColumns(const int contentWidths[5]) {
     fittingColumns_ = true;
     for (int c = 0; c < 5; ++c) {
         int content = contentWidths[c] + padding + (c == 0 ? icon + 6 : 0);
-        int caption = hf.horizontalAdvance(model_->horizontalHeaderItem(c)->text()) + 2 * hf.averageCharWidth() + 16;
+        int caption = hf.horizontalAdvance(model_->Caption(c)) + 2 * hf.averageCharWidth() + 16;
         detailsView_->setColumnWidth(c, std::max({userWidths_[c], content, caption}));
     }
     fittingColumns_ = false;
@@ -311,23 +287,23 @@ void TVoldex::ColumnClick(int column) {
     MakeSortNames();
     bool wasBusy = busy_;
     busy_ = true;
-    model_->sort(0, Qt::AscendingOrder);
+    model_->SortRows([this](int a, int b) { return SortsBefore(a, b); });
     busy_ = wasBusy;
     sortNames_.clear();
     UpdateSelectionStatus();
 }
 
-QString TVoldex::ColumnCaption(int column) const { return model_->horizontalHeaderItem(column - 1)->text(); }
+QString TVoldex::ColumnCaption(int column) const { return model_->Caption(column - 1); }
 
 QString TVoldex::StatusPanel(int panel) const { return panels_[panel]->text(); }
 
 int TVoldex::IndexAt(const QModelIndex& index) const {
-    return model_->item(index.row(), 0)->data(kIndexRole).toInt();
+    return model_->EntryAt(index.row());
 }
 
 std::vector<int> TVoldex::ListedEntries() const {
     std::vector<int> v;
-    for (int r = 0; r < model_->rowCount(); ++r) v.push_back(model_->item(r, 0)->data(kIndexRole).toInt());
+    for (int r = 0; r < model_->rowCount(); ++r) v.push_back(model_->EntryAt(r));
     return v;
 }
 
@@ -339,7 +315,7 @@ std::vector<int> TVoldex::SelectedEntries() const {
     std::sort(byRow.begin(), byRow.end());
     std::vector<int> v;
     v.reserve(byRow.size());
-    for (int r : byRow) v.push_back(model_->item(r, 0)->data(kIndexRole).toInt());
+    for (int r : byRow) v.push_back(model_->EntryAt(r));
     return v;
 }
 
@@ -352,12 +328,12 @@ void TVoldex::SelectEntries(const std::vector<int>& indexes) {
     QItemSelection selection;
     const int rows = model_->rowCount(), last = model_->columnCount() - 1;
     for (int r = 0; r < rows;) {
-        if (!wanted.count(model_->item(r, 0)->data(kIndexRole).toInt())) {
+        if (!wanted.count(model_->EntryAt(r))) {
             ++r;
             continue;
         }
         int end = r;
-        while (end + 1 < rows && wanted.count(model_->item(end + 1, 0)->data(kIndexRole).toInt())) ++end;
+        while (end + 1 < rows && wanted.count(model_->EntryAt(end + 1))) ++end;
         selection.select(model_->index(r, 0), model_->index(end, last));
         r = end + 1;
     }

@@ -9,7 +9,6 @@
 #include <QListView>
 #include <QMimeData>
 #include <QProcess>
-#include <QStandardItemModel>
 #include <QTreeView>
 #include <QHeaderView>
 #include <QLabel>
@@ -80,16 +79,15 @@ private:
     std::unique_ptr<ScriptedWindow> w_;
 
     int Row(const QString& name) {
-        auto* model = static_cast<QStandardItemModel*>(w_->DetailsView()->model());
+        auto* model = w_->DetailsView()->model();
         for (int r = 0; r < model->rowCount(); ++r)
-            if (model->item(r, 0)->text() == name) return r;
+            if (model->index(r, 0).data().toString() == name) return r;
         return -1;
     }
     int Entry(const QString& name) {
         int r = Row(name);
         if (r < 0) return -1;
-        auto* model = static_cast<QStandardItemModel*>(w_->DetailsView()->model());
-        return model->item(r, 0)->data(Qt::UserRole + 1).toInt();
+        return w_->DetailsView()->model()->index(r, 0).data(Qt::UserRole + 1).toInt();
     }
     QStringList Names() {
         QStringList names;
@@ -207,8 +205,10 @@ private slots:
         QTreeWidgetItem* root = w_->Tree()->topLevelItem(0);
         QCOMPARE(root->childCount(), 2);
         // In-place rename through the list's own editing.
-        auto* model = static_cast<QStandardItemModel*>(w_->DetailsView()->model());
-        model->item(Row("NEWDIR.0"), 0)->setText("games");
+        auto* model = w_->DetailsView()->model();
+        QVERIFY(model->flags(model->index(Row("NEWDIR.0"), 0)) & Qt::ItemIsEditable);
+        QVERIFY(!(model->flags(model->index(Row("NEWDIR.0"), 1)) & Qt::ItemIsEditable));
+        model->setData(model->index(Row("NEWDIR.0"), 0), "games", Qt::EditRole);
         QVERIFY(Row("GAMES") >= 0);
         QCOMPARE(w_->FindTreeNode(w_->CurrentDir()->GetStartCluster(Entry("GAMES")))->text(0), QString("GAMES"));
         QVERIFY(!w_->RenameEntry(Entry("A.TXT"), "b.bin"));
