@@ -100,6 +100,7 @@ TEST_F(HomeTest, ConfigFormShowsTheFileAndGivesItsBoxesBack) {
     EXPECT_TRUE(Child<QPushButton>(&form, "Button1")->isDefault());
     EXPECT_EQ(Shown(Child<QPushButton>(&form, "Button2")->text()), QString::fromUtf8("Άκυρο"));
     EXPECT_TRUE(FixedSize(&form));
+    EXPECT_EQ(form.property("helpContext").toInt(), kHelpSettings);
     // Show.Dot is not in the dialog: only the View menu changes it.
     for (const auto& [key, value] : form.Values()) EXPECT_NE(key, "ShowThisDir");
 

@@ -121,6 +121,7 @@ TEST_F(FormsTest, PartitionFormShowsEveryRowWholeAndChoosesOne) {
     EXPECT_EQ(Child<QLineEdit>(&form, "SectorEdit")->text(), QString::number(g.sectors));
     EXPECT_EQ(Child<QComboBox>(&form, "cbType")->currentText(), "98");
     EXPECT_TRUE(FixedSize(&form));
+    EXPECT_EQ(form.property("helpContext").toInt(), kHelpPartitions);
     // OK with nothing selected: 501, and the dialog stays.
     Child<QPushButton>(&form, "OKBtn")->click();
     EXPECT_EQ(ui.Texts().back(), "Επιλέξτε διαμέρισμα");
@@ -149,6 +150,7 @@ TEST_F(FormsTest, ManualFormStartsAtZeroReadsTheBootRecordAndEnterConfirms) {
     EXPECT_EQ(Child<QLineEdit>(&form, "editFAT")->text(), "512");
     EXPECT_EQ(Child<QLineEdit>(&form, "editFATCount")->text(), "2");
     EXPECT_TRUE(FixedSize(&form));
+    EXPECT_EQ(form.property("helpContext").toInt(), kHelpManual);
     // Enter in a field confirms, as OK does (not the search).
     QTest::keyClick(Child<QLineEdit>(&form, "editRoot"), Qt::Key_Return);
     EXPECT_EQ(form.result(), QDialog::Accepted);
@@ -180,6 +182,7 @@ TEST_F(FormsTest, SearchFormFindsTheBootSector) {
     EXPECT_EQ(Child<QLineEdit>(&form, "Edit2")->text(), "512");
     EXPECT_EQ(form.Begin(), "0");
     EXPECT_TRUE(Child<QPushButton>(&form, "btnSearch")->isDefault());
+    EXPECT_EQ(form.property("helpContext").toInt(), kHelpManual);
     Child<QPushButton>(&form, "btnSearch")->click();
     EXPECT_EQ(ui.Texts().back(), "Βρέθηκε sector τύπου IPL");
     EXPECT_EQ(form.Begin(), "65536");
@@ -198,6 +201,7 @@ TEST_F(FormsTest, DrivePathFormStartsWithTheLastDriveAndGivesTheTypedOne) {
             auto* edit = Child<QComboBox>(d, "Edit1");
             EXPECT_EQ(edit->currentText(), "/dev/sdz");
             EXPECT_TRUE(FixedSize(d));
+            EXPECT_EQ(d->property("helpContext").toInt(), kHelpDrive);
             edit->setEditText("/dev/sdq");
             Child<QPushButton>(d, "Button1")->click();
         },
