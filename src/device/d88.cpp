@@ -27,14 +27,26 @@ bool ReadDisk(DeviceIOIF* file, uint64_t at, uint64_t fileSize, ContainerDisk& d
     diskSize = LE32(head + 0x1C);
     if (diskSize < kShortHeaderSize || diskSize > kMaxDiskSize || diskSize > fileSize - at) return false;
 
-    // The first track tells how long the offset table is.
-    uint32_t first = UINT32_MAX;
-    for (uint32_t t = 0; t < kTrackSlots && 0x20 + 4 * t + 4 <= headLength; ++t) {
-        uint32_t o = LE32(head + 0x20 + 4 * t);
-        if (o != 0 && o < first) first = o;
+    // The first track tells how long the offset table is: a track at 0x2A0
+    // means 160 offsets, and the bytes after them are that track's.
+    auto firstTrack = [&](uint32_t slots) {
+        uint32_t first = UINT32_MAX;
+        for (uint32_t t = 0; t < slots; ++t)
+            if (uint32_t o = LE32(head + 0x20 + 4 * t); o != 0 && o < first) first = o;
+        return first;
+    };
+    uint32_t slots = 160;
+    if (firstTrack(160) != kShortHeaderSize && diskSize >= kHeaderSize) {
+        slots = kTrackSlots;
+        uint32_t first = firstTrack(slots);
+        if (first != UINT32_MAX && first < kHeaderSize) return false;
     }
-    uint32_t slots = first == kShortHeaderSize || diskSize < kHeaderSize ? 160 : kTrackSlots;
-    if (first != UINT32_MAX && first != kShortHeaderSize && first < kHeaderSize) return false;
+
+    // Every track must start inside the disk before the disk is read whole.
+    for (uint32_t t = 0; t < slots; ++t) {
+        uint32_t o = LE32(head + 0x20 + 4 * t);
+        if (o != 0 && (o > diskSize - kRecordHeader || o < kShortHeaderSize)) return false;
+    }
 
     std::vector<uint8_t> body(diskSize);
     if (!file->Read(int64_t(at), body.data(), diskSize)) return false;

@@ -64,6 +64,16 @@ TEST_F(ContainerTest, ShuffledD88RecordsReadInLogicalOrder) {
     EXPECT_FALSE(device->Read(int64_t(volume.size()), &b, 1));
 }
 
+TEST_F(ContainerTest, D88WithA160TrackTableReadsTheSame) {
+    std::string p = dir / "short.d88";
+    D88Disk disk{"SHORT", volume, {}, 6};
+    disk.shortTable = true;
+    WriteD88(p, {disk});
+    ASSERT_EQ(ReadHostFile(p)[0x20], 0xA0);  // the first track right after 160 offsets
+    OpenContainer(D88Disks(p));
+    EXPECT_EQ(ReadAll(0, volume.size()), volume);
+}
+
 TEST_F(ContainerTest, WritesChangeOnlyTheDataOfTheRecordsTouched) {
     std::string p = dir / "w.d88";
     SectorMap map = WriteD88(p, {{"W", volume, {}, 5}});

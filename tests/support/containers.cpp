@@ -87,14 +87,15 @@ SectorMap WriteD88(const std::string& path, const std::vector<D88Disk>& disks) {
     std::vector<uint8_t> file;
     for (const D88Disk& disk : disks) {
         const std::size_t base = file.size();
-        std::vector<uint8_t> head(0x2B0, 0);
+        const uint32_t headerSize = disk.shortTable ? 0x2A0 : 0x2B0;
+        std::vector<uint8_t> head(headerSize, 0);
         std::memcpy(head.data(), disk.name.data(), std::min<std::size_t>(16, disk.name.size()));
         head[0x1B] = 0x20;  // 2HD
         std::vector<uint8_t> body;
         std::vector<int64_t> sectors(kTracks * kSpt, -1);
         for (uint32_t t = 0; t < kTracks; ++t) {
             if (disk.absentTracks.count(t)) continue;
-            L32(head.data() + 0x20 + 4 * t, uint32_t(0x2B0 + body.size()));
+            L32(head.data() + 0x20 + 4 * t, uint32_t(headerSize + body.size()));
             uint32_t c = t / kHeads, h = t % kHeads;
             for (uint32_t r : SectorOrder(disk.shuffleSeed, t)) {
                 uint8_t rec[16] = {};
@@ -106,11 +107,11 @@ SectorMap WriteD88(const std::string& path, const std::vector<D88Disk>& disks) {
                 L16(rec + 14, kSec);
                 Append(body, rec, sizeof rec);
                 std::size_t logical = std::size_t(t) * kSpt + (r - 1);
-                sectors[logical] = int64_t(base + 0x2B0 + body.size());
+                sectors[logical] = int64_t(base + headerSize + body.size());
                 Append(body, disk.volume.data() + logical * kSec, kSec);
             }
         }
-        L32(head.data() + 0x1C, uint32_t(0x2B0 + body.size()));
+        L32(head.data() + 0x1C, uint32_t(headerSize + body.size()));
         file.insert(file.end(), head.begin(), head.end());
         file.insert(file.end(), body.begin(), body.end());
         map.disks.push_back(sectors);

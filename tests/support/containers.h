@@ -37,6 +37,7 @@ struct D88Disk {
     std::vector<uint8_t> volume;  // 77/2/8/1024
     std::set<uint32_t> absentTracks;  // cylinder * 2 + head
     uint32_t shuffleSeed = 0;  // non-zero: the records of each track in a random order
+    bool shortTable = false;   // 160 track offsets, the first track at 0x2A0
 };
 SectorMap WriteD88(const std::string& path, const std::vector<D88Disk>& disks);
 
