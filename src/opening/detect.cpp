@@ -195,7 +195,7 @@ void UseContainer(DeviceIOIF*& device, DetectedImage& d, const char* kind, std::
 }  // namespace
 
 std::string ChsText(uint64_t c, uint64_t h, uint64_t s, uint64_t n) {
-    return std::to_string(c) + "/" + std::to_string(h) + "/" + std::to_string(s) + "/" + std::to_string(n);
+    return GeometryText({uint32_t(c), uint32_t(h), uint32_t(s), uint32_t(n)});
 }
 
 uint64_t ImageFileSize(const std::string& path) {
