@@ -114,25 +114,6 @@ TEST_F(DetectTest, EachFormatIsKnownWithItsRoadAndGeometry) {
     EXPECT_TRUE(ui.boxes.empty()) << ui.Texts()[0];
 }
 
-TEST_F(DetectTest, HardDiskGeometriesGoToThePartitionDialog) {
-    WritePC98Disk(dir / "p.img", {512, 17, 8, 100, false}, {{1, 40}, {41, 99}});
-    DetectedImage d = Detect(dir / "p.img");
-    EXPECT_EQ(d.geometry.HDDType, kTablePC98);
-    EXPECT_EQ(d.geometry.SecLen, 512);
-    EXPECT_EQ(d.geometry.Sectors, 17);
-    EXPECT_EQ(d.geometry.Heads, 8);
-    WriteX68000Disk(dir / "s.hds", true, MakeHuman68kVolume("x"));
-    d = Detect(dir / "s.hds");
-    EXPECT_EQ(d.geometry.HDDType, kTableX68000);
-    EXPECT_EQ(d.geometry.SecLen, 1024);
-    WritePC98Disk(dir / "t.thd", {256, 33, 8, 40, true}, {{1, 39}});
-    d = Detect(dir / "t.thd");
-    EXPECT_EQ(d.geometry.DiskStart, 256);
-    EXPECT_EQ(d.geometry.SecLen, 256);
-    EXPECT_EQ(d.geometry.Sectors, 33);
-    EXPECT_EQ(d.geometry.Cylinders, 40);
-}
-
 // Plain images, random bytes and containers cut short are never taken for
 // a container.
 TEST_F(DetectTest, NothingIsTakenForAContainerWithoutCertainty) {
