@@ -59,8 +59,8 @@ public:
     const char* GetName() override { return name_.c_str(); }
     const char* GetPath() override { return file_->GetPath(); }
     bool IsReadOnly() override { return file_->IsReadOnly(); }
-    bool Read(int64_t offset, void* buffer, uint32_t length) override;
-    bool Write(int64_t offset, const void* buffer, uint32_t length) override;
+    [[nodiscard]] bool Read(int64_t offset, void* buffer, uint32_t length) override;
+    [[nodiscard]] bool Write(int64_t offset, const void* buffer, uint32_t length) override;
     bool MakeReadOnly() override { return file_->MakeReadOnly(); }
     void Destroy() override { delete this; }
 
@@ -82,7 +82,7 @@ private:
     // missing sector or the end of the device reported) when any part of it
     // has no data.
     template <class F>
-    bool ForEachPiece(int64_t offset, uint32_t length, F fn);
+    [[nodiscard]] bool ForEachPiece(int64_t offset, uint32_t length, F fn);
 
     DeviceIOIF* file_;
     std::string kind_, name_;

@@ -17,4 +17,4 @@
 // The disks of a D88 file of `fileSize` bytes read through `file`, or
 // nothing when the file is not a D88 whose headers, disk sizes and track
 // records agree with one another and with the file's size.
-std::optional<std::vector<ContainerDisk>> ReadD88(DeviceIOIF* file, uint64_t fileSize);
+[[nodiscard]] std::optional<std::vector<ContainerDisk>> ReadD88(DeviceIOIF* file, uint64_t fileSize);

@@ -12,4 +12,4 @@
 // The disk of a DIM file of `fileSize` bytes, or nothing when the header
 // is not a DIM header of a known disk type or the present tracks do not
 // fill the file exactly.
-std::optional<ContainerDisk> ReadDIM(DeviceIOIF* file, uint64_t fileSize);
+[[nodiscard]] std::optional<ContainerDisk> ReadDIM(DeviceIOIF* file, uint64_t fileSize);

@@ -16,4 +16,4 @@ inline constexpr const char* kNFDSignature1 = "T98FDDIMAGE.R1";
 
 // The disk of an NFD r0 file of `fileSize` bytes, or nothing when the
 // signature, the map or the sizes do not agree with the file.
-std::optional<ContainerDisk> ReadNFD(DeviceIOIF* file, uint64_t fileSize);
+[[nodiscard]] std::optional<ContainerDisk> ReadNFD(DeviceIOIF* file, uint64_t fileSize);

@@ -37,7 +37,7 @@ struct DetectedImage {
 // inside the file and shows nothing unless the format is refused. When the
 // file is a D88, NFD or DIM container, `device` is replaced by a container
 // device that owns the one given.
-DetectedImage DetectImage(DeviceIOIF*& device, uint64_t size);
+[[nodiscard]] DetectedImage DetectImage(DeviceIOIF*& device, uint64_t size);
 
 // "cylinders/heads/sectors/bytes per sector".
 std::string ChsText(uint64_t c, uint64_t h, uint64_t s, uint64_t n);

@@ -158,6 +158,9 @@ TEST_F(DetectTest, TheDetectProfileIsPreselectedForFilesNoOtherProfileMatches) {
     ASSERT_TRUE(DetectAndSelect(opener, dir / "plain.img", params));
     ASSERT_TRUE(DetectAndSelect(opener, dir / "a.HDI", params));
     EXPECT_EQ(ui.typeDialogs, (std::vector<int>{4, 3}));
+    // The header profile names the format as well.
+    EXPECT_EQ(LastOpenedFormat().container, "HDI");
+    EXPECT_EQ(LastOpenedFormat().geometry, "200/8/17/512");
 }
 
 TEST_F(DetectTest, SeveralD88DisksAreChosenInThePartitionDialog) {
