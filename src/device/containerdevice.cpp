@@ -3,14 +3,25 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <set>
 
 #include "device/messages.h"
 
+namespace {
+
+// Floppy disks have at most two sides and well under a hundred cylinders;
+// records that claim more are copy-protection marks, not sectors.
+constexpr uint32_t kMaxCylinders = 100;
+constexpr uint32_t kMaxHeads = 2;
+
+}  // namespace
+
 ContainerDisk DiskFromRecords(const std::vector<SectorRecord>& records) {
     ContainerDisk disk;
+    auto usable = [](const SectorRecord& r) { return r.r != 0 && r.size != 0 && r.c < kMaxCylinders && r.h < kMaxHeads; };
     std::map<uint32_t, std::size_t> bySize;
     for (const SectorRecord& r : records)
-        if (r.r != 0 && r.size != 0) ++bySize[r.size];
+        if (usable(r)) ++bySize[r.size];
     if (bySize.empty()) return disk;
     uint32_t size = 0;
     std::size_t most = 0;
@@ -19,17 +30,32 @@ ContainerDisk DiskFromRecords(const std::vector<SectorRecord>& records) {
             most = n;
             size = s;
         }
+    // Sectors per track: the count of sector numbers most tracks have.
+    std::map<std::pair<uint32_t, uint32_t>, std::set<uint32_t>> perTrack;
+    for (const SectorRecord& r : records)
+        if (usable(r) && r.size == size) perTrack[{r.c, r.h}].insert(r.r);
+    std::map<uint32_t, std::size_t> counts;
+    for (const auto& [track, numbers] : perTrack) ++counts[uint32_t(numbers.size())];
+    uint32_t sectors = 0;
+    most = 0;
+    for (const auto& [n, tracks] : counts)
+        if (tracks >= most) {
+            most = tracks;
+            sectors = n;
+        }
+    auto mapped = [&](const SectorRecord& r) { return usable(r) && r.size == size && r.r <= sectors; };
+
     ContainerGeometry& g = disk.geometry;
     g.sectorSize = size;
+    g.sectors = sectors;
     for (const SectorRecord& r : records) {
-        if (r.size != size || r.r == 0) continue;
+        if (!mapped(r)) continue;
         g.cylinders = std::max(g.cylinders, r.c + 1);
         g.heads = std::max(g.heads, r.h + 1);
-        g.sectors = std::max(g.sectors, r.r);
     }
     disk.sectorData.assign(g.SectorCount(), -1);
     for (const SectorRecord& r : records) {
-        if (r.size != size || r.r == 0) continue;
+        if (!mapped(r)) continue;
         int64_t& slot = disk.sectorData[(uint64_t(r.c) * g.heads + r.h) * g.sectors + (r.r - 1)];
         if (slot < 0) slot = r.dataOffset;
     }

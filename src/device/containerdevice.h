@@ -38,10 +38,11 @@ struct ContainerDisk {
 };
 
 // Lays out records in logical order. The sector size is the one most
-// records carry; cylinders, heads and sectors per track are the largest
-// numbers among the records of that size. Records of another size, with a
-// sector number of 0 or repeating a cylinder/head/sector already seen are
-// left out.
+// records carry, the sectors per track the count most tracks hold of that
+// size; cylinders and heads are the largest among those records. Records
+// of another size, with a sector number of 0 or beyond the sectors per
+// track, on a cylinder from 100 or a head from 2, or repeating a
+// cylinder/head/sector already seen are left out.
 ContainerDisk DiskFromRecords(const std::vector<SectorRecord>& records);
 
 // "77/2/8/1024": cylinders, heads, sectors per track, bytes per sector.

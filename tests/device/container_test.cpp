@@ -48,6 +48,26 @@ protected:
     DeviceIO_Container* device = nullptr;
 };
 
+// Copy-protection marks (a sector number far beyond the track, a cylinder
+// of 255, a short sector) do not stretch the geometry.
+TEST(DiskFromRecordsTest, StrayRecordsDoNotChangeTheGeometry) {
+    std::vector<SectorRecord> records;
+    int64_t at = 1000;
+    for (uint32_t c = 0; c < 2; ++c)
+        for (uint32_t h = 0; h < 2; ++h)
+            for (uint32_t r = 8; r >= 1; --r) records.push_back({c, h, r, 512, at += 512});
+    records.push_back({0, 0, 0xF5, 512, 1});
+    records.push_back({0xFF, 0, 1, 512, 2});
+    records.push_back({1, 1, 9, 128, 3});
+    records.push_back({1, 0, 3, 512, 4});  // the same sector again: the first one stays
+    ContainerDisk d = DiskFromRecords(records);
+    EXPECT_EQ(GeometryText(d.geometry), "2/2/8/512");
+    ASSERT_EQ(d.sectorData.size(), 32u);
+    // Cylinder 1, head 0, sector 3: the 6th record stored for that track.
+    EXPECT_EQ(d.sectorData[(1 * 2 + 0) * 8 + 2], 1000 + 512 * (2 * 8 + 6));
+    for (int64_t v : d.sectorData) EXPECT_GE(v, 1000);
+}
+
 TEST_F(ContainerTest, ShuffledD88RecordsReadInLogicalOrder) {
     std::string p = dir / "s.d88";
     WriteD88(p, {{"SHUFFLED", volume, {}, 11}});
