@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -98,9 +99,51 @@ bool DetectAnex86(const uint8_t* h, uint64_t size, DetectedImage& d) {
     return true;
 }
 
+// Byte offset of a PC-9801 table entry's first sector on a disk of this geometry.
+uint64_t EntryStart(const uint8_t* e, uint64_t secLen, uint64_t sectors, uint64_t heads) {
+    return secLen * (e[4] + sectors * (e[5] + heads * LE16(e + 6)));
+}
+
+bool StartsOnBootRecord(const Probe& probe, const uint8_t* entry, uint32_t secLen, uint32_t sectors, uint32_t heads) {
+    if (sectors == 0 || heads == 0) return false;
+    uint64_t start = EntryStart(entry, secLen, sectors, heads);
+    uint8_t boot[512];
+    return start >= 2 * secLen && probe.Read(start, boot, sizeof boot) && IsBootRecord(boot);
+}
+
+// Volumes whose own geometry fields do not describe the disk: the heads
+// and sectors per track that put the first partition on the boot sector
+// found, eight heads tried first (the common PC-9801 count).
+bool FitGeometry(const uint8_t* entry, uint32_t secLen, uint64_t bootAt, uint32_t& sectors, uint32_t& heads) {
+    for (uint32_t k = 0; k < 255; ++k) {
+        uint32_t h = k < 8 ? 8 - k : k + 1;
+        for (uint32_t s = 1; s <= 255; ++s)
+            if (EntryStart(entry, secLen, s, h) == bootAt && entry[4] < s && entry[5] < h) {
+                sectors = s;
+                heads = h;
+                return true;
+            }
+    }
+    return false;
+}
+
+// Every partition of the table begins inside the disk, each at its own place.
+bool EntriesInside(const uint8_t* table, uint32_t secLen, uint32_t sectors, uint32_t heads, uint64_t size) {
+    std::vector<uint64_t> starts;
+    for (int k = 0; k < 8; ++k) {
+        const uint8_t* e = table + 32 * k;
+        if (e[0] == 0) continue;
+        uint64_t start = EntryStart(e, secLen, sectors, heads);
+        if (start >= size || std::find(starts.begin(), starts.end(), start) != starts.end()) return false;
+        starts.push_back(start);
+    }
+    return true;
+}
+
 // A PC-9801 partition table in the disk's second sector whose first
-// partition begins with a boot record; the geometry comes from the first
-// FAT boot sector after the table.
+// partition begins with a boot record. The geometry comes from the first
+// FAT boot sector after the table: its own heads and sectors per track,
+// or, when those do not lead to it, the ones that do.
 bool DetectPC98(const Probe& probe, const uint8_t* head, DetectedImage& d) {
     if (IsBootRecord(head)) return false;  // a volume, not an IPL
     for (uint32_t secLen : {512u, 256u}) {
@@ -117,13 +160,15 @@ bool DetectPC98(const Probe& probe, const uint8_t* head, DetectedImage& d) {
 
         uint8_t boot[512];
         bool found = false;
-        for (uint64_t at = 2 * secLen; !found && at < kSearchLimit && probe.Read(at, boot, sizeof boot); at += secLen)
-            found = HasFATLabel(boot);
+        uint64_t at = 2 * secLen;
+        for (; !found && at < kSearchLimit && probe.Read(at, boot, sizeof boot); at += secLen) found = HasFATLabel(boot);
         if (!found) continue;
+        const uint64_t bootAt = at - secLen;
         uint32_t sectors = LE16(boot + 24), heads = LE16(boot + 26);
-        if (sectors == 0 || heads == 0) continue;
-        uint64_t start = uint64_t(secLen) * (first[4] + uint64_t(sectors) * (first[5] + uint64_t(heads) * LE16(first + 6)));
-        if (start < 2 * secLen || !probe.Read(start, boot, sizeof boot) || !IsBootRecord(boot)) continue;
+        if (!StartsOnBootRecord(probe, first, secLen, sectors, heads) &&
+            !(IsBootRecord(boot) && FitGeometry(first, secLen, bootAt, sectors, heads) &&
+              EntriesInside(table, secLen, sectors, heads, probe.size)))
+            continue;
         uint64_t cylinders = probe.size / (uint64_t(secLen) * sectors * heads);
         d.container = "PC-9801";
         d.road = DetectedImage::kPartitions;

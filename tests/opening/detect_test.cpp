@@ -93,6 +93,9 @@ TEST_F(DetectTest, EachFormatIsKnownWithItsRoadAndGeometry) {
     cases.push_back({"a.thd", "THD", "40/8/33/256", DetectedImage::kPartitions, 0});
     WritePC98Disk(dir / "p512.img", {512, 17, 8, 100, false}, {{1, 40}, {41, 99}});
     cases.push_back({"p512.img", "PC-9801", "100/8/17/512", DetectedImage::kPartitions, 0});
+    // Volumes whose geometry fields are mkfs.fat's own, not the disk's.
+    MakePC98Disk(dir / "mkfs98.img", PC98Header::None, PC98Geometry{512, 17, 8, 200}, {{1, 150, "A"}});
+    cases.push_back({"mkfs98.img", "PC-9801", "200/8/17/512", DetectedImage::kPartitions, 0});
     WritePC98Disk(dir / "p256.img", {256, 33, 8, 60, false}, {{1, 59}});
     cases.push_back({"p256.img", "PC-9801", "60/8/33/256", DetectedImage::kPartitions, 0});
     WriteATDisk(dir / "at.img", 8);
