@@ -1,4 +1,5 @@
-// Disk-type selection with the Anex86 and T98-Next headers, the partition
+// Disk-type selection with the Anex86 and T98-Next headers, detection by
+// content and the container devices, the partition
 // choice and the boot record, over an arbitrary image file.
 #include <cstdio>
 #include <string>
@@ -14,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (!f) return 0;
     std::fwrite(data, 1, size, f);
     std::fclose(f);
-    for (int32_t type : {kProfileAnex86, kProfileT98Next, kProfileBootRecord}) {
+    for (int32_t type : {kProfileAnex86, kProfileT98Next, kProfileBootRecord, kProfileDetect}) {
         QuietInterface ui;
         ScopedUserInterface scope(&ui);
         DISKPROFILE p;

@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "device/deviceio_file.h"
 #include "device/messages.h"
+#include "opening/detect.h"
 #include "opening/diskinfo.h"
 #include "opening/diskopen.h"
 
@@ -61,7 +62,7 @@ void LetCommandLineChoose(TDiskOpener& opener, CliInterface& ui) {
     for (std::size_t i = kBuiltInItems; i < opener.Profiles.size(); ++i) {
         int32_t type = opener.Profiles[i].ProfileType;
         ui.tableItems[i] = type == kProfileHardDisk || type == kProfileAnex86 || type == kProfileT98Next ||
-                           type == kProfileLibrary;
+                           type == kProfileLibrary || type == kProfileDetect;
     }
 }
 
@@ -166,5 +167,7 @@ int CmdInfo(CliContext& c) {
     std::printf("Used: %s\n", t.UsedSize.c_str());
     std::printf("Free: %s\n", t.FreeSize.c_str());
     std::printf("MaxEntries: %s\n", t.MaxEntries.c_str());
+    if (const OpenedFormat& f = LastOpenedFormat(); !f.container.empty())
+        std::printf("Container: %s\nGeometry: %s\n", f.container.c_str(), f.geometry.c_str());
     return kExitOk;
 }

@@ -11,6 +11,7 @@
 #include "device/programfolder.h"
 #include "device/userinterface.h"
 #include "explorer/config.h"
+#include "opening/detect.h"
 #include "volume/didir.h"
 
 namespace {
@@ -125,6 +126,7 @@ TDiskOpener::TDiskOpener(std::vector<DISKPROFILE> profiles) {
 
 bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& params) {
     params = VolumeParams{};
+    LastOpenedFormat() = {};
     dlg.FileNameLabel = path;
     const std::string ext = PathExtension(path);
     // The whole size: a file of 4 GiB and more must not pass for a floppy
@@ -199,7 +201,7 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
         const DISKPROFILE& profile = dlg.Profiles[std::size_t(sel)];
 
         const int32_t type = sel < kBuiltInItems ? 0 : profile.ProfileType;
-        if (sel >= kBuiltInItems && (type < kProfileBootRecord || type > kProfileLibrary))
+        if (sel >= kBuiltInItems && (type < kProfileBootRecord || type > kProfileDetect))
             continue;  // a profile whose type was invalid at load: just the dialog again
         if (sel == 2) {
             params.DiskStart = 0;
@@ -247,9 +249,11 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
                 if (code == 0x10 || code == 0x30 || code == 0x90) {
                     params.DiskStart = headerSize;
                     params.FileSystem = kFileSystemDOS;
+                    LastOpenedFormat() = {"FDI", ChsText(LE32(h + 28), LE32(h + 24), LE32(h + 20), LE32(h + 16))};
                     if (checkBoot()) return true;
                     break;
                 }
+                LastOpenedFormat() = {"HDI", ChsText(LE32(h + 28), LE32(h + 24), LE32(h + 20), LE32(h + 16))};
                 HDDGeometry g;
                 g.HDDType = kTablePC98;
                 g.DiskStart = int32_t(headerSize);
@@ -274,8 +278,27 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
                 g.Heads = LE16(h + 0x118);
                 g.Sectors = LE16(h + 0x11A);
                 g.SecLen = LE16(h + 0x11C);
+                LastOpenedFormat() = {"NHD", ChsText(uint32_t(g.Cylinders), uint32_t(g.Heads), uint32_t(g.Sectors), uint32_t(g.SecLen))};
                 if (partition(g, false)) return true;
                 break;
+            }
+            case kProfileDetect: {
+                // A container's device takes the file device over.
+                DetectedImage d = DetectImage(params.Device, ImageFileSize(path));
+                if (d.road == DetectedImage::kRefused) break;
+                bool done;
+                if (d.road == DetectedImage::kPartitions) {
+                    dlg.PartDialog.FixedRows = d.disks;
+                    done = partition(d.geometry, false);
+                    dlg.PartDialog.FixedRows.clear();
+                } else {
+                    params.DiskStart = d.diskStart;
+                    params.FileSystem = kFileSystemDOS;
+                    done = checkBoot();
+                }
+                if (!done) break;
+                NoteOpenedFormat(d, params.DiskStart);
+                return true;
             }
             case kProfileLibrary: {
                 OpenDeviceRequest request{1, dlg.Window, path.c_str()};

@@ -217,6 +217,10 @@ bool THDDPartDialog::Fill() {
     Caption = Msg(508, {slash == std::string::npos ? path : path.substr(slash + 1)});
     Rows.clear();
     if (!Device) return false;
+    if (!FixedRows.empty()) {
+        Rows = FixedRows;
+        return true;
+    }
     switch (Type) {
         case kTablePC98: ReadPC98(Device, g, Rows); break;
         case kTableAT: {

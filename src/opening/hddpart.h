@@ -47,6 +47,9 @@ public:
     std::string SectorLenLabel;  // record length or sector size
 
     DeviceIOIF* Device = nullptr;
+    // Rows that stand for the table when set: the disks of a container
+    // that holds several.
+    std::vector<PartitionRow> FixedRows;
     bool AutoHDDFirst = false, AutoHDDSingle = false;
 
     // Takes a geometry into the fields and sets the type.

@@ -103,6 +103,7 @@ DISKPROFILE ReadProfile(const IniFile& ini, const std::string& name, const std::
             break;
         case kProfileAnex86:
         case kProfileT98Next:
+        case kProfileDetect:
             break;
         case kProfileLibrary:
             p.Library = ini.GetString(name, "Library");

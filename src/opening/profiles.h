@@ -19,6 +19,7 @@ enum ProfileTypeKind : int32_t {
     kProfileAnex86 = 4,
     kProfileT98Next = 5,
     kProfileLibrary = 6,
+    kProfileDetect = 7,  // the image's own bytes decide
 };
 
 struct DISKPROFILE {
@@ -34,6 +35,6 @@ struct DISKPROFILE {
 
 // Loads the profiles of every profile file in `folder`, files in name
 // order, sections in file order, at most kProfileSlots - kBuiltInItems of
-// them. A section with a ProfileType outside 1..6 is reported (205) and
+// them. A section with a ProfileType outside 1..7 is reported (205) and
 // kept.
 std::vector<DISKPROFILE> LoadProfiles(const std::string& folder);

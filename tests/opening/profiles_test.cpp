@@ -67,15 +67,15 @@ TEST_F(ProfilesTest, FilesInNameOrderSectionsInFileOrderAndTheLimit) {
 }
 
 TEST_F(ProfilesTest, BadTypeIsReportedAndKept) {
-    Write("p.ini", ";VoldexProfiles\n[NoType]\nExtension=.IMG\n[Seven]\nProfileType=7\n[Same]\nProfileType=2\n");
+    Write("p.ini", ";VoldexProfiles\n[NoType]\nExtension=.IMG\n[Eight]\nProfileType=8\n[Same]\nProfileType=2\n");
     Write("q.ini", ";VoldexProfiles\n[Same]\nProfileType=2\n");
     auto p = LoadProfiles(dir.path());
     ASSERT_EQ(p.size(), 4u);
     EXPECT_EQ(p[0].ProfileType, 0);
-    EXPECT_EQ(p[1].ProfileType, 7);
+    EXPECT_EQ(p[1].ProfileType, 8);
     EXPECT_EQ(p[2].Name, p[3].Name);
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Εσφαλμένος τύπος προφίλ για το [NoType]",
-                                                    "Εσφαλμένος τύπος προφίλ για το [Seven]"}));
+                                                    "Εσφαλμένος τύπος προφίλ για το [Eight]"}));
 }
 
 }  // namespace

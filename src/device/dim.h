@@ -1,0 +1,15 @@
+#pragma once
+// DIM floppy containers (X68000): a 256-byte header with the disk type at
+// 0, a presence flag per track at 1..0xAA (track = cylinder * 2 + head),
+// "DIFC HEADER" at 0xAB; then the data of each present track, in track
+// order. Absent tracks take no room.
+
+#include <cstdint>
+#include <optional>
+
+#include "device/containerdevice.h"
+
+// The disk of a DIM file of `fileSize` bytes, or nothing when the header
+// is not a DIM header of a known disk type or the present tracks do not
+// fill the file exactly.
+[[nodiscard]] std::optional<ContainerDisk> ReadDIM(DeviceIOIF* file, uint64_t fileSize);

@@ -1,0 +1,19 @@
+#pragma once
+// T98-Next floppy containers (NFD), revision 0: "T98FDDIMAGE.R0" at 0, the
+// header size at 0x110, then from 0x120 a sector map of 163 tracks of 26
+// entries of 16 bytes (C, H, R, N, and flags; an entry with R = 0 or
+// C = 0xFF is unused). The data of the used entries follows the header in
+// map order, 128 << N bytes each. Revision 1 keeps its sector maps another
+// way and is not read.
+
+#include <cstdint>
+#include <optional>
+
+#include "device/containerdevice.h"
+
+inline constexpr const char* kNFDSignature0 = "T98FDDIMAGE.R0";
+inline constexpr const char* kNFDSignature1 = "T98FDDIMAGE.R1";
+
+// The disk of an NFD r0 file of `fileSize` bytes, or nothing when the
+// signature, the map or the sizes do not agree with the file.
+[[nodiscard]] std::optional<ContainerDisk> ReadNFD(DeviceIOIF* file, uint64_t fileSize);

@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "device/containerdevice.h"
+#include "device/d88.h"
+#include "device/deviceio_file.h"
+#include "device/dim.h"
+#include "device/nfd.h"
+#include "support/containers.h"
+#include "support/scripted_ui.h"
+
+namespace {
+
+constexpr uint32_t kSector = 1024;
+constexpr uint64_t kTrackBytes = 8 * kSector;
+
+class ContainerTest : public ::testing::Test, public UITest {
+protected:
+    void SetUp() override { volume = MakeFloppyVolume({{"DATA.BIN", RandomBytes(30000, 3)}}); }
+    void TearDown() override {
+        if (device) device->Destroy();
+    }
+    DeviceIO_File* OpenFile(const std::string& p) {
+        auto* f = new DeviceIO_File;
+        EXPECT_TRUE(f->Open(p));
+        return f;
+    }
+    // The container device over the open file, made from what `disks` describes.
+    void OpenContainer(std::vector<ContainerDisk> disks, const char* kind = "D88") {
+        device = new DeviceIO_Container(file, kind, std::move(disks));
+    }
+    std::vector<ContainerDisk> D88Disks(const std::string& p) {
+        file = OpenFile(p);
+        auto disks = ReadD88(file, ReadHostFile(p).size());
+        EXPECT_TRUE(disks.has_value());
+        return disks ? *disks : std::vector<ContainerDisk>{};
+    }
+    std::vector<uint8_t> ReadAll(uint64_t from, uint64_t length) {
+        std::vector<uint8_t> v(length);
+        EXPECT_TRUE(device->Read(int64_t(from), v.data(), uint32_t(length)));
+        return v;
+    }
+
+    TempDir dir;
+    std::vector<uint8_t> volume;
+    DeviceIO_File* file = nullptr;
+    DeviceIO_Container* device = nullptr;
+};
+
+// Copy-protection marks (a sector number far beyond the track, a cylinder
+// of 255, a short sector) do not stretch the geometry.
+TEST(DiskFromRecordsTest, StrayRecordsDoNotChangeTheGeometry) {
+    std::vector<SectorRecord> records;
+    int64_t at = 1000;
+    for (uint32_t c = 0; c < 2; ++c)
+        for (uint32_t h = 0; h < 2; ++h)
+            for (uint32_t r = 8; r >= 1; --r) records.push_back({c, h, r, 512, at += 512});
+    records.push_back({0, 0, 0xF5, 512, 1});
+    records.push_back({0xFF, 0, 1, 512, 2});
+    records.push_back({1, 1, 9, 128, 3});
+    records.push_back({1, 0, 3, 512, 4});  // the same sector again: the first one stays
+    ContainerDisk d = DiskFromRecords(records);
+    EXPECT_EQ(GeometryText(d.geometry), "2/2/8/512");
+    ASSERT_EQ(d.sectorData.size(), 32u);
+    // Cylinder 1, head 0, sector 3: the 6th record stored for that track.
+    EXPECT_EQ(d.sectorData[(1 * 2 + 0) * 8 + 2], 1000 + 512 * (2 * 8 + 6));
+    for (int64_t v : d.sectorData) EXPECT_GE(v, 1000);
+}
+
+TEST_F(ContainerTest, ShuffledD88RecordsReadInLogicalOrder) {
+    std::string p = dir / "s.d88";
+    WriteD88(p, {{"SHUFFLED", volume, {}, 11}});
+    OpenContainer(D88Disks(p));
+    ASSERT_EQ(device->Disks().size(), 1u);
+    EXPECT_EQ(GeometryText(device->Disks()[0].geometry), "77/2/8/1024");
+    EXPECT_EQ(device->Disks()[0].name, "SHUFFLED");
+    // One read across many tracks, and reads that start and end inside sectors.
+    EXPECT_EQ(ReadAll(0, volume.size()), volume);
+    EXPECT_EQ(ReadAll(1000, 5000), std::vector<uint8_t>(volume.begin() + 1000, volume.begin() + 6000));
+    EXPECT_EQ(device->DiskAt(volume.size() - 1), 0);
+    EXPECT_EQ(device->DiskAt(volume.size()), -1);
+    uint8_t b;
+    EXPECT_FALSE(device->Read(int64_t(volume.size()), &b, 1));
+}
+
+TEST_F(ContainerTest, D88WithA160TrackTableReadsTheSame) {
+    std::string p = dir / "short.d88";
+    D88Disk disk{"SHORT", volume, {}, 6};
+    disk.shortTable = true;
+    WriteD88(p, {disk});
+    ASSERT_EQ(ReadHostFile(p)[0x20], 0xA0);  // the first track right after 160 offsets
+    OpenContainer(D88Disks(p));
+    EXPECT_EQ(ReadAll(0, volume.size()), volume);
+}
+
+TEST_F(ContainerTest, WritesChangeOnlyTheDataOfTheRecordsTouched) {
+    std::string p = dir / "w.d88";
+    SectorMap map = WriteD88(p, {{"W", volume, {}, 5}});
+    auto before = ReadHostFile(p);
+    OpenContainer(D88Disks(p));
+    // Sectors 9 to 11 of the volume, starting half-way into sector 9.
+    auto data = RandomBytes(2 * kSector + 512, 9);
+    ASSERT_TRUE(device->Write(9 * kSector + 512, data.data(), uint32_t(data.size())));
+    auto after = ReadHostFile(p);
+    ASSERT_EQ(after.size(), before.size());
+    int64_t s9 = map.disks[0][9], s10 = map.disks[0][10], s11 = map.disks[0][11];
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        int64_t at = int64_t(i);
+        bool touched = (at >= s9 + 512 && at < s9 + kSector) || (at >= s10 && at < s10 + kSector) ||
+                       (at >= s11 && at < s11 + kSector);
+        if (!touched) {
+            ASSERT_EQ(after[i], before[i]) << "byte " << i << " changed outside the records written";
+        }
+    }
+    EXPECT_TRUE(std::equal(data.begin(), data.begin() + 512, after.begin() + s9 + 512));
+    EXPECT_TRUE(std::equal(data.begin() + 512, data.begin() + 1536, after.begin() + s10));
+    EXPECT_TRUE(std::equal(data.begin() + 1536, data.end(), after.begin() + s11));
+}
+
+TEST_F(ContainerTest, AbsentD88TrackFailsNamingTheSectorAndWritesNothing) {
+    std::string p = dir / "gap.d88";
+    WriteD88(p, {{"GAP", volume, {11}, 0}});  // cylinder 5, head 1
+    auto before = ReadHostFile(p);
+    OpenContainer(D88Disks(p));
+    const uint64_t track11 = 11 * kTrackBytes;
+    std::vector<uint8_t> buf(kSector);
+    EXPECT_FALSE(device->Read(int64_t(track11 + 3 * kSector), buf.data(), kSector));
+    EXPECT_EQ(ui.Texts().back(), "Ο sector C 5 H 1 R 4 λείπει από την εικόνα D88");
+    // A write running from the track before into the missing one writes nothing at all.
+    auto data = RandomBytes(2 * kSector, 2);
+    EXPECT_FALSE(device->Write(int64_t(track11 - kSector), data.data(), uint32_t(data.size())));
+    EXPECT_EQ(ui.Texts().back(), "Ο sector C 5 H 1 R 1 λείπει από την εικόνα D88");
+    EXPECT_EQ(ReadHostFile(p), before);
+    EXPECT_EQ(ReadAll(track11 - kSector, kSector),
+              std::vector<uint8_t>(volume.begin() + long(track11 - kSector), volume.begin() + long(track11)));
+}
+
+TEST_F(ContainerTest, SeveralD88DisksFollowOneAnotherOnTheDevice) {
+    auto second = MakeFloppyVolume({{"OTHER.BIN", RandomBytes(4000, 8)}});
+    std::string p = dir / "two.d88";
+    WriteD88(p, {{"ONE", volume, {}, 1}, {"TWO", second, {}, 2}});
+    OpenContainer(D88Disks(p));
+    ASSERT_EQ(device->Disks().size(), 2u);
+    EXPECT_EQ(device->DiskBase(1), volume.size());
+    EXPECT_EQ(device->Disks()[1].name, "TWO");
+    EXPECT_EQ(ReadAll(volume.size(), second.size()), second);
+    // A read across the seam between the disks.
+    auto seam = ReadAll(volume.size() - 100, 200);
+    EXPECT_TRUE(std::equal(seam.begin(), seam.begin() + 100, volume.end() - 100));
+    EXPECT_TRUE(std::equal(seam.begin() + 100, seam.end(), second.begin()));
+}
+
+TEST_F(ContainerTest, NFDAndDIMMapTheirSectors) {
+    std::string nfd = dir / "d.nfd";
+    WriteNFD(nfd, volume);
+    file = OpenFile(nfd);
+    auto disk = ReadNFD(file, ReadHostFile(nfd).size());
+    ASSERT_TRUE(disk);
+    OpenContainer({*disk}, "NFD");
+    EXPECT_EQ(ReadAll(0, volume.size()), volume);
+    device->Destroy();
+
+    std::string dim = dir / "d.dim";
+    WriteDIM(dim, volume, {150, 153});
+    file = OpenFile(dim);
+    auto d2 = ReadDIM(file, ReadHostFile(dim).size());
+    ASSERT_TRUE(d2);
+    OpenContainer({*d2}, "DIM");
+    EXPECT_EQ(ReadAll(0, 150 * kTrackBytes), std::vector<uint8_t>(volume.begin(), volume.begin() + 150 * kTrackBytes));
+    EXPECT_EQ(ReadAll(151 * kTrackBytes, 2 * kTrackBytes),
+              std::vector<uint8_t>(volume.begin() + 151 * kTrackBytes, volume.begin() + 153 * kTrackBytes));
+    std::vector<uint8_t> buf(kSector);
+    EXPECT_FALSE(device->Read(int64_t(153 * kTrackBytes + 7 * kSector), buf.data(), kSector));
+    EXPECT_EQ(ui.Texts().back(), "Ο sector C 76 H 1 R 8 λείπει από την εικόνα DIM");
+}
+
+TEST_F(ContainerTest, ReadOnlyGoesToTheFileDevice) {
+    std::string p = dir / "ro.d88";
+    WriteD88(p, {{"RO", volume, {}, 0}});
+    auto before = ReadHostFile(p);
+    OpenContainer(D88Disks(p));
+    EXPECT_FALSE(device->IsReadOnly());
+    EXPECT_TRUE(device->MakeReadOnly());
+    EXPECT_TRUE(device->IsReadOnly());
+    EXPECT_TRUE(file->IsReadOnly());
+    std::vector<uint8_t> buf(kSector, 1);
+    EXPECT_FALSE(device->Write(0, buf.data(), kSector));
+    EXPECT_EQ(ReadHostFile(p), before);
+    EXPECT_EQ(std::string(device->GetPath()), p);
+    EXPECT_EQ(std::string(device->GetName()), "D88 (Built-in File I/O)");
+}
+
+// Files that are not consistent containers are refused, whatever their
+// first bytes say.
+TEST_F(ContainerTest, InconsistentContainersAreRefused) {
+    std::string p = dir / "t.d88";
+    WriteD88(p, {{"T", volume, {}, 0}});
+    auto good = ReadHostFile(p);
+    auto check = [&](const std::vector<uint8_t>& bytes, const char* what) {
+        std::string q = dir / "bad.bin";
+        WriteHostFile(q, bytes);
+        DeviceIO_File* f = OpenFile(q);
+        EXPECT_FALSE(ReadD88(f, bytes.size())) << what;
+        EXPECT_FALSE(ReadNFD(f, bytes.size())) << what;
+        EXPECT_FALSE(ReadDIM(f, bytes.size())) << what;
+        f->Destroy();
+    };
+    check(std::vector<uint8_t>(good.begin(), good.end() - 1), "D88 cut short by one byte");
+    check(std::vector<uint8_t>(good.begin(), good.begin() + 0x200), "D88 header cut short");
+    auto grown = good;
+    grown.push_back(0);
+    check(grown, "D88 with a stray byte after its disk");
+    auto badRecord = good;
+    badRecord[0x2B0 + 14] = 0xFF;  // first record's data size beyond the disk
+    badRecord[0x2B0 + 15] = 0xFF;
+    check(badRecord, "D88 record larger than its disk");
+
+    std::string n = dir / "n.nfd";
+    WriteNFD(n, volume);
+    auto nfd = ReadHostFile(n);
+    check(std::vector<uint8_t>(nfd.begin(), nfd.begin() + 0x8000), "NFD header cut short");
+    check(std::vector<uint8_t>(nfd.begin(), nfd.end() - 1024), "NFD missing its last sector");
+
+    std::string m = dir / "m.dim";
+    WriteDIM(m, volume, {});
+    auto dim = ReadHostFile(m);
+    check(std::vector<uint8_t>(dim.begin(), dim.end() - 1), "DIM cut short");
+    auto badFlag = dim;
+    badFlag[5] = 2;
+    check(badFlag, "DIM with a flag that is not a flag");
+}
+
+}  // namespace

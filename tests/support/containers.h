@@ -1,0 +1,81 @@
+#pragma once
+// Image files of the formats the program detects by content, written byte
+// by byte from the formats' published layouts, independently of the
+// program's own readers: D88, NFD r0 and DIM floppy containers, X68000
+// SCSI and SASI disks, PC-9801 hard disks without a header and with a THD
+// header, and AT disks. Each writer tells where it put every sector, so
+// that a test can read the volume back out of the container after the
+// program has changed it.
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/images.h"
+
+using HostFiles = std::vector<std::pair<std::string, std::vector<uint8_t>>>;
+
+// A PC-9801 2HD floppy volume (77 cylinders, 2 heads, 8 sectors of 1024
+// bytes) made by mkfs.fat and filled by mcopy.
+std::vector<uint8_t> MakeFloppyVolume(const HostFiles& files);
+
+// Where each logical sector of each disk lies in a container file (in
+// cylinder, head, sector order; -1: not stored).
+struct SectorMap {
+    uint32_t sectorSize = 1024;
+    std::vector<std::vector<int64_t>> disks;
+    // Every byte range of the file that holds sector data.
+    std::vector<std::pair<int64_t, int64_t>> DataRanges() const;
+};
+// The volume of disk `disk` read back out of the file; absent sectors read as zeros.
+std::vector<uint8_t> ExtractVolume(const std::string& path, const SectorMap& map, std::size_t disk = 0);
+
+struct D88Disk {
+    std::string name;
+    std::vector<uint8_t> volume;  // 77/2/8/1024
+    std::set<uint32_t> absentTracks;  // cylinder * 2 + head
+    uint32_t shuffleSeed = 0;  // non-zero: the records of each track in a random order
+    bool shortTable = false;   // 160 track offsets, the first track at 0x2A0
+};
+SectorMap WriteD88(const std::string& path, const std::vector<D88Disk>& disks);
+
+// NFD r0 of a 77/2/8/1024 volume; the map of each track lists its sectors shuffled.
+SectorMap WriteNFD(const std::string& path, const std::vector<uint8_t>& volume);
+
+// DIM of type 2HD (77/2/8/1024) without the tracks in `absentTracks`.
+SectorMap WriteDIM(const std::string& path, const std::vector<uint8_t>& volume, const std::set<uint32_t>& absentTracks);
+
+// A Human68k volume (1024-byte sectors, FAT16) holding HUMAN.TXT with `text`.
+std::vector<uint8_t> MakeHuman68kVolume(const std::string& text);
+// The same volume as a DOS FAT16 volume (little-endian boot sector and
+// FAT), so that fsck.fat can judge it.
+std::vector<uint8_t> Human68kAsFat(const std::vector<uint8_t>& volume);
+
+// An X68000 disk with one Human68k partition holding `volume`: SCSI
+// ("X68SCSI1", table at 0x800, records of 1024 bytes, partition at record
+// 32) or SASI (table at 0x400, records of 256 bytes, partition at record
+// 64). Returns the partition's byte offset.
+uint64_t WriteX68000Disk(const std::string& path, bool scsi, const std::vector<uint8_t>& volume);
+
+// A PC-9801 hard disk: IPL in sector 0, partition table in sector 1, and
+// in each partition (cylinders first..last) a FAT16 volume made by
+// mkfs.fat with the disk's heads, sectors per track and hidden sectors,
+// holding PARTn.TXT. With `thd`, a 256-byte THD header (cylinder count)
+// comes first and the geometry must be 8 heads, 33 sectors of 256 bytes.
+// Returns each partition's byte offset in the file.
+struct PC98Disk {
+    uint32_t secLen = 512, sectors = 17, heads = 8, cylinders = 100;
+    bool thd = false;
+};
+std::vector<uint64_t> WritePC98Disk(const std::string& path, const PC98Disk& g,
+                                    const std::vector<std::pair<uint32_t, uint32_t>>& parts);
+
+// An AT disk of `mib` MiB partitioned by sfdisk: one FAT16 partition at
+// sector 2048 holding PART1.TXT. Returns its byte offset.
+uint64_t WriteATDisk(const std::string& path, unsigned mib);
+
+// Bytes [offset, offset + length) of a file, and their replacement.
+std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, uint64_t length);
+void WriteRange(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes);
