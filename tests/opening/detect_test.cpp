@@ -20,7 +20,7 @@ class DetectTest : public ::testing::Test, public UITest {
 protected:
     void SetUp() override {
         setenv("VOLDEX_HOME", home.path().c_str(), 1);
-        ArgumentText().clear();
+        PendingOpeningOptions() = {};
     }
     void TearDown() override {
         if (device) device->Destroy();
