@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -144,15 +145,14 @@ TEST_F(ExportTest, ExistingFolderReceivesTheContents) {
     EXPECT_EQ(ReadHostFile(out + "/SUB/DEEP/A.BIN"), a);
 }
 
-TEST_F(ExportTest, BrokenChainStopsWith115AndLeavesAnEmptyFile) {
+TEST_F(ExportTest, BrokenChainStopsWith115AndLeavesNoHostFile) {
     int i = Index("A.BIN");
-    m->SetFATEntry(uint32_t(root->GetStartCluster(i)) + 1, 0);
+    ASSERT_TRUE(m->SetFATEntry(uint32_t(root->GetStartCluster(i)) + 1, 0));
     EXPECT_EQ(ExportNames({"A.BIN"}), owCancel);
     EXPECT_TRUE(ui.Showed("Σφάλμα κατά την ανάγνωση της αλυσίδας cluster του αρχείου\n" + out + "/A.BIN"));
     EXPECT_TRUE(ui.Showed("Μη έγκυρη αλυσίδα"));
     struct stat st;
-    ASSERT_EQ(stat((out + "/A.BIN").c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 0);
+    EXPECT_NE(stat((out + "/A.BIN").c_str(), &st), 0) << "no empty file passes for a copy";
 }
 
 TEST_F(ExportTest, HostileNamesNeverLeaveTheTargetFolder) {
@@ -195,10 +195,10 @@ TEST_F(ExportTest, FolderLoopsAreReportedNotFollowed) {
     sub.SetAttr(r, kAttrDirectory);
     sub.SetStartCluster(r, 0);
     ASSERT_TRUE(sub.Write());
-    EXPECT_EQ(ExportNames({"SUB"}), owYes);
-    EXPECT_EQ(ReadHostFile(out + "/SUB/DEEP/A.BIN"), a);
-    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Υπάρχει ένας φάκελος με παραπομπή σε βρόχο",
-                                                    "Υπάρχει ένας φάκελος με παραπομπή σε βρόχο"}));
+    // The first folder that leads back ends the export.
+    EXPECT_EQ(ExportNames({"SUB"}), owCancel);
+    std::vector<std::string> texts = ui.Texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Υπάρχει ένας φάκελος με παραπομπή σε βρόχο"), 1);
 }
 
 TEST_F(ExportTest, ExportChangesNothingInTheImage) {
