@@ -163,11 +163,14 @@ bool DiskImage::WriteFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n) {
         StoreFATBytes(e, bytes, n);
         return true;
     }
+    // The table follows the first copy, which every system reads: once the
+    // first copy has taken the bytes, so does the table, even when a later
+    // copy then fails.
     for (uint32_t i = 0; i < FATCount; ++i) {
         int64_t at = int64_t(DiskStart) + FAT + int64_t(i) * FATSize + e;
         if (!device_->Write(at, bytes, n)) return false;
+        if (i == 0) std::memcpy(fatTable_.data() + e, bytes, n);
     }
-    std::memcpy(fatTable_.data() + e, bytes, n);
     return true;
 }
 
@@ -532,7 +535,9 @@ bool DiskImage::GrowDirEntries(std::vector<uint8_t>& entries, uint32_t first, ui
         if (!fresh || !WriteCluster(fresh->front(), zero.data()) || !Flush() || !LinkChain(*fresh) || !Flush())
             return false;
         if (!SetFATEntry(chain->back(), fresh->front())) {
-            static_cast<void>(FreeChain(fresh->front()));  // not linked: lost at worst
+            // Linked in the first FAT copy or not at all: only an unlinked
+            // cluster is given back.
+            if (GetFATEntry(chain->back()) != fresh->front()) static_cast<void>(FreeChain(fresh->front()));
             return false;
         }
         chain->push_back(fresh->front());
