@@ -97,7 +97,16 @@ bool DeviceIO_File::Open(const std::string& path) {
         int err = errno;
         ::close(fd_);
         fd_ = -1;
-        if (err == EWOULDBLOCK) {
+        if (err == EWOULDBLOCK && !readOnly_ && UI().OfferReadOnly(path)) {
+            // Read beside the writer, without a lock of its own.
+            fd_ = ::open(HostPath().c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd_ >= 0) {
+                readOnly_ = true;
+                return true;
+            }
+            ShowSystemError();
+            ShowMessage(602, path);
+        } else if (err == EWOULDBLOCK) {
             ShowMessage(1210, path);
         } else {
             ShowSystemError(err);

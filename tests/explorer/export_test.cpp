@@ -78,13 +78,13 @@ TEST_F(ExportTest, FragmentedChainIsFollowed) {
     auto chain = *m->ReadChain(uint32_t(root->GetStartCluster(i)));
     ASSERT_EQ(chain.size(), 5u);
     std::vector<std::vector<uint8_t>> data(5, std::vector<uint8_t>(1024));
-    for (int k = 0; k < 5; ++k) m->ReadCluster(chain[k], data[k].data());
+    for (int k = 0; k < 5; ++k) EXPECT_TRUE(m->ReadCluster(chain[k], data[k].data()));
     auto spare = *m->AllocateChain(5 * 1024);
     // New order: spare[4], chain[1], spare[0], chain[3], spare[2].
     ChainList order = {spare[4], chain[1], spare[0], chain[3], spare[2]};
     for (int k = 0; k < 5; ++k) {
-        m->WriteCluster(order[k], data[k].data());
-        m->SetFATEntry(order[k], k + 1 < 5 ? order[k + 1] : EndOfChain);
+        EXPECT_TRUE(m->WriteCluster(order[k], data[k].data()));
+        EXPECT_TRUE(m->SetFATEntry(order[k], k + 1 < 5 ? order[k + 1] : EndOfChain));
     }
     root->SetStartCluster(i, order[0]);
     OverwriteAnswer state = owYes;

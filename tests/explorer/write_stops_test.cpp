@@ -232,11 +232,6 @@ struct Figures {
         stopRuns = 0, stopDamage = 0;
 };
 
-Figures& Totals() {
-    static Figures f;
-    return f;
-}
-
 class WriteStopsTest : public ::testing::TestWithParam<int> {
 protected:
     // Runs the operation on a fresh copy of the volume behind a FaultyDevice;
