@@ -187,9 +187,15 @@ void ImportFolder(const std::string& path, const struct stat& st, DIDir& dir, Ov
 
 void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
     const std::string name = Utf8ToSjis(HostBaseName(path));
-    // Opened without waiting (a FIFO would block) and checked for its kind.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Only regular files are copied: a FIFO would block, a socket or a
+    // device has no contents to copy. The kind is looked at before the open
+    // and again on the open file, which is opened without waiting.
     struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        ShowMessage(1214, path);
+        return;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         ShowMessage(110, path);
         state = owCancel;

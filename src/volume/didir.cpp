@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <string_view>
+#include <unordered_set>
 
 #include "device/asciicase.h"
 #include "device/messages.h"
@@ -354,21 +355,19 @@ uint32_t ParentFolder(DiskImage* image, uint32_t folder) {
 
 bool DIDir::CollectTree(uint32_t start, std::vector<uint32_t>& chains) {
     // The folders above this one must never be reached from below.
-    std::vector<uint32_t> seen{FirstCluster};
+    std::unordered_set<uint32_t> seen{FirstCluster};
     for (uint32_t c = FirstCluster; c >= 2;) {
         c = ParentFolder(Image, c);
-        if (std::find(seen.begin(), seen.end(), c) != seen.end()) break;
-        seen.push_back(c);
+        if (!seen.insert(c).second) break;
     }
     std::vector<uint32_t> stack{start};
     while (!stack.empty()) {
         uint32_t folder = stack.back();
         stack.pop_back();
-        if (folder < 2 || std::find(seen.begin(), seen.end(), folder) != seen.end()) {
+        if (folder < 2 || !seen.insert(folder).second) {
             ShowMessage(128);
             return false;
         }
-        seen.push_back(folder);
         chains.push_back(folder);
         DIDir sub(Image, folder);
         // A folder that cannot be read is not deleted: release is the tool
