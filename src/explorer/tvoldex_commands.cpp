@@ -173,7 +173,7 @@ void TVoldex::DropEntriesOnTreeNode(QTreeWidgetItem* node) {
     }
     std::vector<int> selected = SelectedEntries();
     for (int i : selected)
-        if ((currentDir_->GetAttr(i) & kAttrDirectory) && currentDir_->GetDisplayName(i)[0] != '.' &&
+        if ((currentDir_->GetAttr(i) & kAttrDirectory) && !currentDir_->IsDotEntry(i) &&
             AtOrBelow(node, FindTreeNode(uint32_t(currentDir_->GetStartCluster(i))))) {
             ShowMessage(122);
             return;

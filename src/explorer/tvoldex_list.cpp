@@ -384,7 +384,7 @@ void TVoldex::SelectAll() {
     std::vector<int> all;
     for (int i : ListedEntries()) {
         std::string n = currentDir_->GetDisplayName(i);
-        if (!n.empty() && n[0] != '.' && !(currentDir_->GetAttr(i) & kAttrVolume)) all.push_back(i);
+        if (!n.empty() && !currentDir_->IsDotEntry(i) && !(currentDir_->GetAttr(i) & kAttrVolume)) all.push_back(i);
     }
     SelectEntries(all);
 }
@@ -395,7 +395,7 @@ void TVoldex::InvertSelection() {
     std::unordered_set<int> was(selected.begin(), selected.end());
     for (int i : ListedEntries()) {
         std::string n = currentDir_->GetDisplayName(i);
-        if (n.empty() || n[0] == '.' || (currentDir_->GetAttr(i) & kAttrVolume)) continue;
+        if (n.empty() || currentDir_->IsDotEntry(i) || (currentDir_->GetAttr(i) & kAttrVolume)) continue;
         if (!was.count(i)) next.push_back(i);
     }
     SelectEntries(next);
