@@ -275,7 +275,7 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
             takeBack();
             return;
         }
-        if (!image.Flush() || !image.LinkChain(chain) || !image.Flush()) {
+        if (!image.LinkChain(chain)) {
             ShowMessage(114, path);
             takeBack();
             return;
@@ -290,8 +290,9 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
     dir.SetSize(i, size);
     dir.SetStartCluster(i, chain.empty() ? 0 : chain.front());
     if (replacing) {
-        // The switch: the entry now points at the new data. Only after it
-        // is on the device is the old chain freed.
+        // The switch: the entry now points at the new data (which Write
+        // makes durable first). Only after it is on the disk is the old
+        // chain freed.
         if (!dir.Write() || !image.Flush()) {
             ShowMessage(107, path);
             dir.RestoreEntry(i, old.data());

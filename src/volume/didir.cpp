@@ -82,6 +82,8 @@ bool DIDir::Load() {
 
 bool DIDir::Write() {
     if (!loaded_) return false;
+    // Whatever the entries point at (data, FAT) reaches the disk before them.
+    if (!Image->Flush()) return false;
     if (!Image->WriteDirEntries(Entries, FirstCluster, &onDisk_)) return false;
     onDisk_ = Entries;
     return true;
@@ -476,8 +478,7 @@ int DIDir::MakeDir(const std::string& name) {
     dotEntry(block.data() + 32, "..", FirstCluster);
     // The cluster with "." and ".." first, then the FAT; the entry that
     // points at them reaches the device with the caller's Write.
-    if (!Image->WriteCluster(cluster, block.data()) || !Image->Flush() || !Image->LinkChain(*chain) ||
-        !Image->Flush()) {
+    if (!Image->WriteCluster(cluster, block.data()) || !Image->LinkChain(*chain)) {
         Entry(j)[0] = kDeletedMark;
         return -1;
     }

@@ -532,8 +532,7 @@ bool DiskImage::GrowDirEntries(std::vector<uint8_t>& entries, uint32_t first, ui
     std::vector<uint8_t> zero(ClusterSize, 0);
     while (chain->size() < need) {
         auto fresh = PickClusters(1);
-        if (!fresh || !WriteCluster(fresh->front(), zero.data()) || !Flush() || !LinkChain(*fresh) || !Flush())
-            return false;
+        if (!fresh || !WriteCluster(fresh->front(), zero.data()) || !LinkChain(*fresh) || !Flush()) return false;
         if (!SetFATEntry(chain->back(), fresh->front())) {
             // Linked in the first FAT copy or not at all: only an unlinked
             // cluster is given back.

@@ -7,8 +7,8 @@
 // The order of writes. Every change to a volume is made so that a stop
 // after any single device write (a power loss, a killed process, a failed
 // write) leaves at worst clusters that are allocated and reached by no
-// entry; the barriers between the steps (Flush) keep the host from
-// reordering them.
+// entry; a barrier (Flush) before every directory write, and after the
+// write that must come first, keeps the host from reordering the steps.
 //   - New file or folder: its data clusters are written first (a folder's
 //     cluster with its "." and ".."), then the FAT entries that make them a
 //     chain (every copy), then the directory entry that points at them.
