@@ -5,6 +5,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <unordered_set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,9 +134,17 @@ struct FolderFrame {
 
 // Makes the host folder for folder entry i of `parent` and puts its frame on
 // the stack. `seen` holds every folder cluster this export has entered.
-bool EnterFolder(DIDir& parent, int i, const std::string& into, std::vector<uint32_t>& seen,
+bool EnterFolder(DIDir& parent, int i, const std::string& into, std::unordered_set<uint32_t>& seen,
                  std::vector<FolderFrame>& stack, OverwriteAnswer& state) {
     const std::string target = JoinHostPath(into, HostComponent(parent.GetDisplayName(i)));
+    uint32_t start = uint32_t(parent.GetStartCluster(i));
+    // A folder met a second time (a loop back up, or a ladder of entries
+    // to one folder) ends the export.
+    if (start < 2 || start == parent.GetCluster() || !seen.insert(start).second) {
+        ShowMessage(128);
+        state = owCancel;
+        return false;
+    }
     struct stat st;
     if (::mkdir(target.c_str(), 0777) != 0 && !(errno == EEXIST && stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
         ShowSystemError();
@@ -143,15 +152,6 @@ bool EnterFolder(DIDir& parent, int i, const std::string& into, std::vector<uint
         state = owCancel;
         return false;
     }
-    uint32_t start = uint32_t(parent.GetStartCluster(i));
-    // A folder met a second time (a loop back up, or a ladder of entries
-    // to one folder) ends the export.
-    if (start < 2 || start == parent.GetCluster() || std::find(seen.begin(), seen.end(), start) != seen.end()) {
-        ShowMessage(128);
-        state = owCancel;
-        return false;
-    }
-    seen.push_back(start);
     auto sub = std::make_unique<DIDir>(parent.GetImage(), start);
     if (!sub->Load()) {
         ShowMessage(106, SjisToUtf8(parent.GetDisplayName(i)));
@@ -164,7 +164,8 @@ bool EnterFolder(DIDir& parent, int i, const std::string& into, std::vector<uint
 
 // Exports entry i and, for a folder, everything below it, with a stack of
 // its own rather than the call stack, so that no depth ends it.
-void ExportTree(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& state, std::vector<uint32_t>& seen) {
+void ExportTree(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& state,
+                std::unordered_set<uint32_t>& seen) {
     if (state == owCancel) return;
     UI().SetStatusText(1, ResourceString().LoadMessage(134, SjisToUtf8(dir.GetDisplayName(i))));
     if (!IsExportable(dir, i)) return;
@@ -172,7 +173,7 @@ void ExportTree(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& s
         ExportFile(dir, i, JoinHostPath(folder, HostComponent(dir.GetDisplayName(i))), state);
         return;
     }
-    if (std::find(seen.begin(), seen.end(), dir.GetCluster()) == seen.end()) seen.push_back(dir.GetCluster());
+    seen.insert(dir.GetCluster());
     std::vector<FolderFrame> stack;
     if (!EnterFolder(dir, i, folder, seen, stack, state)) return;
     while (!stack.empty() && state != owCancel) {
@@ -228,13 +229,13 @@ bool GetHostFileTime(const std::string& path, SystemTime& t) {
 }
 
 void ExportEntry(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& state) {
-    std::vector<uint32_t> seen;
+    std::unordered_set<uint32_t> seen;
     ExportTree(dir, i, folder, state, seen);
 }
 
 int ExportEntries(DIDir& dir, const std::vector<int>& indexes, const std::string& folder, OverwriteAnswer& state) {
     int count = 0;
-    std::vector<uint32_t> seen;
+    std::unordered_set<uint32_t> seen;
     for (int i : indexes) {
         if (state == owCancel) break;
         ExportTree(dir, i, folder, state, seen);
