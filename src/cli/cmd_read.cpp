@@ -195,7 +195,7 @@ bool CatEntry(DIDir& dir, int i, const std::string& path) {
     const uint32_t cs = image.ClusterSize;
     uint64_t left = size;
     std::vector<uint8_t> buffer;
-    bool ok = ForEachClusterRun(*chain, std::max<uint32_t>(1, (4u << 20) / cs), [&](std::size_t, uint32_t first,
+    ForEachClusterRun(*chain, std::max<uint32_t>(1, (4u << 20) / cs), [&](std::size_t, uint32_t first,
                                                                                     uint32_t n) {
         buffer.resize(std::size_t(n) * cs);
         if (!image.ReadClusterRun(first, n, buffer.data())) return false;
