@@ -272,6 +272,12 @@ TEST_P(WriteStopsTest, EveryWriteIndex) {
         EXPECT_EQ(CheckFiles(work, op), "");
     }
     fig.writes = writes;
+    {
+        // A disk that cannot make the writes durable: no success is told.
+        ScriptedUI ui;
+        EXPECT_FALSE(Run(op, FaultyDevice::Mode::FailFlush, 0, ui, made)) << "a failed flush ended in success";
+        EXPECT_FALSE(ui.boxes.empty());
+    }
 
     for (int n = 1; n <= writes; ++n) {
         // A stop after write n.

@@ -2,7 +2,8 @@
 // A device in front of another that counts the writes made through it and
 // can make them go wrong: the N-th write fails once, every write from the
 // N-th on fails, or the device stops after the N-th write as a power loss
-// would (later writes are taken and never reach the bytes).
+// would (later writes are taken and never reach the bytes). FailFlush
+// makes every flush fail, as a disk that cannot make its writes durable.
 
 #include <map>
 #include <string>
@@ -13,7 +14,7 @@
 
 class FaultyDevice : public DeviceIOIF {
 public:
-    enum class Mode { Count, FailOnce, FailFrom, StopAfter };
+    enum class Mode { Count, FailOnce, FailFrom, StopAfter, FailFlush };
 
     // Takes over `inner`.
     FaultyDevice(DeviceIOIF* inner, Mode mode, int n) : inner_(inner), mode_(mode), n_(n) {}
@@ -25,7 +26,8 @@ public:
     bool Write(int64_t offset, const void* buffer, uint32_t length) override {
         ++writes;
         switch (mode_) {
-            case Mode::Count: break;
+            case Mode::Count:
+            case Mode::FailFlush: break;
             case Mode::FailOnce:
                 if (writes == n_) return ++failed, false;
                 break;
@@ -40,6 +42,8 @@ public:
     }
     bool MakeReadOnly() override { return inner_->MakeReadOnly(); }
     bool Flush() override {
+        ++flushes;
+        if (mode_ == Mode::FailFlush) return false;
         if (mode_ == Mode::StopAfter && writes > n_) return true;
         return inner_->Flush();
     }
@@ -50,6 +54,7 @@ public:
 
     int writes = 0;   // write calls made, including failed and dropped ones
     int failed = 0;   // writes that were made to fail
+    int flushes = 0;  // flushes asked for
 
 private:
     DeviceIOIF* inner_;
