@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string_view>
 #include <unordered_set>
 
@@ -503,25 +504,35 @@ int DIDir::MoveTo(int i, DIDir& target) {
         target.Entry(j)[0] = kDeletedMark;
         static_cast<void>(target.Write());  // on failure it stays in both, which the caller reports
     };
+    std::unique_ptr<DIDir> moved;
     if (Entry(i)[11] & kAttrDirectory) {
-        DIDir moved(Image, uint32_t(GetStartCluster(i)));
-        if (!moved.Load()) {
+        moved = std::make_unique<DIDir>(Image, uint32_t(GetStartCluster(i)));
+        if (!moved->Load()) {
             takeBack();
             return -1;
         }
         // Only a real ".." entry is pointed at the new parent.
-        if (moved.IsDotEntry(1) && moved.GetDisplayName(1) == "..") {
-            moved.SetStartCluster(1, target.GetCluster());
-            if (!moved.Write() || !Image->Flush()) {
+        if (moved->IsDotEntry(1) && moved->GetDisplayName(1) == "..") {
+            moved->SetStartCluster(1, target.GetCluster());
+            if (!moved->Write() || !Image->Flush()) {
                 takeBack();
                 return -1;
             }
+        } else {
+            moved.reset();
         }
     }
     std::vector<uint8_t> before = Entries;
     MarkDeleted(i);
     if (!Write()) {
+        // Back the way it came, as far as the device lets it: "..", then
+        // the target's copy of the entry.
         Entries.swap(before);
+        if (moved) {
+            moved->SetStartCluster(1, FirstCluster);
+            if (!moved->Write() || !Image->Flush()) return -1;
+        }
+        takeBack();
         return -1;
     }
     return j;
