@@ -91,6 +91,12 @@ std::vector<std::string> ListHostFolder(const std::string& path, bool& ok) {
     return names;
 }
 
+// A symbolic link whose target does not exist.
+bool IsDanglingLink(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0;
+}
+
 // Refuses (1211) a host name that cannot name a new entry.
 bool AcceptName(const DIDir& dir, const std::string& hostPath, const std::string& name, OverwriteAnswer& state) {
     if (dir.IsValidNewName(name)) return true;
@@ -164,6 +170,10 @@ void ImportFolder(const std::string& path, const struct stat& st, DIDir& dir, Ov
             std::string child = JoinHostPath(top.path, top.names[k]);
             UI().SetStatusText(1, ResourceString().LoadMessage(132, top.names[k]));
             struct stat cs {};
+            if (IsDanglingLink(child)) {
+                ShowMessage(1214, child);  // a link to nothing: passed over
+                continue;
+            }
             if (stat(child.c_str(), &cs) != 0 || S_ISDIR(cs.st_mode)) {
                 DIDir& into = *top.dir;  // `top` may move when the stack grows
                 EnterFolder(child, cs, into, stack, state);

@@ -268,6 +268,7 @@ TEST_F(TrustCliTest, FifosAndSocketsNeverBlock) {
     std::string sock = host + "/sock";
     std::strncpy(addr.sun_path, sock.c_str(), sizeof addr.sun_path - 1);
     ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(symlink((host + "/nowhere").c_str(), (host + "/dangling").c_str()), 0);
     auto data = RandomBytes(800, 5);
     WriteHostFile(host + "/REAL.BIN", data);
     Result put = Cli("put " + Quote(image) + " " + Quote(host));
@@ -275,6 +276,7 @@ TEST_F(TrustCliTest, FifosAndSocketsNeverBlock) {
     EXPECT_EQ(put.rc, 0) << put.err;
     EXPECT_NE(put.err.find("Παραλείφθηκε: δεν είναι κανονικό αρχείο ή φάκελος\n" + host + "/pipe"), std::string::npos)
         << put.err;
+    EXPECT_NE(put.err.find(host + "/dangling"), std::string::npos) << "a link to nothing is passed over too";
     EXPECT_EQ(Mtype("/HOST/REAL.BIN"), std::string(data.begin(), data.end()));
     EXPECT_NE(Mtype("/HOST/PIPE").find("not found"), std::string::npos);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
