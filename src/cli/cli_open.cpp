@@ -70,7 +70,7 @@ void LetCommandLineChoose(TDiskOpener& opener, CliInterface& ui) {
 
 std::optional<uint64_t> HostFileSize(const std::string& path) {
     std::string host = path.compare(0, 4, "\\\\.\\") == 0 ? path.substr(4) : path;
-    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not hold the command
     if (fd < 0) return std::nullopt;
     off_t size = lseek(fd, 0, SEEK_END);
     ::close(fd);
@@ -161,6 +161,8 @@ int CmdInfo(CliContext& c) {
     std::printf("UserArea: %d\n", l.UserArea);
     std::printf("ClusterSize: %u\n", l.ClusterSize);
     std::printf("ClustersCount: %u\n", l.ClustersCount);
+    // A label that claims more clusters than its FAT kind can number.
+    if (image.ClustersLimited()) std::printf("UsableClusters: %u\n", image.ClusterLimit() - 2);
     std::printf("FreeClusters: %u\n", image.FreeClusters);
     DiskInfoTexts t = MakeDiskInfo(image);
     std::printf("Capacity: %s\n", t.TotalSize.c_str());

@@ -195,7 +195,7 @@ bool CatEntry(DIDir& dir, int i, const std::string& path) {
     const uint32_t cs = image.ClusterSize;
     uint64_t left = size;
     std::vector<uint8_t> buffer;
-    bool ok = ForEachClusterRun(*chain, std::max<uint32_t>(1, (4u << 20) / cs), [&](std::size_t, uint32_t first,
+    ForEachClusterRun(*chain, std::max<uint32_t>(1, (4u << 20) / cs), [&](std::size_t, uint32_t first,
                                                                                     uint32_t n) {
         buffer.resize(std::size_t(n) * cs);
         if (!image.ReadClusterRun(first, n, buffer.data())) return false;
@@ -204,7 +204,8 @@ bool CatEntry(DIDir& dir, int i, const std::string& path) {
         left -= bytes;
         return left > 0;
     });
-    if (left > 0 && !ok) {
+    // A chain that could not be read, or that ends before the size does.
+    if (left > 0) {
         ShowMessage(115, path);
         return false;
     }
@@ -320,7 +321,7 @@ int CmdGet(CliContext& c) {
             ShowMessage(106, entries[0].path);
             return kExitFailure;
         }
-        if (!IsTransferable(dir, entries[0].where.index)) {
+        if (!IsExportable(dir, entries[0].where.index)) {
             ReportNotFound(entries[0].path);
             return kExitFailure;
         }
@@ -336,7 +337,7 @@ int CmdGet(CliContext& c) {
             // The root itself: everything in it.
             std::vector<int> all;
             for (uint32_t i = 0; i < dir.GetCount(); ++i)
-                if (IsTransferable(dir, int(i))) all.push_back(int(i));
+                if (IsExportable(dir, int(i))) all.push_back(int(i));
             ExportEntries(dir, all, dest, state);
         } else {
             ExportEntry(dir, e.where.index, dest, state);

@@ -265,9 +265,9 @@ namespace {
 // Renames entry i of dir; the exit status.
 int RenameIn(DIDir& dir, int i, const std::string& newName) {
     std::string wanted = Utf8ToSjis(newName);
-    int other = dir.Find(wanted);
-    std::string shown = RenameEntry(dir, i, wanted);
-    if (wanted.empty() || (other >= 0 && other != i)) return kExitFailure;
+    bool renamed = false;
+    std::string shown = RenameEntry(dir, i, wanted, &renamed);
+    if (!renamed) return kExitFailure;
     std::printf("%s\n", SjisToUtf8(shown).c_str());
     return kExitOk;
 }
@@ -353,7 +353,9 @@ int CmdMv(CliContext& c) {
         DIDir source(&image, folder);
         if (!LoadFolder("", source)) return kExitFailure;
         if (!newName.empty()) movedName = source.GetDisplayName(bySource[folder][0]);
-        moved += std::size_t(MoveEntries(source, bySource[folder], targetCluster, dest, false));
+        int n = MoveEntries(source, bySource[folder], targetCluster, dest, false);
+        if (n < 0) return kExitFailure;
+        moved += std::size_t(n);
     }
     if (moved != sources.size()) return kExitFailure;
     if (newName.empty()) return kExitOk;

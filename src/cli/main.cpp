@@ -10,6 +10,7 @@
 #include "cli/cli_progress.h"
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
+#include "device/deviceio_file.h"
 #include "device/messages.h"
 #include "volume/diskimage.h"
 
@@ -19,6 +20,8 @@ int Run(const CliCommand& command, const CliOptions& options, CliInterface& ui) 
     if (command.checkOperands)
         if (int rc = command.checkOperands(options); rc != kExitOk) return rc;
     CliContext context{options, ui};
+    // Commands that change nothing open the image for reading and share it.
+    DeviceIO_File::SetOpenForWriting((command.flags & kCmdChanges) != 0);
     if (!(command.flags & kCmdOpensVolume)) return command.run(context);
     ProgressLine progress((command.flags & kCmdProgress) && isatty(2));
     ui.progress = &progress;

@@ -63,6 +63,8 @@ public:
     [[nodiscard]] bool Read(int64_t offset, void* buffer, uint32_t length) override;
     [[nodiscard]] bool Write(int64_t offset, const void* buffer, uint32_t length) override;
     bool MakeReadOnly() override { return file_->MakeReadOnly(); }
+    // Writes go to the wrapped file, so its flush is the container's.
+    [[nodiscard]] bool Flush() override { return file_->Flush(); }
     void Destroy() override { delete this; }
 
     const std::string& Kind() const { return kind_; }

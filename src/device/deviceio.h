@@ -11,13 +11,17 @@ public:
     virtual const char* GetPath() = 0;
     virtual bool IsReadOnly() = 0;
     // True when exactly `length` bytes were read.
-    virtual bool Read(int64_t offset, void* buffer, uint32_t length) = 0;
-    virtual bool Write(int64_t offset, const void* buffer, uint32_t length) = 0;
+    [[nodiscard]] virtual bool Read(int64_t offset, void* buffer, uint32_t length) = 0;
+    [[nodiscard]] virtual bool Write(int64_t offset, const void* buffer, uint32_t length) = 0;
     // True when the device is read-only afterwards.
     virtual bool MakeReadOnly() = 0;
     // Releases everything the device holds and frees the object itself.
     // A device is never deleted any other way.
     virtual void Destroy() = 0;
+    // Makes every write so far durable before the caller goes on (the
+    // order of writes across a power loss depends on it). Devices that do
+    // not cache have nothing to do.
+    [[nodiscard]] virtual bool Flush() { return true; }
 
 protected:
     virtual ~DeviceIOIF() = default;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,21 +66,56 @@ bool DeviceIO_File::Open(const std::string& path) {
     path_ = path;
     raw_ = false;
     readOnly_ = false;
+    dirty_ = false;
+    // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; the
+    // file is checked for its kind before anything is read.
+    const int flags = O_CLOEXEC | O_NONBLOCK;
     if (IsRawDrivePath(path)) {
         raw_ = true;
         sectorSize_ = kRawSectorSize;
-    } else {
-        fd_ = ::open(HostPath().c_str(), O_RDWR | O_CLOEXEC);
-        if (fd_ >= 0) return true;
+    } else if (openForWriting_) {
+        fd_ = ::open(HostPath().c_str(), O_RDWR | flags);
     }
-    fd_ = ::open(HostPath().c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
-        ShowSystemError();
-        ShowMessage(602, path);
+        fd_ = ::open(HostPath().c_str(), O_RDONLY | flags);
+        if (fd_ < 0) {
+            ShowSystemError();
+            ShowMessage(602, path);
+            return false;
+        }
+        readOnly_ = true;
+    }
+    struct stat st;
+    if (fstat(fd_, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+        ::close(fd_);
+        fd_ = -1;
+        ShowMessage(1215, path);
         return false;
     }
-    ShowMessage(603, path);
-    readOnly_ = true;
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    if (flock(fd_, (readOnly_ ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
+        int err = errno;
+        ::close(fd_);
+        fd_ = -1;
+        if (err == EWOULDBLOCK && !readOnly_ && UI().OfferReadOnly(path)) {
+            // Read beside the writer, without a lock of its own.
+            fd_ = ::open(HostPath().c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd_ >= 0) {
+                readOnly_ = true;
+                return true;
+            }
+            ShowSystemError();
+            ShowMessage(602, path);
+        } else if (err == EWOULDBLOCK) {
+            ShowMessage(1210, path);
+        } else {
+            ShowSystemError(err);
+            ShowMessage(602, path);
+        }
+        return false;
+    }
+    // Opened for reading only although writing was asked for.
+    if (readOnly_ && openForWriting_) ShowMessage(603, path);
     return true;
 }
 
@@ -141,19 +177,35 @@ bool DeviceIO_File::Write(int64_t offset, const void* buffer, uint32_t length) {
             return false;
         }
         total += static_cast<uint32_t>(n);
+        dirty_ = true;
     } while (total < length);
+    return true;
+}
+
+bool DeviceIO_File::Flush() {
+    if (fd_ < 0 || readOnly_ || !dirty_) return true;
+    if (fdatasync(fd_) != 0) {
+        ShowSystemError();
+        return false;
+    }
+    dirty_ = false;
     return true;
 }
 
 bool DeviceIO_File::MakeReadOnly() {
     if (fd_ < 0) return false;
     if (readOnly_) return true;
-    ::close(fd_);
-    fd_ = ::open(HostPath().c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
+    if (!Flush()) return false;
+    int fd = ::open(HostPath().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         ShowMessage(604);
         return false;
     }
+    // The lock goes from exclusive to shared: other readers may come in.
+    flock(fd_, LOCK_SH);
+    ::close(fd_);
+    fd_ = fd;
+    flock(fd_, LOCK_SH | LOCK_NB);
     readOnly_ = true;
     return true;
 }

@@ -89,6 +89,13 @@ public:
         return true;
     }
 
+    // Another program holds the image `path` for writing: true to open it
+    // for reading only instead (the view may then change under the reader).
+    virtual bool OfferReadOnly(const std::string& path) {
+        (void)path;
+        return false;
+    }
+
     // Changes to the folder structure, for a front end that shows it as a
     // tree. Folders are known by their first cluster (0: the root); names
     // are display names (Shift-JIS as stored).

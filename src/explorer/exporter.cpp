@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <memory>
+#include <unordered_set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,29 +30,173 @@ bool WriteAll(int fd, const uint8_t* p, std::size_t n) {
     return true;
 }
 
-// Writes the file's chain to fd. The chain decides how many clusters are
-// written; the size decides only the share of the last one.
-bool CopyChainToHost(DiskImage& image, const ChainList& chain, uint32_t size, int fd) {
+enum class CopyResult { Ok, ReadError, WriteError };
+
+// Writes the first `bytes` bytes held by the chain to fd. A cluster that
+// cannot be read ends the copy: no zeros stand in for it.
+CopyResult CopyChainToHost(DiskImage& image, const ChainList& chain, uint64_t bytes, int fd) {
     const uint32_t cs = image.ClusterSize;
     const uint32_t perPiece = std::max<uint32_t>(1, kPieceBytes / cs);
-    const uint32_t lastPart = size % cs ? size % cs : cs;
     std::vector<uint8_t> buffer;
-    return ForEachClusterRun(chain, perPiece, [&](std::size_t i, uint32_t first, uint32_t n) {
+    CopyResult result = CopyResult::Ok;
+    ForEachClusterRun(chain, perPiece, [&](std::size_t i, uint32_t first, uint32_t n) {
+        uint64_t at = uint64_t(i) * cs;
+        if (at >= bytes) return false;
         buffer.resize(std::size_t(n) * cs);
-        // Cluster reads are not checked one by one: an unreadable cluster
-        // has shown its error and the export goes on, as with a bad sector.
-        if (!image.ReadClusterRun(first, n, buffer.data())) std::fill(buffer.begin(), buffer.end(), 0);
-        std::size_t bytes = buffer.size();
-        if (i + n == chain.size()) bytes -= cs - lastPart;
-        return WriteAll(fd, buffer.data(), bytes);
+        if (!image.ReadClusterRun(first, n, buffer.data())) {
+            result = CopyResult::ReadError;
+            return false;
+        }
+        std::size_t take = std::size_t(std::min<uint64_t>(buffer.size(), bytes - at));
+        if (!WriteAll(fd, buffer.data(), take)) {
+            result = CopyResult::WriteError;
+            return false;
+        }
+        return true;
     });
+    return result;
 }
 
-// The open folders of the export in progress, to stop a folder that refers
-// back to one of its parents from being followed without end.
-thread_local std::vector<uint32_t> g_openFolders;
+// Exports a file entry to the host path `target`.
+void ExportFile(DIDir& dir, int i, const std::string& target, OverwriteAnswer& state) {
+    DiskImage& image = *dir.GetImage();
+    const std::string display = dir.GetDisplayName(i);
+    const uint8_t attr = dir.GetAttr(i);
+    struct stat st;
+    if (lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        if (state == owNoToAll) return;
+        if (state != owYesToAll) {
+            SystemTime existing;
+            if (!GetHostFileTime(target, existing)) {
+                ShowMessage(110, target);
+                state = owCancel;
+                return;
+            }
+            state = UI().AskOverwrite(target, existing, SjisToUtf8(display), dir.GetTime(i));
+            if (state == owCancel || state == owNo || state == owNoToAll) return;
+        }
+        ::chmod(target.c_str(), (st.st_mode | S_IWUSR) & 07777);
+    }
+
+    int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        ShowMessage(110, target);
+        state = owCancel;
+        return;
+    }
+    // A host file that could not be filled is not left behind as a copy.
+    auto fail = [&](unsigned message) {
+        ::close(fd);
+        ::unlink(target.c_str());
+        ShowMessage(message, target);
+        state = owCancel;
+    };
+    const uint32_t size = dir.GetSize(i);
+    uint64_t chainBytes = 0, written = 0;
+    if (size != 0) {
+        auto chain = image.ReadChain(uint32_t(dir.GetStartCluster(i)));
+        if (!chain) return fail(115);
+        chainBytes = uint64_t(chain->size()) * image.ClusterSize;
+        written = std::min<uint64_t>(size, chainBytes);
+        switch (CopyChainToHost(image, *chain, written, fd)) {
+            case CopyResult::Ok: break;
+            case CopyResult::ReadError: return fail(1218);
+            case CopyResult::WriteError: ShowSystemError(); return fail(110);
+        }
+    }
+    if (::close(fd) != 0) {
+        ShowSystemError();
+        ::unlink(target.c_str());
+        ShowMessage(110, target);
+        state = owCancel;
+        return;
+    }
+    SetHostFileTime(target, dir.GetTime(i));
+    // Of the entry's attributes only read-only has a home on this host.
+    if (attr & kAttrReadOnly) {
+        if (::stat(target.c_str(), &st) == 0) ::chmod(target.c_str(), st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) & 07777);
+    }
+    // A chain shorter or longer than the size: the host file holds what the
+    // chain holds, up to the size, and the export says so and stops.
+    const uint64_t needed = (uint64_t(size) + image.ClusterSize - 1) / image.ClusterSize * image.ClusterSize;
+    if (size != 0 && chainBytes != needed) {
+        ShowMessage(1212, target, uint64_t(size), chainBytes, written);
+        state = owCancel;
+    }
+}
+
+// One folder being exported: its entries, the next one, its host folder.
+struct FolderFrame {
+    std::unique_ptr<DIDir> dir;
+    std::string host;
+    uint32_t next = 0;
+};
+
+// Makes the host folder for folder entry i of `parent` and puts its frame on
+// the stack. `seen` holds every folder cluster this export has entered.
+bool EnterFolder(DIDir& parent, int i, const std::string& into, std::unordered_set<uint32_t>& seen,
+                 std::vector<FolderFrame>& stack, OverwriteAnswer& state) {
+    const std::string target = JoinHostPath(into, HostComponent(parent.GetDisplayName(i)));
+    uint32_t start = uint32_t(parent.GetStartCluster(i));
+    // A folder met a second time (a loop back up, or a ladder of entries
+    // to one folder) ends the export.
+    if (start < 2 || start == parent.GetCluster() || !seen.insert(start).second) {
+        ShowMessage(128);
+        state = owCancel;
+        return false;
+    }
+    struct stat st;
+    if (::mkdir(target.c_str(), 0777) != 0 && !(errno == EEXIST && stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+        ShowSystemError();
+        ShowMessage(110, target);
+        state = owCancel;
+        return false;
+    }
+    auto sub = std::make_unique<DIDir>(parent.GetImage(), start);
+    if (!sub->Load()) {
+        ShowMessage(106, SjisToUtf8(parent.GetDisplayName(i)));
+        state = owCancel;
+        return false;
+    }
+    stack.push_back({std::move(sub), target, 0});
+    return true;
+}
+
+// Exports entry i and, for a folder, everything below it, with a stack of
+// its own rather than the call stack, so that no depth ends it.
+void ExportTree(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& state,
+                std::unordered_set<uint32_t>& seen) {
+    if (state == owCancel) return;
+    UI().SetStatusText(1, ResourceString().LoadMessage(134, SjisToUtf8(dir.GetDisplayName(i))));
+    if (!IsExportable(dir, i)) return;
+    if (!(dir.GetAttr(i) & kAttrDirectory)) {
+        ExportFile(dir, i, JoinHostPath(folder, HostComponent(dir.GetDisplayName(i))), state);
+        return;
+    }
+    seen.insert(dir.GetCluster());
+    std::vector<FolderFrame> stack;
+    if (!EnterFolder(dir, i, folder, seen, stack, state)) return;
+    while (!stack.empty() && state != owCancel) {
+        FolderFrame& top = stack.back();
+        if (top.next >= top.dir->GetCount()) {
+            stack.pop_back();
+            continue;
+        }
+        int k = int(top.next++);
+        DIDir& d = *top.dir;
+        if (!IsExportable(d, k)) continue;
+        std::string host = top.host;  // `top` may move when the stack grows
+        UI().SetStatusText(1, ResourceString().LoadMessage(134, SjisToUtf8(d.GetDisplayName(k))));
+        if (d.GetAttr(k) & kAttrDirectory) EnterFolder(d, k, host, seen, stack, state);
+        else ExportFile(d, k, JoinHostPath(host, HostComponent(d.GetDisplayName(k))), state);
+    }
+}
 
 }  // namespace
+
+bool IsExportable(const DIDir& dir, int i) {
+    return !dir.IsFree(i) && !(dir.GetAttr(i) & kAttrVolume) && !dir.IsDotEntry(i) && !dir.GetDisplayName(i).empty();
+}
 
 bool IsTransferable(const DIDir& dir, int i) {
     if (dir.IsFree(i) || (dir.GetAttr(i) & kAttrVolume)) return false;
@@ -83,84 +229,16 @@ bool GetHostFileTime(const std::string& path, SystemTime& t) {
 }
 
 void ExportEntry(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& state) {
-    if (state == owCancel) return;
-    std::string display = dir.GetDisplayName(i);
-    UI().SetStatusText(1, ResourceString().LoadMessage(134, SjisToUtf8(display)));
-    if (!IsTransferable(dir, i)) return;
-    DiskImage& image = *dir.GetImage();
-    const std::string target = JoinHostPath(folder, HostComponent(display));
-    const uint8_t attr = dir.GetAttr(i);
-
-    if (attr & kAttrDirectory) {
-        ::mkdir(target.c_str(), 0777);
-        uint32_t start = uint32_t(dir.GetStartCluster(i));
-        bool loops = start < 2 || start == dir.GetCluster() ||
-                     std::find(g_openFolders.begin(), g_openFolders.end(), start) != g_openFolders.end();
-        if (loops) {
-            ShowMessage(128);
-            return;
-        }
-        DIDir sub(&image, start);
-        if (!sub.Load()) return;  // an unreadable folder exports as an empty one
-        g_openFolders.push_back(dir.GetCluster());
-        for (uint32_t k = 0; k < sub.GetCount() && state != owCancel; ++k)
-            if (IsTransferable(sub, int(k))) ExportEntry(sub, int(k), target, state);
-        g_openFolders.pop_back();
-        return;
-    }
-
-    struct stat st;
-    if (lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        if (state == owNoToAll) return;
-        if (state != owYesToAll) {
-            SystemTime existing;
-            if (!GetHostFileTime(target, existing)) {
-                ShowMessage(110, target);
-                state = owCancel;
-                return;
-            }
-            state = UI().AskOverwrite(target, existing, SjisToUtf8(display), dir.GetTime(i));
-            if (state == owCancel || state == owNo || state == owNoToAll) return;
-        }
-        ::chmod(target.c_str(), (st.st_mode | S_IWUSR) & 07777);
-    }
-
-    int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0) {
-        ShowMessage(110, target);
-        state = owCancel;
-        return;
-    }
-    uint32_t size = dir.GetSize(i);
-    if (size != 0) {
-        auto chain = image.ReadChain(uint32_t(dir.GetStartCluster(i)));
-        if (!chain) {
-            ShowMessage(115, target);
-            ::close(fd);
-            state = owCancel;
-            return;
-        }
-        if (!CopyChainToHost(image, *chain, size, fd)) {
-            ShowSystemError();
-            ShowMessage(110, target);
-            ::close(fd);
-            state = owCancel;
-            return;
-        }
-    }
-    ::close(fd);
-    SetHostFileTime(target, dir.GetTime(i));
-    // Of the entry's attributes only read-only has a home on this host.
-    if (attr & kAttrReadOnly) {
-        if (::stat(target.c_str(), &st) == 0) ::chmod(target.c_str(), st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) & 07777);
-    }
+    std::unordered_set<uint32_t> seen;
+    ExportTree(dir, i, folder, state, seen);
 }
 
 int ExportEntries(DIDir& dir, const std::vector<int>& indexes, const std::string& folder, OverwriteAnswer& state) {
     int count = 0;
+    std::unordered_set<uint32_t> seen;
     for (int i : indexes) {
         if (state == owCancel) break;
-        ExportEntry(dir, i, folder, state);
+        ExportTree(dir, i, folder, state, seen);
         ++count;
     }
     return count;

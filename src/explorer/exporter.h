@@ -11,17 +11,25 @@
 // Exports entry i of dir into `folder`. `state` is the running answer of the
 // whole export: it starts as owYes, takes every answer of the overwrite
 // question and becomes owCancel on Cancel or on a failure, which stops the
-// export. Free entries, volume labels and names beginning with "." are
-// passed over.
+// export. Free entries, volume labels and the "." and ".." entries are
+// passed over. A file whose clusters cannot all be read is not left on the
+// host (1218); a file whose chain is shorter or longer than its size keeps
+// what the chain holds up to the size and is reported (1212). Either ends
+// the export. A folder met twice (a loop or a ladder) ends it with 128.
 void ExportEntry(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& state);
 
 // Exports the given entries in order until the state becomes owCancel.
 // Returns the number of entries handed to ExportEntry.
 int ExportEntries(DIDir& dir, const std::vector<int>& indexes, const std::string& folder, OverwriteAnswer& state);
 
-// True for an entry that an export or a drag takes: in use, not a volume
-// label, name not beginning with ".".
+// True for an entry that a drag, the clipboard or the shell menu takes: in
+// use, not a volume label, name not beginning with ".".
 bool IsTransferable(const DIDir& dir, int i);
+
+// True for an entry that an export takes: in use, not a volume label, not
+// the "." or ".." entry (names that other systems begin with "." are
+// exported like any other).
+bool IsExportable(const DIDir& dir, int i);
 
 // Host file times: a stored calendar time taken as local time, and back.
 bool SetHostFileTime(const std::string& path, const SystemTime& t);

@@ -8,6 +8,9 @@
 
 #include "volume/didir.h"
 
+// Writes `dir` and flushes the volume: 107 or 1213 on failure.
+bool WriteAndFlush(DIDir& dir, const std::string& shownName);
+
 // Makes folder `name` (a host name in Shift-JIS) in `dir` and writes `dir`.
 // Refuses an existing entry of that name (109), a full volume (113) and a
 // failed creation (120). Returns the new entry's index, or -1.
@@ -19,16 +22,19 @@ int MakeDefaultFolder(DIDir& dir);
 
 // Renames entry i to `text` (Shift-JIS) and writes `dir`. Returns the
 // caption to show: the stored name after a rename, the old name when
-// nothing changed (an empty text, a name taken by another entry (119), or
-// "." and "..", which keep their names).
-std::string RenameEntry(DIDir& dir, int i, const std::string& text);
+// nothing changed (an empty text, a name taken by another entry (119), a
+// name that cannot be stored (1211), "." and "..", which keep their names
+// (1211), or a failed write (107)). `ok` tells whether the entry now holds
+// the name asked for.
+std::string RenameEntry(DIDir& dir, int i, const std::string& text, bool* ok = nullptr);
 
 // The confirmation questions of delete (129) and release (130): true for Yes.
 bool ConfirmDelete();
 bool ConfirmRelease();
 
 // Deletes the entries (folders with everything below them), passing over
-// volume labels and names beginning with "."; writes `dir`.
+// volume labels and the "." and ".." entries; writes `dir`. Stops at the
+// first entry that cannot be deleted (111) and returns false.
 bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes);
 
 // Releases the entries: marks them deleted and leaves their clusters

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,9 +19,10 @@ namespace {
 // Largest piece of file data written to the device at once.
 constexpr uint32_t kPieceBytes = 4u << 20;
 
-// The host folders being imported, by device and inode: a folder reached
-// again through a symbolic link is not imported into itself without end.
-thread_local std::vector<std::pair<dev_t, ino_t>> g_openFolders;
+// The host folders entered by the import in progress, by device and
+// inode: a folder reached again (a link back up, or two links to one
+// folder) is not imported a second time.
+thread_local std::vector<std::pair<dev_t, ino_t>> g_seenFolders;
 
 // A new file is marked for archiving, as DOS marks every file it writes;
 // a host file without write permission arrives read-only.
@@ -30,32 +32,46 @@ uint8_t MappedAttributes(const struct stat& st) {
     return a;
 }
 
-// Reads up to n bytes; the number read.
-std::size_t ReadUpTo(int fd, uint8_t* p, std::size_t n) {
+// Reads up to n bytes; the number read, or -1 on a read error.
+long ReadUpTo(int fd, uint8_t* p, std::size_t n) {
     std::size_t got = 0;
     while (got < n) {
         ssize_t r = ::read(fd, p + got, n - got);
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
+        if (r < 0) return -1;
+        if (r == 0) break;
         got += std::size_t(r);
     }
-    return got;
+    return long(got);
 }
 
-// Writes the host file into the chain, contiguous clusters in one device
-// write each; the tail of the last cluster is zero.
-void CopyHostToChain(DiskImage& image, const ChainList& chain, int fd) {
+enum class CopyResult { Ok, HostError, DeviceError };
+
+// Writes `size` bytes of the host file into the chain, contiguous clusters
+// in one device write each; the tail of the last cluster is zero. A host
+// file that gives fewer bytes than its size is a failure.
+CopyResult CopyHostToChain(DiskImage& image, const ChainList& chain, int fd, uint32_t size) {
     const uint32_t cs = image.ClusterSize;
     const uint32_t perPiece = std::max<uint32_t>(1, kPieceBytes / cs);
     std::vector<uint8_t> buffer(std::size_t(std::min<std::size_t>(chain.size(), perPiece)) * cs);
+    uint64_t left = size;
+    CopyResult result = CopyResult::Ok;
     ForEachClusterRun(chain, perPiece, [&](std::size_t, uint32_t first, uint32_t n) {
-        // Host reads are not checked one by one: what could not be read
-        // stays zero, as with a bad sector; so does the tail of the last cluster.
-        std::size_t got = ReadUpTo(fd, buffer.data(), std::size_t(n) * cs);
-        std::fill(buffer.begin() + long(got), buffer.begin() + long(std::size_t(n) * cs), 0);
-        image.WriteClusterRun(first, n, buffer.data());
+        std::size_t want = std::size_t(std::min<uint64_t>(left, uint64_t(n) * cs));
+        long got = ReadUpTo(fd, buffer.data(), want);
+        if (got < 0 || std::size_t(got) != want) {
+            result = CopyResult::HostError;
+            return false;
+        }
+        std::fill(buffer.begin() + long(want), buffer.begin() + long(std::size_t(n) * cs), 0);
+        if (!image.WriteClusterRun(first, n, buffer.data())) {
+            result = CopyResult::DeviceError;
+            return false;
+        }
+        left -= want;
         return true;
     });
+    return result;
 }
 
 std::vector<std::string> ListHostFolder(const std::string& path, bool& ok) {
@@ -75,123 +91,231 @@ std::vector<std::string> ListHostFolder(const std::string& path, bool& ok) {
     return names;
 }
 
-void ImportFolder(const std::string& path, const struct stat& st, DIDir& dir, OverwriteAnswer& state) {
+// A symbolic link whose target does not exist.
+bool IsDanglingLink(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0;
+}
+
+// Refuses (1211) a host name that cannot name a new entry.
+bool AcceptName(const DIDir& dir, const std::string& hostPath, const std::string& name, OverwriteAnswer& state) {
+    if (dir.IsValidNewName(name)) return true;
+    ShowMessage(1211, hostPath);
+    state = owCancel;
+    return false;
+}
+
+void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state);
+
+// One host folder being imported: its names, the next one to import, and
+// the volume folder made for it.
+struct FolderFrame {
+    std::string path;
+    std::vector<std::string> names;
+    std::size_t next = 0;
+    std::unique_ptr<DIDir> dir;
+    DIDir* parent = nullptr;
+    int entry = -1;
+};
+
+// Makes the volume folder for host folder `path` in `parent` and puts its
+// frame on the stack. False when the import stops (state set) or the
+// folder is passed over.
+bool EnterFolder(const std::string& path, const struct stat& st, DIDir& parent, std::vector<FolderFrame>& stack,
+                 OverwriteAnswer& state) {
+    const std::string name = Utf8ToSjis(HostBaseName(path));
+    if (!AcceptName(parent, path, name, state)) return false;
+    for (const auto& seen : g_seenFolders)
+        if (seen.first == st.st_dev && seen.second == st.st_ino) {
+            ShowMessage(128);  // a link back to a folder of this import: passed over
+            return false;
+        }
+    FolderFrame f;
     bool listed = false;
-    std::vector<std::string> names = ListHostFolder(path, listed);
+    f.names = ListHostFolder(path, listed);
     if (!listed) {
-        ShowMessage(names.empty() ? 104 : 105, path);
+        ShowMessage(f.names.empty() ? 104 : 105, path);
         state = owCancel;
-        return;
+        return false;
     }
-    for (const auto& open : g_openFolders)
-        if (open.first == st.st_dev && open.second == st.st_ino) return;  // a link back to a folder being imported
-    int j = CreateFolder(dir, Utf8ToSjis(HostBaseName(path)));
+    int j = CreateFolder(parent, name);
     if (j < 0) {
         state = owCancel;
-        return;
+        return false;
     }
-    uint32_t cluster = uint32_t(dir.GetStartCluster(j));
-    DIDir sub(dir.GetImage(), cluster);
-    if (!sub.Load()) {
-        ShowMessage(106, dir.GetDisplayName(j));
+    f.dir = std::make_unique<DIDir>(parent.GetImage(), uint32_t(parent.GetStartCluster(j)));
+    if (!f.dir->Load()) {
+        ShowMessage(106, SjisToUtf8(parent.GetDisplayName(j)));
         state = owCancel;
-        return;
+        return false;
     }
-    g_openFolders.emplace_back(st.st_dev, st.st_ino);
-    for (std::size_t k = 0; k < names.size() && state != owCancel; ++k) {
-        UI().SetStatusText(0, ResourceString().LoadMessage(133, int(names.size()), int(k)));
-        ImportPath(JoinHostPath(path, names[k]), sub, state);
+    g_seenFolders.emplace_back(st.st_dev, st.st_ino);
+    f.path = path;
+    f.parent = &parent;
+    f.entry = j;
+    stack.push_back(std::move(f));
+    return true;
+}
+
+// Imports a host folder and everything below it, with a stack of its own
+// rather than the call stack, so that no depth ends it.
+void ImportFolder(const std::string& path, const struct stat& st, DIDir& dir, OverwriteAnswer& state) {
+    std::vector<FolderFrame> stack;
+    if (!EnterFolder(path, st, dir, stack, state)) return;
+    while (!stack.empty()) {
+        FolderFrame& top = stack.back();
+        if (state != owCancel && top.next < top.names.size()) {
+            std::size_t k = top.next++;
+            UI().SetStatusText(0, ResourceString().LoadMessage(133, int(top.names.size()), int(k)));
+            std::string child = JoinHostPath(top.path, top.names[k]);
+            UI().SetStatusText(1, ResourceString().LoadMessage(132, top.names[k]));
+            struct stat cs {};
+            if (IsDanglingLink(child)) {
+                ShowMessage(1214, child);  // a link to nothing: passed over
+                continue;
+            }
+            if (stat(child.c_str(), &cs) != 0 || S_ISDIR(cs.st_mode)) {
+                DIDir& into = *top.dir;  // `top` may move when the stack grows
+                EnterFolder(child, cs, into, stack, state);
+            } else {
+                ImportFile(child, *top.dir, state);
+            }
+            continue;
+        }
+        // The folder is done (or the import stopped): its entries go to the
+        // device; a folder that cannot be written is taken back.
+        if (!top.dir->Write()) {
+            ShowMessage(107, top.path);
+            uint32_t cluster = top.dir->GetCluster();
+            if (top.parent->Delete(top.entry)) UI().FolderRemoved(cluster);
+            state = owCancel;
+        }
+        UI().FreeSpaceChanged();
+        stack.pop_back();
     }
-    g_openFolders.pop_back();
-    if (!sub.Write()) {
-        ShowMessage(107, path);
-        sub.DeleteAll();
-        dir.Delete(j);
-        dir.Write();
-        UI().FolderRemoved(cluster);
-        state = owCancel;
-    }
-    UI().FreeSpaceChanged();
 }
 
 void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
     const std::string name = Utf8ToSjis(HostBaseName(path));
+    // Only regular files are copied: a FIFO would block, a socket or a
+    // device has no contents to copy. The kind is looked at before the open
+    // and again on the open file, which is opened without waiting.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        ShowMessage(1214, path);
+        return;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        ShowMessage(110, path);
+        state = owCancel;
+        return;
+    }
+    if (fstat(fd, &st) != 0) {
+        ShowMessage(112, path);
+        ::close(fd);
+        state = owCancel;
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ShowMessage(1214, path);  // a FIFO, socket or device: passed over
+        ::close(fd);
+        return;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    if (!AcceptName(dir, path, name, state)) return;
+
     int i = dir.Find(name);
-    if (i < 0) {
-        i = dir.AddEntry(name);
-        if (i < 0) {
-            ShowMessage(108);
-            state = owCancel;
-            return;
-        }
-    } else {
+    const bool replacing = i >= 0;
+    if (replacing) {
         if (dir.GetAttr(i) & kAttrDirectory) {
             ShowMessage(109, SjisToUtf8(dir.GetDisplayName(i)));
             return;
         }
         if (state == owNoToAll) return;
         if (state != owYesToAll) {
-            SystemTime hostTime;
-            if (!GetHostFileTime(path, hostTime)) {
-                ShowMessage(110, path);
-                state = owCancel;
-                return;
-            }
-            state = UI().AskOverwrite(SjisToUtf8(dir.GetDisplayName(i)), dir.GetTime(i), path, hostTime);
+            state = UI().AskOverwrite(SjisToUtf8(dir.GetDisplayName(i)), dir.GetTime(i), path, LocalTimeOf(st.st_mtime));
             if (state == owCancel || state == owNo || state == owNoToAll) return;
         }
-        if (!dir.Delete(i)) {
+    }
+    if (st.st_size > 0xFFFFFFFFll) {
+        ShowMessage(112, path);
+        state = owCancel;
+        return;
+    }
+    DiskImage& image = *dir.GetImage();
+    const uint32_t size = uint32_t(st.st_size);
+    // While the old file is replaced, both it and the new one hold clusters.
+    if (uint64_t(image.FreeClusters) * image.ClusterSize < size) {
+        ShowMessage(113, path);
+        state = owCancel;
+        return;
+    }
+    if (!replacing) {
+        i = dir.AddEntry(name);
+        if (i < 0) {
+            ShowMessage(108);
+            state = owCancel;
+            return;
+        }
+    }
+    auto takeBack = [&] {
+        if (!replacing) dir.Release(i);
+        state = owCancel;
+    };
+
+    // The data into fresh clusters, then the FAT; nothing points at them
+    // until the entry does.
+    ChainList chain;
+    if (size != 0) {
+        auto picked = image.PickClusters(size);
+        if (!picked) {
+            ShowMessage(114, path);
+            takeBack();
+            return;
+        }
+        chain = std::move(*picked);
+        CopyResult copied = CopyHostToChain(image, chain, fd, size);
+        if (copied != CopyResult::Ok) {
+            ShowMessage(copied == CopyResult::HostError ? 1217 : 1216, path);
+            takeBack();
+            return;
+        }
+        if (!image.LinkChain(chain)) {
+            ShowMessage(114, path);
+            takeBack();
+            return;
+        }
+    }
+    std::vector<uint8_t> old(dir.RawEntry(i), dir.RawEntry(i) + 32);
+    const uint32_t oldStart = uint32_t(dir.GetStartCluster(i));
+    const uint32_t oldSize = dir.GetSize(i);
+    if (replacing && dir.GetDisplayName(i) != dir.ToDiskName(name)) dir.SetName(i, name);
+    dir.SetAttr(i, MappedAttributes(st));
+    dir.SetTime(i, LocalTimeOf(st.st_mtime));
+    dir.SetSize(i, size);
+    dir.SetStartCluster(i, chain.empty() ? 0 : chain.front());
+    if (replacing) {
+        // The switch: the entry now points at the new data (which Write
+        // makes durable first). Only after it is on the disk is the old
+        // chain freed.
+        if (!dir.Write() || !image.Flush()) {
+            ShowMessage(107, path);
+            dir.RestoreEntry(i, old.data());
+            if (!chain.empty()) static_cast<void>(image.FreeChain(chain.front()));  // else lost clusters
+            state = owCancel;
+            return;
+        }
+        if (oldSize != 0 && oldStart >= 2 && !image.FreeChain(oldStart)) {
             ShowMessage(111, SjisToUtf8(dir.GetDisplayName(i)));
             state = owCancel;
             return;
         }
-        dir.SetName(i, name);
     }
-
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0) {
-        ShowMessage(110, path);
-        dir.Release(i);
-        state = owCancel;
-        return;
-    }
-    if (fstat(fd, &st) != 0 || st.st_size > 0xFFFFFFFFll) {
-        ShowMessage(112, path);
-        ::close(fd);
-        dir.Release(i);
-        state = owCancel;
-        return;
-    }
-    dir.SetAttr(i, MappedAttributes(st));
-    dir.SetTime(i, LocalTimeOf(st.st_mtime));
-    DiskImage& image = *dir.GetImage();
-    const uint32_t size = uint32_t(st.st_size);
-    if (uint64_t(image.FreeClusters) * image.ClusterSize < size) {
-        ShowMessage(113, path);
-        ::close(fd);
-        dir.Release(i);
-        state = owCancel;
-        return;
-    }
-    dir.SetSize(i, size);
-    if (size == 0) {
-        dir.SetStartCluster(i, 0);
-        ::close(fd);
-        UI().FreeSpaceChanged();
-        return;
-    }
-    auto chain = image.AllocateChain(size);
-    if (!chain) {
-        ShowMessage(114, path);
-        ::close(fd);
-        dir.Release(i);
-        state = owCancel;
-        return;
-    }
-    dir.SetStartCluster(i, chain->front());
-    CopyHostToChain(image, *chain, fd);
-    ::close(fd);
     UI().FreeSpaceChanged();
 }
 
@@ -204,7 +328,9 @@ void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state)
     // A path whose attributes cannot be read counts as a folder, whose
     // listing then reports it.
     if (stat(hostPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        g_seenFolders.clear();
         ImportFolder(hostPath, st, dir, state);
+        g_seenFolders.clear();
         return;
     }
     ImportFile(hostPath, dir, state);
@@ -221,7 +347,15 @@ OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths
             break;
         }
     }
-    if (!dir.Write()) ShowMessage(107, "");
+    // The listed folder, then a flush: success is told only once the data
+    // is on the disk.
+    if (!dir.Write()) {
+        ShowMessage(107, "");
+        state = owCancel;
+    } else if (!dir.GetImage()->Flush()) {
+        ShowMessage(1213, dir.GetImage()->Device()->GetPath());
+        state = owCancel;
+    }
     UI().FreeSpaceChanged();
     return state;
 }

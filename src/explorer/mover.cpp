@@ -4,6 +4,7 @@
 
 #include "device/messages.h"
 #include "device/userinterface.h"
+#include "explorer/folderops.h"
 #include "explorer/hostnames.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 bool ParentOf(DiskImage& image, uint32_t folder, uint32_t& parent) {
     if (folder == 0) return false;
     DIDir d(&image, folder);
-    if (!d.Load() || d.GetCount() < 2 || d.GetDisplayName(1) != "..") return false;
+    if (!d.Load() || d.GetCount() < 2 || !d.IsDotEntry(1) || d.GetDisplayName(1) != "..") return false;
     int64_t p = d.GetStartCluster(1);
     parent = p < 2 ? 0 : uint32_t(p);
     return true;
@@ -34,23 +35,33 @@ bool IsAtOrBelow(DiskImage& image, uint32_t target, uint32_t folder) {
     }
 }
 
-bool MoveListEntry(DIDir& source, int index, DIDir& target) {
+namespace {
+
+enum class MoveResult { Moved, Refused, Failed };
+
+MoveResult MoveOne(DIDir& source, int index, DIDir& target) {
     std::string name = source.GetDisplayName(index);
-    if (!name.empty() && name[0] == '.') {
+    if (source.IsDotEntry(index)) {
         ShowMessage(126, SjisToUtf8(name));
-        return false;
+        return MoveResult::Refused;
     }
     if (target.Find(name) >= 0) {
         ShowMessage(119, SjisToUtf8(name));
-        return false;
+        return MoveResult::Refused;
     }
     int j = source.MoveTo(index, target);
     if (j < 0) {
         ShowMessage(127, SjisToUtf8(name));
-        return false;
+        return MoveResult::Failed;
     }
     if (target.GetAttr(j) & kAttrDirectory) UI().FolderMoved(uint32_t(target.GetStartCluster(j)), target.GetCluster());
-    return true;
+    return MoveResult::Moved;
+}
+
+}  // namespace
+
+bool MoveListEntry(DIDir& source, int index, DIDir& target) {
+    return MoveOne(source, index, target) == MoveResult::Moved;
 }
 
 int MoveEntries(DIDir& source, const std::vector<int>& indexes, uint32_t targetCluster, const std::string& targetName,
@@ -59,7 +70,7 @@ int MoveEntries(DIDir& source, const std::vector<int>& indexes, uint32_t targetC
     std::vector<std::string> names;
     for (int i : indexes) {
         names.push_back(SjisToUtf8(source.GetDisplayName(i)));
-        if (!(source.GetAttr(i) & kAttrDirectory) || source.GetDisplayName(i)[0] == '.') continue;
+        if (!(source.GetAttr(i) & kAttrDirectory) || source.IsDotEntry(i)) continue;
         uint32_t folder = uint32_t(source.GetStartCluster(i));
         if (folder == targetCluster) {
             ShowMessage(124);
@@ -76,10 +87,15 @@ int MoveEntries(DIDir& source, const std::vector<int>& indexes, uint32_t targetC
         ShowMessage(106, targetName);
         return 0;
     }
+    // Each move writes the target and then the source; a failed one ends
+    // the whole move.
     int moved = 0;
-    for (int i : indexes) moved += MoveListEntry(source, i, target) ? 1 : 0;
-    source.Write();
-    target.Write();
+    for (int i : indexes) {
+        MoveResult r = MoveOne(source, i, target);
+        if (r == MoveResult::Failed) return -1;
+        if (r == MoveResult::Moved) ++moved;
+    }
+    if (!WriteAndFlush(target, targetName) || !WriteAndFlush(source, "")) return -1;
     return moved;
 }
 
@@ -97,7 +113,7 @@ bool MoveFolder(DiskImage& image, uint32_t parent, uint32_t folder, uint32_t tar
     }
     int entry = -1;
     for (uint32_t i = 0; i < p.GetCount() && entry < 0; ++i) {
-        if (p.IsFree(int(i)) || p.GetDisplayName(int(i))[0] == '.') continue;
+        if (p.IsFree(int(i)) || p.IsDotEntry(int(i))) continue;
         if (uint32_t(p.GetStartCluster(int(i))) == folder) entry = int(i);
     }
     if (entry < 0) {
@@ -112,9 +128,11 @@ bool MoveFolder(DiskImage& image, uint32_t parent, uint32_t folder, uint32_t tar
         return false;
     }
     int j = p.MoveTo(entry, d);
-    if (j < 0) return false;
-    p.Write();
-    d.Write();
+    if (j < 0) {
+        ShowMessage(127, SjisToUtf8(name));
+        return false;
+    }
+    if (!WriteAndFlush(d, targetName) || !WriteAndFlush(p, "")) return false;
     UI().FolderMoved(folder, target);
     return true;
 }

@@ -21,7 +21,8 @@ bool MoveListEntry(DIDir& source, int index, DIDir& target);
 // `targetCluster`, after the checks that keep the folders a tree (122 for a
 // folder moved into itself or below itself, 124 for a target among the
 // entries) and the confirmation when `confirm`. Writes both folders.
-// Returns the number of entries moved.
+// Returns the number of entries moved, or -1 when a move failed (127) or the
+// volume could not be written; the failure ends the move.
 int MoveEntries(DIDir& source, const std::vector<int>& indexes, uint32_t targetCluster, const std::string& targetName,
                 bool confirm);
 

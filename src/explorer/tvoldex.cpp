@@ -381,6 +381,10 @@ bool TVoldex::ConfirmImport(const std::vector<std::string>& paths) {
     return ShowDropConfirmation(this, Msg(901), Msg(902), paths);
 }
 
+bool TVoldex::OfferReadOnly(const std::string& path) {
+    return AskMessage(1219, kBoxYesNoQuestion, path) == kIdYes;
+}
+
 bool TVoldex::ConfirmMove(const std::vector<std::string>& names, const std::string& target) {
     return ShowDropConfirmation(this, Msg(903), Msg(904, {target}), names);
 }

@@ -47,6 +47,7 @@ public:
     int ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) override;
     bool ShowManualDialog(TManualDiskDialog& dialog) override;
     bool ConfirmImport(const std::vector<std::string>& paths) override;
+    bool OfferReadOnly(const std::string& path) override;
     bool ConfirmMove(const std::vector<std::string>& names, const std::string& target) override;
     void FolderAdded(uint32_t parent, uint32_t cluster, const std::string& name) override;
     void FolderRenamed(uint32_t cluster, const std::string& name) override;

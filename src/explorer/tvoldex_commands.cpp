@@ -76,7 +76,6 @@ void TVoldex::WriteFiles() {
 void TVoldex::MakeDir() {
     if (!currentDir_) return;
     if (MakeDefaultFolder(*currentDir_) >= 0) {
-        currentDir_->Write();
         ListDirectory(currentCluster_);
         ShowFreeSpace();
     }
@@ -148,9 +147,13 @@ void TVoldex::DropEntriesOnListItem(int targetIndex) {
 }
 
 void TVoldex::MoveSelectedInto(DIDir& target, const std::vector<int>& selected) {
-    for (int i : selected) MoveListEntry(*currentDir_, i, target);
-    currentDir_->Write();
-    target.Write();
+    // Each move writes the target, then this folder; the first failure
+    // (shown by the move) ends it.
+    for (int i : selected)
+        if (!MoveListEntry(*currentDir_, i, target) && target.Find(currentDir_->GetDisplayName(i)) < 0 &&
+            !currentDir_->IsDotEntry(i))
+            break;
+    if (WriteAndFlush(target, "")) static_cast<void>(WriteAndFlush(*currentDir_, ""));
     ListDirectory(currentCluster_);
     ForgetClipboardCopy();
 }
@@ -170,7 +173,7 @@ void TVoldex::DropEntriesOnTreeNode(QTreeWidgetItem* node) {
     }
     std::vector<int> selected = SelectedEntries();
     for (int i : selected)
-        if ((currentDir_->GetAttr(i) & kAttrDirectory) && currentDir_->GetDisplayName(i)[0] != '.' &&
+        if ((currentDir_->GetAttr(i) & kAttrDirectory) && !currentDir_->IsDotEntry(i) &&
             AtOrBelow(node, FindTreeNode(uint32_t(currentDir_->GetStartCluster(i))))) {
             ShowMessage(122);
             return;

@@ -90,28 +90,39 @@ void TVoldex::FolderRemoved(uint32_t cluster) {
     busy_ = wasBusy;
 }
 
-bool TVoldex::BuildFolderTree(QTreeWidgetItem* node, TMsgForm* progress) {
-    DIDir dir(image_.get(), node->data(0, kClusterRole).toUInt());
-    if (!dir.Load()) {
-        ShowMessage(106, "");
-        return false;
-    }
-    for (uint32_t i = 0; i < dir.GetCount(); ++i) {
-        int k = int(i);
-        std::string name = dir.GetDisplayName(k);
-        if (dir.IsFree(k) || !(dir.GetAttr(k) & kAttrDirectory) || name.empty() || name[0] == '.') continue;
-        uint32_t cluster = uint32_t(dir.GetStartCluster(k));
-        QTreeWidgetItem* child = AddFolderNode(node, cluster, name);
-        if (clusterToNode_.count(cluster)) {
-            ShowMessage(128);
+bool TVoldex::BuildFolderTree(QTreeWidgetItem* top, TMsgForm* progress) {
+    // Folders still to read, with a stack of their own rather than the call
+    // stack: no depth of folders ends the program.
+    std::vector<QTreeWidgetItem*> pending{top};
+    while (!pending.empty()) {
+        QTreeWidgetItem* node = pending.back();
+        pending.pop_back();
+        DIDir dir(image_.get(), node->data(0, kClusterRole).toUInt());
+        if (!dir.Load()) {
+            ShowMessage(106, "");
             return false;
         }
-        clusterToNode_[cluster] = child;
-        if (progress) {
-            progress->SetLine(Name(name));
-            KeepPainted();
+        std::vector<QTreeWidgetItem*> children;
+        for (uint32_t i = 0; i < dir.GetCount(); ++i) {
+            int k = int(i);
+            std::string name = dir.GetDisplayName(k);
+            if (dir.IsFree(k) || !(dir.GetAttr(k) & kAttrDirectory) || name.empty() || dir.IsDotEntry(k)) continue;
+            uint32_t cluster = uint32_t(dir.GetStartCluster(k));
+            QTreeWidgetItem* child = AddFolderNode(node, cluster, name);
+            // A folder met twice (a loop or a ladder) ends the tree here.
+            if (cluster < 2 || clusterToNode_.count(cluster)) {
+                ShowMessage(128);
+                return false;
+            }
+            clusterToNode_[cluster] = child;
+            if (progress) {
+                progress->SetLine(Name(name));
+                KeepPainted();
+            }
+            children.push_back(child);
         }
-        if (!BuildFolderTree(child, progress)) return false;
+        // Read in the order of the folder, as the nodes stand.
+        pending.insert(pending.end(), children.rbegin(), children.rend());
     }
     return true;
 }
@@ -373,7 +384,7 @@ void TVoldex::SelectAll() {
     std::vector<int> all;
     for (int i : ListedEntries()) {
         std::string n = currentDir_->GetDisplayName(i);
-        if (!n.empty() && n[0] != '.' && !(currentDir_->GetAttr(i) & kAttrVolume)) all.push_back(i);
+        if (!n.empty() && !currentDir_->IsDotEntry(i) && !(currentDir_->GetAttr(i) & kAttrVolume)) all.push_back(i);
     }
     SelectEntries(all);
 }
@@ -384,7 +395,7 @@ void TVoldex::InvertSelection() {
     std::unordered_set<int> was(selected.begin(), selected.end());
     for (int i : ListedEntries()) {
         std::string n = currentDir_->GetDisplayName(i);
-        if (n.empty() || n[0] == '.' || (currentDir_->GetAttr(i) & kAttrVolume)) continue;
+        if (n.empty() || currentDir_->IsDotEntry(i) || (currentDir_->GetAttr(i) & kAttrVolume)) continue;
         if (!was.count(i)) next.push_back(i);
     }
     SelectEntries(next);

@@ -97,7 +97,8 @@ std::string PathExtension(const std::string& path) {
 
 int64_t FileSize64(const std::string& path) {
     std::string host = path.compare(0, 4, "\\\\.\\") == 0 ? path.substr(4) : path;
-    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without waiting: a FIFO given as the image must not hold the program.
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return -1;
     off_t size = lseek(fd, 0, SEEK_END);
     ::close(fd);

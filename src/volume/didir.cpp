@@ -5,9 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string_view>
+#include <unordered_set>
 
 #include "device/asciicase.h"
+#include "device/messages.h"
+#include "volume/longnames.h"
 
 namespace {
 
@@ -71,6 +75,7 @@ bool DIDir::Load() {
     auto entries = Image->ReadDirEntries(FirstCluster, count);
     if (!entries) return false;
     Entries = std::move(*entries);
+    onDisk_ = Entries;
     Count = count;
     loaded_ = true;
     return true;
@@ -78,21 +83,34 @@ bool DIDir::Load() {
 
 bool DIDir::Write() {
     if (!loaded_) return false;
-    return Image->WriteDirEntries(Entries, FirstCluster);
+    // Whatever the entries point at (data, FAT) reaches the disk before them.
+    if (!Image->Flush()) return false;
+    if (!Image->WriteDirEntries(Entries, FirstCluster, &onDisk_)) return false;
+    onDisk_ = Entries;
+    return true;
 }
 
 void DIDir::Clear() {
     Entries.clear();
     Entries.shrink_to_fit();
+    onDisk_.clear();
+    onDisk_.shrink_to_fit();
     Count = 0;
     loaded_ = false;
 }
 
 const uint8_t* DIDir::RawEntry(int i) const { return IsValidIndex(i) ? Entry(i) : nullptr; }
 
+void DIDir::RestoreEntry(int i, const uint8_t* raw) {
+    if (IsValidIndex(i) && raw != Entry(i)) std::memcpy(Entry(i), raw, 32);
+}
+
 int DIDir::Find(const std::string& name) const {
     if (!loaded_) return -1;
     std::string wanted = (name == "." || name == "..") ? name : ToDiskName(name);
+    // A name that begins with a full stop, as other systems store them, is
+    // also looked for as it stands.
+    std::string_view literal = (name.size() > 2 && name[0] == '.' && name.size() < kMaxDisplayName) ? name : "";
     // A wanted name that begins with 0xE5 would also match deleted entries,
     // which show that byte in front; those are passed over for it.
     bool skipDeleted = !wanted.empty() && uint8_t(wanted[0]) == kDeletedMark;
@@ -100,7 +118,9 @@ int DIDir::Find(const std::string& name) const {
     for (uint32_t i = 0; i < Count; ++i) {
         if (skipDeleted && Entry(int(i))[0] == kDeletedMark) continue;
         std::size_t n = DisplayNameInto(int(i), buf);
-        if (n == wanted.size() && EqualIgnoringAsciiCase(std::string_view(buf, n), wanted)) return int(i);
+        std::string_view shown(buf, n);
+        if (n == wanted.size() && EqualIgnoringAsciiCase(shown, wanted)) return int(i);
+        if (!literal.empty() && n == literal.size() && EqualIgnoringAsciiCase(shown, literal)) return int(i);
     }
     return -1;
 }
@@ -110,11 +130,32 @@ bool DIDir::IsFree(int i) const {
     return Entry(i)[0] == kDeletedMark || Entry(i)[0] == 0;
 }
 
+namespace {
+
+// 1 for a "." name field, 2 for "..", else 0.
+int DotNameLength(const uint8_t* e) {
+    if (e[0] != '.') return 0;
+    int n = e[1] == '.' ? 2 : 1;
+    for (int k = n; k < 11; ++k)
+        if (e[k] != ' ') return 0;
+    return n;
+}
+
+}  // namespace
+
+bool DIDir::IsDotEntry(int i) const { return IsValidIndex(i) && DotNameLength(Entry(i)) != 0; }
+
+bool DIDir::IsValidNewName(const std::string& host) const {
+    if (host.find_first_not_of(". ") == std::string::npos) return false;
+    std::string disk = ToDiskName(host);
+    return !disk.empty() && disk[0] != '.';
+}
+
 std::size_t DIDir::DisplayNameInto(int i, char* out) const {
     const uint8_t* e = Entry(i);
-    if (e[0] == '.') {
+    if (int dots = DotNameLength(e)) {
         out[0] = out[1] = '.';
-        return e[1] == '.' ? 2 : 1;
+        return std::size_t(dots);
     }
     if (e[0] == 0) return 0;
     std::size_t n = 0;
@@ -195,6 +236,10 @@ std::string DIDir::ToDiskName(const std::string& host) const {
         return true;
     };
 
+    // Full stops that open the name carry nothing; the letters after them
+    // make the name.
+    while (i < host.size() && host[i] == '.') ++i;
+
     while (i < host.size() && out.size() < 255) {
         uint8_t c = uint8_t(host[i]);
         std::size_t limit = inExt ? 3 : baseLimit;
@@ -246,6 +291,8 @@ bool DIDir::SetName(int i, const std::string& hostName) {
         ext = disk.substr(dot + 1);
     }
     uint8_t* e = Entry(i);
+    // Long-name slots made for the old name would be orphans.
+    if (e[0] != 0 && e[0] != kDeletedMark) DropSlotsBefore(i, true);
     for (int k = 0; k < 8; ++k) e[k] = k < int(base.size()) ? uint8_t(base[k]) : ' ';
     if (e[0] == kDeletedMark) e[0] = kStoredE5;
     if (IsHuman68k())
@@ -281,56 +328,105 @@ bool DIDir::SetSize(int i, uint32_t size) {
     return true;
 }
 
-bool DIDir::Delete(int i) {
-    std::vector<uint32_t> open{FirstCluster};
-    return DeleteAt(i, open);
+void DIDir::DropSlotsBefore(int i, bool matchChecksum) {
+    if (IsHuman68k()) return;  // no long names there; bytes 12-21 hold the name
+    const uint8_t sum = LongNameChecksum(Entry(i));
+    for (int k = i - 1; k >= 0; --k) {
+        uint8_t* e = Entry(k);
+        if (e[0] == 0 || e[0] == kDeletedMark || (e[11] & 0x3F) != kAttrLongName) break;
+        if (matchChecksum && e[13] != sum) break;
+        e[0] = kDeletedMark;
+    }
 }
 
-bool DIDir::DeleteAt(int i, std::vector<uint32_t>& open) {
+void DIDir::MarkDeleted(int i) {
+    DropSlotsBefore(i, true);
+    Entry(i)[0] = kDeletedMark;
+}
+
+namespace {
+
+// The parent of a folder, from its ".." entry (0: the root or none).
+uint32_t ParentFolder(DiskImage* image, uint32_t folder) {
+    DIDir d(image, folder);
+    if (!d.Load() || d.GetCount() < 2 || !d.IsDotEntry(1)) return 0;
+    int64_t p = d.GetStartCluster(1);
+    return p < 2 ? 0 : uint32_t(p);
+}
+
+}  // namespace
+
+bool DIDir::CollectTree(uint32_t start, std::vector<uint32_t>& chains) {
+    // The folders above this one must never be reached from below.
+    std::unordered_set<uint32_t> seen{FirstCluster};
+    for (uint32_t c = FirstCluster; c >= 2;) {
+        c = ParentFolder(Image, c);
+        if (!seen.insert(c).second) break;
+    }
+    std::vector<uint32_t> stack{start};
+    while (!stack.empty()) {
+        uint32_t folder = stack.back();
+        stack.pop_back();
+        if (folder < 2 || !seen.insert(folder).second) {
+            ShowMessage(128);
+            return false;
+        }
+        chains.push_back(folder);
+        DIDir sub(Image, folder);
+        // A folder that cannot be read is not deleted: release is the tool
+        // for damaged entries.
+        if (!sub.Load()) return false;
+        for (uint32_t k = 0; k < sub.Count; ++k) {
+            const uint8_t* e = sub.Entry(int(k));
+            if (e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume)) continue;
+            uint32_t c = uint32_t(sub.GetStartCluster(int(k)));
+            if (e[11] & kAttrDirectory) stack.push_back(c);
+            else if (c != 0 && sub.GetSize(int(k)) != 0) chains.push_back(c);
+        }
+    }
+    return true;
+}
+
+bool DIDir::Delete(int i) {
     if (!IsValidIndex(i)) return false;
     uint8_t* e = Entry(i);
-    if (e[0] == 0 || e[0] == kDeletedMark || e[0] == '.' || (e[11] & kAttrVolume)) return false;
+    if (e[0] == 0 || e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume)) return false;
     uint32_t start = uint32_t(GetStartCluster(i));
+    std::vector<uint32_t> chains;
     if (e[11] & kAttrDirectory) {
-        // A folder whose first cluster is the root (0) or one of the folders
-        // being deleted around it refers back in a loop: its entry goes, but
-        // nothing is followed through it.
-        bool loops = start < 2 || std::find(open.begin(), open.end(), start) != open.end();
-        if (!loops) {
-            DIDir sub(Image, start);
-            if (sub.Load()) {
-                open.push_back(start);
-                sub.DeleteAllAt(open);
-                open.pop_back();
-            }
-            Image->FreeChain(start);
-        }
+        if (!CollectTree(start, chains)) return false;
     } else if (GetSize(i) != 0 && start != 0) {
-        Image->FreeChain(start);
+        chains.push_back(start);
     }
-    e[0] = kDeletedMark;
+    // The entry goes first: once it is on the device, the chains below are
+    // reached by nothing and freeing them can only leave lost clusters.
+    std::vector<uint8_t> before = Entries;
+    MarkDeleted(i);
+    if (!Write()) {
+        Entries.swap(before);
+        return false;
+    }
+    if (!Image->Flush()) return false;
+    std::sort(chains.begin(), chains.end());
+    chains.erase(std::unique(chains.begin(), chains.end()), chains.end());
+    for (uint32_t c : chains)
+        if (!Image->FreeChain(c)) return false;
     return true;
 }
 
 bool DIDir::DeleteAll() {
-    std::vector<uint32_t> open{FirstCluster};
-    return DeleteAllAt(open);
-}
-
-bool DIDir::DeleteAllAt(std::vector<uint32_t>& open) {
     for (uint32_t i = 0; i < Count; ++i) {
-        std::string name = GetDisplayName(int(i));
-        if (name.empty()) break;
-        if (name[0] == '.' || uint8_t(name[0]) == kDeletedMark) continue;
-        if (GetAttr(int(i)) & kAttrVolume) continue;
-        DeleteAt(int(i), open);
+        const uint8_t* e = Entry(int(i));
+        if (e[0] == 0) break;
+        if (e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume)) continue;
+        if (!Delete(int(i))) return false;
     }
     return true;
 }
 
 bool DIDir::Release(int i) {
     if (!IsValidIndex(i)) return false;
-    Entry(i)[0] = kDeletedMark;
+    MarkDeleted(i);
     return true;
 }
 
@@ -346,7 +442,13 @@ int DIDir::AddEntry(const std::string& name) {
         if (!Image->GrowDirEntries(Entries, FirstCluster, Count, Count + 1)) return -1;
         if (std::size_t(Count + 1) * 32 > Entries.size()) return -1;
         slot = int(Count++);
+        // The end-marker slot is taken: the slot after it becomes the end,
+        // so that stale entries behind it do not come back.
+        if (std::size_t(Count + 1) * 32 <= Entries.size()) Entry(int(Count))[0] = 0;
     }
+    // Live long-name slots just before a free slot belonged to an entry
+    // that is gone; left there they would lend its long name to this one.
+    DropSlotsBefore(slot, false);
     std::memset(Entry(slot), 0, 32);
     SetName(slot, name);
     return slot;
@@ -355,17 +457,13 @@ int DIDir::AddEntry(const std::string& name) {
 int DIDir::MakeDir(const std::string& name) {
     int j = AddEntry(name);
     if (j < 0) return -1;
-    auto chain = Image->AllocateChain(1);
+    auto chain = Image->PickClusters(1);
     if (!chain) {
-        Release(j);
+        Entry(j)[0] = kDeletedMark;
         return -1;
     }
     uint32_t cluster = chain->front();
     SystemTime now = LocalTimeNow();
-    SetStartCluster(j, cluster);
-    SetTime(j, now);
-    SetAttr(j, kAttrDirectory);
-
     std::vector<uint8_t> block(Image->ClusterSize, 0);
     uint16_t date, time;
     PackDosTime(now, date, time);
@@ -379,33 +477,63 @@ int DIDir::MakeDir(const std::string& name) {
     };
     dotEntry(block.data(), ".", cluster);
     dotEntry(block.data() + 32, "..", FirstCluster);
-    // A folder whose first cluster could not be written would show what the
-    // cluster held before; it is taken back instead.
-    if (!Image->WriteCluster(cluster, block.data())) {
-        Image->FreeChain(cluster);
-        Release(j);
+    // The cluster with "." and ".." first, then the FAT; the entry that
+    // points at them reaches the device with the caller's Write.
+    if (!Image->WriteCluster(cluster, block.data()) || !Image->LinkChain(*chain)) {
+        Entry(j)[0] = kDeletedMark;
         return -1;
     }
+    SetStartCluster(j, cluster);
+    SetTime(j, now);
+    SetAttr(j, kAttrDirectory);
     return j;
 }
 
 int DIDir::MoveTo(int i, DIDir& target) {
-    if (!IsValidIndex(i)) return -1;
+    if (!IsValidIndex(i) || IsFree(i)) return -1;
     int j = target.AddEntry("MOVING");
     if (j < 0) return -1;
     std::memcpy(target.Entry(j), Entry(i), 32);
+    // The target first: a stop after this write leaves the entry in both
+    // folders, never in neither.
+    if (!target.Write() || !Image->Flush()) {
+        target.Entry(j)[0] = kDeletedMark;
+        return -1;
+    }
+    auto takeBack = [&] {
+        target.Entry(j)[0] = kDeletedMark;
+        static_cast<void>(target.Write());  // on failure it stays in both, which the caller reports
+    };
+    std::unique_ptr<DIDir> moved;
     if (Entry(i)[11] & kAttrDirectory) {
-        DIDir moved(Image, uint32_t(GetStartCluster(i)));
-        if (!moved.Load() || moved.Count < 2) {
-            target.Release(j);
+        moved = std::make_unique<DIDir>(Image, uint32_t(GetStartCluster(i)));
+        if (!moved->Load()) {
+            takeBack();
             return -1;
         }
-        moved.SetStartCluster(1, target.GetCluster());
-        if (!moved.Write()) {
-            target.Release(j);
-            return -1;
+        // Only a real ".." entry is pointed at the new parent.
+        if (moved->IsDotEntry(1) && moved->GetDisplayName(1) == "..") {
+            moved->SetStartCluster(1, target.GetCluster());
+            if (!moved->Write() || !Image->Flush()) {
+                takeBack();
+                return -1;
+            }
+        } else {
+            moved.reset();
         }
     }
-    Entry(i)[0] = kDeletedMark;
+    std::vector<uint8_t> before = Entries;
+    MarkDeleted(i);
+    if (!Write()) {
+        // Back the way it came, as far as the device lets it: "..", then
+        // the target's copy of the entry.
+        Entries.swap(before);
+        if (moved) {
+            moved->SetStartCluster(1, FirstCluster);
+            if (!moved->Write() || !Image->Flush()) return -1;
+        }
+        takeBack();
+        return -1;
+    }
     return j;
 }

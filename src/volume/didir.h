@@ -35,8 +35,10 @@ class DIDir {
 public:
     DIDir(DiskImage* image, uint32_t firstCluster) : Image(image), FirstCluster(firstCluster) {}
 
-    bool Load();
-    bool Write();
+    [[nodiscard]] bool Load();
+    // Writes the clusters of the directory that changed since it was loaded
+    // or last written.
+    [[nodiscard]] bool Write();
     void Clear();
 
     uint32_t GetCluster() const { return FirstCluster; }
@@ -46,6 +48,13 @@ public:
 
     int Find(const std::string& name) const;
     bool IsFree(int i) const;
+    // The "." or ".." entry of a folder (and not a name that merely begins
+    // with a full stop, which other systems make).
+    bool IsDotEntry(int i) const;
+    // True when `hostName` may name a new entry: not ".", "..", nor made
+    // only of spaces and full stops, and with a base name left after the
+    // conversion to the stored form.
+    bool IsValidNewName(const std::string& hostName) const;
     std::string GetDisplayName(int i) const;
     std::string GetAttrText(int i) const;
     std::string GetTimeText(int i) const;
@@ -55,8 +64,12 @@ public:
     uint32_t GetSize(int i) const;
     // The raw 32 bytes of an entry (nullptr for an invalid index).
     const uint8_t* RawEntry(int i) const;
+    // Puts back the 32 bytes of an entry taken with RawEntry (in memory).
+    void RestoreEntry(int i, const uint8_t* raw);
 
-    // The stored form of a host name (Shift-JIS bytes): "BASE.EXT".
+    // The stored form of a host name (Shift-JIS bytes): "BASE.EXT". Full
+    // stops at the start of the name are left out, so that ".gitignore"
+    // keeps its letters: "GITIGNOR".
     std::string ToDiskName(const std::string& hostName) const;
 
     bool SetName(int i, const std::string& hostName);
@@ -65,12 +78,22 @@ public:
     bool SetStartCluster(int i, uint32_t cluster);
     bool SetSize(int i, uint32_t size);
 
-    bool Delete(int i);
-    bool DeleteAll();
+    // Deletes entry i (a folder with everything below it): the entry and
+    // its long-name slots are marked deleted and the directory is written
+    // first, then the chains are freed. A folder met twice on the way (a
+    // loop or a ladder) stops it with 128 before anything changes.
+    [[nodiscard]] bool Delete(int i);
+    [[nodiscard]] bool DeleteAll();
+    // Marks entry i and its long-name slots deleted, in memory only.
     bool Release(int i);
-    int MoveTo(int i, DIDir& target);
-    int AddEntry(const std::string& name);
-    int MakeDir(const std::string& name);
+    // Moves entry i into `target`: the target is written first, then a
+    // moved folder's "..", then this directory. -1 on failure.
+    [[nodiscard]] int MoveTo(int i, DIDir& target);
+    // A new entry in memory; the directory may grow on the device.
+    [[nodiscard]] int AddEntry(const std::string& name);
+    // A new folder: its cluster is written and linked before the entry
+    // (in memory) points at it; the caller writes the directory.
+    [[nodiscard]] int MakeDir(const std::string& name);
 
 private:
     uint8_t* Entry(int i) { return Entries.data() + std::size_t(i) * 32; }
@@ -79,15 +102,20 @@ private:
     // The display name of a valid entry i written into `out`; its length.
     static constexpr std::size_t kMaxDisplayName = 24;
     std::size_t DisplayNameInto(int i, char* out) const;
-    // `open` holds the first clusters of the folders being deleted around
-    // this one, so that a folder that refers back to one of them is not
-    // followed again.
-    bool DeleteAt(int i, std::vector<uint32_t>& open);
-    bool DeleteAllAt(std::vector<uint32_t>& open);
+    // Marks entry i deleted together with the long-name slots that belong
+    // to it (the run of live slots just before it that carry its checksum).
+    void MarkDeleted(int i);
+    // Marks deleted the live long-name slots just before slot i.
+    void DropSlotsBefore(int i, bool matchChecksum);
+    // The first clusters of every chain below folder `start` and of the
+    // folder itself; false (128 shown) when a folder is met twice or leads
+    // back to one of the folders above this one.
+    bool CollectTree(uint32_t start, std::vector<uint32_t>& chains);
 
     DiskImage* Image;
     uint32_t FirstCluster;
     std::vector<uint8_t> Entries;
+    std::vector<uint8_t> onDisk_;  // what the device holds, for Write
     uint32_t Count = 0;
     bool loaded_ = false;
 };

@@ -10,6 +10,9 @@ namespace {
 
 // Largest FAT copy of any volume: FAT32 holds at most 2^28 entries.
 constexpr int64_t kMaxFATBytes = int64_t(1) << 30;
+// Bytes before the FAT that the boot record needs at least (the smallest
+// sector in use).
+constexpr int32_t kMinBootRecord = 256;
 // Largest single device transfer made for a run of clusters.
 constexpr uint64_t kMaxRunBytes = 16u << 20;
 
@@ -36,12 +39,17 @@ bool DiskImage::Mount(const VolumeParams& params) {
 
     // Refuse layouts the engine cannot work on safely: a FAT that does not
     // hold an entry for every cluster, clusters that are not whole entries,
-    // a root region that ends before it starts.
-    bool sound = FATType <= kFAT32 && FileSystem <= kFileSystemHuman68k && FATCount > 0 && FATSize > 0 &&
-                 FATSize <= kMaxFATBytes && FAT >= 0 && ClusterSize > 0 && ClusterSize % 32 == 0 &&
-                 ClustersCount > 0 && ClustersCount < 0x0FFFFFF0u &&
-                 FATBytesFor(FATType, uint64_t(ClustersCount) + 1) <= uint64_t(FATSize) && UserArea >= 0 &&
-                 (FATType == kFAT32 || uint32_t(UserArea) >= RootDir);
+    // regions that overlap (the FAT over the boot record, the root region
+    // over the FAT, the user area before the root region ends), FAT copies
+    // that the device does not hold.
+    const int64_t fatEnd = int64_t(FAT) + int64_t(FATCount) * FATSize;
+    bool sound = FATType <= kFAT32 && FileSystem <= kFileSystemHuman68k && FATCount > 0 && FATCount <= 16 &&
+                 FATSize > 0 && FATSize <= kMaxFATBytes && FAT >= kMinBootRecord && ClusterSize > 0 &&
+                 ClusterSize % 32 == 0 && ClustersCount > 0 && ClustersCount < 0x0FFFFFF0u &&
+                 FATBytesFor(FATType, uint64_t(ClusterLimit()) - 1) <= uint64_t(FATSize) && UserArea >= 0 &&
+                 (FATType == kFAT32 ? fatEnd <= UserArea : fatEnd <= int64_t(RootDir) && uint32_t(UserArea) >= RootDir);
+    uint8_t probe;
+    if (sound && !device_->Read(int64_t(DiskStart) + fatEnd - 1, &probe, 1)) sound = false;
     if (!sound) {
         ShowMessage(304);
         return false;
@@ -60,6 +68,8 @@ bool DiskImage::Mount(const VolumeParams& params) {
     NextFree = 2;
     return true;
 }
+
+bool DiskImage::Flush() { return device_ && device_->Flush(); }
 
 int64_t DiskImage::ClusterToOffset(uint32_t c) {
     if (c < 2) {
@@ -135,7 +145,7 @@ bool DiskImage::CloseBatch() {
         if (!ok) {
             // The device did not take the FAT: the table goes back to what
             // the device holds, so that the two never disagree.
-            device_->Read(int64_t(DiskStart) + FAT, fatTable_.data(), uint32_t(FATSize));
+            if (!device_->Read(int64_t(DiskStart) + FAT, fatTable_.data(), uint32_t(FATSize))) broken_ = true;
             FreeClusters = 0;
             for (uint32_t c = 2; c < ClusterLimit(); ++c)
                 if (RawFATEntry(c) == 0) ++FreeClusters;
@@ -153,11 +163,14 @@ bool DiskImage::WriteFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n) {
         StoreFATBytes(e, bytes, n);
         return true;
     }
+    // The table follows the first copy, which every system reads: once the
+    // first copy has taken the bytes, so does the table, even when a later
+    // copy then fails.
     for (uint32_t i = 0; i < FATCount; ++i) {
         int64_t at = int64_t(DiskStart) + FAT + int64_t(i) * FATSize + e;
         if (!device_->Write(at, bytes, n)) return false;
+        if (i == 0) std::memcpy(fatTable_.data() + e, bytes, n);
     }
-    std::memcpy(fatTable_.data() + e, bytes, n);
     return true;
 }
 
@@ -250,7 +263,7 @@ uint32_t DiskImage::FindFreeCluster() {
     return 0;
 }
 
-std::optional<ChainList> DiskImage::AllocateChain(uint32_t size) {
+std::optional<ChainList> DiskImage::PickClusters(uint32_t size) {
     if (IsReadOnly()) return std::nullopt;
     if (size == 0) {
         LogMessage(813);
@@ -258,35 +271,40 @@ std::optional<ChainList> DiskImage::AllocateChain(uint32_t size) {
     }
     uint32_t n = static_cast<uint32_t>((uint64_t(size) + ClusterSize - 1) / ClusterSize);
     if (n > FreeClusters) return std::nullopt;
-
-    // Pick the clusters first, next-fit from NextFree, wrapping once: the
-    // FAT is only written when the whole chain can be had, so a failed
-    // allocation leaves the volume as it was.
+    // Next-fit from NextFree, wrapping once.
     ChainList list;
     list.reserve(n);
-    uint32_t savedNext = NextFree;
     uint32_t start = std::clamp<uint32_t>(NextFree, 2, ClusterLimit());
     for (uint32_t c = start; c < ClusterLimit() && list.size() < n; ++c)
         if (RawFATEntry(c) == 0) list.push_back(c);
     for (uint32_t c = 2; c < start && list.size() < n; ++c)
         if (RawFATEntry(c) == 0) list.push_back(c);
     if (list.size() < n) return std::nullopt;
+    return list;
+}
 
+bool DiskImage::LinkChain(const ChainList& list) {
+    if (IsReadOnly() || list.empty()) return false;
+    for (uint32_t c : list)
+        if (c < 2 || c >= ClusterLimit() || RawFATEntry(c) != 0) return false;
+    // One write per FAT copy: nothing points at these clusters yet, so the
+    // chain may reach the device in any order.
+    uint32_t savedNext = NextFree;
     FATBatch batch(*this);
-    for (uint32_t k = 0; k < n; ++k) {
-        uint32_t value = k + 1 < n ? list[k + 1] : EndOfChain;
-        if (!SetFATEntry(list[k], value)) {
-            for (uint32_t j = 0; j < k; ++j) SetFATEntry(list[j], 0);
-            NextFree = savedNext;
-            return std::nullopt;
-        }
-    }
+    for (std::size_t k = 0; k < list.size(); ++k)
+        if (!SetFATEntry(list[k], k + 1 < list.size() ? list[k + 1] : EndOfChain)) return false;
     NextFree = list.back() + 1;
-    FreeClusters -= n;
+    FreeClusters -= uint32_t(list.size());
     if (!batch.Commit()) {
         NextFree = savedNext;
-        return std::nullopt;
+        return false;
     }
+    return true;
+}
+
+std::optional<ChainList> DiskImage::AllocateChain(uint32_t size) {
+    auto list = PickClusters(size);
+    if (!list || !LinkChain(*list)) return std::nullopt;
     return list;
 }
 
@@ -336,15 +354,16 @@ std::optional<ChainList> DiskImage::ResizeChain(uint32_t first, uint32_t size) {
         auto more = AllocateChain(static_cast<uint32_t>((n - len) * ClusterSize));
         if (!more) return std::nullopt;
         if (!SetFATEntry(list->back(), more->front())) {
-            FreeChain(more->front());
+            // Not linked: a failure to free them leaves lost clusters only.
+            static_cast<void>(FreeChain(more->front()));
             return std::nullopt;
         }
         if (!batch.Commit()) return std::nullopt;
         return ReadChain(first);
     }
     if (!SetFATEntry((*list)[n - 1], EndOfChain)) return std::nullopt;
-    FreeChain((*list)[n]);
-    if (!batch.Commit()) return std::nullopt;
+    bool freed = FreeChain((*list)[n]);
+    if (!batch.Commit() || !freed) return std::nullopt;
     return ReadChain(first);
 }
 
@@ -448,20 +467,44 @@ std::optional<std::vector<uint8_t>> DiskImage::ReadDirEntries(uint32_t first, ui
     return entries;
 }
 
-bool DiskImage::WriteDirEntries(const std::vector<uint8_t>& entries, uint32_t first) {
+bool DiskImage::WriteDirEntries(const std::vector<uint8_t>& entries, uint32_t first,
+                                const std::vector<uint8_t>* onDisk) {
     if (IsReadOnly()) return false;
+    // True when bytes [at, at + n) of the array differ from the device.
+    auto changed = [&](std::size_t at, std::size_t n) {
+        return !onDisk || onDisk->size() < at + n || std::memcmp(entries.data() + at, onDisk->data() + at, n) != 0;
+    };
     if (IsRootRegion(first)) {
         std::size_t n = std::min<std::size_t>(entries.size(), uint32_t(UserArea) - RootDir);
-        // A root region of no bytes has nothing to write.
-        if (n == 0) return true;
-        return device_->Write(int64_t(DiskStart) + RootDir, entries.data(), static_cast<uint32_t>(n));
+        // The changed sectors, from the first to the last, in one write.
+        constexpr std::size_t kSector = 512;
+        std::size_t from = 0, to = 0;
+        for (std::size_t at = 0; at < n; at += kSector) {
+            std::size_t k = std::min(kSector, n - at);
+            if (!changed(at, k)) continue;
+            if (to == 0) from = at;
+            to = at + k;
+        }
+        // A root region of no bytes, or no change, has nothing to write.
+        if (to == 0) return true;
+        return device_->Write(int64_t(DiskStart) + RootDir + int64_t(from), entries.data() + from,
+                              static_cast<uint32_t>(to - from));
     }
     auto chain = ReadChain(first == 0 ? RootDir : first);
     if (!chain) return false;
     if (uint64_t(chain->size()) * ClusterSize > entries.size()) return false;
-    return ForEachClusterRun(*chain, SIZE_MAX, [&](std::size_t index, uint32_t run, uint32_t n) {
-        return WriteClusterRun(run, n, entries.data() + index * ClusterSize);
-    });
+    // Runs of changed clusters that follow one another on the disk.
+    for (std::size_t k = 0; k < chain->size();) {
+        if (!changed(k * ClusterSize, ClusterSize)) {
+            ++k;
+            continue;
+        }
+        std::size_t j = k + 1;
+        while (j < chain->size() && (*chain)[j] == (*chain)[j - 1] + 1 && changed(j * ClusterSize, ClusterSize)) ++j;
+        if (!WriteClusterRun((*chain)[k], uint32_t(j - k), entries.data() + k * ClusterSize)) return false;
+        k = j;
+    }
+    return true;
 }
 
 bool DiskImage::GrowDirEntries(std::vector<uint8_t>& entries, uint32_t first, uint32_t count, uint32_t newCount) {
@@ -478,11 +521,26 @@ bool DiskImage::GrowDirEntries(std::vector<uint8_t>& entries, uint32_t first, ui
         return false;
     }
     uint32_t per = ClusterSize / 32;
-    uint32_t have = (count + per - 1) / per, need = (newCount + per - 1) / per;
-    if (have == need && entries.size() >= std::size_t(need) * ClusterSize) return true;
+    uint32_t need = (newCount + per - 1) / per;
+    if (entries.size() >= std::size_t(need) * ClusterSize) return true;
+    auto chain = ReadChain(first == 0 ? RootDir : first);
+    if (!chain) return false;
     std::vector<uint8_t> grown(std::size_t(need) * ClusterSize, 0);
     std::memcpy(grown.data(), entries.data(), std::min(entries.size(), std::size_t(count) * 32));
-    if (!ResizeChain(first == 0 ? RootDir : first, need * ClusterSize)) return false;
+    // One cluster at a time: zeroed on the device, ended in the FAT, then
+    // linked to the end of the chain.
+    std::vector<uint8_t> zero(ClusterSize, 0);
+    while (chain->size() < need) {
+        auto fresh = PickClusters(1);
+        if (!fresh || !WriteCluster(fresh->front(), zero.data()) || !LinkChain(*fresh) || !Flush()) return false;
+        if (!SetFATEntry(chain->back(), fresh->front())) {
+            // Linked in the first FAT copy or not at all: only an unlinked
+            // cluster is given back.
+            if (GetFATEntry(chain->back()) != fresh->front()) static_cast<void>(FreeChain(fresh->front()));
+            return false;
+        }
+        chain->push_back(fresh->front());
+    }
     entries.swap(grown);
     return true;
 }

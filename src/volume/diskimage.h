@@ -3,8 +3,28 @@
 // keeps the free-cluster count, and offers cluster chains, cluster data and
 // directory storage to the layers above. Every FAT change is written to all
 // FAT copies on the device at once.
+//
+// The order of writes. Every change to a volume is made so that a stop
+// after any single device write (a power loss, a killed process, a failed
+// write) leaves at worst clusters that are allocated and reached by no
+// entry; a barrier (Flush) before every directory write, and after the
+// write that must come first, keeps the host from reordering the steps.
+//   - New file or folder: its data clusters are written first (a folder's
+//     cluster with its "." and ".."), then the FAT entries that make them a
+//     chain (every copy), then the directory entry that points at them.
+//   - A folder that grows: the new cluster is zeroed on the device and ended
+//     in the FAT before the last cluster is linked to it.
+//   - Delete: the entry (with its long-name slots) is marked deleted and the
+//     directory written first; only then are the chains freed.
+//   - Replace: the new data goes into fresh clusters, the entry is switched
+//     to them and written, and only then is the old chain freed.
+//   - Move: the entry is written into the target folder first, a moved
+//     folder's ".." is pointed at the target next, and the source entry is
+//     removed last: a stop leaves it in both folders, never in neither.
+// Directories are written cluster by cluster, only where they changed.
 
 #include <cstdint>
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -47,36 +67,51 @@ public:
 
     // Takes over the device in `params` (even when mounting fails, the
     // device then goes with this object). FAT32 volumes become read-only.
-    bool Mount(const VolumeParams& params);
+    [[nodiscard]] bool Mount(const VolumeParams& params);
 
     DeviceIOIF* Device() const { return device_; }
-    bool IsReadOnly() const { return !device_ || device_->IsReadOnly(); }
+    bool IsReadOnly() const { return !device_ || broken_ || device_->IsReadOnly(); }
+    // Makes the writes so far durable (see the order above).
+    [[nodiscard]] bool Flush();
     const VolumeLayout& Layout() const { return *this; }
 
     int64_t ClusterToOffset(uint32_t cluster);
     uint32_t GetFATEntry(uint32_t cluster);
-    bool SetFATEntry(uint32_t cluster, uint32_t value);
+    [[nodiscard]] bool SetFATEntry(uint32_t cluster, uint32_t value);
     const std::vector<uint8_t>& FATTable() const { return fatTable_; }
 
     // Chains. ReadChain gives nothing for a broken or looping chain (812).
-    std::optional<ChainList> ReadChain(uint32_t first);
-    std::optional<ChainList> AllocateChain(uint32_t size);
-    bool FreeChain(uint32_t first);
-    std::optional<ChainList> ResizeChain(uint32_t first, uint32_t size);
+    [[nodiscard]] std::optional<ChainList> ReadChain(uint32_t first);
+    [[nodiscard]] std::optional<ChainList> AllocateChain(uint32_t size);
+    // The two halves of AllocateChain, for callers that write the clusters
+    // before the FAT: PickClusters chooses free clusters (next-fit from
+    // NextFree) and changes nothing; LinkChain makes them one chain in the
+    // FAT. Nothing else may allocate between the two.
+    [[nodiscard]] std::optional<ChainList> PickClusters(uint32_t size);
+    [[nodiscard]] bool LinkChain(const ChainList& chain);
+    [[nodiscard]] bool FreeChain(uint32_t first);
+    [[nodiscard]] std::optional<ChainList> ResizeChain(uint32_t first, uint32_t size);
     uint32_t FindFreeCluster();
 
-    bool ReadCluster(uint32_t cluster, void* buffer);
-    bool WriteCluster(uint32_t cluster, const void* buffer);
+    [[nodiscard]] bool ReadCluster(uint32_t cluster, void* buffer);
+    [[nodiscard]] bool WriteCluster(uint32_t cluster, const void* buffer);
     // Reads `count` clusters that follow one another on the disk in one
     // device read. Same checks as ReadCluster for every cluster of the run.
-    bool ReadClusterRun(uint32_t first, uint32_t count, void* buffer);
-    bool WriteClusterRun(uint32_t first, uint32_t count, const void* buffer);
+    [[nodiscard]] bool ReadClusterRun(uint32_t first, uint32_t count, void* buffer);
+    [[nodiscard]] bool WriteClusterRun(uint32_t first, uint32_t count, const void* buffer);
 
     // Directory storage: the fixed root region (first cluster 0 on FAT12/16)
     // or the directory's cluster chain. Entries are 32 bytes each.
-    std::optional<std::vector<uint8_t>> ReadDirEntries(uint32_t first, uint32_t& count);
-    bool WriteDirEntries(const std::vector<uint8_t>& entries, uint32_t first);
-    bool GrowDirEntries(std::vector<uint8_t>& entries, uint32_t first, uint32_t count, uint32_t newCount);
+    [[nodiscard]] std::optional<std::vector<uint8_t>> ReadDirEntries(uint32_t first, uint32_t& count);
+    // With `onDisk` (what the device holds now), only the clusters (or, in
+    // the root region, the sectors) that differ from it are written.
+    [[nodiscard]] bool WriteDirEntries(const std::vector<uint8_t>& entries, uint32_t first,
+                                       const std::vector<uint8_t>* onDisk = nullptr);
+    // Makes room for newCount entries. A new cluster is zeroed on the device
+    // and ended in the FAT before the chain is linked to it, so that the
+    // array and the device agree on it at once.
+    [[nodiscard]] bool GrowDirEntries(std::vector<uint8_t>& entries, uint32_t first, uint32_t count,
+                                      uint32_t newCount);
 
     uint32_t FreeClusters = 0;
     uint32_t NextFree = 0;
@@ -90,14 +125,21 @@ public:
         explicit FATBatch(DiskImage& image) : image_(image) { ++image_.batchDepth_; }
         ~FATBatch() { image_.CloseBatch(); }
         // Closes the batch now; false when the FAT could not be written.
-        bool Commit() { return image_.CloseBatch(); }
+        [[nodiscard]] bool Commit() { return image_.CloseBatch(); }
 
     private:
         DiskImage& image_;
     };
 
-    // The last valid cluster number plus one.
-    uint32_t ClusterLimit() const { return ClustersCount + 2; }
+    // The last valid cluster number plus one. A label may claim more
+    // clusters than its FAT kind can number: numbers from the first reserved
+    // value (0xFF7, 0xFFF7, 0x0FFFFFF7) on are never used.
+    uint32_t ClusterLimit() const { return std::min<uint32_t>(ClustersCount + 2, FirstReservedValue()); }
+    uint32_t FirstReservedValue() const {
+        return FATType == kFAT12 ? 0xFF7u : FATType == kFAT16 ? 0xFFF7u : 0x0FFFFFF7u;
+    }
+    // True when the label claims clusters beyond what the FAT kind numbers.
+    bool ClustersLimited() const { return ClusterLimit() - 2 < ClustersCount; }
     bool IsRootRegion(uint32_t first) const { return first == 0 && FATType != kFAT32; }
 
 private:
@@ -109,6 +151,7 @@ private:
 
     DeviceIOIF* device_ = nullptr;
     std::vector<uint8_t> fatTable_;
+    bool broken_ = false;  // the FAT in memory could not be brought back in step with the device
     int batchDepth_ = 0;
     bool batchFailed_ = false;
     std::size_t dirtyFrom_ = SIZE_MAX, dirtyTo_ = 0;

@@ -76,7 +76,7 @@ TEST_F(FolderOpsTest, RenameRules) {
     root->SetSize(r, 0);
     int s = root->AddEntry("SIBLING.TXT");
     root->SetSize(s, 0);
-    root->Write();
+    EXPECT_TRUE(root->Write());
     EXPECT_EQ(RenameEntry(*root, r, "ReadMe.TXT"), "README.TXT");
     EXPECT_TRUE(ui.boxes.empty()) << "a change of case only ends silently";
     EXPECT_EQ(RenameEntry(*root, r, "sibling.txt"), "README.TXT");
@@ -104,7 +104,7 @@ TEST_F(FolderOpsTest, DeletePassesOverDotsAndLabels) {
     auto chain = m->AllocateChain(2000);
     da.SetStartCluster(file, chain->front());
     da.SetSize(file, 2000);
-    da.Write();
+    EXPECT_TRUE(da.Write());
     uint32_t innerCluster = uint32_t(da.GetStartCluster(inner));
     uint32_t freeBefore = m->FreeClusters;
     int label = -1;

@@ -20,18 +20,18 @@ protected:
         // /A/B/C and /D, files F1 and F2 in the root.
         a = Folder(*root, "A");
         DIDir da(m.image.get(), a);
-        da.Load();
+        EXPECT_TRUE(da.Load());
         b = Folder(da, "B");
         DIDir db(m.image.get(), b);
-        db.Load();
+        EXPECT_TRUE(db.Load());
         c = Folder(db, "C");
         d = Folder(*root, "D");
         for (const char* n : {"F1", "F2"}) {
             int i = root->AddEntry(n);
             root->SetSize(i, 0);
         }
-        root->Write();
-        root->Load();
+        EXPECT_TRUE(root->Write());
+        EXPECT_TRUE(root->Load());
     }
     uint32_t Folder(DIDir& in, const std::string& name) { return uint32_t(in.GetStartCluster(CreateFolder(in, name))); }
     void ExpectSound() {
@@ -42,7 +42,7 @@ protected:
     }
     int64_t DotDot(uint32_t folder) {
         DIDir x(m.image.get(), folder);
-        x.Load();
+        EXPECT_TRUE(x.Load());
         return x.GetStartCluster(1);
     }
     TempDir dir;
@@ -98,7 +98,7 @@ TEST_F(MoveTest, PerItemRefusals) {
     ASSERT_TRUE(da.Load());
     int f = da.AddEntry("F2");
     da.SetSize(f, 0);
-    da.Write();
+    EXPECT_TRUE(da.Write());
     // A name that exists in the target is refused.
     EXPECT_EQ(MoveEntries(*root, {root->Find("F2")}, a, "A", false), 0);
     EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Υπάρχει ήδη αρχείο με όνομα\nF2"});

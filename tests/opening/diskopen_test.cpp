@@ -66,7 +66,7 @@ protected:
         int i = root.Find(name);
         if (i < 0) return "<missing>";
         std::vector<uint8_t> cluster(image.ClusterSize);
-        image.ReadCluster(uint32_t(root.GetStartCluster(i)), cluster.data());
+        EXPECT_TRUE(image.ReadCluster(uint32_t(root.GetStartCluster(i)), cluster.data()));
         return std::string(cluster.begin(), cluster.begin() + root.GetSize(i));
     }
     TempDir home, dir;

@@ -37,15 +37,15 @@ TEST_F(ChainTest, AllocationSizesRoundUpToClusters) {
 TEST_F(ChainTest, SearchIsNextFitAndWraps) {
     for (uint32_t c = 2; c <= 10; ++c) {
         ASSERT_EQ(img().FindFreeCluster(), c);
-        img().SetFATEntry(c, EndOfChain);
+        EXPECT_TRUE(img().SetFATEntry(c, EndOfChain));
     }
-    img().SetFATEntry(5, 0);
+    EXPECT_TRUE(img().SetFATEntry(5, 0));
     EXPECT_EQ(img().FindFreeCluster(), 11u) << "the search goes on after the last cluster taken";
-    for (uint32_t c = 11; c <= 101; ++c) img().SetFATEntry(c, EndOfChain);
+    for (uint32_t c = 11; c <= 101; ++c) EXPECT_TRUE(img().SetFATEntry(c, EndOfChain));
     img().NextFree = 50;
     EXPECT_EQ(img().FindFreeCluster(), 5u) << "nothing free upwards: wraps to cluster 2";
     EXPECT_EQ(img().NextFree, 6u);
-    img().SetFATEntry(5, EndOfChain);
+    EXPECT_TRUE(img().SetFATEntry(5, EndOfChain));
     EXPECT_EQ(img().FindFreeCluster(), 0u);
     EXPECT_EQ(img().NextFree, 6u);
 }
@@ -87,8 +87,8 @@ TEST_F(ChainTest, FailedAllocationLeavesEverythingAsItWas) {
 TEST_F(ChainTest, AllocationUsesFreeClustersOnBothSidesOfTheSearchStart) {
     auto a = img().AllocateChain(100 * 512);
     ASSERT_TRUE(a);
-    img().SetFATEntry(3, 0), img().SetFATEntry(90, 0), img().SetFATEntry(91, 0);
-    img().SetFATEntry(2, EndOfChain), img().SetFATEntry(89, EndOfChain);
+    EXPECT_TRUE(img().SetFATEntry(3, 0)); EXPECT_TRUE(img().SetFATEntry(90, 0)); EXPECT_TRUE(img().SetFATEntry(91, 0));
+    EXPECT_TRUE(img().SetFATEntry(2, EndOfChain)); EXPECT_TRUE(img().SetFATEntry(89, EndOfChain));
     img().FreeClusters = 3;
     img().NextFree = 60;
     auto b = img().AllocateChain(3 * 512);
@@ -98,18 +98,18 @@ TEST_F(ChainTest, AllocationUsesFreeClustersOnBothSidesOfTheSearchStart) {
 }
 
 TEST_F(ChainTest, BrokenChainsAreReportedNotFollowed) {
-    img().SetFATEntry(2, 3);
-    img().SetFATEntry(3, 0);  // the last entry is free
+    EXPECT_TRUE(img().SetFATEntry(2, 3));
+    EXPECT_TRUE(img().SetFATEntry(3, 0));  // the last entry is free
     EXPECT_FALSE(img().ReadChain(2));
     EXPECT_EQ(ui.Texts().back(), "Μη έγκυρη αλυσίδα");
-    img().SetFATEntry(3, 4);
-    img().SetFATEntry(4, 2);  // back to the start
+    EXPECT_TRUE(img().SetFATEntry(3, 4));
+    EXPECT_TRUE(img().SetFATEntry(4, 2));  // back to the start
     EXPECT_FALSE(img().ReadChain(2));
-    img().SetFATEntry(10, 10);  // onto itself
+    EXPECT_TRUE(img().SetFATEntry(10, 10));  // onto itself
     EXPECT_FALSE(img().ReadChain(10));
-    img().SetFATEntry(20, 1);  // out of range below
+    EXPECT_TRUE(img().SetFATEntry(20, 1));  // out of range below
     EXPECT_FALSE(img().ReadChain(20));
-    img().SetFATEntry(21, 0xFFF7);  // bad cluster
+    EXPECT_TRUE(img().SetFATEntry(21, 0xFFF7));  // bad cluster
     EXPECT_FALSE(img().ReadChain(21));
     EXPECT_FALSE(img().FreeChain(2));
     EXPECT_EQ(ui.Texts().back(), "?") << "811 follows 812";
@@ -117,8 +117,8 @@ TEST_F(ChainTest, BrokenChainsAreReportedNotFollowed) {
 
 TEST_F(ChainTest, LongLoopsEndToo) {
     // 90 clusters in a ring, entered through a tail of 5.
-    for (uint32_t c = 2; c < 7; ++c) img().SetFATEntry(c, c + 1);
-    for (uint32_t c = 7; c < 97; ++c) img().SetFATEntry(c, c + 1 < 97 ? c + 1 : 7);
+    for (uint32_t c = 2; c < 7; ++c) EXPECT_TRUE(img().SetFATEntry(c, c + 1));
+    for (uint32_t c = 7; c < 97; ++c) EXPECT_TRUE(img().SetFATEntry(c, c + 1 < 97 ? c + 1 : 7));
     EXPECT_FALSE(img().ReadChain(2));
     EXPECT_FALSE(img().ReadChain(50));
 }
@@ -131,7 +131,7 @@ TEST_F(ChainTest, ResizeShrinksAndGrows) {
     EXPECT_EQ(*shrunk, (ChainList{2, 3}));
     EXPECT_EQ(img().GetFATEntry(4), 0u);
     EXPECT_EQ(img().FreeClusters, 98u);
-    img().AllocateChain(1);  // takes the freed cluster 4, so growth is not contiguous
+    EXPECT_TRUE(img().AllocateChain(1));  // takes the freed cluster 4, so growth is not contiguous
     auto grown = img().ResizeChain(2, 4 * 512);
     ASSERT_TRUE(grown);
     EXPECT_EQ(grown->size(), 4u);

@@ -66,7 +66,7 @@ TEST_F(FatTest, Fat16ByteOrderFollowsTheFileSystem) {
         ASSERT_TRUE(v.image.SetFATEntry(9, EndOfChain));
         EXPECT_EQ(v.FatCopy(0)[18], 0xFF);
         EXPECT_EQ(v.image.GetFATEntry(9), EndOfChain);
-        v.image.SetFATEntry(9, 0xFFF8);
+        EXPECT_TRUE(v.image.SetFATEntry(9, 0xFFF8));
         EXPECT_EQ(v.image.GetFATEntry(9), EndOfChain);
     }
 }
@@ -172,7 +172,7 @@ TEST_F(FatTest, Fat32VolumeIsReadOnlyAndStaysByteIdentical) {
         int sub = root.Find("DIR");
         ASSERT_GE(sub, 0);
         EXPECT_EQ(root.MakeDir("NEW"), -1);
-        root.Delete(sub);
+        EXPECT_FALSE(root.Delete(sub)) << "the first write fails";
         EXPECT_FALSE(root.Write());
         DIDir d(m.image.get(), uint32_t(root.GetStartCluster(sub)));
         ASSERT_TRUE(d.Load());

@@ -1,0 +1,88 @@
+#include "support/faulty_device.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "device/deviceio_file.h"
+#include "volume/volumeparams.h"
+
+Mounted MountFaulty(const std::string& path, FaultyDevice::Mode mode, int n, FaultyDevice** device,
+                    uint32_t fileSystem) {
+    Mounted m;
+    auto* file = new DeviceIO_File;
+    if (!file->Open(path)) {
+        file->Destroy();
+        return m;
+    }
+    VolumeParams p;
+    p.Device = file;
+    p.FileSystem = fileSystem;
+    if (DecodeBootRecord(p) != BootOk) {
+        file->Destroy();
+        return m;
+    }
+    auto* faulty = new FaultyDevice(file, mode, n);
+    p.Device = faulty;
+    if (device) *device = faulty;
+    auto image = std::make_unique<DiskImage>();
+    if (!image->Mount(p)) return m;
+    m.image = std::move(image);
+    return m;
+}
+
+namespace {
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+std::string FsckDamage(const std::string& path, const std::vector<std::string>& movedNames) {
+    std::string out;
+    RunShell("fsck.fat -n " + Quote(path), &out);
+    std::string damage;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        std::size_t end = out.find('\n', start);
+        if (end == std::string::npos) end = out.size();
+        std::string line = out.substr(start, end - start);
+        start = end + 1;
+        // Lost clusters: fsck.fat -n counts them as "Reclaimed"; the FAT
+        // copies differ when a stop came between the writes of the copies,
+        // the first one (which every system reads) being the newer.
+        bool allowed = line.empty() || StartsWith(line, "fsck.fat ") || StartsWith(line, "Reclaimed ") ||
+                       line == "Leaving filesystem unchanged." || line.find(" files, ") != std::string::npos ||
+                       line == "FATs differ but appear to be intact." || line == "  Using first FAT.";
+        if (!allowed && !movedNames.empty()) {
+            std::string trimmed = line;
+            if (EndsWith(trimmed, "  and")) trimmed.resize(trimmed.size() - 5);
+            for (const std::string& moved : movedNames)
+                if (StartsWith(trimmed, "/") && EndsWith(trimmed, "/" + moved)) allowed = true;
+            // fsck.fat cuts the second of the two entries to nothing and
+            // then finds its size wrong.
+            allowed = allowed || line == "  share clusters." || line == "  Truncating second to 0 bytes." ||
+                      line == "  Invalid '..' entry in the second slot. Fixing." ||
+                      line == "  Truncating file to 0 bytes." ||
+                      (StartsWith(line, "  File size is ") && EndsWith(line, " bytes, cluster chain length is 0 bytes."));
+        }
+        if (!allowed) damage += line + "\n";
+    }
+    return damage;
+}
+
+std::map<std::string, std::vector<uint8_t>> FilesByMtools(const std::string& image) {
+    std::map<std::string, std::vector<uint8_t>> files;
+    TempDir out;
+    RunShell("mcopy -s -n -Q -i " + Quote(image) + " '::/*' " + Quote(out.path() + "/"));
+    namespace fs = std::filesystem;
+    for (const auto& e : fs::recursive_directory_iterator(out.path())) {
+        if (!e.is_regular_file()) continue;
+        std::string rel = fs::relative(e.path(), out.path()).string();
+        std::transform(rel.begin(), rel.end(), rel.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        files[rel] = ReadHostFile(e.path().string());
+    }
+    return files;
+}
