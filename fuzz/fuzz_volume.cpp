@@ -18,6 +18,7 @@ void Walk(DiskImage& image, uint32_t cluster, int depth, std::vector<uint32_t>& 
     for (uint32_t i = 0; i < d.GetCount(); ++i) {
         int k = int(i);
         if (d.IsFree(k) || d.GetDisplayName(k)[0] == '.') continue;
+        d.FindName(d.GetNameUtf8(k));
         int64_t start = d.GetStartCluster(k);
         if (start >= 2) {
             if (auto chain = image.ReadChain(uint32_t(start)))
@@ -65,6 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 root.SetSize(f, 3000);
             }
         }
+        int l = root.AddNamed("A long name, fuzzed.txt");
+        if (l >= 0) root.Rename(l, "x");
+        if (root.GetCount() > 0) root.Rename(0, "Another long name that needs two slots.bin");
         if (j >= 0) root.Delete(j);
         for (uint32_t i = 0; i < root.GetCount() && i < 4; ++i) root.Delete(int(i));
         root.Write();

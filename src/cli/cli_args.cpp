@@ -16,7 +16,9 @@ namespace {
 const char* const kPathSyntax =
     "Image paths use \"/\" (or \"\\\") between folders and match names without regard to case;\n"
     "they may be written with a \"::\" prefix (::/GAMES/A.TXT). Where a command mixes host and\n"
-    "image paths (put, get), the \"::\" prefix is what marks the image side of put.\n";
+    "image paths (put, get), the \"::\" prefix is what marks the image side of put.\n"
+    "On FAT volumes names are long names (or their 8.3 aliases) while the setting LongNames is 1,\n"
+    "the default; --short-names (or LongNames=0) keeps to 8.3 names.\n";
 
 }  // namespace
 
@@ -98,7 +100,7 @@ const CliCommand* FindCliCommand(const std::string& name) {
 std::string CliUsage() {
     std::string text =
         "usage: voldex-cli [--profile NAME] [--partition N] [--offset BYTES] [--human68k] [--yes|--no]\n"
-        "                  COMMAND IMAGE ...\n"
+        "                  [--short-names] COMMAND IMAGE ...\n"
         "       voldex-cli COMMAND --help | --help | --version\n";
     for (const CliCommand& c : CliCommands()) text += std::string("  ") + c.synopsis + "\n";
     text += kPathSyntax;
@@ -168,6 +170,7 @@ const CliOption kOptions[] = {
      }},
     {"--default-name", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.defaultName = true; }},
     {"--human68k", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.human68k = true; }},
+    {"--short-names", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.shortNames = true; }},
     {"--yes", "-y", false, [](CliOptions& o, const std::string&, std::string&) { return o.yes = true; }},
     {"--no", "-n", false, [](CliOptions& o, const std::string&, std::string&) { return o.no = true; }},
     {"--json", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.json = true; }},

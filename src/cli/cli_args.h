@@ -20,6 +20,7 @@ struct CliOptions {
     std::optional<std::string> profile; // --profile NAME: the disk type to use
     std::optional<int> partition;       // --partition N: the N-th partition listed (1-based)
     bool defaultName = false;           // mkdir --default-name: the next NEWDIR.n
+    bool shortNames = false;            // --short-names: 8.3 names only, whatever LongNames says
     std::optional<int> size;            // mkfdd --size KB
     bool json = false;                  // --json: machine-readable output
     bool recursive = false;             // ls -R

@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "device/deviceio_file.h"
 #include "device/messages.h"
+#include "explorer/config.h"
 #include "opening/detect.h"
 #include "opening/diskinfo.h"
 #include "opening/diskopen.h"
@@ -96,6 +97,7 @@ std::unique_ptr<DiskImage> OpenCliVolume(const CliOptions& o, CliInterface& ui, 
     if (progress && progress->Enabled()) params.Device = new CountingDevice(params.Device, *progress);
     auto image = std::make_unique<DiskImage>();
     if (!image->Mount(params)) return nullptr;
+    image->LongNames = !o.shortNames && LongNamesSetting();
     return image;
 }
 

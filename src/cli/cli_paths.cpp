@@ -7,6 +7,7 @@
 #include "explorer/hostnames.h"
 #include "shell/listing.h"
 #include "volume/didir.h"
+#include "volume/longnames.h"
 
 bool HasImagePrefix(const std::string& s) { return s.compare(0, 2, "::") == 0; }
 
@@ -73,6 +74,29 @@ bool Match(const std::string& p, const std::string& s) {
     return i == p.size();
 }
 
+// The same for long names: UTF-16 text, letters folded beforehand.
+bool MatchText(const std::u16string& p, const std::u16string& s) {
+    std::size_t i = 0, j = 0;
+    std::size_t starAt = std::u16string::npos, resumeAt = 0;
+    while (j < s.size()) {
+        if (i < p.size() && p[i] == u'*') {
+            starAt = ++i;
+            resumeAt = j;
+            continue;
+        }
+        if (i < p.size() && (p[i] == u'?' || p[i] == s[j])) {
+            ++i;
+            ++j;
+            continue;
+        }
+        if (starAt == std::u16string::npos) return false;
+        i = starAt;
+        j = ++resumeAt;
+    }
+    while (i < p.size() && p[i] == u'*') ++i;
+    return i == p.size();
+}
+
 std::string JoinShown(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder == "/") return "/" + name;
     return (folder[0] == '/' ? "" : "/") + folder + "/" + name;
@@ -112,10 +136,15 @@ std::optional<std::vector<NamedEntry>> ExpandImagePath(DiskImage& image, const s
         return std::nullopt;
     }
     const std::string wanted = Utf8ToSjis(pattern);
+    const std::u16string wantedText = FoldCase(Utf8ToUtf16(pattern));
     for (int i : ListedEntries(dir)) {
         if (dir.GetAttr(i) & kAttrVolume) continue;
         std::string name = dir.GetDisplayName(i);
-        if (MatchesPattern(wanted, name)) out.push_back({{*cluster, i}, JoinShown(folder, SjisToUtf8(name))});
+        // A long name matches as it is shown; the 8.3 name matches too.
+        std::string shown = dir.GetNameUtf8(i);
+        bool matches = MatchesPattern(wanted, name) ||
+                       (dir.UsesLongNames() && (pattern == "*.*" || MatchText(wantedText, FoldCase(Utf8ToUtf16(shown)))));
+        if (matches) out.push_back({{*cluster, i}, JoinShown(folder, shown)});
     }
     if (out.empty()) {
         ShowMessage(1291, path);

@@ -39,7 +39,7 @@ public:
 
     void Add(const DIDir& dir, int i, const std::string& shown, const std::string& path) {
         if (json_) {
-            std::string name = SjisToUtf8(dir.GetDisplayName(i));
+            std::string name = dir.GetNameUtf8(i);
             text_ += count_++ ? ",\n  " : "\n  ";
             text_ += "{\"path\": " + JsonString(path) + ", \"name\": " + JsonString(name) +
                      ", \"type\": \"" + EntryType(dir.GetAttr(i)) + "\", \"size\": " + std::to_string(dir.GetSize(i)) +
@@ -84,7 +84,7 @@ bool ListFolder(DiskImage& image, uint32_t cluster, const std::string& path, con
     bool ok = true;
     std::vector<std::pair<uint32_t, std::string>> below;
     for (int i : ListedEntries(dir)) {
-        std::string name = SjisToUtf8(dir.GetDisplayName(i));
+        std::string name = dir.GetNameUtf8(i);
         out.Add(dir, i, prefix + name, JoinImagePath(path, name));
         if (recursive && (dir.GetAttr(i) & kAttrDirectory) && !(dir.GetAttr(i) & kAttrVolume))
             below.emplace_back(FolderCluster(dir, i), name);
@@ -123,7 +123,7 @@ int CmdLs(CliContext& c) {
                 continue;
             }
             const bool folder = (dir.GetAttr(e.where.index) & kAttrDirectory) != 0;
-            std::string name = SjisToUtf8(dir.GetDisplayName(e.where.index));
+            std::string name = dir.GetNameUtf8(e.where.index);
             if (folder && !pattern) {
                 ok = ListFolder(image, FolderCluster(dir, e.where.index), e.path, "", c.options.recursive, out, open) &&
                      ok;
@@ -152,7 +152,7 @@ void TreeBelow(DiskImage& image, uint32_t cluster, int depth, std::set<uint32_t>
         if (attr & kAttrVolume) continue;
         bool folder = (attr & kAttrDirectory) != 0;
         std::string line(std::size_t(depth) * 2, ' ');
-        line += EscapeField(SjisToUtf8(dir.GetDisplayName(i)));
+        line += EscapeField(dir.GetNameUtf8(i));
         if (folder) line += '/';
         std::printf("%s\n", line.c_str());
         if (folder) TreeBelow(image, FolderCluster(dir, i), depth + 1, open, ok);
@@ -261,7 +261,7 @@ int ExportRenamed(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
         if (state == owNoToAll) return kExitOk;
         SystemTime existing;
         GetHostFileTime(target, existing);
-        state = UI().AskOverwrite(target, existing, SjisToUtf8(dir.GetDisplayName(i)), dir.GetTime(i));
+        state = UI().AskOverwrite(target, existing, dir.GetNameUtf8(i), dir.GetTime(i));
         if (state == owNo || state == owNoToAll) return kExitOk;
         if (state == owCancel) return kExitFailure;
     }
@@ -273,7 +273,7 @@ int ExportRenamed(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
     }
     OverwriteAnswer inner = owYes;
     ExportEntry(dir, i, work, inner);
-    std::string made = JoinHostPath(work, HostComponent(dir.GetDisplayName(i)));
+    std::string made = JoinHostPath(work, HostComponentUtf8(dir.GetNameUtf8(i)));
     int rc = kExitOk;
     if (inner == owCancel) {
         rc = kExitFailure;

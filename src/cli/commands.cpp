@@ -219,9 +219,9 @@ int CmdMkdir(CliContext& c) {
     }
     DIDir dir(&image, *folder);
     if (!LoadFolder(parent, dir)) return kExitFailure;
-    int j = defaultName ? MakeDefaultFolder(dir) : CreateFolder(dir, Utf8ToSjis(name));
+    int j = defaultName ? MakeDefaultFolder(dir) : CreateFolder(dir, name);
     if (j < 0) return kExitFailure;
-    std::printf("%s\n", SjisToUtf8(dir.GetDisplayName(j)).c_str());
+    std::printf("%s\n", dir.GetNameUtf8(j).c_str());
     return kExitOk;
 }
 
@@ -264,11 +264,10 @@ namespace {
 
 // Renames entry i of dir; the exit status.
 int RenameIn(DIDir& dir, int i, const std::string& newName) {
-    std::string wanted = Utf8ToSjis(newName);
     bool renamed = false;
-    std::string shown = RenameEntry(dir, i, wanted, &renamed);
+    std::string shown = RenameEntry(dir, i, newName, &renamed);
     if (!renamed) return kExitFailure;
-    std::printf("%s\n", SjisToUtf8(shown).c_str());
+    std::printf("%s\n", shown.c_str());
     return kExitOk;
 }
 
@@ -326,7 +325,7 @@ int CmdMv(CliContext& c) {
         }
         DIDir holder(&image, targetCluster);
         if (!LoadFolder(folder, holder)) return kExitFailure;
-        if (holder.Find(Utf8ToSjis(newName)) >= 0) {
+        if (holder.FindName(newName) >= 0) {
             ShowMessage(119, newName);
             return kExitFailure;
         }
@@ -352,7 +351,7 @@ int CmdMv(CliContext& c) {
     for (uint32_t folder : order) {
         DIDir source(&image, folder);
         if (!LoadFolder("", source)) return kExitFailure;
-        if (!newName.empty()) movedName = source.GetDisplayName(bySource[folder][0]);
+        if (!newName.empty()) movedName = source.GetNameUtf8(bySource[folder][0]);
         int n = MoveEntries(source, bySource[folder], targetCluster, dest, false);
         if (n < 0) return kExitFailure;
         moved += std::size_t(n);
@@ -362,9 +361,9 @@ int CmdMv(CliContext& c) {
     // The entry arrived under its old name; now it takes the new one.
     DIDir arrived(&image, targetCluster);
     if (!LoadFolder(dest, arrived)) return kExitFailure;
-    int i = arrived.Find(movedName);
+    int i = arrived.FindName(movedName);
     if (i < 0) {
-        ReportNotFound(SjisToUtf8(movedName));
+        ReportNotFound(movedName);
         return kExitFailure;
     }
     return RenameIn(arrived, i, newName);

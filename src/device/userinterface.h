@@ -98,7 +98,7 @@ public:
 
     // Changes to the folder structure, for a front end that shows it as a
     // tree. Folders are known by their first cluster (0: the root); names
-    // are display names (Shift-JIS as stored).
+    // are the names shown (UTF-8: the long name, or the 8.3 name).
     virtual void FolderAdded(uint32_t parent, uint32_t cluster, const std::string& name) {
         (void)parent; (void)cluster; (void)name;
     }

@@ -44,6 +44,8 @@ std::string ReadSettingString(const std::string& section, const std::string& key
     return IniFile::ReadString(SettingsPath(), section, key, "");
 }
 
+bool LongNamesSetting() { return IniFile::ReadInt(SettingsPath(), kSettingsSection, "LongNames", 1) != 0; }
+
 bool WriteSettingInt(const std::string& section, const std::string& key, int value) {
     return WriteSettings(section, {{key, std::to_string(value)}});
 }

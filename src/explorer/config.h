@@ -19,6 +19,9 @@ bool WriteSettings(const std::string& section, const std::vector<std::pair<std::
 // A value whose write failed still holds for the rest of the run: the
 // reads above give it until a later write of the same key succeeds.
 
+// LongNames: FAT volumes show and write long names; on (1) unless set to 0.
+bool LongNamesSetting();
+
 // Shorthands for the program's own section.
 inline int Setting(const std::string& key) { return ReadSettingInt(kSettingsSection, key); }
 inline std::string SettingText(const std::string& key) { return ReadSettingString(kSettingsSection, key); }

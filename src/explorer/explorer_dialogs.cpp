@@ -233,6 +233,7 @@ std::vector<TConfigForm::Box> TConfigForm::Boxes() {
         {"DnDMode", "CBDnDMode", U("Η επιλεγμένη λειτουργία D&&D είναι εσωτερική"), false},
         {"ExitOnCancel", "CBExitOnCancel", U("Έξοδος με το πρώτο Άκυρο"), false},
         {"ShowExtendingTree", "CBShowExtending", U("Εμφάνιση καταλόγων και δενδροειδούς μορφής"), true},
+        {"LongNames", "CBLongNames", U("Μακριά ονόματα αρχείων σε τόμους FAT"), true},
     };
 }
 
@@ -268,7 +269,9 @@ TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TConfigForm::LoadFromSettings() {
-    for (std::size_t k = 0; k < list_.size(); ++k) boxes_[k]->setChecked(Setting(list_[k].key) != 0);
+    // LongNames reads as on when the file does not say otherwise.
+    for (std::size_t k = 0; k < list_.size(); ++k)
+        boxes_[k]->setChecked(std::string(list_[k].key) == "LongNames" ? LongNamesSetting() : Setting(list_[k].key) != 0);
 }
 
 std::vector<std::pair<std::string, int>> TConfigForm::Values() const {

@@ -60,7 +60,7 @@ CopyResult CopyChainToHost(DiskImage& image, const ChainList& chain, uint64_t by
 // Exports a file entry to the host path `target`.
 void ExportFile(DIDir& dir, int i, const std::string& target, OverwriteAnswer& state) {
     DiskImage& image = *dir.GetImage();
-    const std::string display = dir.GetDisplayName(i);
+    const std::string display = dir.GetNameUtf8(i);
     const uint8_t attr = dir.GetAttr(i);
     struct stat st;
     if (lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
@@ -72,7 +72,7 @@ void ExportFile(DIDir& dir, int i, const std::string& target, OverwriteAnswer& s
                 state = owCancel;
                 return;
             }
-            state = UI().AskOverwrite(target, existing, SjisToUtf8(display), dir.GetTime(i));
+            state = UI().AskOverwrite(target, existing, display, dir.GetTime(i));
             if (state == owCancel || state == owNo || state == owNoToAll) return;
         }
         ::chmod(target.c_str(), (st.st_mode | S_IWUSR) & 07777);
@@ -136,7 +136,7 @@ struct FolderFrame {
 // the stack. `seen` holds every folder cluster this export has entered.
 bool EnterFolder(DIDir& parent, int i, const std::string& into, std::unordered_set<uint32_t>& seen,
                  std::vector<FolderFrame>& stack, OverwriteAnswer& state) {
-    const std::string target = JoinHostPath(into, HostComponent(parent.GetDisplayName(i)));
+    const std::string target = JoinHostPath(into, HostComponentUtf8(parent.GetNameUtf8(i)));
     uint32_t start = uint32_t(parent.GetStartCluster(i));
     // A folder met a second time (a loop back up, or a ladder of entries
     // to one folder) ends the export.
@@ -154,7 +154,7 @@ bool EnterFolder(DIDir& parent, int i, const std::string& into, std::unordered_s
     }
     auto sub = std::make_unique<DIDir>(parent.GetImage(), start);
     if (!sub->Load()) {
-        ShowMessage(106, SjisToUtf8(parent.GetDisplayName(i)));
+        ShowMessage(106, parent.GetNameUtf8(i));
         state = owCancel;
         return false;
     }
@@ -167,10 +167,10 @@ bool EnterFolder(DIDir& parent, int i, const std::string& into, std::unordered_s
 void ExportTree(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& state,
                 std::unordered_set<uint32_t>& seen) {
     if (state == owCancel) return;
-    UI().SetStatusText(1, ResourceString().LoadMessage(134, SjisToUtf8(dir.GetDisplayName(i))));
+    UI().SetStatusText(1, ResourceString().LoadMessage(134, dir.GetNameUtf8(i)));
     if (!IsExportable(dir, i)) return;
     if (!(dir.GetAttr(i) & kAttrDirectory)) {
-        ExportFile(dir, i, JoinHostPath(folder, HostComponent(dir.GetDisplayName(i))), state);
+        ExportFile(dir, i, JoinHostPath(folder, HostComponentUtf8(dir.GetNameUtf8(i))), state);
         return;
     }
     seen.insert(dir.GetCluster());
@@ -186,9 +186,9 @@ void ExportTree(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& s
         DIDir& d = *top.dir;
         if (!IsExportable(d, k)) continue;
         std::string host = top.host;  // `top` may move when the stack grows
-        UI().SetStatusText(1, ResourceString().LoadMessage(134, SjisToUtf8(d.GetDisplayName(k))));
+        UI().SetStatusText(1, ResourceString().LoadMessage(134, d.GetNameUtf8(k)));
         if (d.GetAttr(k) & kAttrDirectory) EnterFolder(d, k, host, seen, stack, state);
-        else ExportFile(d, k, JoinHostPath(host, HostComponent(d.GetDisplayName(k))), state);
+        else ExportFile(d, k, JoinHostPath(host, HostComponentUtf8(d.GetNameUtf8(k))), state);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "device/messages.h"
 #include "device/userinterface.h"
 #include "explorer/hostnames.h"
+#include "volume/longnames.h"
 
 bool WriteAndFlush(DIDir& dir, const std::string& shownName) {
     if (!dir.Write()) {
@@ -16,33 +17,38 @@ bool WriteAndFlush(DIDir& dir, const std::string& shownName) {
     return true;
 }
 
+bool ValidNewName(const DIDir& dir, const std::string& utf8) {
+    if (dir.UsesLongNames()) return utf8 != "." && utf8 != ".." && !CleanLongName(utf8).empty();
+    return dir.IsValidNewName(Utf8ToSjis(utf8));
+}
+
 int CreateFolder(DIDir& dir, const std::string& name) {
     DiskImage& image = *dir.GetImage();
-    if (!dir.IsValidNewName(name)) {
-        ShowMessage(1211, SjisToUtf8(name));
+    if (!ValidNewName(dir, name)) {
+        ShowMessage(1211, name);
         return -1;
     }
-    if (dir.Find(name) >= 0) {
-        ShowMessage(109, SjisToUtf8(name));
+    if (dir.FindName(name) >= 0) {
+        ShowMessage(109, name);
         return -1;
     }
     if (image.FreeClusters == 0) {
-        ShowMessage(113, SjisToUtf8(name));
+        ShowMessage(113, name);
         return -1;
     }
-    int j = dir.MakeDir(name);
+    int j = dir.MakeDirNamed(name);
     if (j < 0) {
-        ShowMessage(120, SjisToUtf8(name));
+        ShowMessage(120, name);
         return -1;
     }
     // The folder's cluster and its FAT entry are on the device: the entry
     // that points at them goes last.
-    if (!WriteAndFlush(dir, SjisToUtf8(name))) {
+    if (!WriteAndFlush(dir, name)) {
         dir.Release(j);
         UI().FreeSpaceChanged();
         return -1;
     }
-    UI().FolderAdded(dir.GetCluster(), uint32_t(dir.GetStartCluster(j)), dir.GetDisplayName(j));
+    UI().FolderAdded(dir.GetCluster(), uint32_t(dir.GetStartCluster(j)), dir.GetNameUtf8(j));
     UI().FreeSpaceChanged();
     return j;
 }
@@ -50,45 +56,50 @@ int CreateFolder(DIDir& dir, const std::string& name) {
 int MakeDefaultFolder(DIDir& dir) {
     for (int n = 0; n <= 999; ++n) {
         std::string name = "NEWDIR." + std::to_string(n);
-        if (dir.Find(name) < 0) return CreateFolder(dir, name);
+        if (dir.FindName(name) < 0) return CreateFolder(dir, name);
     }
     ShowMessage(121);
     return -1;
 }
 
-std::string RenameEntry(DIDir& dir, int i, const std::string& text, bool* ok) {
-    bool done = false;
+std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok) {
     if (ok) *ok = false;
-    std::string old = dir.GetDisplayName(i);
+    std::string old = dir.GetNameUtf8(i);
     if (!dir.IsValidIndex(i) || dir.IsFree(i) || text.empty()) return old;
     // "." and ".." keep their names: renamed, they would become folders
     // that refer back to themselves or to their parent.
-    if (dir.IsDotEntry(i) || !dir.IsValidNewName(text)) {
-        ShowMessage(1211, SjisToUtf8(dir.IsDotEntry(i) ? old : text));
+    if (dir.IsDotEntry(i) || !ValidNewName(dir, text)) {
+        ShowMessage(1211, dir.IsDotEntry(i) ? old : text);
         return old;
     }
-    int j = dir.Find(text);
+    int j = dir.FindName(text);
     if (j >= 0) {
         if (j != i) {
-            ShowMessage(119, SjisToUtf8(dir.GetDisplayName(j)));
+            ShowMessage(119, dir.GetNameUtf8(j));
             return old;
         }
-        // The same entry: a name that differs only in case on FAT.
-        if (dir.ToDiskName(text) == old) {
+        // The same entry: on 8.3 names a change of case only; with long
+        // names a change of case is a new name, the same text is not.
+        bool same = dir.UsesLongNames() ? text == old : dir.ToDiskName(Utf8ToSjis(text)) == dir.GetDisplayName(i);
+        if (same) {
             if (ok) *ok = true;
             return old;
         }
     }
-    std::vector<uint8_t> before(dir.RawEntry(i), dir.RawEntry(i) + 32);
-    dir.SetName(i, text);
-    std::string stored = dir.GetDisplayName(i);
-    if (!WriteAndFlush(dir, SjisToUtf8(stored))) {
-        dir.RestoreEntry(i, before.data());
+    int k = dir.Rename(i, text);
+    if (k < 0) {
+        ShowMessage(1340, text);
         return old;
     }
-    done = true;
+    std::string stored = dir.GetNameUtf8(k);
+    if (!WriteAndFlush(dir, stored)) {
+        // What the device holds is what the folder is.
+        static_cast<void>(dir.Load());
+        return old;
+    }
+    i = k;
     if (dir.GetAttr(i) & kAttrDirectory) UI().FolderRenamed(uint32_t(dir.GetStartCluster(i)), stored);
-    if (ok) *ok = done;
+    if (ok) *ok = true;
     return stored;
 }
 
@@ -103,9 +114,9 @@ bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes) {
         if ((dir.GetAttr(i) & kAttrVolume) || dir.IsDotEntry(i)) continue;
         bool folder = dir.GetAttr(i) & kAttrDirectory;
         uint32_t cluster = uint32_t(dir.GetStartCluster(i));
-        std::string name = dir.GetDisplayName(i);
+        std::string name = dir.GetNameUtf8(i);
         if (!dir.Delete(i)) {
-            ShowMessage(111, SjisToUtf8(name));
+            ShowMessage(111, name);
             ok = false;
             break;
         }

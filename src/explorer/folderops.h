@@ -11,7 +11,12 @@
 // Writes `dir` and flushes the volume: 107 or 1213 on failure.
 bool WriteAndFlush(DIDir& dir, const std::string& shownName);
 
-// Makes folder `name` (a host name in Shift-JIS) in `dir` and writes `dir`.
+// Whether `utf8` may name a new entry in `dir`: with long names, a name
+// that keeps something once cleaned (not "." or ".."); else the 8.3 rules.
+bool ValidNewName(const DIDir& dir, const std::string& utf8);
+
+// Makes folder `name` (UTF-8; a long name where the volume uses them) in
+// `dir` and writes `dir`.
 // Refuses an existing entry of that name (109), a full volume (113) and a
 // failed creation (120). Returns the new entry's index, or -1.
 int CreateFolder(DIDir& dir, const std::string& name);
@@ -20,13 +25,14 @@ int CreateFolder(DIDir& dir, const std::string& name);
 // when all are taken). Returns its index, or -1.
 int MakeDefaultFolder(DIDir& dir);
 
-// Renames entry i to `text` (Shift-JIS) and writes `dir`. Returns the
-// caption to show: the stored name after a rename, the old name when
+// Renames entry i to `text` (UTF-8) and writes `dir`. Returns the caption
+// to show (UTF-8): the stored name after a rename, the old name when
 // nothing changed (an empty text, a name taken by another entry (119), a
 // name that cannot be stored (1211), "." and "..", which keep their names
 // (1211), or a failed write (107)). `ok` tells whether the entry now holds
-// the name asked for.
-std::string RenameEntry(DIDir& dir, int i, const std::string& text, bool* ok = nullptr);
+// the name asked for. An entry that needs room for its long-name slots may
+// move: `i` then holds its new index.
+std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok = nullptr);
 
 // The confirmation questions of delete (129) and release (130): true for Yes.
 bool ConfirmDelete();

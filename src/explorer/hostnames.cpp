@@ -1,7 +1,9 @@
 #include "explorer/hostnames.h"
 
-std::string HostComponent(const std::string& displayName) {
-    std::string name = SjisToUtf8(displayName);
+std::string HostComponent(const std::string& displayName) { return HostComponentUtf8(SjisToUtf8(displayName)); }
+
+std::string HostComponentUtf8(const std::string& utf8) {
+    std::string name = utf8;
     for (char& c : name)
         if (c == '/' || static_cast<unsigned char>(c) < 0x20) c = '_';
     if (name.empty() || name == ".") return "_";

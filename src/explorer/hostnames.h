@@ -9,6 +9,8 @@
 // with "/", NUL and control characters replaced by "_", and "." or ".."
 // (which would leave the target folder) spelt "_" and "__".
 std::string HostComponent(const std::string& displayName);
+// The same for a name that is UTF-8 already (a long name).
+std::string HostComponentUtf8(const std::string& name);
 
 // Joins a host folder and one component.
 std::string JoinHostPath(const std::string& folder, const std::string& component);

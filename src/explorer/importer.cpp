@@ -99,7 +99,7 @@ bool IsDanglingLink(const std::string& path) {
 
 // Refuses (1211) a host name that cannot name a new entry.
 bool AcceptName(const DIDir& dir, const std::string& hostPath, const std::string& name, OverwriteAnswer& state) {
-    if (dir.IsValidNewName(name)) return true;
+    if (ValidNewName(dir, name)) return true;
     ShowMessage(1211, hostPath);
     state = owCancel;
     return false;
@@ -123,7 +123,7 @@ struct FolderFrame {
 // folder is passed over.
 bool EnterFolder(const std::string& path, const struct stat& st, DIDir& parent, std::vector<FolderFrame>& stack,
                  OverwriteAnswer& state) {
-    const std::string name = Utf8ToSjis(HostBaseName(path));
+    const std::string name = HostBaseName(path);
     if (!AcceptName(parent, path, name, state)) return false;
     for (const auto& seen : g_seenFolders)
         if (seen.first == st.st_dev && seen.second == st.st_ino) {
@@ -145,7 +145,7 @@ bool EnterFolder(const std::string& path, const struct stat& st, DIDir& parent, 
     }
     f.dir = std::make_unique<DIDir>(parent.GetImage(), uint32_t(parent.GetStartCluster(j)));
     if (!f.dir->Load()) {
-        ShowMessage(106, SjisToUtf8(parent.GetDisplayName(j)));
+        ShowMessage(106, parent.GetNameUtf8(j));
         state = owCancel;
         return false;
     }
@@ -196,7 +196,7 @@ void ImportFolder(const std::string& path, const struct stat& st, DIDir& dir, Ov
 }
 
 void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
-    const std::string name = Utf8ToSjis(HostBaseName(path));
+    const std::string name = HostBaseName(path);
     // Only regular files are copied: a FIFO would block, a socket or a
     // device has no contents to copy. The kind is looked at before the open
     // and again on the open file, which is opened without waiting.
@@ -229,16 +229,16 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
     } closer{fd};
     if (!AcceptName(dir, path, name, state)) return;
 
-    int i = dir.Find(name);
+    int i = dir.FindName(name);
     const bool replacing = i >= 0;
     if (replacing) {
         if (dir.GetAttr(i) & kAttrDirectory) {
-            ShowMessage(109, SjisToUtf8(dir.GetDisplayName(i)));
+            ShowMessage(109, dir.GetNameUtf8(i));
             return;
         }
         if (state == owNoToAll) return;
         if (state != owYesToAll) {
-            state = UI().AskOverwrite(SjisToUtf8(dir.GetDisplayName(i)), dir.GetTime(i), path, LocalTimeOf(st.st_mtime));
+            state = UI().AskOverwrite(dir.GetNameUtf8(i), dir.GetTime(i), path, LocalTimeOf(st.st_mtime));
             if (state == owCancel || state == owNo || state == owNoToAll) return;
         }
     }
@@ -256,7 +256,7 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
         return;
     }
     if (!replacing) {
-        i = dir.AddEntry(name);
+        i = dir.AddNamed(name);
         if (i < 0) {
             ShowMessage(108);
             state = owCancel;
@@ -294,7 +294,9 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
     std::vector<uint8_t> old(dir.RawEntry(i), dir.RawEntry(i) + 32);
     const uint32_t oldStart = uint32_t(dir.GetStartCluster(i));
     const uint32_t oldSize = dir.GetSize(i);
-    if (replacing && dir.GetDisplayName(i) != dir.ToDiskName(name)) dir.SetName(i, name);
+    // A replaced entry keeps its name; on 8.3 names it takes the new case.
+    if (replacing && !dir.UsesLongNames() && dir.GetDisplayName(i) != dir.ToDiskName(Utf8ToSjis(name)))
+        dir.SetName(i, Utf8ToSjis(name));
     dir.SetAttr(i, MappedAttributes(st));
     dir.SetTime(i, LocalTimeOf(st.st_mtime));
     dir.SetSize(i, size);
@@ -311,7 +313,7 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
             return;
         }
         if (oldSize != 0 && oldStart >= 2 && !image.FreeChain(oldStart)) {
-            ShowMessage(111, SjisToUtf8(dir.GetDisplayName(i)));
+            ShowMessage(111, dir.GetNameUtf8(i));
             state = owCancel;
             return;
         }

@@ -40,18 +40,18 @@ namespace {
 enum class MoveResult { Moved, Refused, Failed };
 
 MoveResult MoveOne(DIDir& source, int index, DIDir& target) {
-    std::string name = source.GetDisplayName(index);
+    std::string name = source.GetNameUtf8(index);
     if (source.IsDotEntry(index)) {
-        ShowMessage(126, SjisToUtf8(name));
+        ShowMessage(126, name);
         return MoveResult::Refused;
     }
-    if (target.Find(name) >= 0) {
-        ShowMessage(119, SjisToUtf8(name));
+    if (target.FindName(name) >= 0) {
+        ShowMessage(119, name);
         return MoveResult::Refused;
     }
     int j = source.MoveTo(index, target);
     if (j < 0) {
-        ShowMessage(127, SjisToUtf8(name));
+        ShowMessage(127, name);
         return MoveResult::Failed;
     }
     if (target.GetAttr(j) & kAttrDirectory) UI().FolderMoved(uint32_t(target.GetStartCluster(j)), target.GetCluster());
@@ -69,7 +69,7 @@ int MoveEntries(DIDir& source, const std::vector<int>& indexes, uint32_t targetC
     DiskImage& image = *source.GetImage();
     std::vector<std::string> names;
     for (int i : indexes) {
-        names.push_back(SjisToUtf8(source.GetDisplayName(i)));
+        names.push_back(source.GetNameUtf8(i));
         if (!(source.GetAttr(i) & kAttrDirectory) || source.IsDotEntry(i)) continue;
         uint32_t folder = uint32_t(source.GetStartCluster(i));
         if (folder == targetCluster) {
@@ -122,14 +122,14 @@ bool MoveFolder(DiskImage& image, uint32_t parent, uint32_t folder, uint32_t tar
     }
     DIDir d(&image, target);
     if (!d.Load()) return false;
-    std::string name = p.GetDisplayName(entry);
-    if (d.Find(name) >= 0) {
-        ShowMessage(109, SjisToUtf8(name));
+    std::string name = p.GetNameUtf8(entry);
+    if (d.FindName(name) >= 0) {
+        ShowMessage(109, name);
         return false;
     }
     int j = p.MoveTo(entry, d);
     if (j < 0) {
-        ShowMessage(127, SjisToUtf8(name));
+        ShowMessage(127, name);
         return false;
     }
     if (!WriteAndFlush(d, targetName) || !WriteAndFlush(p, "")) return false;

@@ -326,6 +326,11 @@ bool TVoldex::ApplyConfig(const std::vector<std::pair<std::string, int>>& values
         if (int* field = LiveField(key)) *field = value != 0;
         text.emplace_back(key, std::to_string(value != 0 ? 1 : 0));
     }
+    for (const auto& [key, value] : values)
+        if (key == "LongNames" && image_ && image_->LongNames != (value != 0)) {
+            image_->LongNames = value != 0;
+            ListDirectory(currentCluster_);
+        }
     if (WriteSettings(kSettingsSection, text)) return true;
     ShowMessage(1260, SettingsPath());
     return false;
@@ -445,6 +450,7 @@ bool TVoldex::OpenImage(const std::string& path) {
 bool TVoldex::OpenVolume(const VolumeParams& params) {
     auto image = std::make_unique<DiskImage>();
     if (!image->Mount(params)) return false;
+    image->LongNames = LongNamesSetting();
     image_ = std::move(image);
     busy_ = true;
     std::string path = image_->Device()->GetPath();

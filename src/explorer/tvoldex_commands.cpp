@@ -112,13 +112,15 @@ void TVoldex::RenameSelected() {
 
 bool TVoldex::RenameEntry(int index, const QString& text) {
     if (!currentDir_) return false;
-    std::string before = currentDir_->GetDisplayName(index);
-    std::string shown = ::RenameEntry(*currentDir_, index, Utf8ToSjis(text.toStdString()));
+    std::string before = currentDir_->GetNameUtf8(index);
+    int now = index;
+    std::string shown = ::RenameEntry(*currentDir_, now, text.toStdString());
     for (int r = 0; r < model_->rowCount(); ++r)
         if (model_->EntryAt(r) == index) {
             bool wasBusy = busy_;
             busy_ = true;
-            model_->SetName(r, Name(shown));
+            model_->SetName(r, Q(shown));
+            model_->SetEntry(r, now);
             busy_ = wasBusy;
         }
     return shown != before;
@@ -138,8 +140,8 @@ void TVoldex::DropEntriesOnListItem(int targetIndex) {
         return;
     }
     std::vector<std::string> names;
-    for (int i : selected) names.push_back(SjisToUtf8(currentDir_->GetDisplayName(i)));
-    std::string targetName = SjisToUtf8(currentDir_->GetDisplayName(targetIndex));
+    for (int i : selected) names.push_back(currentDir_->GetNameUtf8(i));
+    std::string targetName = currentDir_->GetNameUtf8(targetIndex);
     if (movingDialog_ && !ConfirmMove(names, targetName)) return;
     int64_t c = currentDir_->GetStartCluster(targetIndex);
     DIDir target(image_.get(), c < 2 ? 0 : uint32_t(c));
@@ -179,7 +181,7 @@ void TVoldex::DropEntriesOnTreeNode(QTreeWidgetItem* node) {
             return;
         }
     std::vector<std::string> names;
-    for (int i : selected) names.push_back(SjisToUtf8(currentDir_->GetDisplayName(i)));
+    for (int i : selected) names.push_back(currentDir_->GetNameUtf8(i));
     if (movingDialog_ && !ConfirmMove(names, node->text(0).toStdString())) return;
     DIDir target(image_.get(), node->data(0, kClusterRole).toUInt());
     if (target.Load()) MoveSelectedInto(target, selected);

@@ -50,7 +50,7 @@ static std::vector<std::string> ExportCopies(DiskImage* image, uint32_t cluster,
         if (!IsTransferable(dir, i)) continue;
         ExportEntry(dir, i, tempFolder, state);
         ++count;
-        paths.push_back(JoinHostPath(tempFolder, HostComponent(dir.GetDisplayName(i))));
+        paths.push_back(JoinHostPath(tempFolder, HostComponentUtf8(dir.GetNameUtf8(i))));
     }
     QApplication::restoreOverrideCursor();
     if (count == 0) paths.clear();

@@ -19,6 +19,7 @@
 #include "explorer/tvoldex_model.h"
 #include "explorer/tvoldex_shared.h"
 #include "opening/diskinfo.h"
+#include "volume/longnames.h"
 
 using namespace tvoldex;
 
@@ -45,7 +46,7 @@ QTreeWidgetItem* TVoldex::FindTreeNode(uint32_t cluster) const {
 }
 
 QTreeWidgetItem* TVoldex::AddFolderNode(QTreeWidgetItem* parent, uint32_t cluster, const std::string& name) {
-    auto* node = new QTreeWidgetItem(parent, QStringList{Name(name)});
+    auto* node = new QTreeWidgetItem(parent, QStringList{Q(name)});
     node->setData(0, kClusterRole, cluster);
     node->setIcon(0, ThemeIcon("folder", QStyle::SP_DirIcon));
     return node;
@@ -61,7 +62,7 @@ void TVoldex::FolderAdded(uint32_t parent, uint32_t cluster, const std::string& 
 }
 
 void TVoldex::FolderRenamed(uint32_t cluster, const std::string& name) {
-    if (QTreeWidgetItem* node = FindTreeNode(cluster)) node->setText(0, Name(name));
+    if (QTreeWidgetItem* node = FindTreeNode(cluster)) node->setText(0, Q(name));
 }
 
 void TVoldex::FolderMoved(uint32_t cluster, uint32_t newParent) {
@@ -105,8 +106,9 @@ bool TVoldex::BuildFolderTree(QTreeWidgetItem* top, TMsgForm* progress) {
         std::vector<QTreeWidgetItem*> children;
         for (uint32_t i = 0; i < dir.GetCount(); ++i) {
             int k = int(i);
-            std::string name = dir.GetDisplayName(k);
-            if (dir.IsFree(k) || !(dir.GetAttr(k) & kAttrDirectory) || name.empty() || dir.IsDotEntry(k)) continue;
+            if (dir.IsFree(k) || !(dir.GetAttr(k) & kAttrDirectory) || dir.GetDisplayName(k).empty() || dir.IsDotEntry(k))
+                continue;
+            std::string name = dir.GetNameUtf8(k);
             uint32_t cluster = uint32_t(dir.GetStartCluster(k));
             QTreeWidgetItem* child = AddFolderNode(node, cluster, name);
             // A folder met twice (a loop or a ladder) ends the tree here.
@@ -116,7 +118,7 @@ bool TVoldex::BuildFolderTree(QTreeWidgetItem* top, TMsgForm* progress) {
             }
             clusterToNode_[cluster] = child;
             if (progress) {
-                progress->SetLine(Name(name));
+                progress->SetLine(Q(name));
                 KeepPainted();
             }
             children.push_back(child);
@@ -161,11 +163,12 @@ int TVoldex::CompareEntries(int a, int b, const std::string& na, const std::stri
         if (r != 0) return r < 0 ? -1 : 1;
         return x.size() < y.size() ? -1 : x.size() > y.size() ? 1 : 0;
     };
-    if ((!na.empty() && na[0] == '.') || (!nb.empty() && nb[0] == '.')) return bytes(na, nb);
+    // The dot rule goes by the 8.3 name: "." and ".." (and other systems' dot names).
+    if (d.RawEntry(a)[0] == '.' || d.RawEntry(b)[0] == '.') return bytes(na, nb);
     int r = 0;
     auto cmp = [](auto x, auto y) { return x < y ? -1 : x > y ? 1 : 0; };
     switch (sortColumn_) {
-        case 1: r = bytes(na, nb); break;
+        case 1: r = d.UsesLongNames() ? CompareNamesIgnoringCase(na, nb) : bytes(na, nb); break;
         case 2: r = cmp(d.GetSize(a), d.GetSize(b)); break;
         case 3: r = cmp(d.GetAttr(a), d.GetAttr(b)); break;
         case 4: {
@@ -205,7 +208,8 @@ void TVoldex::MarkSortColumn() {
 void TVoldex::MakeSortNames() {
     sortNames_.assign(currentDir_ ? currentDir_->GetCount() : 0, std::string());
     for (std::size_t i = 0; i < sortNames_.size(); ++i)
-        if (!currentDir_->IsFree(int(i))) sortNames_[i] = currentDir_->GetDisplayName(int(i));
+        if (!currentDir_->IsFree(int(i)))
+            sortNames_[i] = currentDir_->UsesLongNames() ? currentDir_->GetNameUtf8(int(i)) : currentDir_->GetDisplayName(int(i));
 }
 
 bool TVoldex::SortsBefore(int a, int b) const {
@@ -247,7 +251,7 @@ void TVoldex::FillModel(const std::vector<int>& indexes) {
         EntryListModel::Row row;
         row.entry = i;
         row.icon = (attr & kAttrDirectory) ? folder : file;
-        row.text[0] = Name(d.GetDisplayName(i));
+        row.text[0] = Q(d.GetNameUtf8(i));
         bool noSize = attr & (kAttrDirectory | kAttrVolume);
         row.text[1] = noSize ? QString() : Q(GroupDigits(d.GetSize(i)));
         row.text[2] = Q(d.GetAttrText(i));

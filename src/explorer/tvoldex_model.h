@@ -35,6 +35,8 @@ public:
     void SetRows(std::vector<Row> rows);
     void Clear() { SetRows({}); }
     int EntryAt(int row) const { return rows_[std::size_t(row)].entry; }
+    // An entry that moved inside the folder (to make room for its long name).
+    void SetEntry(int row, int entry) { rows_[std::size_t(row)].entry = entry; }
     void SetName(int row, const QString& text);
     void SetCaption(int column, const QString& text);
     QString Caption(int column) const { return captions_[column]; }

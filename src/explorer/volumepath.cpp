@@ -8,13 +8,13 @@ std::vector<std::string> SplitVolumePath(const std::string& utf8Path) {
     std::string cur;
     for (char c : utf8Path) {
         if (c == '/' || c == '\\') {
-            if (!cur.empty()) parts.push_back(Utf8ToSjis(cur));
+            if (!cur.empty()) parts.push_back(cur);
             cur.clear();
         } else {
             cur += c;
         }
     }
-    if (!cur.empty()) parts.push_back(Utf8ToSjis(cur));
+    if (!cur.empty()) parts.push_back(cur);
     return parts;
 }
 
@@ -25,7 +25,7 @@ std::optional<EntryLocation> ResolveEntry(DiskImage& image, const std::string& u
     for (std::size_t k = 0; k < parts.size(); ++k) {
         DIDir dir(&image, folder);
         if (!dir.Load()) return std::nullopt;
-        int i = dir.Find(parts[k]);
+        int i = dir.FindName(parts[k]);
         if (i < 0 || dir.IsFree(i)) return std::nullopt;
         if (k + 1 == parts.size()) {
             loc.folder = folder;

@@ -1,6 +1,7 @@
 #pragma once
 // Paths inside a volume as a user types them: folder names separated by "/"
-// or "\", matched case-insensitively like DIDir::Find; "" or "/" is the root.
+// or "\", matched case-insensitively like DIDir::FindName (long or 8.3
+// names); "" or "/" is the root.
 
 #include <cstdint>
 #include <optional>
@@ -9,7 +10,7 @@
 
 #include "volume/diskimage.h"
 
-// The components of a UTF-8 path, each converted to Shift-JIS.
+// The components of a UTF-8 path.
 std::vector<std::string> SplitVolumePath(const std::string& utf8Path);
 
 struct EntryLocation {

@@ -5,8 +5,7 @@
 std::string MakeListingText(const DIDir& dir, const std::vector<int>& indexes, const char* lineEnd, bool utf8Names) {
     std::string text = std::string("Filename\tSize\tAttributes\tDate/Time\tStart") + lineEnd;
     for (int i : indexes) {
-        std::string name = dir.GetDisplayName(i);
-        text += utf8Names ? SjisToUtf8(name) : name;
+        text += utf8Names ? dir.GetNameUtf8(i) : dir.GetDisplayName(i);
         text += '\t';
         text += std::to_string(int32_t(dir.GetSize(i)));
         text += '\t';

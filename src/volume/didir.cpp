@@ -85,12 +85,30 @@ bool DIDir::Write() {
     if (!loaded_) return false;
     // Whatever the entries point at (data, FAT) reaches the disk before them.
     if (!Image->Flush()) return false;
+    if (movedFirst_ >= 0) {
+        if (!WriteEntriesAhead(uint32_t(movedFirst_), uint32_t(movedLast_))) return false;
+        movedFirst_ = movedLast_ = -1;
+    }
     if (!Image->WriteDirEntries(Entries, FirstCluster, &onDisk_)) return false;
     onDisk_ = Entries;
     return true;
 }
 
+bool DIDir::WriteEntriesAhead(uint32_t first, uint32_t last) {
+    if (Image->IsReadOnly() || std::size_t(last + 1) * 32 > Entries.size()) return false;
+    if (Image->IsRootRegion(FirstCluster))
+        return Image->Device()->Write(int64_t(Image->DiskStart) + Image->RootDir + int64_t(first) * 32,
+                                      Entries.data() + std::size_t(first) * 32, (last - first + 1) * 32);
+    auto chain = Image->ReadChain(FirstCluster == 0 ? Image->RootDir : FirstCluster);
+    const uint32_t per = Image->ClusterSize / 32;
+    if (!chain || chain->size() * per <= last) return false;
+    for (uint32_t k = first / per; k <= last / per; ++k)
+        if (!Image->WriteCluster((*chain)[k], Entries.data() + std::size_t(k) * Image->ClusterSize)) return false;
+    return true;
+}
+
 void DIDir::Clear() {
+    movedFirst_ = movedLast_ = -1;
     Entries.clear();
     Entries.shrink_to_fit();
     onDisk_.clear();
@@ -454,12 +472,15 @@ int DIDir::AddEntry(const std::string& name) {
     return slot;
 }
 
-int DIDir::MakeDir(const std::string& name) {
-    int j = AddEntry(name);
+int DIDir::MakeDir(const std::string& name) { return MakeDirAt(AddEntry(name)); }
+
+int DIDir::MakeDirNamed(const std::string& name) { return MakeDirAt(AddNamed(name)); }
+
+int DIDir::MakeDirAt(int j) {
     if (j < 0) return -1;
     auto chain = Image->PickClusters(1);
     if (!chain) {
-        Entry(j)[0] = kDeletedMark;
+        MarkDeleted(j);
         return -1;
     }
     uint32_t cluster = chain->front();
@@ -480,7 +501,7 @@ int DIDir::MakeDir(const std::string& name) {
     // The cluster with "." and ".." first, then the FAT; the entry that
     // points at them reaches the device with the caller's Write.
     if (!Image->WriteCluster(cluster, block.data()) || !Image->LinkChain(*chain)) {
-        Entry(j)[0] = kDeletedMark;
+        MarkDeleted(j);
         return -1;
     }
     SetStartCluster(j, cluster);
@@ -491,17 +512,36 @@ int DIDir::MakeDir(const std::string& name) {
 
 int DIDir::MoveTo(int i, DIDir& target) {
     if (!IsValidIndex(i) || IsFree(i)) return -1;
-    int j = target.AddEntry("MOVING");
-    if (j < 0) return -1;
-    std::memcpy(target.Entry(j), Entry(i), 32);
+    // Long-name slots travel with their entry; the 8.3 name stays unless
+    // the target already holds it, when the entry gets a new alias there.
+    std::optional<LongNameRun> run;
+    if (!IsHuman68k() && !target.IsHuman68k()) run = FindLongNameRun(Entries.data(), Count, uint32_t(i));
+    int j;
+    if (run) {
+        uint8_t name11[11];
+        std::memcpy(name11, Entry(i), 11);
+        auto taken = target.ShortNameInUse(-1);
+        if (taken(name11)) {
+            auto plan = PlanStoredName(run->name, taken);
+            if (!plan || plan->longName.empty()) return -1;
+            std::memcpy(name11, plan->shortName, 11);
+        }
+        j = target.PlaceRun(-1, name11, run->name);
+        if (j < 0) return -1;
+        std::memcpy(target.Entry(j) + 11, Entry(i) + 11, 21);
+    } else {
+        j = target.AddEntry("MOVING");
+        if (j < 0) return -1;
+        std::memcpy(target.Entry(j), Entry(i), 32);
+    }
     // The target first: a stop after this write leaves the entry in both
     // folders, never in neither.
     if (!target.Write() || !Image->Flush()) {
-        target.Entry(j)[0] = kDeletedMark;
+        target.MarkDeleted(j);
         return -1;
     }
     auto takeBack = [&] {
-        target.Entry(j)[0] = kDeletedMark;
+        target.MarkDeleted(j);
         static_cast<void>(target.Write());  // on failure it stays in both, which the caller reports
     };
     std::unique_ptr<DIDir> moved;
@@ -536,4 +576,218 @@ int DIDir::MoveTo(int i, DIDir& target) {
         return -1;
     }
     return j;
+}
+
+// --- long names -------------------------------------------------------------
+
+namespace {
+
+bool IsAscii(const std::string& s) {
+    for (char c : s)
+        if (uint8_t(c) >= 0x80) return false;
+    return true;
+}
+
+}  // namespace
+
+bool DIDir::UsesLongNames() const { return Image && Image->LongNames && !IsHuman68k(); }
+
+std::string DIDir::GetLongName(int i) const {
+    if (!UsesLongNames() || !IsValidIndex(i)) return "";
+    auto run = FindLongNameRun(Entries.data(), Count, uint32_t(i));
+    return run ? Utf16ToUtf8(run->name) : "";
+}
+
+std::string DIDir::GetNameUtf8(int i) const {
+    if (!IsValidIndex(i)) return "";
+    std::string name = GetLongName(i);
+    if (!name.empty()) return name;
+    char buf[kMaxDisplayName];
+    std::size_t n = DisplayNameInto(i, buf);
+    const uint8_t* e = Entry(i);
+    // Case bits, as other systems write them for names that are all lower
+    // case in their base or extension.
+    if (UsesLongNames() && e[0] != '.' && (e[12] & (kCaseLowerBase | kCaseLowerExt))) {
+        bool inExt = false;
+        for (std::size_t k = 0; k < n; ++k) {
+            uint8_t c = uint8_t(buf[k]);
+            if (IsSjisLeadByte(c)) {
+                ++k;
+                continue;
+            }
+            if (c == '.') inExt = true;
+            bool lower = e[12] & (inExt ? kCaseLowerExt : kCaseLowerBase);
+            if (lower && c >= 'A' && c <= 'Z') buf[k] = char(c + 32);
+        }
+    }
+    name.assign(buf, n);
+    return IsAscii(name) ? name : SjisToUtf8(name);
+}
+
+int DIDir::FindName(const std::string& name) const {
+    if (name == "." || name == "..") return Find(name);
+    if (!UsesLongNames()) return Find(Utf8ToSjis(name));
+    if (!loaded_) return -1;
+    std::u16string clean = CleanLongName(name);
+    if (clean.empty()) return -1;
+    const std::u16string wanted = FoldCase(clean);
+    const uint32_t slots = LongNameSlotCount(wanted);
+    // The wanted name as a stored 8.3 name, when it can be one: a Shift-JIS
+    // form, a base of 1 to 8 bytes and an extension of up to 3, no spaces
+    // and no other full stops. `exact` marks the bytes of double-byte
+    // characters, which are compared without folding.
+    const std::string cleanUtf8 = Utf16ToUtf8(clean);
+    const std::string sjis = IsAscii(cleanUtf8) ? cleanUtf8 : Utf8ToSjis(cleanUtf8);
+    bool shortPossible = IsAscii(cleanUtf8) || SjisToUtf8(sjis) == cleanUtf8;
+    uint8_t stored[11];
+    bool exact[11] = {};
+    std::memset(stored, ' ', 11);
+    if (shortPossible) {
+        std::size_t dot = LastDot(sjis, 0);
+        std::string base = sjis.substr(0, dot), ext = dot == std::string::npos ? "" : sjis.substr(dot + 1);
+        shortPossible = !base.empty() && base.size() <= 8 && ext.size() <= 3;
+        for (int part = 0; part < 2 && shortPossible; ++part) {
+            const std::string& s = part ? ext : base;
+            for (std::size_t k = 0; k < s.size(); ++k) {
+                uint8_t c = uint8_t(s[k]);
+                std::size_t at = (part ? 8 : 0) + k;
+                if (IsSjisLeadByte(c) && k + 1 < s.size()) {
+                    stored[at] = c;
+                    stored[at + 1] = uint8_t(s[k + 1]);
+                    exact[at] = exact[at + 1] = true;
+                    ++k;
+                    continue;
+                }
+                if (c == ' ' || c == '.') shortPossible = false;
+                stored[at] = (c >= 'a' && c <= 'z') ? uint8_t(c - 32) : c;
+            }
+        }
+    }
+    for (uint32_t i = 0; i < Count; ++i) {
+        const uint8_t* e = Entry(int(i));
+        if (e[0] == 0 || e[0] == kDeletedMark) continue;
+        if (e[11] == kAttrLongName) {
+            // The first stored slot of a run as long as the wanted name's.
+            if ((e[0] & kLongNameLastFlag) && uint32_t(e[0] & ~kLongNameLastFlag) == slots && i + slots < Count) {
+                if (!LongNameTextMatches(Entries.data(), i, wanted)) continue;
+                auto run = FindLongNameRun(Entries.data(), Count, i + slots);
+                if (run && run->first == i) return int(i + slots);
+            }
+            continue;
+        }
+        if (!shortPossible || e[0] == '.') continue;
+        bool same = true;
+        for (int k = 0; k < 11 && same; ++k) {
+            uint8_t c = (k == 0 && e[0] == kStoredE5) ? kDeletedMark : e[k];
+            if (!exact[k] && c >= 'a' && c <= 'z') c = uint8_t(c - 32);
+            same = c == stored[k];
+        }
+        if (same) return int(i);
+    }
+    // A name that begins with a full stop, as other systems store them.
+    if (name.size() > 1 && name[0] == '.') return Find(Utf8ToSjis(name));
+    return -1;
+}
+
+int DIDir::AddNamed(const std::string& name) {
+    if (!loaded_) return -1;
+    if (!UsesLongNames()) return AddEntry(Utf8ToSjis(name));
+    auto plan = PlanStoredName(CleanLongName(name), ShortNameInUse(-1));
+    if (!plan) return -1;
+    return PlaceRun(-1, plan->shortName, plan->longName);
+}
+
+int DIDir::Rename(int i, const std::string& name) {
+    if (!IsValidIndex(i) || IsFree(i) || Entry(i)[11] == kAttrLongName) return -1;
+    if (!UsesLongNames()) {
+        DropSlotsBefore(i, true);
+        SetName(i, Utf8ToSjis(name));
+        if (!IsHuman68k()) Entry(i)[12] = 0;
+        return i;
+    }
+    auto plan = PlanStoredName(CleanLongName(name), ShortNameInUse(i));
+    if (!plan) return -1;
+    return PlaceRun(i, plan->shortName, plan->longName);
+}
+
+std::function<bool(const uint8_t*)> DIDir::ShortNameInUse(int except) const {
+    struct State {
+        bool walked = false;
+        std::unordered_set<std::string> names;
+    };
+    auto state = std::make_shared<State>();
+    return [this, except, state](const uint8_t* name11) {
+        auto counts = [&](uint32_t i) {
+            const uint8_t* e = Entry(int(i));
+            return int(i) != except && e[0] != 0 && e[0] != kDeletedMark && e[11] != kAttrLongName;
+        };
+        if (!state->walked) {
+            state->walked = true;
+            for (uint32_t i = 0; i < Count; ++i)
+                if (counts(i) && std::memcmp(Entry(int(i)), name11, 11) == 0) return true;
+            return false;
+        }
+        if (state->names.empty())
+            for (uint32_t i = 0; i < Count; ++i)
+                if (counts(i)) state->names.emplace(reinterpret_cast<const char*>(Entry(int(i))), 11);
+        return state->names.count(std::string(reinterpret_cast<const char*>(name11), 11)) > 0;
+    };
+}
+
+int DIDir::PlaceRun(int i, const uint8_t* name11, const std::u16string& longName) {
+    if (!loaded_) return -1;
+    const uint32_t n = LongNameSlotCount(longName);
+    // Entry i's own slots count as free room: they go with its old name.
+    const uint32_t own = i >= 0 ? OwnSlotsStart(Entries.data(), uint32_t(i)) : 0;
+    auto roomAt = [&](uint32_t k) {
+        if (i >= 0 && k >= own && k < uint32_t(i)) return true;
+        uint8_t b = Entry(int(k))[0];
+        return int(k) != i && (b == kDeletedMark || b == 0);
+    };
+    int at = -1;
+    // In place: the room just before the entry holds the slots.
+    if (i >= 0 && uint32_t(i) >= n) {
+        bool fits = true;
+        for (uint32_t k = uint32_t(i) - n; k < uint32_t(i) && fits; ++k) fits = roomAt(k);
+        if (fits) at = i;
+    }
+    // Else the first gap of n + 1 free entries.
+    for (uint32_t k = 0, gap = 0; at < 0 && k < Count; ++k) {
+        gap = roomAt(k) ? gap + 1 : 0;
+        if (gap == n + 1) at = int(k);
+    }
+    // Else after the last entry in use; the folder grows when needed.
+    uint32_t newCount = Count;
+    if (at < 0) {
+        uint32_t start = Count;
+        while (start > 0 && roomAt(start - 1)) --start;
+        newCount = std::max(Count, start + n + 1);
+        if (newCount > Count) {
+            if (!Image->GrowDirEntries(Entries, FirstCluster, Count, newCount)) return -1;
+            if (std::size_t(newCount) * 32 > Entries.size()) return -1;
+        }
+        at = int(start + n);
+    }
+
+    if (i >= 0)
+        for (uint32_t k = own; k < uint32_t(i); ++k) Entry(int(k))[0] = kDeletedMark;
+    if (newCount > Count) {
+        // The run goes past the old end marker: whatever stood there is not
+        // an entry, and the slot after the run becomes the end marker, so
+        // that nothing stale behind it comes back.
+        std::memset(Entry(int(Count)), 0, std::size_t(newCount - Count) * 32);
+        Count = newCount;
+        if (std::size_t(Count + 1) * 32 <= Entries.size()) std::memset(Entry(int(Count)), 0, 32);
+    }
+    if (i < 0) std::memset(Entry(at), 0, 32);
+    else if (at != i) {
+        std::memcpy(Entry(at), Entry(i), 32);
+        Entry(i)[0] = kDeletedMark;
+        movedFirst_ = int64_t(at) - n;
+        movedLast_ = at;
+    }
+    if (n > 0) BuildLongNameSlots(longName, name11, Entry(at - int(n)));
+    std::memcpy(Entry(at), name11, 11);
+    Entry(at)[12] = 0;
+    return at;
 }

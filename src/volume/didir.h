@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,27 @@ public:
     // (in memory) points at it; the caller writes the directory.
     [[nodiscard]] int MakeDir(const std::string& name);
 
+    // Long names, on FAT volumes whose DiskImage has LongNames set; on other
+    // volumes these fall back to the 8.3 forms above. Names here are UTF-8.
+    bool UsesLongNames() const;
+    // The entry's long name, or "" when it has none.
+    std::string GetLongName(int i) const;
+    // The name to show: the long name, else the 8.3 name (in lower case
+    // where the entry's case bits ask for it).
+    std::string GetNameUtf8(int i) const;
+    // Index of the live entry whose long name or 8.3 name equals `name`
+    // without regard to case, or -1.
+    int FindName(const std::string& name) const;
+    // A new entry named `name`, with long-name slots and an alias where the
+    // name needs them, the whole run in one place (the folder grows when it
+    // has no room). Index of the 8.3 entry, or -1.
+    [[nodiscard]] int AddNamed(const std::string& name);
+    [[nodiscard]] int MakeDirNamed(const std::string& name);
+    // Gives entry i a new name (in memory); its old slots go. The entry may
+    // move to another index to find room for its slots: the new index, or
+    // -1 with nothing changed.
+    [[nodiscard]] int Rename(int i, const std::string& name);
+
 private:
     uint8_t* Entry(int i) { return Entries.data() + std::size_t(i) * 32; }
     const uint8_t* Entry(int i) const { return Entries.data() + std::size_t(i) * 32; }
@@ -111,6 +133,18 @@ private:
     // folder itself; false (128 shown) when a folder is met twice or leads
     // back to one of the folders above this one.
     bool CollectTree(uint32_t start, std::vector<uint32_t>& chains);
+    int MakeDirAt(int j);
+    // Whether an 8.3 name (11 bytes) is in use, entry `except` left out. The
+    // first question walks the entries; from the second on (aliases being
+    // tried one after the other) a set of the names answers.
+    std::function<bool(const uint8_t*)> ShortNameInUse(int except) const;
+    // Places slots for `longName` and the 8.3 entry `name11` in one run:
+    // entry i (its old slots dropped), moved when the room before it is
+    // taken, or a new entry when i is -1. Index of the 8.3 entry, or -1.
+    int PlaceRun(int i, const uint8_t* name11, const std::u16string& longName);
+    // Writes the entries first..last (what holds them: the root region's
+    // bytes or whole clusters) ahead of the rest of the folder.
+    bool WriteEntriesAhead(uint32_t first, uint32_t last);
 
     DiskImage* Image;
     uint32_t FirstCluster;
@@ -118,6 +152,9 @@ private:
     std::vector<uint8_t> onDisk_;  // what the device holds, for Write
     uint32_t Count = 0;
     bool loaded_ = false;
+    // A run that an entry moved into to find room for its slots: written
+    // before the folder, so that the entry is never in neither place.
+    int64_t movedFirst_ = -1, movedLast_ = -1;
 };
 
 // Entry date and time words for a calendar time, and back.

@@ -115,6 +115,9 @@ public:
 
     uint32_t FreeClusters = 0;
     uint32_t NextFree = 0;
+    // FAT folders show, find and write long names (slots of attribute 0x0F);
+    // off, names are 8.3 only. Human68k volumes never use them.
+    bool LongNames = true;
 
     // FAT writes of one operation are gathered while a batch is open and
     // reach every FAT copy, as one write each, when the outermost batch

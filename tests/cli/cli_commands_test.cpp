@@ -239,7 +239,7 @@ TEST_F(CliScriptTest, ProgressOnlyOnATerminal) {
                               " /dev/null");
     EXPECT_NE(shown.find("MiB/s"), std::string::npos) << shown;
     EXPECT_NE(shown.find(" MiB, 1 file, "), std::string::npos) << shown;
-    EXPECT_EQ(ReadHostFile(out + "/BIG.BIN"), RandomBytes(1000000, 9));
+    EXPECT_EQ(ReadHostFile(out + "/big.bin"), RandomBytes(1000000, 9)) << "exported under its long name";
 }
 
 TEST(CliPaths, PatternsEscapesAndTables) {

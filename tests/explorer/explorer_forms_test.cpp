@@ -107,7 +107,9 @@ TEST_F(HomeTest, ConfigFormShowsTheFileAndGivesItsBoxesBack) {
     Child<QCheckBox>(&form, "CBNotifyExtract")->setChecked(true);
     Child<QCheckBox>(&form, "CBSkipTypeSelect")->setChecked(false);
     std::vector<std::pair<std::string, int>> v = form.Values();
-    ASSERT_EQ(v.size(), 9u);
+    ASSERT_EQ(v.size(), 10u);
+    EXPECT_EQ(v[9], (std::pair<std::string, int>{"LongNames", 1})) << "on while the file does not say otherwise";
+    EXPECT_EQ(Child<QCheckBox>(&form, "CBLongNames")->parentWidget(), group);
     EXPECT_EQ(v[0], (std::pair<std::string, int>{"SkipTypeSelect", 0}));
     EXPECT_EQ(v[3], (std::pair<std::string, int>{"NotifyExtract", 1}));
     EXPECT_EQ(v[6], (std::pair<std::string, int>{"DnDMode", 1}));

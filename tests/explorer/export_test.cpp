@@ -32,6 +32,7 @@ protected:
         mkdir(out.c_str(), 0755);
         m = MountImageFile(image);
         ASSERT_TRUE(m);
+        m->LongNames = false;  // the 8.3 names; long names have their own tests
         root = std::make_unique<DIDir>(m.image.get(), 0);
         ASSERT_TRUE(root->Load());
     }
@@ -243,6 +244,7 @@ TEST_F(ExportTest, AnUnreadableClusterLeavesNoHostFileBehind) {
     ASSERT_EQ(truncate(image.c_str(), third + 100), 0);
     m = MountImageFile(image);
     ASSERT_TRUE(m);
+    m->LongNames = false;
     root = std::make_unique<DIDir>(m.image.get(), 0);
     ASSERT_TRUE(root->Load());
     EXPECT_EQ(ExportNames({"A.BIN"}), owCancel);

@@ -19,6 +19,7 @@ protected:
         MakeFatImage(image, 1440, 12);
         src = dir / "src";
         mkdir(src.c_str(), 0755);
+        longNames = false;  // the 8.3 rules; long names have their own tests
         Mount();
     }
     std::string Host(const std::string& name, std::size_t size, uint32_t seed = 1) {

@@ -2,6 +2,7 @@
 // scripted and the image checked by fsck.fat and mtools afterwards.
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
@@ -117,8 +118,9 @@ private slots:
         home_ = std::make_unique<TempDir>();
         qputenv("VOLDEX_HOME", home_->path().c_str());
         // The default profiles would not matter here; skip the type question.
-        WriteHostFile(home_->path() + "/kestrel.ini",
-                      {'[', 'P', 'r', 'o', 'g', 'r', 'a', 'm', 'S', 'e', 't', 't', 'i', 'n', 'g', 's', ']', '\n'});
+        // These tests follow 8.3 names; longNamesInListAndTree turns long names on.
+        const std::string ini = "[ProgramSettings]\nLongNames=0\n";
+        WriteHostFile(home_->path() + "/kestrel.ini", std::vector<uint8_t>(ini.begin(), ini.end()));
         dir_ = std::make_unique<TempDir>();
         image_ = *dir_ / "v.img";
         MakeFatImage(image_, 1440, 12);
@@ -305,6 +307,39 @@ private slots:
         w_->DeleteSelected();
         QVERIFY(!w_->CanPaste());
         ExpectSound();
+    }
+
+    void longNamesInListAndTree() {
+        // The settings say nothing of LongNames: they are on.
+        const std::string ini = "[ProgramSettings]\n";
+        WriteHostFile(home_->path() + "/kestrel.ini", std::vector<uint8_t>(ini.begin(), ini.end()));
+        w_->CloseVolume();
+        TempDir host;
+        RunShell("mkdir -p " + Quote(host / "Program Files") + " && echo x > " + Quote(host / "Program Files/Café Ωmega.doc") +
+                 " && echo y > " + Quote(host / "apple pie.txt"));
+        RunShell("cd " + Quote(host.path()) + " && LC_ALL=C.UTF-8 mcopy -s -i " + Quote(image_) + " * ::");
+        QVERIFY(w_->OpenImage(image_));
+        QCOMPARE(Names(), (QStringList{"Program Files", "SUB", "A.TXT", "apple pie.txt", "B.BIN"}));  // "case-blind"
+        QTreeWidgetItem* root = w_->Tree()->topLevelItem(0);
+        QStringList nodes;
+        for (int k = 0; k < root->childCount(); ++k) nodes << root->child(k)->text(0);
+        QVERIFY(nodes.contains("Program Files"));
+        // A rename in the list writes slots; the entry keeps its row.
+        auto* model = w_->DetailsView()->model();
+        model->setData(model->index(Row("A.TXT"), 0), "A name that needs three slots, at least.txt", Qt::EditRole);
+        QVERIFY(Row("A name that needs three slots, at least.txt") >= 0);
+        QCOMPARE(QString::fromStdString(w_->CurrentDir()->GetNameUtf8(Entry("A name that needs three slots, at least.txt"))),
+                 QString("A name that needs three slots, at least.txt"));
+        w_->ListDirectory(w_->CurrentCluster());
+        QVERIFY(Row("A name that needs three slots, at least.txt") >= 0);
+        ExpectSound();
+        std::string listing;
+        RunShell("LC_ALL=C.UTF-8 mdir -i " + Quote(image_) + " ::", &listing);
+        QVERIFY(listing.find("A name that needs three slots, at least.txt") != std::string::npos);
+        // The settings dialog shows the setting, on by default.
+        TConfigForm form(w_.get());
+        auto* box = form.findChild<QCheckBox*>("CBLongNames");
+        QVERIFY(box && box->isChecked());
     }
 
     void closingForgetsTheVolume() {

@@ -159,7 +159,8 @@ std::vector<Operation> Operations() {
                    [rootOf](DiskImage& image, ScriptedUI&) {
                        auto root = rootOf(image);
                        bool ok = false;
-                       RenameEntry(*root, IndexOf(*root, "OLD.BIN"), "RENAMED.BIN", &ok);
+                       int i = IndexOf(*root, "OLD.BIN");
+                       static_cast<void>(RenameEntry(*root, i, "RENAMED.BIN", &ok));
                        return ok;
                    },
                    {{{"old.bin", "renamed.bin"}, {s.files["old.bin"]}, true}},

@@ -14,8 +14,10 @@ class RootFixture : public ::testing::Test {
 protected:
     void Mount() {
         root.reset();
+        m.image.reset();  // one writer at a time: the old mount goes first
         m = MountImageFile(image);
         ASSERT_TRUE(m);
+        m->LongNames = longNames;
         root = std::make_unique<DIDir>(m.image.get(), 0);
         ASSERT_TRUE(root->Load());
     }
@@ -35,4 +37,6 @@ protected:
     std::string image;
     Mounted m;
     std::unique_ptr<DIDir> root;
+    // Tests of the 8.3-only behaviour turn long names off.
+    bool longNames = true;
 };
