@@ -3,7 +3,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(build-essential cmake libgtest-dev dosfstools mtools fdisk qt6-base-dev xvfb xauth jq python3)
+packages=(build-essential cmake libgtest-dev dosfstools mtools fdisk qt6-base-dev xvfb xauth jq python3
+          libfuse3-dev fuse3 pkg-config desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl man-db
+          dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

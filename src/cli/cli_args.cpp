@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "cli/commands.h"
+#include "cli/mount.h"
 
 #ifndef VOLDEX_VERSION
 #define VOLDEX_VERSION "0.1"
@@ -87,6 +88,15 @@ const std::vector<CliCommand>& CliCommands() {
          "when the read succeeds; an existing file is replaced only with --yes, and never when it\n"
          "is the source itself.\n",
          CmdMkfdd},
+        {"mount", 2, 2, kCmdOpensVolume | kCmdChanges | kCmdServesReadOnly, "mount IMAGE MOUNTPOINT [-o OPTIONS] [-f]",
+         "Shows the volume as a folder (FUSE) until fusermount3 -u MOUNTPOINT. Files can be made,\n"
+         "written at any offset, grown, shrunk, renamed and removed, folders made and removed; the\n"
+         "time and the read-only mark (the owner's write permission) are kept. A name the volume\n"
+         "cannot hold as given is refused. The image is locked against other writers; data reach\n"
+         "the disk on fsync, when a written file is closed and at unmount. -o ro mounts read-only,\n"
+         "as FAT32 volumes and read-only images always are; other -o options go to FUSE. Without\n"
+         "-f the command returns once the folder is mounted and serves it in the background.\n",
+         CmdMount},
     };
     return commands;
 }
@@ -176,6 +186,12 @@ const CliOption kOptions[] = {
     {"--json", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.json = true; }},
     {"--recursive", "-R", false, [](CliOptions& o, const std::string&, std::string&) { return o.recursive = true; }},
     {"--help", "-h", false, [](CliOptions& o, const std::string&, std::string&) { return o.help = true; }},
+    {"-o", nullptr, true,
+     [](CliOptions& o, const std::string& v, std::string&) {
+         o.mountOptions.push_back(v);
+         return true;
+     }},
+    {"-f", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.foreground = true; }},
 };
 
 }  // namespace

@@ -25,6 +25,8 @@ struct CliOptions {
     bool json = false;                  // --json: machine-readable output
     bool recursive = false;             // ls -R
     bool help = false;                  // --help after a command: that command's help
+    std::vector<std::string> mountOptions;  // mount -o OPTIONS (comma-separated, as given)
+    bool foreground = false;            // mount -f: stay in the foreground
 };
 
 class CliInterface;
@@ -48,6 +50,7 @@ enum CliCommandFlags : unsigned {
     kCmdJson = 4,         // takes --json
     kCmdRecursive = 8,    // takes -R
     kCmdProgress = 16,    // long transfers: a progress line on a terminal
+    kCmdServesReadOnly = 32,  // with kCmdChanges: a read-only volume is served read-only, not refused
 };
 
 struct CliCommand {

@@ -27,7 +27,7 @@ int Run(const CliCommand& command, const CliOptions& options, CliInterface& ui) 
     ui.progress = &progress;
     auto image = OpenCliVolume(options, ui, &progress);
     if (!image) return kExitFailure;
-    if ((command.flags & kCmdChanges) && image->IsReadOnly()) {
+    if ((command.flags & kCmdChanges) && !(command.flags & kCmdServesReadOnly) && image->IsReadOnly()) {
         // FAT32 volumes and images that could only be opened for reading.
         ShowMessage(1204);
         return kExitFailure;

@@ -121,4 +121,4 @@ void ShowSystemError(int code) {
     UI().ShowBox(std::strerror(code), kSystemErrorCaption, kBoxStop);
 }
 
-std::string LogFilePath() { return ProgramFolder() + "kestrel.log"; }
+std::string LogFilePath() { return LogFolder() + "kestrel.log"; }

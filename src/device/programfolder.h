@@ -1,7 +1,29 @@
 #pragma once
-#include <string>
+// Where the program keeps its own files: settings ("kestrel.ini"), the log
+// ("kestrel.log") and disk profiles. In order:
+//   1. $VOLDEX_HOME when set and not empty: everything there;
+//   2. the executable's folder when it holds a settings or profile file
+//      ("*.ini") and can be written: a build folder or a portable copy;
+//   3. the places of the XDG base directories: settings in
+//      $XDG_CONFIG_HOME/voldex (~/.config/voldex), the log in
+//      $XDG_STATE_HOME/voldex (~/.local/state/voldex), profiles from the
+//      installed data folder (share/voldex) and then $XDG_CONFIG_HOME/voldex.
+// Every folder returned ends with '/'.
 
-// The folder that holds the program's own files (settings, profiles, log):
+#include <string>
+#include <vector>
+
 // $VOLDEX_HOME when set and not empty, else the folder of the executable.
-// Always ends with '/'.
 std::string ProgramFolder();
+
+// The folder of the running executable.
+std::string ExecutableFolder();
+
+// The folder of the settings file; made when it does not exist yet.
+std::string SettingsFolder();
+
+// The folder of the log file; made when it does not exist yet.
+std::string LogFolder();
+
+// The folders profile files are read from, in order.
+std::vector<std::string> ProfileFolders();

@@ -29,7 +29,7 @@ const std::string* UnsavedValue(const std::string& section, const std::string& k
 
 }  // namespace
 
-std::string SettingsPath() { return ProgramFolder() + "kestrel.ini"; }
+std::string SettingsPath() { return SettingsFolder() + "kestrel.ini"; }
 
 int ReadSettingInt(const std::string& section, const std::string& key) {
     if (const std::string* v = UnsavedValue(section, key)) {

@@ -125,18 +125,35 @@ DISKPROFILE ReadProfile(const IniFile& ini, const std::string& name, const std::
 }  // namespace
 
 std::vector<DISKPROFILE> LoadProfiles(const std::string& folder) {
-    std::vector<DISKPROFILE> profiles;
-    const std::size_t limit = kProfileSlots - kBuiltInItems;
-    std::string dir = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    for (const std::string& file : IniFilesIn(folder)) {
-        if (profiles.size() >= limit) break;
-        std::string path = dir + file;
-        if (!HasMarker(path)) continue;
-        IniFile ini(path);
-        for (const std::string& name : ini.SectionNames()) {
-            if (profiles.size() >= limit || name.empty()) break;
-            profiles.push_back(ReadProfile(ini, name, dir));
+    return LoadProfiles(std::vector<std::string>{folder});
+}
+
+std::vector<DISKPROFILE> LoadProfiles(const std::vector<std::string>& folders) {
+    // Profile files by name; a later folder's file replaces an earlier one.
+    struct File {
+        std::string name, folder;
+    };
+    std::vector<File> files;
+    for (const std::string& folder : folders) {
+        std::string dir = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+        for (const std::string& file : IniFilesIn(folder)) {
+            if (!HasMarker(dir + file)) continue;
+            auto same = std::find_if(files.begin(), files.end(), [&](const File& f) { return f.name == file; });
+            if (same != files.end()) same->folder = dir;
+            else files.push_back({file, dir});
         }
     }
+    std::vector<DISKPROFILE> profiles;
+    const std::size_t limit = kProfileSlots - kBuiltInItems;
+    for (const File& f : files) {
+        if (profiles.size() >= limit) break;
+        IniFile ini(f.folder + f.name);
+        for (const std::string& name : ini.SectionNames()) {
+            if (profiles.size() >= limit || name.empty()) break;
+            profiles.push_back(ReadProfile(ini, name, f.folder));
+        }
+    }
+    std::stable_partition(profiles.begin(), profiles.end(),
+                          [](const DISKPROFILE& p) { return !p.Extension.empty() || p.FileSize != 0; });
     return profiles;
 }

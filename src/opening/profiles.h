@@ -38,3 +38,10 @@ struct DISKPROFILE {
 // them. A section with a ProfileType outside 1..7 is reported (205) and
 // kept.
 std::vector<DISKPROFILE> LoadProfiles(const std::string& folder);
+
+// The profiles of several folders, in folder order. A file in a later
+// folder takes the place of the file of the same name in an earlier one (a
+// user's copy of a shipped file). Profiles that match every file (no
+// extension, no size: detection by content) come after all the others, so
+// that they never hide a profile that names its files.
+std::vector<DISKPROFILE> LoadProfiles(const std::vector<std::string>& folders);

@@ -79,3 +79,23 @@ TEST_F(ProfilesTest, BadTypeIsReportedAndKept) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ProfileFolders, LaterFoldersReplaceFilesAndCatchAllProfilesComeLast) {
+    UITest quiet;
+    TempDir shipped, user;
+    auto write = [](const std::string& path, const std::string& text) {
+        WriteHostFile(path, std::vector<uint8_t>(text.begin(), text.end()));
+    };
+    write(shipped / "a.ini", ";VoldexProfiles\n[Any file]\nProfileType=2\n[Shipped HDI]\nExtension=.HDI\nProfileType=4\n");
+    write(shipped / "b.ini", ";VoldexProfiles\n[Shipped NHD]\nExtension=.NHD\nProfileType=5\n");
+    write(user / "b.ini", ";VoldexProfiles\n[My NHD]\nExtension=.NHD\nProfileType=5\n");
+    write(user / "c.ini", ";VoldexProfiles\n[My 2HD]\nFileSize=1261568\nProfileType=1\n");
+    auto p = LoadProfiles(std::vector<std::string>{shipped.path(), user.path()});
+    std::vector<std::string> names;
+    for (const auto& x : p) names.push_back(x.Name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Shipped HDI", "My NHD", "My 2HD", "Any file"}));
+}
+
+}  // namespace

@@ -1,0 +1,258 @@
+// The FUSE bridge of voldex-cli mount: every request of the kernel is
+// answered by the volume's path operations (explorer/mountops), one at a
+// time, on one thread.
+
+#define FUSE_USE_VERSION 31
+#include "cli/mount.h"
+
+#include <fuse.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "device/messages.h"
+#include "explorer/mountops.h"
+
+namespace {
+
+struct Mount {
+    VolumeFiles* files;
+    uid_t uid;
+    gid_t gid;
+};
+
+Mount& M() { return *static_cast<Mount*>(fuse_get_context()->private_data); }
+VolumeFiles& F() { return *M().files; }
+
+void Fill(const NodeInfo& n, struct stat* st) {
+    std::memset(st, 0, sizeof *st);
+    mode_t perm = n.isDir ? 0755 : 0644;
+    if (n.readOnly || F().IsReadOnly()) perm &= ~mode_t(0222);
+    st->st_mode = (n.isDir ? S_IFDIR : S_IFREG) | perm;
+    st->st_nlink = n.isDir ? 2 : 1;
+    st->st_size = n.size;
+    st->st_blocks = (off_t(n.size) + 511) / 512;
+    st->st_uid = M().uid;
+    st->st_gid = M().gid;
+    st->st_mtime = st->st_atime = st->st_ctime = n.mtime;
+}
+
+void* OnInit(struct fuse_conn_info*, struct fuse_config* cfg) {
+    // A removed file is removed at once, also while open: the volume has
+    // no room for the hidden names FUSE would rename it to.
+    cfg->hard_remove = 1;
+    cfg->use_ino = 0;
+    return fuse_get_context()->private_data;
+}
+
+void OnDestroy(void* data) {
+    if (data) static_cast<Mount*>(data)->files->SyncAll();
+}
+
+int OnGetattr(const char* path, struct stat* st, struct fuse_file_info*) {
+    NodeInfo n;
+    if (int rc = F().Stat(path, n); rc < 0) return rc;
+    Fill(n, st);
+    return 0;
+}
+
+int OnReaddir(const char* path, void* buf, fuse_fill_dir_t filler, off_t, struct fuse_file_info*,
+              enum fuse_readdir_flags) {
+    std::vector<std::pair<std::string, NodeInfo>> entries;
+    if (int rc = F().List(path, entries); rc < 0) return rc;
+    filler(buf, ".", nullptr, 0, fuse_fill_dir_flags(0));
+    filler(buf, "..", nullptr, 0, fuse_fill_dir_flags(0));
+    for (const auto& [name, info] : entries) {
+        struct stat st;
+        Fill(info, &st);
+        if (filler(buf, name.c_str(), &st, 0, FUSE_FILL_DIR_PLUS)) break;
+    }
+    return 0;
+}
+
+int OnOpen(const char* path, struct fuse_file_info* fi) {
+    uint64_t h;
+    bool write = (fi->flags & O_ACCMODE) != O_RDONLY;
+    if (int rc = F().Open(path, write, h); rc < 0) return rc;
+    fi->fh = h;
+    return 0;
+}
+
+int OnCreate(const char* path, mode_t mode, struct fuse_file_info* fi) {
+    uint64_t h;
+    if (int rc = F().Create(path, mode, h); rc < 0) return rc;
+    fi->fh = h;
+    return 0;
+}
+
+int OnRead(const char*, char* buf, size_t size, off_t off, struct fuse_file_info* fi) {
+    if (off < 0) return -EINVAL;
+    return int(F().Read(fi->fh, uint64_t(off), uint32_t(std::min<size_t>(size, 1u << 30)), buf));
+}
+
+int OnWrite(const char*, const char* buf, size_t size, off_t off, struct fuse_file_info* fi) {
+    if (off < 0) return -EINVAL;
+    return int(F().Write(fi->fh, uint64_t(off), buf, uint32_t(std::min<size_t>(size, 1u << 30))));
+}
+
+int OnTruncate(const char* path, off_t size, struct fuse_file_info* fi) {
+    if (size < 0) return -EINVAL;
+    return fi ? F().TruncateOpen(fi->fh, uint64_t(size)) : F().Truncate(path, uint64_t(size));
+}
+
+int OnRelease(const char*, struct fuse_file_info* fi) { return F().Close(fi->fh); }
+int OnFsync(const char*, int, struct fuse_file_info* fi) { return F().Sync(fi->fh); }
+int OnMkdir(const char* path, mode_t) { return F().MakeFolder(path); }
+int OnUnlink(const char* path) { return F().RemoveFile(path); }
+int OnRmdir(const char* path) { return F().RemoveFolder(path); }
+
+int OnRename(const char* from, const char* to, unsigned int flags) {
+    if (flags & ~unsigned(RENAME_NOREPLACE)) return -EINVAL;  // no exchange
+    return F().Rename(from, to, (flags & RENAME_NOREPLACE) != 0);
+}
+
+int OnUtimens(const char* path, const struct timespec tv[2], struct fuse_file_info*) {
+    if (tv && tv[1].tv_nsec == UTIME_OMIT) return 0;
+    time_t when = (!tv || tv[1].tv_nsec == UTIME_NOW) ? time(nullptr) : tv[1].tv_sec;
+    return F().SetTime(path, when);
+}
+
+// The owner's write bit is the entry's read-only mark; the other bits
+// have no place on the volume.
+int OnChmod(const char* path, mode_t mode, struct fuse_file_info*) {
+    return F().SetReadOnly(path, (mode & S_IWUSR) == 0);
+}
+
+int OnChown(const char*, uid_t uid, gid_t gid, struct fuse_file_info*) {
+    bool same = (uid == uid_t(-1) || uid == M().uid) && (gid == gid_t(-1) || gid == M().gid);
+    return same ? 0 : -EPERM;
+}
+
+int OnStatfs(const char*, struct statvfs* sv) {
+    VolumeFigures f = F().Figures();
+    std::memset(sv, 0, sizeof *sv);
+    sv->f_bsize = sv->f_frsize = f.clusterSize;
+    sv->f_blocks = f.clusters;
+    sv->f_bfree = sv->f_bavail = f.freeClusters;
+    sv->f_namemax = f.nameMax;
+    if (F().IsReadOnly()) sv->f_flag |= ST_RDONLY;
+    return 0;
+}
+
+bool HasOption(const std::vector<std::string>& given, const std::string& wanted) {
+    for (const std::string& group : given) {
+        std::size_t at = 0;
+        while (at <= group.size()) {
+            std::size_t comma = group.find(',', at);
+            if (comma == std::string::npos) comma = group.size();
+            if (group.compare(at, comma - at, wanted) == 0 && comma - at == wanted.size()) return true;
+            at = comma + 1;
+        }
+    }
+    return false;
+}
+
+// A value inside a FUSE option list: commas and backslashes escaped.
+std::string OptionValue(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == ',' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+int CmdMount(DiskImage& image, const CliOptions& o) {
+    // The full path: the program leaves its working folder when it goes to
+    // the background, and unmounts by this path at the end.
+    struct stat st;
+    char full[PATH_MAX];
+    if (stat(o.operands[1].c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !realpath(o.operands[1].c_str(), full)) {
+        ShowMessage(1381, o.operands[1]);
+        return 1;
+    }
+    const std::string mountPoint = full;
+    std::string imagePath = image.Device()->GetPath();
+    if (realpath(imagePath.c_str(), full)) imagePath = full;
+    bool readOnly = HasOption(o.mountOptions, "ro");
+    if (!readOnly && image.IsReadOnly()) {
+        // FAT32 volumes and image files that open only for reading.
+        ShowMessage(1380, imagePath);
+        readOnly = true;
+    }
+    VolumeFiles files(image, readOnly);
+    // The image stays locked by the file device against other writers for
+    // as long as it is open; written data reach the disk through it.
+    files.flusher = [&image] { return image.Flush(); };
+    Mount mount{&files, getuid(), getgid()};
+
+    struct fuse_operations ops = {};
+    ops.init = OnInit;
+    ops.destroy = OnDestroy;
+    ops.getattr = OnGetattr;
+    ops.readdir = OnReaddir;
+    ops.open = OnOpen;
+    ops.create = OnCreate;
+    ops.read = OnRead;
+    ops.write = OnWrite;
+    ops.truncate = OnTruncate;
+    ops.release = OnRelease;
+    ops.fsync = OnFsync;
+    ops.mkdir = OnMkdir;
+    ops.unlink = OnUnlink;
+    ops.rmdir = OnRmdir;
+    ops.rename = OnRename;
+    ops.utimens = OnUtimens;
+    ops.chmod = OnChmod;
+    ops.chown = OnChown;
+    ops.statfs = OnStatfs;
+
+    std::vector<std::string> argv{"voldex-cli", "-o",
+                                  "fsname=" + OptionValue(imagePath) + ",subtype=voldex,default_permissions"};
+    if (readOnly) argv.insert(argv.end(), {"-o", "ro"});
+    for (const std::string& opt : o.mountOptions) argv.insert(argv.end(), {"-o", opt});
+    std::vector<char*> cargv;
+    for (std::string& a : argv) cargv.push_back(a.data());
+    struct fuse_args args = FUSE_ARGS_INIT(int(cargv.size()), cargv.data());
+
+    struct fuse* fuse = fuse_new(&args, &ops, sizeof ops, &mount);
+    fuse_opt_free_args(&args);
+    if (!fuse) {
+        ShowMessage(1383, mountPoint);
+        return 1;
+    }
+    if (fuse_mount(fuse, mountPoint.c_str()) != 0) {
+        fuse_destroy(fuse);
+        ShowMessage(1383, mountPoint);
+        return 1;
+    }
+    int rc = 0;
+    if (fuse_daemonize(o.foreground ? 1 : 0) != 0 || fuse_set_signal_handlers(fuse_get_session(fuse)) != 0) {
+        rc = 1;
+    } else {
+        // One request at a time: the volume engine is not shared between threads.
+        int loop = fuse_loop(fuse);
+        if (loop != 0 && loop != SIGINT && loop != SIGTERM && loop != SIGHUP && loop != -SIGINT &&
+            loop != -SIGTERM && loop != -SIGHUP)
+            rc = 1;
+        fuse_remove_signal_handlers(fuse_get_session(fuse));
+    }
+    fuse_unmount(fuse);
+    fuse_destroy(fuse);  // flushes through OnDestroy
+    if (files.SyncAll() != 0) {
+        ShowMessage(1384, imagePath);
+        rc = 1;
+    }
+    return rc;
+}
+
+int CmdMount(CliContext& c) { return CmdMount(*c.image, c.options); }

@@ -1,0 +1,12 @@
+#pragma once
+// voldex-cli mount: the opened volume shown as a folder through FUSE.
+
+#include "cli/cli_args.h"
+#include "volume/diskimage.h"
+
+// Mounts the opened volume at the second operand and serves it until it is
+// unmounted (fusermount3 -u) or the program is stopped. Without -f the
+// program goes to the background once the folder is mounted. Returns the
+// exit status.
+int CmdMount(DiskImage& image, const CliOptions& options);
+int CmdMount(CliContext& c);

@@ -1,0 +1,188 @@
+// `cmake --install` into a fresh prefix: the tree, the desktop entry, the
+// MIME types, and where the installed program keeps settings, log and
+// profiles.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <sys/stat.h>
+
+#include "support/disks.h"
+#include "support/images.h"
+
+namespace {
+
+bool IsFile(const std::string& p) {
+    struct stat st;
+    return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string Text(const std::string& p) {
+    auto b = ReadHostFile(p);
+    return std::string(b.begin(), b.end());
+}
+
+class InstallTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir = new TempDir;
+        std::string out;
+        installed = RunShell("DESTDIR=" + Quote(dir->path() + "/dest") + " cmake --install " + Quote(VOLDEX_BUILD_DIR) +
+                                 " --prefix /usr",
+                             &out) == 0;
+        log = out;
+    }
+    static void TearDownTestSuite() {
+        delete dir;
+        dir = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(installed) << log; }
+    static std::string Usr(const std::string& rest) { return dir->path() + "/dest/usr/" + rest; }
+    // Runs the installed voldex-cli as a user whose home is `home`, with no
+    // VOLDEX_HOME and no XDG variables.
+    static int Installed(const std::string& home, const std::string& args, std::string* out = nullptr) {
+        return RunShell("env -u VOLDEX_HOME -u XDG_CONFIG_HOME -u XDG_STATE_HOME HOME=" + Quote(home) + " " +
+                            Quote(Usr("bin/voldex-cli")) + " " + args,
+                        out);
+    }
+
+    static TempDir* dir;
+    static bool installed;
+    static std::string log;
+};
+TempDir* InstallTest::dir = nullptr;
+bool InstallTest::installed = false;
+std::string InstallTest::log;
+
+TEST_F(InstallTest, TheTreeHoldsEveryPiece) {
+    for (const char* f : {"bin/voldex-cli", "share/voldex/voldex-profiles.ini", "share/applications/voldex.desktop",
+                          "share/mime/packages/voldex.xml", "share/icons/hicolor/scalable/apps/voldex.svg",
+                          "share/man/man1/voldex.1", "share/man/man1/voldex-cli.1",
+                          "share/bash-completion/completions/voldex-cli", "include/voldex/plugin.h"})
+        EXPECT_TRUE(IsFile(Usr(f))) << f;
+#ifdef VOLDEX_GUI
+    EXPECT_TRUE(IsFile(Usr("bin/voldex")));
+#endif
+    std::string out;
+    ASSERT_EQ(RunShell(Quote(Usr("bin/voldex-cli")) + " --version", &out), 0) << out;
+    EXPECT_EQ(out.rfind("voldex-cli 1.", 0), 0u) << out;
+    EXPECT_EQ(RunShell("bash -n " + Quote(Usr("share/bash-completion/completions/voldex-cli")), &out), 0) << out;
+    EXPECT_EQ(RunShell("man -l --warnings " + Quote(Usr("share/man/man1/voldex-cli.1")) + " 2>&1 >/dev/null", &out), 0);
+    EXPECT_EQ(out, "") << "the manual page has no troff warnings";
+}
+
+TEST_F(InstallTest, TheDesktopEntryValidatesAndOpensAFile) {
+    std::string out;
+    std::string desktop = Usr("share/applications/voldex.desktop");
+    EXPECT_EQ(RunShell("desktop-file-validate " + Quote(desktop), &out), 0) << out;
+    EXPECT_EQ(out, "");
+    std::string text = Text(desktop);
+    EXPECT_NE(text.find("\nExec=voldex %f\n"), std::string::npos);
+    EXPECT_NE(text.find("\nIcon=voldex\n"), std::string::npos);
+}
+
+TEST_F(InstallTest, ImageFilesGetTheProgramsTypes) {
+    std::string out;
+    ASSERT_EQ(RunShell("update-mime-database " + Quote(Usr("share/mime")), &out), 0) << out;
+    std::string samples = dir->path() + "/samples";
+    RunShell("mkdir -p " + Quote(samples));
+    auto put = [&](const std::string& name, std::size_t at, const std::string& magic) {
+        std::vector<uint8_t> bytes(4096, 0);
+        std::copy(magic.begin(), magic.end(), bytes.begin() + long(at));
+        WriteHostFile(samples + "/" + name, bytes);
+    };
+    struct Case {
+        const char* file;
+        std::size_t at;
+        const char* magic;
+        const char* type;
+    };
+    const Case cases[] = {
+        {"game.hdi", 0, "", "application/x-voldex-anex86-hdi"},
+        {"GAME.FDI", 0, "", "application/x-voldex-anex86-fdi"},
+        {"disk.nhd", 0, "T98HDDIMAGE.R0", "application/x-voldex-t98next-nhd"},
+        {"nhd-without-extension", 0, "T98HDDIMAGE.R0", "application/x-voldex-t98next-nhd"},
+        {"nfd-without-extension", 0, "T98FDDIMAGE.R1", "application/x-voldex-t98next-nfd"},
+        {"disk.d77", 0, "", "application/x-voldex-d88"},
+        {"disk.88d", 0, "", "application/x-voldex-d88"},
+        {"dim-without-extension", 171, "DIFC HEADER", "application/x-voldex-dim"},
+        {"scsi-without-extension", 0, "X68SCSI1", "application/x-voldex-x68k-hds"},
+        {"disk.xdf", 0, "", "application/x-voldex-x68k-xdf"},
+        {"disk.hdf", 0, "", "application/x-voldex-x68k-hdf"},
+        {"disk.thd", 0, "", "application/x-voldex-thd"},
+        {"disk.hdm", 0, "", "application/x-voldex-pc98-plain"},
+        {"disk.tfd", 0, "", "application/x-voldex-pc98-plain"},
+        {"disk.fdd", 0, "", "application/x-voldex-pc98-plain"},
+        {"disk.img", 0, "", "application/x-raw-disk-image"},
+    };
+    for (const Case& c : cases) {
+        put(c.file, c.at, c.magic);
+        std::string type;
+        RunShell("env XDG_DATA_DIRS=" + Quote(Usr("share")) + " XDG_DATA_HOME=" + Quote(dir->path() + "/nohome") +
+                     " xdg-mime query filetype " + Quote(samples + "/" + c.file),
+                 &type);
+        while (!type.empty() && (type.back() == '\n' || type.back() == ' ')) type.pop_back();
+        EXPECT_EQ(type, c.type) << c.file;
+    }
+    // Every type the desktop entry claims is known to the database.
+    std::string text = Text(Usr("share/applications/voldex.desktop"));
+    std::size_t at = text.find("\nMimeType=");
+    ASSERT_NE(at, std::string::npos);
+    std::istringstream types(text.substr(at + 10, text.find('\n', at + 1) - at - 10));
+    std::string type;
+    int n = 0;
+    while (std::getline(types, type, ';')) {
+        if (type.empty()) continue;
+        ++n;
+        EXPECT_TRUE(IsFile(Usr("share/mime/" + type + ".xml"))) << type;
+    }
+    EXPECT_GE(n, 11);
+}
+
+TEST_F(InstallTest, TheInstalledProgramUsesTheXdgPlaces) {
+    std::string home = dir->path() + "/home";
+    RunShell("mkdir -p " + Quote(home));
+    // The shipped profiles come from share/voldex: an Anex86 disk opens.
+    std::string hdi = dir->path() + "/disk.hdi";
+    MakePC98Disk(hdi, PC98Header::Anex86, PC98Geometry{}, {{1, 150, "DOS"}});
+    std::string out;
+    ASSERT_EQ(Installed(home, "ls " + Quote(hdi), &out), 0) << out;
+    EXPECT_NE(out.find("PART1.TXT"), std::string::npos) << out;
+    EXPECT_TRUE(RunShell("test -d " + Quote(home + "/.config/voldex")) == 0);
+
+    // A profile of the user's own, in ~/.config/voldex.
+    std::string img = dir->path() + "/plain.dsk";
+    MakeFatImage(img, 1440, 12);
+    EXPECT_EQ(Installed(home, "--profile Mine info " + Quote(img), &out), 1) << out;
+    std::string mine = ";VoldexProfiles\n[Mine]\nExtension=.DSK\nProfileType=1\nDiskStart=0\nFileSystem=0\n";
+    WriteHostFile(home + "/.config/voldex/mine.ini", std::vector<uint8_t>(mine.begin(), mine.end()));
+    EXPECT_EQ(Installed(home, "--profile Mine info " + Quote(img), &out), 0) << out;
+
+    // Engine errors are logged in ~/.local/state/voldex/kestrel.log.
+    // F.BIN takes clusters 2, 3, 4; entry 3 is made free inside its chain.
+    std::string bad = dir->path() + "/bad.img";
+    MakeFatImage(bad, 1440, 12);
+    WriteHostFile(dir->path() + "/F.BIN", RandomBytes(1400, 1));
+    ASSERT_EQ(RunShell("mcopy -i " + Quote(bad) + " " + Quote(dir->path() + "/F.BIN") + " ::F.BIN", &out), 0) << out;
+    auto bytes = ReadHostFile(bad);
+    for (std::size_t fat : {512u, 512u + 9 * 512u}) {
+        bytes[fat + 4] &= 0x0F;
+        bytes[fat + 5] = 0;
+    }
+    WriteHostFile(bad, bytes);
+    RunShell("mkdir -p " + Quote(dir->path() + "/out"));
+    EXPECT_EQ(Installed(home, "get " + Quote(bad) + " F.BIN " + Quote(dir->path() + "/out"), &out), 1) << out;
+    EXPECT_EQ(Text(home + "/.local/state/voldex/kestrel.log"), "Μη έγκυρη αλυσίδα\n");
+    EXPECT_FALSE(IsFile(Usr("bin/kestrel.log"))) << "nothing is written beside the installed program";
+
+    // A portable copy (a settings or profile file beside the program)
+    // keeps everything in its own folder.
+    std::string portable = dir->path() + "/portable";
+    RunShell("mkdir -p " + Quote(portable) + " " + Quote(dir->path() + "/out2") + " && cp " +
+             Quote(Usr("bin/voldex-cli")) + " " + Quote(portable) + " && touch " + Quote(portable + "/kestrel.ini"));
+    RunShell("env -u VOLDEX_HOME HOME=" + Quote(home) + " " + Quote(portable + "/voldex-cli") + " get " + Quote(bad) +
+             " F.BIN " + Quote(dir->path() + "/out2"));
+    EXPECT_EQ(Text(portable + "/kestrel.log"), "Μη έγκυρη αλυσίδα\n");
+}
+
+}  // namespace
