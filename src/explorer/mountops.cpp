@@ -8,6 +8,7 @@
 #include "device/asciicase.h"
 #include "explorer/hostnames.h"
 #include "explorer/mover.h"
+#include "volume/longnames.h"
 
 namespace {
 
@@ -15,9 +16,16 @@ namespace {
 constexpr uint64_t kPieceBytes = 1u << 20;
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
 
-// The name under which an entry appears: its display name in UTF-8, with
-// the bytes a path component cannot hold replaced.
-std::string EntryName(const DIDir& dir, int i) { return HostComponent(dir.GetDisplayName(i)); }
+// The name under which an entry appears: its long name where it has one,
+// else its display name, in UTF-8, with the bytes a path component cannot
+// hold replaced.
+std::string EntryName(const DIDir& dir, int i) {
+    if (!dir.UsesLongNames()) return HostComponent(dir.GetDisplayName(i));
+    std::string name = dir.GetNameUtf8(i);
+    for (char& c : name)
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20) c = '_';
+    return name.empty() ? "_" : name;
+}
 
 // Entries that appear in a listing: in use, not a volume label or a
 // long-name slot, not "." or "..".
@@ -83,6 +91,11 @@ bool VolumeFiles::Flush() {
 }
 
 int VolumeFiles::FindName(const DIDir& dir, const std::string& utf8) const {
+    if (dir.UsesLongNames()) {
+        // Long names and their 8.3 aliases, letters of any script folded.
+        int i = dir.FindName(utf8);
+        return i >= 0 && IsListed(dir, i) ? i : -1;
+    }
     for (uint32_t i = 0; i < dir.GetCount(); ++i)
         if (IsListed(dir, int(i)) && EqualIgnoringAsciiCase(EntryName(dir, int(i)), utf8)) return int(i);
     return -1;
@@ -136,6 +149,14 @@ int VolumeFiles::ResolveParent(const std::string& path, uint32_t& folder, std::s
 
 int VolumeFiles::CheckNewName(const DIDir& dir, const std::string& utf8, std::string& sjis) const {
     if (utf8.empty() || utf8 == "." || utf8 == "..") return -EINVAL;
+    if (dir.UsesLongNames()) {
+        // Any name a long name can hold as given.
+        std::u16string clean = CleanLongName(utf8);
+        if (clean.size() > 255) return -ENAMETOOLONG;
+        if (clean.empty() || Utf16ToUtf8(clean) != utf8) return -EINVAL;
+        sjis.clear();
+        return 0;
+    }
     sjis = Utf8ToSjis(utf8);
     if (SjisToUtf8(sjis) != utf8) return -EINVAL;  // no Shift-JIS spelling
     // The name must come back as it was given (letters may change case):
@@ -193,6 +214,14 @@ int VolumeFiles::EnsureRoom(DIDir& dir) {
     image_.NextFree = fresh + 1;
     dirty_ = true;
     return dir.Load() ? 0 : -EIO;
+}
+
+// Gives entry i the name `utf8` (`sjis` its stored form without long
+// names), in memory. With long names the entry may move to make room for
+// its slots: the index it has afterwards, or -1.
+int VolumeFiles::NameEntry(DIDir& dir, int i, const std::string& utf8, const std::string& sjis) {
+    if (dir.UsesLongNames()) return dir.Rename(i, utf8);
+    return dir.SetName(i, sjis) ? i : -1;
 }
 
 int VolumeFiles::LoadFile(const OpenFile& f, DIDir& dir) const {
@@ -266,8 +295,13 @@ int VolumeFiles::Create(const std::string& path, unsigned mode, uint64_t& handle
     if (!dir.Load()) return -EIO;
     if (FindName(dir, name) >= 0) return -EEXIST;
     if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
-    if (int rc = EnsureRoom(dir); rc < 0) return rc;
-    int i = dir.AddEntry(sjis);
+    int i;
+    if (dir.UsesLongNames()) {
+        i = dir.AddNamed(name);
+    } else {
+        if (int rc = EnsureRoom(dir); rc < 0) return rc;
+        i = dir.AddEntry(sjis);
+    }
     if (i < 0) return -ENOSPC;
     dir.SetAttr(i, uint8_t(kAttrArchive | ((mode & 0200) ? 0 : kAttrReadOnly)));
     dir.SetTime(i, LocalTimeNow());
@@ -509,9 +543,10 @@ int VolumeFiles::MakeFolder(const std::string& path) {
     if (!dir.Load()) return -EIO;
     if (FindName(dir, name) >= 0) return -EEXIST;
     if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
-    if (int rc = EnsureRoom(dir); rc < 0) return rc;
+    if (!dir.UsesLongNames())
+        if (int rc = EnsureRoom(dir); rc < 0) return rc;
     if (image_.FreeClusters == 0) return -ENOSPC;
-    int j = dir.MakeDir(sjis);
+    int j = dir.UsesLongNames() ? dir.MakeDirNamed(name) : dir.MakeDir(sjis);
     if (j < 0) return -EIO;
     if (!dir.Write()) return -EIO;
     dirty_ = true;
@@ -590,9 +625,10 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
         // The same entry under another spelling: only the case changes.
         if (EntryName(srcDir, src.index) == name) return 0;
         if (int rc = CheckNewName(srcDir, name, sjis); rc < 0) return rc;
-        srcDir.SetName(src.index, sjis);
-        if (!srcDir.Write()) return -EIO;
+        int k = NameEntry(srcDir, src.index, name, sjis);
+        if (k < 0 || !srcDir.Write()) return -EIO;
         dirty_ = true;
+        Moved(src, Loc{src.folder, k});
         return Flush() ? 0 : -EIO;
     }
     if (int rc = CheckNewName(dst, name, sjis); rc < 0) return rc;
@@ -615,7 +651,7 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
         uint32_t moved = SubFolder(srcDir, src.index);
         if (!sameFolder && moved != 0 && IsAtOrBelow(image_, targetFolder, moved)) return -EINVAL;
     }
-    if (!sameFolder && t < 0) {
+    if (!sameFolder && t < 0 && !dst.UsesLongNames()) {
         if (int rc = EnsureRoom(dst); rc < 0) return rc;
     }
 
@@ -629,23 +665,24 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
     }
     Loc now{targetFolder, src.index};
     if (sameFolder) {
-        srcDir.SetName(src.index, sjis);
-        if (!srcDir.Write()) return -EIO;
+        now.index = NameEntry(srcDir, src.index, name, sjis);
+        if (now.index < 0 || !srcDir.Write()) return -EIO;
     } else {
         // The new name first, in the source folder when no other entry
         // there has it, so that the entry carries it through the move.
+        int from = src.index;
         int clash = FindName(srcDir, name);
         bool renamed = clash < 0 || clash == src.index;
         if (renamed && EntryName(srcDir, src.index) != name) {
-            srcDir.SetName(src.index, sjis);
-            if (!srcDir.Write()) return -EIO;
+            from = NameEntry(srcDir, src.index, name, sjis);
+            if (from < 0 || !srcDir.Write()) return -EIO;
         }
         // Into the target first, then out of the source: a stop between the
         // two leaves the entry in both folders, never in neither.
-        int j = srcDir.MoveTo(src.index, dst);
+        int j = srcDir.MoveTo(from, dst);
         if (j < 0) return -EIO;
-        if (!renamed) dst.SetName(j, sjis);
-        if (!dst.Write()) return -EIO;
+        if (!renamed) j = NameEntry(dst, j, name, sjis);
+        if (j < 0 || !dst.Write()) return -EIO;
         if (!srcDir.Write()) return -EIO;
         now.index = j;
     }

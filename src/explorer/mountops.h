@@ -113,6 +113,7 @@ private:
     int FindName(const DIDir& dir, const std::string& utf8) const;
     int CheckNewName(const DIDir& dir, const std::string& utf8, std::string& sjis) const;
     int EnsureRoom(DIDir& dir);
+    static int NameEntry(DIDir& dir, int i, const std::string& utf8, const std::string& sjis);
     int LoadFile(const OpenFile& f, DIDir& dir) const;
     int ChangeSize(DIDir& dir, int i, uint64_t offset, const char* data, uint32_t size);
     int Shrink(DIDir& dir, int i, uint32_t newSize);

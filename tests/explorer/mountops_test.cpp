@@ -175,6 +175,7 @@ TEST_F(MountOpsTest, BytesBetweenTheOldEndAndAWriteBeyondItReadAsZero) {
 
 TEST_F(MountOpsTest, NamesFollowTheVolumesRules) {
     MakeFat();
+    m->LongNames = false;  // 8.3 names only
     uint64_t h;
     ASSERT_EQ(files->Create("/readme.txt", 0644, h), 0);
     ASSERT_EQ(files->Close(h), 0);
@@ -205,6 +206,34 @@ TEST_F(MountOpsTest, NamesFollowTheVolumesRules) {
     ASSERT_TRUE(root.Load());
     EXPECT_GE(root.Find("\x93\xfa\x96\x7b"), 0);
     ExpectFsckClean();
+}
+
+TEST_F(MountOpsTest, LongNamesOnFat) {
+    MakeFat();
+    uint64_t h;
+    ASSERT_EQ(files->Create("/Long File Name.txt", 0644, h), 0);
+    ASSERT_EQ(WriteAll(*files, h, 0, Bytes(700, 4)), 700);
+    ASSERT_EQ(files->Close(h), 0);
+    ASSERT_EQ(files->MakeFolder("/Folder with a long name"), 0);
+    EXPECT_EQ(files->Create("/LONG FILE NAME.TXT", 0644, h), -EEXIST) << "names match without regard to case";
+    EXPECT_EQ(files->Create("/a*b.txt", 0644, h), -EINVAL);
+    EXPECT_EQ(files->Create("/trailing.", 0644, h), -EINVAL);
+    std::vector<std::pair<std::string, NodeInfo>> list;
+    ASSERT_EQ(files->List("/", list), 0);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].first, "Long File Name.txt");
+    EXPECT_EQ(list[1].first, "Folder with a long name");
+    ASSERT_EQ(files->Rename("/Long File Name.txt", "/Folder with a long name/Another long name.bin", false), 0);
+    ASSERT_EQ(files->Rename("/Folder with a long name/Another long name.bin",
+                            "/Folder with a long name/another LONG name.bin", false), 0);
+    ASSERT_EQ(files->List("/Folder with a long name", list), 0);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].first, "another LONG name.bin");
+    EXPECT_EQ(Slurp(*files, "/folder WITH a long name/Another Long Name.bin"), Bytes(700, 4));
+    ExpectFsckClean();
+    std::string out;
+    ASSERT_EQ(RunShell("mdir -/ -i " + Quote(path) + " ::", &out), 0) << out;
+    EXPECT_NE(out.find("another LONG name.bin"), std::string::npos) << out;
 }
 
 TEST_F(MountOpsTest, Human68kNamesKeepTheirCaseAndEighteenLetters) {
@@ -442,6 +471,7 @@ protected:
         ASSERT_EQ(DecodeBootRecord(p), BootOk);
         image = std::make_unique<DiskImage>();
         ASSERT_TRUE(image->Mount(p));
+        image->LongNames = false;  // the 8.3 path; long names grow folders in the engine
         VolumeFiles f(*image, false);
         op(f);
         log = dev->log;
