@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/cli_args.h"
+#include "cli/mount.h"
 #include "cli/cli_progress.h"
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
@@ -20,8 +21,9 @@ int Run(const CliCommand& command, const CliOptions& options, CliInterface& ui) 
     if (command.checkOperands)
         if (int rc = command.checkOperands(options); rc != kExitOk) return rc;
     CliContext context{options, ui};
-    // Commands that change nothing open the image for reading and share it.
-    DeviceIO_File::SetOpenForWriting((command.flags & kCmdChanges) != 0);
+    // Commands that change nothing, and a mount asked to be read-only, open
+    // the image for reading and share it.
+    DeviceIO_File::SetOpenForWriting((command.flags & kCmdChanges) && !HasMountOption(options.mountOptions, "ro"));
     if (!(command.flags & kCmdOpensVolume)) return command.run(context);
     ProgressLine progress((command.flags & kCmdProgress) && isatty(2));
     ui.progress = &progress;

@@ -146,18 +146,6 @@ int OnStatfs(const char*, struct statvfs* sv) {
     return 0;
 }
 
-bool HasOption(const std::vector<std::string>& given, const std::string& wanted) {
-    for (const std::string& group : given) {
-        std::size_t at = 0;
-        while (at <= group.size()) {
-            std::size_t comma = group.find(',', at);
-            if (comma == std::string::npos) comma = group.size();
-            if (group.compare(at, comma - at, wanted) == 0 && comma - at == wanted.size()) return true;
-            at = comma + 1;
-        }
-    }
-    return false;
-}
 
 // A value inside a FUSE option list: commas and backslashes escaped.
 std::string OptionValue(const std::string& s) {
@@ -171,6 +159,19 @@ std::string OptionValue(const std::string& s) {
 
 }  // namespace
 
+bool HasMountOption(const std::vector<std::string>& given, const std::string& wanted) {
+    for (const std::string& group : given) {
+        std::size_t at = 0;
+        while (at <= group.size()) {
+            std::size_t comma = group.find(',', at);
+            if (comma == std::string::npos) comma = group.size();
+            if (group.compare(at, comma - at, wanted) == 0 && comma - at == wanted.size()) return true;
+            at = comma + 1;
+        }
+    }
+    return false;
+}
+
 int CmdMount(DiskImage& image, const CliOptions& o) {
     // The full path: the program leaves its working folder when it goes to
     // the background, and unmounts by this path at the end.
@@ -183,7 +184,7 @@ int CmdMount(DiskImage& image, const CliOptions& o) {
     const std::string mountPoint = full;
     std::string imagePath = image.Device()->GetPath();
     if (realpath(imagePath.c_str(), full)) imagePath = full;
-    bool readOnly = HasOption(o.mountOptions, "ro");
+    bool readOnly = HasMountOption(o.mountOptions, "ro");
     if (!readOnly && image.IsReadOnly()) {
         // FAT32 volumes and image files that open only for reading.
         ShowMessage(1380, imagePath);

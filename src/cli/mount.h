@@ -10,3 +10,5 @@
 // exit status.
 int CmdMount(DiskImage& image, const CliOptions& options);
 int CmdMount(CliContext& c);
+// True when one of the -o option groups (comma-separated) holds `wanted`.
+bool HasMountOption(const std::vector<std::string>& given, const std::string& wanted);

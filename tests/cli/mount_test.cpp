@@ -313,6 +313,20 @@ TEST_F(MountTest, Fat32MountsReadOnly) {
     EXPECT_EQ(ReadHostFile(image), before);
 }
 
+TEST_F(MountTest, AReadOnlyMountSharesTheImageWithReadersAndRefusesWriters) {
+    std::string image = dir / "ro.img";
+    MakeFatImage(image, 2880, 12);
+    auto before = ReadHostFile(image);
+    Mount("-o ro " + Quote(image));
+    // A read-only mount holds a shared lock: a reader goes on, a writer is refused.
+    std::string out;
+    EXPECT_EQ(RunShell(Cli("ls " + Quote(image)), &out), 0) << out;
+    EXPECT_EQ(RunShell(Cli("mkdir " + Quote(image) + " X"), &out), 1) << out;
+    EXPECT_NE(RunShell("touch " + Quote(mnt + "/NEW.TXT") + " 2>/dev/null"), 0);
+    Unmount(image);
+    EXPECT_EQ(ReadHostFile(image), before);
+}
+
 TEST(MountCommandLine, OptionsAndOperands) {
     std::string error;
     auto o = ParseCliArgs({"--partition", "2", "mount", "disk.hdi", "/mnt/x", "-o", "ro,allow_other", "-f"}, error);
