@@ -29,7 +29,7 @@ enum class Link { Free, Next, End, Bad, Reserved, Beyond };
 // its name as shown; the root folder of FAT32 owns its chain with no name.
 struct Owner {
     uint32_t folder;
-    std::string name;
+    std::string name;  // as stored
     uint32_t first;
 };
 
@@ -37,7 +37,7 @@ struct Owner {
 struct Folder {
     uint32_t cluster;       // first cluster; 0 for a root region
     uint32_t clusters;      // sound length of its chain (0 for a root region)
-    std::string path;       // "" for the root, else "/A/B"
+    std::string path;       // as stored: "" for the root, else "/A/B"
     uint32_t dotdot;        // the cluster its ".." entry names
     bool hasDotdot = false;
     std::vector<uint32_t> parents;  // first clusters of the folders that hold an entry for it
@@ -124,13 +124,15 @@ private:
         if (result_.findings.size() < kMaxKeptFindings) result_.findings.push_back({kind, Printable(text)});
     }
 
+    // Paths are kept as stored (Shift-JIS) and shown in UTF-8; only a
+    // finding pays for the conversion.
     std::string PathOf(uint32_t id) const {
         const Owner& o = owners_[id];
         if (o.folder == kNoFolder) return "/";
-        return folders_[o.folder].path + "/" + o.name;
+        return SjisToUtf8(folders_[o.folder].path + "/" + o.name);
     }
 
-    std::string FolderPath(uint32_t f) const { return folders_[f].path.empty() ? "/" : folders_[f].path; }
+    std::string FolderPath(uint32_t f) const { return folders_[f].path.empty() ? "/" : SjisToUtf8(folders_[f].path); }
 
     // ---- FAT copies ----------------------------------------------------
 
@@ -306,8 +308,6 @@ private:
         return ext.empty() ? base : base + "." + ext;
     }
 
-    std::string ShownName(const uint8_t* e) const { return SjisToUtf8(StoredName(e)); }
-
     // The name as two entries are compared: ASCII letters folded, the
     // second byte of a double-byte character left as it is.
     std::string NameKey(const uint8_t* e) const {
@@ -426,13 +426,13 @@ private:
             if (!root && i < 2 && e[0] == '.') continue;  // checked above
             if ((attr & kAttrVolume) && !(attr & kAttrDirectory)) continue;  // the volume label
 
-            std::string name = ShownName(e);
+            std::string name = StoredName(e);
             uint32_t id = uint32_t(owners_.size());
             owners_.push_back({f, name, FirstCluster(e)});
             std::string fault = NameFault(e);
             if (!fault.empty()) Add(CheckKind::InvalidName, PathOf(id) + ": " + fault);
             if (!names.insert(NameKey(e)).second)
-                Add(CheckKind::DuplicateName, FolderPath(f) + ": the name " + name + " stands twice");
+                Add(CheckKind::DuplicateName, FolderPath(f) + ": the name " + SjisToUtf8(name) + " stands twice");
 
             const uint32_t first = FirstCluster(e);
             const uint32_t size = LE32(e + 28);

@@ -145,34 +145,39 @@ TEST_P(Human68kRandomOpsTest, ThousandsOfOperationsKeepTheVolumeSound) {
     int checks = 0, compared = 0, releases = 0;
     uint32_t lost = 0;
     for (int step = 1; step <= kOps; ++step) {
-        Mounted m = MountImageFile(image, 0, kFileSystemHuman68k);
-        ASSERT_TRUE(m) << step;
-        std::vector<uint32_t> folders = Folders(*m.image);
-        uint32_t here = folders[rng() % folders.size()];
-        DIDir d(m.image.get(), here);
-        ASSERT_TRUE(d.Load()) << step;
-        std::vector<int> live = LiveEntries(d);
         int op = int(rng() % 10);
         bool released = false;
-        if (op <= 2 || live.empty()) {
-            ImportFileList(d, {pool[rng() % pool.size()]}, false);
-        } else if (op == 3) {
-            if (rng() % 2) MakeDefaultFolder(d);
-            else CreateFolder(d, "folder_" + std::to_string(rng() % 50));
-        } else if (op == 4) {
-            DeleteEntries(d, {live[rng() % live.size()]});
-        } else if (op == 5 || op == 6) {
-            uint32_t target = folders[rng() % folders.size()];
-            MoveEntries(d, {live[rng() % live.size()]}, target, "T", false);
-        } else if (op == 7 || op == 8) {
-            RenameEntry(d, live[rng() % live.size()], "renamed_entry_" + std::to_string(rng() % 40) + ".x");
-        } else if (rng() % 4 == 0) {
-            ReleaseEntries(d, {live[rng() % live.size()]});
-            released = true;
-            ++releases;
+        {  // the operation, on a mount of its own
+            Mounted m = MountImageFile(image, 0, kFileSystemHuman68k);
+            ASSERT_TRUE(m) << step;
+            std::vector<uint32_t> folders = Folders(*m.image);
+            uint32_t here = folders[rng() % folders.size()];
+            DIDir d(m.image.get(), here);
+            ASSERT_TRUE(d.Load()) << step;
+            std::vector<int> live = LiveEntries(d);
+            if (op <= 2 || live.empty()) {
+                ImportFileList(d, {pool[rng() % pool.size()]}, false);
+            } else if (op == 3) {
+                if (rng() % 2) MakeDefaultFolder(d);
+                else CreateFolder(d, "folder_" + std::to_string(rng() % 50));
+            } else if (op == 4) {
+                DeleteEntries(d, {live[rng() % live.size()]});
+            } else if (op == 5 || op == 6) {
+                uint32_t target = folders[rng() % folders.size()];
+                MoveEntries(d, {live[rng() % live.size()]}, target, "T", false);
+            } else if (op == 7 || op == 8) {
+                RenameEntry(d, live[rng() % live.size()], "renamed_entry_" + std::to_string(rng() % 40) + ".x");
+            } else if (rng() % 4 == 0) {
+                ReleaseEntries(d, {live[rng() % live.size()]});
+                released = true;
+                ++releases;
+            }
         }
-        // Only a release may leave clusters that no entry reaches; every
-        // other operation keeps their number as it was.
+        // The volume as the device holds it, mounted afresh. Only a release
+        // may leave clusters that no entry reaches; every other operation
+        // keeps their number as it was.
+        Mounted m = MountImageFile(image, 0, kFileSystemHuman68k);
+        ASSERT_TRUE(m) << step;
         ++checks;
         CheckResult r = CheckVolume(*m.image);
         ASSERT_TRUE(r.OnlyLostClusters()) << "after step " << step << " (operation " << op << "):\n" << r.Report();

@@ -130,7 +130,7 @@ protected:
     void SetUp() override {
         bits = GetParam();
         ref = dir / "ref.img";
-        MakeFatImage(ref, bits == 32 ? 70000 : bits == 16 ? 20480 : 1440, bits);
+        MakeFatImage(ref, bits == 32 ? 34000 : bits == 16 ? 20480 : 1440, bits, bits == 32 ? "-s 1" : "");
         cs = Patchable(ref).l().ClusterSize;
         std::string src = dir / "src";
         RunShell("mkdir -p " + Quote(src + "/SUB"));
