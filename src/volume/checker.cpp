@@ -326,7 +326,9 @@ private:
     // Why an entry's name cannot stand, or "" when it can.
     std::string NameFault(const uint8_t* e) const {
         if (e[0] == ' ') return "blank name";
-        static const char kNeverDOS[] = "\"*+,./:;<=>?[\\]|";
+        // Bytes DOS refuses in a name. "+", "=", "[" and "]" pass: the
+        // import keeps them as they stand, and DOS systems read them.
+        static const char kNeverDOS[] = "\"*,./:;<>?\\|";
         static const char kNeverHuman[] = "\"*/:<>?\\|.";
         const char* never = Human68k() ? kNeverHuman : kNeverDOS;
         auto field = [&](const uint8_t* p, int n, bool isBase) -> std::string {

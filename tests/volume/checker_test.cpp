@@ -8,6 +8,7 @@
 #include "device/byteorder.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
+#include "explorer/importer.h"
 #include "volume/checker.h"
 #include "volume/didir.h"
 
@@ -197,7 +198,7 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
     // never have made.
     const std::vector<Damage> stricter = {
         {"lower case in a FAT name", CheckKind::InvalidName, [&](Patchable& p) { small(p)[1] = 'm'; }},
-        {"a byte DOS refuses but fsck.fat lets pass", CheckKind::InvalidName, [&](Patchable& p) { small(p)[1] = '+'; }},
+        {"a byte DOS refuses but fsck.fat lets pass", CheckKind::InvalidName, [&](Patchable& p) { small(p)[1] = ','; }},
     };
 
     const std::vector<uint8_t> clean = ReadHostFile(ref);
@@ -422,6 +423,44 @@ TEST(CheckerWalkTest, GarbageRootGivesFindingsNotACrash) {
     EXPECT_TRUE(r.complete);
     EXPECT_FALSE(r.Clean());
     EXPECT_LE(r.findings.size(), 5000u);
+}
+
+// Whatever the import writes, the checker takes as sound: names with the
+// punctuation the import keeps, the ones it replaces, Shift-JIS, lower case
+// on Human68k.
+TEST(CheckerAndImportTest, ImportedNamesCheckClean) {
+    ScriptedUI ui;
+    ScopedUserInterface scope(&ui);
+    TempDir dir;
+    std::string host = dir / "host";
+    RunShell("mkdir -p " + Quote(host + "/Sub Folder [2]"));
+    const char* names[] = {"c++ [1]=x.txt", "semi;colon,comma.txt", "\xE6\x97\xA5\xE6\x9C\xAC.txt", "lower.txt",
+                           "a.b.c.d", "Sub Folder [2]/inner file+.bin", "UPPER.TXT", "tab\tname"};
+    for (const char* n : names) WriteHostFile(host + "/" + n, RandomBytes(1500, 7));
+
+    std::string fat = dir / "fat.img";
+    MakeFatImage(fat, 1440, 12);
+    Human68kLayout l;
+    std::string human = dir / "h.hds";
+    WriteHostFile(human, BuildHuman68kImage(l));
+    for (const std::string& image : {fat, human}) {
+        SCOPED_TRACE(image);
+        Mounted m = MountImageFile(image);
+        ASSERT_TRUE(m);
+        DIDir root(m.image.get(), 0);
+        ASSERT_TRUE(root.Load());
+        std::vector<std::string> paths;
+        for (const char* n : names)
+            if (std::strchr(n, '/') == nullptr) paths.push_back(host + "/" + n);
+        paths.push_back(host + "/Sub Folder [2]");
+        ImportFileList(root, paths, false);
+        CheckResult r = CheckVolume(*m.image);
+        EXPECT_TRUE(r.Clean()) << r.Report();
+        EXPECT_EQ(r.files, 8u);
+        EXPECT_EQ(r.folders, 2u);
+    }
+    std::string report;
+    EXPECT_TRUE(FsckFindsNothing(fat, report)) << report;
 }
 
 }  // namespace
