@@ -75,10 +75,11 @@ public:
             return std::move(result_);
         }
         SetUpLimits();
-        CompareFatCopies();
         owner_.assign(limit_, 0);
+        alsoLost_.assign(limit_, false);
         owners_.push_back({kNoFolder, "", 0});  // id 0: nobody
         WalkFolders();
+        CompareFatCopies();
         CheckDotdots();
         CountLost();
         return std::move(result_);
@@ -136,41 +137,74 @@ private:
 
     // ---- FAT copies ----------------------------------------------------
 
+    // The decoded entry of cluster c from FAT bytes that begin at byte
+    // `base` of the FAT.
+    uint32_t EntryIn(const uint8_t* bytes, uint64_t base, uint32_t c) const {
+        switch (img_.FATType) {
+            case kFAT12: {
+                uint32_t pair = LE16(bytes + (uint64_t(c) * 3 / 2 - base));
+                return (c & 1) ? pair >> 4 : pair & 0xFFF;
+            }
+            case kFAT16: {
+                const uint8_t* p = bytes + (uint64_t(c) * 2 - base);
+                return img_.FileSystem == kFileSystemHuman68k ? BE16(p) : LE16(p);
+            }
+            default: return LE32(bytes + (uint64_t(c) * 4 - base)) & 0x0FFFFFFF;
+        }
+    }
+
+    // Compares every further FAT copy with the first, entry by entry. Where
+    // they differ only on clusters no entry reaches (an allocation or a
+    // freeing stopped between the copies), the difference is one of lost
+    // clusters; where a reachable chain differs, the copies disagree.
     void CompareFatCopies() {
         const std::vector<uint8_t>& first = img_.FATTable();
-        // Only the bytes that hold entries of real clusters are compared.
-        uint64_t used;
-        switch (img_.FATType) {
-            case kFAT12: used = (uint64_t(img_.ClusterLimit()) * 3 + 1) / 2; break;
-            case kFAT16: used = uint64_t(img_.ClusterLimit()) * 2; break;
-            default: used = uint64_t(img_.ClusterLimit()) * 4; break;
-        }
-        used = std::min<uint64_t>(used, first.size());
-        const uint32_t entryBytes = img_.FATType == kFAT32 ? 4 : 2;
-        std::vector<uint8_t> chunk(std::min<uint64_t>(used, 1 << 16));
+        // Pieces of whole entries of every kind: FAT12 pairs are 3 bytes.
+        constexpr uint32_t kPiece = 65532;
+        const uint32_t perPiece = img_.FATType == kFAT12 ? kPiece / 3 * 2 : img_.FATType == kFAT16 ? kPiece / 2 : kPiece / 4;
+        auto entryStart = [&](uint32_t c) -> uint64_t {
+            return img_.FATType == kFAT12 ? uint64_t(c) / 2 * 3 : img_.FATType == kFAT16 ? uint64_t(c) * 2 : uint64_t(c) * 4;
+        };
+        auto entryEnd = [&](uint32_t c) -> uint64_t {
+            return img_.FATType == kFAT12 ? uint64_t(c) * 3 / 2 + 2 : img_.FATType == kFAT16 ? uint64_t(c) * 2 + 2 : uint64_t(c) * 4 + 4;
+        };
+        const uint32_t entries = uint32_t(std::min<uint64_t>(img_.ClusterLimit(), limit_));
+        std::vector<uint8_t> piece(kPiece);
         for (uint32_t copy = 1; copy < img_.FATCount; ++copy) {
-            uint64_t differing = 0, firstAt = 0;
+            uint64_t live = 0, unreached = 0;
+            uint32_t firstLive = 0, firstUnreached = 0;
             bool readable = true;
-            for (uint64_t at = 0; at < used && readable; at += chunk.size()) {
-                uint32_t n = uint32_t(std::min<uint64_t>(chunk.size(), used - at));
+            for (uint32_t from = 0; from < entries && readable; from += perPiece) {
+                uint32_t to = std::min<uint64_t>(uint64_t(from) + perPiece, entries);
+                uint64_t at = entryStart(from);
+                uint64_t end = std::min<uint64_t>(to == entries ? entryEnd(to - 1) : entryStart(to), first.size());
                 int64_t where = int64_t(img_.DiskStart) + img_.FAT + int64_t(copy) * img_.FATSize + int64_t(at);
-                readable = img_.Device()->Read(where, chunk.data(), n);
+                readable = img_.Device()->Read(where, piece.data(), uint32_t(end - at));
                 if (!readable) break;
-                for (uint32_t k = 0; k < n; ++k)
-                    if (chunk[k] != first[at + k]) {
-                        if (differing == 0) firstAt = at + k;
-                        ++differing;
+                for (uint32_t c = from; c < to; ++c) {
+                    uint32_t mine = EntryIn(first.data(), 0, c), theirs = EntryIn(piece.data(), at, c);
+                    if (mine == theirs) continue;
+                    if (c >= 2 && owner_[c] == 0) {
+                        if (unreached++ == 0) firstUnreached = c;
+                        if (theirs != 0 && Classify(theirs) != Link::Bad) alsoLost_[c] = true;
+                    } else if (live++ == 0) {
+                        firstLive = c;
                     }
+                }
             }
+            std::string which = "FAT copy " + std::to_string(copy + 1);
             if (!readable) {
-                Add(CheckKind::Unreadable, "FAT copy " + std::to_string(copy + 1) + " cannot be read");
+                Add(CheckKind::Unreadable, which + " cannot be read");
                 continue;
             }
-            if (differing == 0) continue;
-            uint64_t cluster = img_.FATType == kFAT12 ? firstAt * 2 / 3 : firstAt / entryBytes;
-            Add(CheckKind::FatCopies, "FAT copy " + std::to_string(copy + 1) + " differs from copy 1 in " +
-                                          std::to_string(differing) + " bytes, the first at the entry of cluster " +
-                                          std::to_string(cluster));
+            if (live > 0)
+                Add(CheckKind::FatCopies, which + " differs from copy 1 in " + std::to_string(live) +
+                                              " entries of clusters in use, the first of cluster " +
+                                              std::to_string(firstLive));
+            if (unreached > 0)
+                Add(CheckKind::LostClusters, which + " differs from copy 1 in " + std::to_string(unreached) +
+                                                 " entries of clusters no entry reaches, the first of cluster " +
+                                                 std::to_string(firstUnreached));
         }
     }
 
@@ -541,7 +575,7 @@ private:
             if (owner_[c] != 0) continue;
             uint32_t v = Raw(c);
             Link l = Classify(v);
-            if (l == Link::Free || l == Link::Bad) continue;
+            if ((l == Link::Free || l == Link::Bad) && !alsoLost_[c]) continue;
             lost.push_back(c);
             if (l == Link::Next) linked[v] = true;
         }
@@ -560,6 +594,7 @@ private:
     CheckResult result_;
     uint32_t limit_ = 0, reservedFrom_ = 0;
     std::vector<uint32_t> owner_;
+    std::vector<bool> alsoLost_;  // free in the first FAT copy, taken in another
     std::vector<Owner> owners_;
     std::vector<Folder> folders_;
     std::unordered_map<uint32_t, uint32_t> folderAt_;

@@ -158,7 +158,9 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
     auto sub = [](Patchable& p) { return Patchable::First(p.Find(0, "SUB        ")); };
     auto bigChain = [&](Patchable& p) { return p.Chain(Patchable::First(big(p))); };
     const std::vector<Damage> corpus = {
-        {"fat copies differ", CheckKind::FatCopies, [](Patchable& p) { p.SetFat(p.l().ClustersCount, p.End(), 1); }},
+        {"fat copies differ on a chain", CheckKind::FatCopies, [&](Patchable& p) { p.SetFat(bigChain(p)[1], p.End(), 1); }},
+        {"fat copies differ on clusters no entry reaches", CheckKind::LostClusters,
+         [](Patchable& p) { p.SetFat(p.l().ClustersCount, p.End(), 1); }},
         {"chain loops", CheckKind::ChainLoop, [&](Patchable& p) { auto c = bigChain(p); p.SetFat(c[5], c[1]); }},
         {"chain runs into free", CheckKind::ChainFree, [&](Patchable& p) { p.SetFat(bigChain(p)[2], 0); }},
         {"chain runs into bad", CheckKind::ChainBad, [&](Patchable& p) { p.SetFat(bigChain(p)[2], p.Bad()); }},
@@ -253,6 +255,16 @@ TEST_P(CheckerCorpusTest, LostClustersAloneAreTold) {
     EXPECT_EQ(r.lostChains, 2u);
     std::string report;
     EXPECT_TRUE(FsckCleanButLost(ref, &report)) << report;
+
+    // A stop between the writes of the two FAT copies: the second copy
+    // still holds a chain no entry reaches, which is lost clusters too.
+    p.SetFat(c - 7, c - 6, 1);
+    p.SetFat(c - 6, p.End(), 1);
+    WriteHostFile(ref, p.bytes);
+    r = CheckFile(ref);
+    EXPECT_TRUE(r.OnlyLostClusters()) << r.Report();
+    EXPECT_EQ(r.Count(CheckKind::LostClusters), 2u);
+    EXPECT_EQ(r.lostClusters, 5u);
 }
 
 INSTANTIATE_TEST_SUITE_P(FatKinds, CheckerCorpusTest, ::testing::Values(12, 16, 32));
@@ -311,7 +323,9 @@ TEST_F(HumanCheckerTest, EveryKindOfDamageIsFound) {
         std::function<void()> patch;
     };
     const std::vector<Case> cases = {
-        {"second FAT copy differs", CheckKind::FatCopies,
+        {"second FAT copy differs on a chain", CheckKind::FatCopies,
+         [&] { img[(layout.reserved + layout.sectorsPerFAT) * layout.bytesPerSector + 2 * 5 + 1] = 0x04; }},
+        {"second FAT copy differs on a free cluster", CheckKind::LostClusters,
          [&] { img[(layout.reserved + layout.sectorsPerFAT) * layout.bytesPerSector + 2 * 100 + 1] = 0xFF; }},
         {"chain loops", CheckKind::ChainLoop, [&] { Link(3, 2); }},
         {"chain runs into free", CheckKind::ChainFree, [&] { Link(5, 9); }},
