@@ -17,7 +17,7 @@ constexpr std::size_t kMaxKeptFindings = 5000;
 constexpr uint32_t kNoFolder = UINT32_MAX;
 
 const char* const kKindNames[kCheckKinds] = {
-    "fat-copies",  "chain-loop",   "chain-free",     "chain-bad",      "chain-reserved",
+    "fat-copies", "fat-copy-behind",  "chain-loop",   "chain-free",     "chain-bad",      "chain-reserved",
     "chain-beyond", "cross-link",  "in-two-folders", "size",           "dot-entries",
     "duplicate-name", "invalid-name", "orphan-long-name", "lost-clusters", "unreadable",
 };
@@ -67,10 +67,14 @@ std::string Printable(const std::string& s) {
 
 class Checker {
 public:
-    explicit Checker(DiskImage& image) : img_(image) {}
+    // `table` is the FAT the chains are followed in: the first copy as the
+    // image holds it, unless another copy is given; `compare` compares the
+    // further copies with it.
+    Checker(DiskImage& image, const std::vector<uint8_t>* table = nullptr, bool compare = true)
+        : img_(image), table_(table ? *table : image.FATTable()), compare_(compare) {}
 
     CheckResult Run() {
-        if (!img_.Device() || img_.FATTable().empty()) {
+        if (!img_.Device() || table_.empty()) {
             result_.complete = false;
             return std::move(result_);
         }
@@ -79,7 +83,7 @@ public:
         alsoLost_.assign(limit_, false);
         owners_.push_back({kNoFolder, "", 0});  // id 0: nobody
         WalkFolders();
-        CompareFatCopies();
+        if (compare_) CompareFatCopies();
         CheckDotdots();
         CountLost();
         return std::move(result_);
@@ -98,7 +102,7 @@ private:
     }
 
     uint32_t Raw(uint32_t c) const {
-        const uint8_t* t = img_.FATTable().data();
+        const uint8_t* t = table_.data();
         switch (img_.FATType) {
             case kFAT12: {
                 std::size_t e = std::size_t(c) * 3 / 2;
@@ -158,7 +162,7 @@ private:
     // freeing stopped between the copies), the difference is one of lost
     // clusters; where a reachable chain differs, the copies disagree.
     void CompareFatCopies() {
-        const std::vector<uint8_t>& first = img_.FATTable();
+        const std::vector<uint8_t>& first = table_;
         // Pieces of whole entries of every kind: FAT12 pairs are 3 bytes.
         constexpr uint32_t kPiece = 65532;
         const uint32_t perPiece = img_.FATType == kFAT12 ? kPiece / 3 * 2 : img_.FATType == kFAT16 ? kPiece / 2 : kPiece / 4;
@@ -197,15 +201,34 @@ private:
                 Add(CheckKind::Unreadable, which + " cannot be read");
                 continue;
             }
-            if (live > 0)
-                Add(CheckKind::FatCopies, which + " differs from copy 1 in " + std::to_string(live) +
-                                              " entries of clusters in use, the first of cluster " +
-                                              std::to_string(firstLive));
+            if (live > 0) {
+                if (CopyAloneIsSound(copy))
+                    Add(CheckKind::FatCopyBehind, which + " differs from copy 1 in " + std::to_string(live) +
+                                                      " entries of clusters in use, the first of cluster " +
+                                                      std::to_string(firstLive) +
+                                                      "; each copy alone describes a sound volume");
+                else
+                    Add(CheckKind::FatCopies, which + " differs from copy 1 in " + std::to_string(live) +
+                                                  " entries of clusters in use, the first of cluster " +
+                                                  std::to_string(firstLive));
+            }
             if (unreached > 0)
                 Add(CheckKind::LostClusters, which + " differs from copy 1 in " + std::to_string(unreached) +
                                                  " entries of clusters no entry reaches, the first of cluster " +
                                                  std::to_string(firstUnreached));
         }
+    }
+
+    // True when the volume read through FAT copy `copy` has no fault but
+    // lost clusters: the copies then stand at two moments of one write that
+    // was stopped between them.
+    bool CopyAloneIsSound(uint32_t copy) {
+        std::vector<uint8_t> other(table_.size());
+        int64_t where = int64_t(img_.DiskStart) + img_.FAT + int64_t(copy) * img_.FATSize;
+        if (!img_.Device()->Read(where, other.data(), uint32_t(other.size()))) return false;
+        if (!result_.OnlyKinds({CheckKind::LostClusters})) return false;
+        CheckResult r = Checker(img_, &other, false).Run();
+        return r.OnlyKinds({CheckKind::LostClusters});
     }
 
     // True when `cluster` is the first cluster of folder f or of a folder
@@ -591,6 +614,8 @@ private:
     }
 
     DiskImage& img_;
+    const std::vector<uint8_t>& table_;
+    const bool compare_;
     CheckResult result_;
     uint32_t limit_ = 0, reservedFrom_ = 0;
     std::vector<uint32_t> owner_;

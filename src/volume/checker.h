@@ -14,6 +14,9 @@
 
 enum class CheckKind {
     FatCopies,      // a FAT copy differs from the first
+    FatCopyBehind,  // a FAT copy differs on chains in use, but each copy
+                    // alone describes a sound volume (a write stopped
+                    // between the copies)
     ChainLoop,      // a chain comes back to one of its own clusters
     ChainFree,      // a chain runs into a free entry
     ChainBad,       // a chain runs into a cluster marked bad
@@ -29,7 +32,7 @@ enum class CheckKind {
     LostClusters,   // allocated clusters that no entry reaches
     Unreadable,     // storage the device could not read
 };
-constexpr std::size_t kCheckKinds = 15;
+constexpr std::size_t kCheckKinds = 16;
 
 // The kind's short name as the command line prints it ("cross-link", ...).
 const char* CheckKindName(CheckKind kind);
@@ -53,9 +56,11 @@ struct CheckResult {
     uint32_t files = 0;
 
     bool Clean() const { return OnlyKinds({}); }
-    // Complete, and nothing found but lost clusters (what an interrupted
-    // operation may leave).
+    // Complete, and nothing found but lost clusters.
     bool OnlyLostClusters() const { return OnlyKinds({CheckKind::LostClusters}); }
+    // Complete, and nothing found but what a write stopped at any point may
+    // leave: lost clusters and FAT copies a step apart.
+    bool OnlyInterrupted() const { return OnlyKinds({CheckKind::LostClusters, CheckKind::FatCopyBehind}); }
     // Complete, and every finding of one of the given kinds.
     bool OnlyKinds(std::initializer_list<CheckKind> kinds) const;
     std::size_t Count(CheckKind kind) const;

@@ -161,6 +161,12 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
         {"fat copies differ on a chain", CheckKind::FatCopies, [&](Patchable& p) { p.SetFat(bigChain(p)[1], p.End(), 1); }},
         {"fat copies differ on clusters no entry reaches", CheckKind::LostClusters,
          [](Patchable& p) { p.SetFat(p.l().ClustersCount, p.End(), 1); }},
+        {"a folder grown in the first FAT copy only", CheckKind::FatCopyBehind,
+         [&](Patchable& p) {
+             uint32_t grown = p.l().ClustersCount - 10;
+             p.SetFat(sub(p), grown, 0);
+             p.SetFat(grown, p.End(), 0);
+         }},
         {"chain loops", CheckKind::ChainLoop, [&](Patchable& p) { auto c = bigChain(p); p.SetFat(c[5], c[1]); }},
         {"chain runs into free", CheckKind::ChainFree, [&](Patchable& p) { p.SetFat(bigChain(p)[2], 0); }},
         {"chain runs into bad", CheckKind::ChainBad, [&](Patchable& p) { p.SetFat(bigChain(p)[2], p.Bad()); }},
@@ -327,6 +333,11 @@ TEST_F(HumanCheckerTest, EveryKindOfDamageIsFound) {
          [&] { img[(layout.reserved + layout.sectorsPerFAT) * layout.bytesPerSector + 2 * 5 + 1] = 0x04; }},
         {"second FAT copy differs on a free cluster", CheckKind::LostClusters,
          [&] { img[(layout.reserved + layout.sectorsPerFAT) * layout.bytesPerSector + 2 * 100 + 1] = 0xFF; }},
+        {"folder grown in the first FAT copy only", CheckKind::FatCopyBehind,
+         [&] {
+             PutBE16(img.data() + layout.reserved * layout.bytesPerSector + 2 * 6, 50);
+             PutBE16(img.data() + layout.reserved * layout.bytesPerSector + 2 * 50, 0xFFFF);
+         }},
         {"chain loops", CheckKind::ChainLoop, [&] { Link(3, 2); }},
         {"chain runs into free", CheckKind::ChainFree, [&] { Link(5, 9); }},
         {"chain runs into bad", CheckKind::ChainBad, [&] { Link(5, 0xFFF7); }},
