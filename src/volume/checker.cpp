@@ -37,7 +37,7 @@ struct Owner {
 struct Folder {
     uint32_t cluster;       // first cluster; 0 for a root region
     uint32_t clusters;      // sound length of its chain (0 for a root region)
-    std::string path;       // as stored: "" for the root, else "/A/B"
+    std::string name;       // as stored; "" for the root
     uint32_t dotdot;        // the cluster its ".." entry names
     bool hasDotdot = false;
     std::vector<uint32_t> parents;  // first clusters of the folders that hold an entry for it
@@ -129,15 +129,26 @@ private:
         if (result_.findings.size() < kMaxKeptFindings) result_.findings.push_back({kind, Printable(text)});
     }
 
-    // Paths are kept as stored (Shift-JIS) and shown in UTF-8; only a
-    // finding pays for the conversion.
+    // Paths are kept as stored (Shift-JIS) and shown in UTF-8; they are
+    // built from the folder records only when a finding needs one. A path
+    // deeper than a line can sensibly show keeps its last part.
+    std::string StoredPath(uint32_t f, const std::string& leaf) const {
+        constexpr std::size_t kLongest = 1024;
+        std::string path = leaf.empty() ? "" : "/" + leaf;
+        for (uint32_t k = f; k != 0 && k != kNoFolder; k = folders_[k].parent) {
+            if (path.size() > kLongest) return "..." + path;
+            path = "/" + folders_[k].name + path;
+        }
+        return path.empty() ? "/" : path;
+    }
+
     std::string PathOf(uint32_t id) const {
         const Owner& o = owners_[id];
         if (o.folder == kNoFolder) return "/";
-        return SjisToUtf8(folders_[o.folder].path + "/" + o.name);
+        return SjisToUtf8(StoredPath(o.folder, o.name));
     }
 
-    std::string FolderPath(uint32_t f) const { return folders_[f].path.empty() ? "/" : SjisToUtf8(folders_[f].path); }
+    std::string FolderPath(uint32_t f) const { return SjisToUtf8(StoredPath(f, "")); }
 
     // ---- FAT copies ----------------------------------------------------
 
@@ -517,7 +528,7 @@ private:
                 Folder sub;
                 sub.cluster = first;
                 sub.clusters = n;
-                sub.path = folders_[f].path + "/" + name;
+                sub.name = name;
                 sub.dotdot = 0;
                 sub.parents.push_back(here);
                 sub.parent = f;
@@ -547,7 +558,6 @@ private:
 
     void WalkFolders() {
         Folder root;
-        root.path = "";
         root.cluster = 0;
         root.clusters = 0;
         root.dotdot = 0;
@@ -592,25 +602,28 @@ private:
     }
 
     void CountLost() {
-        std::vector<bool> linked(limit_, false);
-        std::vector<uint32_t> lost;
-        for (uint32_t c = 2; c < limit_; ++c) {
-            if (owner_[c] != 0) continue;
-            uint32_t v = Raw(c);
+        // Two passes over the table, with one bit a cluster: which lost
+        // clusters another lost cluster links to (those head no chain).
+        auto isLost = [&](uint32_t c, uint32_t v) {
             Link l = Classify(v);
-            if ((l == Link::Free || l == Link::Bad) && !alsoLost_[c]) continue;
-            lost.push_back(c);
-            if (l == Link::Next) linked[v] = true;
+            return owner_[c] == 0 && (alsoLost_[c] || (l != Link::Free && l != Link::Bad));
+        };
+        std::vector<bool> linked(limit_, false);
+        uint32_t lost = 0, first = 0;
+        for (uint32_t c = 2; c < limit_; ++c) {
+            uint32_t v = Raw(c);
+            if (!isLost(c, v)) continue;
+            if (lost++ == 0) first = c;
+            if (Classify(v) == Link::Next) linked[v] = true;
         }
-        if (lost.empty()) return;
+        if (lost == 0) return;
         uint32_t heads = 0;
-        for (uint32_t c : lost)
-            if (!linked[c]) ++heads;
-        result_.lostClusters = uint32_t(lost.size());
+        for (uint32_t c = first; c < limit_; ++c)
+            if (!linked[c] && isLost(c, Raw(c))) ++heads;
+        result_.lostClusters = lost;
         result_.lostChains = std::max<uint32_t>(heads, 1);
-        Add(CheckKind::LostClusters, std::to_string(lost.size()) + " lost clusters in " +
-                                         std::to_string(result_.lostChains) + " chains, from cluster " +
-                                         std::to_string(lost.front()));
+        Add(CheckKind::LostClusters, std::to_string(lost) + " lost clusters in " + std::to_string(result_.lostChains) +
+                                         " chains, from cluster " + std::to_string(first));
     }
 
     DiskImage& img_;

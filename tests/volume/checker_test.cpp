@@ -410,6 +410,16 @@ TEST(CheckerWalkTest, DeepChainOfFoldersNeedsNoRecursion) {
     CheckResult r = CheckFile(dir / "deep.hds", kFileSystemHuman68k);
     EXPECT_TRUE(r.Clean()) << r.Report();
     EXPECT_EQ(r.folders, depth + 1);
+
+    // The deepest folder's ".." names its own cluster: the finding's path
+    // keeps its last part within a line.
+    PutHuman68kEntry(t.Slot(parent, 1), "..", "", kAttrDirectory, uint16_t(parent), 0);
+    WriteHostFile(dir / "deep.hds", t.img);
+    r = CheckFile(dir / "deep.hds", kFileSystemHuman68k);
+    ASSERT_EQ(r.Count(CheckKind::DotEntries), 1u) << r.Report();
+    const std::string& text = r.findings[0].text;
+    EXPECT_EQ(text.rfind(".../d/d/", 0), 0u) << text.substr(0, 40);
+    EXPECT_LT(text.size(), 1200u);
 }
 
 TEST(CheckerWalkTest, LadderAndLoopOfFoldersAreEnteredOnce) {
