@@ -76,6 +76,15 @@ TEST_F(CheckCliTest, FindingsExitOneOneLineEachAndNothingIsWritten) {
     stat(image.c_str(), &after);
     EXPECT_EQ(after.st_mtime, before.st_mtime);
 
+    // The same as JSON, for scripts.
+    r = Check("check --json " + Quote(image));
+    EXPECT_EQ(r.rc, 1);
+    std::string fields;
+    RunShell("printf '%s' " + Quote(r.out) +
+                 " | jq -r '[.complete, .folders, .files, .counts[\"cross-link\"], .findings[0].kind, .findings[0].text] | @tsv'",
+             &fields);
+    EXPECT_EQ(fields, "true\t2\t2\t1\tcross-link\t/D/B.BIN: cluster 8 also belongs to /D/A.BIN\n") << r.out;
+
     // A read-only image is checked all the same.
     chmod(image.c_str(), 0444);
     EXPECT_EQ(Check("check " + Quote(image)).rc, 1);
