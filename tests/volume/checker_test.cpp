@@ -209,6 +209,14 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
         {"a byte DOS refuses but fsck.fat lets pass", CheckKind::InvalidName, [&](Patchable& p) { small(p)[1] = ','; }},
     };
 
+    // Where fsck.fat sees damage in a sound volume: a Shift-JIS name whose
+    // second byte is 0x5C (表.BIN), which fsck.fat takes for a backslash and
+    // would rename.
+    const std::vector<Damage> sound = {
+        {"a Shift-JIS name with 0x5C as its second byte", CheckKind::InvalidName,
+         [&](Patchable& p) { std::memcpy(small(p), "\x95\x5C      BIN", 11); }},
+    };
+
     const std::vector<uint8_t> clean = ReadHostFile(ref);
     std::string report;
     CheckResult r = CheckFile(ref);
@@ -243,8 +251,20 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
             EXPECT_EQ(ReadHostFile(path), p.bytes) << "the check wrote to the image";
         }
     }
+    for (const Damage& d : sound) {
+        SCOPED_TRACE(d.name);
+        Patchable p(ref);
+        d.patch(p);
+        std::string path = dir / "sound.img";
+        WriteHostFile(path, p.bytes);
+        r = CheckFile(path);
+        ++images;
+        EXPECT_TRUE(r.Clean()) << r.Report();
+        EXPECT_FALSE(FsckFindsNothing(path, report)) << "fsck.fat now takes it as sound";
+    }
     std::cout << "FAT" << bits << ": verdict agrees with fsck.fat -n on " << agreed << " of " << images
-              << " images; stricter on " << stricter.size() << "\n";
+              << " images; stricter on " << stricter.size() << ", sound where fsck.fat objects on " << sound.size()
+              << "\n";
 }
 
 TEST_P(CheckerCorpusTest, LostClustersAloneAreTold) {
