@@ -91,5 +91,7 @@ for img in f16 f32; do
   row "list a folder of 5000 ($up)" "$a" "$b" "$(ratio "$b" "$a")x"
   a=$(best "$cli" info $img.img); b=$(best minfo -i $img.img)
   row "mount ($up)" "$a" "$b" "$(ratio "$b" "$a")x"
+  a=$(best "$cli" check $img.img); b=$(best fsck.fat -n $img.img)
+  row "check ($up; against fsck.fat -n)" "$a" "$b" "$(ratio "$b" "$a")x"
 done
 fsck.fat -n f16.img >/dev/null && echo "fsck.fat: the FAT16 image written by voldex is clean"

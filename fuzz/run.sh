@@ -9,7 +9,7 @@ cmake --build build-fuzz -j2 >/dev/null
 
 # Seeds: real volumes made by mkfs.fat, partition tables, settings text.
 corpus=build-fuzz/corpus
-mkdir -p "$corpus"/{bootrecord,partitions,headers,ini,volume,cli,mountops}
+mkdir -p "$corpus"/{bootrecord,partitions,headers,ini,volume,cli,mountops,check}
 if [ ! -f "$corpus/volume/fat12" ]; then
   work=$(mktemp -d)
   mkfs.fat -C -F 12 "$work/fat12" 160 >/dev/null
@@ -28,10 +28,12 @@ if [ ! -f "$corpus/volume/fat12" ]; then
   printf 'ls\0img\0--offset\0512\0/P[name] /S "a b"\n' >"$corpus/cli/args"
   rm -rf "$work"
 fi
+# The checker starts from the same volumes.
+[ -n "$(ls -A "$corpus/check")" ] || cp "$corpus/volume/"* "$corpus/check/"
 
 status=0
 [ -n "$(ls -A "$corpus/mountops")" ] || cp "$corpus"/volume/* "$corpus/mountops/"
-for target in bootrecord partitions headers ini volume cli mountops; do
+for target in bootrecord partitions headers ini volume cli mountops check; do
   echo "== fuzz_$target for ${seconds}s"
   if ! build-fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=131072 \
        -print_final_stats=0 "$corpus/$target" 2>build-fuzz/fuzz_$target.log; then

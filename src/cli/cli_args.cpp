@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "cli/cmd_check.h"
 #include "cli/commands.h"
 #include "cli/mount.h"
 
@@ -83,6 +84,15 @@ const std::vector<CliCommand>& CliCommands() {
          "and a DEST that does not exist, the entry is moved and renamed (mv IMG ::A.TXT ::B.TXT).\n"
          "* and ? match in the last component of the sources.\n",
          CmdMv},
+        {"check", 1, 1, kCmdJson, "check IMAGE [--json]",
+         "Checks the volume (FAT12/16/32 or Human68k) without writing to it: FAT copies, chains\n"
+         "(loops, free, bad or reserved values, beyond the volume, clusters shared), sizes, \".\" and\n"
+         "\"..\", duplicate and invalid names, orphan long-name slots, lost clusters, an entry left in\n"
+         "two folders by an interrupted move, FAT copies a step apart. One \"kind: details\" line per\n"
+         "finding, then a summary line. Exit 0 clean, 1 findings, 2 the volume could not be checked.\n"
+         "--json: {\"complete\", \"folders\", \"files\", \"lostClusters\", \"lostChains\", \"counts\" (by\n"
+         "kind), \"findings\": [{\"kind\", \"text\"}]}.\n",
+         CmdCheck},
         {"mkfdd", 2, 2, 0, "mkfdd SOURCE OUTPUT --size 1440|1232|720|640",
          "Reads a floppy (or any file) track by track into a plain image. OUTPUT is written only\n"
          "when the read succeeds; an existing file is replaced only with --yes, and never when it\n"

@@ -8,6 +8,7 @@
 #include "explorer/mover.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
+#include "volume/checker.h"
 #include "volume/didir.h"
 
 namespace {
@@ -105,6 +106,11 @@ TEST_P(RandomOpsTest, ThousandsOfOperationsKeepTheVolumeSound) {
             ++checks;
             std::string report;
             ASSERT_TRUE(FsckCleanButLost(image, &report)) << "after step " << step << ":\n" << report;
+            // The volume checker sees the same.
+            Mounted fresh = MountImageFile(image);
+            CheckResult r = CheckVolume(*fresh.image);
+            EXPECT_TRUE(r.OnlyLostClusters()) << "after step " << step << ":\n" << r.Report();
+            EXPECT_EQ(r.Clean(), FsckClean(image)) << "after step " << step;
             EXPECT_EQ(MtoolsFreeClusters(image, clusterSize), long(free)) << "after step " << step;
         }
     }

@@ -1,0 +1,71 @@
+#pragma once
+// A read-only consistency check of a mounted FAT12/16/32 or Human68k
+// volume: the FAT copies, every cluster chain, every folder and every name
+// reachable from the root. It never writes and never shows a message; what
+// it finds comes back as a list of findings, one line of text each.
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "volume/diskimage.h"
+
+enum class CheckKind {
+    FatCopies,      // a FAT copy differs from the first
+    FatCopyBehind,  // a FAT copy differs on chains in use, but each copy
+                    // alone describes a sound volume (a write stopped
+                    // between the copies)
+    ChainLoop,      // a chain comes back to one of its own clusters
+    ChainFree,      // a chain runs into a free entry
+    ChainBad,       // a chain runs into a cluster marked bad
+    ChainReserved,  // a chain runs into a reserved value
+    ChainBeyond,    // a chain (or a first cluster) points outside the volume
+    CrossLink,      // a cluster claimed by two chains
+    InTwoFolders,   // one entry (same first cluster) in two folders
+    SizeMismatch,   // a chain whose length does not fit the entry's size
+    DotEntries,     // a folder without correct "." and ".." entries
+    DuplicateName,  // two entries of one folder with the same name
+    InvalidName,    // blank, lower case on FAT, bytes a name cannot hold
+    OrphanLongName, // long-name slots that belong to no following entry
+    LostClusters,   // allocated clusters that no entry reaches
+    Unreadable,     // storage the device could not read
+};
+constexpr std::size_t kCheckKinds = 16;
+
+// The kind's short name as the command line prints it ("cross-link", ...).
+const char* CheckKindName(CheckKind kind);
+
+struct CheckFinding {
+    CheckKind kind;
+    std::string text;  // one line: what, where (paths in UTF-8)
+};
+
+struct CheckResult {
+    // False when the volume could not be checked as a whole (its FAT or its
+    // root folder could not be read).
+    bool complete = true;
+    // The findings in the order found. A badly damaged volume can give one
+    // per entry: only the first few thousand are kept, `counts` counts all.
+    std::vector<CheckFinding> findings;
+    uint32_t counts[kCheckKinds] = {};
+    uint32_t lostClusters = 0;
+    uint32_t lostChains = 0;
+    uint32_t folders = 0;
+    uint32_t files = 0;
+
+    bool Clean() const { return OnlyKinds({}); }
+    // Complete, and nothing found but lost clusters.
+    bool OnlyLostClusters() const { return OnlyKinds({CheckKind::LostClusters}); }
+    // Complete, and nothing found but what a write stopped at any point may
+    // leave: lost clusters and FAT copies a step apart.
+    bool OnlyInterrupted() const { return OnlyKinds({CheckKind::LostClusters, CheckKind::FatCopyBehind}); }
+    // Complete, and every finding of one of the given kinds.
+    bool OnlyKinds(std::initializer_list<CheckKind> kinds) const;
+    std::size_t Count(CheckKind kind) const;
+    // Every finding as "kind: text", one a line.
+    std::string Report() const;
+};
+
+CheckResult CheckVolume(DiskImage& image);

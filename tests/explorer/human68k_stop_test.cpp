@@ -1,0 +1,272 @@
+// Every changing operation on a Human68k volume, stopped and failed at each
+// of its device writes in turn, with the volume checker as the judge (no
+// other checker reads Human68k): a stop or a failure leaves nothing worse
+// than lost clusters, FAT copies a step apart and, for a move, the entry in
+// both folders; files the operation does not touch stay byte for byte, a
+// replaced file is old or new, a moved file is in one of its two folders.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <sys/stat.h>
+
+#include "explorer/folderops.h"
+#include "explorer/importer.h"
+#include "explorer/mover.h"
+#include "support/faulty_device.h"
+#include "support/images.h"
+#include "support/scripted_ui.h"
+#include "volume/checker.h"
+#include "volume/didir.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The bytes of a file by its path of display names ("folder/name.ext").
+std::optional<Bytes> ReadFile(DiskImage& image, const std::string& path) {
+    uint32_t folder = 0;
+    std::size_t at = 0;
+    for (;;) {
+        std::size_t slash = path.find('/', at);
+        std::string part = path.substr(at, slash == std::string::npos ? std::string::npos : slash - at);
+        DIDir d(&image, folder);
+        if (!d.Load()) return std::nullopt;
+        int i = d.Find(part);
+        if (i < 0 || d.IsFree(i)) return std::nullopt;
+        if (slash != std::string::npos) {
+            folder = uint32_t(d.GetStartCluster(i));
+            at = slash + 1;
+            continue;
+        }
+        Bytes bytes;
+        uint32_t size = d.GetSize(i);
+        if (size == 0) return bytes;
+        auto chain = image.ReadChain(uint32_t(d.GetStartCluster(i)));
+        if (!chain) return std::nullopt;
+        bytes.resize(chain->size() * image.ClusterSize);
+        for (std::size_t k = 0; k < chain->size(); ++k)
+            if (!image.ReadCluster((*chain)[k], bytes.data() + k * image.ClusterSize)) return std::nullopt;
+        bytes.resize(size);
+        return bytes;
+    }
+}
+
+uint32_t FolderOf(DiskImage& image, const std::string& name) {
+    DIDir root(&image, 0);
+    if (!root.Load()) return 0;
+    int i = root.Find(name);
+    return i < 0 ? 0 : uint32_t(root.GetStartCluster(i));
+}
+
+struct Operation {
+    const char* name;
+    std::function<bool(DiskImage&, ScriptedUI&)> run;
+    bool move = false;    // may leave the entry in both folders
+    bool leaks = false;   // a completed run leaves lost clusters (release)
+    // Holds on the volume after any stop or failure: what must be there.
+    std::function<std::string(DiskImage&)> rule = nullptr;
+};
+
+class Human68kWriteStopsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host = dir / "host";
+        RunShell("mkdir -p " + Quote(host + "/base/moving_folder") + " " + Quote(host + "/base/doomed_tree/deeper") +
+                 " " + Quote(host + "/base/full_folder") + " " + Quote(host + "/base/target_folder") + " " +
+                 Quote(host + "/replacement") + " " + Quote(host + "/tree_to_import/inner_folder"));
+        keep = RandomBytes(5000, 1);
+        oldData = RandomBytes(3000, 2);
+        newData = RandomBytes(4500, 3);
+        victim = RandomBytes(2500, 4);
+        WriteHostFile(host + "/base/keep_this_long_name.txt", keep);
+        WriteHostFile(host + "/base/replace_me.bin", oldData);
+        WriteHostFile(host + "/base/victim.dat", victim);
+        WriteHostFile(host + "/base/moving_folder/in_moved.c", RandomBytes(1500, 5));
+        WriteHostFile(host + "/base/doomed_tree/deeper/x.bin", RandomBytes(3100, 6));
+        // ".", ".." and 30 entries: the folder's one cluster is full.
+        for (int k = 0; k < 30; ++k) WriteHostFile(host + "/base/full_folder/f" + std::to_string(k), {uint8_t(k)});
+        WriteHostFile(host + "/new_file_name_18c.dat", RandomBytes(7000, 7));
+        WriteHostFile(host + "/replacement/replace_me.bin", newData);
+        WriteHostFile(host + "/tree_to_import/inner_folder/deep.txt", RandomBytes(2100, 8));
+        WriteHostFile(host + "/tree_to_import/top.txt", RandomBytes(900, 9));
+
+        Human68kLayout l;
+        l.totalSectors = 2048;
+        l.sectorsPerFAT = 4;
+        pristine = dir / "pristine.hds";
+        WriteHostFile(pristine, BuildHuman68kImage(l));
+        ScriptedUI ui;
+        ScopedUserInterface scope(&ui);
+        Mounted m = MountImageFile(pristine, 0, kFileSystemHuman68k);
+        ASSERT_TRUE(m);
+        DIDir root(m.image.get(), 0);
+        ASSERT_TRUE(root.Load());
+        std::vector<std::string> paths;
+        for (const char* n : {"keep_this_long_name.txt", "replace_me.bin", "victim.dat", "moving_folder",
+                              "doomed_tree", "full_folder", "target_folder"})
+            paths.push_back(host + "/base/" + n);
+        ASSERT_NE(ImportFileList(root, paths, false), owCancel);
+    }
+
+    std::vector<Operation> Operations() {
+        auto root = [](DiskImage& image) {
+            auto d = std::make_unique<DIDir>(&image, 0);
+            EXPECT_TRUE(d->Load());
+            return d;
+        };
+        auto either = [](DiskImage& image, const std::vector<std::string>& paths, const std::vector<Bytes>& contents,
+                         bool required) -> std::string {
+            int found = 0;
+            for (const std::string& p : paths) {
+                auto now = ReadFile(image, p);
+                if (!now) continue;
+                ++found;
+                if (std::find(contents.begin(), contents.end(), *now) == contents.end()) return p + " damaged\n";
+            }
+            return required && found == 0 ? paths[0] + " lost\n" : "";
+        };
+        std::vector<Operation> ops;
+        ops.push_back({"import a file", [this, root](DiskImage& im, ScriptedUI&) {
+                           return ImportFileList(*root(im), {host + "/new_file_name_18c.dat"}, false) != owCancel;
+                       }});
+        ops.push_back({"import a replacing file",
+                       [this, root](DiskImage& im, ScriptedUI& ui) {
+                           ui.overwriteAnswers = {owYes};
+                           return ImportFileList(*root(im), {host + "/replacement/replace_me.bin"}, false) != owCancel;
+                       },
+                       false, false,
+                       [this, either](DiskImage& im) { return either(im, {"replace_me.bin"}, {oldData, newData}, true); }});
+        ops.push_back({"import a tree", [this, root](DiskImage& im, ScriptedUI&) {
+                           return ImportFileList(*root(im), {host + "/tree_to_import"}, false) != owCancel;
+                       }});
+        ops.push_back({"make a folder in a full folder", [](DiskImage& im, ScriptedUI&) {
+                           DIDir full(&im, FolderOf(im, "full_folder"));
+                           return full.Load() && CreateFolder(full, "grown_folder_name") >= 0;
+                       }});
+        ops.push_back({"delete a file", [root](DiskImage& im, ScriptedUI&) {
+                           auto r = root(im);
+                           return DeleteEntries(*r, {r->Find("victim.dat")});
+                       }});
+        ops.push_back({"delete a tree", [root](DiskImage& im, ScriptedUI&) {
+                           auto r = root(im);
+                           return DeleteEntries(*r, {r->Find("doomed_tree")});
+                       }});
+        ops.push_back({"rename",
+                       [root](DiskImage& im, ScriptedUI&) {
+                           auto r = root(im);
+                           bool ok = false;
+                           int i = r->Find("victim.dat");
+                           RenameEntry(*r, i, "renamed_to_a_long_one.dat", &ok);
+                           return ok;
+                       },
+                       false, false,
+                       [this, either](DiskImage& im) {
+                           return either(im, {"victim.dat", "renamed_to_a_long_one.dat"}, {victim}, true);
+                       }});
+        ops.push_back({"move files",
+                       [root](DiskImage& im, ScriptedUI&) {
+                           auto r = root(im);
+                           return MoveEntries(*r, {r->Find("victim.dat"), r->Find("replace_me.bin")},
+                                              FolderOf(im, "target_folder"), "target_folder", false) == 2;
+                       },
+                       true, false,
+                       [this, either](DiskImage& im) {
+                           return either(im, {"victim.dat", "target_folder/victim.dat"}, {victim}, true) +
+                                  either(im, {"replace_me.bin", "target_folder/replace_me.bin"}, {oldData}, true);
+                       }});
+        ops.push_back({"move a folder",
+                       [root](DiskImage& im, ScriptedUI&) {
+                           auto r = root(im);
+                           return MoveEntries(*r, {r->Find("moving_folder")}, FolderOf(im, "target_folder"),
+                                              "target_folder", false) == 1;
+                       },
+                       true});
+        ops.push_back({"release",
+                       [root](DiskImage& im, ScriptedUI&) {
+                           auto r = root(im);
+                           return ReleaseEntries(*r, {r->Find("victim.dat")});
+                       },
+                       false, true});
+        return ops;
+    }
+
+    // Runs `op` on a fresh copy of the volume behind a FaultyDevice.
+    bool Run(const Operation& op, FaultyDevice::Mode mode, int n, ScriptedUI& ui, int& writes) {
+        EXPECT_EQ(RunShell("cp " + Quote(pristine) + " " + Quote(work)), 0);
+        ScopedUserInterface scope(&ui);
+        FaultyDevice* device = nullptr;
+        Mounted m = MountFaulty(work, mode, n, &device, kFileSystemHuman68k);
+        EXPECT_TRUE(m);
+        if (!m) return false;
+        bool ok = op.run(*m.image, ui);
+        writes = device->writes;
+        return ok;
+    }
+
+    // What the checker and the rules find on the volume left in `work`
+    // beyond what a stop may leave; empty when nothing.
+    std::string Damage(const Operation& op, bool* dirty = nullptr) {
+        ScriptedUI quiet;
+        ScopedUserInterface scope(&quiet);
+        Mounted m = MountImageFile(work, 0, kFileSystemHuman68k);
+        if (!m) return "cannot mount\n";
+        CheckResult r = CheckVolume(*m.image);
+        if (dirty) *dirty = !r.Clean();
+        std::string damage;
+        bool ok = op.move ? r.OnlyKinds({CheckKind::LostClusters, CheckKind::FatCopyBehind, CheckKind::InTwoFolders})
+                          : r.OnlyInterrupted();
+        if (!ok) damage += r.Report();
+        if (ReadFile(*m.image, "keep_this_long_name.txt") != keep) damage += "an untouched file changed\n";
+        if (op.rule) damage += op.rule(*m.image);
+        return damage;
+    }
+
+    TempDir dir;
+    std::string host, pristine, work = dir / "work.hds";
+    Bytes keep, oldData, newData, victim;
+};
+
+TEST_F(Human68kWriteStopsTest, EveryWriteIndexOfEveryOperation) {
+    int allStops = 0, allFailures = 0;
+    for (const Operation& op : Operations()) {
+        SCOPED_TRACE(op.name);
+        ScriptedUI clean;
+        int writes = 0, made = 0;
+        ASSERT_TRUE(Run(op, FaultyDevice::Mode::Count, 0, clean, writes));
+        ASSERT_GT(writes, 0);
+        {
+            ScriptedUI quiet;
+            ScopedUserInterface scope(&quiet);
+            Mounted m = MountImageFile(work, 0, kFileSystemHuman68k);
+            ASSERT_TRUE(m);
+            CheckResult r = CheckVolume(*m.image);
+            EXPECT_TRUE(op.leaks ? r.OnlyLostClusters() : r.Clean()) << "completed:\n" << r.Report();
+        }
+        int stopsDirty = 0;
+        for (int n = 1; n <= writes; ++n) {
+            ScriptedUI ui;
+            static_cast<void>(Run(op, FaultyDevice::Mode::StopAfter, n, ui, made));
+            bool dirty = false;
+            EXPECT_EQ(Damage(op, &dirty), "") << "stop after write " << n << " of " << writes;
+            stopsDirty += dirty;
+            for (auto mode : {FaultyDevice::Mode::FailOnce, FaultyDevice::Mode::FailFrom}) {
+                ScriptedUI failing;
+                bool ok = Run(op, mode, n, failing, made);
+                EXPECT_FALSE(ok) << "write " << n << " failed, yet the operation succeeded";
+                EXPECT_FALSE(failing.boxes.empty()) << "write " << n << " failed without a message";
+                EXPECT_EQ(Damage(op), "") << "write " << n << " failed"
+                                          << (mode == FaultyDevice::Mode::FailOnce ? " once" : " from on");
+                ++allFailures;
+            }
+        }
+        allStops += writes;
+        std::printf("[ figures ] %-32s writes %2d | stops %2d, leaving lost clusters or copies a step apart %d\n",
+                    op.name, writes, writes, stopsDirty);
+    }
+    std::printf("[ figures ] Human68k: %d stop points and %d failed writes checked\n", allStops, allFailures);
+}
+
+}  // namespace
