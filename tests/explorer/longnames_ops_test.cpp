@@ -28,19 +28,8 @@ const std::string kUtf8 = "LC_ALL=C.UTF-8 ";
 // fsck.fat -n that says nothing but its summary: it exits 0 even for the
 // long-name faults it only reports ("Not auto-correcting this").
 bool FsckSilent(const std::string& image, std::string* report) {
-    std::string out;
-    int rc = RunShell("fsck.fat -n " + Quote(image), &out);
-    *report = out;
-    if (rc != 0) return false;
-    std::size_t start = 0;
-    while (start < out.size()) {
-        std::size_t end = out.find('\n', start);
-        if (end == std::string::npos) end = out.size();
-        std::string line = out.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.rfind("fsck.fat ", 0) != 0 && line.find(" files, ") == std::string::npos) return false;
-    }
-    return true;
+    int status = 0;
+    return FsckFindings(image, report, &status).empty() && status == 0;
 }
 
 // The long names mdir shows in one folder (the text after the time).

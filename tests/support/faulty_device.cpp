@@ -41,21 +41,13 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 }  // namespace
 
 std::string FsckDamage(const std::string& path, const std::vector<std::string>& movedNames) {
-    std::string out;
-    RunShell("fsck.fat -n " + Quote(path), &out);
     std::string damage;
-    std::size_t start = 0;
-    while (start < out.size()) {
-        std::size_t end = out.find('\n', start);
-        if (end == std::string::npos) end = out.size();
-        std::string line = out.substr(start, end - start);
-        start = end + 1;
+    for (const std::string& line : FsckFindings(path)) {
         // Lost clusters: fsck.fat -n counts them as "Reclaimed"; the FAT
         // copies differ when a stop came between the writes of the copies,
         // the first one (which every system reads) being the newer.
-        bool allowed = line.empty() || StartsWith(line, "fsck.fat ") || StartsWith(line, "Reclaimed ") ||
-                       line == "Leaving filesystem unchanged." || line.find(" files, ") != std::string::npos ||
-                       line == "FATs differ but appear to be intact." || line == "  Using first FAT.";
+        bool allowed = StartsWith(line, "Reclaimed ") || line == "FATs differ but appear to be intact." ||
+                       line == "  Using first FAT.";
         if (!allowed && !movedNames.empty()) {
             std::string trimmed = line;
             if (EndsWith(trimmed, "  and")) trimmed.resize(trimmed.size() - 5);

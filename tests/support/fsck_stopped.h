@@ -10,19 +10,9 @@
 // entry's new size), or FAT copies that differ while each is sound (a stop
 // between the writes of the two copies). The report goes to `report`.
 inline bool FsckCleanButLostOrLong(const std::string& path, std::string* report) {
-    std::string out;
-    RunShell("fsck.fat -n " + Quote(path), &out);
-    if (report) *report = out;
-    std::size_t start = 0;
-    while (start < out.size()) {
-        std::size_t end = out.find('\n', start);
-        if (end == std::string::npos) end = out.size();
-        std::string line = out.substr(start, end - start);
-        start = end + 1;
-        bool allowed = line.empty() || line.rfind("fsck.fat ", 0) == 0 || line.rfind("Reclaimed ", 0) == 0 ||
-                       line == "Leaving filesystem unchanged." || line.find(" files, ") != std::string::npos ||
-                       line.rfind("/", 0) == 0 || line.rfind("  File size is ", 0) == 0 ||
-                       line.rfind("  Truncating file to ", 0) == 0 ||
+    for (const std::string& line : FsckFindings(path, report)) {
+        bool allowed = line.rfind("Reclaimed ", 0) == 0 || line.rfind("/", 0) == 0 ||
+                       line.rfind("  File size is ", 0) == 0 || line.rfind("  Truncating file to ", 0) == 0 ||
                        line == "FATs differ but appear to be intact." || line == "  Using first FAT.";
         if (!allowed) return false;
     }

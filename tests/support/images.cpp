@@ -75,20 +75,28 @@ bool FsckClean(const std::string& path, std::string* report) {
     return rc == 0;
 }
 
-bool FsckCleanButLost(const std::string& path, std::string* report) {
+std::vector<std::string> FsckFindings(const std::string& path, std::string* report, int* status) {
     std::string out;
-    RunShell("fsck.fat -n " + Quote(path), &out);
+    int rc = RunShell("fsck.fat -n " + Quote(path), &out);
     if (report) *report = out;
+    if (status) *status = rc;
+    std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < out.size()) {
         std::size_t end = out.find('\n', start);
         if (end == std::string::npos) end = out.size();
         std::string line = out.substr(start, end - start);
         start = end + 1;
-        bool allowed = line.empty() || line.rfind("fsck.fat ", 0) == 0 || line.rfind("Reclaimed ", 0) == 0 ||
-                       line == "Leaving filesystem unchanged." || line.find(" files, ") != std::string::npos;
-        if (!allowed) return false;
+        bool frame = line.empty() || line.rfind("fsck.fat ", 0) == 0 || line == "Leaving filesystem unchanged." ||
+                     line.find(" files, ") != std::string::npos;
+        if (!frame) lines.push_back(line);
     }
+    return lines;
+}
+
+bool FsckCleanButLost(const std::string& path, std::string* report) {
+    for (const std::string& line : FsckFindings(path, report))
+        if (line.rfind("Reclaimed ", 0) != 0) return false;
     return true;
 }
 

@@ -41,6 +41,10 @@ bool FsckClean(const std::string& path, std::string* report = nullptr);
 // fsck.fat -n on the image, allowing only the complaint about clusters that
 // no entry reaches (what releasing entries leaves behind).
 bool FsckCleanButLost(const std::string& path, std::string* report = nullptr);
+// Runs fsck.fat -n and returns what it found, one line each: its banner,
+// its summary and its closing words left out. The whole output goes to
+// `report`, its exit status to `status`.
+std::vector<std::string> FsckFindings(const std::string& path, std::string* report = nullptr, int* status = nullptr);
 
 // The free clusters mtools counts (mdir's "bytes free" over the cluster size).
 long MtoolsFreeClusters(const std::string& path, uint32_t clusterSize);
