@@ -85,6 +85,7 @@ const WindowTextEntry kWindowTexts[] = {
      "ツリーの読み込み中にディレクトリを表示する(&T)"},
     {"Γενικές ρυθμίσεις", "General", "全般"},
     {"Γλώσσα", "&Language", "言語(&L)"},
+    {"Ελληνικά", "Greek (Ελληνικά)", "ギリシャ語 (Ελληνικά)"},
     {"Αυτόματα (από το περιβάλλον)", "Automatic (from the environment)", "自動 (環境変数に従う)"},
     {"Η γλώσσα αλλάζει στην επόμενη εκκίνηση.", "The language changes at the next start.",
      "言語は次回の起動時に切り替わります。"},

@@ -57,6 +57,9 @@ bool InstallQtTranslation(QCoreApplication&) {
     Language language = CurrentLanguage();
     if (language == Language::Greek) {
         gInstalled = new GreekButtonTexts;
+    } else if (language == Language::English) {
+        // Qt's own texts are English already.
+        return true;
     } else {
         const char* code = LanguageCode(language);
         auto* qt = new QTranslator;
