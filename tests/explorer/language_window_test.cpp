@@ -9,6 +9,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -19,6 +20,7 @@
 #include <set>
 
 #include "device/language.h"
+#include "device/messages.h"
 #include "explorer/config.h"
 #include "explorer/explorer_dialogs.h"
 #include "explorer/language_qt.h"
@@ -190,6 +192,14 @@ private slots:
             QDialogButtonBox box(QDialogButtonBox::Cancel | QDialogButtonBox::Yes);
             QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QString::fromUtf8(cancel));
         }
+        // A question as the window asks it: the catalogue's text, Qt's buttons.
+        Speak(Language::Japanese);
+        QMessageBox question(QMessageBox::Question, "Voldex", QString::fromUtf8(ResourceString().LoadMessage(129)),
+                             QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(question.button(QMessageBox::Yes)->text(), QString::fromUtf8("はい(&Y)"));
+        question.show();
+        Save(question.grab(), "i14-question-ja.png");
+        question.hide();
     }
 
     void settingsDialogKeepsTheChoice() {
@@ -201,6 +211,8 @@ private slots:
             QCOMPARE(combo->count(), 4);
             QCOMPARE(combo->currentIndex(), 0);  // nothing set: from the environment
             combo->setCurrentIndex(combo->findData("ja"));
+            form.show();
+            Save(form.grab(), "i14-settings-en.png");
             form.findChild<QPushButton*>("Button1")->click();
         }
         QCOMPARE(QString::fromStdString(SettingText("Language")), QString("ja"));
