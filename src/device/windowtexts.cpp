@@ -94,8 +94,8 @@ const WindowTextEntry kWindowTexts[] = {
     // Disk type.
     {"Άνοιγμα δίσκου", "Open Disk", "ディスクを開く"},
     {"Αυτός ο δίσκος είναι της μορφής:", "This disk is of the type:", "このディスクの形式:"},
-    {"Δισκέτα ειδικής μορφής ...", "Floppy of special format...", "特殊フォーマットのフロッピー..."},
-    {"Σκληρός δίσκος ειδικής μορφής ...", "Hard disk of special format...", "特殊フォーマットのハードディスク..."},
+    {"Δισκέτα ειδικής μορφής ...", "Custom floppy disk...", "特殊フォーマットのフロッピー..."},
+    {"Σκληρός δίσκος ειδικής μορφής ...", "Custom hard disk...", "特殊フォーマットのハードディスク..."},
     {"Απλή εικόνα δίσκου", "Plain disk image", "ベタイメージ"},
     // Partitions.
     {"Τα διαμερίσματα που βρέθηκαν εμφανίζονται στην παρακάτω λίστα:", "The partitions found are listed below:",
@@ -111,7 +111,7 @@ const WindowTextEntry kWindowTexts[] = {
     {"Μορφή", "Format", "形式"},
     {"Άνοιγμα ξανά", "&Reload", "再読み込み(&R)"},
     // Manual parameters.
-    {"Δισκέτα ειδικής μορφής", "Floppy of Special Format", "特殊フォーマットのフロッピー"},
+    {"Δισκέτα ειδικής μορφής", "Custom Floppy Disk", "特殊フォーマットのフロッピー"},
     {"Σύστημα αρχείων", "File system", "ファイルシステム"},
     {"Τύπος FAT", "FAT type", "FAT の種類"},
     {"Θέση FAT", "FAT position", "FAT の位置"},
