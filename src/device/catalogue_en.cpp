@@ -138,6 +138,21 @@ const CatalogueEntry kEnglish[] = {
     {1202, "Choose a FAT type"},
     {1203, "'%1' is not a valid integer"},
     {1204, "The disk is read-only"},
+    {1280, "The value DiskStart=%1 of the profile [%2] does not fit in 32 bits"},
+    {1281, "Invalid volume start: %1"},
+    {1282, "The output file %1 is the source disk itself"},
+    {1283, "No output file name given"},
+    {1284, "No source drive given"},
+    {1285, "No floppy size given (1440, 1232, 720 or 640)"},
+    {1286, "The file %1 already exists"},
+    {1287, "The image has been made"},
+    {1288, "Error reading a track from the source disk"},
+    {1289, "The source disk cannot be opened"},
+    {1290, "The output file %1 cannot be written"},
+    {1291, "Nothing matches %1"},
+    {1292, "Path: %1"},
+    {1293, "Not a folder: %1"},
+    {1294, "Is a folder: %1"},
 };
 
 }  // namespace
