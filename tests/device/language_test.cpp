@@ -154,6 +154,17 @@ TEST_F(CliLanguageTest, FollowsTheEnvironment) {
     EXPECT_NE(Run("LANG=ja_JP.UTF-8 LC_ALL=en_US.UTF-8").find("The file was not found"), std::string::npos);
 }
 
+TEST_F(CliLanguageTest, FloppyRefusalsSpeakPlainlyOnce) {
+    // The Greek catalogue says only "?" here, so a plain line follows it; the
+    // other languages say it in the message itself.
+    std::string greek = Run("LANG=C", "mkfdd /dev/null ''");
+    EXPECT_NE(greek.find("?\nΔεν δόθηκε όνομα αρχείου εξόδου\n"), std::string::npos) << greek;
+    std::string english = Run("LANG=en_US.UTF-8", "mkfdd /dev/null ''");
+    EXPECT_EQ(english, "Enter the name of the image file\n");
+    std::string japanese = Run("LANG=ja_JP.UTF-8", "mkfdd /dev/null ''");
+    EXPECT_EQ(japanese, "イメージファイル名を入力してください\n");
+}
+
 TEST_F(CliLanguageTest, SettingAndOptionWin) {
     std::string ini = "[ProgramSettings]\nLanguage=ja\n";
     WriteHostFile(dir / "kestrel.ini", std::vector<uint8_t>(ini.begin(), ini.end()));
