@@ -138,6 +138,7 @@ const CatalogueEntry kEnglish[] = {
     {1202, "Choose a FAT type"},
     {1203, "'%1' is not a valid integer"},
     {1204, "The disk is read-only"},
+    {1260, "The settings were not saved to the file\n%1\nThey hold only until the program is closed."},
     {1280, "The value DiskStart=%1 of the profile [%2] does not fit in 32 bits"},
     {1281, "Invalid volume start: %1"},
     {1282, "The output file %1 is the source disk itself"},

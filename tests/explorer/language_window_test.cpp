@@ -92,7 +92,7 @@ private slots:
     void cleanup() {
         SetLanguage(Language::Greek);
         InstallQtTranslation(*qApp);
-        ArgumentText().clear();
+        PendingOpeningOptions() = {};
     }
     void cleanupTestCase() { qunsetenv("VOLDEX_HOME"); }
 
@@ -112,8 +112,9 @@ private slots:
         QFETCH(int, language);
         QFETCH(QString, file);
         Speak(Language(language));
-        ArgumentText() = "\"" + image_ + "\" /S";
+        PendingOpeningOptions() = {std::nullopt, true};
         QuietWindow w;
+        w.SetStartPath(image_);
         w.resize(760, 460);
         w.show();
         w.FirstShow();
@@ -160,7 +161,7 @@ private slots:
         QTest::newRow("en") << int(Language::English) << "Yes to &All" << "Plain disk image" << "Confirm Replace";
         QTest::newRow("ja") << int(Language::Japanese) << QString::fromUtf8("すべてはい(&A)")
                             << QString::fromUtf8("ベタイメージ") << QString::fromUtf8("上書きの確認");
-        QTest::newRow("el") << int(Language::Greek) << QString::fromUtf8("Ναι σε όλα")
+        QTest::newRow("el") << int(Language::Greek) << QString::fromUtf8("Ναι σε ό&λα")
                             << QString::fromUtf8("Απλή εικόνα δίσκου") << QString::fromUtf8("Επιβεβαίωση αντικατάστασης");
     }
     void dialogs() {
@@ -202,7 +203,7 @@ private slots:
         question.hide();
     }
 
-    void settingsDialogKeepsTheChoice() {
+    void settingsDialogOffersTheChoice() {
         Speak(Language::English);
         {
             TConfigForm form(nullptr);
@@ -210,28 +211,20 @@ private slots:
             QVERIFY(combo);
             QCOMPARE(combo->count(), 4);
             QCOMPARE(combo->currentIndex(), 0);  // nothing set: from the environment
+            QCOMPARE(form.ChosenLanguage(), std::string());
             combo->setCurrentIndex(combo->findData("ja"));
+            QCOMPARE(form.ChosenLanguage(), std::string("ja"));
             form.show();
             Save(form.grab(), "i14-settings-en.png");
-            form.findChild<QPushButton*>("Button1")->click();
         }
-        QCOMPARE(QString::fromStdString(SettingText("Language")), QString("ja"));
-        QCOMPARE(ChooseLanguage(SettingText("Language")), Language::Japanese);
+        // The dialog starts from the setting.
+        QVERIFY(WriteSettingString(kSettingsSection, "Language", "el"));
         {
             TConfigForm form(nullptr);
-            auto* combo = form.findChild<QComboBox*>("cbLanguage");
-            QCOMPARE(combo->currentData().toString(), QString("ja"));
-            combo->setCurrentIndex(0);
-            form.findChild<QPushButton*>("Button1")->click();
+            QCOMPARE(form.findChild<QComboBox*>("cbLanguage")->currentData().toString(), QString("el"));
+            QCOMPARE(form.ChosenLanguage(), std::string("el"));
         }
-        QCOMPARE(QString::fromStdString(SettingText("Language")), QString());
-        // Cancel leaves the setting alone.
-        {
-            TConfigForm form(nullptr);
-            form.findChild<QComboBox*>("cbLanguage")->setCurrentIndex(2);
-            form.findChild<QPushButton*>("Button2")->click();
-        }
-        QCOMPARE(QString::fromStdString(SettingText("Language")), QString());
+        QVERIFY(WriteSettingString(kSettingsSection, "Language", ""));
     }
 
     void helpInEveryLanguage() {
