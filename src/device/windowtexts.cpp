@@ -65,7 +65,7 @@ const WindowTextEntry kWindowTexts[] = {
     // Buttons shared by the dialogs.
     {"Ναι", "&Yes", "はい(&Y)"},
     {"Όχι", "&No", "いいえ(&N)"},
-    {"Άκυρο", "Cancel", "キャンセル"},
+    {"Άκυρο", "&Cancel", "キャンセル(&C)"},
     {"Κλείσιμο", "&Close", "閉じる(&C)"},
     {"Εύρεση", "&Search", "検索(&S)"},
     // Overwrite confirmation.
