@@ -154,6 +154,9 @@ const CatalogueEntry kEnglish[] = {
     {1292, "Path: %1"},
     {1293, "Not a folder: %1"},
     {1294, "Is a folder: %1"},
+    {1310, "%1!u!KB"},
+    {1311, "Sector C %1!u! H %2!u! R %3!u! is missing from the %4 image"},
+    {1312, "The T98FDDIMAGE.R1 (NFD r1) format is not supported"},
 };
 
 }  // namespace
