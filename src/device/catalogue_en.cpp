@@ -167,6 +167,7 @@ const CatalogueEntry kEnglish[] = {
     {1310, "%1!u!KB"},
     {1311, "Sector C %1!u! H %2!u! R %3!u! is missing from the %4 image"},
     {1312, "The T98FDDIMAGE.R1 (NFD r1) format is not supported"},
+    {1340, "Error renaming to\n%1"},
 };
 
 }  // namespace

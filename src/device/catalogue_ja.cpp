@@ -168,6 +168,7 @@ const CatalogueEntry kJapanese[] = {
     {1310, "%1!u!KB"},
     {1311, "セクタ C %1!u! H %2!u! R %3!u! が %4 イメージにありません"},
     {1312, "T98FDDIMAGE.R1 (NFD r1) 形式には対応していません"},
+    {1340, "次の名前への変更中にエラーが発生しました\n%1"},
 };
 
 }  // namespace
