@@ -168,6 +168,10 @@ const CatalogueEntry kEnglish[] = {
     {1311, "Sector C %1!u! H %2!u! R %3!u! is missing from the %4 image"},
     {1312, "The T98FDDIMAGE.R1 (NFD r1) format is not supported"},
     {1340, "Error renaming to\n%1"},
+    {1380, "The volume is mounted read-only\n%1"},
+    {1381, "The mount folder does not exist\n%1"},
+    {1383, "Error mounting on the folder\n%1"},
+    {1384, "Error saving the disk image\n%1"},
 };
 
 }  // namespace
