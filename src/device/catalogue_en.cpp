@@ -148,6 +148,7 @@ const CatalogueEntry kEnglish[] = {
     {1217, "Error reading the file\n%1"},
     {1218, "A cluster of the file cannot be read; the partial copy was removed\n%1"},
     {1219, "The image is already in use by another program\n%1\nOpen it read-only?"},
+    {1240, "The check of the volume could not be completed"},
     {1260, "The settings were not saved to the file\n%1\nThey hold only until the program is closed."},
     {1280, "The value DiskStart=%1 of the profile [%2] does not fit in 32 bits"},
     {1281, "Invalid volume start: %1"},
