@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake libgtest-dev dosfstools mtools fdisk qt6-base-dev xvfb xauth jq python3
           libfuse3-dev fuse3 pkg-config desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl man-db
-          dpkg-dev)
+          dpkg-dev qt6-translations-l10n fonts-droid-fallback)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -119,8 +119,8 @@ const CliCommand* FindCliCommand(const std::string& name) {
 
 std::string CliUsage() {
     std::string text =
-        "usage: voldex-cli [--profile NAME] [--partition N] [--offset BYTES] [--human68k] [--yes|--no]\n"
-        "                  [--short-names] COMMAND IMAGE ...\n"
+        "usage: voldex-cli [--lang el|en|ja] [--profile NAME] [--partition N] [--offset BYTES] [--human68k]\n"
+        "                  [--yes|--no] [--short-names] COMMAND IMAGE ...\n"
         "       voldex-cli COMMAND --help | --help | --version\n";
     for (const CliCommand& c : CliCommands()) text += std::string("  ") + c.synopsis + "\n";
     text += kPathSyntax;

@@ -375,7 +375,8 @@ int CmdMkfdd(CliContext& c) {
     const std::string output = o.operands[1].empty() ? "" : ImageFileName(o.operands[1]);
     auto refuse = [](unsigned id, unsigned plain) {
         ShowMessage(id);
-        ShowMessage(plain);
+        // The plain words only where the catalogue's own text is a bare "?".
+        if (FormatCatalogueMessage(id, {}).value_or("") == "?") ShowMessage(plain);
         return kExitFailure;
     };
     if (output.empty()) return refuse(701, 1283);

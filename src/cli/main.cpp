@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/cli_args.h"
+#include "cli/cli_lang.h"
 #include "cli/mount.h"
 #include "cli/cli_progress.h"
 #include "cli/cli_ui.h"
@@ -58,6 +59,10 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     std::string error;
+    if (!ApplyLanguageOption(args, error)) {
+        std::fprintf(stderr, "voldex-cli: %s\n%s", error.c_str(), CliUsage().c_str());
+        return kExitUsage;
+    }
     auto options = ParseCliArgs(args, error);
     if (!options) {
         std::fprintf(stderr, "voldex-cli: %s\n%s", error.c_str(), CliUsage().c_str());

@@ -6,12 +6,7 @@
 
 namespace {
 
-struct CatalogueEntry {
-    unsigned id;
-    const char* text;
-};
-
-// Sorted by id so that lookups can bisect.
+// The system's own texts, in Greek (a few in Japanese).
 const CatalogueEntry kCatalogue[] = {
     {1, "Voldex 1.0\nΔιαχειριστής αρχείων για εικόνες δίσκων PC-9801 και X68000 (FAT12/16/32, Human68k).\nΚατασκευή: η ομάδα ανάπτυξης του Voldex."},
     {103, "Σφάλμα κατά την δημιουργία του προσωρινού καταλόγου"},
@@ -186,12 +181,4 @@ const CatalogueEntry kCatalogue[] = {
 
 }  // namespace
 
-const char* CatalogueText(unsigned id) {
-    std::size_t lo = 0, hi = sizeof(kCatalogue) / sizeof(kCatalogue[0]);
-    while (lo < hi) {
-        std::size_t mid = (lo + hi) / 2;
-        if (kCatalogue[mid].id == id) return kCatalogue[mid].text;
-        if (kCatalogue[mid].id < id) lo = mid + 1; else hi = mid;
-    }
-    return nullptr;
-}
+CatalogueTable GreekCatalogue() { return {kCatalogue, sizeof(kCatalogue) / sizeof(kCatalogue[0])}; }

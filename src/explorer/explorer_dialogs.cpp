@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -15,6 +16,7 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
+#include "device/language.h"
 #include "explorer/config.h"
 #include "explorer/text_qt.h"
 
@@ -42,6 +44,30 @@ public:
 
 QPushButton* AddButton(QMessageBox& box, const QString& text, QMessageBox::ButtonRole role) {
     return box.addButton(text, role);
+}
+
+// The language of the program: the environment's, or one chosen here. Each
+// language is named in its own words too.
+QComboBox* AddLanguageChoice(QWidget* parent, QVBoxLayout* layout) {
+    auto* row = new QHBoxLayout;
+    auto* label = new QLabel(U("&Γλώσσα"), parent);
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName("cbLanguage");
+    label->setBuddy(combo);
+    combo->addItem(U("Αυτόματα (από το περιβάλλον)"), QString());
+    combo->addItem(U("Ελληνικά"), QStringLiteral("el"));
+    combo->addItem(QStringLiteral("English"), QStringLiteral("en"));
+    combo->addItem(QString::fromUtf8("日本語"), QStringLiteral("ja"));
+    auto chosen = LanguageFromCode(SettingText("Language"));
+    int index = chosen ? combo->findData(QString::fromLatin1(LanguageCode(*chosen))) : 0;
+    combo->setCurrentIndex(index < 0 ? 0 : index);
+    row->addWidget(label);
+    row->addWidget(combo, 1);
+    layout->addLayout(row);
+    auto* note = new QLabel(U("Η γλώσσα αλλάζει στην επόμενη εκκίνηση."), parent);
+    note->setObjectName("lblLanguageNote");
+    layout->addWidget(note);
+    return combo;
 }
 
 void GreekLabels(QFileDialog& d, const QString& accept) {
@@ -89,6 +115,14 @@ void PrepareDialog(QDialog* dialog, int context) {
     dialog->installEventFilter(new DialogPlacer(dialog));
 }
 
+QString HelpResource() {
+    switch (CurrentLanguage()) {
+        case Language::English: return QStringLiteral(":/help/voldex-help.html");
+        case Language::Japanese: return QStringLiteral(":/help/voldex-help-ja.html");
+        default: return QStringLiteral(":/help/voldex-help-el.html");
+    }
+}
+
 QDialog* ShowHelp(QWidget* parent, int context) {
     InitWindowResources();
     auto* window = new QDialog(parent);
@@ -108,7 +142,7 @@ QDialog* ShowHelp(QWidget* parent, int context) {
     window->installEventFilter(new DialogPlacer(window));
     window->show();
     // The page at its context: the section whose anchor is "ctxN".
-    browser->setSource(QUrl(QString("qrc:/help/voldex-help.html#ctx%1").arg(context)));
+    browser->setSource(QUrl(QString("qrc%1#ctx%2").arg(HelpResource()).arg(context)));
     return window;
 }
 
@@ -252,6 +286,7 @@ TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent) {
         else layout->addWidget(box);
     }
     layout->addWidget(group);
+    language_ = AddLanguageChoice(this, layout);
     auto* buttons = new QHBoxLayout;
     auto* ok = new QPushButton("&OK", this);
     ok->setObjectName("Button1");
@@ -284,6 +319,8 @@ void TConfigForm::SetValues(const std::vector<std::pair<std::string, int>>& valu
     for (const auto& [key, value] : values)
         if (QCheckBox* box = CheckBox(key)) box->setChecked(value != 0);
 }
+
+std::string TConfigForm::ChosenLanguage() const { return language_->currentData().toString().toStdString(); }
 
 QCheckBox* TConfigForm::CheckBox(const std::string& key) const {
     for (std::size_t k = 0; k < list_.size(); ++k)

@@ -14,6 +14,7 @@
 #include "device/userinterface.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QTextBrowser;
 
@@ -42,6 +43,8 @@ QIcon ProgramIcon();
 // Centres a top-level window over its owner, or over the screen.
 void CentreWindow(QWidget* window);
 
+// The help page of the current language (a Qt resource path).
+QString HelpResource();
 // The help window, opened at a context number. Returns the window (it
 // deletes itself when closed).
 QDialog* ShowHelp(QWidget* parent, int context);
@@ -91,10 +94,14 @@ public:
     // Every box from the settings file.
     void LoadFromSettings();
     QCheckBox* CheckBox(const std::string& key) const;
+    // The value of the setting Language: "el", "en", "ja", or empty for the
+    // environment's language.
+    std::string ChosenLanguage() const;
 
 private:
     std::vector<Box> list_;
     std::vector<QCheckBox*> boxes_;
+    QComboBox* language_ = nullptr;
 };
 
 // The progress window: a caption and one line, no buttons.

@@ -317,7 +317,9 @@ int TVoldex::LiveSetting(const std::string& key) const { return *const_cast<TVol
 
 void TVoldex::RunConfigDialog() {
     TConfigForm form(this);
-    if (form.exec() == QDialog::Accepted) ApplyConfig(form.Values());
+    if (form.exec() != QDialog::Accepted || !ApplyConfig(form.Values())) return;
+    // The language is taken at the next start.
+    if (!WriteSettingString(kSettingsSection, "Language", form.ChosenLanguage())) ShowMessage(1260, SettingsPath());
 }
 
 bool TVoldex::ApplyConfig(const std::vector<std::pair<std::string, int>>& values) {

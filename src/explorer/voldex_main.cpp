@@ -16,6 +16,7 @@
 
 #include "device/messages.h"
 #include "explorer/explorer_dialogs.h"
+#include "explorer/language_qt.h"
 #include "explorer/startargs.h"
 #include "explorer/tvoldex.h"
 
@@ -86,6 +87,7 @@ int main(int argc, char** argv) {
     PendingOpeningOptions() = args.options;
 
     QApplication::setApplicationName("Voldex");
+    InstallLanguage(app);
     QApplication::setStyle(new MenuKeysStyle);
     QApplication::setWindowIcon(ProgramIcon());
     QuitOnSignals(app);

@@ -49,7 +49,7 @@ TDiskOpenerForm::TDiskOpenerForm(QWidget* parent, const std::string& path, const
     layout->addWidget(new QLabel(U("Αυτός ο δίσκος είναι της μορφής:"), this));
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName("ComboBox1");
-    for (const auto& item : items) ComboBox1->addItem(Q(item));
+    for (const auto& item : items) ComboBox1->addItem(U(item.c_str()));
     ComboBox1->setCurrentIndex(selected);
     layout->addWidget(ComboBox1);
     auto* buttons = new QHBoxLayout;

@@ -12,6 +12,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 
+#include "device/language.h"
 #include "explorer/config.h"
 #include "explorer/explorer_dialogs.h"
 #include "support/forms.h"
@@ -182,23 +183,29 @@ TEST(MessageBoxes, GreekButtonsAndTheirAnswers) {
 }
 
 TEST(Help, EveryContextOpensAtItsOwnSection) {
-    const std::pair<int, const char*> contexts[] = {
-        {kHelpMain, "Voldex"},
-        {kHelpFloppy, "Making an image from a floppy"},
-        {kHelpSettings, "Settings"},
-        {kHelpDiskType, "Disk type"},
-        {kHelpPartitions, "Partitions"},
-        {kHelpManual, "Manual parameters and search"},
-        {kHelpOverwrite, "Replacing a file"},
-        {kHelpConfirmList, "Confirming dropped files and moves"},
-        {kHelpDrive, "Opening a drive"},
-        {kHelpDiskInfo, "Disk information"},
+    // Context, then its heading in English, Greek and Japanese.
+    const std::tuple<int, const char*, const char*, const char*> contexts[] = {
+        {kHelpMain, "Voldex", "Voldex", "Voldex"},
+        {kHelpFloppy, "Making an image from a floppy", "Δημιουργία εικόνας από δισκέτα", "フロッピーからイメージを作成"},
+        {kHelpSettings, "Settings", "Ρυθμίσεις", "設定"},
+        {kHelpDiskType, "Disk type", "Τύπος δίσκου", "ディスクの種類"},
+        {kHelpPartitions, "Partitions", "Διαμερίσματα", "パーティション"},
+        {kHelpManual, "Manual parameters and search", "Παράμετροι με το χέρι και εύρεση", "手動設定と検索"},
+        {kHelpOverwrite, "Replacing a file", "Αντικατάσταση αρχείου", "ファイルの上書き"},
+        {kHelpConfirmList, "Confirming dropped files and moves", "Επιβεβαίωση αρχείων που αφέθηκαν και μετακινήσεων",
+         "ドロップしたファイルと移動の確認"},
+        {kHelpDrive, "Opening a drive", "Άνοιγμα δίσκου", "ドライブを開く"},
+        {kHelpDiskInfo, "Disk information", "Πληροφορίες για τον δίσκο", "ディスク情報"},
     };
-    for (const auto& [context, heading] : contexts) {
+    for (Language language : {Language::English, Language::Greek, Language::Japanese})
+    for (const auto& [context, english, greek, japanese] : contexts) {
+        SetLanguage(language);
+        const char* heading = language == Language::English ? english : language == Language::Greek ? greek : japanese;
         QDialog* help = ShowHelp(nullptr, context);
+        SetLanguage(Language::Greek);
         auto* browser = Child<QTextBrowser>(help, "HelpBrowser");
         EXPECT_GT(browser->toPlainText().size(), 1000) << "the help text is there";
-        EXPECT_EQ(HelpHeadingShown(help), QString(heading)) << "context " << context;
+        EXPECT_EQ(HelpHeadingShown(help), QString::fromUtf8(heading)) << "context " << context << " in " << LanguageCode(language);
         help->close();
     }
 }
@@ -211,5 +218,5 @@ TEST(Help, F1InADialogOpensItsContext) {
     QTest::keyClick(&form, Qt::Key_F1);
     QDialog* help = form.findChild<QDialog*>("HelpWindow");
     ASSERT_NE(help, nullptr) << "F1 opened the help";
-    EXPECT_EQ(HelpHeadingShown(help), QString("Replacing a file"));
+    EXPECT_EQ(HelpHeadingShown(help), QString::fromUtf8("Αντικατάσταση αρχείου"));
 }

@@ -462,7 +462,7 @@ private slots:
         auto* help = w_->findChild<QDialog*>("HelpWindow");
         QVERIFY(help);
         auto* browser = help->findChild<QTextBrowser*>("HelpBrowser");
-        QVERIFY(browser->toPlainText().contains("Command line"));
+        QVERIFY(browser->toPlainText().contains(QString::fromUtf8("Γραμμή εντολών")));
         help->close();
     }
 
