@@ -105,6 +105,8 @@ const WindowTextEntry kWindowTexts[] = {
     {"Δισκέτα ειδικής μορφής ...", "Custom floppy disk...", "特殊フォーマットのフロッピー..."},
     {"Σκληρός δίσκος ειδικής μορφής ...", "Custom hard disk...", "特殊フォーマットのハードディスク..."},
     {"Απλή εικόνα δίσκου", "Plain disk image", "ベタイメージ"},
+    // The name of the shipped detect-by-content profile.
+    {"Αναγνώριση από το περιεχόμενο", "Detect by content", "内容から自動判別"},
     // Partitions.
     {"Τα διαμερίσματα που βρέθηκαν εμφανίζονται στην παρακάτω λίστα:", "The partitions found are listed below:",
      "見つかったパーティションの一覧です:"},

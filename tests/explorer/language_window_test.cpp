@@ -158,11 +158,15 @@ private slots:
         QTest::addColumn<QString>("yesToAll");
         QTest::addColumn<QString>("plainImage");
         QTest::addColumn<QString>("title");
-        QTest::newRow("en") << int(Language::English) << "Yes to &All" << "Plain disk image" << "Confirm Replace";
+        QTest::addColumn<QString>("detect");
+        QTest::newRow("en") << int(Language::English) << "Yes to &All" << "Plain disk image" << "Confirm Replace"
+                            << "Detect by content";
         QTest::newRow("ja") << int(Language::Japanese) << QString::fromUtf8("すべてはい(&A)")
-                            << QString::fromUtf8("ベタイメージ") << QString::fromUtf8("上書きの確認");
+                            << QString::fromUtf8("ベタイメージ") << QString::fromUtf8("上書きの確認")
+                            << QString::fromUtf8("内容から自動判別");
         QTest::newRow("el") << int(Language::Greek) << QString::fromUtf8("Ναι σε ό&λα")
-                            << QString::fromUtf8("Απλή εικόνα δίσκου") << QString::fromUtf8("Επιβεβαίωση αντικατάστασης");
+                            << QString::fromUtf8("Απλή εικόνα δίσκου") << QString::fromUtf8("Επιβεβαίωση αντικατάστασης")
+                            << QString::fromUtf8("Αναγνώριση από το περιεχόμενο");
     }
     void dialogs() {
         QFETCH(int, language);
@@ -183,6 +187,14 @@ private slots:
         QCOMPARE(type.findChild<QComboBox*>("ComboBox1")->currentText(), plainImage);
         type.show();
         Save(type.grab(), QStringLiteral("i14-disktype-%1.png").arg(code));
+
+        // The shipped detect-by-content profile is named in the Greek of the
+        // profile file; the list shows it in the user's language.
+        std::vector<std::string> withDetect = opener.Items;
+        withDetect.push_back("Αναγνώριση από το περιεχόμενο");
+        TDiskOpenerForm detecting(nullptr, image_, withDetect, int(withDetect.size()) - 1);
+        QFETCH(QString, detect);
+        QCOMPARE(detecting.findChild<QComboBox*>("ComboBox1")->currentText(), detect);
     }
 
     void qtButtonsFollow() {
