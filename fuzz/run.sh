@@ -33,6 +33,11 @@ fi
 
 status=0
 [ -n "$(ls -A "$corpus/mountops")" ] || cp "$corpus"/volume/* "$corpus/mountops/"
+# Inputs that once found a fault run first, every time.
+for dir in fuzz/regressions/*/; do
+  [ -d "$dir" ] && cp "$dir"* "$corpus/$(basename "$dir")/"
+done
+
 for target in bootrecord partitions headers ini volume cli mountops check; do
   echo "== fuzz_$target for ${seconds}s"
   if ! build-fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=131072 \

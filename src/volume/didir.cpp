@@ -128,7 +128,8 @@ int DIDir::Find(const std::string& name) const {
     std::string wanted = (name == "." || name == "..") ? name : ToDiskName(name);
     // A name that begins with a full stop, as other systems store them, is
     // also looked for as it stands.
-    std::string_view literal = (name.size() > 2 && name[0] == '.' && name.size() < kMaxDisplayName) ? name : "";
+    std::string_view literal;
+    if (name.size() > 2 && name[0] == '.' && name.size() < kMaxDisplayName) literal = name;
     // A wanted name that begins with 0xE5 would also match deleted entries,
     // which show that byte in front; those are passed over for it.
     bool skipDeleted = !wanted.empty() && uint8_t(wanted[0]) == kDeletedMark;
