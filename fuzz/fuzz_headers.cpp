@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         VolumeParams params;
         if (DetectAndSelect(opener, path, params)) {
             DiskImage image;
-            image.Mount(params);
+            if (!image.Mount(params)) return 0;
         }
     }
     return 0;

@@ -22,7 +22,8 @@ void Walk(DiskImage& image, uint32_t cluster, int depth, std::vector<uint32_t>& 
         int64_t start = d.GetStartCluster(k);
         if (start >= 2) {
             if (auto chain = image.ReadChain(uint32_t(start)))
-                for (std::size_t c = 0; c < chain->size() && c < 64; ++c) image.ReadCluster((*chain)[c], buffer.data());
+                for (std::size_t c = 0; c < chain->size() && c < 64; ++c)
+                    if (!image.ReadCluster((*chain)[c], buffer.data())) break;
         }
         if ((d.GetAttr(k) & kAttrDirectory) && start >= 2) {
             bool seen = false;
@@ -67,11 +68,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             }
         }
         int l = root.AddNamed("A long name, fuzzed.txt");
-        if (l >= 0) root.Rename(l, "x");
-        if (root.GetCount() > 0) root.Rename(0, "Another long name that needs two slots.bin");
-        if (j >= 0) root.Delete(j);
-        for (uint32_t i = 0; i < root.GetCount() && i < 4; ++i) root.Delete(int(i));
-        root.Write();
+        // Each change stops the run at its first failure, as the program does.
+        if (l >= 0 && !root.Rename(l, "x")) return 0;
+        if (root.GetCount() > 0 && !root.Rename(0, "Another long name that needs two slots.bin")) return 0;
+        if (j >= 0 && !root.Delete(j)) return 0;
+        for (uint32_t i = 0; i < root.GetCount() && i < 4; ++i)
+            if (!root.Delete(int(i))) return 0;
+        if (!root.Write()) return 0;
     }
     return 0;
 }
