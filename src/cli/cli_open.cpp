@@ -146,11 +146,16 @@ int CmdInfo(CliContext& c) {
             "{\"DiskStart\": %lld, \"FileSystem\": %u, \"FATType\": %u, \"FAT\": %d, \"FATSize\": %d, "
             "\"FATCount\": %u, \"RootDir\": %u, \"UserArea\": %d, \"ClusterSize\": %u, \"ClustersCount\": %u, "
             "\"FreeClusters\": %u, \"ClusterBytes\": %llu, \"TotalBytes\": %llu, \"UsedBytes\": %llu, "
-            "\"FreeBytes\": %llu, \"ReadOnly\": %s}\n",
+            "\"FreeBytes\": %llu, \"ReadOnly\": %s",
             static_cast<long long>(l.DiskStart), l.FileSystem, l.FATType, l.FAT, l.FATSize, l.FATCount, l.RootDir,
             l.UserArea, l.ClusterSize, l.ClustersCount, image.FreeClusters, static_cast<unsigned long long>(cluster),
             static_cast<unsigned long long>(total), static_cast<unsigned long long>(total - free),
             static_cast<unsigned long long>(free), image.IsReadOnly() ? "true" : "false");
+        if (image.ClustersLimited()) std::printf(", \"UsableClusters\": %u", image.ClusterLimit() - 2);
+        if (const OpenedFormat& f = LastOpenedFormat(); !f.container.empty())
+            std::printf(", \"Container\": %s, \"Geometry\": %s", JsonString(f.container).c_str(),
+                        JsonString(f.geometry).c_str());
+        std::printf("}\n");
         return kExitOk;
     }
     std::printf("DiskStart: %lld\n", static_cast<long long>(l.DiskStart));

@@ -202,6 +202,10 @@ TEST_P(FormatTest, OpensListsExportsAndStaysSoundAfterChanges) {
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_NE(r.out.find("Container: " + img.container + "\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Geometry: "), std::string::npos) << r.out;
+    r = Cli(Args("info", "--json"));
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("\"Container\": \"" + img.container + "\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"Geometry\": \""), std::string::npos) << r.out;
 
     std::string out = dir / "out";
     mkdir(out.c_str(), 0755);
