@@ -331,6 +331,8 @@ bool TVoldex::ApplyConfig(const std::vector<std::pair<std::string, int>>& values
     for (const auto& [key, value] : values)
         if (key == "LongNames" && image_ && image_->LongNames != (value != 0)) {
             image_->LongNames = value != 0;
+            // Both panes show names: the tree is read again, then the list.
+            RebuildFolderTree();
             ListDirectory(currentCluster_);
         }
     if (WriteSettings(kSettingsSection, text)) return true;

@@ -146,6 +146,9 @@ private:
     void UpdateSelectionStatus();
     void ShowFreeSpace();
     bool BuildFolderTree(QTreeWidgetItem* node, TMsgForm* progress);
+    // Reads every folder of the tree again (names shown another way), keeping
+    // the current folder selected.
+    void RebuildFolderTree();
     QTreeWidgetItem* AddFolderNode(QTreeWidgetItem* parent, uint32_t cluster, const std::string& name);
     void RemoveNode(QTreeWidgetItem* node);
     void ApplySort();

@@ -91,6 +91,21 @@ void TVoldex::FolderRemoved(uint32_t cluster) {
     busy_ = wasBusy;
 }
 
+void TVoldex::RebuildFolderTree() {
+    QTreeWidgetItem* root = tree_->topLevelItemCount() ? tree_->topLevelItem(0) : nullptr;
+    if (!root || !image_) return;
+    bool wasBusy = busy_;
+    busy_ = true;
+    const QList<QTreeWidgetItem*> children = root->takeChildren();
+    qDeleteAll(children);
+    clusterToNode_.clear();
+    clusterToNode_[0] = root;
+    if (BuildFolderTree(root, nullptr)) root->setExpanded(true);
+    QTreeWidgetItem* current = FindTreeNode(currentCluster_);
+    tree_->setCurrentItem(current ? current : root);
+    busy_ = wasBusy;
+}
+
 bool TVoldex::BuildFolderTree(QTreeWidgetItem* top, TMsgForm* progress) {
     // Folders still to read, with a stack of their own rather than the call
     // stack: no depth of folders ends the program.

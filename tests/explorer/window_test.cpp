@@ -340,6 +340,20 @@ private slots:
         TConfigForm form(w_.get());
         auto* box = form.findChild<QCheckBox*>("CBLongNames");
         QVERIFY(box && box->isChecked());
+        // Turned off in the dialog: the tree shows the 8.3 names at once, as
+        // the list does; turned on again, the long names come back.
+        auto TreeNames = [&] {
+            QStringList names;
+            QTreeWidgetItem* top = w_->Tree()->topLevelItem(0);
+            for (int k = 0; k < top->childCount(); ++k) names << top->child(k)->text(0);
+            return names;
+        };
+        QVERIFY(w_->ApplyConfig({{"LongNames", 0}}));
+        QVERIFY(TreeNames().contains("PROGRA~1"));
+        QVERIFY(!TreeNames().contains("Program Files"));
+        QVERIFY(Row("PROGRA~1") >= 0);
+        QVERIFY(w_->ApplyConfig({{"LongNames", 1}}));
+        QVERIFY(TreeNames().contains("Program Files"));
     }
 
     void closingForgetsTheVolume() {
