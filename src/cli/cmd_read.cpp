@@ -209,7 +209,15 @@ bool CatEntry(DIDir& dir, int i, const std::string& path) {
         ShowMessage(115, path);
         return false;
     }
-    return std::fflush(stdout) == 0;
+    if (std::fflush(stdout) != 0) return false;
+    // A chain longer than the size: the bytes up to the size went out, and
+    // the mismatch is said as an export says it.
+    const uint64_t chainBytes = uint64_t(chain->size()) * cs;
+    if (chainBytes != (uint64_t(size) + cs - 1) / cs * cs) {
+        ShowMessage(1212, path, uint64_t(size), chainBytes, uint64_t(size));
+        return false;
+    }
+    return true;
 }
 
 }  // namespace

@@ -287,3 +287,43 @@ TEST_F(TrustCliTest, FifosAndSocketsNeverBlock) {
 }
 
 }  // namespace
+
+namespace {
+
+// Says the size of the root entry NAME is `size`, whatever its chain holds.
+void SetRootEntrySize(const std::string& image, const std::string& name, uint32_t size) {
+    Mounted m = MountImageFile(image);
+    ASSERT_TRUE(m);
+    m->LongNames = false;
+    DIDir root(m.image.get(), 0);
+    ASSERT_TRUE(root.Load());
+    int i = root.Find(name);
+    ASSERT_GE(i, 0);
+    ASSERT_TRUE(root.SetSize(i, size));
+    ASSERT_TRUE(root.Write());
+}
+
+}  // namespace
+
+TEST_F(TrustCliTest, CatOfAChainThatDoesNotMatchItsSizeFails) {
+    // 5000 bytes in 512-byte clusters: ten clusters.
+    auto data = RandomBytes(5000, 11);
+    WriteHostFile(dir / "A.BIN", data);
+    ASSERT_EQ(RunShell("mcopy -i " + Quote(image) + " " + Quote(dir / "A.BIN") + " ::"), 0);
+
+    Result whole = Cli("cat " + Quote(image) + " ::A.BIN");
+    ASSERT_EQ(whole.rc, 0) << whole.err;
+    EXPECT_EQ(whole.out, std::string(data.begin(), data.end()));
+
+    // Said to be 1000 bytes: the chain is longer; the 1000 bytes go out and
+    // the command fails with the reason.
+    SetRootEntrySize(image, "A.BIN", 1000);
+    Result longer = Cli("cat " + Quote(image) + " ::A.BIN");
+    EXPECT_EQ(longer.rc, 1);
+    EXPECT_EQ(longer.out, std::string(data.begin(), data.begin() + 1000));
+    EXPECT_NE(longer.err.find("5120 bytes"), std::string::npos) << longer.err;
+
+    // Said to be 9000 bytes: the chain ends first.
+    SetRootEntrySize(image, "A.BIN", 9000);
+    EXPECT_EQ(Cli("cat " + Quote(image) + " ::A.BIN").rc, 1);
+}
