@@ -74,6 +74,7 @@ DeviceIO_Container::DeviceIO_Container(DeviceIOIF* file, std::string kind, std::
     for (const ContainerDisk& d : disks_) {
         bases_.push_back(at);
         at += d.geometry.Bytes();
+        protected_ = protected_ || d.writeProtected;
     }
     bases_.push_back(at);
 }
@@ -142,7 +143,7 @@ bool DeviceIO_Container::Read(int64_t offset, void* buffer, uint32_t length) {
 }
 
 bool DeviceIO_Container::Write(int64_t offset, const void* buffer, uint32_t length) {
-    if (file_->IsReadOnly()) return false;
+    if (IsReadOnly()) return false;
     auto* p = static_cast<const uint8_t*>(buffer);
     return ForEachPiece(offset, length,
                         [&](int64_t at, uint32_t from, uint32_t n) { return file_->Write(at, p + from, n); });

@@ -33,6 +33,7 @@ struct SectorRecord {
 // file offset of its data (-1 when the container lacks the sector).
 struct ContainerDisk {
     std::string name;  // the disk's own name, as stored (D88); may be empty
+    bool writeProtected = false;  // the container marks the disk write-protected (D88)
     ContainerGeometry geometry;
     std::vector<int64_t> sectorData;
 };
@@ -59,7 +60,9 @@ public:
 
     const char* GetName() override { return name_.c_str(); }
     const char* GetPath() override { return file_->GetPath(); }
-    bool IsReadOnly() override { return file_->IsReadOnly(); }
+    // A disk marked write-protected in the container makes the device
+    // read-only, as the emulators treat it.
+    bool IsReadOnly() override { return protected_ || file_->IsReadOnly(); }
     [[nodiscard]] bool Read(int64_t offset, void* buffer, uint32_t length) override;
     [[nodiscard]] bool Write(int64_t offset, const void* buffer, uint32_t length) override;
     bool MakeReadOnly() override { return file_->MakeReadOnly(); }
@@ -91,4 +94,5 @@ private:
     std::string kind_, name_;
     std::vector<ContainerDisk> disks_;
     std::vector<uint64_t> bases_;  // one more than disks: the end
+    bool protected_ = false;        // some disk is marked write-protected
 };

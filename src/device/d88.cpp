@@ -76,6 +76,7 @@ bool ReadDisk(DeviceIOIF* file, uint64_t at, uint64_t fileSize, ContainerDisk& d
     }
     disk = DiskFromRecords(records);
     disk.name.assign(reinterpret_cast<const char*>(head), strnlen(reinterpret_cast<const char*>(head), 17));
+    disk.writeProtected = head[0x1A] == 0x10;
     return true;
 }
 

@@ -191,6 +191,21 @@ TEST_F(ContainerTest, ReadOnlyGoesToTheFileDevice) {
     EXPECT_EQ(std::string(device->GetName()), "D88 (Built-in File I/O)");
 }
 
+TEST_F(ContainerTest, AWriteProtectedD88DiskIsReadOnly) {
+    std::string p = dir / "wp.d88";
+    WriteD88(p, {{"WP", volume, {}, 0}});
+    auto bytes = ReadHostFile(p);
+    bytes[0x1A] = 0x10;  // the header's write-protect mark
+    WriteHostFile(p, bytes);
+    OpenContainer(D88Disks(p));
+    EXPECT_TRUE(device->IsReadOnly());
+    EXPECT_FALSE(file->IsReadOnly()) << "the file itself could be written";
+    std::vector<uint8_t> buf(kSector, 1);
+    EXPECT_FALSE(device->Write(0, buf.data(), kSector));
+    EXPECT_EQ(ReadHostFile(p), bytes);
+    EXPECT_EQ(ReadAll(0, kSector), std::vector<uint8_t>(volume.begin(), volume.begin() + kSector));
+}
+
 // Files that are not consistent containers are refused, whatever their
 // first bytes say.
 TEST_F(ContainerTest, InconsistentContainersAreRefused) {
