@@ -7,15 +7,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     QuietInterface ui;
     ScopedUserInterface scope(&ui);
     for (uint32_t fs : {kFileSystemDOS, kFileSystemHuman68k}) {
-        VolumeParams p;
-        p.Device = new BytesDevice(data, size);
-        p.FileSystem = fs;
-        if (DecodeBootRecord(p) != BootOk || uint64_t(p.ClustersCount) > (1u << 20) || p.ClusterSize > (1u << 16)) {
-            p.Device->Destroy();
-            continue;
-        }
         DiskImage image;
-        if (!image.Mount(p) || !image.Device()->MakeReadOnly()) continue;
+        if (!MountBytes(data, size, fs, image) || !image.Device()->MakeReadOnly()) continue;
         CheckResult r = CheckVolume(image);
         if (r.findings.size() > 5000) __builtin_trap();
     }

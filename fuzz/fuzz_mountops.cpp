@@ -34,19 +34,8 @@ void Walk(VolumeFiles& f, const std::string& path, int depth, std::vector<std::s
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     QuietInterface ui;
     ScopedUserInterface scope(&ui);
-    VolumeParams p;
-    p.Device = new BytesDevice(data, size);
-    p.FileSystem = 0;
-    if (DecodeBootRecord(p) != BootOk) {
-        p.Device->Destroy();
-        return 0;
-    }
-    if (uint64_t(p.ClustersCount) > (1u << 20) || p.ClusterSize > (1u << 16)) {
-        p.Device->Destroy();
-        return 0;
-    }
     DiskImage image;
-    if (!image.Mount(p)) return 0;
+    if (!MountBytes(data, size, kFileSystemDOS, image)) return 0;
     VolumeFiles f(image, false);
     std::vector<std::string> files;
     Walk(f, "", 0, files);

@@ -10,6 +10,8 @@
 #include "device/deviceio.h"
 #include "device/userinterface.h"
 #include "opening/hddpart.h"
+#include "volume/diskimage.h"
+#include "volume/volumeparams.h"
 
 class BytesDevice : public DeviceIOIF {
 public:
@@ -52,3 +54,16 @@ public:
     int ShowPartitionDialog(THDDPartDialog& dialog, bool) override { return dialog.Rows.empty() ? -1 : 0; }
     int typeQuestions = 0;
 };
+
+// Mounts the input bytes as a volume of `fileSystem` into `image`. Huge
+// claimed volumes are refused, to keep the work per input small.
+inline bool MountBytes(const uint8_t* data, std::size_t size, uint32_t fileSystem, DiskImage& image) {
+    VolumeParams p;
+    p.Device = new BytesDevice(data, size);
+    p.FileSystem = fileSystem;
+    if (DecodeBootRecord(p) != BootOk || uint64_t(p.ClustersCount) > (1u << 20) || p.ClusterSize > (1u << 16)) {
+        p.Device->Destroy();
+        return false;
+    }
+    return image.Mount(p);
+}
