@@ -5,30 +5,12 @@
 #include <random>
 #include <sys/stat.h>
 
-#include "explorer/folderops.h"
-#include "explorer/importer.h"
-#include "explorer/mover.h"
 #include "support/images.h"
-#include "support/scripted_ui.h"
+#include "support/random_ops.h"
 #include "volume/checker.h"
 #include "volume/didir.h"
 
 namespace {
-
-// Answers every overwrite question at random, and every confirmation Yes.
-struct RandomUI : ScriptedUI {
-    explicit RandomUI(uint32_t seed) : rng(seed) {}
-    OverwriteAnswer AskOverwrite(const std::string&, const SystemTime&, const std::string&, const SystemTime&) override {
-        static const OverwriteAnswer kAnswers[] = {owYes, owNo, owYesToAll, owNoToAll};
-        return kAnswers[rng() % 4];
-    }
-    std::mt19937 rng;
-};
-
-bool IsOrdinary(const DIDir& d, int k) {
-    std::string n = d.GetDisplayName(k);
-    return !d.IsFree(k) && !n.empty() && n[0] != '.' && !(d.GetAttr(k) & kAttrVolume);
-}
 
 // The folders of the volume, walked without recursion; a folder met twice
 // is not entered again.
@@ -49,13 +31,6 @@ std::vector<uint32_t> Folders(DiskImage& image) {
         }
     }
     return out;
-}
-
-std::vector<int> LiveEntries(const DIDir& d) {
-    std::vector<int> v;
-    for (uint32_t i = 0; i < d.GetCount(); ++i)
-        if (IsOrdinary(d, int(i))) v.push_back(int(i));
-    return v;
 }
 
 // Every file of the volume read back through its chain must be, byte for
@@ -154,21 +129,7 @@ TEST_P(Human68kRandomOpsTest, ThousandsOfOperationsKeepTheVolumeSound) {
             uint32_t here = folders[rng() % folders.size()];
             DIDir d(m.image.get(), here);
             ASSERT_TRUE(d.Load()) << step;
-            std::vector<int> live = LiveEntries(d);
-            if (op <= 2 || live.empty()) {
-                ImportFileList(d, {pool[rng() % pool.size()]}, false);
-            } else if (op == 3) {
-                if (rng() % 2) MakeDefaultFolder(d);
-                else CreateFolder(d, "folder_" + std::to_string(rng() % 50));
-            } else if (op == 4) {
-                DeleteEntries(d, {live[rng() % live.size()]});
-            } else if (op == 5 || op == 6) {
-                uint32_t target = folders[rng() % folders.size()];
-                MoveEntries(d, {live[rng() % live.size()]}, target, "T", false);
-            } else if (op == 7 || op == 8) {
-                RenameEntry(d, live[rng() % live.size()], "renamed_entry_" + std::to_string(rng() % 40) + ".x");
-            } else if (rng() % 4 == 0) {
-                ReleaseEntries(d, {live[rng() % live.size()]});
+            if (RunRandomOperation(d, op, rng, pool, folders, {"folder_", "renamed_entry_", ".x"})) {
                 released = true;
                 ++releases;
             }

@@ -3,25 +3,12 @@
 #include <random>
 #include <sys/stat.h>
 
-#include "explorer/folderops.h"
-#include "explorer/importer.h"
-#include "explorer/mover.h"
 #include "support/images.h"
-#include "support/scripted_ui.h"
+#include "support/random_ops.h"
 #include "volume/checker.h"
 #include "volume/didir.h"
 
 namespace {
-
-// Answers every overwrite question at random, and every confirmation Yes.
-struct RandomUI : ScriptedUI {
-    explicit RandomUI(uint32_t seed) : rng(seed) {}
-    OverwriteAnswer AskOverwrite(const std::string&, const SystemTime&, const std::string&, const SystemTime&) override {
-        static const OverwriteAnswer kAnswers[] = {owYes, owNo, owYesToAll, owNoToAll};
-        return kAnswers[rng() % 4];
-    }
-    std::mt19937 rng;
-};
 
 // Folders of the volume, found by walking it.
 void CollectFolders(DiskImage& image, uint32_t cluster, std::vector<uint32_t>& out, int depth = 0) {
@@ -34,16 +21,6 @@ void CollectFolders(DiskImage& image, uint32_t cluster, std::vector<uint32_t>& o
         if (d.IsFree(k) || !(d.GetAttr(k) & kAttrDirectory) || d.GetDisplayName(k)[0] == '.') continue;
         CollectFolders(image, uint32_t(d.GetStartCluster(k)), out, depth + 1);
     }
-}
-
-std::vector<int> LiveEntries(const DIDir& d) {
-    std::vector<int> v;
-    for (uint32_t i = 0; i < d.GetCount(); ++i) {
-        int k = int(i);
-        std::string n = d.GetDisplayName(k);
-        if (!d.IsFree(k) && !n.empty() && n[0] != '.' && !(d.GetAttr(k) & kAttrVolume)) v.push_back(k);
-    }
-    return v;
 }
 
 class RandomOpsTest : public ::testing::TestWithParam<int> {};
@@ -83,23 +60,7 @@ TEST_P(RandomOpsTest, ThousandsOfOperationsKeepTheVolumeSound) {
         uint32_t here = folders[rng() % folders.size()];
         DIDir d(m.image.get(), here);
         ASSERT_TRUE(d.Load()) << step;
-        std::vector<int> live = LiveEntries(d);
-        int op = int(rng() % 10);
-        if (op <= 2 || live.empty()) {
-            ImportFileList(d, {pool[rng() % pool.size()]}, false);
-        } else if (op == 3) {
-            if (rng() % 2) MakeDefaultFolder(d);
-            else CreateFolder(d, "D" + std::to_string(rng() % 50));
-        } else if (op == 4) {
-            DeleteEntries(d, {live[rng() % live.size()]});
-        } else if (op == 5 || op == 6) {
-            uint32_t target = folders[rng() % folders.size()];
-            MoveEntries(d, {live[rng() % live.size()]}, target, "T", false);
-        } else if (op == 7 || op == 8) {
-            RenameEntry(d, live[rng() % live.size()], "R" + std::to_string(rng() % 40) + ".X");
-        } else if (rng() % 4 == 0) {
-            ReleaseEntries(d, {live[rng() % live.size()]});
-        }
+        RunRandomOperation(d, int(rng() % 10), rng, pool, folders, {"D", "R", ".X"});
         uint32_t clusterSize = m->ClusterSize, free = m->FreeClusters;
         m.image.reset();
         if (step % 250 == 0 || step == kOps) {
