@@ -93,6 +93,21 @@ const std::vector<CliCommand>& CliCommands() {
          "--json: {\"complete\", \"folders\", \"files\", \"lostClusters\", \"lostChains\", \"counts\" (by\n"
          "kind), \"findings\": [{\"kind\", \"text\"}]}.\n",
          CmdCheck},
+        {"repair", 1, 1, kCmdChanges | kCmdJson, "repair IMAGE [--dry-run] [--save] [--yes] [--json]",
+         "Repairs a FAT12, FAT16 or Human68k volume from what check finds, crash-safely: one line per\n"
+         "finding and what is done about it, then (on a terminal, after asking; --yes acts without\n"
+         "asking) the repair. Lost clusters are freed (--save: each lost chain becomes FILEnnnn.CHK\n"
+         "in the root); FAT copies are made equal to the one that describes a sound volume; an entry\n"
+         "left in two folders keeps a folder where its \"..\" points and gives a file its own copy;\n"
+         "shared clusters are copied; chains are ended or cut to their size and sizes set to their\n"
+         "chains; \".\" and \"..\" are rewritten; bad and duplicate names get valid, unique ones;\n"
+         "orphan long-name slots are cleared; the FAT's media byte and, on FAT16, the clean-shutdown\n"
+         "bit are set. Nothing a file or folder still reaches is freed. --dry-run shows the plan only.\n"
+         "Exit 0 clean afterwards, 1 findings remain (each named), 2 the volume cannot be repaired\n"
+         "(FAT32, a read-only image, a volume beyond the end of its image).\n"
+         "--json: {\"before\" and \"after\" (as check --json), \"plan\": [{\"kind\", \"text\",\n"
+         "\"action\"}], \"repaired\", \"done\", \"unmended\", \"clean\"}.\n",
+         CmdRepair},
         {"mkfdd", 2, 2, 0, "mkfdd SOURCE OUTPUT --size 1440|1232|720|640",
          "Reads a floppy (or any file) track by track into a plain image. OUTPUT is written only\n"
          "when the read succeeds; an existing file is replaced only with --yes, and never when it\n"
@@ -202,6 +217,8 @@ const CliOption kOptions[] = {
          return true;
      }},
     {"-f", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.foreground = true; }},
+    {"--dry-run", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.dryRun = true; }},
+    {"--save", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.save = true; }},
 };
 
 }  // namespace
@@ -269,6 +286,10 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
     const CliCommand* c = FindCliCommand(o.command);
     if (o.json && !(c->flags & kCmdJson)) {
         error = "--json is not taken by " + o.command;
+        return std::nullopt;
+    }
+    if ((o.dryRun || o.save) && o.command != "repair") {
+        error = std::string(o.dryRun ? "--dry-run" : "--save") + " is not taken by " + o.command;
         return std::nullopt;
     }
     if (o.recursive && !(c->flags & kCmdRecursive)) {

@@ -27,6 +27,8 @@ struct CliOptions {
     bool help = false;                  // --help after a command: that command's help
     std::vector<std::string> mountOptions;  // mount -o OPTIONS (comma-separated, as given)
     bool foreground = false;            // mount -f: stay in the foreground
+    bool dryRun = false;                // repair --dry-run: the plan only
+    bool save = false;                  // repair --save: lost chains become FILEnnnn.CHK
 };
 
 class CliInterface;

@@ -7,6 +7,26 @@
 #include "device/messages.h"
 #include "volume/checker.h"
 
+std::string CheckJson(const CheckResult& r) {
+    std::string out = "{\"complete\": " + std::string(r.complete ? "true" : "false") +
+                      ", \"folders\": " + std::to_string(r.folders) + ", \"files\": " + std::to_string(r.files) +
+                      ", \"lostClusters\": " + std::to_string(r.lostClusters) +
+                      ", \"lostChains\": " + std::to_string(r.lostChains) + ", \"counts\": {";
+    bool first = true;
+    for (std::size_t k = 0; k < kCheckKinds; ++k) {
+        if (r.counts[k] == 0) continue;
+        out += std::string(first ? "" : ", ") + JsonString(CheckKindName(CheckKind(k))) + ": " +
+               std::to_string(r.counts[k]);
+        first = false;
+    }
+    out += "}, \"findings\": [";
+    for (std::size_t k = 0; k < r.findings.size(); ++k)
+        out += std::string(k ? ",\n  " : "\n  ") + "{\"kind\": " + JsonString(CheckKindName(r.findings[k].kind)) +
+               ", \"text\": " + JsonString(r.findings[k].text) + "}";
+    out += std::string(r.findings.empty() ? "" : "\n") + "]}";
+    return out;
+}
+
 int CmdCheck(CliContext& c) {
     constexpr int kCouldNotCheck = 2;
     auto image = OpenCliVolume(c.options, c.ui, nullptr);
@@ -19,22 +39,7 @@ int CmdCheck(CliContext& c) {
     std::size_t total = 0;
     for (uint32_t n : r.counts) total += n;
     if (c.options.json) {
-        std::string out = "{\"complete\": " + std::string(r.complete ? "true" : "false") +
-                          ", \"folders\": " + std::to_string(r.folders) + ", \"files\": " + std::to_string(r.files) +
-                          ", \"lostClusters\": " + std::to_string(r.lostClusters) +
-                          ", \"lostChains\": " + std::to_string(r.lostChains) + ", \"counts\": {";
-        bool first = true;
-        for (std::size_t k = 0; k < kCheckKinds; ++k) {
-            if (r.counts[k] == 0) continue;
-            out += std::string(first ? "" : ", ") + JsonString(CheckKindName(CheckKind(k))) + ": " +
-                   std::to_string(r.counts[k]);
-            first = false;
-        }
-        out += "}, \"findings\": [";
-        for (std::size_t k = 0; k < r.findings.size(); ++k)
-            out += std::string(k ? ",\n  " : "\n  ") + "{\"kind\": " + JsonString(CheckKindName(r.findings[k].kind)) +
-                   ", \"text\": " + JsonString(r.findings[k].text) + "}";
-        out += std::string(r.findings.empty() ? "" : "\n") + "]}\n";
+        std::string out = CheckJson(r) + "\n";
         std::fwrite(out.data(), 1, out.size(), stdout);
     } else {
         std::string report = r.Report();

@@ -20,6 +20,7 @@ const char* const kKindNames[kCheckKinds] = {
     "fat-copies", "fat-copy-behind",  "chain-loop",   "chain-free",     "chain-bad",      "chain-reserved",
     "chain-beyond", "cross-link",  "in-two-folders", "size",           "dot-entries",
     "duplicate-name", "invalid-name", "orphan-long-name", "lost-clusters", "unreadable",
+    "truncated", "media-byte", "not-closed",
 };
 
 // What one FAT entry holds.
@@ -31,6 +32,8 @@ struct Owner {
     uint32_t folder;
     std::string name;  // as stored
     uint32_t first;
+    uint32_t slot = kNoSlot;
+    bool isFolder = false;
 };
 
 // A folder reached by the walk.
@@ -79,6 +82,7 @@ public:
             return std::move(result_);
         }
         SetUpLimits();
+        if (compare_) CheckHead();
         owner_.assign(limit_, 0);
         alsoLost_.assign(limit_, false);
         owners_.push_back({kNoFolder, "", 0});  // id 0: nobody
@@ -124,9 +128,24 @@ private:
         return Link::Next;
     }
 
-    void Add(CheckKind kind, std::string text) {
+    void Add(CheckKind kind, std::string text, CheckFinding where = {}) {
         ++result_.counts[std::size_t(kind)];
-        if (result_.findings.size() < kMaxKeptFindings) result_.findings.push_back({kind, Printable(text)});
+        if (result_.findings.size() >= kMaxKeptFindings) return;
+        where.kind = kind;
+        where.text = Printable(text);
+        result_.findings.push_back(std::move(where));
+    }
+
+    // The place of owner id's entry, for a finding.
+    CheckFinding At(uint32_t id, uint32_t cluster = 0, uint32_t at = 0) const {
+        CheckFinding w{};
+        const Owner& o = owners_[id];
+        w.folder = o.folder == kNoFolder ? 0 : folders_[o.folder].cluster;
+        w.slot = o.slot;
+        w.isFolder = o.isFolder;
+        w.cluster = cluster;
+        w.at = at;
+        return w;
     }
 
     // Paths are kept as stored (Shift-JIS) and shown in UTF-8; they are
@@ -149,6 +168,43 @@ private:
     }
 
     std::string FolderPath(uint32_t f) const { return SjisToUtf8(StoredPath(f, "")); }
+
+    // ---- the volume's own marks ----------------------------------------
+
+    // The first two FAT entries (the media byte, then end marks; on FAT16
+    // the clean-shutdown bit), and whether the device holds the whole
+    // volume.
+    void CheckHead() {
+        const uint64_t end = uint64_t(img_.UserArea) + uint64_t(img_.ClustersCount) * img_.ClusterSize;
+        uint8_t probe;
+        if (!img_.Device()->Read(int64_t(img_.DiskStart + end - 1), &probe, 1))
+            Add(CheckKind::Truncated, "the volume needs " + std::to_string(end) +
+                                          " bytes, more than the image or device holds");
+        const uint8_t* t = table_.data();
+        const std::size_t head = img_.FATType == kFAT12 ? 3 : 4;
+        if (table_.size() < head) return;
+        int media = BootMediaByte();
+        bool good = media >= 0 ? t[0] == media : KnownMedia(t[0]);
+        for (std::size_t k = 1; k < head; ++k) {
+            uint8_t want = 0xFF;
+            // The clean-shutdown and hard-error bits of FAT16.
+            if (k == 3 && img_.FATType == kFAT16 && !Human68k()) want = uint8_t((t[3] & 0xC0) | 0x3F);
+            good = good && t[k] == want;
+        }
+        if (!good) {
+            std::string bytes;
+            for (std::size_t k = 0; k < head; ++k) bytes += (k ? " " : "") + Hex(t[k]);
+            Add(CheckKind::MediaByte, "the FAT begins " + bytes + ", not the media byte" +
+                                          (media >= 0 ? " " + Hex(uint32_t(media)) : std::string()) +
+                                          " and end marks");
+        }
+        if (img_.FATType == kFAT16 && !Human68k() && !(t[3] & 0x80) && !img_.MarkedInUseHere())
+            Add(CheckKind::NotClosed, "the volume is marked \"not cleanly closed\"");
+    }
+
+    int BootMediaByte() const { return VolumeMediaByte(img_); }
+    // Media bytes DOS knows.
+    static bool KnownMedia(uint8_t b) { return b == 0xF0 || b >= 0xF8; }
 
     // ---- FAT copies ----------------------------------------------------
 
@@ -259,14 +315,15 @@ private:
         sound = false;
         if (first < 2 || first >= limit_) {
             Add(CheckKind::ChainBeyond, PathOf(id) + ": first cluster " + std::to_string(first) +
-                                            " lies outside the volume");
+                                            " lies outside the volume", At(id, 0, first));
             return 0;
         }
-        uint32_t c = first, n = 0;
+        uint32_t c = first, n = 0, prev = 0;
         for (;;) {
             uint32_t other = owner_[c];
             if (other == id) {
-                Add(CheckKind::ChainLoop, PathOf(id) + ": the chain comes back to cluster " + std::to_string(c));
+                Add(CheckKind::ChainLoop, PathOf(id) + ": the chain comes back to cluster " + std::to_string(c),
+                    At(id, prev, c));
                 return n;
             }
             if (other != 0) {
@@ -274,38 +331,52 @@ private:
                 const Owner& me = owners_[id];
                 if (c == first && o.first == first && o.folder != kNoFolder && me.folder != kNoFolder &&
                     folders_[o.folder].cluster != folders_[me.folder].cluster && !IsOnPath(me.folder, first)) {
+                    CheckFinding w = At(id, prev, c);
+                    CheckFinding o2 = At(other);
+                    w.folder2 = o2.folder;
+                    w.slot2 = o2.slot;
                     Add(CheckKind::InTwoFolders, PathOf(other) + " and " + PathOf(id) +
                                                      ": one entry in two folders (first cluster " +
-                                                     std::to_string(first) + ")");
+                                                     std::to_string(first) + ")", w);
                     inTwo_ = other;
                 } else {
+                    CheckFinding w = At(id, prev, c);
+                    CheckFinding o2 = At(other);
+                    w.folder2 = o2.folder;
+                    w.slot2 = o2.slot;
                     Add(CheckKind::CrossLink, PathOf(id) + ": cluster " + std::to_string(c) + " also belongs to " +
-                                                  PathOf(other));
+                                                  PathOf(other), w);
                 }
                 return n;
             }
             owner_[c] = id;
             ++n;
             uint32_t v = Raw(c);
+            // The repair ends a chain at `cluster`: a cluster marked bad is
+            // left out (the chain ends before it), one whose entry is free,
+            // reserved or out of range is kept as the chain's last.
             switch (Classify(v)) {
                 case Link::End: sound = true; return n;
-                case Link::Next: c = v; break;
+                case Link::Next:
+                    prev = c;
+                    c = v;
+                    break;
                 case Link::Free:
                     Add(CheckKind::ChainFree, PathOf(id) + ": the chain runs into a free entry after cluster " +
-                                                  std::to_string(c));
+                                                  std::to_string(c), At(id, c, c));
                     return n;
                 case Link::Bad:
                     Add(CheckKind::ChainBad, PathOf(id) + ": cluster " + std::to_string(c) +
-                                                 " of the chain is marked bad");
+                                                 " of the chain is marked bad", At(id, prev, c));
                     return n;
                 case Link::Reserved:
                     Add(CheckKind::ChainReserved, PathOf(id) + ": cluster " + std::to_string(c) +
-                                                      " holds the reserved value " + Hex(v));
+                                                      " holds the reserved value " + Hex(v), At(id, c, c));
                     return n;
                 case Link::Beyond:
                     Add(CheckKind::ChainBeyond, PathOf(id) + ": cluster " + std::to_string(c) +
                                                     " links to cluster " + std::to_string(v) +
-                                                    ", outside the volume");
+                                                    ", outside the volume", At(id, c, c));
                     return n;
             }
         }
@@ -361,67 +432,9 @@ private:
 
     bool Human68k() const { return img_.FileSystem == kFileSystemHuman68k; }
 
-    // The stored name bytes of an entry: base (with the Human68k extension),
-    // then "." and the extension when there is one.
-    std::string StoredName(const uint8_t* e) const {
-        std::string base(reinterpret_cast<const char*>(e), 8);
-        if (Human68k() && e[7] != ' ') {
-            for (int k = 12; k < 22 && e[k] != 0; ++k) base += char(e[k]);
-        } else {
-            base.erase(base.find_last_not_of(' ') + 1);
-        }
-        if (!base.empty() && uint8_t(base[0]) == kStoredE5) base[0] = char(kDeletedMark);
-        std::string ext(reinterpret_cast<const char*>(e + 8), 3);
-        ext.erase(ext.find_last_not_of(' ') + 1);
-        return ext.empty() ? base : base + "." + ext;
-    }
-
-    // The name as two entries are compared: ASCII letters folded, the
-    // second byte of a double-byte character left as it is.
-    std::string NameKey(const uint8_t* e) const {
-        std::string s = StoredName(e);
-        for (std::size_t k = 0; k < s.size(); ++k) {
-            uint8_t b = uint8_t(s[k]);
-            if (IsSjisLeadByte(b)) {
-                ++k;
-                continue;
-            }
-            if (b >= 'a' && b <= 'z') s[k] = char(b - 32);
-        }
-        return s;
-    }
-
-    // Why an entry's name cannot stand, or "" when it can.
-    std::string NameFault(const uint8_t* e) const {
-        if (e[0] == ' ') return "blank name";
-        // Bytes DOS refuses in a name. "+", "=", "[" and "]" pass: the
-        // import keeps them as they stand, and DOS systems read them.
-        static const char kNeverDOS[] = "\"*,./:;<>?\\|";
-        static const char kNeverHuman[] = "\"*/:<>?\\|.";
-        const char* never = Human68k() ? kNeverHuman : kNeverDOS;
-        auto field = [&](const uint8_t* p, int n, bool isBase) -> std::string {
-            for (int k = 0; k < n; ++k) {
-                uint8_t b = p[k];
-                if (isBase && k == 0 && b == kStoredE5) continue;
-                if (IsSjisLeadByte(b) && k + 1 < n) {
-                    ++k;  // the second byte of the character may be anything
-                    continue;
-                }
-                if (b < 0x20 || b == 0x7F || (b != 0 && std::strchr(never, b)))
-                    return "byte " + Hex(b) + " cannot stand in a name";
-                if (!Human68k() && b >= 'a' && b <= 'z') return "lower case in a FAT name";
-            }
-            return "";
-        };
-        std::string f = field(e, 8, true);
-        if (f.empty()) f = field(e + 8, 3, false);
-        if (f.empty() && Human68k() && e[7] != ' ') {
-            int n = 0;
-            while (n < 10 && e[12 + n] != 0) ++n;
-            f = field(e + 12, n, false);
-        }
-        return f;
-    }
+    std::string StoredName(const uint8_t* e) const { return EntryStoredName(e, Human68k()); }
+    std::string NameKey(const uint8_t* e) const { return EntryNameKey(e, Human68k()); }
+    std::string NameFault(const uint8_t* e) const { return EntryNameFault(e, Human68k()); }
 
     // Long-name slots waiting for their entry.
     struct LongRun {
@@ -432,10 +445,15 @@ private:
     };
 
     void FlushOrphans(uint32_t f, LongRun& run) {
-        if (run.slots > 0)
+        if (run.slots > 0) {
+            CheckFinding w{};
+            w.folder = folders_[f].cluster;
+            w.slot = run.start;
+            w.at = run.slots;
             Add(CheckKind::OrphanLongName, FolderPath(f) + ": " + std::to_string(run.slots) +
                                                " long-name slot(s) at entry " + std::to_string(run.start) +
-                                               " belong to no entry");
+                                               " belong to no entry", w);
+        }
         run = LongRun();
     }
 
@@ -455,7 +473,14 @@ private:
         if (!root) {
             const uint8_t* e0 = count > 0 ? bytes.data() : nullptr;
             bool dotOk = e0 && IsDotName(e0, 1) && (e0[11] & kAttrDirectory) && FirstCluster(e0) == here;
-            if (!dotOk) Add(CheckKind::DotEntries, FolderPath(f) + ": no \".\" entry naming the folder itself");
+            if (!dotOk) {
+                CheckFinding w{};
+                w.folder = here;
+                w.slot = 0;
+                w.cluster = here;
+                w.isFolder = true;
+                Add(CheckKind::DotEntries, FolderPath(f) + ": no \".\" entry naming the folder itself", w);
+            }
             const uint8_t* e1 = count > 1 ? bytes.data() + 32 : nullptr;
             if (e1 && IsDotName(e1, 2) && (e1[11] & kAttrDirectory)) {
                 folders_[f].hasDotdot = true;
@@ -464,6 +489,7 @@ private:
         }
 
         std::unordered_set<std::string> names;
+        std::vector<Named> named;
         LongRun run;
         for (uint32_t i = 0; i < count; ++i) {
             const uint8_t* e = bytes.data() + std::size_t(i) * 32;
@@ -498,11 +524,20 @@ private:
 
             std::string name = StoredName(e);
             uint32_t id = uint32_t(owners_.size());
-            owners_.push_back({f, name, FirstCluster(e)});
+            owners_.push_back({f, name, FirstCluster(e), i, (attr & kAttrDirectory) != 0});
             std::string fault = NameFault(e);
-            if (!fault.empty()) Add(CheckKind::InvalidName, PathOf(id) + ": " + fault);
+            if (!fault.empty()) Add(CheckKind::InvalidName, PathOf(id) + ": " + fault, At(id));
             if (!names.insert(NameKey(e)).second)
-                Add(CheckKind::DuplicateName, FolderPath(f) + ": the name " + SjisToUtf8(name) + " stands twice");
+                Add(CheckKind::DuplicateName, FolderPath(f) + ": the name " + SjisToUtf8(name) + " stands twice",
+                    At(id));
+            if (!Human68k()) {
+                Named n{id, FoldCase(Utf8ToUtf16(SjisToUtf8(name))), {}, {}};
+                if (auto lfn = FindLongNameRun(bytes.data(), count, i)) {
+                    n.longName = lfn->name;
+                    n.folded = FoldCase(lfn->name);
+                }
+                named.push_back(std::move(n));
+            }
 
             const uint32_t first = FirstCluster(e);
             const uint32_t size = LE32(e + 28);
@@ -554,6 +589,34 @@ private:
             }
         }
         FlushOrphans(f, run);
+        CheckLongNames(named);
+    }
+
+    // An 8.3 entry of a FAT folder with its names folded for comparing.
+    struct Named {
+        uint32_t id;
+        std::u16string shortFolded, longName, folded;  // the last two empty without a long name
+    };
+
+    // Long names that cannot stand: "/" or "\" in them, "." or "..", or
+    // one that another entry's long or 8.3 name equals ignoring case.
+    void CheckLongNames(const std::vector<Named>& named) {
+        std::unordered_map<std::u16string, uint32_t> shorts, longs;
+        for (const Named& n : named) shorts.emplace(n.shortFolded, n.id);
+        for (const Named& n : named) {
+            if (n.longName.empty()) continue;
+            CheckFinding w = At(n.id);
+            w.longName = true;
+            const std::string shown = Utf16ToUtf8(n.longName);
+            if (n.longName == u"." || n.longName == u".." || n.longName.find_first_of(u"/\\") != std::u16string::npos)
+                Add(CheckKind::InvalidName, PathOf(n.id) + ": the long name \"" + shown + "\" cannot stand", w);
+            auto s = shorts.find(n.folded);
+            if (s != shorts.end() && s->second != n.id)
+                Add(CheckKind::DuplicateName, PathOf(n.id) + ": the long name \"" + shown + "\" equals the name of " +
+                                                  PathOf(s->second), w);
+            else if (!longs.emplace(n.folded, n.id).second)
+                Add(CheckKind::DuplicateName, PathOf(n.id) + ": the long name \"" + shown + "\" stands twice", w);
+        }
     }
 
     void WalkFolders() {
@@ -597,7 +660,16 @@ private:
                     if (d.dotdot == want || (img_.FATType == kFAT32 && want == 0 && d.dotdot == img_.RootDir))
                         ok = true;
                 }
-            if (!ok) Add(CheckKind::DotEntries, FolderPath(uint32_t(f)) + ": no \"..\" entry naming the folder that holds it");
+            if (!ok) {
+                CheckFinding w{};
+                w.folder = d.cluster;
+                w.slot = 1;
+                w.isFolder = true;
+                uint32_t parent = d.parent == kNoFolder ? 0 : folders_[d.parent].cluster;
+                w.cluster = d.parent == 0 ? 0 : parent;
+                Add(CheckKind::DotEntries,
+                    FolderPath(uint32_t(f)) + ": no \"..\" entry naming the folder that holds it", w);
+            }
         }
     }
 
@@ -614,6 +686,7 @@ private:
             uint32_t v = Raw(c);
             if (!isLost(c, v)) continue;
             if (lost++ == 0) first = c;
+            result_.lost.push_back(c);
             if (Classify(v) == Link::Next) linked[v] = true;
         }
         if (lost == 0) return;
@@ -641,6 +714,81 @@ private:
 
 }  // namespace
 
+// The stored name bytes of an entry: base (with the Human68k extension),
+// then "." and the extension when there is one.
+std::string EntryStoredName(const uint8_t* e, bool human68k) {
+    std::string base(reinterpret_cast<const char*>(e), 8);
+    if (human68k && e[7] != ' ') {
+        for (int k = 12; k < 22 && e[k] != 0; ++k) base += char(e[k]);
+    } else {
+        base.erase(base.find_last_not_of(' ') + 1);
+    }
+    if (!base.empty() && uint8_t(base[0]) == kStoredE5) base[0] = char(kDeletedMark);
+    std::string ext(reinterpret_cast<const char*>(e + 8), 3);
+    ext.erase(ext.find_last_not_of(' ') + 1);
+    return ext.empty() ? base : base + "." + ext;
+}
+
+// The name as two entries are compared: ASCII letters folded, the
+// second byte of a double-byte character left as it is.
+std::string EntryNameKey(const uint8_t* e, bool human68k) {
+    std::string s = EntryStoredName(e, human68k);
+    for (std::size_t k = 0; k < s.size(); ++k) {
+        uint8_t b = uint8_t(s[k]);
+        if (IsSjisLeadByte(b)) {
+            ++k;
+            continue;
+        }
+        if (b >= 'a' && b <= 'z') s[k] = char(b - 32);
+    }
+    return s;
+}
+
+// Why an entry's name cannot stand, or "" when it can.
+std::string EntryNameFault(const uint8_t* e, bool human68k) {
+    if (e[0] == ' ') return "blank name";
+    // Bytes DOS refuses in a name. "+", "=", "[" and "]" pass: the
+    // import keeps them as they stand, and DOS systems read them.
+    static const char kNeverDOS[] = "\"*,./:;<>?\\|";
+    static const char kNeverHuman[] = "\"*/:<>?\\|.";
+    const char* never = human68k ? kNeverHuman : kNeverDOS;
+    auto field = [&](const uint8_t* p, int n, bool isBase) -> std::string {
+        for (int k = 0; k < n; ++k) {
+            uint8_t b = p[k];
+            if (isBase && k == 0 && b == kStoredE5) continue;
+            if (IsSjisLeadByte(b) && k + 1 < n) {
+                ++k;  // the second byte of the character may be anything
+                continue;
+            }
+            if (b < 0x20 || b == 0x7F || (b != 0 && std::strchr(never, b)))
+                return "byte " + Hex(b) + " cannot stand in a name";
+            if (!human68k && b >= 'a' && b <= 'z') return "lower case in a FAT name";
+        }
+        return "";
+    };
+    std::string f = field(e, 8, true);
+    if (f.empty()) f = field(e + 8, 3, false);
+    if (f.empty() && human68k && e[7] != ' ') {
+        int n = 0;
+        while (n < 10 && e[12 + n] != 0) ++n;
+        f = field(e + 12, n, false);
+    }
+    return f;
+}
+
+
+int VolumeMediaByte(DiskImage& image) {
+    // A volume opened by a profile has no boot record of its own: the
+    // record must describe this very layout.
+    const bool human = image.FileSystem == kFileSystemHuman68k;
+    uint8_t record[512];
+    if (!image.Device() || !image.Device()->Read(image.DiskStart, record, sizeof record)) return -1;
+    VolumeLayout l;
+    if ((human ? DecodeHuman68kBootSector(record, l) : DecodeFATBootSector(record, l)) != BootOk) return -1;
+    if (l.FAT != image.FAT || l.FATSize != image.FATSize || l.UserArea != image.UserArea) return -1;
+    return record[human ? 28 : 21];
+}
+
 const char* CheckKindName(CheckKind kind) { return kKindNames[std::size_t(kind)]; }
 
 bool CheckResult::OnlyKinds(std::initializer_list<CheckKind> kinds) const {
@@ -661,3 +809,7 @@ std::string CheckResult::Report() const {
 }
 
 CheckResult CheckVolume(DiskImage& image) { return Checker(image).Run(); }
+
+CheckResult CheckVolumeWithFat(DiskImage& image, const std::vector<uint8_t>& table) {
+    return Checker(image, &table, false).Run();
+}

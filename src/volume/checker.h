@@ -31,8 +31,12 @@ enum class CheckKind {
     OrphanLongName, // long-name slots that belong to no following entry
     LostClusters,   // allocated clusters that no entry reaches
     Unreadable,     // storage the device could not read
+    Truncated,      // the volume reaches beyond the end of its image or device
+    MediaByte,      // the first two FAT entries are not the media byte and end marks
+    NotClosed,      // FAT16: the volume is marked not cleanly closed
 };
-constexpr std::size_t kCheckKinds = 16;
+constexpr std::size_t kCheckKinds = 19;
+constexpr uint32_t kNoSlot = UINT32_MAX;
 
 // The kind's short name as the command line prints it ("cross-link", ...).
 const char* CheckKindName(CheckKind kind);
@@ -40,6 +44,16 @@ const char* CheckKindName(CheckKind kind);
 struct CheckFinding {
     CheckKind kind;
     std::string text;  // one line: what, where (paths in UTF-8)
+    // Where, for the repair. The entry: the first cluster of the folder that
+    // holds it (0 for the root) and its slot there (kNoSlot: no entry). For
+    // chains, `cluster` is the cluster whose FAT entry ends or relinks the
+    // chain (0: the entry's own first cluster) and `at` the cluster the
+    // fault starts at. A second entry (in-two-folders, cross-link) in
+    // `folder2`/`slot2`.
+    uint32_t folder = 0, slot = kNoSlot, cluster = 0, at = 0;
+    uint32_t folder2 = 0, slot2 = kNoSlot;
+    bool isFolder = false;  // the entry is a folder
+    bool longName = false;  // a name finding about the entry's long name
 };
 
 struct CheckResult {
@@ -54,13 +68,18 @@ struct CheckResult {
     uint32_t lostChains = 0;
     uint32_t folders = 0;
     uint32_t files = 0;
+    // The lost clusters themselves (allocated, reached by no entry).
+    std::vector<uint32_t> lost;
 
     bool Clean() const { return OnlyKinds({}); }
     // Complete, and nothing found but lost clusters.
     bool OnlyLostClusters() const { return OnlyKinds({CheckKind::LostClusters}); }
     // Complete, and nothing found but what a write stopped at any point may
-    // leave: lost clusters and FAT copies a step apart.
-    bool OnlyInterrupted() const { return OnlyKinds({CheckKind::LostClusters, CheckKind::FatCopyBehind}); }
+    // leave: lost clusters, FAT copies a step apart and the mark of a
+    // volume in use.
+    bool OnlyInterrupted() const {
+        return OnlyKinds({CheckKind::LostClusters, CheckKind::FatCopyBehind, CheckKind::NotClosed});
+    }
     // Complete, and every finding of one of the given kinds.
     bool OnlyKinds(std::initializer_list<CheckKind> kinds) const;
     std::size_t Count(CheckKind kind) const;
@@ -69,3 +88,16 @@ struct CheckResult {
 };
 
 CheckResult CheckVolume(DiskImage& image);
+
+// An 8.3 (or Human68k) entry's name as stored: base, "." and extension.
+std::string EntryStoredName(const uint8_t* entry, bool human68k);
+// The name as two entries of one folder are compared (ASCII case folded).
+std::string EntryNameKey(const uint8_t* entry, bool human68k);
+// Why the entry's name cannot stand, or "" when it can.
+std::string EntryNameFault(const uint8_t* entry, bool human68k);
+// The media byte the boot record gives, when it describes the volume's
+// layout; -1 otherwise.
+int VolumeMediaByte(DiskImage& image);
+// The check of the chains and folders as FAT copy `table` describes them
+// (the copies are not compared).
+CheckResult CheckVolumeWithFat(DiskImage& image, const std::vector<uint8_t>& table);

@@ -27,9 +27,68 @@ uint64_t FATBytesFor(uint32_t kind, uint64_t cluster) {
 
 }  // namespace
 
+// The clean-shutdown bit of FAT16 (bit 15 of FAT[1], byte 3 of each copy),
+// kept by a device in front of the volume's own: it sees every write and
+// flush the engine and the folders make, and whether one failed.
+class InUseMark : public DeviceIOIF {
+public:
+    InUseMark(DeviceIOIF* inner, DiskImage& image) : inner_(inner), image_(image) {}
+    const char* GetName() override { return inner_->GetName(); }
+    const char* GetPath() override { return inner_->GetPath(); }
+    bool IsReadOnly() override { return inner_->IsReadOnly(); }
+    bool Read(int64_t offset, void* buffer, uint32_t length) override { return inner_->Read(offset, buffer, length); }
+    bool Write(int64_t offset, const void* buffer, uint32_t length) override {
+        if (!started_) {
+            started_ = true;
+            if (image_.fatTable_.size() > 3 && (image_.fatTable_[3] & 0x80)) {
+                held_ = true;
+                if (!Put(uint8_t(image_.fatTable_[3] & 0x7F)) || !inner_->Flush()) failed_ = true;
+            }
+            if (failed_) return false;
+        }
+        bool ok = inner_->Write(offset, buffer, length);
+        failed_ = failed_ || !ok;
+        return ok;
+    }
+    bool MakeReadOnly() override { return inner_->MakeReadOnly(); }
+    bool Flush() override {
+        bool ok = inner_->Flush();
+        failed_ = failed_ || !ok;
+        return ok;
+    }
+    void Destroy() override {
+        inner_->Destroy();
+        delete this;
+    }
+    bool Held() const { return held_ && !released_; }
+    // Sets the bit again after a session whose every write went well.
+    void Release() {
+        if (!Held() || failed_ || !inner_->Flush()) return;
+        if (image_.fatTable_[3] & 0x80) return;  // set again by a repair
+        released_ = Put(uint8_t(image_.fatTable_[3] | 0x80)) && inner_->Flush();
+    }
+
+private:
+    // Byte 3 of every copy; the table follows the first copy.
+    bool Put(uint8_t b) {
+        for (uint32_t i = 0; i < image_.FATCount; ++i) {
+            if (!inner_->Write(int64_t(image_.DiskStart) + image_.FAT + int64_t(i) * image_.FATSize + 3, &b, 1))
+                return false;
+            if (i == 0) image_.fatTable_[3] = b;
+        }
+        return true;
+    }
+    DeviceIOIF* inner_;
+    DiskImage& image_;
+    bool started_ = false, held_ = false, released_ = false, failed_ = false;
+};
+
 DiskImage::~DiskImage() {
+    if (mark_) mark_->Release();
     if (device_) device_->Destroy();
 }
+
+bool DiskImage::MarkedInUseHere() const { return mark_ && mark_->Held(); }
 
 bool DiskImage::Mount(const VolumeParams& params) {
     device_ = params.Device;
@@ -66,6 +125,10 @@ bool DiskImage::Mount(const VolumeParams& params) {
     for (uint32_t c = 2; c < ClusterLimit(); ++c)
         if (RawFATEntry(c) == 0) ++FreeClusters;
     NextFree = 2;
+    if (FATType == kFAT16 && FileSystem == kFileSystemDOS && !device_->IsReadOnly()) {
+        mark_ = new InUseMark(device_, *this);
+        device_ = mark_;
+    }
     return true;
 }
 

@@ -58,6 +58,8 @@ bool ForEachClusterRun(const ChainList& chain, std::size_t maxClusters, F fn) {
     return true;
 }
 
+class InUseMark;
+
 class DiskImage : public VolumeLayout {
 public:
     DiskImage() = default;
@@ -113,6 +115,18 @@ public:
     [[nodiscard]] bool GrowDirEntries(std::vector<uint8_t>& entries, uint32_t first, uint32_t count,
                                       uint32_t newCount);
 
+    // Writes n bytes at byte e of the FAT to every copy and to the table
+    // (for the FAT's own head and whole copies, which SetFATEntry never
+    // touches). Inside a batch, to the table only, for the batch's end.
+    [[nodiscard]] bool WriteFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n);
+
+    // On FAT16, bit 15 of the second FAT entry says the volume was closed
+    // cleanly. The first write of this session clears it (flushed before
+    // the write goes on) and closing the volume sets it again once all is
+    // flushed, unless a write or a flush failed. True while this session
+    // holds the bit cleared.
+    bool MarkedInUseHere() const;
+
     uint32_t FreeClusters = 0;
     uint32_t NextFree = 0;
     // FAT folders show, find and write long names (slots of attribute 0x0F);
@@ -146,13 +160,14 @@ public:
     bool IsRootRegion(uint32_t first) const { return first == 0 && FATType != kFAT32; }
 
 private:
-    bool WriteFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n);
+    friend class InUseMark;
     uint32_t RawFATEntry(uint32_t cluster) const;
 
     bool CloseBatch();
     void StoreFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n);
 
     DeviceIOIF* device_ = nullptr;
+    InUseMark* mark_ = nullptr;  // in front of the device on writable FAT16 volumes
     std::vector<uint8_t> fatTable_;
     bool broken_ = false;  // the FAT in memory could not be brought back in step with the device
     int batchDepth_ = 0;
