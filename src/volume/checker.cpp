@@ -181,7 +181,9 @@ private:
             Add(CheckKind::Truncated, "the volume needs " + std::to_string(end) +
                                           " bytes, more than the image or device holds");
         const uint8_t* t = table_.data();
-        const std::size_t head = img_.FATType == kFAT12 ? 3 : 4;
+        // FAT32 entries are 28 bits: the top half-byte of the fourth byte
+        // is not the FAT's.
+        const std::size_t head = img_.FATType == kFAT12 ? 3 : img_.FATType == kFAT16 ? 4 : 3;
         if (table_.size() < head) return;
         int media = BootMediaByte();
         bool good = media >= 0 ? t[0] == media : KnownMedia(t[0]);
@@ -544,7 +546,7 @@ private:
             if (attr & kAttrDirectory) {
                 if (size != 0)
                     Add(CheckKind::SizeMismatch, PathOf(id) + ": a folder entry with a size of " +
-                                                     std::to_string(size) + " bytes");
+                                                     std::to_string(size) + " bytes", At(id));
                 bool sound;
                 inTwo_ = 0;
                 uint32_t n = Claim(id, first, sound);
@@ -557,7 +559,7 @@ private:
                 if (n == 0) continue;
                 if (uint64_t(n) * img_.ClusterSize > uint64_t(kMaxDirEntries) * 32) {
                     Add(CheckKind::SizeMismatch, PathOf(id) + ": a folder of " + std::to_string(n) +
-                                                     " clusters, more than a folder can hold");
+                                                     " clusters, more than a folder can hold", At(id));
                     n = uint32_t(uint64_t(kMaxDirEntries) * 32 / img_.ClusterSize);
                 }
                 Folder sub;
@@ -575,7 +577,7 @@ private:
                 if (first == 0) {
                     if (size != 0)
                         Add(CheckKind::SizeMismatch, PathOf(id) + ": size " + std::to_string(size) +
-                                                         " bytes but no clusters");
+                                                         " bytes but no clusters", At(id));
                     continue;
                 }
                 bool sound;
@@ -585,7 +587,7 @@ private:
                 if (n != want)
                     Add(CheckKind::SizeMismatch, PathOf(id) + ": size " + std::to_string(size) + " bytes needs " +
                                                      std::to_string(want) + " clusters, the chain has " +
-                                                     std::to_string(n));
+                                                     std::to_string(n), At(id));
             }
         }
         FlushOrphans(f, run);

@@ -6,13 +6,18 @@
 #include <iostream>
 
 #include "device/byteorder.h"
+#include "support/faulty_device.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
 #include "explorer/importer.h"
 #include "volume/checker.h"
 #include "volume/didir.h"
+#include "volume/longnames.h"
+#include "volume/repairer.h"
 
 namespace {
+
+using Bytes = std::vector<uint8_t>;
 
 // An image file in memory, for byte patches, with the layout its boot
 // record gives.
@@ -90,6 +95,15 @@ struct Patchable {
         while (Slot(folder, i)[0] != 0) ++i;
         return i;
     }
+    // A root entry of no data with a long name, its slots before it.
+    void AddLong(const std::u16string& name, const char* name11) {
+        uint32_t i = FreeSlot(0), n = LongNameSlotCount(name);
+        BuildLongNameSlots(name, reinterpret_cast<const uint8_t*>(name11), Slot(0, i));
+        uint8_t* e = Slot(0, i + n);
+        std::memset(e, 0, 32);
+        std::memcpy(e, name11, 11);
+        e[11] = kAttrArchive;
+    }
     static uint32_t First(const uint8_t* e) { return LE16(e + 26) | uint32_t(LE16(e + 20)) << 16; }
     static void SetFirst(uint8_t* e, uint32_t c) {
         PutLE16(e + 26, uint16_t(c));
@@ -99,6 +113,17 @@ struct Patchable {
     std::vector<uint8_t> bytes;
     VolumeLayout layout;
 };
+
+// Repairs the image file (nothing when the repair is refused); the refusal.
+unsigned RepairFile(const std::string& path, uint32_t fileSystem = 0, RepairOptions options = {}) {
+    Mounted m = MountImageFile(path, 0, fileSystem);
+    if (!m) return 1522;
+    if (unsigned why = RepairRefusal(*m.image, CheckVolume(*m.image))) return why;
+    RepairOutcome o = RepairVolume(*m.image, options);
+    EXPECT_FALSE(o.writeFailed);
+    EXPECT_TRUE(m.image->Flush());
+    return 0;
+}
 
 CheckResult CheckFile(const std::string& path, uint32_t fileSystem = 0) {
     Mounted m = MountImageFile(path, 0, fileSystem);
@@ -157,7 +182,7 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
     auto small = [](Patchable& p) { return p.Find(0, "SMALL   BIN"); };
     auto sub = [](Patchable& p) { return Patchable::First(p.Find(0, "SUB        ")); };
     auto bigChain = [&](Patchable& p) { return p.Chain(Patchable::First(big(p))); };
-    const std::vector<Damage> corpus = {
+    std::vector<Damage> corpus = {
         {"fat copies differ on a chain", CheckKind::FatCopies, [&](Patchable& p) { p.SetFat(bigChain(p)[1], p.End(), 1); }},
         {"fat copies differ on clusters no entry reaches", CheckKind::LostClusters,
          [](Patchable& p) { p.SetFat(p.l().ClustersCount, p.End(), 1); }},
@@ -201,12 +226,35 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
              p.SetFat(p.l().ClustersCount - 3, p.End());
              p.SetFat(p.l().ClustersCount - 1, p.End());
          }},
+        {"a folder entry that closes a loop", CheckKind::CrossLink,
+         [&](Patchable& p) {
+             uint8_t* e = p.Slot(sub(p), p.FreeSlot(sub(p)));
+             std::memcpy(e, p.Find(0, "SUB        "), 32);
+             std::memcpy(e, "BACK       ", 11);
+         }},
+        {"the FAT head broken beyond the media byte", CheckKind::MediaByte, [&](Patchable& p) {
+             for (uint32_t k = 0; k < p.l().FATCount; ++k) p.Fat(k)[1] = 0x00;
+         }},
     };
+    if (bits == 16)
+        corpus.push_back({"left marked not cleanly closed", CheckKind::NotClosed, [&](Patchable& p) {
+                              for (uint32_t k = 0; k < p.l().FATCount; ++k) p.Fat(k)[3] &= 0x7F;
+                          }});
     // Where the checker is stricter than fsck.fat: names DOS itself could
-    // never have made.
+    // never have made, long names no two systems read alike, and a media
+    // byte other than the boot sector's.
     const std::vector<Damage> stricter = {
         {"lower case in a FAT name", CheckKind::InvalidName, [&](Patchable& p) { small(p)[1] = 'm'; }},
         {"a byte DOS refuses but fsck.fat lets pass", CheckKind::InvalidName, [&](Patchable& p) { small(p)[1] = ','; }},
+        {"a media byte other than the boot sector's", CheckKind::MediaByte, [&](Patchable& p) {
+             for (uint32_t k = 0; k < p.l().FATCount; ++k) p.Fat(k)[0] = 0xF9;
+         }},
+        {"two long names equal ignoring case", CheckKind::DuplicateName,
+         [&](Patchable& p) { p.AddLong(u"LONG EMPTY NAME.TXT", "LONGEM~2TXT"); }},
+        {"a long name holding a slash", CheckKind::InvalidName, [&](Patchable& p) { p.AddLong(u"a/b.txt", "AB~1    TXT"); }},
+        {"a long name \"..\"", CheckKind::InvalidName, [&](Patchable& p) { p.AddLong(u"..", "DOTS~1     "); }},
+        {"a long name equal to another entry's 8.3 name", CheckKind::DuplicateName,
+         [&](Patchable& p) { p.AddLong(u"small.bin", "X       BIN"); }},
     };
 
     // Where fsck.fat sees damage in a sound volume: a Shift-JIS name whose
@@ -225,7 +273,9 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
     EXPECT_EQ(r.folders, 2u);
     ASSERT_TRUE(FsckFindsNothing(ref, report)) << report;
 
-    int agreed = 1, images = 1;
+    int agreed = 1, images = 1, repaired = 0;
+    bool refused = false;
+    const Bytes bigData = ReadHostFile(dir / "src/BIG.BIN"), smallData = ReadHostFile(dir / "src/SMALL.BIN");
     for (int g = 0; g < 2; ++g) {
         const bool isStricter = g == 1;
         const std::vector<Damage>& group = isStricter ? stricter : corpus;
@@ -249,6 +299,31 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
                 agreed += !fsckClean;
             }
             EXPECT_EQ(ReadHostFile(path), p.bytes) << "the check wrote to the image";
+            // The repair mends every kind to clean, or refuses FAT32 and
+            // writes nothing.
+            if (bits == 32) {
+                if (!refused) {
+                    refused = true;
+                    EXPECT_EQ(RepairFile(path), 1509u);
+                    EXPECT_EQ(ReadHostFile(path), p.bytes);
+                }
+                continue;
+            }
+            ++repaired;
+            EXPECT_EQ(RepairFile(path), 0u);
+            r = CheckFile(path);
+            EXPECT_TRUE(r.Clean()) << "after the repair:\n" << r.Report();
+            EXPECT_TRUE(FsckFindsNothing(path, report)) << "after the repair:\n" << report;
+            // Shared data stays with both owners; what the damage did not
+            // touch keeps its bytes.
+            if (d.kind == CheckKind::InTwoFolders || d.kind == CheckKind::CrossLink || d.kind == CheckKind::LostClusters) {
+                auto files = FilesByMtools(path);
+                EXPECT_EQ(files["big.bin"], bigData);
+                if (d.kind == CheckKind::InTwoFolders) {
+                    EXPECT_EQ(files["small.bin"], smallData);
+                    EXPECT_EQ(files["sub/small.bin"], smallData);
+                }
+            }
         }
     }
     for (const Damage& d : sound) {
@@ -264,7 +339,7 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
     }
     std::cout << "FAT" << bits << ": verdict agrees with fsck.fat -n on " << agreed << " of " << images
               << " images; stricter on " << stricter.size() << ", sound where fsck.fat objects on " << sound.size()
-              << "\n";
+              << "; " << repaired << " repaired\n";
 }
 
 TEST_P(CheckerCorpusTest, LostClustersAloneAreTold) {
@@ -291,6 +366,22 @@ TEST_P(CheckerCorpusTest, LostClustersAloneAreTold) {
     EXPECT_TRUE(r.OnlyLostClusters()) << r.Report();
     EXPECT_EQ(r.Count(CheckKind::LostClusters), 2u);
     EXPECT_EQ(r.lostClusters, 5u);
+}
+
+// An image cut short: the check says so (fsck.fat agrees), and the repair
+// refuses it without writing.
+TEST_P(CheckerCorpusTest, TruncatedVolumeIsFoundAndNotRepaired) {
+    Patchable p(ref);
+    const uint64_t end = p.l().DiskStart + p.l().UserArea + uint64_t(p.l().ClustersCount) * cs;
+    ASSERT_LE(end, p.bytes.size());
+    p.bytes.resize(std::size_t(end - 2 * cs));
+    WriteHostFile(ref, p.bytes);
+    CheckResult r = CheckFile(ref);
+    EXPECT_EQ(r.Count(CheckKind::Truncated), 1u) << r.Report();
+    std::string report;
+    EXPECT_FALSE(FsckFindsNothing(ref, report));
+    EXPECT_EQ(RepairFile(ref), bits == 32 ? 1509u : 1511u);
+    EXPECT_EQ(ReadHostFile(ref), p.bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(FatKinds, CheckerCorpusTest, ::testing::Values(12, 16, 32));
@@ -374,6 +465,7 @@ TEST_F(HumanCheckerTest, EveryKindOfDamageIsFound) {
         {"control byte in the name extension", CheckKind::InvalidName, [&] { Root(0)[14] = 0x07; }},
         {"blank name", CheckKind::InvalidName, [&] { std::memset(Root(1), ' ', 8); }},
         {"lost clusters", CheckKind::LostClusters, [&] { Link(40, 0xFFFF); }},
+        {"media byte", CheckKind::MediaByte, [&] { img[layout.reserved * layout.bytesPerSector] = 0xF0; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -382,6 +474,9 @@ TEST_F(HumanCheckerTest, EveryKindOfDamageIsFound) {
         CheckResult r = Check();
         EXPECT_GE(r.Count(c.kind), 1u) << r.Report();
         EXPECT_FALSE(r.Clean());
+        EXPECT_EQ(RepairFile(path, kFileSystemHuman68k), 0u);
+        r = CheckFile(path, kFileSystemHuman68k);
+        EXPECT_TRUE(r.Clean()) << "after the repair:\n" << r.Report();
     }
     // Lower case is a Human68k name's own.
     img = sound;
