@@ -16,6 +16,7 @@
 #include "explorer/importer.h"
 #include "explorer/mover.h"
 #include "support/faulty_device.h"
+#include "support/fsck_stopped.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
 #include "volume/checker.h"
@@ -224,13 +225,27 @@ protected:
         return damage;
     }
 
+    // Then `repair`: the check finds nothing, and the files the rules keep
+    // still have their bytes in one of their places.
+    std::string DamageAfterRepair(const Operation& op) {
+        ScriptedUI quiet;
+        ScopedUserInterface scope(&quiet);
+        CheckResult r = RepairAndCheck(work, kFileSystemHuman68k);
+        std::string damage = r.Clean() ? "" : "after repair:\n" + r.Report();
+        Mounted m = MountImageFile(work, 0, kFileSystemHuman68k);
+        if (!m) return damage + "cannot mount\n";
+        if (ReadFile(*m.image, "keep_this_long_name.txt") != keep) damage += "an untouched file changed\n";
+        if (op.rule) damage += op.rule(*m.image);
+        return damage;
+    }
+
     TempDir dir;
     std::string host, pristine, work = dir / "work.hds";
     Bytes keep, oldData, newData, victim;
 };
 
 TEST_F(Human68kWriteStopsTest, EveryWriteIndexOfEveryOperation) {
-    int allStops = 0, allFailures = 0;
+    int allStops = 0, allFailures = 0, allRepairStops = 0;
     for (const Operation& op : Operations()) {
         SCOPED_TRACE(op.name);
         ScriptedUI clean;
@@ -246,12 +261,26 @@ TEST_F(Human68kWriteStopsTest, EveryWriteIndexOfEveryOperation) {
             EXPECT_TRUE(op.leaks ? r.OnlyLostClusters() : r.Clean()) << "completed:\n" << r.Report();
         }
         int stopsDirty = 0;
+        const std::string worst = dir / "worst.hds";
+        bool haveWorst = false;
+        std::size_t worstFindings = 0;
         for (int n = 1; n <= writes; ++n) {
             ScriptedUI ui;
             static_cast<void>(Run(op, FaultyDevice::Mode::StopAfter, n, ui, made));
             bool dirty = false;
             EXPECT_EQ(Damage(op, &dirty), "") << "stop after write " << n << " of " << writes;
             stopsDirty += dirty;
+            if (dirty) {
+                ScriptedUI quiet;
+                ScopedUserInterface scope(&quiet);
+                Mounted m = MountImageFile(work, 0, kFileSystemHuman68k);
+                std::size_t found = m ? CheckVolume(*m.image).findings.size() : 0;
+                if (found > worstFindings) {
+                    worstFindings = found;
+                    haveWorst = RunShell("cp " + Quote(work) + " " + Quote(worst)) == 0;
+                }
+            }
+            EXPECT_EQ(DamageAfterRepair(op), "") << "stop after write " << n << ", then repair";
             for (auto mode : {FaultyDevice::Mode::FailOnce, FaultyDevice::Mode::FailFrom}) {
                 ScriptedUI failing;
                 bool ok = Run(op, mode, n, failing, made);
@@ -259,14 +288,26 @@ TEST_F(Human68kWriteStopsTest, EveryWriteIndexOfEveryOperation) {
                 EXPECT_FALSE(failing.boxes.empty()) << "write " << n << " failed without a message";
                 EXPECT_EQ(Damage(op), "") << "write " << n << " failed"
                                           << (mode == FaultyDevice::Mode::FailOnce ? " once" : " from on");
+                EXPECT_EQ(DamageAfterRepair(op), "") << "write " << n << " failed, then repair";
                 ++allFailures;
             }
+        }
+        // The repair of the stop that left the most to mend, itself stopped at each
+        // of its writes and run again.
+        if (haveWorst) {
+            ScriptedUI quiet;
+            ScopedUserInterface scope(&quiet);
+            int stops = 0;
+            EXPECT_EQ(RepairSurvivesStops(worst, kFileSystemHuman68k, &stops), "");
+            allRepairStops += stops;
         }
         allStops += writes;
         std::printf("[ figures ] %-32s writes %2d | stops %2d, leaving lost clusters or copies a step apart %d\n",
                     op.name, writes, writes, stopsDirty);
     }
-    std::printf("[ figures ] Human68k: %d stop points and %d failed writes checked\n", allStops, allFailures);
+    std::printf("[ figures ] Human68k: %d stop points and %d failed writes checked, each then repaired; repair "
+                "stopped at %d writes\n",
+                allStops, allFailures, allRepairStops);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "explorer/mover.h"
 #include "explorer/volumepath.h"
 #include "support/faulty_device.h"
+#include "support/fsck_stopped.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
 #include "volume/checker.h"
@@ -40,6 +41,7 @@ struct Operation {
     std::vector<std::string> afterOk;   // paths that a completed run must leave
     std::vector<std::string> goneOk;    // paths that a completed run must remove
     bool leavesLost = false;            // a completed run leaves lost clusters (release)
+    bool movesInFolder = false;         // a stop may leave the entry twice in its folder (two owners of one chain)
 };
 
 // The volume every run starts from, made by mtools, and the host files.
@@ -168,6 +170,20 @@ std::vector<Operation> Operations() {
                    {},
                    {"renamed.bin"},
                    {"old.bin"}});
+    ops.push_back({"rename to a long name",
+                   [rootOf](DiskImage& image, ScriptedUI&) {
+                       auto root = rootOf(image);
+                       bool ok = false;
+                       int i = IndexOf(*root, "OLD.BIN");
+                       static_cast<void>(RenameEntry(*root, i, "Renamed To A Long Name.bin", &ok));
+                       return ok;
+                   },
+                   {{{"old.bin", "renamed to a long name.bin"}, {s.files["old.bin"]}, true}},
+                   {"OLD.BIN", "Renamed To A Long Name.bin"},
+                   {"renamed to a long name.bin"},
+                   {"old.bin"},
+                   false,
+                   true});
     ops.push_back({"move files",
                    [rootOf, dest](DiskImage& image, ScriptedUI&) {
                        auto root = rootOf(image);
@@ -238,8 +254,9 @@ std::string CheckerDamage(const std::string& image, const Operation& op) {
     Mounted m = MountImageFile(image);
     if (!m) return "checker: cannot mount\n";
     CheckResult r = CheckVolume(*m.image);
-    bool ok = op.moved.empty() ? r.OnlyInterrupted()
-                               : r.OnlyKinds({CheckKind::LostClusters, CheckKind::FatCopyBehind, CheckKind::InTwoFolders});
+    bool ok = op.moved.empty()  ? r.OnlyInterrupted()
+              : op.movesInFolder ? r.OnlyKinds({CheckKind::LostClusters, CheckKind::FatCopyBehind, CheckKind::CrossLink})
+                                 : r.OnlyKinds({CheckKind::LostClusters, CheckKind::FatCopyBehind, CheckKind::InTwoFolders});
     std::string damage = ok ? "" : "checker:\n" + r.Report();
     // Clean or not, the checker's verdict is the one of fsck.fat -n.
     std::string fsck;
@@ -248,9 +265,21 @@ std::string CheckerDamage(const std::string& image, const Operation& op) {
     return damage;
 }
 
+// Then `repair`: the volume is clean for the check and for fsck.fat -n, and
+// every file the rules keep still has its bytes in one of its places.
+std::string DamageAfterRepair(const std::string& image, const Operation& op) {
+    ScriptedUI quiet;
+    ScopedUserInterface scope(&quiet);
+    CheckResult r = RepairAndCheck(image);
+    std::string damage = r.Clean() ? "" : "after repair, checker:\n" + r.Report();
+    std::string fsck;
+    if (!FsckClean(image, &fsck)) damage += "after repair, fsck.fat:\n" + fsck;
+    return damage + CheckFiles(image, op);
+}
+
 struct Figures {
     int writes = 0, failureRuns = 0, failuresTakenAsSuccess = 0, failuresUnreported = 0, failureDamage = 0,
-        stopRuns = 0, stopDamage = 0;
+        stopRuns = 0, stopDamage = 0, repairStops = 0;
 };
 
 class WriteStopsTest : public ::testing::TestWithParam<int> {
@@ -300,6 +329,9 @@ TEST_P(WriteStopsTest, EveryWriteIndex) {
         EXPECT_FALSE(ui.boxes.empty());
     }
 
+    // The stopped image with the most to mend, for stopping the repair too.
+    std::string worst = tmp / "worst.img";
+    std::size_t worstFindings = 0;
     for (int n = 1; n <= writes; ++n) {
         // A stop after write n.
         {
@@ -309,6 +341,15 @@ TEST_P(WriteStopsTest, EveryWriteIndex) {
             ++fig.stopRuns;
             if (!damage.empty()) ++fig.stopDamage;
             EXPECT_EQ(damage, "") << "stop after write " << n << " of " << writes;
+            {
+                Mounted m = MountImageFile(work);
+                std::size_t found = m ? CheckVolume(*m.image).findings.size() : 0;
+                if (found > worstFindings) {
+                    worstFindings = found;
+                    EXPECT_EQ(RunShell("cp " + Quote(work) + " " + Quote(worst)), 0);
+                }
+            }
+            EXPECT_EQ(DamageAfterRepair(work, op), "") << "stop after write " << n << " of " << writes;
         }
         // Write n fails once, and every write from n on fails.
         for (auto mode : {FaultyDevice::Mode::FailOnce, FaultyDevice::Mode::FailFrom}) {
@@ -322,14 +363,21 @@ TEST_P(WriteStopsTest, EveryWriteIndex) {
             std::string damage = FsckDamage(work, op.moved) + CheckFiles(work, op) + CheckerDamage(work, op);
             if (!damage.empty()) ++fig.failureDamage;
             EXPECT_EQ(damage, "") << "write " << n << " failed" << (mode == FaultyDevice::Mode::FailOnce ? " once" : " from on");
+            EXPECT_EQ(DamageAfterRepair(work, op), "") << "write " << n << " failed, then repair";
         }
     }
+    if (worstFindings > 0) {
+        ScriptedUI quiet;
+        ScopedUserInterface scope(&quiet);
+        EXPECT_EQ(RepairSurvivesStops(worst, 0, &fig.repairStops), "");
+        EXPECT_EQ(CheckFiles(worst, op), "");
+    }
     std::printf("[ figures ] %-32s writes %2d | stops %3d, damaged %d | failures %3d, taken as success %d, "
-                "unreported %d, damaged %d\n",
+                "unreported %d, damaged %d | repair stopped at %d writes\n",
                 op.name.c_str(), fig.writes, fig.stopRuns, fig.stopDamage, fig.failureRuns,
-                fig.failuresTakenAsSuccess, fig.failuresUnreported, fig.failureDamage);
+                fig.failuresTakenAsSuccess, fig.failuresUnreported, fig.failureDamage, fig.repairStops);
 }
 
-INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest, ::testing::Range(0, 10));
+INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest, ::testing::Range(0, 11));
 
 }  // namespace

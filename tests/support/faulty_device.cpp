@@ -47,7 +47,8 @@ std::string FsckDamage(const std::string& path, const std::vector<std::string>& 
         // copies differ when a stop came between the writes of the copies,
         // the first one (which every system reads) being the newer.
         bool allowed = StartsWith(line, "Reclaimed ") || line == "FATs differ but appear to be intact." ||
-                       line == "  Using first FAT.";
+                       line == "  Using first FAT." ||
+                       StartsWith(line, "Dirty bit is set.") || line == " Automatically removing dirty bit.";
         if (!allowed && !movedNames.empty()) {
             std::string trimmed = line;
             if (EndsWith(trimmed, "  and")) trimmed.resize(trimmed.size() - 5);
