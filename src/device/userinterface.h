@@ -89,6 +89,14 @@ public:
         return true;
     }
 
+    // The findings of a check, one line each with what the repair does about
+    // it. With `repairable`, true to repair now; without, the list is only
+    // shown (the answer is then ignored).
+    virtual bool OfferRepair(const std::vector<std::string>& findings, bool repairable) {
+        (void)findings; (void)repairable;
+        return false;
+    }
+
     // Another program holds the image `path` for writing: true to open it
     // for reading only instead (the view may then change under the reader).
     virtual bool OfferReadOnly(const std::string& path) {

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -354,3 +355,37 @@ void TMsgForm::SetLine(const QString& text) {
 }
 
 QString TMsgForm::Line() const { return Label1->text(); }
+
+bool ShowRepairFindings(QWidget* parent, const std::vector<std::string>& lines, bool offerRepair) {
+    QDialog form(parent);
+    form.setObjectName("TRepairForm");
+    form.setWindowTitle(Msg(1523));
+    auto* layout = new QVBoxLayout(&form);
+    auto* list = new QListWidget(&form);
+    list->setObjectName("FindingList");
+    for (const auto& l : lines) list->addItem(QString::fromStdString(l));
+    list->setMinimumSize(760, 200);
+    layout->addWidget(list);
+    if (offerRepair) {
+        auto* text = new QLabel(Msg(1524, {unsigned(lines.size())}), &form);
+        text->setObjectName("Label");
+        text->setWordWrap(true);
+        layout->addWidget(text);
+    }
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    if (offerRepair) {
+        auto* repair = new QPushButton(U("&Επισκευή"), &form);
+        repair->setObjectName("BtnRepair");
+        buttons->addWidget(repair);
+        QObject::connect(repair, &QPushButton::clicked, &form, &QDialog::accept);
+    }
+    auto* close = new QPushButton(U("&Κλείσιμο"), &form);
+    close->setObjectName("BtnClose");
+    close->setDefault(true);
+    buttons->addWidget(close);
+    QObject::connect(close, &QPushButton::clicked, &form, &QDialog::reject);
+    layout->addLayout(buttons);
+    PrepareDialog(&form, 0);
+    return form.exec() == QDialog::Accepted && offerRepair;
+}

@@ -116,3 +116,8 @@ public:
 private:
     QLabel* Label1;
 };
+
+// The findings of a check in a list, each with what the repair does. With
+// `offerRepair` the buttons are Repair and Close (true for Repair); without,
+// only Close.
+bool ShowRepairFindings(QWidget* parent, const std::vector<std::string>& lines, bool offerRepair);

@@ -4,6 +4,7 @@
 #include "device/userinterface.h"
 #include "explorer/hostnames.h"
 #include "volume/longnames.h"
+#include "volume/repairer.h"
 
 bool WriteAndFlush(DIDir& dir, const std::string& shownName) {
     if (!dir.Write()) {
@@ -132,4 +133,29 @@ bool ReleaseEntries(DIDir& dir, const std::vector<int>& indexes) {
     bool written = WriteAndFlush(dir, "");
     UI().FreeSpaceChanged();
     return written;
+}
+
+bool CheckAndRepair(DiskImage& image) {
+    CheckResult r = CheckVolume(image);
+    if (r.Clean()) {
+        ShowMessage(1513);
+        return false;
+    }
+    RepairOptions options;
+    std::vector<std::string> lines;
+    for (const RepairStep& s : PlanRepair(r, options))
+        lines.push_back(std::string(CheckKindName(s.kind)) + ": " + s.finding + " => " +
+                        FormatCatalogueMessage(s.action, {}).value_or("?"));
+    unsigned refusal = RepairRefusal(image, r);
+    bool yes = UI().OfferRepair(lines, refusal == 0);
+    if (refusal != 0) {
+        ShowMessage(refusal);
+        return false;
+    }
+    if (!yes) return false;
+    RepairOutcome o = RepairVolume(image, options);
+    if (o.writeFailed || !image.Flush()) ShowMessage(1515);
+    else if (o.after.Clean()) ShowMessage(1525);
+    else ShowMessage(1514, unsigned(o.after.findings.size()));
+    return !o.done.empty() || o.writeFailed;
 }

@@ -46,3 +46,10 @@ bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes);
 // Releases the entries: marks them deleted and leaves their clusters
 // allocated, for damaged entries whose chains cannot be trusted; writes `dir`.
 bool ReleaseEntries(DIDir& dir, const std::vector<int>& indexes);
+
+// Extras → "Check and repair…": checks the volume, shows each finding with
+// what the repair does about it (UI().OfferRepair) and repairs on the
+// user's yes, then tells the outcome. A volume the repair cannot take
+// (FAT32, read-only, truncated) gets its findings shown and the reason.
+// True when the volume was written (the views must be read again).
+bool CheckAndRepair(DiskImage& image);

@@ -246,6 +246,8 @@ void TVoldex::BuildMenus() {
     extras->setObjectName("MNSepecial");
     connect(AddAction(extras, "MNReleaseEntry", U("&Αποδέσμευση αρχείων και φακέλων")), &QAction::triggered, this,
             [this] { ReleaseSelected(); });
+    connect(AddAction(extras, "MNCheckRepair", U("Έλεγχος και &επισκευή…")), &QAction::triggered, this,
+            &TVoldex::CheckAndRepairVolume);
     extras->addSeparator();
     connect(AddAction(extras, "MNOpenPhysicalDrive", U("Άνοιγμα &δίσκου ...")), &QAction::triggered, this, [this] {
         std::string path;
@@ -394,6 +396,10 @@ bool TVoldex::OfferReadOnly(const std::string& path) {
     return AskMessage(1219, kBoxYesNoQuestion, path) == kIdYes;
 }
 
+bool TVoldex::OfferRepair(const std::vector<std::string>& findings, bool repairable) {
+    return ShowRepairFindings(this, findings, repairable);
+}
+
 bool TVoldex::ConfirmMove(const std::vector<std::string>& names, const std::string& target) {
     return ShowDropConfirmation(this, Msg(903), Msg(904, {target}), names);
 }
@@ -504,7 +510,7 @@ void TVoldex::CloseVolume() {
 
 void TVoldex::SetVolumeActions(bool enabled) {
     for (const char* a : {"MNSelectAll", "MNInverse", "MNWriteFile", "MNMakeDir", "PMSelectAll", "PMWriteFile",
-                          "PMMakeDir", "MNShowDiskInfo"})
+                          "PMMakeDir", "MNShowDiskInfo", "MNCheckRepair"})
         Action(a)->setEnabled(enabled);
 }
 

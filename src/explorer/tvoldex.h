@@ -49,6 +49,7 @@ public:
     bool ConfirmImport(const std::vector<std::string>& paths) override;
     bool OfferReadOnly(const std::string& path) override;
     bool ConfirmMove(const std::vector<std::string>& names, const std::string& target) override;
+    bool OfferRepair(const std::vector<std::string>& findings, bool repairable) override;
     void FolderAdded(uint32_t parent, uint32_t cluster, const std::string& name) override;
     void FolderRenamed(uint32_t cluster, const std::string& name) override;
     void FolderMoved(uint32_t cluster, uint32_t newParent) override;
@@ -93,6 +94,7 @@ public:
     void MakeDir();
     void DeleteSelected(bool ask = true);
     void ReleaseSelected(bool ask = true);
+    void CheckAndRepairVolume();
     void RenameSelected();
     bool RenameEntry(int index, const QString& text);
     void CopySelected();

@@ -100,6 +100,17 @@ void TVoldex::ReleaseSelected(bool ask) {
     ShowFreeSpace();
 }
 
+void TVoldex::CheckAndRepairVolume() {
+    if (!image_) return;
+    if (!::CheckAndRepair(*image_)) return;
+    // Folders may have gone or changed: the tree and the list are read again.
+    ForgetClipboardCopy();
+    currentCluster_ = 0;
+    RebuildFolderTree();
+    ListDirectory(0);
+    ShowFreeSpace();
+}
+
 void TVoldex::RenameSelected() {
     auto* sel = detailsView_->selectionModel();
     for (int r = 0; r < model_->rowCount(); ++r)
