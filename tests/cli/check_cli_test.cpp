@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "device/byteorder.h"
 #include "support/images.h"
 #include "volume/didir.h"
 
@@ -88,6 +89,50 @@ TEST_F(CheckCliTest, FindingsExitOneOneLineEachAndNothingIsWritten) {
     // A read-only image is checked all the same.
     chmod(image.c_str(), 0444);
     EXPECT_EQ(Check("check " + Quote(image)).rc, 1);
+    chmod(image.c_str(), 0644);
+
+    // repair: the plan alone, or no answer, writes nothing.
+    r = Check("--lang en repair --dry-run " + Quote(image));
+    EXPECT_EQ(r.rc, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("cross-link: /D/B.BIN: cluster 8 also belongs to /D/A.BIN => the second file gets its own copy"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(Check("--lang en repair " + Quote(image) + " </dev/null").rc, 1);
+    EXPECT_EQ(ReadHostFile(image), b);
+    // With a lost chain besides, kept as FILE0000.CHK.
+    for (uint32_t copy = 0; copy < 2; ++copy) {
+        uint8_t* t = b.data() + 512 + copy * 9 * 512;
+        t[150] = 0xFF;  // entry 100 (even): low byte, then the low half of the next byte
+        t[151] = uint8_t(t[151] | 0x0F);
+    }
+    WriteHostFile(image, b);
+    r = Check("--lang en repair --yes --save --json " + Quote(image));
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    RunShell("printf '%s' " + Quote(r.out) + " | jq -r '[.before.counts[\"cross-link\"], .clean, (.after.findings | length)] | @tsv'",
+             &fields);
+    EXPECT_EQ(fields, "1\ttrue\t0\n") << r.out;
+    EXPECT_EQ(Check("check " + Quote(image)).rc, 0);
+    std::string report;
+    EXPECT_TRUE(FsckClean(image, &report)) << report;
+    std::string copied;
+    ASSERT_EQ(RunShell("mcopy -n -i " + Quote(image) + " ::D/A.BIN ::D/B.BIN ::FILE0000.CHK " + Quote(dir.path() + "/"), &copied), 0)
+        << copied;
+    EXPECT_EQ(ReadHostFile(dir / "A.BIN"), RandomBytes(3000, 1));
+    EXPECT_EQ(ReadHostFile(dir / "B.BIN"), RandomBytes(100, 2));
+    EXPECT_EQ(ReadHostFile(dir / "FILE0000.CHK").size(), 512u);
+    r = Check("--lang en repair " + Quote(image));
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "The volume is clean\n");
+}
+
+TEST_F(CheckCliTest, Fat32IsNeverRepaired) {
+    std::string big = dir / "f32.img";
+    MakeFatImage(big, 34000, 32, "-s 1");
+    const auto before = ReadHostFile(big);
+    Result r = Check("--lang en repair --yes " + Quote(big));
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.err.find("A FAT32 volume cannot be repaired"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadHostFile(big), before);
 }
 
 TEST_F(CheckCliTest, VolumeThatCannotBeCheckedExitsTwo) {
@@ -124,6 +169,11 @@ TEST_F(CheckCliTest, Human68kVolumeWithTheOpeningOptions) {
     EXPECT_NE(r.out.find("size: /lower_case_name18.txt: size 2560 bytes needs 3 clusters, the chain has 2"),
               std::string::npos)
         << r.out;
+    // Repaired with the same options: the size becomes what the chain holds.
+    r = Check("--offset 4096 --human68k repair --yes " + Quote(path));
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    EXPECT_EQ(Check("--offset 4096 --human68k check " + Quote(path)).rc, 0);
+    EXPECT_EQ(LE32(ReadHostFile(path).data() + 4096 + root + 28), 2048u);
 }
 
 }  // namespace
