@@ -55,11 +55,16 @@ public:
         ++typeDialogs;
         return true;
     }
+    bool OfferRepair(const std::vector<std::string>& lines, bool repairable) override {
+        findings = lines;
+        return repairable && repair;
+    }
     std::optional<std::string> ChooseImageFile() override { return std::nullopt; }
     std::optional<std::string> ChooseExportFolder() override { return exportFolder; }
     std::vector<std::string> ChooseImportFiles() override { return importFiles; }
 
-    std::vector<std::string> boxes, questions;
+    std::vector<std::string> boxes, questions, findings;
+    bool repair = true;
     std::deque<OverwriteAnswer> answers;
     bool yes = true;
     int typeDialogs = 0;
@@ -230,6 +235,32 @@ private slots:
         QVERIFY(listing.find("A_B.TXT") != std::string::npos);
         QVERIFY(listing.find("GAMES") != std::string::npos);
         QVERIFY(listing.find("SUB") == std::string::npos);
+    }
+
+    // Extras, Check and repair: released entries leave lost clusters; the
+    // findings are offered, No writes nothing, Repair leaves a sound volume
+    // and the folder tree read again.
+    void checkAndRepairMendsTheVolume() {
+        Select({"SUB", "B.BIN"});
+        w_->ReleaseSelected(false);
+        w_->repair = false;
+        w_->Action("MNCheckRepair")->trigger();
+        QCOMPARE(int(w_->findings.size()), 1);
+        QVERIFY(w_->findings[0].rfind("lost-clusters: ", 0) == 0);
+        std::string report;
+        w_->CloseVolume();
+        QVERIFY(!FsckClean(image_, &report));
+        QVERIFY(w_->OpenImage(image_));
+        w_->repair = true;
+        w_->findings.clear();
+        w_->Action("MNCheckRepair")->trigger();
+        QCOMPARE(int(w_->findings.size()), 1);
+        QCOMPARE(QString::fromStdString(w_->boxes.back()), QString::fromUtf8("Ο τόμος επισκευάστηκε και είναι καθαρός"));
+        QCOMPARE(Names(), (QStringList{"A.TXT"}));
+        QCOMPARE(w_->Tree()->topLevelItem(0)->childCount(), 0);
+        ExpectSound();
+        w_->Action("MNCheckRepair")->trigger();
+        QCOMPARE(QString::fromStdString(w_->boxes.back()), QString::fromUtf8("Ο τόμος είναι καθαρός"));
     }
 
     void importsAndExportsThroughTheWindow() {
