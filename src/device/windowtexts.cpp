@@ -44,7 +44,7 @@ const WindowTextEntry kWindowTexts[] = {
     // Extras menu.
     {"Επέκταση", "E&xtras", "拡張(&X)"},
     {"Αποδέσμευση αρχείων και φακέλων", "&Release Files and Folders", "ファイルとディレクトリの解放(&R)"},
-    {"Έλεγχος και επισκευή…", "Check and &repair…", "検査と修復(&K)..."},
+    {"Έλεγχος και επισκευή…", "&Check and repair…", "検査と修復(&K)..."},
     {"Επισκευή", "&Repair", "修復(&R)"},
     {"Άνοιγμα δίσκου ...", "Open &Drive...", "ドライブを開く(&D)..."},
     {"Δημιουργία εικόνας από δίσκο ...", "&Make Image from Floppy...", "フロッピーからイメージを作成(&M)..."},

@@ -246,7 +246,7 @@ void TVoldex::BuildMenus() {
     extras->setObjectName("MNSepecial");
     connect(AddAction(extras, "MNReleaseEntry", U("&Αποδέσμευση αρχείων και φακέλων")), &QAction::triggered, this,
             [this] { ReleaseSelected(); });
-    connect(AddAction(extras, "MNCheckRepair", U("Έλεγχος και &επισκευή…")), &QAction::triggered, this,
+    connect(AddAction(extras, "MNCheckRepair", U("Έλεγ&χος και επισκευή…")), &QAction::triggered, this,
             &TVoldex::CheckAndRepairVolume);
     extras->addSeparator();
     connect(AddAction(extras, "MNOpenPhysicalDrive", U("Άνοιγμα &δίσκου ...")), &QAction::triggered, this, [this] {
