@@ -214,6 +214,7 @@ const CatalogueEntry kEnglish[] = {
     {1531, "media byte %1 and end marks written"},
     {1532, "not mended: another entry stands in its place"},
     {1533, "not mended: no room in the root folder for FILEnnnn.CHK"},
+    {1534, "not mended: a file's chain runs into the folder, whose entry stays"},
 };
 
 }  // namespace

@@ -355,8 +355,8 @@ private:
             ++n;
             uint32_t v = Raw(c);
             // The repair ends a chain at `cluster`: a cluster marked bad is
-            // left out (the chain ends before it), one whose entry is free,
-            // reserved or out of range is kept as the chain's last.
+            // left out of a file (the chain ends before it), one whose entry
+            // is free, reserved or out of range is kept as the chain's last.
             switch (Classify(v)) {
                 case Link::End: sound = true; return n;
                 case Link::Next:
@@ -368,8 +368,10 @@ private:
                                                   std::to_string(c), At(id, c, c));
                     return n;
                 case Link::Bad:
+                    // A folder keeps the cluster: the entries in it are read.
                     Add(CheckKind::ChainBad, PathOf(id) + ": cluster " + std::to_string(c) +
-                                                 " of the chain is marked bad", At(id, prev, c));
+                                                 " of the chain is marked bad",
+                        At(id, owners_[id].isFolder ? c : prev, c));
                     return n;
                 case Link::Reserved:
                     Add(CheckKind::ChainReserved, PathOf(id) + ": cluster " + std::to_string(c) +

@@ -385,7 +385,16 @@ private:
     bool Uncross(const CheckFinding& f) {
         if (!IsFolderLoop(f)) return CopyFor(f);
         // An entry for a folder reached already: it closes a loop or adds
-        // a second way to the same folder. It goes; the folder stays.
+        // a second way to the same folder. It goes; the folder stays. A
+        // folder whose first cluster a file's chain runs into was never
+        // read: removing its entry would lose what it holds.
+        Dir other;
+        uint8_t* e2 = EntryOf(other, f.folder2, f.slot2);
+        if (!(f.slot2 == kNoSlot && f.at == img_.RootDir) &&
+            (!e2 || !(e2[11] & kAttrDirectory) || First(e2) != f.at)) {
+            out_.unmended.push_back(f.text + ": " + Text(1534));
+            return false;
+        }
         Dir d;
         uint8_t* e = EntryOf(d, f.folder, f.slot);
         if (!e || First(e) != f.at) return false;
