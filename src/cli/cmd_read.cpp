@@ -264,6 +264,10 @@ std::string HostParent(const std::string& path) {
 // target first, then renamed into place, so that the target appears only
 // whole.
 int ExportRenamed(DIDir& dir, int i, const std::string& target, OverwriteAnswer& state) {
+    if (!(dir.GetAttr(i) & kAttrDirectory)) {
+        ExportFileTo(dir, i, target, state);
+        return state == owCancel ? kExitFailure : kExitOk;
+    }
     struct stat st;
     if (lstat(target.c_str(), &st) == 0) {
         if (state == owNoToAll) return kExitOk;

@@ -173,6 +173,9 @@ const CatalogueEntry kEnglish[] = {
     {1381, "The mount folder does not exist\n%1"},
     {1383, "Error mounting on the folder\n%1"},
     {1384, "Error saving the disk image\n%1"},
+    {1430, "Skipped: a link to a folder that holds it\n%1"},
+    {1431, "standard input"},
+    {1432, "A folder is reached a second time and is listed only once\n%1"},
 };
 
 }  // namespace
