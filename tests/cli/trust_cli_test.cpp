@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <sys/socket.h>
@@ -228,6 +229,16 @@ TEST_F(TrustCliTest, AThirtyThousandDeepFolderChainEndsWithoutASignal) {
     // a message and exit 1, never a crash.
     EXPECT_EQ(get.rc, 1) << get.err;
     EXPECT_NE(get.err.find("Σφάλμα κατά το άνοιγμα του αρχείου"), std::string::npos) << get.err;
+    // The listings walk all of it: one line for each folder.
+    for (const char* command : {"ls -R", "tree"}) {
+        std::string lines;
+        RunShell("{ " + std::string(VOLDEX_CLI) + " " + command + " " + Quote(image) + "; echo $? > " +
+                     Quote(dir / "rc") + "; } | wc -l",
+                 &lines);
+        EXPECT_EQ(lines, "30001\n") << command;
+        auto rc = ReadHostFile(dir / "rc");
+        EXPECT_EQ(std::string(rc.begin(), rc.end()), "0\n") << command;
+    }
     // The delete walks all of it.
     Result rm = Cli("rm " + Quote(image) + " D");
     EXPECT_EQ(rm.rc, 0) << rm.err;
@@ -236,10 +247,20 @@ TEST_F(TrustCliTest, AThirtyThousandDeepFolderChainEndsWithoutASignal) {
 }
 
 TEST_F(TrustCliTest, ALadderOfFoldersEndsWith128WithinASecond) {
-    BuildFolderChain(image, 40, true);
+    BuildFolderChain(image, 60, true);
     auto before = ReadHostFile(image);
     std::string out = dir / "out";
     mkdir(out.c_str(), 0755);
+    // Each folder is listed once; every second way into it is reported.
+    for (const char* command : {"ls -R", "tree"}) {
+        auto started = std::chrono::steady_clock::now();
+        Result r = Cli(std::string(command) + " " + Quote(image));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << command;
+        EXPECT_EQ(r.rc, 1) << command;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1 + 1 + 59 * 2) << command << r.out;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 59 * 2) << r.err;
+        EXPECT_NE(r.err.find("και παρατίθεται μία μόνο φορά\n/D/E\n"), std::string::npos) << r.err;
+    }
     auto started = std::chrono::steady_clock::now();
     Result get = Cli("get " + Quote(image) + " D " + Quote(out));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
