@@ -179,49 +179,10 @@ TEST_F(TrustCliTest, NamesThatCannotBeStoredAreRefusedAndChangeNothing) {
     EXPECT_EQ(ReadHostFile(image), before) << "not one byte changed";
 }
 
-// Builds a chain of `depth` folders, each holding the next as "D" (and, for
-// a ladder, as "E" too); returns the number made.
-void BuildFolderChain(const std::string& image, int depth, bool ladder) {
-    Mounted m = MountImageFile(image);
-    ASSERT_TRUE(m);
-    DiskImage& img = *m.image;
-    auto clusters = img.AllocateChain(uint32_t(depth) * img.ClusterSize);
-    ASSERT_TRUE(clusters);
-    std::vector<uint8_t> block(img.ClusterSize);
-    auto entry = [](uint8_t* e, const char* name, uint32_t cluster) {
-        std::memset(e, ' ', 11);
-        std::memcpy(e, name, std::strlen(name));
-        e[11] = kAttrDirectory;
-        e[26] = uint8_t(cluster);
-        e[27] = uint8_t(cluster >> 8);
-    };
-    // One chain was allocated; every cluster becomes a folder of its own.
-    DiskImage::FATBatch batch(img);
-    for (int k = 0; k < depth; ++k) {
-        uint32_t c = (*clusters)[std::size_t(k)];
-        ASSERT_TRUE(img.SetFATEntry(c, EndOfChain));
-        std::fill(block.begin(), block.end(), 0);
-        entry(block.data(), ".", c);
-        entry(block.data() + 32, "..", k == 0 ? 0 : (*clusters)[std::size_t(k) - 1]);
-        if (k + 1 < depth) {
-            entry(block.data() + 64, "D", (*clusters)[std::size_t(k) + 1]);
-            if (ladder) entry(block.data() + 96, "E", (*clusters)[std::size_t(k) + 1]);
-        }
-        ASSERT_TRUE(img.WriteCluster(c, block.data()));
-    }
-    ASSERT_TRUE(batch.Commit());
-    DIDir root(&img, 0);
-    ASSERT_TRUE(root.Load());
-    int i = root.AddEntry("D");
-    root.SetAttr(i, kAttrDirectory);
-    root.SetStartCluster(i, clusters->front());
-    ASSERT_TRUE(root.Write());
-}
-
 TEST_F(TrustCliTest, AThirtyThousandDeepFolderChainEndsWithoutASignal) {
     image = dir / "deep.img";
     MakeFatImage(image, 32768, 16, "-s 1");
-    BuildFolderChain(image, 30000, false);
+    ASSERT_TRUE(BuildFolderChain(image, 30000, false));
     std::string out = dir / "out";
     mkdir(out.c_str(), 0755);
     Result get = Cli("get " + Quote(image) + " D " + Quote(out));
@@ -247,7 +208,7 @@ TEST_F(TrustCliTest, AThirtyThousandDeepFolderChainEndsWithoutASignal) {
 }
 
 TEST_F(TrustCliTest, ALadderOfFoldersEndsWith128WithinASecond) {
-    BuildFolderChain(image, 60, true);
+    ASSERT_TRUE(BuildFolderChain(image, 60, true));
     auto before = ReadHostFile(image);
     std::string out = dir / "out";
     mkdir(out.c_str(), 0755);
