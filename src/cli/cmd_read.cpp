@@ -281,8 +281,11 @@ int ExportRenamed(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
         return kExitFailure;
     }
     OverwriteAnswer inner = owYes;
-    ExportEntry(dir, i, work, inner);
     std::string made = JoinHostPath(work, HostComponentUtf8(dir.GetNameUtf8(i)));
+    {
+        ExportShownAs shown(made, target);
+        ExportEntry(dir, i, work, inner);
+    }
     int rc = kExitOk;
     if (inner == owCancel) {
         rc = kExitFailure;

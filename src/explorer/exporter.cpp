@@ -15,6 +15,17 @@
 
 namespace {
 
+// A host path as messages name it: below a path given another name
+// (ExportShownAs), by that name.
+thread_local std::string g_hiddenPath, g_shownPath;
+
+std::string Shown(const std::string& path) {
+    if (g_hiddenPath.empty() || path.compare(0, g_hiddenPath.size(), g_hiddenPath) != 0) return path;
+    if (path.size() == g_hiddenPath.size()) return g_shownPath;
+    if (path[g_hiddenPath.size()] != '/') return path;
+    return g_shownPath + path.substr(g_hiddenPath.size());
+}
+
 // Largest piece of file data read from the device at once.
 constexpr uint32_t kPieceBytes = 4u << 20;
 
@@ -92,7 +103,7 @@ void ExportFileTo(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
         // Only a regular file is replaced; a link, a folder or a device
         // under the name is left alone.
         if (!S_ISREG(st.st_mode)) {
-            ShowMessage(110, target);
+            ShowMessage(110, Shown(target));
             state = owCancel;
             return;
         }
@@ -100,11 +111,11 @@ void ExportFileTo(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
         if (state != owYesToAll) {
             SystemTime existing;
             if (!GetHostFileTime(target, existing)) {
-                ShowMessage(110, target);
+                ShowMessage(110, Shown(target));
                 state = owCancel;
                 return;
             }
-            state = UI().AskOverwrite(target, existing, display, dir.GetTime(i));
+            state = UI().AskOverwrite(Shown(target), existing, display, dir.GetTime(i));
             if (state == owCancel || state == owNo || state == owNoToAll) return;
         }
         mode = (st.st_mode | S_IWUSR) & 07777;
@@ -117,7 +128,7 @@ void ExportFileTo(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
     int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         ShowSystemError();
-        ShowMessage(110, target);
+        ShowMessage(110, Shown(target));
         state = owCancel;
         return;
     }
@@ -125,7 +136,7 @@ void ExportFileTo(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
     auto fail = [&](unsigned message) {
         if (fd >= 0) ::close(fd);
         ::unlink(temp.c_str());
-        ShowMessage(message, target);
+        ShowMessage(message, Shown(target));
         state = owCancel;
     };
     const uint32_t size = dir.GetSize(i);
@@ -163,7 +174,7 @@ void ExportFileTo(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
     // chain holds, up to the size, and the export says so and stops.
     const uint64_t needed = (uint64_t(size) + image.ClusterSize - 1) / image.ClusterSize * image.ClusterSize;
     if (size != 0 && chainBytes != needed) {
-        ShowMessage(1212, target, uint64_t(size), chainBytes, written);
+        ShowMessage(1212, Shown(target), uint64_t(size), chainBytes, written);
         state = owCancel;
     }
 }
@@ -193,7 +204,7 @@ bool EnterFolder(DIDir& parent, int i, const std::string& into, std::unordered_s
     struct stat st;
     if (::mkdir(target.c_str(), 0777) != 0 && !(errno == EEXIST && stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
         ShowSystemError();
-        ShowMessage(110, target);
+        ShowMessage(110, Shown(target));
         state = owCancel;
         return false;
     }
@@ -238,6 +249,16 @@ void ExportTree(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& s
 }
 
 }  // namespace
+
+ExportShownAs::ExportShownAs(const std::string& hostPath, const std::string& shown) {
+    g_hiddenPath = hostPath;
+    g_shownPath = shown;
+}
+
+ExportShownAs::~ExportShownAs() {
+    g_hiddenPath.clear();
+    g_shownPath.clear();
+}
 
 bool IsExportable(const DIDir& dir, int i) {
     return !dir.IsFree(i) && !(dir.GetAttr(i) & kAttrVolume) && !dir.IsDotEntry(i) && !dir.GetDisplayName(i).empty();
