@@ -307,10 +307,6 @@ private slots:
             QVERIFY(Names().contains("OUTSIDE.TXT"));
         }
         QVERIFY(QFileInfo::exists(QString::fromStdString(host)));
-        // A source that offers only a move is refused.
-        QDropEvent moveOnly(QPointF(5, 5), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(w_->DetailsView()->viewport(), &moveOnly);
-        QVERIFY(!moveOnly.isAccepted());
     }
 
     void dragAndClipboardHandOutRealFiles() {
