@@ -1,0 +1,101 @@
+#include "explorer/properties.h"
+
+#include <cstring>
+
+#include "device/byteorder.h"
+#include "device/messages.h"
+#include "volume/formatter.h"
+
+namespace {
+
+constexpr uint8_t kLongNameAttr = 0x0F;
+
+bool IsLabel(const uint8_t* e) {
+    return e[0] != 0 && e[0] != kDeletedMark && (e[11] & kLongNameAttr) != kLongNameAttr && (e[11] & kAttrVolume);
+}
+
+}  // namespace
+
+int FindLabelEntry(const DIDir& root) {
+    for (uint32_t i = 0; i < root.GetCount(); ++i) {
+        const uint8_t* e = root.RawEntry(int(i));
+        if (!e || e[0] == 0) break;
+        if (IsLabel(e)) return int(i);
+    }
+    return -1;
+}
+
+std::optional<std::string> ReadVolumeLabel(DiskImage& image) {
+    DIDir root(&image, 0);
+    if (!root.Load()) return std::nullopt;
+    int i = FindLabelEntry(root);
+    if (i < 0) return std::string();
+    std::string name(reinterpret_cast<const char*>(root.RawEntry(i)), 11);
+    if (uint8_t(name[0]) == kStoredE5) name[0] = char(kDeletedMark);
+    name.erase(name.find_last_not_of(' ') + 1);
+    return SjisToUtf8(name);
+}
+
+bool WriteVolumeLabel(DiskImage& image, const std::string& text) {
+    const bool human = image.FileSystem == kFileSystemHuman68k;
+    std::optional<std::string> stored;
+    if (!text.empty()) {
+        stored = LabelStoredForm(text, human);
+        if (!stored) {
+            ShowMessage(1750, text);
+            return false;
+        }
+    }
+    DIDir root(&image, 0);
+    if (!root.Load()) return false;
+    int i = FindLabelEntry(root);
+    if (!stored && i < 0) return true;
+    if (stored && i < 0 && (i = root.AddEntry("LABEL")) < 0) return false;
+    uint8_t e[32];
+    std::memcpy(e, root.RawEntry(i), 32);
+    if (stored) {
+        std::memset(e, 0, 32);
+        std::memcpy(e, stored->data(), 11);
+        e[11] = kAttrVolume;
+        uint16_t date, time;
+        PackDosTime(LocalTimeNow(), date, time);
+        PutLE16(e + 22, time);
+        PutLE16(e + 24, date);
+    } else {
+        e[0] = kDeletedMark;
+    }
+    root.RestoreEntry(i, e);
+    if (!root.Write()) return false;
+    if (!human) {
+        // The boot sector's copy, where the extended parameter block has one.
+        uint8_t boot[512];
+        if (!image.Device()->Read(image.DiskStart, boot, sizeof boot)) return false;
+        const uint32_t at = image.FATType == kFAT32 ? 71 : 43;
+        if (boot[at - 5] == 0x29) {
+            const char* field = stored ? stored->c_str() : "NO NAME    ";
+            if (!image.Device()->Write(image.DiskStart + at, field, 11)) return false;
+        }
+    }
+    return image.Flush();
+}
+
+bool ChangeAttributes(DIDir& dir, int i, uint8_t set, uint8_t clear) {
+    const uint8_t* e = dir.RawEntry(i);
+    if (!e) return false;
+    uint8_t attr = e[11];
+    if (IsLabel(e)) {
+        ShowMessage(1751, dir.GetNameUtf8(i));
+        return false;
+    }
+    attr = uint8_t((attr | (set & kChangeableAttrs)) & ~(clear & kChangeableAttrs));
+    return dir.SetAttr(i, attr);
+}
+
+std::string AttributeLetters(uint8_t attr) {
+    std::string s = "----";
+    if (attr & kAttrReadOnly) s[0] = 'R';
+    if (attr & kAttrHidden) s[1] = 'H';
+    if (attr & kAttrSystem) s[2] = 'S';
+    if (attr & kAttrArchive) s[3] = 'A';
+    return s;
+}
