@@ -186,6 +186,8 @@ const CatalogueEntry kEnglish[] = {
     {1750, "Invalid volume label: %1"},
     {1751, "The attributes of the volume label cannot be changed: %1"},
     {1752, "Folders keep their folder attribute: %1"},
+    {1753, "Invalid size: %1"},
+    {1754, "No place to save the image was given"},
 };
 
 }  // namespace

@@ -162,6 +162,18 @@ const WindowTextEntry kWindowTexts[] = {
     {"Δίσκος προέλευσης", "Source drive", "読み込むドライブ"},
     {"Πρόοδος", "Progress", "進行状況"},
     {"Εκτέλεση", "&Start", "実行(&S)"},
+    // New image and properties.
+    {"Νέα εικόνα δίσκου ...", "New Dis&k Image...", "新しいディスクイメージ(&K)..."},
+    {"Νέα εικόνα δίσκου", "New Disk Image", "新しいディスクイメージ"},
+    {"Ιδιότητες ...", "P&roperties...", "プロパティ(&R)..."},
+    {"Ιδιότητες στοιχείου", "Properties", "プロパティ"},
+    {"Ετικέτα τόμου", "Volume label", "ボリュームラベル"},
+    {"Αποθήκευση ως", "Save as", "保存先"},
+    {"Επεκτάσεις:", "Extensions:", "拡張子:"},
+    {"Μόνο για ανάγνωση", "&Read-only", "読み込み専用(&R)"},
+    {"Κρυφό", "&Hidden", "隠しファイル(&H)"},
+    {"Συστήματος", "&System", "システム(&S)"},
+    {"Αρχειοθέτηση", "&Archive", "アーカイブ(&A)"},
 };
 
 const std::unordered_map<std::string, std::size_t>& Index() {

@@ -99,3 +99,27 @@ std::string AttributeLetters(uint8_t attr) {
     if (attr & kAttrArchive) s[3] = 'A';
     return s;
 }
+
+bool RunProperties(DIDir& dir, int i) {
+    DiskImage& image = *dir.GetImage();
+    EntryProperties p;
+    p.readOnly = image.IsReadOnly();
+    if (i < 0) {
+        if (dir.GetCluster() != 0) return false;
+        auto label = ReadVolumeLabel(image);
+        if (!label) return false;
+        p.root = true;
+        p.label = p.name = *label;
+    } else {
+        const uint8_t* e = dir.RawEntry(i);
+        if (!e || IsLabel(e)) return false;
+        p.name = dir.GetNameUtf8(i);
+        p.attributes = e[11] & kChangeableAttrs;
+        p.folder = e[11] & kAttrDirectory;
+    }
+    const EntryProperties before = p;
+    if (!UI().ShowProperties(p) || p.readOnly) return false;
+    if (p.root) return p.label != before.label && WriteVolumeLabel(image, p.label);
+    if (p.attributes == before.attributes) return false;
+    return ChangeAttributes(dir, i, p.attributes, uint8_t(~p.attributes)) && dir.Write();
+}

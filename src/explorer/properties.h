@@ -35,3 +35,8 @@ bool ChangeAttributes(DIDir& dir, int i, uint8_t set, uint8_t clear);
 
 // "RHSA" letters of the bits set, "-" for the others: "R--A".
 std::string AttributeLetters(uint8_t attr);
+
+// Edit > Properties: entry i of `dir`, or the volume label when i is -1
+// and `dir` is the root, shown through UserInterface::ShowProperties; the
+// changes the user makes are written. True when something was written.
+bool RunProperties(DIDir& dir, int i);

@@ -74,8 +74,8 @@ std::string VolumeGeometry(const uint8_t* boot, uint64_t size) {
     return Records(total, bps);
 }
 
-// The signature of an AT master boot record, and four entries that are
-// empty or lie inside a disk of `sectors` sectors, one at least in use.
+}  // namespace
+
 bool IsATTable(const uint8_t* s, uint64_t sectors) {
     if (s[510] != 0x55 || s[511] != 0xAA || IsBootRecord(s)) return false;
     int used = 0;
@@ -89,6 +89,8 @@ bool IsATTable(const uint8_t* s, uint64_t sectors) {
     }
     return used > 0;
 }
+
+namespace {
 
 // The Anex86 header (.HDI, .FDI): the first value 0, header and data
 // filling the file, and a geometry whose product is the data size.

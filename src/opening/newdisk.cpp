@@ -16,6 +16,7 @@
 #include "device/messages.h"
 #include "device/nfd.h"
 #include "device/sjis.h"
+#include "device/userinterface.h"
 #include "opening/detect.h"
 #include "volume/formatter.h"
 
@@ -350,6 +351,8 @@ NewImagePlan PlanNewImage(const NewImageRequest& r) {
     auto fail = [&](NewImageStatus s, unsigned id, const MsgArgs& args) {
         plan.status = s;
         plan.message = Msg(id, args);
+        plan.messageId = id;
+        plan.messageArgs = args;
         return plan;
     };
     const NewDiskFormat* format = nullptr;
@@ -446,4 +449,30 @@ bool WriteNewImage(const std::string& path, const NewImagePlan& plan, bool repla
         ::close(dir);
     }
     return true;
+}
+
+std::optional<std::string> RunNewImage() {
+    NewImageAnswers answers;
+    answers.format = NewDiskFormats().front().name;
+    for (;;) {
+        if (!UI().AskNewImage(answers)) return std::nullopt;
+        NewImageRequest request{answers.path, answers.format, std::nullopt, answers.label};
+        if (!answers.size.empty() && !(request.size = ParseDiskSize(answers.size))) {
+            ShowMessage(1753, answers.size);
+            continue;
+        }
+        if (answers.path.empty()) {
+            ShowMessage(1754);
+            continue;
+        }
+        NewImagePlan plan = PlanNewImage(request);
+        if (plan.status != NewImageStatus::kOk) {
+            ShowMessageV(plan.messageId, plan.messageArgs);
+            continue;
+        }
+        if (WriteNewImage(answers.path, plan, false)) return answers.path;
+        struct stat st;
+        // A refused replacement goes back to the form; a failed write ends here.
+        if (stat(answers.path.c_str(), &st) != 0) return std::nullopt;
+    }
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "device/messages.h"
+
 struct NewDiskFormat {
     const char* name;         // "2hd", "pc98-hd", ...
     bool hardDisk;
@@ -49,6 +51,8 @@ struct NewImagePlan {
     std::string container;    // kind
     std::string geometry;     // as `info` shows it
     std::string message;      // the reason, from the catalogue, when status is not kOk
+    unsigned messageId = 0;   // and its message and inserts
+    MsgArgs messageArgs;
     uint64_t fileBytes = 0;
     // What is written; every other byte of the file is zero.
     std::vector<std::pair<uint64_t, std::vector<uint8_t>>> pieces;
@@ -68,3 +72,9 @@ NewImagePlan PlanNewImage(const NewImageRequest& request);
 // Writes a planned image: asks 1740 when the path exists (unless `replace`),
 // reports 1741 when it cannot be written. True when the image is complete.
 [[nodiscard]] bool WriteNewImage(const std::string& path, const NewImagePlan& plan, bool replace);
+
+// File > New image: asks the front end (UserInterface::AskNewImage) until
+// its answers make an image, which is then written; an existing file is
+// replaced only when the user says so. The new image's path, or nothing
+// when the user cancelled.
+std::optional<std::string> RunNewImage();
