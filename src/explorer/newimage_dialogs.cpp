@@ -39,7 +39,7 @@ TNewImageForm::TNewImageForm(QWidget* parent, const NewImageAnswers& a) : QDialo
     cbFormat = new QComboBox(this);
     cbFormat->setObjectName("cbFormat");
     for (const NewDiskFormat& f : NewDiskFormats()) {
-        cbFormat->addItem(Q(std::string(f.name) + " - " + f.description), Q(f.name));
+        cbFormat->addItem(Q(f.name) + " - " + U(f.description), Q(f.name));
         if (a.format == f.name) cbFormat->setCurrentIndex(cbFormat->count() - 1);
     }
     grid->addWidget(cbFormat, 0, 1, 1, 2);

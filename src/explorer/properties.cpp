@@ -30,10 +30,7 @@ std::optional<std::string> ReadVolumeLabel(DiskImage& image) {
     if (!root.Load()) return std::nullopt;
     int i = FindLabelEntry(root);
     if (i < 0) return std::string();
-    std::string name(reinterpret_cast<const char*>(root.RawEntry(i)), 11);
-    if (uint8_t(name[0]) == kStoredE5) name[0] = char(kDeletedMark);
-    name.erase(name.find_last_not_of(' ') + 1);
-    return SjisToUtf8(name);
+    return SjisToUtf8(root.GetDisplayName(i));
 }
 
 bool WriteVolumeLabel(DiskImage& image, const std::string& text) {

@@ -296,14 +296,14 @@ void PlanX68000(bool scsi, uint64_t size, const std::string& label, NewImagePlan
 
 const std::vector<NewDiskFormat>& NewDiskFormats() {
     static const std::vector<NewDiskFormat> formats = {
-        {"2hd", false, "PC-9801 1.23 MB floppy (77 x 2 x 8 x 1024), FAT12"},
-        {"1.44m", false, "1.44 MB floppy (80 x 2 x 18 x 512), FAT12"},
-        {"2dd", false, "720 KB floppy (80 x 2 x 9 x 512), FAT12"},
-        {"640k", false, "PC-9801 640 KB floppy (80 x 2 x 8 x 512), FAT12"},
-        {"x68k-2hd", false, "X68000 1.23 MB floppy (77 x 2 x 8 x 1024), Human68k"},
-        {"pc98-hd", true, "PC-9801 hard disk, one FAT16 partition"},
-        {"at-hd", true, "AT hard disk, one FAT16 partition"},
-        {"x68k-hd", true, "X68000 SCSI or SASI hard disk, one Human68k partition"},
+        {"2hd", false, "Δισκέτα PC-9801 1,23 MB (77 x 2 x 8 x 1024), FAT12"},
+        {"1.44m", false, "Δισκέτα 1,44 MB (80 x 2 x 18 x 512), FAT12"},
+        {"2dd", false, "Δισκέτα 720 KB (80 x 2 x 9 x 512), FAT12"},
+        {"640k", false, "Δισκέτα PC-9801 640 KB (80 x 2 x 8 x 512), FAT12"},
+        {"x68k-2hd", false, "Δισκέτα X68000 1,23 MB (77 x 2 x 8 x 1024), Human68k"},
+        {"pc98-hd", true, "Σκληρός δίσκος PC-9801, ένα διαμέρισμα FAT16"},
+        {"at-hd", true, "Σκληρός δίσκος AT, ένα διαμέρισμα FAT16"},
+        {"x68k-hd", true, "Σκληρός δίσκος X68000 SCSI ή SASI, ένα διαμέρισμα Human68k"},
     };
     return formats;
 }

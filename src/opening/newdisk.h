@@ -18,7 +18,7 @@
 struct NewDiskFormat {
     const char* name;         // "2hd", "pc98-hd", ...
     bool hardDisk;
-    const char* description;  // English, for lists and help
+    const char* description;  // as the window lists it (Greek; see WindowText)
 };
 // Every format, in the order lists show them.
 const std::vector<NewDiskFormat>& NewDiskFormats();
