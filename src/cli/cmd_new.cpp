@@ -6,6 +6,7 @@
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
 #include "device/messages.h"
+#include "explorer/folderops.h"
 #include "explorer/properties.h"
 #include "opening/newdisk.h"
 #include "volume/didir.h"
@@ -80,7 +81,7 @@ struct AttribRun {
             if (dir.IsFree(int(k)) || dir.IsDotEntry(int(k)) || (e[11] & 0x0F) == 0x0F || (e[11] & kAttrVolume)) continue;
             if (!Visit(dir, int(k), path + "/" + dir.GetNameUtf8(int(k)))) return false;
         }
-        return !changing || dir.Write();
+        return !changing || WriteAndFlush(dir, path);
     }
 };
 
@@ -126,7 +127,7 @@ int CmdAttrib(CliContext& c) {
                 return kExitFailure;
             }
             if (!run.Visit(dir, e.where.index, e.path)) return kExitFailure;
-            if (run.changing && !dir.Write()) return kExitFailure;
+            if (run.changing && !WriteAndFlush(dir, e.path)) return kExitFailure;
         }
     }
     return run.rc;

@@ -188,6 +188,7 @@ const CatalogueEntry kEnglish[] = {
     {1752, "Folders keep their folder attribute: %1"},
     {1753, "Invalid size: %1"},
     {1754, "No place to save the image was given"},
+    {1755, "The volume label cannot be written to the boot sector"},
 };
 
 }  // namespace

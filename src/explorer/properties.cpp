@@ -4,6 +4,7 @@
 
 #include "device/byteorder.h"
 #include "device/messages.h"
+#include "explorer/folderops.h"
 #include "volume/formatter.h"
 
 namespace {
@@ -62,18 +63,22 @@ bool WriteVolumeLabel(DiskImage& image, const std::string& text) {
         e[0] = kDeletedMark;
     }
     root.RestoreEntry(i, e);
-    if (!root.Write()) return false;
+    if (!WriteAndFlush(root, "/")) return false;
     if (!human) {
         // The boot sector's copy, where the extended parameter block has one.
         uint8_t boot[512];
-        if (!image.Device()->Read(image.DiskStart, boot, sizeof boot)) return false;
         const uint32_t at = image.FATType == kFAT32 ? 71 : 43;
-        if (boot[at - 5] == 0x29) {
+        bool ok = image.Device()->Read(image.DiskStart, boot, sizeof boot);
+        if (ok && boot[at - 5] == 0x29) {
             const char* field = stored ? stored->c_str() : "NO NAME    ";
-            if (!image.Device()->Write(image.DiskStart + at, field, 11)) return false;
+            ok = image.Device()->Write(image.DiskStart + at, field, 11) && image.Flush();
+        }
+        if (!ok) {
+            ShowMessage(1755);
+            return false;
         }
     }
-    return image.Flush();
+    return true;
 }
 
 bool ChangeAttributes(DIDir& dir, int i, uint8_t set, uint8_t clear) {
@@ -118,5 +123,5 @@ bool RunProperties(DIDir& dir, int i) {
     if (!UI().ShowProperties(p) || p.readOnly) return false;
     if (p.root) return p.label != before.label && WriteVolumeLabel(image, p.label);
     if (p.attributes == before.attributes) return false;
-    return ChangeAttributes(dir, i, p.attributes, uint8_t(~p.attributes)) && dir.Write();
+    return ChangeAttributes(dir, i, p.attributes, uint8_t(~p.attributes)) && WriteAndFlush(dir, p.name);
 }
