@@ -165,7 +165,7 @@ const WindowTextEntry kWindowTexts[] = {
     // New image and properties.
     {"Νέα εικόνα δίσκου ...", "New Dis&k Image...", "新しいディスクイメージ(&K)..."},
     {"Νέα εικόνα δίσκου", "New Disk Image", "新しいディスクイメージ"},
-    {"Ιδιότητες ...", "P&roperties...", "プロパティ(&R)..."},
+    {"Ιδιότητες ...", "Pr&operties...", "プロパティ(&O)..."},
     {"Ιδιότητες στοιχείου", "Properties", "プロパティ"},
     {"Ετικέτα τόμου", "Volume label", "ボリュームラベル"},
     {"Αποθήκευση ως", "Save as", "保存先"},

@@ -212,7 +212,7 @@ void TVoldex::BuildMenus() {
     connect(AddAction(edit, "MNSelectAll", U("Επιλογή ό&λων"), QKeySequence("Ctrl+A")), &QAction::triggered, this, &TVoldex::SelectAll);
     connect(AddAction(edit, "MNInverse", U("Αντι&στροφή επιλογής")), &QAction::triggered, this, &TVoldex::InvertSelection);
     edit->addSeparator();
-    connect(AddAction(edit, "MNProperties", U("&Ιδιότητες ..."), QKeySequence("Alt+Return")), &QAction::triggered, this,
+    connect(AddAction(edit, "MNProperties", U("Ιδιό&τητες ..."), QKeySequence("Alt+Return")), &QAction::triggered, this,
             &TVoldex::PropertiesOfSelection);
     // The paste check, run when the Edit menu or the popup opens.
     auto* check = new QAction(this);
@@ -290,7 +290,7 @@ void TVoldex::BuildMenus() {
                                {"PMRename", "MNRename", U("&Μετονομασία")}, {nullptr, nullptr, {}},
                                {"PMCopy", "MNCopy", U("&Αντιγραφή")}, {"PMPaste", "MNPaste", U("Επι&κόλληση")},
                                {nullptr, nullptr, {}}, {"PMShell", "MNShellMenu", U("Μενού των &Windows")},
-                               {nullptr, nullptr, {}}, {"PMProperties", "MNProperties", U("&Ιδιότητες ...")}};
+                               {nullptr, nullptr, {}}, {"PMProperties", "MNProperties", U("Ιδιό&τητες ...")}};
     for (auto& it : items) {
         if (!it.name) {
             popup_->addSeparator();
