@@ -1,5 +1,6 @@
 // New images, the volume label and entry attributes: new, label, attrib.
 
+#include <csignal>
 #include <cstdio>
 
 #include "cli/cli_paths.h"
@@ -30,7 +31,14 @@ int CmdNew(CliContext& c) {
     NewImagePlan plan = PlanNewImage(request);
     if (plan.status != NewImageStatus::kOk)
         return UsageError(plan.message, std::string(kNewUsage) + "\nformats: " + FormatNames());
-    if (!WriteNewImage(request.path, plan, o.yes)) return kExitFailure;
+    // Ctrl-C waits for the few writes: it would leave the partial file behind.
+    sigset_t stop, old;
+    sigemptyset(&stop);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, sig);
+    sigprocmask(SIG_BLOCK, &stop, &old);
+    bool made = WriteNewImage(request.path, plan, o.yes);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    if (!made) return kExitFailure;
     std::printf("%s\n", ResourceString().LoadMessage(1748, request.path, request.format, plan.container, plan.geometry));
     return kExitOk;
 }
