@@ -13,6 +13,7 @@
 #include "explorer/folderops.h"
 #include "explorer/importer.h"
 #include "explorer/mover.h"
+#include "explorer/properties.h"
 #include "explorer/volumepath.h"
 #include "support/faulty_device.h"
 #include "support/fsck_stopped.h"
@@ -215,6 +216,17 @@ std::vector<Operation> Operations() {
                    {},
                    {"old.bin"},
                    true});
+    ops.push_back({"change attributes",
+                   [rootOf](DiskImage& image, ScriptedUI&) {
+                       auto root = rootOf(image);
+                       return ChangeAttributes(*root, IndexOf(*root, "KEEP1.TXT"), kAttrReadOnly | kAttrHidden,
+                                               kAttrArchive) &&
+                              WriteAndFlush(*root, "/");
+                   },
+                   {},
+                   {},
+                   {"keep1.txt"},
+                   {}});
     // Everything an operation does not name must come through untouched.
     for (Operation& op : ops) {
         for (const auto& [path, data] : s.files) {
