@@ -89,6 +89,12 @@ public:
     // FAT. Nothing else may allocate between the two.
     [[nodiscard]] std::optional<ChainList> PickClusters(uint32_t size);
     [[nodiscard]] bool LinkChain(const ChainList& chain);
+    // Grows the chain that ends at `last` by `fresh`, clusters picked with
+    // PickClusters whose data are already written: they are made a chain
+    // first, then `last` is linked to them, one FAT write per copy each, so
+    // that a stop between the two leaves lost clusters and never a chain
+    // that runs into free entries. With `last` 0 this is LinkChain.
+    [[nodiscard]] bool ExtendChain(uint32_t last, const ChainList& fresh);
     [[nodiscard]] bool FreeChain(uint32_t first);
     [[nodiscard]] std::optional<ChainList> ResizeChain(uint32_t first, uint32_t size);
     uint32_t FindFreeCluster();
