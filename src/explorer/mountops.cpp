@@ -183,7 +183,7 @@ int VolumeFiles::CheckNewName(const DIDir& dir, const std::string& utf8, std::st
 int VolumeFiles::HasRoom(const DIDir& dir) const {
     for (uint32_t i = 0; i < dir.GetCount(); ++i)
         if (dir.IsFree(int(i))) return 0;
-    const uint64_t wanted = uint64_t(dir.GetCount() + 2) * 32;  // the entry and the end mark
+    const uint64_t wanted = uint64_t(dir.GetCount() + 1) * 32;
     if (image_.IsRootRegion(dir.GetCluster()))
         return wanted <= uint64_t(uint32_t(image_.UserArea) - image_.RootDir) ? 0 : -ENOSPC;
     if (dir.GetCount() + 1 > kMaxDirEntries) return -ENOSPC;
