@@ -132,12 +132,20 @@ public:
     class FATBatch {
     public:
         explicit FATBatch(DiskImage& image) : image_(image) { ++image_.batchDepth_; }
-        ~FATBatch() { image_.CloseBatch(); }
-        // Closes the batch now; false when the FAT could not be written.
-        [[nodiscard]] bool Commit() { return image_.CloseBatch(); }
+        ~FATBatch() {
+            if (!closed_) static_cast<void>(image_.CloseBatch());
+        }
+        // Closes the batch now (once: a nested batch leaves the writing to
+        // the outermost one); false when the FAT could not be written.
+        [[nodiscard]] bool Commit() {
+            if (closed_) return true;
+            closed_ = true;
+            return image_.CloseBatch();
+        }
 
     private:
         DiskImage& image_;
+        bool closed_ = false;
     };
 
     // The last valid cluster number plus one. A label may claim more
