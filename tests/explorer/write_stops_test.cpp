@@ -222,9 +222,22 @@ std::vector<Operation> Operations() {
         }
         return true;
     };
+    // A write that failed was told to the program; the file then ends
+    // after the pieces written before it: `base` followed by a prefix of
+    // `data` cut where `put` cuts it.
+    auto cuts = [](const Bytes& base, const Bytes& data, std::size_t pieces) {
+        std::vector<Bytes> all;
+        std::size_t step = (data.size() + pieces - 1) / pieces;
+        for (std::size_t k = 0; k <= data.size(); k += step) {
+            all.push_back(base);
+            all.back().insert(all.back().end(), data.begin(), data.begin() + long(k));
+        }
+        all.push_back(base);
+        all.back().insert(all.back().end(), data.begin(), data.end());
+        return all;
+    };
     const Bytes& old = s.files["old.bin"];
-    Bytes appended = old, patched = old, longer = old, shorter(old.begin(), old.begin() + 1000);
-    appended.insert(appended.end(), s.x.begin(), s.x.end());
+    Bytes patched = old, longer = old, shorter(old.begin(), old.begin() + 1000);
     std::copy(s.y.begin(), s.y.begin() + 600, patched.begin() + 100);
     longer.resize(12000, 0);
     std::vector<Operation> mounted;
@@ -234,7 +247,7 @@ std::vector<Operation> Operations() {
                            return f.Create("/SUB/MNEW.BIN", 0644, h) == 0 && put(f, h, 0, s.newFile, 3) &&
                                   f.Close(h) == 0;
                        }),
-                       {{{"sub/mnew.bin"}, {{}, s.newFile}, false}},
+                       {{{"sub/mnew.bin"}, cuts({}, s.newFile, 3), false}},
                        {},
                        {"sub/mnew.bin"},
                        {}});
@@ -244,7 +257,7 @@ std::vector<Operation> Operations() {
                            return f.Open("/OLD.BIN", true, h, true) == 0 && put(f, h, 0, s.replacement, 2) &&
                                   f.Close(h) == 0;
                        }),
-                       {{{"old.bin"}, {old, {}, s.replacement}, true}},
+                       {{{"old.bin"}, [&] { auto v = cuts({}, s.replacement, 2); v.push_back(old); return v; }(), true}},
                        {},
                        {"old.bin"},
                        {}});
@@ -253,7 +266,7 @@ std::vector<Operation> Operations() {
                            uint64_t h;
                            return f.Open("/OLD.BIN", true, h) == 0 && put(f, h, 5000, s.x, 2) && f.Close(h) == 0;
                        }),
-                       {{{"old.bin"}, {old, appended}, true}},
+                       {{{"old.bin"}, cuts(old, s.x, 2), true}},
                        {},
                        {"old.bin"},
                        {}});

@@ -25,7 +25,6 @@ public:
     bool Read(int64_t offset, void* buffer, uint32_t length) override { return inner_->Read(offset, buffer, length); }
     bool Write(int64_t offset, const void* buffer, uint32_t length) override {
         ++writes;
-        if (getenv("FD_DEBUG")) fprintf(stderr, "write %d at %lld len %u\n", writes, (long long)offset, length);
         switch (mode_) {
             case Mode::Count:
             case Mode::FailFlush: break;
@@ -43,7 +42,6 @@ public:
     }
     bool MakeReadOnly() override { return inner_->MakeReadOnly(); }
     bool Flush() override {
-        if (getenv("FD_DEBUG")) fprintf(stderr, "flush\n");
         ++flushes;
         if (mode_ == Mode::FailFlush) return false;
         if (mode_ == Mode::StopAfter && writes > n_) return true;
