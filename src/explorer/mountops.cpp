@@ -151,8 +151,8 @@ int VolumeFiles::CheckNewName(const DIDir& dir, const std::string& utf8, std::st
     if (utf8.empty() || utf8 == "." || utf8 == "..") return -EINVAL;
     if (dir.UsesLongNames()) {
         // Any name a long name can hold as given.
+        if (Utf8ToUtf16(utf8).size() > 255) return -ENAMETOOLONG;
         std::u16string clean = CleanLongName(utf8);
-        if (clean.size() > 255) return -ENAMETOOLONG;
         if (clean.empty() || Utf16ToUtf8(clean) != utf8) return -EINVAL;
         sjis.clear();
         return 0;

@@ -322,6 +322,9 @@ TEST_F(MountOpsTest, LongNamesOnFat) {
     EXPECT_EQ(files->Create("/LONG FILE NAME.TXT", 0644, h), -EEXIST) << "names match without regard to case";
     EXPECT_EQ(files->Create("/a*b.txt", 0644, h), -EINVAL);
     EXPECT_EQ(files->Create("/trailing.", 0644, h), -EINVAL);
+    EXPECT_EQ(files->Create("/" + std::string(256, 'n'), 0644, h), -ENAMETOOLONG);
+    EXPECT_EQ(files->MakeFolder("/" + std::string(255, 'n')), 0) << "255 characters fit";
+    EXPECT_EQ(files->RemoveFolder("/" + std::string(255, 'N')), 0);
     std::vector<std::pair<std::string, NodeInfo>> list;
     ASSERT_EQ(files->List("/", list), 0);
     ASSERT_EQ(list.size(), 2u);
