@@ -14,6 +14,7 @@
 #include "explorer/importer.h"
 #include "explorer/mountops.h"
 #include "explorer/mover.h"
+#include "explorer/properties.h"
 #include "explorer/volumepath.h"
 #include "support/faulty_device.h"
 #include "support/images.h"
@@ -204,6 +205,17 @@ std::vector<Operation> Operations() {
                    {},
                    {"old.bin"},
                    true});
+    ops.push_back({"change attributes",
+                   [rootOf](DiskImage& image, ScriptedUI&) {
+                       auto root = rootOf(image);
+                       return ChangeAttributes(*root, IndexOf(*root, "KEEP1.TXT"), kAttrReadOnly | kAttrHidden,
+                                               kAttrArchive) &&
+                              WriteAndFlush(*root, "/");
+                   },
+                   {},
+                   {},
+                   {"keep1.txt"},
+                   {}});
     // The mount's writes, as the kernel asks for them; the status of every
     // step and of the unmount decides.
     auto mount = [](const std::function<bool(VolumeFiles&)>& steps) {
@@ -438,6 +450,6 @@ TEST_P(WriteStopsTest, EveryWriteIndex) {
                 fig.failuresTakenAsSuccess, fig.failuresUnreported, fig.failureDamage);
 }
 
-INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest, ::testing::Range(0, 18));
+INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest, ::testing::Range(0, 19));
 
 }  // namespace
