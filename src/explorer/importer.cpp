@@ -313,31 +313,32 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
         }
     }
     std::vector<uint8_t> old(dir.RawEntry(i), dir.RawEntry(i) + 32);
-    const uint32_t oldStart = uint32_t(dir.GetStartCluster(i));
-    const uint32_t oldSize = dir.GetSize(i);
     // A replaced entry keeps its name; on 8.3 names it takes the new case.
     if (replacing && !dir.UsesLongNames() && dir.GetDisplayName(i) != dir.ToDiskName(Utf8ToSjis(name)))
         dir.SetName(i, Utf8ToSjis(name));
     dir.SetAttr(i, MappedAttributes(st));
     dir.SetTime(i, LocalTimeOf(st.st_mtime));
-    dir.SetSize(i, size);
-    dir.SetStartCluster(i, chain.empty() ? 0 : chain.front());
+    const uint32_t first = chain.empty() ? 0 : chain.front();
     if (replacing) {
         // The switch: the entry now points at the new data (which Write
         // makes durable first). Only after it is on the disk is the old
         // chain freed.
-        if (!dir.Write() || !image.Flush()) {
+        DIDir::Replaced r = dir.ReplaceChain(i, first, size);
+        if (r == DIDir::Replaced::NotSwitched) {
             ShowMessage(107, Shown(path));
             dir.RestoreEntry(i, old.data());
             if (!chain.empty()) static_cast<void>(image.FreeChain(chain.front()));  // else lost clusters
             state = owCancel;
             return;
         }
-        if (oldSize != 0 && oldStart >= 2 && !image.FreeChain(oldStart)) {
+        if (r == DIDir::Replaced::OldKept) {
             ShowMessage(111, dir.GetNameUtf8(i));
             state = owCancel;
             return;
         }
+    } else {
+        dir.SetSize(i, size);
+        dir.SetStartCluster(i, first);
     }
     UI().FreeSpaceChanged();
 }

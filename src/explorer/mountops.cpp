@@ -157,8 +157,8 @@ int VolumeFiles::CheckNewName(const DIDir& dir, const std::string& utf8, std::st
     if (utf8.empty() || utf8 == "." || utf8 == "..") return -EINVAL;
     if (dir.UsesLongNames()) {
         // Any name a long name can hold as given.
+        if (Utf8ToUtf16(utf8).size() > 255) return -ENAMETOOLONG;
         std::u16string clean = CleanLongName(utf8);
-        if (clean.size() > 255) return -ENAMETOOLONG;
         if (clean.empty() || Utf16ToUtf8(clean) != utf8) return -EINVAL;
         sjis.clear();
         return 0;
@@ -183,43 +183,17 @@ int VolumeFiles::CheckNewName(const DIDir& dir, const std::string& utf8, std::st
     return altered ? -EINVAL : -ENAMETOOLONG;
 }
 
-// Makes sure the folder can take one more entry. A folder whose clusters
-// are full grows by one cluster here, zeroed on the device before the FAT
-// links it, so that a stop never shows stale bytes as entries; the folder
-// is loaded again afterwards.
-int VolumeFiles::EnsureRoom(DIDir& dir) {
+// Whether the folder can take one more entry without a change the engine
+// would refuse: a full root region, or no free cluster to grow by. The
+// engine itself grows the folder (a zeroed cluster linked last).
+int VolumeFiles::HasRoom(const DIDir& dir) const {
     for (uint32_t i = 0; i < dir.GetCount(); ++i)
         if (dir.IsFree(int(i))) return 0;
     const uint64_t wanted = uint64_t(dir.GetCount() + 1) * 32;
     if (image_.IsRootRegion(dir.GetCluster()))
         return wanted <= uint64_t(uint32_t(image_.UserArea) - image_.RootDir) ? 0 : -ENOSPC;
     if (dir.GetCount() + 1 > kMaxDirEntries) return -ENOSPC;
-    const uint32_t first = dir.GetCluster() == 0 ? image_.RootDir : dir.GetCluster();
-    auto chain = image_.ReadChain(first);
-    if (!chain) return -EIO;
-    if (wanted <= uint64_t(chain->size()) * image_.ClusterSize) return 0;
-    if (image_.FreeClusters == 0) return -ENOSPC;
-    uint32_t fresh = 0;
-    const uint32_t limit = image_.ClusterLimit();
-    const uint32_t start = std::clamp<uint32_t>(image_.NextFree, 2, limit);
-    for (uint32_t c = start; c < limit && !fresh; ++c)
-        if (image_.GetFATEntry(c) == 0) fresh = c;
-    for (uint32_t c = 2; c < start && !fresh; ++c)
-        if (image_.GetFATEntry(c) == 0) fresh = c;
-    if (!fresh) return -ENOSPC;
-    std::vector<uint8_t> zeros(image_.ClusterSize, 0);
-    if (!image_.WriteCluster(fresh, zeros.data())) return -EIO;
-    bool ok;
-    {
-        DiskImage::FATBatch batch(image_);
-        ok = image_.SetFATEntry(fresh, EndOfChain) && image_.SetFATEntry(chain->back(), fresh);
-        ok = batch.Commit() && ok;
-    }
-    if (!ok) return -EIO;
-    image_.FreeClusters -= 1;
-    image_.NextFree = fresh + 1;
-    dirty_ = true;
-    return dir.Load() ? 0 : -EIO;
+    return image_.FreeClusters > 0 ? 0 : -ENOSPC;
 }
 
 // Gives entry i the name `utf8` (`sjis` its stored form without long
@@ -230,13 +204,60 @@ int VolumeFiles::NameEntry(DIDir& dir, int i, const std::string& utf8, const std
     return dir.SetName(i, sjis) ? i : -1;
 }
 
-int VolumeFiles::LoadFile(const OpenFile& f, DIDir& dir) const {
+std::shared_ptr<VolumeFiles::FileState> VolumeFiles::StateAt(const Loc& loc) const {
+    for (const auto& [h, f] : open_)
+        if (!f.file->gone && f.file->loc.folder == loc.folder && f.file->loc.index == loc.index) return f.file;
+    return nullptr;
+}
+
+// Reads the file's first cluster, size and chain from its entry, once.
+int VolumeFiles::Know(FileState& f) {
     if (f.gone) return -ESTALE;
-    dir = DIDir(&image_, f.loc.folder);
+    if (f.known) return 0;
+    DIDir dir(&image_, f.loc.folder);
     if (!dir.Load()) return -EIO;
-    if (!dir.IsValidIndex(f.loc.index) || dir.IsFree(f.loc.index)) return -ESTALE;
-    if (dir.GetAttr(f.loc.index) & kAttrDirectory) return -EISDIR;
+    const int i = f.loc.index;
+    if (!dir.IsValidIndex(i) || dir.IsFree(i)) return -ESTALE;
+    if (dir.GetAttr(i) & kAttrDirectory) return -EISDIR;
+    int64_t c = dir.GetStartCluster(i);
+    f.first = c < 2 ? 0 : uint32_t(c);
+    f.size = dir.GetSize(i);
+    f.chain.clear();
+    if (f.first != 0) {
+        auto chain = image_.ReadChain(f.first);
+        if (!chain) return -EIO;
+        f.chain = std::move(*chain);
+    }
+    f.pending = false;
+    f.known = true;
     return 0;
+}
+
+// Brings the file's entry up to what was written: size, first cluster,
+// time and the archive mark. The directory write flushes the data first.
+int VolumeFiles::Commit(FileState& f) {
+    if (f.gone || !f.pending) return 0;
+    DIDir dir(&image_, f.loc.folder);
+    if (!dir.Load()) return -EIO;
+    const int i = f.loc.index;
+    if (!dir.IsValidIndex(i) || dir.IsFree(i) || (dir.GetAttr(i) & kAttrDirectory)) return -ESTALE;
+    int64_t c = dir.GetStartCluster(i);
+    if (c >= 2 && uint32_t(c) != f.first) return -EIO;  // the entry went elsewhere meanwhile
+    dir.SetSize(i, f.size);
+    dir.SetStartCluster(i, f.first);
+    dir.SetAttr(i, uint8_t(dir.GetAttr(i) | kAttrArchive));
+    dir.SetTime(i, f.written);
+    if (!dir.Write()) return -EIO;
+    f.pending = false;
+    dirty_ = true;
+    return 0;
+}
+
+int VolumeFiles::CommitAll() {
+    int first = 0;
+    for (auto& [h, o] : open_)
+        if (int rc = Commit(*o.file); rc < 0 && first == 0) first = rc;
+    return first;
 }
 
 int VolumeFiles::Stat(const std::string& path, NodeInfo& info) {
@@ -250,6 +271,10 @@ int VolumeFiles::Stat(const std::string& path, NodeInfo& info) {
         return 0;
     }
     info = InfoOf(dir, loc.index);
+    if (auto f = StateAt(loc); f && f->pending) {
+        info.size = f->size;
+        info.mtime = ToTimeT(f->written);
+    }
     return 0;
 }
 
@@ -286,20 +311,48 @@ int VolumeFiles::List(const std::string& path, std::vector<std::pair<std::string
         for (char& c : key)
             if (c >= 'a' && c <= 'z') c = char(c - 32);
         if (!seen.insert(key).second) continue;
-        entries.emplace_back(name, InfoOf(dir, int(i)));
+        NodeInfo info = InfoOf(dir, int(i));
+        if (auto f = StateAt(Loc{folder, int(i)}); f && f->pending) {
+            info.size = f->size;
+            info.mtime = ToTimeT(f->written);
+        }
+        entries.emplace_back(name, info);
     }
     return 0;
 }
 
-int VolumeFiles::Open(const std::string& path, bool write, uint64_t& handle) {
+int VolumeFiles::Open(const std::string& path, bool write, uint64_t& handle, bool truncate, bool* keepCache) {
+    if (keepCache) *keepCache = false;
     if (write && readOnly_) return -EROFS;
+    // The entry may be written below: every pending one goes first, so that
+    // no folder read here is older than the device.
+    if (write && truncate)
+        if (int rc = CommitAll(); rc < 0) return rc;
     Loc loc;
     DIDir dir(&image_, 0);
     if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
     if (loc.index < 0 || (dir.GetAttr(loc.index) & kAttrDirectory)) return -EISDIR;
     if (write && (dir.GetAttr(loc.index) & kAttrReadOnly)) return -EACCES;
+    if (write && truncate && (dir.GetSize(loc.index) != 0 || dir.GetStartCluster(loc.index) != 0)) {
+        if (int rc = Resize(loc, dir, 0); rc < 0) return rc;
+    }
+    auto file = StateAt(loc);
+    const auto key = std::make_pair(loc.folder, loc.index);
+    if (!write) {
+        const uint8_t* raw = dir.RawEntry(loc.index);
+        std::vector<uint8_t> entry(raw, raw + 32);
+        auto it = seen_.find(key);
+        if (keepCache) *keepCache = !(file && file->pending) && it != seen_.end() && it->second == entry;
+        seen_[key] = std::move(entry);
+    } else {
+        seen_.erase(key);
+    }
+    if (!file) {
+        file = std::make_shared<FileState>();
+        file->loc = loc;
+    }
     handle = nextHandle_++;
-    open_[handle] = OpenFile{loc, write, false, false};
+    open_[handle] = OpenFile{file, write, false};
     return 0;
 }
 
@@ -312,49 +365,50 @@ int VolumeFiles::Create(const std::string& path, unsigned mode, uint64_t& handle
     if (!dir.Load()) return -EIO;
     if (FindName(dir, name) >= 0) return -EEXIST;
     if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
-    int i;
-    if (dir.UsesLongNames()) {
-        i = dir.AddNamed(name);
-    } else {
-        if (int rc = EnsureRoom(dir); rc < 0) return rc;
-        i = dir.AddEntry(sjis);
-    }
+    if (int rc = HasRoom(dir); rc < 0) return rc;
+    int i = dir.UsesLongNames() ? dir.AddNamed(name) : dir.AddEntry(sjis);
     if (i < 0) return -ENOSPC;
     dir.SetAttr(i, uint8_t(kAttrArchive | ((mode & 0200) ? 0 : kAttrReadOnly)));
     dir.SetTime(i, LocalTimeNow());
     if (!dir.Write()) return -EIO;
     dirty_ = true;
+    // The empty entry reaches the disk with the file's data, at its close.
+    auto file = std::make_shared<FileState>();
+    file->loc = Loc{folder, i};
+    file->known = true;
+    seen_.erase(std::make_pair(folder, i));
     handle = nextHandle_++;
-    open_[handle] = OpenFile{Loc{folder, i}, true, true, false};
+    open_[handle] = OpenFile{file, true, true};
     return 0;
 }
 
 long VolumeFiles::Read(uint64_t handle, uint64_t offset, uint32_t size, char* buffer) {
     auto it = open_.find(handle);
     if (it == open_.end()) return -EBADF;
-    DIDir dir(&image_, 0);
-    if (int rc = LoadFile(it->second, dir); rc < 0) return rc;
-    const int i = it->second.loc.index;
-    const uint64_t fileSize = dir.GetSize(i);
-    if (offset >= fileSize || size == 0) return 0;
-    const uint64_t n = std::min<uint64_t>(size, fileSize - offset);
+    FileState& f = *it->second.file;
+    if (int rc = Know(f); rc < 0) return rc;
+    if (offset >= f.size || size == 0) return 0;
+    const uint64_t n = std::min<uint64_t>(size, f.size - offset);
     const uint32_t cs = image_.ClusterSize;
-    int64_t first = dir.GetStartCluster(i);
-    if (first < 2) return -EIO;
-    auto chain = image_.ReadChain(uint32_t(first));
-    if (!chain) return -EIO;
     const uint64_t k0 = offset / cs, k1 = (offset + n - 1) / cs;
-    if (k1 >= chain->size()) return -EIO;  // the chain ends before the size does
-    ChainList part(chain->begin() + long(k0), chain->begin() + long(k1) + 1);
+    if (k1 >= f.chain.size()) return -EIO;  // the chain ends before the size does
+    ChainList part(f.chain.begin() + long(k0), f.chain.begin() + long(k1) + 1);
+    // Whole clusters straight into the caller's buffer; a cluster only
+    // partly wanted goes through a buffer of its own.
     std::vector<uint8_t> tmp;
     uint64_t done = 0;
     bool ok = ForEachClusterRun(part, std::max<uint64_t>(1, kPieceBytes / cs), [&](std::size_t index, uint32_t run,
                                                                                    uint32_t count) {
-        tmp.resize(std::size_t(count) * cs);
-        if (!image_.ReadClusterRun(run, count, tmp.data())) return false;
-        uint64_t runStart = (k0 + index) * cs;  // file offset of the run
-        uint64_t from = std::max(runStart, offset), to = std::min(runStart + tmp.size(), offset + n);
-        std::memcpy(buffer + (from - offset), tmp.data() + (from - runStart), std::size_t(to - from));
+        const uint64_t runStart = (k0 + index) * cs;  // file offset of the run
+        const uint64_t runEnd = runStart + uint64_t(count) * cs;
+        const uint64_t from = std::max(runStart, offset), to = std::min(runEnd, offset + n);
+        if (from == runStart && to == runEnd) {
+            if (!image_.ReadClusterRun(run, count, buffer + (from - offset))) return false;
+        } else {
+            tmp.resize(std::size_t(count) * cs);
+            if (!image_.ReadClusterRun(run, count, tmp.data())) return false;
+            std::memcpy(buffer + (from - offset), tmp.data() + (from - runStart), std::size_t(to - from));
+        }
         done += to - from;
         return true;
     });
@@ -362,26 +416,19 @@ long VolumeFiles::Read(uint64_t handle, uint64_t offset, uint32_t size, char* bu
     return long(n);
 }
 
-// Puts `size` bytes of `data` at `offset` of entry i; the bytes between the
-// old size and `offset`, when the write starts beyond the end, become zero.
-// The file grows to offset + size when that is beyond its size.
-int VolumeFiles::ChangeSize(DIDir& dir, int i, uint64_t offset, const char* data, uint32_t size) {
+// Puts `size` bytes of `data` at `offset` of the file; the bytes between
+// its end and `offset`, when the write starts beyond the end, become zero.
+// The file grows to offset + size when that is beyond its size. The entry
+// is left to Commit.
+int VolumeFiles::WriteAt(FileState& f, uint64_t offset, const char* data, uint32_t size) {
+    if (int rc = Know(f); rc < 0) return rc;
     const uint32_t cs = image_.ClusterSize;
-    const uint64_t oldSize = dir.GetSize(i);
+    const uint64_t oldSize = f.size;
     const uint64_t end = offset + size;
     if (end > kMaxFileSize) return -EFBIG;
     const uint64_t newSize = std::max(oldSize, end);
     const uint64_t from = std::min(offset, oldSize);
-
-    int64_t firstCluster = dir.GetStartCluster(i);
-    uint32_t first = firstCluster < 2 ? 0 : uint32_t(firstCluster);
-    ChainList chain;
-    if (first != 0) {
-        auto c = image_.ReadChain(first);
-        if (!c) return -EIO;
-        chain = std::move(*c);
-    }
-    const uint64_t have = chain.size();
+    const uint64_t have = f.chain.size();
     if (have * cs < oldSize) return -EIO;  // a chain shorter than the size: damaged
     const uint64_t need = (newSize + cs - 1) / cs;
 
@@ -401,7 +448,7 @@ int VolumeFiles::ChangeSize(DIDir& dir, int i, uint64_t offset, const char* data
     const uint64_t inPlaceTo = std::min(end, have * cs);
     if (from < inPlaceTo) {
         uint64_t k0 = from / cs, k1 = (inPlaceTo - 1) / cs;
-        ChainList part(chain.begin() + long(k0), chain.begin() + long(k1) + 1);
+        ChainList part(f.chain.begin() + long(k0), f.chain.begin() + long(k1) + 1);
         bool ok = ForEachClusterRun(part, perRun, [&](std::size_t index, uint32_t run, uint32_t count) {
             uint64_t at = (k0 + index) * cs, len = uint64_t(count) * cs;
             buf.assign(std::size_t(len), 0);
@@ -413,74 +460,57 @@ int VolumeFiles::ChangeSize(DIDir& dir, int i, uint64_t offset, const char* data
         if (!ok) return -EIO;
     }
 
-    // 2. Bytes beyond the clusters the file has: into free clusters first,
-    //    then the FAT links them.
+    // 2. Bytes beyond the clusters the file has: into free clusters, which
+    //    then become a chain linked to the file's last cluster.
     if (need > have) {
-        uint64_t more = need - have;
-        if (more > image_.FreeClusters) return -ENOSPC;
-        ChainList fresh;
-        fresh.reserve(std::size_t(more));
-        const uint32_t limit = image_.ClusterLimit();
-        const uint32_t start = std::clamp<uint32_t>(image_.NextFree, 2, limit);
-        for (uint32_t c = start; c < limit && fresh.size() < more; ++c)
-            if (image_.GetFATEntry(c) == 0) fresh.push_back(c);
-        for (uint32_t c = 2; c < start && fresh.size() < more; ++c)
-            if (image_.GetFATEntry(c) == 0) fresh.push_back(c);
-        if (fresh.size() < more) return -ENOSPC;
-        bool ok = ForEachClusterRun(fresh, perRun, [&](std::size_t index, uint32_t run, uint32_t count) {
+        if (need - have > image_.FreeClusters) return -ENOSPC;
+        auto fresh = image_.PickClusters(uint32_t(newSize - have * cs));
+        if (!fresh) return -ENOSPC;
+        bool ok = ForEachClusterRun(*fresh, perRun, [&](std::size_t index, uint32_t run, uint32_t count) {
             uint64_t at = (have + index) * cs, len = uint64_t(count) * cs;
             buf.assign(std::size_t(len), 0);
             fill(at, buf.data(), len);
             return image_.WriteClusterRun(run, count, buf.data());
         });
-        if (!ok) return -EIO;
-        {
-            DiskImage::FATBatch batch(image_);
-            for (std::size_t k = 0; k < fresh.size() && ok; ++k)
-                ok = image_.SetFATEntry(fresh[k], k + 1 < fresh.size() ? fresh[k + 1] : EndOfChain);
-            if (ok && !chain.empty()) ok = image_.SetFATEntry(chain.back(), fresh.front());
-            ok = batch.Commit() && ok;
-        }
-        if (!ok) return -EIO;
-        image_.FreeClusters -= uint32_t(more);
-        image_.NextFree = fresh.back() + 1;
-        if (first == 0) first = fresh.front();
+        if (!ok || !image_.ExtendChain(have ? f.chain.back() : 0, *fresh)) return -EIO;
+        if (f.first == 0) f.first = fresh->front();
+        f.chain.insert(f.chain.end(), fresh->begin(), fresh->end());
     }
-
-    // 3. The entry: size, first cluster, time.
-    dir.SetSize(i, uint32_t(newSize));
-    dir.SetStartCluster(i, first);
-    dir.SetAttr(i, uint8_t(dir.GetAttr(i) | kAttrArchive));
-    dir.SetTime(i, LocalTimeNow());
-    if (!dir.Write()) return -EIO;
+    f.size = uint32_t(newSize);
+    f.written = LocalTimeNow();
+    f.pending = true;
     dirty_ = true;
     return 0;
 }
 
-int VolumeFiles::Shrink(DIDir& dir, int i, uint32_t newSize) {
-    const uint32_t cs = image_.ClusterSize;
-    int64_t firstCluster = dir.GetStartCluster(i);
-    uint32_t first = firstCluster < 2 ? 0 : uint32_t(firstCluster);
-    std::size_t have = 0;
-    if (first != 0) {
-        auto chain = image_.ReadChain(first);
-        if (!chain) return -EIO;
-        have = chain->size();
+// Gives the file at `loc` (entry loc.index of `dir`, loaded after every
+// pending entry was written) the size `size`, its entry written at once.
+int VolumeFiles::Resize(const Loc& loc, DIDir& dir, uint64_t size) {
+    const int i = loc.index;
+    const uint64_t old = dir.GetSize(i);
+    Changed(loc);
+    dirty_ = true;
+    if (size > old) {
+        FileState f;
+        f.loc = loc;
+        if (int rc = WriteAt(f, size, nullptr, 0); rc < 0) return rc;
+        return Commit(f);
     }
-    const uint64_t keep = (uint64_t(newSize) + cs - 1) / cs;
-    // The entry first: a stop before the clusters are freed leaves them
-    // allocated beyond the size, never a size beyond the chain.
-    dir.SetSize(i, newSize);
-    if (keep == 0) dir.SetStartCluster(i, 0);
     dir.SetAttr(i, uint8_t(dir.GetAttr(i) | kAttrArchive));
     dir.SetTime(i, LocalTimeNow());
-    if (!dir.Write()) return -EIO;
-    dirty_ = true;
-    if (have > keep) {
-        bool ok = keep == 0 ? image_.FreeChain(first) : image_.ResizeChain(first, newSize).has_value();
-        if (!ok) return -EIO;
+    if (size == old) return dir.Write() ? 0 : -EIO;
+    if (size == 0) {
+        // As a replace with nothing: the entry with no chain, then the
+        // old chain freed.
+        return dir.ReplaceChain(i, 0, 0) == DIDir::Replaced::Done ? 0 : -EIO;
     }
-    return 0;
+    // The entry first: a stop before the clusters are freed leaves them
+    // allocated beyond the size, never a size beyond the chain.
+    const int64_t c = dir.GetStartCluster(i);
+    dir.SetSize(i, uint32_t(size));
+    if (!dir.Write()) return -EIO;
+    if (c < 2) return -EIO;  // a size without a chain: damaged
+    return image_.ResizeChain(uint32_t(c), uint32_t(size)) ? 0 : -EIO;
 }
 
 long VolumeFiles::Write(uint64_t handle, uint64_t offset, const char* data, uint32_t size) {
@@ -488,33 +518,23 @@ long VolumeFiles::Write(uint64_t handle, uint64_t offset, const char* data, uint
     auto it = open_.find(handle);
     if (it == open_.end() || !it->second.write) return -EBADF;
     if (size == 0) return 0;
-    DIDir dir(&image_, 0);
-    if (int rc = LoadFile(it->second, dir); rc < 0) return rc;
-    if (int rc = ChangeSize(dir, it->second.loc.index, offset, data, size); rc < 0) return rc;
+    FileState& f = *it->second.file;
+    seen_.erase(std::make_pair(f.loc.folder, f.loc.index));
+    if (int rc = WriteAt(f, offset, data, size); rc < 0) return rc;
     it->second.wrote = true;
     return long(size);
 }
 
 int VolumeFiles::Truncate(const std::string& path, uint64_t size) {
     if (readOnly_) return -EROFS;
+    if (int rc = CommitAll(); rc < 0) return rc;
     Loc loc;
     DIDir dir(&image_, 0);
     if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
     if (loc.index < 0 || (dir.GetAttr(loc.index) & kAttrDirectory)) return -EISDIR;
     if (dir.GetAttr(loc.index) & kAttrReadOnly) return -EACCES;
     if (size > kMaxFileSize) return -EFBIG;
-    uint64_t old = dir.GetSize(loc.index);
-    int rc;
-    if (size > old) {
-        rc = ChangeSize(dir, loc.index, size, nullptr, 0);
-    } else if (size < old) {
-        rc = Shrink(dir, loc.index, uint32_t(size));
-    } else {
-        dir.SetTime(loc.index, LocalTimeNow());
-        rc = dir.Write() ? 0 : -EIO;
-        dirty_ = true;
-    }
-    if (rc < 0) return rc;
+    if (int rc = Resize(loc, dir, size); rc < 0) return rc;
     return Flush() ? 0 : -EIO;
 }
 
@@ -523,33 +543,40 @@ int VolumeFiles::TruncateOpen(uint64_t handle, uint64_t size) {
     auto it = open_.find(handle);
     if (it == open_.end() || !it->second.write) return -EBADF;
     if (size > kMaxFileSize) return -EFBIG;
-    DIDir dir(&image_, 0);
-    if (int rc = LoadFile(it->second, dir); rc < 0) return rc;
-    const int i = it->second.loc.index;
-    uint64_t old = dir.GetSize(i);
-    int rc = 0;
-    if (size > old) rc = ChangeSize(dir, i, size, nullptr, 0);
-    else if (size < old) rc = Shrink(dir, i, uint32_t(size));
-    if (rc < 0) return rc;
+    if (it->second.file->gone) return -ESTALE;
+    if (int rc = CommitAll(); rc < 0) return rc;
+    const Loc loc = it->second.file->loc;
+    DIDir dir(&image_, loc.folder);
+    if (!dir.Load()) return -EIO;
+    if (!dir.IsValidIndex(loc.index) || dir.IsFree(loc.index)) return -ESTALE;
+    if (int rc = Resize(loc, dir, size); rc < 0) return rc;
     it->second.wrote = true;
     return 0;
 }
 
 int VolumeFiles::Sync(uint64_t handle) {
-    if (!open_.count(handle)) return -EBADF;
+    auto it = open_.find(handle);
+    if (it == open_.end()) return -EBADF;
+    if (int rc = Commit(*it->second.file); rc < 0) return rc;
     return Flush() ? 0 : -EIO;
 }
 
 int VolumeFiles::Close(uint64_t handle) {
     auto it = open_.find(handle);
     if (it == open_.end()) return -EBADF;
-    bool wrote = it->second.wrote;
+    const bool wrote = it->second.wrote;
+    int rc = wrote ? Commit(*it->second.file) : 0;
     open_.erase(it);
+    if (rc < 0) return rc;
     if (wrote && !Flush()) return -EIO;
     return 0;
 }
 
-int VolumeFiles::SyncAll() { return Flush() ? 0 : -EIO; }
+int VolumeFiles::SyncAll() {
+    int rc = CommitAll();
+    if (!Flush()) return -EIO;
+    return rc;
+}
 
 int VolumeFiles::MakeFolder(const std::string& path) {
     if (readOnly_) return -EROFS;
@@ -560,8 +587,7 @@ int VolumeFiles::MakeFolder(const std::string& path) {
     if (!dir.Load()) return -EIO;
     if (FindName(dir, name) >= 0) return -EEXIST;
     if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
-    if (!dir.UsesLongNames())
-        if (int rc = EnsureRoom(dir); rc < 0) return rc;
+    if (int rc = HasRoom(dir); rc < 0) return rc;
     if (image_.FreeClusters == 0) return -ENOSPC;
     int j = dir.UsesLongNames() ? dir.MakeDirNamed(name) : dir.MakeDir(sjis);
     if (j < 0) return -EIO;
@@ -570,20 +596,17 @@ int VolumeFiles::MakeFolder(const std::string& path) {
     return Flush() ? 0 : -EIO;
 }
 
-// Removes entry i of `dir`: the entry is written first, then its clusters
-// are freed.
+// Removes entry i of `dir` (a file, or an empty folder) with the engine's
+// delete: the entry is written first, then its clusters are freed.
 int VolumeFiles::RemoveEntry(DIDir& dir, int i) {
-    int64_t c = dir.GetStartCluster(i);
-    uint32_t first = c < 2 ? 0 : uint32_t(c);
-    if (!dir.Release(i) || !dir.Write()) return -EIO;
-    dirty_ = true;
     Forget(Loc{dir.GetCluster(), i});
-    if (first != 0 && !image_.FreeChain(first)) return -EIO;
-    return 0;
+    dirty_ = true;
+    return dir.Delete(i) ? 0 : -EIO;
 }
 
 int VolumeFiles::RemoveFile(const std::string& path) {
     if (readOnly_) return -EROFS;
+    if (int rc = CommitAll(); rc < 0) return rc;
     Loc loc;
     DIDir dir(&image_, 0);
     if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
@@ -592,8 +615,23 @@ int VolumeFiles::RemoveFile(const std::string& path) {
     return Flush() ? 0 : -EIO;
 }
 
+namespace {
+
+// True when folder `dir` holds nothing but "." and "..".
+bool IsEmptyFolder(const DIDir& dir) {
+    for (uint32_t k = 0; k < dir.GetCount(); ++k) {
+        if (dir.IsFree(int(k))) continue;
+        std::string n = dir.GetDisplayName(int(k));
+        if (n != "." && n != "..") return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int VolumeFiles::RemoveFolder(const std::string& path) {
     if (readOnly_) return -EROFS;
+    if (int rc = CommitAll(); rc < 0) return rc;
     Loc loc;
     DIDir dir(&image_, 0);
     if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
@@ -603,27 +641,39 @@ int VolumeFiles::RemoveFolder(const std::string& path) {
     if (sub == 0) return -EIO;  // a folder entry that points at the root
     DIDir inside(&image_, sub);
     if (!inside.Load()) return -EIO;
-    for (uint32_t k = 0; k < inside.GetCount(); ++k) {
-        if (inside.IsFree(int(k))) continue;
-        std::string n = inside.GetDisplayName(int(k));
-        if (n != "." && n != "..") return -ENOTEMPTY;
-    }
+    if (!IsEmptyFolder(inside)) return -ENOTEMPTY;
     if (int rc = RemoveEntry(dir, loc.index); rc < 0) return rc;
     return Flush() ? 0 : -EIO;
 }
 
 void VolumeFiles::Moved(const Loc& from, const Loc& to) {
-    for (auto& [h, f] : open_)
+    seen_.erase(std::make_pair(from.folder, from.index));
+    seen_.erase(std::make_pair(to.folder, to.index));
+    for (auto& [h, o] : open_) {
+        FileState& f = *o.file;
         if (!f.gone && f.loc.folder == from.folder && f.loc.index == from.index) f.loc = to;
+    }
+}
+
+void VolumeFiles::Changed(const Loc& loc) {
+    seen_.erase(std::make_pair(loc.folder, loc.index));
+    for (auto& [h, o] : open_) {
+        FileState& f = *o.file;
+        if (f.loc.folder == loc.folder && f.loc.index == loc.index) f.known = false;
+    }
 }
 
 void VolumeFiles::Forget(const Loc& loc) {
-    for (auto& [h, f] : open_)
+    seen_.erase(std::make_pair(loc.folder, loc.index));
+    for (auto& [h, o] : open_) {
+        FileState& f = *o.file;
         if (f.loc.folder == loc.folder && f.loc.index == loc.index) f.gone = true;
+    }
 }
 
 int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noReplace) {
     if (readOnly_) return -EROFS;
+    if (int rc = CommitAll(); rc < 0) return rc;
     Loc src;
     DIDir srcDir(&image_, 0);
     if (int rc = Resolve(from, src, &srcDir); rc < 0) return rc;
@@ -649,7 +699,6 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
         return Flush() ? 0 : -EIO;
     }
     if (int rc = CheckNewName(dst, name, sjis); rc < 0) return rc;
-    uint32_t replacedChain = 0;
     if (t >= 0) {
         if (noReplace) return -EEXIST;
         const bool tIsDir = (dst.GetAttr(t) & kAttrDirectory) != 0;
@@ -658,28 +707,21 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
         if (tIsDir) {
             DIDir inside(&image_, SubFolder(dst, t));
             if (SubFolder(dst, t) == 0 || !inside.Load()) return -EIO;
-            for (uint32_t k = 0; k < inside.GetCount(); ++k) {
-                std::string n = inside.IsFree(int(k)) ? "." : inside.GetDisplayName(int(k));
-                if (n != "." && n != "..") return -ENOTEMPTY;
-            }
+            if (!IsEmptyFolder(inside)) return -ENOTEMPTY;
         }
     }
     if (srcIsDir) {
         uint32_t moved = SubFolder(srcDir, src.index);
         if (!sameFolder && moved != 0 && IsAtOrBelow(image_, targetFolder, moved)) return -EINVAL;
     }
-    if (!sameFolder && t < 0 && !dst.UsesLongNames()) {
-        if (int rc = EnsureRoom(dst); rc < 0) return rc;
-    }
+    if (!sameFolder && t < 0)
+        if (int rc = HasRoom(dst); rc < 0) return rc;
 
-    // The entry being replaced goes first; its clusters are freed last.
-    if (t >= 0) {
-        int64_t c = dst.GetStartCluster(t);
-        replacedChain = c < 2 ? 0 : uint32_t(c);
-        if (!dst.Release(t) || !dst.Write()) return -EIO;
-        dirty_ = true;
-        Forget(Loc{targetFolder, t});
-    }
+    // The entry being replaced goes first, with the engine's delete: a stop
+    // then leaves the source as it was and the target gone.
+    if (t >= 0)
+        if (int rc = RemoveEntry(dst, t); rc < 0) return rc;
+    dirty_ = true;
     Loc now{targetFolder, src.index};
     if (sameFolder) {
         now.index = NameEntry(srcDir, src.index, name, sjis);
@@ -698,19 +740,21 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
         // two leaves the entry in both folders, never in neither.
         int j = srcDir.MoveTo(from, dst);
         if (j < 0) return -EIO;
-        if (!renamed) j = NameEntry(dst, j, name, sjis);
-        if (j < 0 || !dst.Write()) return -EIO;
-        if (!srcDir.Write()) return -EIO;
+        if (!renamed) {
+            j = NameEntry(dst, j, name, sjis);
+            if (j < 0 || !dst.Write()) return -EIO;
+        }
         now.index = j;
     }
-    dirty_ = true;
     Moved(src, now);
-    if (replacedChain != 0 && !image_.FreeChain(replacedChain)) return -EIO;
     return Flush() ? 0 : -EIO;
 }
 
 int VolumeFiles::SetTime(const std::string& path, std::time_t mtime) {
     if (readOnly_) return -EROFS;
+    // Written data keep their own time until their entry is written: that
+    // comes first, so that the time set here stays.
+    if (int rc = CommitAll(); rc < 0) return rc;
     Loc loc;
     DIDir dir(&image_, 0);
     if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
@@ -718,6 +762,7 @@ int VolumeFiles::SetTime(const std::string& path, std::time_t mtime) {
     dir.SetTime(loc.index, LocalTimeOf(mtime));
     if (!dir.Write()) return -EIO;
     dirty_ = true;
+    seen_.erase(std::make_pair(loc.folder, loc.index));
     return Flush() ? 0 : -EIO;
 }
 
@@ -741,6 +786,9 @@ VolumeFigures VolumeFiles::Figures() const {
     f.clusterSize = image_.ClusterSize;
     f.clusters = image_.ClustersCount;
     f.freeClusters = image_.FreeClusters;
-    f.nameMax = image_.FileSystem == kFileSystemHuman68k ? 22 : 12;
+    // The longest name in bytes: a long name of 255 characters, else 8.3,
+    // or 18.3 on Human68k.
+    if (image_.FileSystem == kFileSystemHuman68k) f.nameMax = 22;
+    else f.nameMax = image_.LongNames ? 255 : 12;
     return f;
 }

@@ -10,28 +10,38 @@
 // operation returns 0 (or a byte count) on success and a negative errno
 // value on failure.
 //
-// Order of writes, so that a stop after any single device write leaves at
-// worst clusters that no entry reaches (or a chain longer than its size):
-//   - growing a file: the bytes go into clusters that are still free, then
-//     the FAT links them (one write per FAT copy), then the directory entry
-//     takes the new size;
-//   - overwriting bytes inside the file: the clusters are rewritten in
-//     place, then the entry takes the new time;
-//   - shrinking or removing: the entry is written first, then the clusters
-//     are freed;
-//   - a folder that grows: its new cluster is zeroed on the device before
-//     the FAT links it;
-//   - rename onto an existing name: the old target's entry goes first, the
-//     moved entry is written into its folder, the source entry is removed,
-//     then the old target's clusters are freed;
+// Every change goes through the volume engine's own steps, the ones the
+// command line and the window use, so that a stop after any single device
+// write leaves at worst clusters that no entry reaches, or a chain longer
+// than its file's size:
+//   - writing: bytes inside the clusters a file has are rewritten in
+//     place; bytes beyond them go into free clusters, which are then made a
+//     chain and linked to the file's last cluster (DiskImage::ExtendChain).
+//     The entry takes the new size, first cluster and time when the file is
+//     closed or synced, before any other change to it, and at unmount: a
+//     stop before that leaves the old size with a longer chain, or lost
+//     clusters for a file that had none;
+//   - an open that truncates, and a truncation to nothing: the entry is
+//     written with size 0 and no chain, then the old chain is freed (the
+//     engine's replace, DIDir::ReplaceChain);
+//   - shrinking: the entry is written first, then the clusters are freed;
+//   - removing a file or a folder, and the existing entry a rename
+//     replaces: the engine's delete (DIDir::Delete);
+//   - a folder that grows: the engine zeroes its new cluster before the FAT
+//     links it;
 //   - move to another folder: the entry takes its new name in its own
 //     folder, is written into the target, and is removed from the source
-//     last: a stop leaves it in one folder or both, never in neither.
+//     last (DIDir::MoveTo): a stop leaves it in one folder or both, never
+//     in neither.
+// Written data are flushed on Sync, on the close of a written file, before
+// every directory write (the engine's barrier) and by SyncAll, not after
+// every write.
 
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,7 +77,11 @@ public:
     // The entries of a folder (without "." and ".."), in on-disk order.
     int List(const std::string& path, std::vector<std::pair<std::string, NodeInfo>>& entries);
 
-    int Open(const std::string& path, bool write, uint64_t& handle);
+    // With `truncate` (and `write`) the file is emptied first. `keepCache`
+    // receives true for a file opened for reading whose entry has not
+    // changed since it was last opened so: what was read before still holds.
+    int Open(const std::string& path, bool write, uint64_t& handle, bool truncate = false,
+             bool* keepCache = nullptr);
     // Makes an empty file and opens it for writing. Without the owner's
     // write bit in `mode` the file gets the read-only mark.
     int Create(const std::string& path, unsigned mode, uint64_t& handle);
@@ -79,7 +93,8 @@ public:
     int TruncateOpen(uint64_t handle, uint64_t size);
     int Sync(uint64_t handle);
     int Close(uint64_t handle);
-    // Flushes whatever was written since the last flush.
+    // Brings every open file's entry up to date and flushes whatever was
+    // written since the last flush.
     int SyncAll();
 
     int MakeFolder(const std::string& path);
@@ -101,11 +116,23 @@ public:
     };
 
 private:
-    struct OpenFile {
+    // What the open handles of one file share: where its entry is, and,
+    // once read, its chain and size as written so far. The entry catches up
+    // (Commit) on close, sync, before other changes to it, and at unmount.
+    struct FileState {
         Loc loc;
+        bool gone = false;     // the entry was removed while open
+        bool known = false;    // first, size and chain below are read
+        uint32_t first = 0;    // first cluster (0: none yet)
+        uint32_t size = 0;
+        ChainList chain;       // in chain order: where every offset lies
+        bool pending = false;  // size, first cluster or time not yet in the entry
+        SystemTime written{};  // time of the last write
+    };
+    struct OpenFile {
+        std::shared_ptr<FileState> file;
         bool write = false;
         bool wrote = false;
-        bool gone = false;  // the entry was removed while open
     };
 
     // `trail`, when given, receives the folders the path passes through,
@@ -114,13 +141,17 @@ private:
     int ResolveParent(const std::string& path, uint32_t& folder, std::string& name);
     int FindName(const DIDir& dir, const std::string& utf8) const;
     int CheckNewName(const DIDir& dir, const std::string& utf8, std::string& sjis) const;
-    int EnsureRoom(DIDir& dir);
+    int HasRoom(const DIDir& dir) const;
     static int NameEntry(DIDir& dir, int i, const std::string& utf8, const std::string& sjis);
-    int LoadFile(const OpenFile& f, DIDir& dir) const;
-    int ChangeSize(DIDir& dir, int i, uint64_t offset, const char* data, uint32_t size);
-    int Shrink(DIDir& dir, int i, uint32_t newSize);
+    std::shared_ptr<FileState> StateAt(const Loc& loc) const;
+    int Know(FileState& f);
+    int WriteAt(FileState& f, uint64_t offset, const char* data, uint32_t size);
+    int Commit(FileState& f);
+    int CommitAll();
+    int Resize(const Loc& loc, DIDir& dir, uint64_t size);
     int RemoveEntry(DIDir& dir, int i);
     void Moved(const Loc& from, const Loc& to);
+    void Changed(const Loc& loc);
     void Forget(const Loc& loc);
     bool Flush();
 
@@ -129,5 +160,7 @@ private:
     bool dirty_ = false;
     std::time_t mountTime_;
     std::map<uint64_t, OpenFile> open_;
+    // The entry of each file as it was when last opened for reading.
+    std::map<std::pair<uint32_t, int>, std::vector<uint8_t>> seen_;
     uint64_t nextHandle_ = 1;
 };

@@ -295,9 +295,17 @@ private:
         std::vector<uint8_t> other(table_.size());
         int64_t where = int64_t(img_.DiskStart) + img_.FAT + int64_t(copy) * img_.FATSize;
         if (!img_.Device()->Read(where, other.data(), uint32_t(other.size()))) return false;
-        if (!result_.OnlyKinds({CheckKind::LostClusters})) return false;
-        CheckResult r = Checker(img_, &other, false).Run();
-        return r.OnlyKinds({CheckKind::LostClusters});
+        if (!OnlyLostOrLong(result_, longChains_)) return false;
+        Checker alone(img_, &other, false);
+        CheckResult r = alone.Run();
+        return OnlyLostOrLong(r, alone.longChains_);
+    }
+
+    // Nothing found but lost clusters and chains longer than their files'
+    // sizes (a stop between a chain's growth and its entry's new size).
+    static bool OnlyLostOrLong(const CheckResult& r, uint32_t longChains) {
+        return r.OnlyKinds({CheckKind::LostClusters, CheckKind::SizeMismatch}) &&
+               r.counts[std::size_t(CheckKind::SizeMismatch)] == longChains;
     }
 
     // True when `cluster` is the first cluster of folder f or of a folder
@@ -586,6 +594,7 @@ private:
                 uint32_t n = Claim(id, first, sound);
                 if (!sound) continue;  // the chain's own finding says enough
                 uint64_t want = (uint64_t(size) + img_.ClusterSize - 1) / img_.ClusterSize;
+                if (n > want) ++longChains_;
                 if (n != want)
                     Add(CheckKind::SizeMismatch, PathOf(id) + ": size " + std::to_string(size) + " bytes needs " +
                                                      std::to_string(want) + " clusters, the chain has " +
@@ -707,6 +716,7 @@ private:
     const std::vector<uint8_t>& table_;
     const bool compare_;
     CheckResult result_;
+    uint32_t longChains_ = 0;  // files whose chain is longer than their size
     uint32_t limit_ = 0, reservedFrom_ = 0;
     std::vector<uint32_t> owner_;
     std::vector<bool> alsoLost_;  // free in the first FAT copy, taken in another

@@ -462,6 +462,21 @@ bool DIDir::Delete(int i) {
     return true;
 }
 
+DIDir::Replaced DIDir::ReplaceChain(int i, uint32_t first, uint32_t size) {
+    if (!IsValidIndex(i) || IsFree(i)) return Replaced::NotSwitched;
+    const uint32_t oldFirst = uint32_t(std::max<int64_t>(0, GetStartCluster(i)));
+    const uint32_t oldSize = GetSize(i);
+    SetSize(i, size);
+    SetStartCluster(i, first);
+    if (!Write() || !Image->Flush()) {
+        SetSize(i, oldSize);
+        SetStartCluster(i, oldFirst);
+        return Replaced::NotSwitched;
+    }
+    if (oldFirst >= 2 && oldFirst != first && oldSize != 0 && !Image->FreeChain(oldFirst)) return Replaced::OldKept;
+    return Replaced::Done;
+}
+
 bool DIDir::DeleteAll() {
     for (uint32_t i = 0; i < Count; ++i) {
         const uint8_t* e = Entry(int(i));

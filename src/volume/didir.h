@@ -87,6 +87,16 @@ public:
     [[nodiscard]] bool DeleteAll();
     // Marks entry i and its long-name slots deleted, in memory only.
     bool Release(int i);
+    // Replace: points file entry i at the chain starting at `first` (data
+    // and FAT already written; 0 for none) with `size` bytes, writes the
+    // folder (the data before it) and flushes; only then is the chain the
+    // entry had freed. A stop leaves the old file or the new one. The
+    // caller sets the time and attributes in memory beforehand. NotSwitched:
+    // the folder could not be written and the entry points at its old data
+    // again (the new chain is the caller's); OldKept: switched, but the old chain could
+    // not be freed.
+    enum class Replaced { Done, NotSwitched, OldKept };
+    [[nodiscard]] Replaced ReplaceChain(int i, uint32_t first, uint32_t size);
     // Moves entry i into `target`: the target is written first, then a
     // moved folder's "..", then this directory. -1 on failure.
     [[nodiscard]] int MoveTo(int i, DIDir& target);

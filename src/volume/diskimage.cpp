@@ -365,6 +365,16 @@ bool DiskImage::LinkChain(const ChainList& list) {
     return true;
 }
 
+bool DiskImage::ExtendChain(uint32_t last, const ChainList& fresh) {
+    if (!LinkChain(fresh)) return false;
+    if (last == 0) return true;
+    if (SetFATEntry(last, fresh.front())) return true;
+    // Linked in the first FAT copy or not at all: only an unlinked run is
+    // given back.
+    if (GetFATEntry(last) != fresh.front()) static_cast<void>(FreeChain(fresh.front()));
+    return false;
+}
+
 std::optional<ChainList> DiskImage::AllocateChain(uint32_t size) {
     auto list = PickClusters(size);
     if (!list || !LinkChain(*list)) return std::nullopt;

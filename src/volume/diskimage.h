@@ -91,6 +91,12 @@ public:
     // FAT. Nothing else may allocate between the two.
     [[nodiscard]] std::optional<ChainList> PickClusters(uint32_t size);
     [[nodiscard]] bool LinkChain(const ChainList& chain);
+    // Grows the chain that ends at `last` by `fresh`, clusters picked with
+    // PickClusters whose data are already written: they are made a chain
+    // first, then `last` is linked to them, one FAT write per copy each, so
+    // that a stop between the two leaves lost clusters and never a chain
+    // that runs into free entries. With `last` 0 this is LinkChain.
+    [[nodiscard]] bool ExtendChain(uint32_t last, const ChainList& fresh);
     [[nodiscard]] bool FreeChain(uint32_t first);
     [[nodiscard]] std::optional<ChainList> ResizeChain(uint32_t first, uint32_t size);
     uint32_t FindFreeCluster();
@@ -140,12 +146,20 @@ public:
     class FATBatch {
     public:
         explicit FATBatch(DiskImage& image) : image_(image) { ++image_.batchDepth_; }
-        ~FATBatch() { image_.CloseBatch(); }
-        // Closes the batch now; false when the FAT could not be written.
-        [[nodiscard]] bool Commit() { return image_.CloseBatch(); }
+        ~FATBatch() {
+            if (!closed_) static_cast<void>(image_.CloseBatch());
+        }
+        // Closes the batch now (once: a nested batch leaves the writing to
+        // the outermost one); false when the FAT could not be written.
+        [[nodiscard]] bool Commit() {
+            if (closed_) return true;
+            closed_ = true;
+            return image_.CloseBatch();
+        }
 
     private:
         DiskImage& image_;
+        bool closed_ = false;
     };
 
     // The last valid cluster number plus one. A label may claim more

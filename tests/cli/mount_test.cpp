@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -299,6 +300,69 @@ TEST_F(MountTest, AKilledMountLeavesNothingWorseThanLostClusters) {
             }
         }
         EXPECT_GT(checked, 0) << "killed after " << delay << " ms";
+    }
+}
+
+// Whatever empties a file as it opens it (the shell's ">", cp over a
+// longer file, Python's open('w'), O_RDWR|O_TRUNC) leaves only the new
+// bytes, on FAT12, FAT16 and Human68k; statfs gives the longest name and a
+// longer one is refused as too long.
+TEST_F(MountTest, OverwritingAFileLeavesOnlyTheNewBytes) {
+    struct Volume {
+        const char* file;
+        const char* options;
+        unsigned long nameMax;
+        const char* tooLong;  // a name longer than the volume holds
+    };
+    const Volume volumes[] = {{"f12.img", "--short-names", 12, "NINECHARS.TXT"},
+                              {"f16.img", "", 255, nullptr},
+                              {"x68.hds", "--human68k", 22, "nineteen_letters_xx.txt"}};
+    std::string small = dir / "small", big = dir / "big";
+    WriteHostFile(small, {'s', 'm', 'a', 'l', 'l'});
+    WriteHostFile(big, RandomBytes(50000, 5));
+    for (const Volume& v : volumes) {
+        SCOPED_TRACE(v.file);
+        std::string image = dir / v.file;
+        if (v.nameMax == 22) {
+            Human68kLayout layout;
+            layout.totalSectors = 4096;
+            layout.sectorsPerFAT = 8;
+            WriteHostFile(image, BuildHuman68kImage(layout));
+        } else {
+            MakeFatImage(image, v.nameMax == 12 ? 1440 : 8192, v.nameMax == 12 ? 12 : 16, v.nameMax == 12 ? "" : "-s 2");
+        }
+        Mount(std::string(v.options) + " " + Quote(image));
+        const std::string m = mnt + "/";
+        for (const char* name : {"A.TXT", "B.TXT", "C.TXT", "D.TXT"}) Sh("cp " + Quote(big) + " " + Quote(m + name));
+        Sh("echo new > " + Quote(m + "A.TXT"));
+        Sh("cp " + Quote(small) + " " + Quote(m + "B.TXT"));
+        Sh("python3 -c \"open('" + m + "C.TXT', 'w').write('py')\"");
+        int fd = ::open((m + "D.TXT").c_str(), O_RDWR | O_TRUNC);
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        ASSERT_EQ(::write(fd, "fd", 2), 2);
+        ::close(fd);
+        EXPECT_EQ(ReadHostFile(m + "A.TXT"), (std::vector<uint8_t>{'n', 'e', 'w', '\n'}));
+        EXPECT_EQ(ReadHostFile(m + "B.TXT"), ReadHostFile(small));
+        EXPECT_EQ(ReadHostFile(m + "C.TXT"), (std::vector<uint8_t>{'p', 'y'}));
+        EXPECT_EQ(ReadHostFile(m + "D.TXT"), (std::vector<uint8_t>{'f', 'd'}));
+        struct statvfs sv;
+        ASSERT_EQ(statvfs(mnt.c_str(), &sv), 0);
+        EXPECT_EQ(sv.f_namemax, v.nameMax);
+        if (v.tooLong) {
+            errno = 0;
+            EXPECT_LT(::open((m + v.tooLong).c_str(), O_CREAT | O_WRONLY, 0644), 0);
+            EXPECT_EQ(errno, ENAMETOOLONG);
+        }
+        Unmount(image);
+        std::string report;
+        if (v.nameMax == 22) EXPECT_EQ(RunShell(Cli("--human68k check " + Quote(image)), &report), 0) << report;
+        else EXPECT_TRUE(FsckClean(image, &report)) << report;
+        // The freed tails are free: a fresh count of the volume agrees.
+        std::string out;
+        ASSERT_EQ(RunShell(Cli(std::string(v.options) + " get " + Quote(image) + " A.TXT " + Quote(dir.path())), &out), 0)
+            << out;
+        EXPECT_EQ(ReadHostFile(dir / "A.TXT"), (std::vector<uint8_t>{'n', 'e', 'w', '\n'}));
+        RunShell("rm -f " + Quote(dir / "A.TXT"));
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -174,6 +175,109 @@ TEST_F(MountOpsTest, BytesBetweenTheOldEndAndAWriteBeyondItReadAsZero) {
     ExpectFsckClean();
 }
 
+// An open that truncates empties the file as a replace does, on each
+// kind of volume: the entry with size 0 and no chain, the old chain freed;
+// what is then written is all the file holds.
+TEST_F(MountOpsTest, AnOpenThatTruncatesEmptiesTheFileOnEveryKindOfVolume) {
+    for (int kind : {12, 16, 68}) {
+        SCOPED_TRACE(kind);
+        Close();
+        std::remove((dir / "v.img").c_str());
+        if (kind == 68) MakeHuman68k();
+        else MakeFat(kind == 12 ? 1440 : 4096, kind, kind == 12 ? "" : "-s 1");
+        const uint32_t freeBefore = m->FreeClusters;
+        uint64_t h;
+        ASSERT_EQ(files->Create("/Y.TXT", 0644, h), 0);
+        ASSERT_EQ(WriteAll(*files, h, 0, Bytes(20000, 1)), 20000);
+        ASSERT_EQ(files->Close(h), 0);
+        // A second handle reads while the file is emptied and written anew.
+        uint64_t reader;
+        ASSERT_EQ(files->Open("/Y.TXT", false, reader), 0);
+        ASSERT_EQ(files->Open("/Y.TXT", true, h, true), 0);
+        NodeInfo info;
+        ASSERT_EQ(files->Stat("/Y.TXT", info), 0);
+        EXPECT_EQ(info.size, 0u);
+        EXPECT_EQ(m->FreeClusters, freeBefore) << "the old chain is freed at the open";
+        ASSERT_EQ(WriteAll(*files, h, 0, {'n', 'e', 'w', '\n'}), 4);
+        ASSERT_EQ(files->Stat("/Y.TXT", info), 0);
+        EXPECT_EQ(info.size, 4u) << "a size not yet in the entry shows all the same";
+        char back[16];
+        EXPECT_EQ(files->Read(reader, 0, sizeof back, back), 4);
+        ASSERT_EQ(files->Close(h), 0);
+        ASSERT_EQ(files->Close(reader), 0);
+        // Truncating an empty file, and opening without truncating, change nothing.
+        ASSERT_EQ(files->Open("/Y.TXT", true, h, false), 0);
+        ASSERT_EQ(files->Close(h), 0);
+        EXPECT_EQ(Slurp(*files, "/Y.TXT"), (std::vector<uint8_t>{'n', 'e', 'w', '\n'}));
+        Open();  // a fresh mount reads the entry from the device
+        EXPECT_EQ(Slurp(*files, "/Y.TXT"), (std::vector<uint8_t>{'n', 'e', 'w', '\n'}));
+        EXPECT_EQ(m->FreeClusters, freeBefore - 1);
+        EXPECT_EQ(files->Open("/Y.TXT", true, h, true), 0);
+        ASSERT_EQ(files->Close(h), 0);
+        EXPECT_EQ(m->FreeClusters, freeBefore);
+        if (kind != 68) ExpectFsckClean();
+    }
+}
+
+// Writes reach the device without a flush each; the entry takes the new
+// size when the file is closed or synced, and the data are flushed then.
+TEST_F(MountOpsTest, WritesAreFlushedOnCloseAndSyncNotEachTime) {
+    MakeFat();
+    uint64_t h;
+    ASSERT_EQ(files->Create("/BIG.BIN", 0644, h), 0);
+    auto data = Bytes(300000, 3);
+    flushes = 0;
+    for (uint32_t at = 0; at < data.size(); at += 10000)
+        ASSERT_EQ(files->Write(h, at, reinterpret_cast<const char*>(data.data()) + at, 10000), 10000);
+    EXPECT_EQ(flushes, 0);
+    {
+        // Until then, the volume holds an empty entry and lost clusters.
+        WriteHostFile(dir / "copy.img", ReadHostFile(path));
+        Mounted other = MountImageFile(dir / "copy.img");
+        ASSERT_TRUE(other);
+        VolumeFiles second(*other.image, true);
+        NodeInfo info;
+        ASSERT_EQ(second.Stat("/BIG.BIN", info), 0);
+        EXPECT_EQ(info.size, 0u);
+    }
+    ASSERT_EQ(files->Sync(h), 0);
+    EXPECT_GE(flushes, 1);
+    ASSERT_EQ(WriteAll(*files, h, data.size(), {9}), 1);
+    data.push_back(9);
+    ASSERT_EQ(files->Close(h), 0);
+    Open();
+    EXPECT_EQ(Slurp(*files, "/BIG.BIN"), data);
+    ExpectFsckClean();
+}
+
+// What was read of a file stays valid in the kernel while its entry is
+// unchanged; any change, through a handle or a path, ends that.
+TEST_F(MountOpsTest, TheKernelKeepsItsCacheOnlyForUnchangedFiles) {
+    MakeFat();
+    uint64_t h;
+    bool keep = true;
+    ASSERT_EQ(files->Create("/C.BIN", 0644, h), 0);
+    ASSERT_EQ(WriteAll(*files, h, 0, Bytes(5000, 2)), 5000);
+    ASSERT_EQ(files->Close(h), 0);
+    auto opens = [&](bool expected, const char* why) {
+        ASSERT_EQ(files->Open("/C.BIN", false, h, false, &keep), 0);
+        EXPECT_EQ(keep, expected) << why;
+        ASSERT_EQ(files->Close(h), 0);
+    };
+    opens(false, "first read");
+    opens(true, "unchanged");
+    ASSERT_EQ(files->Open("/C.BIN", true, h), 0);
+    ASSERT_EQ(WriteAll(*files, h, 10, {1}), 1);  // same size, and maybe the same time
+    ASSERT_EQ(files->Close(h), 0);
+    opens(false, "written in place");
+    opens(true, "unchanged again");
+    ASSERT_EQ(files->Truncate("/C.BIN", 100), 0);
+    opens(false, "truncated");
+    ASSERT_EQ(files->Rename("/C.BIN", "/D.BIN", false), 0);
+    ASSERT_EQ(files->Rename("/D.BIN", "/C.BIN", false), 0);
+    opens(false, "renamed back");
+}
+
 TEST_F(MountOpsTest, NamesFollowTheVolumesRules) {
     MakeFat();
     m->LongNames = false;  // 8.3 names only
@@ -219,6 +323,9 @@ TEST_F(MountOpsTest, LongNamesOnFat) {
     EXPECT_EQ(files->Create("/LONG FILE NAME.TXT", 0644, h), -EEXIST) << "names match without regard to case";
     EXPECT_EQ(files->Create("/a*b.txt", 0644, h), -EINVAL);
     EXPECT_EQ(files->Create("/trailing.", 0644, h), -EINVAL);
+    EXPECT_EQ(files->Create("/" + std::string(256, 'n'), 0644, h), -ENAMETOOLONG);
+    EXPECT_EQ(files->MakeFolder("/" + std::string(255, 'n')), 0) << "255 characters fit";
+    EXPECT_EQ(files->RemoveFolder("/" + std::string(255, 'N')), 0);
     std::vector<std::pair<std::string, NodeInfo>> list;
     ASSERT_EQ(files->List("/", list), 0);
     ASSERT_EQ(list.size(), 2u);
@@ -249,6 +356,10 @@ TEST_F(MountOpsTest, Human68kNamesKeepTheirCaseAndEighteenLetters) {
     NodeInfo info;
     EXPECT_EQ(files->Stat("/LONGFILENAME12.TXT", info), 0);
     EXPECT_EQ(files->Create("/nineteenletters0123.txt", 0644, h), -ENAMETOOLONG);
+    EXPECT_EQ(files->Create("/LongFileName12.text", 0644, h), -ENAMETOOLONG);
+    EXPECT_EQ(files->Figures().nameMax, 22u) << "18.3";
+    ASSERT_EQ(files->Create("/eighteen_letters__.txt", 0644, h), 0) << "22 bytes";
+    ASSERT_EQ(files->Close(h), 0);
     EXPECT_EQ(files->Rename("/LongFileName12.txt", "/longfilename12.TXT", false), 0);
     ASSERT_EQ(files->List("/", list), 0);
     EXPECT_EQ(list[0].first, "longfilename12.TXT") << "a rename may change only the case";
@@ -465,7 +576,9 @@ TEST_F(MountOpsTest, AFullVolumeOrRootRefusesWithoutLeaking) {
     ASSERT_EQ(files->Close(h), 0);
     VolumeFigures fig = files->Figures();
     EXPECT_EQ(fig.freeClusters, freeBefore);
-    EXPECT_EQ(fig.nameMax, 12u);
+    EXPECT_EQ(fig.nameMax, 255u) << "long names";
+    m->LongNames = false;
+    EXPECT_EQ(files->Figures().nameMax, 12u);
     // The fixed root region of a floppy holds 224 entries.
     int made = 1;
     for (int k = 0; k < 300; ++k) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "device/deviceio_file.h"
+#include "volume/checker.h"
 #include "volume/volumeparams.h"
 
 Mounted MountFaulty(const std::string& path, FaultyDevice::Mode mode, int n, FaultyDevice** device,
@@ -40,9 +41,20 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 
 }  // namespace
 
-std::string FsckDamage(const std::string& path, const std::vector<std::string>& movedNames) {
+std::string FsckDamage(const std::string& path, const std::vector<std::string>& movedNames, bool longChains) {
     std::string damage;
-    for (const std::string& line : FsckFindings(path)) {
+    const std::vector<std::string> lines = FsckFindings(path);
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        const std::string& line = lines[k];
+        // "/PATH", "  File size is N bytes, cluster chain length is > M
+        // bytes.", "  Truncating file to N bytes.": a chain beyond the size.
+        if (longChains && StartsWith(line, "/") && k + 2 < lines.size() &&
+            StartsWith(lines[k + 1], "  File size is ") &&
+            lines[k + 1].find("cluster chain length is > ") != std::string::npos &&
+            StartsWith(lines[k + 2], "  Truncating file to ")) {
+            k += 2;
+            continue;
+        }
         // Lost clusters: fsck.fat -n counts them as "Reclaimed"; the FAT
         // copies differ when a stop came between the writes of the copies,
         // the first one (which every system reads) being the newer.
@@ -78,4 +90,24 @@ std::map<std::string, std::vector<uint8_t>> FilesByMtools(const std::string& ima
         files[rel] = ReadHostFile(e.path().string());
     }
     return files;
+}
+
+bool OnlyWhatAStopLeaves(const CheckResult& r, bool moved, bool longChains, bool movedInFolder) {
+    if (!r.complete) return false;
+    for (std::size_t k = 0; k < kCheckKinds; ++k) {
+        CheckKind kind = CheckKind(k);
+        bool allowed = kind == CheckKind::LostClusters || kind == CheckKind::FatCopyBehind ||
+                       kind == CheckKind::NotClosed || (moved && !movedInFolder && kind == CheckKind::InTwoFolders) ||
+                       (movedInFolder && kind == CheckKind::CrossLink) ||
+                       (longChains && kind == CheckKind::SizeMismatch);
+        if (r.counts[k] != 0 && !allowed) return false;
+    }
+    // "... needs N clusters, the chain has M": only with M above N.
+    for (const CheckFinding& f : r.findings) {
+        if (f.kind != CheckKind::SizeMismatch) continue;
+        std::size_t a = f.text.rfind("needs "), b = f.text.rfind("the chain has ");
+        if (a == std::string::npos || b == std::string::npos) return false;
+        if (std::stoul(f.text.substr(b + 14)) <= std::stoul(f.text.substr(a + 6))) return false;
+    }
+    return true;
 }

@@ -73,7 +73,16 @@ Mounted MountFaulty(const std::string& path, FaultyDevice::Mode mode, int n, Fau
 // folders after a stopped move (clusters shared by the two, a ".." that
 // points at the other folder) are let through for paths ending in one of
 // them. Empty when nothing else is reported.
-std::string FsckDamage(const std::string& path, const std::vector<std::string>& movedNames = {});
+// With `longChains`, a file whose chain is longer than its size (a stop
+// between a chain's growth and its entry's new size) is let through too.
+std::string FsckDamage(const std::string& path, const std::vector<std::string>& movedNames = {},
+                       bool longChains = false);
+
+struct CheckResult;
+// True when the volume checker found nothing but what a stop may leave:
+// lost clusters and FAT copies a step apart; with `moved`, an entry in two
+// folders; with `longChains`, chains longer than their files' sizes.
+bool OnlyWhatAStopLeaves(const CheckResult& r, bool moved, bool longChains, bool movedInFolder = false);
 
 // Every file of the volume, by lower-case path ("sub/a.bin"), read by mtools.
 std::map<std::string, std::vector<uint8_t>> FilesByMtools(const std::string& image);
