@@ -173,6 +173,11 @@ const CatalogueEntry kEnglish[] = {
     {1381, "The mount folder does not exist\n%1"},
     {1383, "Error mounting on the folder\n%1"},
     {1384, "Error saving the disk image\n%1"},
+    {1460, "%1 shares clusters with %2: they stay allocated for %2. The check command tells more about the volume."},
+    {1461, "Deleting %1!d! entries (%2!d! done)"},
+    {1462, "Deleting... %1"},
+    {1463, "Several entries match %1 without regard to case and none exactly; name it with its exact case"},
+    {1464, "The free space of the volume cannot be counted"},
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "device/messages.h"
 #include "device/userinterface.h"
 #include "explorer/hostnames.h"
+#include "volume/deleter.h"
 #include "volume/longnames.h"
 
 bool WriteAndFlush(DIDir& dir, const std::string& shownName) {
@@ -107,29 +108,19 @@ bool ConfirmDelete() { return AskMessage(129, kBoxYesNoQuestion) == kIdYes; }
 
 bool ConfirmRelease() { return AskMessage(130, kBoxYesNoWarning) == kIdYes; }
 
-bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes) {
-    bool ok = true;
-    for (int i : indexes) {
-        if (!dir.IsValidIndex(i) || dir.IsFree(i)) continue;
-        if ((dir.GetAttr(i) & kAttrVolume) || dir.IsDotEntry(i)) continue;
-        bool folder = dir.GetAttr(i) & kAttrDirectory;
-        uint32_t cluster = uint32_t(dir.GetStartCluster(i));
-        std::string name = dir.GetNameUtf8(i);
-        if (!dir.Delete(i)) {
-            ShowMessage(111, name);
-            ok = false;
-            break;
-        }
-        if (folder) UI().FolderRemoved(cluster);
-    }
-    ok = WriteAndFlush(dir, "") && ok;
+namespace {
+
+bool Batch(DIDir& dir, const std::vector<int>& indexes, bool release) {
+    std::vector<DeleteTarget> targets;
+    for (int i : indexes)
+        if (dir.IsValidIndex(i) && !dir.IsFree(i)) targets.push_back({&dir, i, dir.GetNameUtf8(i)});
+    bool ok = DeleteBatch(*dir.GetImage(), targets, release);
     UI().FreeSpaceChanged();
     return ok;
 }
 
-bool ReleaseEntries(DIDir& dir, const std::vector<int>& indexes) {
-    for (int i : indexes) dir.Release(i);
-    bool written = WriteAndFlush(dir, "");
-    UI().FreeSpaceChanged();
-    return written;
-}
+}  // namespace
+
+bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes) { return Batch(dir, indexes, false); }
+
+bool ReleaseEntries(DIDir& dir, const std::vector<int>& indexes) { return Batch(dir, indexes, true); }

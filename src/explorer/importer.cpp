@@ -13,6 +13,7 @@
 #include "explorer/exporter.h"
 #include "explorer/folderops.h"
 #include "explorer/hostnames.h"
+#include "volume/deleter.h"
 
 namespace {
 
@@ -312,7 +313,9 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
             state = owCancel;
             return;
         }
-        if (oldSize != 0 && oldStart >= 2 && !image.FreeChain(oldStart)) {
+        // Clusters that another entry still reaches (a damaged volume) stay.
+        if (oldSize != 0 && oldStart >= 2 &&
+            !FreeReplacedChain(image, dir.GetCluster(), i, oldStart, dir.GetNameUtf8(i))) {
             ShowMessage(111, dir.GetNameUtf8(i));
             state = owCancel;
             return;

@@ -8,6 +8,7 @@
 #include "device/asciicase.h"
 #include "explorer/hostnames.h"
 #include "explorer/mover.h"
+#include "volume/deleter.h"
 #include "volume/longnames.h"
 
 namespace {
@@ -556,12 +557,11 @@ int VolumeFiles::MakeFolder(const std::string& path) {
 // Removes entry i of `dir`: the entry is written first, then its clusters
 // are freed.
 int VolumeFiles::RemoveEntry(DIDir& dir, int i) {
-    int64_t c = dir.GetStartCluster(i);
-    uint32_t first = c < 2 ? 0 : uint32_t(c);
-    if (!dir.Release(i) || !dir.Write()) return -EIO;
+    // Clusters that another entry still reaches stay allocated.
+    bool ok = DeleteBatch(image_, {{&dir, i, EntryName(dir, i)}});
     dirty_ = true;
+    if (!ok) return -EIO;
     Forget(Loc{dir.GetCluster(), i});
-    if (first != 0 && !image_.FreeChain(first)) return -EIO;
     return 0;
 }
 
@@ -688,7 +688,7 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
     }
     dirty_ = true;
     Moved(src, now);
-    if (replacedChain != 0 && !image_.FreeChain(replacedChain)) return -EIO;
+    if (replacedChain != 0 && !FreeReplacedChain(image_, targetFolder, t, replacedChain, to)) return -EIO;
     return Flush() ? 0 : -EIO;
 }
 

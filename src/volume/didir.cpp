@@ -11,6 +11,7 @@
 
 #include "device/asciicase.h"
 #include "device/messages.h"
+#include "volume/deleter.h"
 #include "volume/longnames.h"
 
 namespace {
@@ -68,11 +69,11 @@ SystemTime UnpackDosTime(uint16_t date, uint16_t time) {
     return t;
 }
 
-bool DIDir::Load() {
+bool DIDir::Load(bool quiet) {
     Clear();
     if (!Image) return false;
     uint32_t count = 0;
-    auto entries = Image->ReadDirEntries(FirstCluster, count);
+    auto entries = Image->ReadDirEntries(FirstCluster, count, quiet);
     if (!entries) return false;
     Entries = std::move(*entries);
     onDisk_ = Entries;
@@ -375,72 +376,51 @@ uint32_t ParentFolder(DiskImage* image, uint32_t folder) {
 
 }  // namespace
 
-bool DIDir::CollectTree(uint32_t start, std::vector<uint32_t>& chains) {
+bool DIDir::CollectTree(uint32_t start, std::vector<TreeEntry>& entries) {
     // The folders above this one must never be reached from below.
     std::unordered_set<uint32_t> seen{FirstCluster};
     for (uint32_t c = FirstCluster; c >= 2;) {
         c = ParentFolder(Image, c);
         if (!seen.insert(c).second) break;
     }
-    std::vector<uint32_t> stack{start};
+    std::vector<std::pair<uint32_t, int>> stack{{start, -1}};
     while (!stack.empty()) {
-        uint32_t folder = stack.back();
+        auto [folder, at] = stack.back();
         stack.pop_back();
         if (folder < 2 || !seen.insert(folder).second) {
             ShowMessage(128);
             return false;
         }
-        chains.push_back(folder);
         DIDir sub(Image, folder);
         // A folder that cannot be read is not deleted: release is the tool
         // for damaged entries.
         if (!sub.Load()) return false;
         for (uint32_t k = 0; k < sub.Count; ++k) {
             const uint8_t* e = sub.Entry(int(k));
-            if (e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume)) continue;
+            if (e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume) || e[11] == kAttrLongName) continue;
             uint32_t c = uint32_t(sub.GetStartCluster(int(k)));
-            if (e[11] & kAttrDirectory) stack.push_back(c);
-            else if (c != 0 && sub.GetSize(int(k)) != 0) chains.push_back(c);
+            bool isDir = e[11] & kAttrDirectory;
+            if (isDir) stack.push_back({c, int(entries.size())});
+            entries.push_back({folder, int(k), c, sub.GetSize(int(k)), isDir, at});
         }
     }
     return true;
 }
 
 bool DIDir::Delete(int i) {
-    if (!IsValidIndex(i)) return false;
-    uint8_t* e = Entry(i);
-    if (e[0] == 0 || e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume)) return false;
-    uint32_t start = uint32_t(GetStartCluster(i));
-    std::vector<uint32_t> chains;
-    if (e[11] & kAttrDirectory) {
-        if (!CollectTree(start, chains)) return false;
-    } else if (GetSize(i) != 0 && start != 0) {
-        chains.push_back(start);
-    }
-    // The entry goes first: once it is on the device, the chains below are
-    // reached by nothing and freeing them can only leave lost clusters.
-    std::vector<uint8_t> before = Entries;
-    MarkDeleted(i);
-    if (!Write()) {
-        Entries.swap(before);
-        return false;
-    }
-    if (!Image->Flush()) return false;
-    std::sort(chains.begin(), chains.end());
-    chains.erase(std::unique(chains.begin(), chains.end()), chains.end());
-    for (uint32_t c : chains)
-        if (!Image->FreeChain(c)) return false;
-    return true;
+    if (!IsValidIndex(i) || IsFree(i) || IsDotEntry(i) || (GetAttr(i) & kAttrVolume)) return false;
+    return DeleteBatch(*Image, {{this, i, GetNameUtf8(i)}});
 }
 
 bool DIDir::DeleteAll() {
+    std::vector<DeleteTarget> all;
     for (uint32_t i = 0; i < Count; ++i) {
         const uint8_t* e = Entry(int(i));
         if (e[0] == 0) break;
-        if (e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume)) continue;
-        if (!Delete(int(i))) return false;
+        if (e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume) || e[11] == kAttrLongName) continue;
+        all.push_back({this, int(i), GetNameUtf8(int(i))});
     }
-    return true;
+    return DeleteBatch(*Image, all);
 }
 
 bool DIDir::Release(int i) {
@@ -536,7 +516,9 @@ int DIDir::MoveTo(int i, DIDir& target) {
         std::memcpy(target.Entry(j), Entry(i), 32);
     }
     // The target first: a stop after this write leaves the entry in both
-    // folders, never in neither.
+    // folders, never in neither. Entries change places: who owns which
+    // cluster is learnt afresh by the next delete.
+    Image->ForgetOwners();
     if (!target.Write() || !Image->Flush()) {
         target.MarkDeleted(j);
         return -1;
@@ -784,6 +766,7 @@ int DIDir::PlaceRun(int i, const uint8_t* name11, const std::u16string& longName
     else if (at != i) {
         std::memcpy(Entry(at), Entry(i), 32);
         Entry(i)[0] = kDeletedMark;
+        Image->ForgetOwners();
         movedFirst_ = int64_t(at) - n;
         movedLast_ = at;
     }

@@ -36,7 +36,8 @@ class DIDir {
 public:
     DIDir(DiskImage* image, uint32_t firstCluster) : Image(image), FirstCluster(firstCluster) {}
 
-    [[nodiscard]] bool Load();
+    // `quiet`: a folder without its "." entry is read without a message.
+    [[nodiscard]] bool Load(bool quiet = false);
     // Writes the clusters of the directory that changed since it was loaded
     // or last written.
     [[nodiscard]] bool Write();
@@ -87,6 +88,23 @@ public:
     [[nodiscard]] bool DeleteAll();
     // Marks entry i and its long-name slots deleted, in memory only.
     bool Release(int i);
+
+    // One entry below a folder: where it stands, what it points at, and the
+    // position in the list of the folder entry that holds it (-1: the
+    // folder the walk began with).
+    struct TreeEntry {
+        uint32_t folder;
+        int index;
+        uint32_t first;
+        uint32_t size;
+        bool isDir;
+        int parent;
+    };
+    // Every entry below folder `start` (a folder of this directory), each
+    // folder read once. False (128 shown) when a folder is met twice or
+    // leads back to one of the folders above this one, or when a folder
+    // cannot be read.
+    bool CollectTree(uint32_t start, std::vector<TreeEntry>& entries);
     // Moves entry i into `target`: the target is written first, then a
     // moved folder's "..", then this directory. -1 on failure.
     [[nodiscard]] int MoveTo(int i, DIDir& target);
@@ -129,10 +147,6 @@ private:
     void MarkDeleted(int i);
     // Marks deleted the live long-name slots just before slot i.
     void DropSlotsBefore(int i, bool matchChecksum);
-    // The first clusters of every chain below folder `start` and of the
-    // folder itself; false (128 shown) when a folder is met twice or leads
-    // back to one of the folders above this one.
-    bool CollectTree(uint32_t start, std::vector<uint32_t>& chains);
     int MakeDirAt(int j);
     // Whether an 8.3 name (11 bytes) is in use, entry `except` left out. The
     // first question walks the entries; from the second on (aliases being

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "device/messages.h"
+#include "volume/deleter.h"
 
 namespace {
 
@@ -27,9 +28,23 @@ uint64_t FATBytesFor(uint32_t kind, uint64_t cluster) {
 
 }  // namespace
 
+DiskImage::DiskImage() = default;
+
 DiskImage::~DiskImage() {
+    owners_.reset();
     if (device_) device_->Destroy();
 }
+
+ClusterUse* DiskImage::Owners() {
+    if (!owners_) {
+        auto use = std::make_unique<ClusterUse>(*this);
+        if (!use->Build()) return nullptr;
+        owners_ = std::move(use);
+    }
+    return owners_.get();
+}
+
+void DiskImage::ForgetOwners() { owners_.reset(); }
 
 bool DiskImage::Mount(const VolumeParams& params) {
     device_ = params.Device;
@@ -310,6 +325,7 @@ std::optional<ChainList> DiskImage::AllocateChain(uint32_t size) {
 
 bool DiskImage::FreeChain(uint32_t first) {
     if (IsReadOnly()) return false;
+    ForgetOwners();
     if (first < 2) {
         LogMessage(809);
         return false;
@@ -441,7 +457,7 @@ bool DiskImage::WriteClusterRun(uint32_t first, uint32_t count, const void* buff
     return true;
 }
 
-std::optional<std::vector<uint8_t>> DiskImage::ReadDirEntries(uint32_t first, uint32_t& count) {
+std::optional<std::vector<uint8_t>> DiskImage::ReadDirEntries(uint32_t first, uint32_t& count, bool quiet) {
     count = 0;
     std::vector<uint8_t> entries;
     if (IsRootRegion(first)) {
@@ -463,7 +479,7 @@ std::optional<std::vector<uint8_t>> DiskImage::ReadDirEntries(uint32_t first, ui
     }
     uint32_t slots = static_cast<uint32_t>(entries.size() / 32);
     while (count < slots && entries[std::size_t(count) * 32] != 0) ++count;
-    if (first != 0 && (entries.empty() || entries[0] != '.')) ShowMessage(807);
+    if (first != 0 && !quiet && (entries.empty() || entries[0] != '.')) ShowMessage(807);
     return entries;
 }
 

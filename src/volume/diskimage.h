@@ -58,9 +58,11 @@ bool ForEachClusterRun(const ChainList& chain, std::size_t maxClusters, F fn) {
     return true;
 }
 
+class ClusterUse;
+
 class DiskImage : public VolumeLayout {
 public:
-    DiskImage() = default;
+    DiskImage();
     ~DiskImage();
     DiskImage(const DiskImage&) = delete;
     DiskImage& operator=(const DiskImage&) = delete;
@@ -102,7 +104,9 @@ public:
 
     // Directory storage: the fixed root region (first cluster 0 on FAT12/16)
     // or the directory's cluster chain. Entries are 32 bytes each.
-    [[nodiscard]] std::optional<std::vector<uint8_t>> ReadDirEntries(uint32_t first, uint32_t& count);
+    // `quiet`: a folder that does not begin with "." is read without 807.
+    [[nodiscard]] std::optional<std::vector<uint8_t>> ReadDirEntries(uint32_t first, uint32_t& count,
+                                                                     bool quiet = false);
     // With `onDisk` (what the device holds now), only the clusters (or, in
     // the root region, the sectors) that differ from it are written.
     [[nodiscard]] bool WriteDirEntries(const std::vector<uint8_t>& entries, uint32_t first,
@@ -112,6 +116,13 @@ public:
     // array and the device agree on it at once.
     [[nodiscard]] bool GrowDirEntries(std::vector<uint8_t>& entries, uint32_t first, uint32_t count,
                                       uint32_t newCount);
+
+    // Which entries reach each cluster, walked on first use (nullptr when
+    // the root folder cannot be read) and kept while only deletes and
+    // replaces change the volume: anything else that frees clusters or
+    // moves entries forgets it.
+    ClusterUse* Owners();
+    void ForgetOwners();
 
     uint32_t FreeClusters = 0;
     uint32_t NextFree = 0;
@@ -158,4 +169,5 @@ private:
     int batchDepth_ = 0;
     bool batchFailed_ = false;
     std::size_t dirtyFrom_ = SIZE_MAX, dirtyTo_ = 0;
+    std::unique_ptr<ClusterUse> owners_;
 };
