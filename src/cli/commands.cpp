@@ -337,7 +337,7 @@ int CmdMv(CliContext& c) {
         }
         DIDir holder(&image, targetCluster);
         if (!LoadFolder(folder, holder)) return kExitFailure;
-        if (holder.FindName(newName) >= 0) {
+        if (holder.FindName(newName) != -1) {
             ShowMessage(119, newName);
             return kExitFailure;
         }

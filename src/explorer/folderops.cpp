@@ -29,7 +29,7 @@ int CreateFolder(DIDir& dir, const std::string& name) {
         ShowMessage(1211, name);
         return -1;
     }
-    if (dir.FindName(name) >= 0) {
+    if (dir.FindName(name) != -1) {
         ShowMessage(109, name);
         return -1;
     }
@@ -57,7 +57,7 @@ int CreateFolder(DIDir& dir, const std::string& name) {
 int MakeDefaultFolder(DIDir& dir) {
     for (int n = 0; n <= 999; ++n) {
         std::string name = "NEWDIR." + std::to_string(n);
-        if (dir.FindName(name) < 0) return CreateFolder(dir, name);
+        if (dir.FindName(name) == -1) return CreateFolder(dir, name);
     }
     ShowMessage(121);
     return -1;
@@ -74,6 +74,10 @@ std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok) {
         return old;
     }
     int j = dir.FindName(text);
+    if (j == kAmbiguousName) {
+        ShowMessage(119, text);
+        return old;
+    }
     if (j >= 0) {
         if (j != i) {
             ShowMessage(119, dir.GetNameUtf8(j));

@@ -231,6 +231,12 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
     if (!AcceptName(dir, path, name, state)) return;
 
     int i = dir.FindName(name);
+    if (i == kAmbiguousName) {
+        // Which of the entries to replace cannot be told.
+        ShowMessage(1463, name);
+        state = owCancel;
+        return;
+    }
     const bool replacing = i >= 0;
     if (replacing) {
         if (dir.GetAttr(i) & kAttrDirectory) {

@@ -95,11 +95,18 @@ int VolumeFiles::FindName(const DIDir& dir, const std::string& utf8) const {
     if (dir.UsesLongNames()) {
         // Long names and their 8.3 aliases, letters of any script folded.
         int i = dir.FindName(utf8);
-        return i >= 0 && IsListed(dir, i) ? i : -1;
+        return i == kAmbiguousName || (i >= 0 && IsListed(dir, i)) ? i : -1;
     }
-    for (uint32_t i = 0; i < dir.GetCount(); ++i)
-        if (IsListed(dir, int(i)) && EqualIgnoringAsciiCase(EntryName(dir, int(i)), utf8)) return int(i);
-    return -1;
+    // The entry named exactly so, else the one entry that matches without
+    // regard to case.
+    int found = -1, matches = 0;
+    for (uint32_t i = 0; i < dir.GetCount(); ++i) {
+        if (!IsListed(dir, int(i))) continue;
+        std::string name = EntryName(dir, int(i));
+        if (name == utf8) return int(i);
+        if (EqualIgnoringAsciiCase(name, utf8) && matches++ == 0) found = int(i);
+    }
+    return matches > 1 ? kAmbiguousName : found;
 }
 
 int VolumeFiles::Resolve(const std::string& path, Loc& loc, DIDir* holder) {
@@ -294,7 +301,7 @@ int VolumeFiles::Create(const std::string& path, unsigned mode, uint64_t& handle
     if (int rc = ResolveParent(path, folder, name); rc < 0) return rc;
     DIDir dir(&image_, folder);
     if (!dir.Load()) return -EIO;
-    if (FindName(dir, name) >= 0) return -EEXIST;
+    if (FindName(dir, name) != -1) return -EEXIST;
     if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
     int i;
     if (dir.UsesLongNames()) {
@@ -542,7 +549,7 @@ int VolumeFiles::MakeFolder(const std::string& path) {
     if (int rc = ResolveParent(path, folder, name); rc < 0) return rc;
     DIDir dir(&image_, folder);
     if (!dir.Load()) return -EIO;
-    if (FindName(dir, name) >= 0) return -EEXIST;
+    if (FindName(dir, name) != -1) return -EEXIST;
     if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
     if (!dir.UsesLongNames())
         if (int rc = EnsureRoom(dir); rc < 0) return rc;
@@ -621,6 +628,7 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
 
     const bool srcIsDir = (srcDir.GetAttr(src.index) & kAttrDirectory) != 0;
     int t = FindName(dst, name);
+    if (t == kAmbiguousName) return -EEXIST;
     if (sameFolder && t == src.index) {
         // The same entry under another spelling: only the case changes.
         if (EntryName(srcDir, src.index) == name) return 0;
@@ -672,7 +680,7 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
         // there has it, so that the entry carries it through the move.
         int from = src.index;
         int clash = FindName(srcDir, name);
-        bool renamed = clash < 0 || clash == src.index;
+        bool renamed = clash == -1 || clash == src.index;
         if (renamed && EntryName(srcDir, src.index) != name) {
             from = NameEntry(srcDir, src.index, name, sjis);
             if (from < 0 || !srcDir.Write()) return -EIO;
@@ -723,7 +731,7 @@ VolumeFigures VolumeFiles::Figures() const {
     VolumeFigures f;
     f.clusterSize = image_.ClusterSize;
     f.clusters = image_.ClustersCount;
-    f.freeClusters = image_.FreeClusters;
+    f.freeClusters = image_.FreeCount();
     f.nameMax = image_.FileSystem == kFileSystemHuman68k ? 22 : 12;
     return f;
 }

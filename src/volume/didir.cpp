@@ -135,14 +135,18 @@ int DIDir::Find(const std::string& name) const {
     // which show that byte in front; those are passed over for it.
     bool skipDeleted = !wanted.empty() && uint8_t(wanted[0]) == kDeletedMark;
     char buf[kMaxDisplayName];
+    int found = -1, matches = 0;
     for (uint32_t i = 0; i < Count; ++i) {
         if (skipDeleted && Entry(int(i))[0] == kDeletedMark) continue;
         std::size_t n = DisplayNameInto(int(i), buf);
         std::string_view shown(buf, n);
-        if (n == wanted.size() && EqualIgnoringAsciiCase(shown, wanted)) return int(i);
-        if (!literal.empty() && n == literal.size() && EqualIgnoringAsciiCase(shown, literal)) return int(i);
+        if ((n == wanted.size() && EqualIgnoringAsciiCase(shown, wanted)) ||
+            (!literal.empty() && n == literal.size() && EqualIgnoringAsciiCase(shown, literal))) {
+            if (shown == name) return int(i);
+            if (matches++ == 0) found = int(i);
+        }
     }
-    return -1;
+    return matches > 1 ? kAmbiguousName : found;
 }
 
 bool DIDir::IsFree(int i) const {
@@ -646,6 +650,9 @@ int DIDir::FindName(const std::string& name) const {
             }
         }
     }
+    // Every entry that matches without regard to case; one that bears the
+    // name exactly (its long name, its name as shown, or its 8.3 name) wins.
+    std::vector<int> matches;
     for (uint32_t i = 0; i < Count; ++i) {
         const uint8_t* e = Entry(int(i));
         if (e[0] == 0 || e[0] == kDeletedMark) continue;
@@ -654,7 +661,7 @@ int DIDir::FindName(const std::string& name) const {
             if ((e[0] & kLongNameLastFlag) && uint32_t(e[0] & ~kLongNameLastFlag) == slots && i + slots < Count) {
                 if (!LongNameTextMatches(Entries.data(), i, wanted)) continue;
                 auto run = FindLongNameRun(Entries.data(), Count, i + slots);
-                if (run && run->first == i) return int(i + slots);
+                if (run && run->first == i) matches.push_back(int(i + slots));
             }
             continue;
         }
@@ -665,8 +672,13 @@ int DIDir::FindName(const std::string& name) const {
             if (!exact[k] && c >= 'a' && c <= 'z') c = uint8_t(c - 32);
             same = c == stored[k];
         }
-        if (same) return int(i);
+        if (same && std::find(matches.begin(), matches.end(), int(i)) == matches.end()) matches.push_back(int(i));
     }
+    if (matches.size() == 1) return matches.front();
+    for (int i : matches)
+        if (GetLongName(i) == cleanUtf8 || GetNameUtf8(i) == cleanUtf8 || SjisToUtf8(GetDisplayName(i)) == cleanUtf8)
+            return i;
+    if (!matches.empty()) return kAmbiguousName;
     // A name that begins with a full stop, as other systems store them.
     if (name.size() > 1 && name[0] == '.') return Find(Utf8ToSjis(name));
     return -1;

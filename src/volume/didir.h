@@ -23,6 +23,9 @@ enum EntryAttr : uint8_t {
 };
 
 constexpr uint8_t kDeletedMark = 0xE5;
+// What a name lookup gives when several entries match without regard to
+// case and none exactly: the name is taken, yet names no one entry.
+constexpr int kAmbiguousName = -2;
 // Stored in place of a first name byte 0xE5.
 constexpr uint8_t kStoredE5 = 0x05;
 
@@ -48,6 +51,10 @@ public:
     bool IsValidIndex(int i) const { return loaded_ && i >= 0 && uint32_t(i) < Count; }
     DiskImage* GetImage() const { return Image; }
 
+    // Index of the live entry named `name` (8.3, Shift-JIS), letters
+    // compared without regard to case; the entry whose name is written
+    // exactly so wins. -1 for none; kAmbiguousName when several match
+    // without regard to case and none exactly.
     int Find(const std::string& name) const;
     bool IsFree(int i) const;
     // The "." or ".." entry of a folder (and not a name that merely begins
@@ -123,7 +130,9 @@ public:
     // where the entry's case bits ask for it).
     std::string GetNameUtf8(int i) const;
     // Index of the live entry whose long name or 8.3 name equals `name`
-    // without regard to case, or -1.
+    // without regard to case; an entry that bears the name exactly wins.
+    // -1 for none; kAmbiguousName when several match without regard to
+    // case and none exactly.
     int FindName(const std::string& name) const;
     // A new entry named `name`, with long-name slots and an alias where the
     // name needs them, the whole run in one place (the folder grows when it
