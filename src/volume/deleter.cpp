@@ -207,9 +207,11 @@ bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, boo
             DIDir& d = *work[k].dir;
             if (!(d.GetAttr(work[k].index) & kAttrDirectory)) continue;
             int64_t start = d.GetStartCluster(work[k].index);
-            if (start < 2 || !d.CollectTree(uint32_t(start), trees[k])) {
-                if (start < 2) ShowMessage(128);
-                ShowMessage(111, work[k].path);
+            bool loop = start < 2;
+            if (loop) ShowMessage(128);
+            if (loop || !d.CollectTree(uint32_t(start), trees[k], &loop)) {
+                // A loop says enough; a folder that cannot be read is named.
+                if (!loop) ShowMessage(111, work[k].path);
                 return false;
             }
         }

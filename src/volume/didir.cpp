@@ -380,7 +380,8 @@ uint32_t ParentFolder(DiskImage* image, uint32_t folder) {
 
 }  // namespace
 
-bool DIDir::CollectTree(uint32_t start, std::vector<TreeEntry>& entries) {
+bool DIDir::CollectTree(uint32_t start, std::vector<TreeEntry>& entries, bool* loop) {
+    if (loop) *loop = false;
     // The folders above this one must never be reached from below.
     std::unordered_set<uint32_t> seen{FirstCluster};
     for (uint32_t c = FirstCluster; c >= 2;) {
@@ -393,6 +394,7 @@ bool DIDir::CollectTree(uint32_t start, std::vector<TreeEntry>& entries) {
         stack.pop_back();
         if (folder < 2 || !seen.insert(folder).second) {
             ShowMessage(128);
+            if (loop) *loop = true;
             return false;
         }
         DIDir sub(Image, folder);

@@ -110,8 +110,8 @@ public:
     // Every entry below folder `start` (a folder of this directory), each
     // folder read once. False (128 shown) when a folder is met twice or
     // leads back to one of the folders above this one, or when a folder
-    // cannot be read.
-    bool CollectTree(uint32_t start, std::vector<TreeEntry>& entries);
+    // cannot be read (`loop` tells the two apart).
+    bool CollectTree(uint32_t start, std::vector<TreeEntry>& entries, bool* loop = nullptr);
     // Moves entry i into `target`: the target is written first, then a
     // moved folder's "..", then this directory. -1 on failure.
     [[nodiscard]] int MoveTo(int i, DIDir& target);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "explorer/folderops.h"
+#include "explorer/volumepath.h"
 #include "support/images.h"
 #include "support/root_fixture.h"
 #include "support/scripted_ui.h"
@@ -143,6 +144,30 @@ TEST_F(FolderOpsTest, ReleaseLeavesTheClustersAllocated) {
     std::string report;
     EXPECT_FALSE(FsckClean(image));
     EXPECT_TRUE(FsckCleanButLost(image, &report)) << report;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FolderOpsTest, PathsNameTheExactEntryOrNone) {
+    DIDir sub(m.image.get(), uint32_t(root->GetStartCluster(CreateFolder(*root, "Sub"))));
+    ASSERT_TRUE(sub.Load());
+    int upper = sub.AddNamed("ABC LONG.txt"), lower = sub.AddNamed("abc long.txt");
+    ASSERT_TRUE(WriteAndFlush(sub, "Sub"));
+    auto loc = ResolveEntry(*m.image, "sub/abc long.txt");
+    ASSERT_TRUE(loc);
+    EXPECT_EQ(loc->index, lower);
+    bool ambiguous = false;
+    EXPECT_FALSE(ResolveEntry(*m.image, "SUB/Abc Long.txt", &ambiguous));
+    EXPECT_TRUE(ambiguous);
+    EXPECT_NE(ui.Texts().back().find("/SUB/Abc Long.txt"), std::string::npos) << ui.Texts().back();
+    // rm "::Sub/ABC LONG.txt" takes that entry and leaves the other.
+    loc = ResolveEntry(*m.image, "Sub/ABC LONG.txt");
+    ASSERT_TRUE(loc);
+    EXPECT_EQ(loc->index, upper);
+    EXPECT_TRUE(DeleteEntries(sub, {loc->index}));
+    EXPECT_EQ(sub.FindName("Abc Long.txt"), lower);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "support/images.h"
 #include "support/scripted_ui.h"
 #include "volume/checker.h"
+#include "volume/deleter.h"
 #include "volume/didir.h"
 
 namespace {
@@ -156,6 +157,33 @@ std::vector<Operation> Operations() {
                    {},
                    {},
                    {"tree/a.bin", "tree/deep/b.bin"}});
+    {
+        // Entries of two folders and a tree, in one batch.
+        Operation batch{"delete a batch in two folders",
+                        [rootOf](DiskImage& image, ScriptedUI&) {
+                            auto root = rootOf(image);
+                            DIDir sub(&image, ResolveFolder(image, "SUB").value_or(0));
+                            if (!sub.Load()) return false;
+                            std::vector<DeleteTarget> targets{{root.get(), IndexOf(*root, "OLD.BIN"), "/OLD.BIN"},
+                                                              {root.get(), IndexOf(*root, "TREE"), "/TREE"}};
+                            for (int k = 1; k <= 13; ++k) {
+                                char name[16];
+                                std::snprintf(name, sizeof name, "F%02d.DAT", k);
+                                targets.push_back({&sub, IndexOf(sub, name), name});
+                            }
+                            return DeleteBatch(image, targets);
+                        },
+                        {},
+                        {},
+                        {},
+                        {}};
+        for (const auto& [path, data] : s.files)
+            if (path == "old.bin" || path.rfind("tree/", 0) == 0 || path.rfind("sub/f", 0) == 0) {
+                batch.rules.push_back({{path}, {data}, false});
+                batch.goneOk.push_back(path);
+            }
+        ops.push_back(batch);
+    }
     ops.push_back({"rename",
                    [rootOf](DiskImage& image, ScriptedUI&) {
                        auto root = rootOf(image);
@@ -330,7 +358,7 @@ TEST_P(WriteStopsTest, EveryWriteIndex) {
                 fig.failuresTakenAsSuccess, fig.failuresUnreported, fig.failureDamage);
 }
 
-INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest, ::testing::Range(0, 10));
+INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest, ::testing::Range(0, 11));
 
 // A stop that leaves one entry in two places (a move between its two
 // writes; a rename to a long name whose entry had to move), then a delete
