@@ -204,6 +204,8 @@ bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, boo
         // Everything below the folders, read before anything changes.
         std::vector<std::vector<DIDir::TreeEntry>> trees(work.size());
         for (std::size_t k = 0; k < work.size(); ++k) {
+            // Reading the trees is the long part: the progress follows it.
+            ShowProgress(work.size(), k + 1, work[k].path);
             DIDir& d = *work[k].dir;
             if (!(d.GetAttr(work[k].index) & kAttrDirectory)) continue;
             int64_t start = d.GetStartCluster(work[k].index);
@@ -259,13 +261,17 @@ bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, boo
                 chains.push_back({items[n].id, items[n].first, &items[n].path});
         }
         itemsKeep.swap(items);
+    } else {
+        // Released clusters are reached by nothing: a later walk finds them
+        // so, where the one made so far would still count their owners.
+        image.ForgetOwners();
     }
 
     // The entries first, every changed directory cluster once.
     std::vector<DIDir*> dirs;
     std::size_t done = 0;
     for (const DeleteTarget& t : work) {
-        ShowProgress(work.size(), ++done, t.path);
+        if (release) ShowProgress(work.size(), ++done, t.path);
         t.dir->Release(t.index);
         if (std::find(dirs.begin(), dirs.end(), t.dir) == dirs.end()) dirs.push_back(t.dir);
     }
@@ -283,9 +289,10 @@ bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, boo
         ShowMessage(1213, image.Device()->GetPath());
         return false;
     }
+    // A released folder stays in the tree shown: its clusters are still there.
+    if (release) return true;
     for (const DeleteTarget& t : work)
         if (t.dir->GetAttr(t.index) & kAttrDirectory) UI().FolderRemoved(uint32_t(t.dir->GetStartCluster(t.index)));
-    if (release) return true;
 
     // Then the chains, with the FAT written once.
     if (!FreeGivenUp(image, *use, chains)) {
