@@ -1,7 +1,6 @@
 #include "volume/deleter.h"
 
 #include <algorithm>
-#include <map>
 #include <set>
 #include <unordered_set>
 
