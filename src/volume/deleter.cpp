@@ -14,22 +14,22 @@
 bool ClusterUse::Build() {
     owner_.assign(image_.ClusterLimit(), 0);
     further_.clear();
-    owners_.assign(1, {"", 0});
+    owners_.assign(1, {0, ""});
     places_.clear();
     const uint32_t root = image_.FATType == kFAT32 ? image_.RootDir : 0;
     if (root != 0) {
-        owners_.push_back({"/", root});
+        owners_.push_back({0, ""});
         Claim(1, root);
     }
     struct Pending {
         uint32_t cluster;
-        std::string path;
+        uint32_t owner;  // of the folder's entry; 0 for the root
     };
-    std::vector<Pending> stack{{0, ""}};
+    std::vector<Pending> stack{{0, 0}};
     std::unordered_set<uint32_t> entered;
     bool first = true;
     while (!stack.empty()) {
-        Pending f = std::move(stack.back());
+        Pending f = stack.back();
         stack.pop_back();
         DIDir dir(&image_, f.cluster);
         if (!dir.Load(true)) {
@@ -44,13 +44,12 @@ bool ClusterUse::Build() {
             if ((attr & kAttrVolume) && !(attr & kAttrDirectory)) continue;  // labels and long-name slots
             int64_t start = dir.GetStartCluster(i);
             uint32_t c = start < 2 ? 0 : uint32_t(start);
-            std::string path = f.path + "/" + dir.GetNameUtf8(i);
             uint32_t id = uint32_t(owners_.size());
-            owners_.push_back({path, c});
+            owners_.push_back({f.owner, dir.GetNameUtf8(i)});
             places_[Place(f.cluster, i)] = id;
             if (c == 0) continue;
             Claim(id, c);
-            if ((attr & kAttrDirectory) && c != root && entered.insert(c).second) stack.push_back({c, path});
+            if ((attr & kAttrDirectory) && c != root && entered.insert(c).second) stack.push_back({c, id});
         }
     }
     return true;
@@ -118,7 +117,18 @@ bool ClusterUse::ReachedBeyond(uint32_t c, const std::unordered_set<uint32_t>& o
 
 std::string ClusterUse::OwnerPath(uint32_t c) const {
     if (c >= owner_.size() || owner_[c] == 0) return "";
-    return owners_[owner_[c]].path;
+    return PathOf(owner_[c]);
+}
+
+std::string ClusterUse::PathOf(uint32_t id) const {
+    if (id == 0 || id >= owners_.size()) return "";
+    constexpr std::size_t kLongest = 1024;
+    std::string path;
+    for (uint32_t k = id; k != 0; k = owners_[k].parent) {
+        if (path.size() > kLongest) return "..." + path;
+        path = "/" + owners_[k].name + path;
+    }
+    return path.empty() ? "/" : path;
 }
 
 // ---- freeing -----------------------------------------------------------------
@@ -130,7 +140,7 @@ namespace {
 struct GivenUp {
     uint32_t id;
     uint32_t first;
-    const std::string* path;  // for the message when clusters are kept
+    const std::string* path;  // for the message when clusters are kept and the map does not know the entry
 };
 
 // Frees, in one FAT batch, the clusters of the given-up chains that no
@@ -147,7 +157,9 @@ bool FreeGivenUp(DiskImage& image, ClusterUse& use, const std::vector<GivenUp>& 
             if (use.Unowned(c)) free.insert(c);
             else if (other.empty()) other = use.OwnerPath(c);
         }
-        if (!other.empty() && told.insert(*chains[k].path).second) ShowMessage(1460, *chains[k].path, other);
+        if (other.empty()) continue;
+        std::string mine = chains[k].id ? use.PathOf(chains[k].id) : *chains[k].path;
+        if (told.insert(mine).second) ShowMessage(1460, mine, other);
     }
     if (free.empty()) return true;
     DiskImage::FATBatch batch(image);
@@ -232,7 +244,7 @@ bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, boo
             for (const auto& t : trees[k]) {
                 uint32_t id = use->OwnerAt(t.folder, t.index);
                 items.push_back({t.folder, t.index, id, t.first, t.isDir, t.isDir || t.size != 0,
-                                 base + 1 + t.parent, id ? use->PathOf(id) : work[k].path});
+                                 base + 1 + t.parent, work[k].path});
             }
         }
         // A folder that an entry outside the batch still reaches (a folder

@@ -44,14 +44,15 @@ public:
     bool Unowned(uint32_t c) const { return c >= owner_.size() || owner_[c] == 0; }
     // The path of an entry that reaches cluster c ("" when none does).
     std::string OwnerPath(uint32_t c) const;
-    std::string PathOf(uint32_t id) const { return id < owners_.size() ? owners_[id].path : ""; }
+    // The path of owner `id` (a very deep one keeps its last part).
+    std::string PathOf(uint32_t id) const;
     // True when an owner of cluster c is not among `owners`.
     bool ReachedBeyond(uint32_t c, const std::unordered_set<uint32_t>& owners) const;
 
 private:
     struct Owner {
-        std::string path;  // UTF-8, "/" between folders
-        uint32_t first;
+        uint32_t parent;   // the owner of the folder that holds the entry (0: the root)
+        std::string name;  // UTF-8; the path is built when a message needs it
     };
     void Claim(uint32_t id, uint32_t first);
     static uint64_t Place(uint32_t folder, int index) { return uint64_t(folder) << 32 | uint32_t(index); }
