@@ -140,7 +140,7 @@ int CmdInfo(CliContext& c) {
     DiskImage& image = *c.image;
     const VolumeLayout& l = image.Layout();
     const uint64_t cluster = l.ClusterSize, total = uint64_t(l.ClustersCount) * cluster,
-                   free = uint64_t(image.FreeClusters) * cluster;
+                   free = uint64_t(image.FreeCount()) * cluster;
     if (c.options.json) {
         std::printf(
             "{\"DiskStart\": %lld, \"FileSystem\": %u, \"FATType\": %u, \"FAT\": %d, \"FATSize\": %d, "
@@ -148,7 +148,7 @@ int CmdInfo(CliContext& c) {
             "\"FreeClusters\": %u, \"ClusterBytes\": %llu, \"TotalBytes\": %llu, \"UsedBytes\": %llu, "
             "\"FreeBytes\": %llu, \"ReadOnly\": %s",
             static_cast<long long>(l.DiskStart), l.FileSystem, l.FATType, l.FAT, l.FATSize, l.FATCount, l.RootDir,
-            l.UserArea, l.ClusterSize, l.ClustersCount, image.FreeClusters, static_cast<unsigned long long>(cluster),
+            l.UserArea, l.ClusterSize, l.ClustersCount, image.FreeCount(), static_cast<unsigned long long>(cluster),
             static_cast<unsigned long long>(total), static_cast<unsigned long long>(total - free),
             static_cast<unsigned long long>(free), image.IsReadOnly() ? "true" : "false");
         if (image.ClustersLimited()) std::printf(", \"UsableClusters\": %u", image.ClusterLimit() - 2);
@@ -170,7 +170,7 @@ int CmdInfo(CliContext& c) {
     std::printf("ClustersCount: %u\n", l.ClustersCount);
     // A label that claims more clusters than its FAT kind can number.
     if (image.ClustersLimited()) std::printf("UsableClusters: %u\n", image.ClusterLimit() - 2);
-    std::printf("FreeClusters: %u\n", image.FreeClusters);
+    std::printf("FreeClusters: %u\n", image.FreeCount());
     DiskInfoTexts t = MakeDiskInfo(image);
     std::printf("Capacity: %s\n", t.TotalSize.c_str());
     std::printf("Used: %s\n", t.UsedSize.c_str());

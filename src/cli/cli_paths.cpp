@@ -113,9 +113,10 @@ std::optional<std::vector<NamedEntry>> ExpandImagePath(DiskImage& image, const s
     const std::string path = WithoutImagePrefix(operand);
     std::vector<NamedEntry> out;
     if (!HasWildcard(path)) {
-        auto loc = ResolveEntry(image, path);
+        bool ambiguous = false;
+        auto loc = ResolveEntry(image, path, &ambiguous);
         if (!loc) {
-            ReportNotFound(path);
+            if (!ambiguous) ReportNotFound(path);
             return std::nullopt;
         }
         std::string folder, name;

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +25,7 @@
 #include "explorer/tempfolder.h"
 #include "explorer/volumepath.h"
 #include "floppy/makefdd.h"
+#include "volume/deleter.h"
 #include "volume/didir.h"
 
 namespace {
@@ -243,6 +245,10 @@ namespace {
 int RemoveOrRelease(CliContext& c, bool release) {
     DiskImage& image = *c.image;
     int rc = kExitOk;
+    // Every operand is resolved first; then all of them go in one batch,
+    // each folder loaded once.
+    std::map<uint32_t, std::unique_ptr<DIDir>> folders;
+    std::vector<DeleteTarget> targets;
     for (const std::string& operand : c.Args()) {
         auto entries = ExpandImagePath(image, operand);
         if (!entries) {
@@ -255,16 +261,22 @@ int RemoveOrRelease(CliContext& c, bool release) {
                 rc = kExitFailure;
                 continue;
             }
-            DIDir dir(&image, e.where.folder);
-            if (!LoadFolder(e.path, dir)) return kExitFailure;
-            bool done = release ? ReleaseEntries(dir, {e.where.index}) : DeleteEntries(dir, {e.where.index});
-            // A delete passes over labels and dot entries: they are still there.
-            if (!done || (!release && !dir.IsFree(e.where.index))) {
-                ShowMessage(111, e.path);
-                rc = kExitFailure;
+            auto& dir = folders[e.where.folder];
+            if (!dir) {
+                dir = std::make_unique<DIDir>(&image, e.where.folder);
+                if (!LoadFolder(e.path, *dir)) return kExitFailure;
             }
+            targets.push_back({dir.get(), e.where.index, e.path});
         }
     }
+    if (targets.empty()) return rc;
+    if (!DeleteBatch(image, targets, release)) return kExitFailure;
+    // A delete passes over labels and dot entries: they are still there.
+    for (const DeleteTarget& t : targets)
+        if (!t.dir->IsFree(t.index)) {
+            ShowMessage(111, t.path);
+            rc = kExitFailure;
+        }
     return rc;
 }
 
@@ -338,7 +350,7 @@ int CmdMv(CliContext& c) {
         }
         DIDir holder(&image, targetCluster);
         if (!LoadFolder(folder, holder)) return kExitFailure;
-        if (holder.FindName(newName) >= 0) {
+        if (holder.FindName(newName) != -1) {
             ShowMessage(119, newName);
             return kExitFailure;
         }

@@ -3,6 +3,7 @@
 #include "device/messages.h"
 #include "device/userinterface.h"
 #include "explorer/hostnames.h"
+#include "volume/deleter.h"
 #include "volume/longnames.h"
 #include "volume/repairer.h"
 
@@ -29,7 +30,7 @@ int CreateFolder(DIDir& dir, const std::string& name) {
         ShowMessage(1211, name);
         return -1;
     }
-    if (dir.FindName(name) >= 0) {
+    if (dir.FindName(name) != -1) {
         ShowMessage(109, name);
         return -1;
     }
@@ -57,7 +58,7 @@ int CreateFolder(DIDir& dir, const std::string& name) {
 int MakeDefaultFolder(DIDir& dir) {
     for (int n = 0; n <= 999; ++n) {
         std::string name = "NEWDIR." + std::to_string(n);
-        if (dir.FindName(name) < 0) return CreateFolder(dir, name);
+        if (dir.FindName(name) == -1) return CreateFolder(dir, name);
     }
     ShowMessage(121);
     return -1;
@@ -74,6 +75,10 @@ std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok) {
         return old;
     }
     int j = dir.FindName(text);
+    if (j == kAmbiguousName) {
+        ShowMessage(119, text);
+        return old;
+    }
     if (j >= 0) {
         if (j != i) {
             ShowMessage(119, dir.GetNameUtf8(j));
@@ -108,32 +113,22 @@ bool ConfirmDelete() { return AskMessage(129, kBoxYesNoQuestion) == kIdYes; }
 
 bool ConfirmRelease() { return AskMessage(130, kBoxYesNoWarning) == kIdYes; }
 
-bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes) {
-    bool ok = true;
-    for (int i : indexes) {
-        if (!dir.IsValidIndex(i) || dir.IsFree(i)) continue;
-        if ((dir.GetAttr(i) & kAttrVolume) || dir.IsDotEntry(i)) continue;
-        bool folder = dir.GetAttr(i) & kAttrDirectory;
-        uint32_t cluster = uint32_t(dir.GetStartCluster(i));
-        std::string name = dir.GetNameUtf8(i);
-        if (!dir.Delete(i)) {
-            ShowMessage(111, name);
-            ok = false;
-            break;
-        }
-        if (folder) UI().FolderRemoved(cluster);
-    }
-    ok = WriteAndFlush(dir, "") && ok;
+namespace {
+
+bool Batch(DIDir& dir, const std::vector<int>& indexes, bool release) {
+    std::vector<DeleteTarget> targets;
+    for (int i : indexes)
+        if (dir.IsValidIndex(i) && !dir.IsFree(i)) targets.push_back({&dir, i, dir.GetNameUtf8(i)});
+    bool ok = DeleteBatch(*dir.GetImage(), targets, release);
     UI().FreeSpaceChanged();
     return ok;
 }
 
-bool ReleaseEntries(DIDir& dir, const std::vector<int>& indexes) {
-    for (int i : indexes) dir.Release(i);
-    bool written = WriteAndFlush(dir, "");
-    UI().FreeSpaceChanged();
-    return written;
-}
+}  // namespace
+
+bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes) { return Batch(dir, indexes, false); }
+
+bool ReleaseEntries(DIDir& dir, const std::vector<int>& indexes) { return Batch(dir, indexes, true); }
 
 bool CheckAndRepair(DiskImage& image) {
     CheckResult r = CheckVolume(image);

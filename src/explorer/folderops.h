@@ -38,13 +38,15 @@ std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok = 
 bool ConfirmDelete();
 bool ConfirmRelease();
 
-// Deletes the entries (folders with everything below them), passing over
-// volume labels and the "." and ".." entries; writes `dir`. Stops at the
-// first entry that cannot be deleted (111) and returns false.
+// Deletes the entries (folders with everything below them) in one batch
+// (see DeleteBatch), passing over volume labels and the "." and ".."
+// entries; writes `dir`. False, with 111 (or 128) shown, when an entry
+// cannot be deleted.
 bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes);
 
 // Releases the entries: marks them deleted and leaves their clusters
-// allocated, for damaged entries whose chains cannot be trusted; writes `dir`.
+// allocated, for damaged entries whose chains cannot be trusted; writes
+// `dir` in one batch.
 bool ReleaseEntries(DIDir& dir, const std::vector<int>& indexes);
 
 // Extras → "Check and repair…": checks the volume, shows each finding with

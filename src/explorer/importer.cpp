@@ -13,6 +13,7 @@
 #include "explorer/exporter.h"
 #include "explorer/folderops.h"
 #include "explorer/hostnames.h"
+#include "volume/deleter.h"
 
 namespace {
 
@@ -251,6 +252,12 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
     if (!AcceptName(dir, path, name, state)) return;
 
     int i = dir.FindName(name);
+    if (i == kAmbiguousName) {
+        // Which of the entries to replace cannot be told.
+        ShowMessage(1463, name);
+        state = owCancel;
+        return;
+    }
     const bool replacing = i >= 0;
     if (replacing) {
         if (dir.GetAttr(i) & kAttrDirectory) {

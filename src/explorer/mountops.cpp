@@ -8,6 +8,7 @@
 #include "device/asciicase.h"
 #include "explorer/hostnames.h"
 #include "explorer/mover.h"
+#include "volume/deleter.h"
 #include "volume/longnames.h"
 
 namespace {
@@ -94,11 +95,18 @@ int VolumeFiles::FindName(const DIDir& dir, const std::string& utf8) const {
     if (dir.UsesLongNames()) {
         // Long names and their 8.3 aliases, letters of any script folded.
         int i = dir.FindName(utf8);
-        return i >= 0 && IsListed(dir, i) ? i : -1;
+        return i == kAmbiguousName || (i >= 0 && IsListed(dir, i)) ? i : -1;
     }
-    for (uint32_t i = 0; i < dir.GetCount(); ++i)
-        if (IsListed(dir, int(i)) && EqualIgnoringAsciiCase(EntryName(dir, int(i)), utf8)) return int(i);
-    return -1;
+    // The entry named exactly so, else the one entry that matches without
+    // regard to case.
+    int found = -1, matches = 0;
+    for (uint32_t i = 0; i < dir.GetCount(); ++i) {
+        if (!IsListed(dir, int(i))) continue;
+        std::string name = EntryName(dir, int(i));
+        if (name == utf8) return int(i);
+        if (EqualIgnoringAsciiCase(name, utf8) && matches++ == 0) found = int(i);
+    }
+    return matches > 1 ? kAmbiguousName : found;
 }
 
 int VolumeFiles::Resolve(const std::string& path, Loc& loc, DIDir* holder, std::vector<uint32_t>* trail) {
@@ -363,7 +371,7 @@ int VolumeFiles::Create(const std::string& path, unsigned mode, uint64_t& handle
     if (int rc = ResolveParent(path, folder, name); rc < 0) return rc;
     DIDir dir(&image_, folder);
     if (!dir.Load()) return -EIO;
-    if (FindName(dir, name) >= 0) return -EEXIST;
+    if (FindName(dir, name) != -1) return -EEXIST;
     if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
     if (int rc = HasRoom(dir); rc < 0) return rc;
     int i = dir.UsesLongNames() ? dir.AddNamed(name) : dir.AddEntry(sjis);
@@ -585,7 +593,7 @@ int VolumeFiles::MakeFolder(const std::string& path) {
     if (int rc = ResolveParent(path, folder, name); rc < 0) return rc;
     DIDir dir(&image_, folder);
     if (!dir.Load()) return -EIO;
-    if (FindName(dir, name) >= 0) return -EEXIST;
+    if (FindName(dir, name) != -1) return -EEXIST;
     if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
     if (int rc = HasRoom(dir); rc < 0) return rc;
     if (image_.FreeClusters == 0) return -ENOSPC;
@@ -599,9 +607,12 @@ int VolumeFiles::MakeFolder(const std::string& path) {
 // Removes entry i of `dir` (a file, or an empty folder) with the engine's
 // delete: the entry is written first, then its clusters are freed.
 int VolumeFiles::RemoveEntry(DIDir& dir, int i) {
-    Forget(Loc{dir.GetCluster(), i});
+    // Clusters that another entry still reaches stay allocated.
+    bool ok = DeleteBatch(image_, {{&dir, i, EntryName(dir, i)}});
     dirty_ = true;
-    return dir.Delete(i) ? 0 : -EIO;
+    if (!ok) return -EIO;
+    Forget(Loc{dir.GetCluster(), i});
+    return 0;
 }
 
 int VolumeFiles::RemoveFile(const std::string& path) {
@@ -688,6 +699,7 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
 
     const bool srcIsDir = (srcDir.GetAttr(src.index) & kAttrDirectory) != 0;
     int t = FindName(dst, name);
+    if (t == kAmbiguousName) return -EEXIST;
     if (sameFolder && t == src.index) {
         // The same entry under another spelling: only the case changes.
         if (EntryName(srcDir, src.index) == name) return 0;
@@ -731,7 +743,7 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
         // there has it, so that the entry carries it through the move.
         int from = src.index;
         int clash = FindName(srcDir, name);
-        bool renamed = clash < 0 || clash == src.index;
+        bool renamed = clash == -1 || clash == src.index;
         if (renamed && EntryName(srcDir, src.index) != name) {
             from = NameEntry(srcDir, src.index, name, sjis);
             if (from < 0 || !srcDir.Write()) return -EIO;
@@ -785,7 +797,7 @@ VolumeFigures VolumeFiles::Figures() const {
     VolumeFigures f;
     f.clusterSize = image_.ClusterSize;
     f.clusters = image_.ClustersCount;
-    f.freeClusters = image_.FreeClusters;
+    f.freeClusters = image_.FreeCount();
     // The longest name in bytes: a long name of 255 characters, else 8.3,
     // or 18.3 on Human68k.
     if (image_.FileSystem == kFileSystemHuman68k) f.nameMax = 22;

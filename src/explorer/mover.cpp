@@ -45,7 +45,7 @@ MoveResult MoveOne(DIDir& source, int index, DIDir& target) {
         ShowMessage(126, name);
         return MoveResult::Refused;
     }
-    if (target.FindName(name) >= 0) {
+    if (target.FindName(name) != -1) {
         ShowMessage(119, name);
         return MoveResult::Refused;
     }
@@ -123,7 +123,7 @@ bool MoveFolder(DiskImage& image, uint32_t parent, uint32_t folder, uint32_t tar
     DIDir d(&image, target);
     if (!d.Load()) return false;
     std::string name = p.GetNameUtf8(entry);
-    if (d.FindName(name) >= 0) {
+    if (d.FindName(name) != -1) {
         ShowMessage(109, name);
         return false;
     }

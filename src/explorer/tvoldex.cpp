@@ -552,8 +552,8 @@ void TVoldex::SetVolumeActions(bool enabled) {
 
 void TVoldex::ShowFreeSpace() {
     if (!image_) return;
-    SetPanel(2, Msg(138, {GroupDigits(uint64_t(image_->FreeClusters) * image_->ClusterSize),
-                          GroupDigits(image_->FreeClusters)}));
+    SetPanel(2, Msg(138, {GroupDigits(uint64_t(image_->FreeCount()) * image_->ClusterSize),
+                          GroupDigits(image_->FreeCount())}));
 }
 
 void TVoldex::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,6 @@
 #include "explorer/volumepath.h"
 
+#include "device/messages.h"
 #include "explorer/hostnames.h"
 #include "volume/didir.h"
 
@@ -18,7 +19,8 @@ std::vector<std::string> SplitVolumePath(const std::string& utf8Path) {
     return parts;
 }
 
-std::optional<EntryLocation> ResolveEntry(DiskImage& image, const std::string& utf8Path) {
+std::optional<EntryLocation> ResolveEntry(DiskImage& image, const std::string& utf8Path, bool* ambiguous) {
+    if (ambiguous) *ambiguous = false;
     EntryLocation loc;
     auto parts = SplitVolumePath(utf8Path);
     uint32_t folder = 0;
@@ -26,6 +28,13 @@ std::optional<EntryLocation> ResolveEntry(DiskImage& image, const std::string& u
         DIDir dir(&image, folder);
         if (!dir.Load()) return std::nullopt;
         int i = dir.FindName(parts[k]);
+        if (i == kAmbiguousName) {
+            std::string shown;
+            for (std::size_t n = 0; n <= k; ++n) shown += "/" + parts[n];
+            ShowMessage(1463, shown);
+            if (ambiguous) *ambiguous = true;
+            return std::nullopt;
+        }
         if (i < 0 || dir.IsFree(i)) return std::nullopt;
         if (k + 1 == parts.size()) {
             loc.folder = folder;

@@ -21,5 +21,7 @@ struct EntryLocation {
 // The folder a path names: its first cluster (0 for the root).
 std::optional<uint32_t> ResolveFolder(DiskImage& image, const std::string& utf8Path);
 
-// The entry a path names. The root gives index -1.
-std::optional<EntryLocation> ResolveEntry(DiskImage& image, const std::string& utf8Path);
+// The entry a path names. The root gives index -1. A component that
+// several entries match without regard to case, none exactly, names none:
+// 1463 is shown and `ambiguous` set.
+std::optional<EntryLocation> ResolveEntry(DiskImage& image, const std::string& utf8Path, bool* ambiguous = nullptr);

@@ -29,10 +29,10 @@ DiskInfoTexts MakeDiskInfo(DiskImage& image) {
     t.FileSystem = rs.LoadMessage(image.FileSystem == 0 ? 1101 : image.FileSystem == 1 ? 1102 : 1103);
     t.FATType = rs.LoadMessage(image.FATType <= 2 ? 1104 + image.FATType : 1107);
     t.ClusterSize = rs.LoadMessage(1108, GroupDigits(image.ClusterSize));
-    uint64_t used = uint64_t(image.ClustersCount) - image.FreeClusters;
+    uint64_t used = uint64_t(image.ClustersCount) - image.FreeCount();
     t.TotalSize = BytesAndClusters(image.ClustersCount, image.ClusterSize);
     t.UsedSize = BytesAndClusters(used, image.ClusterSize);
-    t.FreeSize = BytesAndClusters(image.FreeClusters, image.ClusterSize);
+    t.FreeSize = BytesAndClusters(image.FreeCount(), image.ClusterSize);
     if (image.FATType == kFAT32)
         t.MaxEntries = rs.LoadMessage(1109);
     else

@@ -74,10 +74,12 @@ public:
     // image holds it, unless another copy is given; `compare` compares the
     // further copies with it.
     Checker(DiskImage& image, const std::vector<uint8_t>* table = nullptr, bool compare = true)
-        : img_(image), table_(table ? *table : image.FATTable()), compare_(compare) {}
+        : img_(image), table_(table ? table : &image.FATTable()), compare_(compare) {}
 
     CheckResult Run() {
-        if (!img_.Device() || table_.empty()) {
+        // A table the image reads in parts is read whole for the check.
+        if (img_.Device() && table_->empty() && img_.ReadFATCopy(0, ownTable_)) table_ = &ownTable_;
+        if (!img_.Device() || table_->empty()) {
             result_.complete = false;
             return std::move(result_);
         }
@@ -106,7 +108,7 @@ private:
     }
 
     uint32_t Raw(uint32_t c) const {
-        const uint8_t* t = table_.data();
+        const uint8_t* t = table_->data();
         switch (img_.FATType) {
             case kFAT12: {
                 std::size_t e = std::size_t(c) * 3 / 2;
@@ -231,7 +233,7 @@ private:
     // freeing stopped between the copies), the difference is one of lost
     // clusters; where a reachable chain differs, the copies disagree.
     void CompareFatCopies() {
-        const std::vector<uint8_t>& first = table_;
+        const std::vector<uint8_t>& first = *table_;
         // Pieces of whole entries of every kind: FAT12 pairs are 3 bytes.
         constexpr uint32_t kPiece = 65532;
         const uint32_t perPiece = img_.FATType == kFAT12 ? kPiece / 3 * 2 : img_.FATType == kFAT16 ? kPiece / 2 : kPiece / 4;
@@ -292,7 +294,7 @@ private:
     // lost clusters: the copies then stand at two moments of one write that
     // was stopped between them.
     bool CopyAloneIsSound(uint32_t copy) {
-        std::vector<uint8_t> other(table_.size());
+        std::vector<uint8_t> other(table_->size());
         int64_t where = int64_t(img_.DiskStart) + img_.FAT + int64_t(copy) * img_.FATSize;
         if (!img_.Device()->Read(where, other.data(), uint32_t(other.size()))) return false;
         if (!OnlyLostOrLong(result_, longChains_)) return false;
@@ -713,7 +715,8 @@ private:
     }
 
     DiskImage& img_;
-    const std::vector<uint8_t>& table_;
+    const std::vector<uint8_t>* table_;
+    std::vector<uint8_t> ownTable_;
     const bool compare_;
     CheckResult result_;
     uint32_t longChains_ = 0;  // files whose chain is longer than their size

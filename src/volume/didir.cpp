@@ -11,6 +11,7 @@
 
 #include "device/asciicase.h"
 #include "device/messages.h"
+#include "volume/deleter.h"
 #include "volume/longnames.h"
 
 namespace {
@@ -90,11 +91,11 @@ SystemTime UnpackDosTime(uint16_t date, uint16_t time) {
     return t;
 }
 
-bool DIDir::Load() {
+bool DIDir::Load(bool quiet) {
     Clear();
     if (!Image) return false;
     uint32_t count = 0;
-    auto entries = Image->ReadDirEntries(FirstCluster, count);
+    auto entries = Image->ReadDirEntries(FirstCluster, count, quiet);
     if (!entries) return false;
     Entries = std::move(*entries);
     onDisk_ = Entries;
@@ -156,14 +157,18 @@ int DIDir::Find(const std::string& name) const {
     // which show that byte in front; those are passed over for it.
     bool skipDeleted = !wanted.empty() && uint8_t(wanted[0]) == kDeletedMark;
     char buf[kMaxDisplayName];
+    int found = -1, matches = 0;
     for (uint32_t i = 0; i < Count; ++i) {
         if (skipDeleted && Entry(int(i))[0] == kDeletedMark) continue;
         std::size_t n = DisplayNameInto(int(i), buf);
         std::string_view shown(buf, n);
-        if (n == wanted.size() && EqualIgnoringAsciiCase(shown, wanted)) return int(i);
-        if (!literal.empty() && n == literal.size() && EqualIgnoringAsciiCase(shown, literal)) return int(i);
+        if ((n == wanted.size() && EqualIgnoringAsciiCase(shown, wanted)) ||
+            (!literal.empty() && n == literal.size() && EqualIgnoringAsciiCase(shown, literal))) {
+            if (shown == name) return int(i);
+            if (matches++ == 0) found = int(i);
+        }
     }
-    return -1;
+    return matches > 1 ? kAmbiguousName : found;
 }
 
 bool DIDir::IsFree(int i) const {
@@ -404,62 +409,42 @@ uint32_t ParentFolder(DiskImage* image, uint32_t folder) {
 
 }  // namespace
 
-bool DIDir::CollectTree(uint32_t start, std::vector<uint32_t>& chains) {
+bool DIDir::CollectTree(uint32_t start, std::vector<TreeEntry>& entries, bool* loop) {
+    if (loop) *loop = false;
     // The folders above this one must never be reached from below.
     std::unordered_set<uint32_t> seen{FirstCluster};
     for (uint32_t c = FirstCluster; c >= 2;) {
         c = ParentFolder(Image, c);
         if (!seen.insert(c).second) break;
     }
-    std::vector<uint32_t> stack{start};
+    std::vector<std::pair<uint32_t, int>> stack{{start, -1}};
     while (!stack.empty()) {
-        uint32_t folder = stack.back();
+        auto [folder, at] = stack.back();
         stack.pop_back();
         if (folder < 2 || !seen.insert(folder).second) {
             ShowMessage(128);
+            if (loop) *loop = true;
             return false;
         }
-        chains.push_back(folder);
         DIDir sub(Image, folder);
         // A folder that cannot be read is not deleted: release is the tool
         // for damaged entries.
         if (!sub.Load()) return false;
         for (uint32_t k = 0; k < sub.Count; ++k) {
             const uint8_t* e = sub.Entry(int(k));
-            if (e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume)) continue;
+            if (e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume) || e[11] == kAttrLongName) continue;
             uint32_t c = uint32_t(sub.GetStartCluster(int(k)));
-            if (e[11] & kAttrDirectory) stack.push_back(c);
-            else if (c != 0 && sub.GetSize(int(k)) != 0) chains.push_back(c);
+            bool isDir = e[11] & kAttrDirectory;
+            if (isDir) stack.push_back({c, int(entries.size())});
+            entries.push_back({folder, int(k), c, sub.GetSize(int(k)), isDir, at});
         }
     }
     return true;
 }
 
 bool DIDir::Delete(int i) {
-    if (!IsValidIndex(i)) return false;
-    uint8_t* e = Entry(i);
-    if (e[0] == 0 || e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume)) return false;
-    uint32_t start = uint32_t(GetStartCluster(i));
-    std::vector<uint32_t> chains;
-    if (e[11] & kAttrDirectory) {
-        if (!CollectTree(start, chains)) return false;
-    } else if (GetSize(i) != 0 && start != 0) {
-        chains.push_back(start);
-    }
-    // The entry goes first: once it is on the device, the chains below are
-    // reached by nothing and freeing them can only leave lost clusters.
-    std::vector<uint8_t> before = Entries;
-    MarkDeleted(i);
-    if (!Write()) {
-        Entries.swap(before);
-        return false;
-    }
-    if (!Image->Flush()) return false;
-    std::sort(chains.begin(), chains.end());
-    chains.erase(std::unique(chains.begin(), chains.end()), chains.end());
-    for (uint32_t c : chains)
-        if (!Image->FreeChain(c)) return false;
-    return true;
+    if (!IsValidIndex(i) || IsFree(i) || IsDotEntry(i) || (GetAttr(i) & kAttrVolume)) return false;
+    return DeleteBatch(*Image, {{this, i, GetNameUtf8(i)}});
 }
 
 DIDir::Replaced DIDir::ReplaceChain(int i, uint32_t first, uint32_t size) {
@@ -473,18 +458,22 @@ DIDir::Replaced DIDir::ReplaceChain(int i, uint32_t first, uint32_t size) {
         SetStartCluster(i, oldFirst);
         return Replaced::NotSwitched;
     }
-    if (oldFirst >= 2 && oldFirst != first && oldSize != 0 && !Image->FreeChain(oldFirst)) return Replaced::OldKept;
+    // Clusters that another entry still reaches (a damaged volume) stay.
+    if (oldFirst >= 2 && oldFirst != first && oldSize != 0 &&
+        !FreeReplacedChain(*Image, FirstCluster, i, oldFirst, GetNameUtf8(i)))
+        return Replaced::OldKept;
     return Replaced::Done;
 }
 
 bool DIDir::DeleteAll() {
+    std::vector<DeleteTarget> all;
     for (uint32_t i = 0; i < Count; ++i) {
         const uint8_t* e = Entry(int(i));
         if (e[0] == 0) break;
-        if (e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume)) continue;
-        if (!Delete(int(i))) return false;
+        if (e[0] == kDeletedMark || DotNameLength(e) || (e[11] & kAttrVolume) || e[11] == kAttrLongName) continue;
+        all.push_back({this, int(i), GetNameUtf8(int(i))});
     }
-    return true;
+    return DeleteBatch(*Image, all);
 }
 
 bool DIDir::Release(int i) {
@@ -580,7 +569,9 @@ int DIDir::MoveTo(int i, DIDir& target) {
         std::memcpy(target.Entry(j), Entry(i), 32);
     }
     // The target first: a stop after this write leaves the entry in both
-    // folders, never in neither.
+    // folders, never in neither. Entries change places: who owns which
+    // cluster is learnt afresh by the next delete.
+    Image->ForgetOwners();
     if (!target.Write() || !Image->Flush()) {
         target.MarkDeleted(j);
         return -1;
@@ -708,6 +699,9 @@ int DIDir::FindName(const std::string& name) const {
             }
         }
     }
+    // Every entry that matches without regard to case; one that bears the
+    // name exactly (its long name, its name as shown, or its 8.3 name) wins.
+    std::vector<int> matches;
     for (uint32_t i = 0; i < Count; ++i) {
         const uint8_t* e = Entry(int(i));
         if (e[0] == 0 || e[0] == kDeletedMark) continue;
@@ -716,7 +710,7 @@ int DIDir::FindName(const std::string& name) const {
             if ((e[0] & kLongNameLastFlag) && uint32_t(e[0] & ~kLongNameLastFlag) == slots && i + slots < Count) {
                 if (!LongNameTextMatches(Entries.data(), i, wanted)) continue;
                 auto run = FindLongNameRun(Entries.data(), Count, i + slots);
-                if (run && run->first == i) return int(i + slots);
+                if (run && run->first == i) matches.push_back(int(i + slots));
             }
             continue;
         }
@@ -727,8 +721,13 @@ int DIDir::FindName(const std::string& name) const {
             if (!exact[k] && c >= 'a' && c <= 'z') c = uint8_t(c - 32);
             same = c == stored[k];
         }
-        if (same) return int(i);
+        if (same && std::find(matches.begin(), matches.end(), int(i)) == matches.end()) matches.push_back(int(i));
     }
+    if (matches.size() == 1) return matches.front();
+    for (int i : matches)
+        if (GetLongName(i) == cleanUtf8 || GetNameUtf8(i) == cleanUtf8 || SjisToUtf8(GetDisplayName(i)) == cleanUtf8)
+            return i;
+    if (!matches.empty()) return kAmbiguousName;
     // A name that begins with a full stop, as other systems store them.
     if (name.size() > 1 && name[0] == '.') return Find(Utf8ToSjis(name));
     return -1;
@@ -828,6 +827,7 @@ int DIDir::PlaceRun(int i, const uint8_t* name11, const std::u16string& longName
     else if (at != i) {
         std::memcpy(Entry(at), Entry(i), 32);
         Entry(i)[0] = kDeletedMark;
+        Image->ForgetOwners();
         movedFirst_ = int64_t(at) - n;
         movedLast_ = at;
     }

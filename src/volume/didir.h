@@ -23,6 +23,9 @@ enum EntryAttr : uint8_t {
 };
 
 constexpr uint8_t kDeletedMark = 0xE5;
+// What a name lookup gives when several entries match without regard to
+// case and none exactly: the name is taken, yet names no one entry.
+constexpr int kAmbiguousName = -2;
 // Stored in place of a first name byte 0xE5.
 constexpr uint8_t kStoredE5 = 0x05;
 
@@ -36,7 +39,8 @@ class DIDir {
 public:
     DIDir(DiskImage* image, uint32_t firstCluster) : Image(image), FirstCluster(firstCluster) {}
 
-    [[nodiscard]] bool Load();
+    // `quiet`: a folder without its "." entry is read without a message.
+    [[nodiscard]] bool Load(bool quiet = false);
     // Writes the clusters of the directory that changed since it was loaded
     // or last written.
     [[nodiscard]] bool Write();
@@ -47,6 +51,10 @@ public:
     bool IsValidIndex(int i) const { return loaded_ && i >= 0 && uint32_t(i) < Count; }
     DiskImage* GetImage() const { return Image; }
 
+    // Index of the live entry named `name` (8.3, Shift-JIS), letters
+    // compared without regard to case; the entry whose name is written
+    // exactly so wins. -1 for none; kAmbiguousName when several match
+    // without regard to case and none exactly.
     int Find(const std::string& name) const;
     bool IsFree(int i) const;
     // The "." or ".." entry of a folder (and not a name that merely begins
@@ -97,6 +105,23 @@ public:
     // not be freed.
     enum class Replaced { Done, NotSwitched, OldKept };
     [[nodiscard]] Replaced ReplaceChain(int i, uint32_t first, uint32_t size);
+
+    // One entry below a folder: where it stands, what it points at, and the
+    // position in the list of the folder entry that holds it (-1: the
+    // folder the walk began with).
+    struct TreeEntry {
+        uint32_t folder;
+        int index;
+        uint32_t first;
+        uint32_t size;
+        bool isDir;
+        int parent;
+    };
+    // Every entry below folder `start` (a folder of this directory), each
+    // folder read once. False (128 shown) when a folder is met twice or
+    // leads back to one of the folders above this one, or when a folder
+    // cannot be read (`loop` tells the two apart).
+    bool CollectTree(uint32_t start, std::vector<TreeEntry>& entries, bool* loop = nullptr);
     // Moves entry i into `target`: the target is written first, then a
     // moved folder's "..", then this directory. -1 on failure.
     [[nodiscard]] int MoveTo(int i, DIDir& target);
@@ -115,7 +140,9 @@ public:
     // where the entry's case bits ask for it).
     std::string GetNameUtf8(int i) const;
     // Index of the live entry whose long name or 8.3 name equals `name`
-    // without regard to case, or -1.
+    // without regard to case; an entry that bears the name exactly wins.
+    // -1 for none; kAmbiguousName when several match without regard to
+    // case and none exactly.
     int FindName(const std::string& name) const;
     // A new entry named `name`, with long-name slots and an alias where the
     // name needs them, the whole run in one place (the folder grows when it
@@ -139,10 +166,6 @@ private:
     void MarkDeleted(int i);
     // Marks deleted the live long-name slots just before slot i.
     void DropSlotsBefore(int i, bool matchChecksum);
-    // The first clusters of every chain below folder `start` and of the
-    // folder itself; false (128 shown) when a folder is met twice or leads
-    // back to one of the folders above this one.
-    bool CollectTree(uint32_t start, std::vector<uint32_t>& chains);
     int MakeDirAt(int j);
     // Whether an 8.3 name (11 bytes) is in use, entry `except` left out. The
     // first question walks the entries; from the second on (aliases being

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "device/messages.h"
+#include "volume/deleter.h"
 
 namespace {
 
@@ -85,10 +86,24 @@ private:
 
 DiskImage::~DiskImage() {
     if (mark_) mark_->Release();
+    owners_.reset();
     if (device_) device_->Destroy();
 }
 
 bool DiskImage::MarkedInUseHere() const { return mark_ && mark_->Held(); }
+DiskImage::DiskImage() = default;
+
+
+ClusterUse* DiskImage::Owners() {
+    if (!owners_) {
+        auto use = std::make_unique<ClusterUse>(*this);
+        if (!use->Build()) return nullptr;
+        owners_ = std::move(use);
+    }
+    return owners_.get();
+}
+
+void DiskImage::ForgetOwners() { owners_.reset(); }
 
 bool DiskImage::Mount(const VolumeParams& params) {
     device_ = params.Device;
@@ -113,6 +128,27 @@ bool DiskImage::Mount(const VolumeParams& params) {
         ShowMessage(304);
         return false;
     }
+    NextFree = 2;
+    if (FATType == kFAT32) {
+        // Read-only: the table is read in parts as chains need them, and
+        // the free count comes from the information sector when it can.
+        onDemand_ = true;
+        blocks_.assign(kFATBlocks, FATBlock());
+        freeKnown_ = false;
+        uint8_t boot[512], info[512];
+        if (device_->Read(int64_t(DiskStart), boot, sizeof boot)) {
+            uint32_t sector = uint32_t(boot[11] | boot[12] << 8), at = uint32_t(boot[48] | boot[49] << 8);
+            auto le32 = [](const uint8_t* p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); };
+            if (sector >= 256 && at != 0 && at != 0xFFFF && int64_t(at) * sector < FAT &&
+                device_->Read(int64_t(DiskStart) + int64_t(at) * sector, info, sizeof info) &&
+                le32(info) == 0x41615252 && le32(info + 484) == 0x61417272 && le32(info + 488) != 0xFFFFFFFF &&
+                le32(info + 488) <= ClusterLimit() - 2) {
+                FreeClusters = le32(info + 488);
+                freeKnown_ = true;
+            }
+        }
+        return true;
+    }
     try {
         fatTable_.assign(static_cast<std::size_t>(FATSize), 0);
     } catch (const std::bad_alloc&) {
@@ -132,6 +168,69 @@ bool DiskImage::Mount(const VolumeParams& params) {
     return true;
 }
 
+const uint8_t* DiskImage::FATBytes(uint64_t at, uint32_t n) const {
+    if (!onDemand_) return fatTable_.data() + at;
+    // Entries never straddle two parts: every kind's entry size divides
+    // the part size, except FAT12, which is never read in parts.
+    uint64_t index = at / kFATBlock;
+    FATBlock* slot = &blocks_[0];
+    for (FATBlock& b : blocks_) {
+        if (b.index == index) {
+            b.used = ++uses_;
+            return b.bytes.data() + (at - index * kFATBlock);
+        }
+        if (b.used < slot->used) slot = &b;
+    }
+    uint64_t from = index * kFATBlock;
+    uint32_t size = uint32_t(std::min<uint64_t>(kFATBlock, uint64_t(FATSize) - from));
+    slot->bytes.resize(kFATBlock);
+    slot->index = UINT64_MAX;
+    if (at + n > from + size || !device_->Read(int64_t(DiskStart) + FAT + int64_t(from), slot->bytes.data(), size))
+        return nullptr;
+    slot->index = index;
+    slot->used = ++uses_;
+    return slot->bytes.data() + (at - from);
+}
+
+bool DiskImage::ReadFATCopy(uint32_t copy, std::vector<uint8_t>& out) {
+    if (copy >= FATCount) return false;
+    try {
+        out.assign(static_cast<std::size_t>(FATSize), 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    int64_t base = int64_t(DiskStart) + FAT + int64_t(copy) * FATSize;
+    for (uint64_t at = 0; at < uint64_t(FATSize);) {
+        uint32_t n = uint32_t(std::min<uint64_t>(uint64_t(FATSize) - at, 16u << 20));
+        if (!device_->Read(base + int64_t(at), out.data() + at, n)) return false;
+        at += n;
+    }
+    return true;
+}
+
+uint32_t DiskImage::FreeCount() {
+    if (freeKnown_) return FreeClusters;
+    // One pass over the first copy, a part at a time.
+    std::vector<uint8_t> part(1u << 20);
+    const uint32_t limit = ClusterLimit();
+    uint32_t free = 0;
+    for (uint64_t c = 0; c < limit;) {
+        uint64_t from = c * 4;
+        uint32_t n = uint32_t(std::min<uint64_t>(part.size(), uint64_t(limit) * 4 - from));
+        if (!device_->Read(int64_t(DiskStart) + FAT + int64_t(from), part.data(), n)) {
+            ShowMessage(1464);
+            return 0;
+        }
+        for (uint32_t k = 0; k < n; k += 4, ++c)
+            if (c >= 2 && (uint32_t(part[k] | part[k + 1] << 8 | part[k + 2] << 16 | uint32_t(part[k + 3]) << 24) &
+                           0x0FFFFFFF) == 0)
+                ++free;
+    }
+    FreeClusters = free;
+    freeKnown_ = true;
+    return free;
+}
+
 bool DiskImage::Flush() { return device_ && device_->Flush(); }
 
 int64_t DiskImage::ClusterToOffset(uint32_t c) {
@@ -148,10 +247,10 @@ int64_t DiskImage::ClusterToOffset(uint32_t c) {
 
 // Decoded entry of a cluster known to be in range.
 uint32_t DiskImage::RawFATEntry(uint32_t c) const {
-    const uint8_t* t = fatTable_.data();
     uint32_t v;
     switch (FATType) {
         case kFAT12: {
+            const uint8_t* t = fatTable_.data();
             std::size_t e = std::size_t(c) * 3 / 2;
             uint32_t pair = t[e] | t[e + 1] << 8;
             v = (c & 1) ? pair >> 4 : pair & 0xFFF;
@@ -159,14 +258,16 @@ uint32_t DiskImage::RawFATEntry(uint32_t c) const {
             break;
         }
         case kFAT16: {
+            const uint8_t* t = fatTable_.data();
             std::size_t e = std::size_t(c) * 2;
             v = FileSystem == kFileSystemHuman68k ? (t[e] << 8 | t[e + 1]) : (t[e] | t[e + 1] << 8);
             if (v >= 0xFFF7) v |= 0x0FFF0000;
             break;
         }
         default: {
-            std::size_t e = std::size_t(c) * 4;
-            v = t[e] | t[e + 1] << 8 | t[e + 2] << 16 | uint32_t(t[e + 3]) << 24;
+            const uint8_t* t = FATBytes(uint64_t(c) * 4, 4);
+            if (!t) return BadEntry;  // a part of the table that cannot be read ends the chain
+            v = t[0] | t[1] << 8 | t[2] << 16 | uint32_t(t[3]) << 24;
             break;
         }
     }
@@ -222,6 +323,7 @@ bool DiskImage::CloseBatch() {
 // Writes n bytes at byte e of the FAT to every copy, then to the table; in
 // a batch, to the table only, for the batch's end.
 bool DiskImage::WriteFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n) {
+    if (onDemand_) return false;  // a table read in parts belongs to a read-only volume
     if (batchDepth_ > 0) {
         StoreFATBytes(e, bytes, n);
         return true;
@@ -383,6 +485,7 @@ std::optional<ChainList> DiskImage::AllocateChain(uint32_t size) {
 
 bool DiskImage::FreeChain(uint32_t first) {
     if (IsReadOnly()) return false;
+    ForgetOwners();
     if (first < 2) {
         LogMessage(809);
         return false;
@@ -514,7 +617,7 @@ bool DiskImage::WriteClusterRun(uint32_t first, uint32_t count, const void* buff
     return true;
 }
 
-std::optional<std::vector<uint8_t>> DiskImage::ReadDirEntries(uint32_t first, uint32_t& count) {
+std::optional<std::vector<uint8_t>> DiskImage::ReadDirEntries(uint32_t first, uint32_t& count, bool quiet) {
     count = 0;
     std::vector<uint8_t> entries;
     if (IsRootRegion(first)) {
@@ -536,7 +639,7 @@ std::optional<std::vector<uint8_t>> DiskImage::ReadDirEntries(uint32_t first, ui
     }
     uint32_t slots = static_cast<uint32_t>(entries.size() / 32);
     while (count < slots && entries[std::size_t(count) * 32] != 0) ++count;
-    if (first != 0 && (entries.empty() || entries[0] != '.')) ShowMessage(807);
+    if (first != 0 && !quiet && (entries.empty() || entries[0] != '.')) ShowMessage(807);
     return entries;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
-// The mounted volume: owns the device, holds the first FAT copy in memory,
-// keeps the free-cluster count, and offers cluster chains, cluster data and
-// directory storage to the layers above. Every FAT change is written to all
-// FAT copies on the device at once.
+// The mounted volume: owns the device, holds the first FAT copy in memory
+// (on FAT32, whose table may reach a gigabyte, reads its parts when a chain
+// needs them, through a small cache), keeps the free-cluster count, and
+// offers cluster chains, cluster data and directory storage to the layers
+// above. Every FAT change is written to all FAT copies on the device at once.
 //
 // The order of writes. Every change to a volume is made so that a stop
 // after any single device write (a power loss, a killed process, a failed
@@ -59,10 +60,11 @@ bool ForEachClusterRun(const ChainList& chain, std::size_t maxClusters, F fn) {
 }
 
 class InUseMark;
+class ClusterUse;
 
 class DiskImage : public VolumeLayout {
 public:
-    DiskImage() = default;
+    DiskImage();
     ~DiskImage();
     DiskImage(const DiskImage&) = delete;
     DiskImage& operator=(const DiskImage&) = delete;
@@ -80,7 +82,14 @@ public:
     int64_t ClusterToOffset(uint32_t cluster);
     uint32_t GetFATEntry(uint32_t cluster);
     [[nodiscard]] bool SetFATEntry(uint32_t cluster, uint32_t value);
+    // The first FAT copy as held in memory; empty on FAT32, whose table is
+    // read in parts (ReadFATCopy reads a whole copy).
     const std::vector<uint8_t>& FATTable() const { return fatTable_; }
+    [[nodiscard]] bool ReadFATCopy(uint32_t copy, std::vector<uint8_t>& out);
+    // The free clusters: on FAT32 the figure its information sector keeps
+    // when it is plausible, else counted in one pass over the table the
+    // first time it is asked for.
+    uint32_t FreeCount();
 
     // Chains. ReadChain gives nothing for a broken or looping chain (812).
     [[nodiscard]] std::optional<ChainList> ReadChain(uint32_t first);
@@ -110,7 +119,9 @@ public:
 
     // Directory storage: the fixed root region (first cluster 0 on FAT12/16)
     // or the directory's cluster chain. Entries are 32 bytes each.
-    [[nodiscard]] std::optional<std::vector<uint8_t>> ReadDirEntries(uint32_t first, uint32_t& count);
+    // `quiet`: a folder that does not begin with "." is read without 807.
+    [[nodiscard]] std::optional<std::vector<uint8_t>> ReadDirEntries(uint32_t first, uint32_t& count,
+                                                                     bool quiet = false);
     // With `onDisk` (what the device holds now), only the clusters (or, in
     // the root region, the sectors) that differ from it are written.
     [[nodiscard]] bool WriteDirEntries(const std::vector<uint8_t>& entries, uint32_t first,
@@ -132,6 +143,12 @@ public:
     // flushed, unless a write or a flush failed. True while this session
     // holds the bit cleared.
     bool MarkedInUseHere() const;
+    // Which entries reach each cluster, walked on first use (nullptr when
+    // the root folder cannot be read) and kept while only deletes and
+    // replaces change the volume: anything else that frees clusters or
+    // moves entries forgets it.
+    ClusterUse* Owners();
+    void ForgetOwners();
 
     uint32_t FreeClusters = 0;
     uint32_t NextFree = 0;
@@ -180,11 +197,26 @@ private:
     bool CloseBatch();
     void StoreFATBytes(uint32_t e, const uint8_t* bytes, uint32_t n);
 
+    // A part of the FAT read from the first copy.
+    struct FATBlock {
+        uint64_t index = UINT64_MAX;  // the part's number (its bytes / kFATBlock)
+        uint64_t used = 0;            // when last used, for the least recently used to go
+        std::vector<uint8_t> bytes;
+    };
+    static constexpr uint32_t kFATBlock = 64u << 10;
+    static constexpr std::size_t kFATBlocks = 16;
+    const uint8_t* FATBytes(uint64_t at, uint32_t n) const;
+
     DeviceIOIF* device_ = nullptr;
     InUseMark* mark_ = nullptr;  // in front of the device on writable FAT16 volumes
     std::vector<uint8_t> fatTable_;
+    bool onDemand_ = false;  // the FAT is read in parts
+    bool freeKnown_ = true;
+    mutable std::vector<FATBlock> blocks_;
+    mutable uint64_t uses_ = 0;
     bool broken_ = false;  // the FAT in memory could not be brought back in step with the device
     int batchDepth_ = 0;
     bool batchFailed_ = false;
     std::size_t dirtyFrom_ = SIZE_MAX, dirtyTo_ = 0;
+    std::unique_ptr<ClusterUse> owners_;
 };

@@ -2,6 +2,7 @@
 
 #include "explorer/folderops.h"
 #include "explorer/properties.h"
+#include "explorer/volumepath.h"
 #include "opening/newdisk.h"
 #include "support/images.h"
 #include "support/root_fixture.h"
@@ -191,6 +192,30 @@ TEST_F(FolderOpsTest, NewImageFormAsksAgainUntilItsAnswersMakeAnImage) {
     ui.boxAnswers = {kIdNo};
     EXPECT_FALSE(RunNewImage());
     EXPECT_EQ(ReadHostFile(path).size(), 4096u + 150 * 8 * 17 * 512);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FolderOpsTest, PathsNameTheExactEntryOrNone) {
+    DIDir sub(m.image.get(), uint32_t(root->GetStartCluster(CreateFolder(*root, "Sub"))));
+    ASSERT_TRUE(sub.Load());
+    int upper = sub.AddNamed("ABC LONG.txt"), lower = sub.AddNamed("abc long.txt");
+    ASSERT_TRUE(WriteAndFlush(sub, "Sub"));
+    auto loc = ResolveEntry(*m.image, "sub/abc long.txt");
+    ASSERT_TRUE(loc);
+    EXPECT_EQ(loc->index, lower);
+    bool ambiguous = false;
+    EXPECT_FALSE(ResolveEntry(*m.image, "SUB/Abc Long.txt", &ambiguous));
+    EXPECT_TRUE(ambiguous);
+    EXPECT_NE(ui.Texts().back().find("/SUB/Abc Long.txt"), std::string::npos) << ui.Texts().back();
+    // rm "::Sub/ABC LONG.txt" takes that entry and leaves the other.
+    loc = ResolveEntry(*m.image, "Sub/ABC LONG.txt");
+    ASSERT_TRUE(loc);
+    EXPECT_EQ(loc->index, upper);
+    EXPECT_TRUE(DeleteEntries(sub, {loc->index}));
+    EXPECT_EQ(sub.FindName("Abc Long.txt"), lower);
 }
 
 }  // namespace

@@ -159,6 +159,10 @@ protected:
                            auto r = root(im);
                            return DeleteEntries(*r, {r->Find("doomed_tree")});
                        }});
+        ops.push_back({"delete a file and a tree in one batch", [root](DiskImage& im, ScriptedUI&) {
+                           auto r = root(im);
+                           return DeleteEntries(*r, {r->Find("victim.dat"), r->Find("doomed_tree")});
+                       }});
         ops.push_back({"rename",
                        [root](DiskImage& im, ScriptedUI&) {
                            auto r = root(im);

@@ -21,6 +21,7 @@
 #include "support/images.h"
 #include "support/scripted_ui.h"
 #include "volume/checker.h"
+#include "volume/deleter.h"
 #include "volume/didir.h"
 
 namespace {
@@ -164,6 +165,33 @@ std::vector<Operation> Operations() {
                    {},
                    {},
                    {"tree/a.bin", "tree/deep/b.bin"}});
+    {
+        // Entries of two folders and a tree, in one batch.
+        Operation batch{"delete a batch in two folders",
+                        [rootOf](DiskImage& image, ScriptedUI&) {
+                            auto root = rootOf(image);
+                            DIDir sub(&image, ResolveFolder(image, "SUB").value_or(0));
+                            if (!sub.Load()) return false;
+                            std::vector<DeleteTarget> targets{{root.get(), IndexOf(*root, "OLD.BIN"), "/OLD.BIN"},
+                                                              {root.get(), IndexOf(*root, "TREE"), "/TREE"}};
+                            for (int k = 1; k <= 13; ++k) {
+                                char name[16];
+                                std::snprintf(name, sizeof name, "F%02d.DAT", k);
+                                targets.push_back({&sub, IndexOf(sub, name), name});
+                            }
+                            return DeleteBatch(image, targets);
+                        },
+                        {},
+                        {},
+                        {},
+                        {}};
+        for (const auto& [path, data] : s.files)
+            if (path == "old.bin" || path.rfind("tree/", 0) == 0 || path.rfind("sub/f", 0) == 0) {
+                batch.rules.push_back({{path}, {data}, false});
+                batch.goneOk.push_back(path);
+            }
+        ops.push_back(batch);
+    }
     ops.push_back({"rename",
                    [rootOf](DiskImage& image, ScriptedUI&) {
                        auto root = rootOf(image);
@@ -497,6 +525,99 @@ TEST_P(WriteStopsTest, EveryWriteIndex) {
                 fig.failuresTakenAsSuccess, fig.failuresUnreported, fig.failureDamage, fig.repairStops);
 }
 
-INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest, ::testing::Range(0, 19));
+INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest, ::testing::Range(0, 20));
+
+// A stop that leaves one entry in two places (a move between its two
+// writes; a rename to a long name whose entry had to move), then a delete
+// of either copy: the other copy keeps its data, the shared clusters stay
+// and the delete names both paths.
+TEST(StoppedTwiceTest, DeletingEitherCopyKeepsTheOther) {
+    Scene& s = TheScene();
+    TempDir tmp;
+    const std::string stopped = tmp / "stopped.img", work = tmp / "work.img";
+    struct Case {
+        std::string name;
+        std::function<bool(DiskImage&)> run;
+        std::vector<std::string> copies;  // as mtools lists them
+        std::string inside = "";          // a file in a copied folder
+        std::string kept = "old.bin";     // whose data it holds
+    };
+    const std::vector<Case> cases = {
+        {"move", [](DiskImage& image) {
+             DIDir root(&image, 0);
+             return root.Load() && MoveEntries(root, {root.Find("OLD.BIN")}, ResolveFolder(image, "DEST").value_or(0),
+                                               "DEST", false) == 1;
+         }, {"old.bin", "dest/old.bin"}},
+        {"rename to a long name", [](DiskImage& image) {
+             DIDir root(&image, 0);
+             bool ok = false;
+             int i = root.Load() ? root.Find("OLD.BIN") : -1;
+             static_cast<void>(RenameEntry(root, i, "the old file with a long name.bin", &ok));
+             return ok;
+         }, {"old.bin", "the old file with a long name.bin"}},
+        {"move a folder", [](DiskImage& image) {
+             DIDir root(&image, 0);
+             return root.Load() && MoveEntries(root, {root.Find("TREE")}, ResolveFolder(image, "DEST").value_or(0),
+                                               "DEST", false) == 1;
+         }, {"tree", "dest/tree"}, "/deep/b.bin", "tree/deep/b.bin"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes& data = s.files[c.kept];
+        int writes = 0, twice = 0;
+        for (int n = 0; n == 0 || n <= writes; ++n) {
+            ASSERT_EQ(RunShell("cp " + Quote(s.pristine) + " " + Quote(stopped)), 0);
+            {
+                ScriptedUI ui;
+                ScopedUserInterface scope(&ui);
+                FaultyDevice* device = nullptr;
+                Mounted m = MountFaulty(stopped, n ? FaultyDevice::Mode::StopAfter : FaultyDevice::Mode::Count, n, &device);
+                ASSERT_TRUE(m);
+                bool ok = c.run(*m.image);
+                if (n == 0) {
+                    ASSERT_TRUE(ok);
+                    writes = device->writes;
+                    continue;
+                }
+            }
+            auto files = FilesByMtools(stopped);
+            if (!files.count(c.copies[0] + c.inside) || !files.count(c.copies[1] + c.inside)) continue;
+            ++twice;
+            for (int gone = 0; gone < 2; ++gone) {
+                const std::string other = c.copies[std::size_t(1 - gone)] + c.inside;
+                ASSERT_EQ(RunShell("cp " + Quote(stopped) + " " + Quote(work)), 0);
+                ScriptedUI ui;
+                {
+                    ScopedUserInterface scope(&ui);
+                    Mounted m = MountImageFile(work);
+                    ASSERT_TRUE(m);
+                    auto loc = ResolveEntry(*m.image, c.copies[std::size_t(gone)]);
+                    ASSERT_TRUE(loc);
+                    DIDir d(m.image.get(), loc->folder);
+                    ASSERT_TRUE(d.Load());
+                    EXPECT_TRUE(DeleteEntries(d, {loc->index}));
+                    // Whatever the delete wrote, a new file must not land on the kept data.
+                    DIDir root(m.image.get(), 0);
+                    ASSERT_TRUE(root.Load());
+                    EXPECT_NE(ImportFileList(root, {s.host + "/NEW.BIN"}, false), owCancel);
+                }
+                auto after = FilesByMtools(work);
+                EXPECT_FALSE(after.count(c.copies[std::size_t(gone)] + c.inside)) << "stop after write " << n;
+                ASSERT_TRUE(after.count(other)) << "stop after write " << n;
+                EXPECT_EQ(after[other], data) << other << " lost its data; stop after write " << n;
+                EXPECT_EQ(after["new.bin"], s.newFile);
+                EXPECT_EQ(FsckDamage(work, {"TREE"}), "");
+                // The message names both paths and points at check.
+                ASSERT_FALSE(ui.Texts().empty());
+                std::string told = ui.Texts().back();
+                for (char& ch : told) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+                EXPECT_NE(told.find("check"), std::string::npos) << told;
+                for (const std::string& copy : c.copies) EXPECT_NE(told.find(copy), std::string::npos) << told;
+            }
+        }
+        EXPECT_GT(twice, 0) << "no stop left the entry in two places";
+    }
+}
+
 
 }  // namespace

@@ -218,6 +218,41 @@ TEST_F(LongNameDirTest, AddFindRenameDeleteKeepRunsWhole) {
     for (int i = 0; i < 16; ++i) EXPECT_TRUE(RootEntry(i)[0] == 0 || RootEntry(i)[0] == 0xE5 || i == c) << i;
 }
 
+TEST_F(LongNameDirTest, TheExactNameWinsAndCaseAloneIsAmbiguous) {
+    DIDir root(&v.image, 0);
+    ASSERT_TRUE(root.Load());
+    int upper = root.AddNamed("ABC LONG.txt");
+    int lower = root.AddNamed("abc long.txt");
+    ASSERT_GE(upper, 0);
+    ASSERT_GE(lower, 0);
+    EXPECT_EQ(root.FindName("ABC LONG.txt"), upper);
+    EXPECT_EQ(root.FindName("abc long.txt"), lower);
+    EXPECT_EQ(root.FindName("Abc Long.TXT"), kAmbiguousName) << "never the first one found";
+    // A long name equal to another entry's 8.3 name.
+    int plain = root.AddNamed("PLAIN.TXT");
+    uint8_t raw[32];
+    int other = root.AddNamed("OTHER NAME.TXT");
+    ASSERT_GE(other, 0);
+    std::memcpy(raw, root.RawEntry(plain), 32);
+    EXPECT_EQ(root.FindName("plain.txt"), plain) << "one match needs no exact case";
+    ASSERT_GE(root.Rename(other, "plain.txt"), 0);
+    other = root.FindName("plain.txt");
+    EXPECT_NE(other, plain);
+    EXPECT_EQ(root.FindName("PLAIN.TXT"), plain);
+    EXPECT_EQ(root.FindName("Plain.Txt"), kAmbiguousName);
+    // 8.3 names alone: a stored lower-case name that differs only in case.
+    v.image.LongNames = false;
+    int same = root.AddEntry("SAME.TXT");
+    int odd = root.AddEntry("ODD.TXT");
+    std::memcpy(raw, root.RawEntry(odd), 32);
+    std::memcpy(raw, "same    txt", 11);
+    root.RestoreEntry(odd, raw);
+    EXPECT_EQ(root.Find("SAME.TXT"), same);
+    EXPECT_EQ(root.Find("same.txt"), odd);
+    EXPECT_EQ(root.FindName("same.txt"), odd);
+    EXPECT_EQ(root.Find("Same.txt"), kAmbiguousName);
+}
+
 TEST_F(LongNameDirTest, FullRootAndStaleEntriesBehindTheEndMarker) {
     DIDir root(&v.image, 0);
     ASSERT_TRUE(root.Load());
