@@ -20,7 +20,10 @@ const char* const kPathSyntax =
     "they may be written with a \"::\" prefix (::/GAMES/A.TXT). Where a command mixes host and\n"
     "image paths (put, get), the \"::\" prefix is what marks the image side of put.\n"
     "On FAT volumes names are long names (or their 8.3 aliases) while the setting LongNames is 1,\n"
-    "the default; --short-names (or LongNames=0) keeps to 8.3 names.\n";
+    "the default; --short-names (or LongNames=0) keeps to 8.3 names. A name given for the image\n"
+    "(ren, mkdir, mv, the \"::\" name of put) that the volume cannot hold as given is refused;\n"
+    "host names met by put may be stored changed (\"a\"b.txt stored as a_b.txt\" on standard\n"
+    "error), or refused with --strict-names.\n";
 
 }  // namespace
 
@@ -77,8 +80,9 @@ const std::vector<CliCommand>& CliCommands() {
          "Unlinks damaged entries and leaves their clusters allocated (fsck.fat reports them as\n"
          "lost). * and ? match in the last component.\n",
          CmdRelease},
-        {"ren", 3, 3, kCmdOpensVolume | kCmdChanges, "ren IMAGE ::PATH NEWNAME", "Renames an entry in its folder.\n",
-         CmdRen},
+        {"ren", 3, 3, kCmdOpensVolume | kCmdChanges, "ren IMAGE ::PATH NEWNAME",
+         "Renames an entry in its folder. NEWNAME is a name, not a path (exit 2; mv moves entries).\n", CmdRen,
+         CheckRenOperands},
         {"mv", 3, -1, kCmdOpensVolume | kCmdChanges, "mv IMAGE ::PATH... ::DEST",
          "Moves entries into another folder of the volume (never into themselves). With one source\n"
          "and a DEST that does not exist, the entry is moved and renamed (mv IMG ::A.TXT ::B.TXT).\n"
@@ -120,7 +124,7 @@ const CliCommand* FindCliCommand(const std::string& name) {
 std::string CliUsage() {
     std::string text =
         "usage: voldex-cli [--lang el|en|ja] [--profile NAME] [--partition N] [--offset BYTES] [--human68k]\n"
-        "                  [--yes|--no] [--short-names] COMMAND IMAGE ...\n"
+        "                  [--yes|--no] [--short-names] [--strict-names] COMMAND IMAGE ...\n"
         "       voldex-cli COMMAND --help | --help | --version\n";
     for (const CliCommand& c : CliCommands()) text += std::string("  ") + c.synopsis + "\n";
     text += kPathSyntax;
@@ -191,6 +195,7 @@ const CliOption kOptions[] = {
     {"--default-name", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.defaultName = true; }},
     {"--human68k", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.human68k = true; }},
     {"--short-names", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.shortNames = true; }},
+    {"--strict-names", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.strictNames = true; }},
     {"--yes", "-y", false, [](CliOptions& o, const std::string&, std::string&) { return o.yes = true; }},
     {"--no", "-n", false, [](CliOptions& o, const std::string&, std::string&) { return o.no = true; }},
     {"--json", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.json = true; }},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 
 #include "cli/cli_progress.h"
 #include "device/byteorder.h"
@@ -68,9 +69,37 @@ OverwriteAnswer CliInterface::AskOverwrite(const std::string& existingName, cons
                                            const std::string& incomingName, const SystemTime&) {
     if (yes_) return owYes;
     if (no_) return owNo;
+    // On a terminal the question is asked, as the window asks it.
+    if (isatty(0) && isatty(2)) {
+        if (progress) progress->Break();
+        for (;;) {
+            std::fputs(ResourceString().LoadMessage(1632, existingName), stderr);
+            std::fflush(stderr);
+            char line[64];
+            if (!std::fgets(line, sizeof line, stdin)) break;
+            switch (line[0] | 0x20) {
+                case 'y': return owYes;
+                case 'n': return owNo;
+                case 'a': return owYesToAll;
+                case 's': return owNoToAll;
+                case 'q': return owCancel;
+                default: break;
+            }
+        }
+        std::fputs("\n", stderr);
+    }
     unanswered_ = true;
     Print(existingName + ": exists (incoming " + incomingName + "); use --yes to replace or --no to keep it");
     return owCancel;
+}
+
+bool CliInterface::AcceptChangedName(const std::string& given, const std::string& stored) {
+    if (strictNames) {
+        if (auto line = FormatCatalogueMessage(1627, {given, stored})) Print(*line);
+        return false;
+    }
+    if (auto line = FormatCatalogueMessage(1626, {given, stored})) Print(*line);
+    return true;
 }
 
 void CliInterface::SetStatusText(int panel, const std::string&) {

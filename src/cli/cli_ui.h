@@ -32,6 +32,10 @@ public:
     int ShowBox(const std::string& text, const std::string& caption, int style) override;
     OverwriteAnswer AskOverwrite(const std::string& existingName, const SystemTime& existingTime,
                                  const std::string& incomingName, const SystemTime& incomingTime) override;
+    bool AcceptChangedName(const std::string& given, const std::string& stored) override;
+
+    // --strict-names: host names the volume would change are refused.
+    bool strictNames = false;
     void SetStatusText(int panel, const std::string& text) override;
 
     // True once a conflict stopped an operation for want of --yes or --no.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <ftw.h>
 #include <set>
 #include <sys/stat.h>
@@ -281,7 +282,14 @@ int ExportRenamed(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
     }
     OverwriteAnswer inner = owYes;
     ExportEntry(dir, i, work, inner);
+    // The one item the export made (under the entry's alias when the host
+    // could not hold its name).
     std::string made = JoinHostPath(work, HostComponentUtf8(dir.GetNameUtf8(i)));
+    if (DIR* d = opendir(work.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) made = JoinHostPath(work, e->d_name);
+        closedir(d);
+    }
     int rc = kExitOk;
     if (inner == owCancel) {
         rc = kExitFailure;

@@ -173,6 +173,21 @@ const CatalogueEntry kEnglish[] = {
     {1381, "The mount folder does not exist\n%1"},
     {1383, "Error mounting on the folder\n%1"},
     {1384, "Error saving the disk image\n%1"},
+    {1620, "Invalid name: %1\n\".\", \"..\" and names made only of spaces and full stops cannot name an entry"},
+    {1621, "Invalid name: %1\nA long name cannot hold control characters or \\ / : * ? \" < > |, nor end with a space or a full stop"},
+    {1622, "Invalid name: %1\nAn 8.3 name cannot hold spaces, control characters, \\ / : ; , * ? \" < > | or a second full stop"},
+    {1623, "Name too long: %1\nIt has %2 UTF-16 units; a long name holds at most 255"},
+    {1624, "Name too long: %1\nOn this volume a name has at most %2 bytes before the full stop and 3 after it"},
+    {1625, "Invalid name: %1\nAn 8.3 name holds only characters that Shift-JIS can spell"},
+    {1626, "%1 stored as %2"},
+    {1627, "%1 would be stored as %2: refused (--strict-names)"},
+    {1628, "%1 written as %2: the name is too long for this system"},
+    {1629, "%1 has no partition table: --partition %2 cannot be used (only 1, the whole disk)"},
+    {1630, "disk %1 of %2: %3"},
+    {1631, "No disk of %1 holds a volume"},
+    {1632, "Replace %1? (y yes, n no, a all, s none, q stop) "},
+    {1633, "ren takes a name, not a path: %1"},
+    {1634, "hint: to move an entry to another folder: voldex-cli mv IMAGE ::PATH ::DEST"},
 };
 
 }  // namespace

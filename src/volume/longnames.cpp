@@ -254,11 +254,8 @@ std::u16string CleanLongName(const std::string& utf8) {
     for (char16_t& c : name)
         if (IsForbiddenInLongName(c)) c = u'_';
     while (!name.empty() && (name.back() == u' ' || name.back() == u'.')) name.pop_back();
-    if (name.size() > kLongNameMaxChars) {
-        name.resize(kLongNameMaxChars);
-        if (name.back() >= 0xD800 && name.back() <= 0xDBFF) name.pop_back();
-        while (!name.empty() && (name.back() == u' ' || name.back() == u'.')) name.pop_back();
-    }
+    // A name is never cut: one that does not fit is no name.
+    if (name.size() > kLongNameMaxChars) name.clear();
     return name;
 }
 

@@ -161,8 +161,9 @@ TEST(LongNameAliases, ShiftJisCharactersAreNeverSplit) {
 
 TEST(LongNameText, CleaningAndCase) {
     EXPECT_EQ(CleanLongName("a:b?.txt. . "), u"a_b_.txt");
-    EXPECT_EQ(CleanLongName(std::string(300, 'n')).size(), 255u);
-    EXPECT_EQ(CleanLongName(std::string(254, 'n') + "😀").size(), 254u) << "a surrogate pair is never cut";
+    EXPECT_EQ(CleanLongName(std::string(255, 'n')).size(), 255u);
+    EXPECT_EQ(CleanLongName(std::string(256, 'n')), u"") << "too long: refused, never cut";
+    EXPECT_EQ(CleanLongName(std::string(254, 'n') + "😀"), u"") << "a surrogate pair counts two units";
     EXPECT_EQ(CleanLongName(" ."), u"");
     EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a_b");
     EXPECT_EQ(FoldCase(u"Ωmega αβγ ς ά café"), FoldCase(u"ΩMEGA ΑΒΓ Σ Ά CAFÉ"));
