@@ -260,6 +260,32 @@ bool FindSoundTable(THDDPartDialog& dialog, bool guessedGeometry, uint64_t image
 
 }  // namespace
 
+// A file of several disks opened without --partition: the first disk that
+// holds a volume, said on a line of its own; where none does, the list.
+int CliInterface::ChooseDisk(THDDPartDialog& dialog) {
+    const std::size_t n = dialog.Rows.size();
+    auto line = [&](std::size_t k) {
+        std::string name = dialog.Rows[k].name;
+        std::string number = std::to_string(k + 1) + ": ";
+        if (name.compare(0, number.size(), number) == 0) name.erase(0, number.size());
+        return FormatCatalogueMessage(1630, {uint64_t(k + 1), uint64_t(n), name}).value_or("");
+    };
+    for (std::size_t k = 0; k < n; ++k) {
+        for (uint32_t fs : {kFileSystemDOS, kFileSystemHuman68k}) {
+            VolumeParams p;
+            p.Device = dialog.Device;
+            p.DiskStart = int64_t(dialog.Rows[k].offset);
+            p.FileSystem = fs;
+            if (DecodeBootRecord(p) != BootOk) continue;
+            Print(line(k));
+            return dialog.Choose(int(k)) ? int(k) : -1;
+        }
+    }
+    Print(FormatCatalogueMessage(1631, {std::string(dialog.Device ? dialog.Device->GetPath() : "")}).value_or(""));
+    for (std::size_t k = 0; k < n; ++k) Print("  " + line(k));
+    return -1;
+}
+
 int CliInterface::ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) {
     // The search and the table reads report what they find as they go;
     // here that is a step of the command's own, not news for the user.
@@ -277,6 +303,8 @@ int CliInterface::ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) {
         Print("voldex-cli: no partition table found");
         return -1;
     }
+    partitionChosen = true;
+    if (!partition && !dialog.FixedRows.empty()) return ChooseDisk(dialog);
     int row = partition.value_or(1) - 1;
     if (std::size_t(row) >= dialog.Rows.size()) {
         Print("voldex-cli: partition " + std::to_string(row + 1) + " not found (" +
