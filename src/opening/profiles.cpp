@@ -156,17 +156,25 @@ std::vector<DISKPROFILE> LoadProfiles(const std::vector<std::string>& folders) {
         }
     }
     std::vector<DISKPROFILE> profiles;
+    std::vector<std::string> from;  // the folder of each profile
     const std::size_t limit = kProfileSlots - kBuiltInItems;
     for (const File& f : files) {
-        if (profiles.size() >= limit) break;
         IniFile ini(f.folder + f.name);
         for (const std::string& name : ini.SectionNames()) {
             if (name.empty()) break;
-            // A profile of a name already read takes its place.
-            auto same = std::find_if(profiles.begin(), profiles.end(), [&](const DISKPROFILE& p) { return p.Name == name; });
-            if (same != profiles.end()) *same = ReadProfile(ini, name, f.folder);
-            else if (profiles.size() < limit) profiles.push_back(ReadProfile(ini, name, f.folder));
-            else break;
+            // A profile of a name read from another (earlier) folder gives
+            // way to this one.
+            std::size_t same = 0;
+            while (same < profiles.size() && !(profiles[same].Name == name && from[same] != f.folder)) ++same;
+            if (same < profiles.size()) {
+                profiles[same] = ReadProfile(ini, name, f.folder);
+                from[same] = f.folder;
+            } else if (profiles.size() < limit) {
+                profiles.push_back(ReadProfile(ini, name, f.folder));
+                from.push_back(f.folder);
+            } else {
+                break;
+            }
         }
     }
     std::stable_partition(profiles.begin(), profiles.end(),
