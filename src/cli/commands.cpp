@@ -277,6 +277,10 @@ int MoveOnto(DiskImage& image, const NamedEntry& source, DIDir& holder, int t, c
     if (!LoadFolder(source.path, from)) return kExitFailure;
     if (source.where.folder == holder.GetCluster() && source.where.index == t) return kExitOk;  // itself
     const int i = source.where.index;
+    if (from.GetAttr(i) & kAttrDirectory) {
+        ShowMessage(125);  // a folder never takes a file's place
+        return kExitFailure;
+    }
     OverwriteAnswer answer = UI().AskOverwrite(holder.GetNameUtf8(t), holder.GetTime(t), from.GetNameUtf8(i), from.GetTime(i));
     if (answer == owNo || answer == owNoToAll) return kExitOk;
     if (answer == owCancel) return kExitFailure;
@@ -289,7 +293,7 @@ int MoveOnto(DiskImage& image, const NamedEntry& source, DIDir& holder, int t, c
     files.flusher = [&image] { return image.Flush(); };
     if (int rc = files.Rename(asPath(source.path), asPath(dest), false); rc < 0) {
         ShowSystemError(-rc);
-        ShowMessage(rc == -ENOTDIR ? 125u : 1340u, dest);
+        ShowMessage(1340, dest);
         return kExitFailure;
     }
     return kExitOk;
