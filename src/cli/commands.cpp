@@ -303,8 +303,10 @@ int MoveOnto(DiskImage& image, const NamedEntry& source, DIDir& holder, int t, c
 
 int CheckRenOperands(const CliOptions& o) {
     const std::string name = WithoutImagePrefix(o.operands.back());
-    if (name.find_first_of("/\\") != std::string::npos)
-        return UsageError(ResourceString().LoadMessage(1633, name), ResourceString().LoadMessage(1634));
+    if (name.find_first_of("/\\") != std::string::npos) {
+        std::string reason = ResourceString().LoadMessage(1633, name);  // the text lasts until the next load
+        return UsageError(reason, ResourceString().LoadMessage(1634));
+    }
     return kExitOk;
 }
 
