@@ -236,6 +236,12 @@ TEST_P(FormatTest, OpensListsExportsAndStaysSoundAfterChanges) {
     ASSERT_EQ(Cli(Args("put", Quote(dir / "NEW.BIN"))).rc, 0);
     r = Cli(Args("mkdir", "FOLDER"));
     ASSERT_EQ(r.rc, 0) << r.err;
+    if (img.human68k) {  // 18+3 names without spaces: refused, not squeezed
+        r = Cli(Args("mkdir", "'Long Name With Space'"));
+        EXPECT_EQ(r.rc, 1);
+        EXPECT_NE(r.err.find("Invalid name: Long Name With Space"), std::string::npos) << r.err;
+        EXPECT_EQ(Cli(Args("mkdir", "NINETEENLETTERS0123")).rc, 1);
+    }
     r = Cli(Args("rm", img.file));
     ASSERT_EQ(r.rc, 0) << r.err;
     ExpectSoundVolume();
