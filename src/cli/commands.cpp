@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include "explorer/importer.h"
 #include "explorer/mountops.h"
 #include "explorer/mover.h"
+#include "explorer/tempfolder.h"
 #include "explorer/volumepath.h"
 #include "floppy/makefdd.h"
 #include "volume/didir.h"
@@ -188,18 +190,33 @@ int CmdPut(CliContext& c) {
 
     if (!intoFolder && !AcceptGivenName(dir, newName)) return kExitFailure;
     WorkFolder work;
+    // A signal takes the private folder and what is in it along.
+    RemovedOnSignal workRemoval(work.Path(), true);
+    std::optional<RemovedOnSignal> namedRemoval;
+    std::optional<ImportShownAs> shownAs;
     if (fromInput) {
         // Standard input is gathered into a private file first, so that the
-        // free space is known before anything is taken.
-        std::string named = work.Path() + "/input";
-        if (work.Path().empty() || !CopyStandardInput(named)) {
+        // free space is known before anything is taken; messages name it
+        // as standard input, never as the private copy.
+        const std::string shown = ResourceString().LoadMessage(1431);
+        if (work.Path().empty()) {
             ShowSystemError();
-            ShowMessage(110, std::string("-"));
             return kExitFailure;
         }
+        std::string named = work.Path() + "/input";
+        namedRemoval.emplace(named);
+        if (!CopyStandardInput(named)) {
+            ShowSystemError();
+            ShowMessage(110, shown);
+            return kExitFailure;
+        }
+        shownAs.emplace(named, shown);
         sources = {named};
     }
-    return ImportFileList(dir, sources, false, false, newName) == owCancel ? kExitFailure : kExitOk;
+    // Anything passed over leaves the copy incomplete: scripts learn it
+    // from the status.
+    if (ImportFileList(dir, sources, false, false, newName) == owCancel) return kExitFailure;
+    return LastImportSkipped() == 0 ? kExitOk : kExitFailure;
 }
 
 int CmdMkdir(CliContext& c) {

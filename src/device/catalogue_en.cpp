@@ -188,6 +188,9 @@ const CatalogueEntry kEnglish[] = {
     {1632, "Replace %1 (y yes, n no, a all, s none, q stop)? "},
     {1633, "ren takes a name, not a path: %1"},
     {1634, "hint: to move an entry to another folder: voldex-cli mv IMAGE ::PATH ::DEST"},
+    {1430, "Skipped: a link to a folder that holds it\n%1"},
+    {1431, "standard input"},
+    {1432, "A folder is reached a second time and is listed only once\n%1"},
 };
 
 }  // namespace

@@ -19,10 +19,26 @@ namespace {
 // Largest piece of file data written to the device at once.
 constexpr uint32_t kPieceBytes = 4u << 20;
 
-// The host folders entered by the import in progress, by device and
-// inode: a folder reached again (a link back up, or two links to one
-// folder) is not imported a second time.
-thread_local std::vector<std::pair<dev_t, ino_t>> g_seenFolders;
+// Host entries the import in progress passed over (links to nothing,
+// FIFOs and devices, links back up, names taken by folders): the copy is
+// then incomplete, which the command line's status says.
+thread_local std::size_t g_skipped = 0;
+
+// A host path as messages name it: below a path given another name
+// (ImportShownAs), by that name.
+thread_local std::string g_hiddenPath, g_shownPath;
+
+std::string Shown(const std::string& path) {
+    if (g_hiddenPath.empty() || path.compare(0, g_hiddenPath.size(), g_hiddenPath) != 0) return path;
+    if (path.size() == g_hiddenPath.size()) return g_shownPath;
+    if (path[g_hiddenPath.size()] != '/') return path;
+    return g_shownPath + path.substr(g_hiddenPath.size());
+}
+
+void Skip(unsigned message, const std::string& path) {
+    ShowMessage(message, Shown(path));
+    ++g_skipped;
+}
 
 // A new file is marked for archiving, as DOS marks every file it writes;
 // a host file without write permission arrives read-only.
@@ -102,7 +118,7 @@ bool IsDanglingLink(const std::string& path) {
 // interface accepts the change, and is refused otherwise.
 bool AcceptName(const DIDir& dir, const std::string& hostPath, const std::string& name, OverwriteAnswer& state) {
     if (!ValidNewName(dir, name)) {
-        ShowMessage(1211, hostPath);
+        ShowMessage(1211, Shown(hostPath));
         state = owCancel;
         return false;
     }
@@ -119,6 +135,8 @@ void ImportFile(const std::string& path, const std::string& name, DIDir& dir, Ov
 // the volume folder made for it.
 struct FolderFrame {
     std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
     std::vector<std::string> names;
     std::size_t next = 0;
     std::unique_ptr<DIDir> dir;
@@ -132,16 +150,18 @@ struct FolderFrame {
 bool EnterFolder(const std::string& path, const std::string& name, const struct stat& st, DIDir& parent,
                  std::vector<FolderFrame>& stack, OverwriteAnswer& state) {
     if (!AcceptName(parent, path, name, state)) return false;
-    for (const auto& seen : g_seenFolders)
-        if (seen.first == st.st_dev && seen.second == st.st_ino) {
-            ShowMessage(128);  // a link back to a folder of this import: passed over
+    // Only a folder that is its own ancestor is a loop; one reached again
+    // by another way (a link to a sibling) is copied again.
+    for (const FolderFrame& up : stack)
+        if (up.device == st.st_dev && up.inode == st.st_ino) {
+            Skip(1430, path);  // a link back up: passed over
             return false;
         }
     FolderFrame f;
     bool listed = false;
     f.names = ListHostFolder(path, listed);
     if (!listed) {
-        ShowMessage(f.names.empty() ? 104 : 105, path);
+        ShowMessage(f.names.empty() ? 104 : 105, Shown(path));
         state = owCancel;
         return false;
     }
@@ -156,8 +176,9 @@ bool EnterFolder(const std::string& path, const std::string& name, const struct 
         state = owCancel;
         return false;
     }
-    g_seenFolders.emplace_back(st.st_dev, st.st_ino);
     f.path = path;
+    f.device = st.st_dev;
+    f.inode = st.st_ino;
     f.parent = &parent;
     f.entry = j;
     stack.push_back(std::move(f));
@@ -179,7 +200,7 @@ void ImportFolder(const std::string& path, const std::string& name, const struct
             UI().SetStatusText(1, ResourceString().LoadMessage(132, top.names[k]));
             struct stat cs {};
             if (IsDanglingLink(child)) {
-                ShowMessage(1214, child);  // a link to nothing: passed over
+                Skip(1214, child);  // a link to nothing: passed over
                 continue;
             }
             if (stat(child.c_str(), &cs) != 0 || S_ISDIR(cs.st_mode)) {
@@ -193,7 +214,7 @@ void ImportFolder(const std::string& path, const std::string& name, const struct
         // The folder is done (or the import stopped): its entries go to the
         // device; a folder that cannot be written is taken back.
         if (!top.dir->Write()) {
-            ShowMessage(107, top.path);
+            ShowMessage(107, Shown(top.path));
             uint32_t cluster = top.dir->GetCluster();
             if (top.parent->Delete(top.entry)) UI().FolderRemoved(cluster);
             state = owCancel;
@@ -209,23 +230,23 @@ void ImportFile(const std::string& path, const std::string& name, DIDir& dir, Ov
     // and again on the open file, which is opened without waiting.
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        ShowMessage(1214, path);
+        Skip(1214, path);
         return;
     }
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        ShowMessage(110, path);
+        ShowMessage(110, Shown(path));
         state = owCancel;
         return;
     }
     if (fstat(fd, &st) != 0) {
-        ShowMessage(112, path);
+        ShowMessage(112, Shown(path));
         ::close(fd);
         state = owCancel;
         return;
     }
     if (!S_ISREG(st.st_mode)) {
-        ShowMessage(1214, path);  // a FIFO, socket or device: passed over
+        Skip(1214, path);  // a FIFO, socket or device: passed over
         ::close(fd);
         return;
     }
@@ -240,17 +261,17 @@ void ImportFile(const std::string& path, const std::string& name, DIDir& dir, Ov
     const bool replacing = i >= 0;
     if (replacing) {
         if (dir.GetAttr(i) & kAttrDirectory) {
-            ShowMessage(109, dir.GetNameUtf8(i));
+            Skip(109, dir.GetNameUtf8(i));
             return;
         }
         if (state == owNoToAll) return;
         if (state != owYesToAll) {
-            state = UI().AskOverwrite(dir.GetNameUtf8(i), dir.GetTime(i), path, LocalTimeOf(st.st_mtime));
+            state = UI().AskOverwrite(dir.GetNameUtf8(i), dir.GetTime(i), Shown(path), LocalTimeOf(st.st_mtime));
             if (state == owCancel || state == owNo || state == owNoToAll) return;
         }
     }
     if (st.st_size > 0xFFFFFFFFll) {
-        ShowMessage(112, path);
+        ShowMessage(112, Shown(path));
         state = owCancel;
         return;
     }
@@ -258,7 +279,7 @@ void ImportFile(const std::string& path, const std::string& name, DIDir& dir, Ov
     const uint32_t size = uint32_t(st.st_size);
     // While the old file is replaced, both it and the new one hold clusters.
     if (uint64_t(image.FreeClusters) * image.ClusterSize < size) {
-        ShowMessage(113, path);
+        ShowMessage(113, Shown(path));
         state = owCancel;
         return;
     }
@@ -281,19 +302,19 @@ void ImportFile(const std::string& path, const std::string& name, DIDir& dir, Ov
     if (size != 0) {
         auto picked = image.PickClusters(size);
         if (!picked) {
-            ShowMessage(114, path);
+            ShowMessage(114, Shown(path));
             takeBack();
             return;
         }
         chain = std::move(*picked);
         CopyResult copied = CopyHostToChain(image, chain, fd, size);
         if (copied != CopyResult::Ok) {
-            ShowMessage(copied == CopyResult::HostError ? 1217 : 1216, path);
+            ShowMessage(copied == CopyResult::HostError ? 1217 : 1216, Shown(path));
             takeBack();
             return;
         }
         if (!image.LinkChain(chain)) {
-            ShowMessage(114, path);
+            ShowMessage(114, Shown(path));
             takeBack();
             return;
         }
@@ -313,7 +334,7 @@ void ImportFile(const std::string& path, const std::string& name, DIDir& dir, Ov
         // makes durable first). Only after it is on the disk is the old
         // chain freed.
         if (!dir.Write() || !image.Flush()) {
-            ShowMessage(107, path);
+            ShowMessage(107, Shown(path));
             dir.RestoreEntry(i, old.data());
             if (!chain.empty()) static_cast<void>(image.FreeChain(chain.front()));  // else lost clusters
             state = owCancel;
@@ -330,6 +351,18 @@ void ImportFile(const std::string& path, const std::string& name, DIDir& dir, Ov
 
 }  // namespace
 
+std::size_t LastImportSkipped() { return g_skipped; }
+
+ImportShownAs::ImportShownAs(const std::string& hostPath, const std::string& shown) {
+    g_hiddenPath = hostPath;
+    g_shownPath = shown;
+}
+
+ImportShownAs::~ImportShownAs() {
+    g_hiddenPath.clear();
+    g_shownPath.clear();
+}
+
 void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state, const std::string& asName) {
     if (state == owCancel) return;
     const std::string name = asName.empty() ? HostBaseName(hostPath) : asName;
@@ -338,9 +371,7 @@ void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state,
     // A path whose attributes cannot be read counts as a folder, whose
     // listing then reports it.
     if (stat(hostPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
-        g_seenFolders.clear();
         ImportFolder(hostPath, name, st, dir, state);
-        g_seenFolders.clear();
         return;
     }
     ImportFile(hostPath, name, dir, state);
@@ -348,6 +379,7 @@ void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state,
 
 OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths, bool confirm, bool countFromOne,
                                const std::string& asName) {
+    g_skipped = 0;
     if (confirm && !UI().ConfirmImport(paths)) return owCancel;
     OverwriteAnswer state = owYes;
     for (std::size_t k = 0; k < paths.size(); ++k) {
