@@ -48,6 +48,11 @@ int CheckRenOperands(const CliOptions& o);
 // `dir`, can be stored as it stands; reports the rule it breaks otherwise.
 bool AcceptGivenName(const DIDir& dir, const std::string& name);
 
+// New images, the volume label and attributes.
+int CmdNew(CliContext& c);
+int CmdLabel(CliContext& c);
+int CmdAttrib(CliContext& c);
+
 // The floppy maker.
 int CmdMkfdd(CliContext& c);
 

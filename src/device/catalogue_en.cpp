@@ -191,6 +191,22 @@ const CatalogueEntry kEnglish[] = {
     {1430, "Skipped: a link to a folder that holds it\n%1"},
     {1431, "standard input"},
     {1432, "A folder is reached a second time and is listed only once\n%1"},
+    {1740, "The image %1 already exists. Replace it?"},
+    {1741, "The image %1 cannot be written"},
+    {1742, "A %1 disk takes a size from %2 to %3"},
+    {1743, "A %1 disk takes one of the sizes %2"},
+    {1744, "A %1 disk does not go in a %2 image; it goes in: %3"},
+    {1745, "A %1 disk needs a size (for example 40M or 2G)"},
+    {1746, "Unknown disk format %1; the formats are: %2"},
+    {1747, "The name %1 does not say which image to make; a %2 disk goes in: %3"},
+    {1748, "%1: %2 disk, %3 image, %4"},
+    {1749, "A %1 floppy has one size; it takes no size"},
+    {1750, "Invalid volume label: %1"},
+    {1751, "The attributes of the volume label cannot be changed: %1"},
+    {1752, "Folders keep their folder attribute: %1"},
+    {1753, "Invalid size: %1"},
+    {1754, "No place to save the image was given"},
+    {1755, "The volume label cannot be written to the boot sector"},
 };
 
 }  // namespace
