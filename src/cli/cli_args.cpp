@@ -20,7 +20,10 @@ const char* const kPathSyntax =
     "they may be written with a \"::\" prefix (::/GAMES/A.TXT). Where a command mixes host and\n"
     "image paths (put, get), the \"::\" prefix is what marks the image side of put.\n"
     "On FAT volumes names are long names (or their 8.3 aliases) while the setting LongNames is 1,\n"
-    "the default; --short-names (or LongNames=0) keeps to 8.3 names.\n";
+    "the default; --short-names (or LongNames=0) keeps to 8.3 names. A name given for the image\n"
+    "(ren, mkdir, mv, the \"::\" name of put) that the volume cannot hold as given is refused;\n"
+    "host names met by put may be stored changed (\"a\"b.txt stored as a_b.txt\" on standard\n"
+    "error), or refused with --strict-names.\n";
 
 }  // namespace
 
@@ -29,7 +32,9 @@ const std::vector<CliCommand>& CliCommands() {
         {"info", 1, 1, kCmdOpensVolume | kCmdJson, "info IMAGE [--json]",
          "Prints the volume's layout (one \"Key: value\" line each), its capacity, used and free space.\n"
          "--json: one object {\"DiskStart\", \"FileSystem\", \"FATType\", ..., \"FreeClusters\",\n"
-         "\"ClusterBytes\", \"TotalBytes\", \"UsedBytes\", \"FreeBytes\"} with numbers as numbers.\n",
+         "\"ClusterBytes\", \"TotalBytes\", \"UsedBytes\", \"FreeBytes\", \"Writable\", \"ReadOnly\"} with numbers\n"
+         "as numbers; Writable: the file can be written, the volume is not FAT32, the disk is not\n"
+         "write-protected.\n",
          CmdInfo},
         {"parts", 1, 1, kCmdJson, "parts IMAGE [--json]",
          "Prints the partition table: name, start, end, size, byte offset (tab-separated). The disk's\n"
@@ -37,7 +42,8 @@ const std::vector<CliCommand>& CliCommands() {
          "Exit 1 and nothing printed when no valid table is found (entries outside the image or\n"
          "overlapping one another are not a table).\n"
          "--json: {\"partitions\": [{\"number\", \"name\", \"start\", \"end\", \"size\", \"offset\",\n"
-         "\"bytes\"}]}; offset and bytes are numbers of bytes (bytes 0 when the table gives no length).\n",
+         "\"logicalOffset\", \"bytes\"}]}; offset is the byte offset in the file (what --offset takes;\n"
+         "null for a disk of a D88 file), logicalOffset the disk's place as read, bytes its length.\n",
          CmdParts},
         {"ls", 1, -1, kCmdOpensVolume | kCmdJson | kCmdRecursive, "ls IMAGE [::PATH...] [-R] [--json]",
          "Lists a folder (default: the root), one entry, or the entries a wildcard matches (* and ?\n"
@@ -45,8 +51,9 @@ const std::vector<CliCommand>& CliCommands() {
          "cluster. -R lists every folder below too, with the path from the listed folder as name.\n"
          "Control characters, tab, line feed and backslash in names are written \\xHH, \\t, \\n, \\\\.\n"
          "--json: {\"entries\": [{\"path\", \"name\", \"type\" (\"file\", \"folder\" or \"label\"),\n"
-         "\"size\", \"attributes\" (the number), \"attributeText\", \"time\" (YYYY-MM-DDTHH:MM:SS),\n"
-         "\"cluster\"}]}; names are UTF-8 strings.\n",
+         "\"size\", \"attributes\" (the number), \"attributeText\", \"time\" (YYYY-MM-DDTHH:MM:SS, null\n"
+         "when the stored fields are no valid date), \"storedDate\", \"storedTime\", \"cluster\"}]};\n"
+         "names are UTF-8 strings.\n",
          CmdLs},
         {"tree", 1, 2, kCmdOpensVolume, "tree IMAGE [::PATH]",
          "Prints the folders and files below PATH (default: the root), indented two spaces a level;\n"
@@ -58,8 +65,9 @@ const std::vector<CliCommand>& CliCommands() {
          "Exports files and folders with their data, timestamps and read-only mark. The last operand\n"
          "is always a host path: an existing folder receives the entries; otherwise one source is\n"
          "written under that name (get IMG ::A.TXT out/b.txt). * and ? match in the last component.\n"
-         "An existing host file is replaced only with --yes, kept with --no; otherwise the command\n"
-         "stops with an error.\n",
+         "An existing host file is replaced with --yes, kept with --no; otherwise the command asks\n"
+         "on a terminal and stops with an error elsewhere. A name the host cannot hold is written\n"
+         "under its 8.3 alias, with a line that says so.\n",
          CmdGet, CheckGetOperands},
         {"put", 2, -1, kCmdOpensVolume | kCmdChanges | kCmdProgress, "put IMAGE HOSTPATH... [::DEST]",
          "Imports host files and folders. Every operand is a host path except a last one written\n"
@@ -77,12 +85,14 @@ const std::vector<CliCommand>& CliCommands() {
          "Unlinks damaged entries and leaves their clusters allocated (fsck.fat reports them as\n"
          "lost). * and ? match in the last component.\n",
          CmdRelease},
-        {"ren", 3, 3, kCmdOpensVolume | kCmdChanges, "ren IMAGE ::PATH NEWNAME", "Renames an entry in its folder.\n",
-         CmdRen},
+        {"ren", 3, 3, kCmdOpensVolume | kCmdChanges, "ren IMAGE ::PATH NEWNAME",
+         "Renames an entry in its folder. NEWNAME is a name, not a path (exit 2; mv moves entries).\n", CmdRen,
+         CheckRenOperands},
         {"mv", 3, -1, kCmdOpensVolume | kCmdChanges, "mv IMAGE ::PATH... ::DEST",
          "Moves entries into another folder of the volume (never into themselves). With one source\n"
          "and a DEST that does not exist, the entry is moved and renamed (mv IMG ::A.TXT ::B.TXT).\n"
-         "* and ? match in the last component of the sources.\n",
+         "* and ? match in the last component of the sources. A DEST that is an existing file is\n"
+         "replaced with --yes, kept with --no, otherwise asked for on a terminal or refused.\n",
          CmdMv},
         {"check", 1, 1, kCmdJson, "check IMAGE [--json]",
          "Checks the volume (FAT12/16/32 or Human68k) without writing to it: FAT copies, chains\n"
@@ -165,7 +175,7 @@ const CliCommand* FindCliCommand(const std::string& name) {
 std::string CliUsage() {
     std::string text =
         "usage: voldex-cli [--lang el|en|ja] [--profile NAME] [--partition N] [--offset BYTES] [--human68k]\n"
-        "                  [--yes|--no] [--short-names] COMMAND IMAGE ...\n"
+        "                  [--yes|--no] [--short-names] [--strict-names] COMMAND IMAGE ...\n"
         "       voldex-cli COMMAND --help | --help | --version\n";
     for (const CliCommand& c : CliCommands()) text += std::string("  ") + c.synopsis + "\n";
     text += kPathSyntax;
@@ -243,6 +253,7 @@ const CliOption kOptions[] = {
     {"--default-name", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.defaultName = true; }},
     {"--human68k", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.human68k = true; }},
     {"--short-names", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.shortNames = true; }},
+    {"--strict-names", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.strictNames = true; }},
     {"--yes", "-y", false, [](CliOptions& o, const std::string&, std::string&) { return o.yes = true; }},
     {"--no", "-n", false, [](CliOptions& o, const std::string&, std::string&) { return o.no = true; }},
     {"--json", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.json = true; }},

@@ -21,6 +21,7 @@ struct CliOptions {
     std::optional<int> partition;       // --partition N: the N-th partition listed (1-based)
     bool defaultName = false;           // mkdir --default-name: the next NEWDIR.n
     bool shortNames = false;            // --short-names: 8.3 names only, whatever LongNames says
+    bool strictNames = false;           // --strict-names: refuse host names the volume would change
     std::optional<int> size;            // mkfdd --size KB
     std::optional<std::string> sizeText;  // --size as given (new: 40M, 2G)
     std::optional<std::string> label;   // new --label TEXT

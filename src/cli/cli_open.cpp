@@ -9,6 +9,7 @@
 #include "cli/cli_progress.h"
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
+#include "device/containerdevice.h"
 #include "device/deviceio_file.h"
 #include "device/messages.h"
 #include "explorer/config.h"
@@ -93,6 +94,12 @@ std::unique_ptr<DiskImage> OpenCliVolume(const CliOptions& o, CliInterface& ui, 
         bool ok = DetectAndSelect(opener, o.operands[0], params);
         ui.EndOpening(ok);
         if (!ok) return nullptr;
+        // A disk without a partition table is one partition: 1, the whole disk.
+        if (o.partition && *o.partition != 1 && !ui.partitionChosen) {
+            ShowMessage(1629, o.operands[0], uint64_t(*o.partition));
+            if (params.Device) params.Device->Destroy();
+            return nullptr;
+        }
     }
     if (progress && progress->Enabled()) params.Device = new CountingDevice(params.Device, *progress);
     auto image = std::make_unique<DiskImage>();
@@ -121,23 +128,44 @@ int CmdParts(CliContext& c) {
         for (std::size_t k = 0; k < c.ui.listed.size(); ++k) {
             const PartitionRow& r = c.ui.listed[k];
             out += k ? ",\n  " : "\n  ";
+            // "offset" is a place in the file (what --offset takes); a disk
+            // of a container whose data are not in one piece has none.
+            const bool inFile = !r.inContainer || r.fileOffset >= 0;
+            const uint64_t fileOffset = r.inContainer ? uint64_t(r.fileOffset) : r.offset;
             out += "{\"number\": " + std::to_string(k + 1) + ", \"name\": " + JsonString(r.name) +
                    ", \"start\": " + JsonString(r.start) + ", \"end\": " + JsonString(r.end) +
-                   ", \"size\": " + JsonString(r.size) + ", \"offset\": " + std::to_string(r.offset) +
-                   ", \"bytes\": " + std::to_string(r.bytes) + "}";
+                   ", \"size\": " + JsonString(r.size) +
+                   ", \"offset\": " + (inFile ? std::to_string(fileOffset) : std::string("null")) +
+                   ", \"logicalOffset\": " + std::to_string(r.offset) + ", \"bytes\": " + std::to_string(r.bytes) + "}";
         }
         out += "\n]}\n";
         std::fputs(out.c_str(), stdout);
         return kExitOk;
     }
-    for (const PartitionRow& r : c.ui.listed)
+    for (const PartitionRow& r : c.ui.listed) {
+        std::string offset = !r.inContainer ? r.offsetText : r.fileOffset >= 0 ? std::to_string(r.fileOffset) : "-";
         std::printf("%s\t%s\t%s\t%s\t%s\n", EscapeField(r.name).c_str(), r.start.c_str(), r.end.c_str(),
-                    r.size.c_str(), r.offsetText.c_str());
+                    r.size.c_str(), offset.c_str());
+    }
     return kExitOk;
 }
 
+namespace {
+
+// Whether a changing command could change the volume: the image file can be
+// written, the volume is not FAT32 and the disk is not write-protected.
+// (`info` itself opens the image for reading only.)
+bool VolumeWritable(const std::string& path, DiskImage& image) {
+    if (image.FATType == kFAT32 || ::access(path.c_str(), W_OK) != 0) return false;
+    auto* container = dynamic_cast<DeviceIO_Container*>(image.Device());
+    return !(container && container->IsWriteProtected());
+}
+
+}  // namespace
+
 int CmdInfo(CliContext& c) {
     DiskImage& image = *c.image;
+    const bool writable = VolumeWritable(c.options.operands[0], image);
     const VolumeLayout& l = image.Layout();
     const uint64_t cluster = l.ClusterSize, total = uint64_t(l.ClustersCount) * cluster,
                    free = uint64_t(image.FreeCount()) * cluster;
@@ -146,11 +174,11 @@ int CmdInfo(CliContext& c) {
             "{\"DiskStart\": %lld, \"FileSystem\": %u, \"FATType\": %u, \"FAT\": %d, \"FATSize\": %d, "
             "\"FATCount\": %u, \"RootDir\": %u, \"UserArea\": %d, \"ClusterSize\": %u, \"ClustersCount\": %u, "
             "\"FreeClusters\": %u, \"ClusterBytes\": %llu, \"TotalBytes\": %llu, \"UsedBytes\": %llu, "
-            "\"FreeBytes\": %llu, \"ReadOnly\": %s",
+            "\"FreeBytes\": %llu, \"ReadOnly\": %s, \"Writable\": %s",
             static_cast<long long>(l.DiskStart), l.FileSystem, l.FATType, l.FAT, l.FATSize, l.FATCount, l.RootDir,
             l.UserArea, l.ClusterSize, l.ClustersCount, image.FreeCount(), static_cast<unsigned long long>(cluster),
             static_cast<unsigned long long>(total), static_cast<unsigned long long>(total - free),
-            static_cast<unsigned long long>(free), image.IsReadOnly() ? "true" : "false");
+            static_cast<unsigned long long>(free), writable ? "false" : "true", writable ? "true" : "false");
         if (image.ClustersLimited()) std::printf(", \"UsableClusters\": %u", image.ClusterLimit() - 2);
         if (const OpenedFormat& f = LastOpenedFormat(); !f.container.empty())
             std::printf(", \"Container\": %s, \"Geometry\": %s", JsonString(f.container).c_str(),

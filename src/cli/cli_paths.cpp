@@ -190,6 +190,11 @@ std::string JsonString(const std::string& s) {
 
 std::string IsoTime(const DIDir& dir, int i) {
     SystemTime t = dir.GetTime(i);
+    static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = t.wYear % 4 == 0 && (t.wYear % 100 != 0 || t.wYear % 400 == 0);
+    const bool valid = t.wMonth >= 1 && t.wMonth <= 12 && t.wDay >= 1 && t.wDay <= kDays[t.wMonth - 1] &&
+                       !(t.wMonth == 2 && t.wDay == 29 && !leap) && t.wHour <= 23 && t.wMinute <= 59 && t.wSecond <= 59;
+    if (!valid) return "";
     char buf[64];
     std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
                   t.wSecond);

@@ -49,5 +49,6 @@ std::string EscapeField(const std::string& utf8);
 // A JSON string literal (quotes included) of UTF-8 text.
 std::string JsonString(const std::string& utf8);
 
-// "YYYY-MM-DDTHH:MM:SS" of an entry's stored time.
+// "YYYY-MM-DDTHH:MM:SS" of an entry's stored time; empty when the stored
+// fields are no valid date and time (month 0, 30 February, hour 26, ...).
 std::string IsoTime(const DIDir& dir, int i);

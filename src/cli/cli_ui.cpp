@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 
 #include "cli/cli_progress.h"
 #include "device/byteorder.h"
@@ -68,9 +69,37 @@ OverwriteAnswer CliInterface::AskOverwrite(const std::string& existingName, cons
                                            const std::string& incomingName, const SystemTime&) {
     if (yes_) return owYes;
     if (no_) return owNo;
+    // On a terminal the question is asked, as the window asks it.
+    if (isatty(0) && isatty(2)) {
+        if (progress) progress->Break();
+        for (;;) {
+            std::fputs(ResourceString().LoadMessage(1632, existingName), stderr);
+            std::fflush(stderr);
+            char line[64];
+            if (!std::fgets(line, sizeof line, stdin)) break;
+            switch (line[0] | 0x20) {
+                case 'y': return owYes;
+                case 'n': return owNo;
+                case 'a': return owYesToAll;
+                case 's': return owNoToAll;
+                case 'q': return owCancel;
+                default: break;
+            }
+        }
+        std::fputs("\n", stderr);
+    }
     unanswered_ = true;
     Print(existingName + ": exists (incoming " + incomingName + "); use --yes to replace or --no to keep it");
     return owCancel;
+}
+
+bool CliInterface::AcceptChangedName(const std::string& given, const std::string& stored) {
+    if (strictNames) {
+        if (auto line = FormatCatalogueMessage(1627, {given, stored})) Print(*line);
+        return false;
+    }
+    if (auto line = FormatCatalogueMessage(1626, {given, stored})) Print(*line);
+    return true;
 }
 
 void CliInterface::SetStatusText(int panel, const std::string&) {
@@ -231,6 +260,32 @@ bool FindSoundTable(THDDPartDialog& dialog, bool guessedGeometry, uint64_t image
 
 }  // namespace
 
+// A file of several disks opened without --partition: the first disk that
+// holds a volume, said on a line of its own; where none does, the list.
+int CliInterface::ChooseDisk(THDDPartDialog& dialog) {
+    const std::size_t n = dialog.Rows.size();
+    auto line = [&](std::size_t k) {
+        std::string name = dialog.Rows[k].name;
+        std::string number = std::to_string(k + 1) + ": ";
+        if (name.compare(0, number.size(), number) == 0) name.erase(0, number.size());
+        return FormatCatalogueMessage(1630, {uint64_t(k + 1), uint64_t(n), name}).value_or("");
+    };
+    for (std::size_t k = 0; k < n; ++k) {
+        for (uint32_t fs : {kFileSystemDOS, kFileSystemHuman68k}) {
+            VolumeParams p;
+            p.Device = dialog.Device;
+            p.DiskStart = int64_t(dialog.Rows[k].offset);
+            p.FileSystem = fs;
+            if (DecodeBootRecord(p) != BootOk) continue;
+            Print(line(k));
+            return dialog.Choose(int(k)) ? int(k) : -1;
+        }
+    }
+    Print(FormatCatalogueMessage(1631, {std::string(dialog.Device ? dialog.Device->GetPath() : "")}).value_or(""));
+    for (std::size_t k = 0; k < n; ++k) Print("  " + line(k));
+    return -1;
+}
+
 int CliInterface::ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) {
     // The search and the table reads report what they find as they go;
     // here that is a step of the command's own, not news for the user.
@@ -248,6 +303,8 @@ int CliInterface::ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) {
         Print("voldex-cli: no partition table found");
         return -1;
     }
+    partitionChosen = true;
+    if (!partition && !dialog.FixedRows.empty()) return ChooseDisk(dialog);
     int row = partition.value_or(1) - 1;
     if (std::size_t(row) >= dialog.Rows.size()) {
         Print("voldex-cli: partition " + std::to_string(row + 1) + " not found (" +

@@ -32,7 +32,15 @@ public:
     int ShowBox(const std::string& text, const std::string& caption, int style) override;
     OverwriteAnswer AskOverwrite(const std::string& existingName, const SystemTime& existingTime,
                                  const std::string& incomingName, const SystemTime& incomingTime) override;
+    bool AcceptChangedName(const std::string& given, const std::string& stored) override;
+
+    // --strict-names: host names the volume would change are refused.
+    bool strictNames = false;
     void SetStatusText(int panel, const std::string& text) override;
+
+    // True once a partition or a disk of the image was chosen (there was a
+    // table, or a file of several disks, to choose from).
+    bool partitionChosen = false;
 
     // True once a conflict stopped an operation for want of --yes or --no.
     bool Unanswered() const { return unanswered_; }
@@ -51,6 +59,7 @@ public:
 
 private:
     void Print(const std::string& line);
+    int ChooseDisk(THDDPartDialog& dialog);
 
     bool yes_, no_;
     bool unanswered_ = false;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include "cli/cli_paths.h"
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
+#include "device/byteorder.h"
 #include "device/messages.h"
 #include "explorer/exporter.h"
 #include "explorer/hostnames.h"
@@ -30,6 +32,15 @@ uint32_t FolderCluster(const DIDir& dir, int i) {
     return c < 2 ? 0 : uint32_t(c);
 }
 
+// The entry's time for JSON: the ISO text, or null when the stored fields
+// are no valid date, with the stored 16-bit date and time beside it.
+std::string JsonTime(const DIDir& dir, int i) {
+    std::string iso = IsoTime(dir, i);
+    const uint8_t* e = dir.RawEntry(i);
+    return (iso.empty() ? std::string("null") : "\"" + iso + "\"") + ", \"storedDate\": " + std::to_string(LE16(e + 24)) +
+           ", \"storedTime\": " + std::to_string(LE16(e + 22));
+}
+
 // The rows of ls, in text or JSON.
 class Listing {
 public:
@@ -45,8 +56,8 @@ public:
             text_ += "{\"path\": " + JsonString(path) + ", \"name\": " + JsonString(name) +
                      ", \"type\": \"" + EntryType(dir.GetAttr(i)) + "\", \"size\": " + std::to_string(dir.GetSize(i)) +
                      ", \"attributes\": " + std::to_string(dir.GetAttr(i)) +
-                     ", \"attributeText\": " + JsonString(dir.GetAttrText(i)) + ", \"time\": \"" + IsoTime(dir, i) +
-                     "\", \"cluster\": " + std::to_string(dir.GetStartCluster(i)) + "}";
+                     ", \"attributeText\": " + JsonString(dir.GetAttrText(i)) + ", \"time\": " + JsonTime(dir, i) +
+                     ", \"cluster\": " + std::to_string(dir.GetStartCluster(i)) + "}";
             return;
         }
         text_ += EscapeField(shown) + '\t' + std::to_string(dir.GetSize(i)) + '\t' + dir.GetAttrText(i) + '\t' +
@@ -285,6 +296,13 @@ int ExportRenamed(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
     {
         ExportShownAs shown(made, target);
         ExportEntry(dir, i, work, inner);
+    }
+    // A name the host could not hold was made under the entry's alias: the
+    // one item in the private folder.
+    if (DIR* d = opendir(work.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) made = JoinHostPath(work, e->d_name);
+        closedir(d);
     }
     int rc = kExitOk;
     if (inner == owCancel) {

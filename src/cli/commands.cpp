@@ -21,6 +21,7 @@
 #include "explorer/folderops.h"
 #include "explorer/hostnames.h"
 #include "explorer/importer.h"
+#include "explorer/mountops.h"
 #include "explorer/mover.h"
 #include "explorer/tempfolder.h"
 #include "explorer/volumepath.h"
@@ -80,13 +81,6 @@ bool CopyStandardInput(const std::string& to) {
     return ::close(fd) == 0 && ok;
 }
 
-std::string AbsoluteHostPath(const std::string& p) {
-    if (!p.empty() && p[0] == '/') return p;
-    char cwd[PATH_MAX];
-    if (!getcwd(cwd, sizeof cwd)) return p;
-    return std::string(cwd) + "/" + p;
-}
-
 // A host operand that names a whole root, the current or the parent folder:
 // its last component is empty, "." or "..", which would arrive under a
 // blank or "_" name.
@@ -99,6 +93,13 @@ bool NamesNoFolderOfItsOwn(const std::string& host) {
 }
 
 }  // namespace
+
+bool AcceptGivenName(const DIDir& dir, const std::string& name) {
+    NameProblem problem = CheckNameAsGiven(dir, name);
+    if (problem == NameProblem::kNone) return true;
+    ReportNameProblem(dir, name, problem);
+    return false;
+}
 
 int UsageError(const std::string& reason, const std::string& hint) {
     std::fprintf(stderr, "voldex-cli: %s\n%s\n", reason.c_str(), hint.c_str());
@@ -189,25 +190,24 @@ int CmdPut(CliContext& c) {
     DIDir dir(&image, *folder);
     if (!LoadFolder(folderPath, dir)) return kExitFailure;
 
+    if (!intoFolder && !AcceptGivenName(dir, newName)) return kExitFailure;
     WorkFolder work;
     // A signal takes the private folder and what is in it along.
     RemovedOnSignal workRemoval(work.Path(), true);
     std::optional<RemovedOnSignal> namedRemoval;
     std::optional<ImportShownAs> shownAs;
-    if (!intoFolder) {
-        // The host side gets the new name: a link to the source (or the
-        // data read from standard input) in a private folder.
+    if (fromInput) {
+        // Standard input is gathered into a private file first, so that the
+        // free space is known before anything is taken; messages name it
+        // as standard input, never as the private copy.
+        const std::string shown = ResourceString().LoadMessage(1431);
         if (work.Path().empty()) {
             ShowSystemError();
             return kExitFailure;
         }
-        std::string named = work.Path() + "/" + newName;
-        // Messages name what the user gave, never the private copy.
-        const std::string shown = fromInput ? ResourceString().LoadMessage(1431) : sources[0];
+        std::string named = work.Path() + "/input";
         namedRemoval.emplace(named);
-        bool made = fromInput ? CopyStandardInput(named)
-                              : symlink(AbsoluteHostPath(sources[0]).c_str(), named.c_str()) == 0;
-        if (!made) {
+        if (!CopyStandardInput(named)) {
             ShowSystemError();
             ShowMessage(110, shown);
             return kExitFailure;
@@ -217,7 +217,7 @@ int CmdPut(CliContext& c) {
     }
     // Anything passed over leaves the copy incomplete: scripts learn it
     // from the status.
-    if (ImportFileList(dir, sources, false) == owCancel) return kExitFailure;
+    if (ImportFileList(dir, sources, false, false, newName) == owCancel) return kExitFailure;
     return LastImportSkipped() == 0 ? kExitOk : kExitFailure;
 }
 
@@ -234,6 +234,7 @@ int CmdMkdir(CliContext& c) {
     }
     DIDir dir(&image, *folder);
     if (!LoadFolder(parent, dir)) return kExitFailure;
+    if (!defaultName && !AcceptGivenName(dir, name)) return kExitFailure;
     int j = defaultName ? MakeDefaultFolder(dir) : CreateFolder(dir, name);
     if (j < 0) return kExitFailure;
     std::printf("%s\n", dir.GetNameUtf8(j).c_str());
@@ -289,6 +290,7 @@ namespace {
 
 // Renames entry i of dir; the exit status.
 int RenameIn(DIDir& dir, int i, const std::string& newName) {
+    if (!dir.IsDotEntry(i) && !AcceptGivenName(dir, newName)) return kExitFailure;
     bool renamed = false;
     std::string shown = RenameEntry(dir, i, newName, &renamed);
     if (!renamed) return kExitFailure;
@@ -296,7 +298,46 @@ int RenameIn(DIDir& dir, int i, const std::string& newName) {
     return kExitOk;
 }
 
+// Moves (or renames) one entry onto an existing file, which it replaces
+// when the user says so (--yes, or Yes on a terminal): the replaced
+// entry goes first, its clusters last, as a replace by the mount does.
+int MoveOnto(DiskImage& image, const NamedEntry& source, DIDir& holder, int t, const std::string& dest) {
+    DIDir from(&image, source.where.folder);
+    if (!LoadFolder(source.path, from)) return kExitFailure;
+    if (source.where.folder == holder.GetCluster() && source.where.index == t) return kExitOk;  // itself
+    const int i = source.where.index;
+    if (from.GetAttr(i) & kAttrDirectory) {
+        ShowMessage(125);  // a folder never takes a file's place
+        return kExitFailure;
+    }
+    OverwriteAnswer answer = UI().AskOverwrite(holder.GetNameUtf8(t), holder.GetTime(t), from.GetNameUtf8(i), from.GetTime(i));
+    if (answer == owNo || answer == owNoToAll) return kExitOk;
+    if (answer == owCancel) return kExitFailure;
+    auto asPath = [](std::string p) {
+        for (char& ch : p)
+            if (ch == '\\') ch = '/';
+        return p.empty() || p[0] != '/' ? "/" + p : p;
+    };
+    VolumeFiles files(image, false);
+    files.flusher = [&image] { return image.Flush(); };
+    if (int rc = files.Rename(asPath(source.path), asPath(dest), false); rc < 0) {
+        ShowSystemError(-rc);
+        ShowMessage(1340, dest);
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
 }  // namespace
+
+int CheckRenOperands(const CliOptions& o) {
+    const std::string name = WithoutImagePrefix(o.operands.back());
+    if (name.find_first_of("/\\") != std::string::npos) {
+        std::string reason = ResourceString().LoadMessage(1633, name);  // the text lasts until the next load
+        return UsageError(reason, ResourceString().LoadMessage(1634));
+    }
+    return kExitOk;
+}
 
 int CmdRen(CliContext& c) {
     DiskImage& image = *c.image;
@@ -350,6 +391,7 @@ int CmdMv(CliContext& c) {
         }
         DIDir holder(&image, targetCluster);
         if (!LoadFolder(folder, holder)) return kExitFailure;
+        if (!AcceptGivenName(holder, newName)) return kExitFailure;
         if (holder.FindName(newName) != -1) {
             ShowMessage(119, newName);
             return kExitFailure;
@@ -358,8 +400,11 @@ int CmdMv(CliContext& c) {
         DIDir holder(&image, target->folder);
         if (!LoadFolder(dest, holder)) return kExitFailure;
         if (!(holder.GetAttr(target->index) & kAttrDirectory)) {
-            ShowMessage(125);
-            return kExitFailure;
+            if (sources.size() != 1) {
+                ShowMessage(125);
+                return kExitFailure;
+            }
+            return MoveOnto(image, sources[0], holder, target->index, dest);
         }
         int64_t cl = holder.GetStartCluster(target->index);
         targetCluster = cl < 2 ? 0 : uint32_t(cl);

@@ -10,6 +10,7 @@
 #include "cli/cli_args.h"
 #include "volume/diskimage.h"
 
+class DIDir;
 class ProgressLine;
 
 // Opens the image named by the first operand the way the window does
@@ -41,6 +42,11 @@ int CmdMv(CliContext& c);
 // Operand checks made before the image is opened (exit 2 on bad usage).
 int CheckPutOperands(const CliOptions& o);
 int CheckGetOperands(const CliOptions& o);
+int CheckRenOperands(const CliOptions& o);
+
+// Whether `name`, given on the command line for a new or renamed entry of
+// `dir`, can be stored as it stands; reports the rule it breaks otherwise.
+bool AcceptGivenName(const DIDir& dir, const std::string& name);
 
 // New images, the volume label and attributes.
 int CmdNew(CliContext& c);

@@ -75,6 +75,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     CliInterface ui(options->yes, options->no);
+    ui.strictNames = options->strictNames;
     ScopedUserInterface scoped(&ui);
     int rc = Run(command, *options, ui);
     // A question left without --yes or --no is a failure even where the

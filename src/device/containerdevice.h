@@ -63,6 +63,8 @@ public:
     // A disk marked write-protected in the container makes the device
     // read-only, as the emulators treat it.
     bool IsReadOnly() override { return protected_ || file_->IsReadOnly(); }
+    // Some disk of the container is marked write-protected.
+    bool IsWriteProtected() const { return protected_; }
     [[nodiscard]] bool Read(int64_t offset, void* buffer, uint32_t length) override;
     [[nodiscard]] bool Write(int64_t offset, const void* buffer, uint32_t length) override;
     bool MakeReadOnly() override { return file_->MakeReadOnly(); }

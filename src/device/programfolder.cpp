@@ -1,5 +1,6 @@
 #include "device/programfolder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
@@ -107,12 +108,10 @@ std::string LogFolder() {
 }
 
 std::vector<std::string> ProfileFolders() {
-    std::string one = OneFolder();
-    if (!one.empty()) return {one};
     std::vector<std::string> folders;
     // The data folder of this installation, found from the executable
     // (bin/../share/voldex, so that a moved prefix still works), then the
-    // one the build was configured for.
+    // one the build was configured for: always read.
     std::string exe = ExecutableFolder();
     char real[PATH_MAX];
     std::string installed = exe + "../share/voldex/";
@@ -120,6 +119,10 @@ std::vector<std::string> ProfileFolders() {
     std::string configured = WithSlash(VOLDEX_INSTALL_DATADIR);
     if (realpath(configured.c_str(), real) && (folders.empty() || WithSlash(real) != folders[0]))
         folders.push_back(WithSlash(real));
-    folders.push_back(XdgFolder("XDG_CONFIG_HOME", ".config"));
+    // Then the user's own: $VOLDEX_HOME or a portable folder, else the
+    // settings folder of the XDG places.
+    std::string one = OneFolder();
+    std::string own = one.empty() ? XdgFolder("XDG_CONFIG_HOME", ".config") : one;
+    if (std::find(folders.begin(), folders.end(), own) == folders.end()) folders.push_back(own);
     return folders;
 }

@@ -6,8 +6,9 @@
 //      ("*.ini") and can be written: a build folder or a portable copy;
 //   3. the places of the XDG base directories: settings in
 //      $XDG_CONFIG_HOME/voldex (~/.config/voldex), the log in
-//      $XDG_STATE_HOME/voldex (~/.local/state/voldex), profiles from the
-//      installed data folder (share/voldex) and then $XDG_CONFIG_HOME/voldex.
+//      $XDG_STATE_HOME/voldex (~/.local/state/voldex).
+// Profiles are read from the installed data folder (share/voldex) always,
+// then from the one folder of cases 1 and 2, else $XDG_CONFIG_HOME/voldex.
 // Every folder returned ends with '/'.
 
 #include <string>

@@ -71,6 +71,15 @@ public:
     // Text of a status panel (0 or 1); a long operation reports through it.
     virtual void SetStatusText(int panel, const std::string& text) { (void)panel; (void)text; }
 
+    // A host name met by an import cannot be stored as it stands and would
+    // be stored as `stored`: true to go on under that name, false to refuse
+    // the entry. The window takes such names without a word.
+    virtual bool AcceptChangedName(const std::string& given, const std::string& stored) {
+        (void)given;
+        (void)stored;
+        return true;
+    }
+
     // True while the Shift key is held down.
     virtual bool IsShiftHeld() { return false; }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
@@ -88,6 +89,19 @@ void SyncFolder(const std::string& folder) {
     if (fd < 0) return;
     static_cast<void>(::fsync(fd));
     ::close(fd);
+}
+
+// The host name of entry i of `dir` in host folder `folder`: its name, or,
+// when the host cannot hold a name that long, its 8.3 alias, with a line
+// that says so (1628).
+std::string HostNameOf(const DIDir& dir, int i, const std::string& folder) {
+    std::string name = HostComponentUtf8(dir.GetNameUtf8(i));
+    long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (limit <= 0) limit = NAME_MAX;
+    if (name.size() <= std::size_t(limit)) return name;
+    std::string alias = HostComponent(dir.GetDisplayName(i));
+    ShowMessage(1628, dir.GetNameUtf8(i), alias);
+    return alias;
 }
 
 }  // namespace
@@ -192,7 +206,7 @@ struct FolderFrame {
 // the stack. `seen` holds every folder cluster this export has entered.
 bool EnterFolder(DIDir& parent, int i, const std::string& into, std::unordered_set<uint32_t>& seen,
                  std::vector<FolderFrame>& stack, OverwriteAnswer& state) {
-    const std::string target = JoinHostPath(into, HostComponentUtf8(parent.GetNameUtf8(i)));
+    const std::string target = JoinHostPath(into, HostNameOf(parent, i, into));
     uint32_t start = uint32_t(parent.GetStartCluster(i));
     // A folder met a second time (a loop back up, or a ladder of entries
     // to one folder) ends the export.
@@ -226,7 +240,7 @@ void ExportTree(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& s
     UI().SetStatusText(1, ResourceString().LoadMessage(134, dir.GetNameUtf8(i)));
     if (!IsExportable(dir, i)) return;
     if (!(dir.GetAttr(i) & kAttrDirectory)) {
-        ExportFileTo(dir, i, JoinHostPath(folder, HostComponentUtf8(dir.GetNameUtf8(i))), state);
+        ExportFileTo(dir, i, JoinHostPath(folder, HostNameOf(dir, i, folder)), state);
         return;
     }
     seen.insert(dir.GetCluster());
@@ -244,7 +258,7 @@ void ExportTree(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& s
         std::string host = top.host;  // `top` may move when the stack grows
         UI().SetStatusText(1, ResourceString().LoadMessage(134, d.GetNameUtf8(k)));
         if (d.GetAttr(k) & kAttrDirectory) EnterFolder(d, k, host, seen, stack, state);
-        else ExportFileTo(d, k, JoinHostPath(host, HostComponentUtf8(d.GetNameUtf8(k))), state);
+        else ExportFileTo(d, k, JoinHostPath(host, HostNameOf(d, k, host)), state);
     }
 }
 

@@ -1,5 +1,8 @@
 #include "explorer/folderops.h"
 
+#include <algorithm>
+
+#include "device/asciicase.h"
 #include "device/messages.h"
 #include "device/userinterface.h"
 #include "explorer/hostnames.h"
@@ -22,6 +25,51 @@ bool WriteAndFlush(DIDir& dir, const std::string& shownName) {
 bool ValidNewName(const DIDir& dir, const std::string& utf8) {
     if (dir.UsesLongNames()) return utf8 != "." && utf8 != ".." && !CleanLongName(utf8).empty();
     return dir.IsValidNewName(Utf8ToSjis(utf8));
+}
+
+NameProblem CheckNameAsGiven(const DIDir& dir, const std::string& utf8) {
+    if (utf8.find_first_not_of(". ") == std::string::npos) return NameProblem::kReserved;
+    if (dir.UsesLongNames()) {
+        if (Utf8ToUtf16(utf8).size() > kLongNameMaxChars) return NameProblem::kTooLong;
+        std::u16string clean = CleanLongName(utf8);
+        if (clean.empty()) return NameProblem::kReserved;
+        return Utf16ToUtf8(clean) == utf8 ? NameProblem::kNone : NameProblem::kCharacters;
+    }
+    const std::string sjis = Utf8ToSjis(utf8);
+    if (SjisToUtf8(sjis) != utf8) return NameProblem::kNoShiftJis;
+    const std::string disk = dir.ToDiskName(sjis);
+    if (disk.empty() || disk[0] == '.') return NameProblem::kReserved;
+    std::string shown = disk;
+    if (!shown.empty() && shown.back() == '.') shown.pop_back();
+    if (EqualIgnoringAsciiCase(shown, sjis)) return NameProblem::kNone;
+    // Cut, or changed: a full stop at either end or more than one, spaces,
+    // characters an 8.3 name cannot hold.
+    const bool altered = utf8.front() == '.' || utf8.back() == '.' ||
+                         std::count(utf8.begin(), utf8.end(), '.') > 1 ||
+                         utf8.find_first_of(" \\/:;,*?\"<>|") != std::string::npos ||
+                         std::any_of(utf8.begin(), utf8.end(), [](char c) { return (unsigned char)c < 0x20; });
+    return altered ? NameProblem::kCharacters : NameProblem::kTooLong;
+}
+
+std::string StoredNameOf(const DIDir& dir, const std::string& utf8) {
+    if (dir.UsesLongNames()) return Utf16ToUtf8(CleanLongName(utf8));
+    std::string disk = dir.ToDiskName(Utf8ToSjis(utf8));
+    if (!disk.empty() && disk.back() == '.') disk.pop_back();
+    return SjisToUtf8(disk);
+}
+
+void ReportNameProblem(const DIDir& dir, const std::string& utf8, NameProblem problem) {
+    const bool longNames = dir.UsesLongNames();
+    switch (problem) {
+        case NameProblem::kNone: break;
+        case NameProblem::kReserved: ShowMessage(1620, utf8); break;
+        case NameProblem::kCharacters: ShowMessage(longNames ? 1621 : 1622, utf8); break;
+        case NameProblem::kTooLong:
+            if (longNames) ShowMessage(1623, utf8, uint64_t(Utf8ToUtf16(utf8).size()));
+            else ShowMessage(1624, utf8, uint64_t(dir.GetImage()->FileSystem == kFileSystemHuman68k ? 18 : 8));
+            break;
+        case NameProblem::kNoShiftJis: ShowMessage(1625, utf8); break;
+    }
 }
 
 int CreateFolder(DIDir& dir, const std::string& name) {

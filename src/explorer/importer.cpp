@@ -114,15 +114,23 @@ bool IsDanglingLink(const std::string& path) {
     return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0;
 }
 
-// Refuses (1211) a host name that cannot name a new entry.
+// Refuses (1211) a host name that cannot name a new entry. A name the
+// volume stores in a changed form goes on under that form when the user
+// interface accepts the change, and is refused otherwise.
 bool AcceptName(const DIDir& dir, const std::string& hostPath, const std::string& name, OverwriteAnswer& state) {
-    if (ValidNewName(dir, name)) return true;
-    ShowMessage(1211, Shown(hostPath));
+    if (!ValidNewName(dir, name)) {
+        ShowMessage(1211, Shown(hostPath));
+        state = owCancel;
+        return false;
+    }
+    NameProblem problem = CheckNameAsGiven(dir, name);
+    if (problem == NameProblem::kNone || UI().AcceptChangedName(name, StoredNameOf(dir, name))) return true;
+    ReportNameProblem(dir, name, problem);
     state = owCancel;
     return false;
 }
 
-void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state);
+void ImportFile(const std::string& path, const std::string& name, DIDir& dir, OverwriteAnswer& state);
 
 // One host folder being imported: its names, the next one to import, and
 // the volume folder made for it.
@@ -140,9 +148,8 @@ struct FolderFrame {
 // Makes the volume folder for host folder `path` in `parent` and puts its
 // frame on the stack. False when the import stops (state set) or the
 // folder is passed over.
-bool EnterFolder(const std::string& path, const struct stat& st, DIDir& parent, std::vector<FolderFrame>& stack,
-                 OverwriteAnswer& state) {
-    const std::string name = HostBaseName(path);
+bool EnterFolder(const std::string& path, const std::string& name, const struct stat& st, DIDir& parent,
+                 std::vector<FolderFrame>& stack, OverwriteAnswer& state) {
     if (!AcceptName(parent, path, name, state)) return false;
     // Only a folder that is its own ancestor is a loop; one reached again
     // by another way (a link to a sibling) is copied again.
@@ -181,9 +188,10 @@ bool EnterFolder(const std::string& path, const struct stat& st, DIDir& parent, 
 
 // Imports a host folder and everything below it, with a stack of its own
 // rather than the call stack, so that no depth ends it.
-void ImportFolder(const std::string& path, const struct stat& st, DIDir& dir, OverwriteAnswer& state) {
+void ImportFolder(const std::string& path, const std::string& name, const struct stat& st, DIDir& dir,
+                  OverwriteAnswer& state) {
     std::vector<FolderFrame> stack;
-    if (!EnterFolder(path, st, dir, stack, state)) return;
+    if (!EnterFolder(path, name, st, dir, stack, state)) return;
     while (!stack.empty()) {
         FolderFrame& top = stack.back();
         if (state != owCancel && top.next < top.names.size()) {
@@ -198,9 +206,9 @@ void ImportFolder(const std::string& path, const struct stat& st, DIDir& dir, Ov
             }
             if (stat(child.c_str(), &cs) != 0 || S_ISDIR(cs.st_mode)) {
                 DIDir& into = *top.dir;  // `top` may move when the stack grows
-                EnterFolder(child, cs, into, stack, state);
+                EnterFolder(child, top.names[k], cs, into, stack, state);
             } else {
-                ImportFile(child, *top.dir, state);
+                ImportFile(child, top.names[k], *top.dir, state);
             }
             continue;
         }
@@ -217,8 +225,7 @@ void ImportFolder(const std::string& path, const struct stat& st, DIDir& dir, Ov
     }
 }
 
-void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
-    const std::string name = HostBaseName(path);
+void ImportFile(const std::string& path, const std::string& name, DIDir& dir, OverwriteAnswer& state) {
     // Only regular files are copied: a FIFO would block, a socket or a
     // device has no contents to copy. The kind is looked at before the open
     // and again on the open file, which is opened without waiting.
@@ -364,26 +371,28 @@ ImportShownAs::~ImportShownAs() {
     g_shownPath.clear();
 }
 
-void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state) {
+void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state, const std::string& asName) {
     if (state == owCancel) return;
-    UI().SetStatusText(1, ResourceString().LoadMessage(132, HostBaseName(hostPath)));
+    const std::string name = asName.empty() ? HostBaseName(hostPath) : asName;
+    UI().SetStatusText(1, ResourceString().LoadMessage(132, name));
     struct stat st {};
     // A path whose attributes cannot be read counts as a folder, whose
     // listing then reports it.
     if (stat(hostPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
-        ImportFolder(hostPath, st, dir, state);
+        ImportFolder(hostPath, name, st, dir, state);
         return;
     }
-    ImportFile(hostPath, dir, state);
+    ImportFile(hostPath, name, dir, state);
 }
 
-OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths, bool confirm, bool countFromOne) {
+OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths, bool confirm, bool countFromOne,
+                               const std::string& asName) {
     g_skipped = 0;
     if (confirm && !UI().ConfirmImport(paths)) return owCancel;
     OverwriteAnswer state = owYes;
     for (std::size_t k = 0; k < paths.size(); ++k) {
         UI().SetStatusText(0, ResourceString().LoadMessage(133, int(paths.size()), int(k + (countFromOne ? 1 : 0))));
-        ImportPath(paths[k], dir, state);
+        ImportPath(paths[k], dir, state, paths.size() == 1 ? asName : std::string());
         if (state == owCancel) {
             ShowMessage(118);
             break;

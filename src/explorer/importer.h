@@ -13,15 +13,18 @@
 // whole import, as for export: owCancel stops it. An entry that exists as a
 // folder is reported (109) and skipped; every other failure reports its
 // message and sets owCancel, and the entry being made is taken back.
-void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state);
+// `asName`, when given, is the name the entry takes instead of the host
+// path's last component (checked by the caller: it is stored as it stands).
+void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state, const std::string& asName = "");
 
 // Imports a list of host paths into `dir` and writes it: the import of
 // dropped, pasted or chosen files. With `confirm`, the list is shown for
 // confirmation first. `countFromOne` numbers progress 1..n (a chooser)
-// instead of 0..n-1 (a drop). Returns the final state (owCancel when the
-// import was stopped or not confirmed).
+// instead of 0..n-1 (a drop). A single path may arrive under `asName`.
+// Returns the final state (owCancel when the import was stopped or not
+// confirmed).
 OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths, bool confirm,
-                               bool countFromOne = false);
+                               bool countFromOne = false, const std::string& asName = "");
 
 // How many host entries the last ImportFileList passed over with a message
 // (links to nothing, FIFOs and devices, links back to a folder above them,

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "device/asciicase.h"
+#include "explorer/folderops.h"
 #include "explorer/hostnames.h"
 #include "explorer/mover.h"
 #include "volume/deleter.h"
@@ -162,33 +163,15 @@ int VolumeFiles::ResolveParent(const std::string& path, uint32_t& folder, std::s
 }
 
 int VolumeFiles::CheckNewName(const DIDir& dir, const std::string& utf8, std::string& sjis) const {
-    if (utf8.empty() || utf8 == "." || utf8 == "..") return -EINVAL;
-    if (dir.UsesLongNames()) {
-        // Any name a long name can hold as given.
-        if (Utf8ToUtf16(utf8).size() > 255) return -ENAMETOOLONG;
-        std::u16string clean = CleanLongName(utf8);
-        if (clean.empty() || Utf16ToUtf8(clean) != utf8) return -EINVAL;
-        sjis.clear();
-        return 0;
-    }
-    sjis = Utf8ToSjis(utf8);
-    if (SjisToUtf8(sjis) != utf8) return -EINVAL;  // no Shift-JIS spelling
-    // The name must come back as it was given (letters may change case):
-    // a name the volume would shorten or alter is refused, so that two
+    // A name the volume would shorten or alter is refused, so that two
     // different names never end up as one entry.
-    std::string disk = dir.ToDiskName(sjis);
-    std::size_t dot = disk.find('.');
-    std::string base = disk.substr(0, dot);
-    std::string ext = dot == std::string::npos ? "" : disk.substr(dot + 1);
-    if (base.empty()) return -EINVAL;
-    std::string shown = ext.empty() ? base : base + "." + ext;
-    if (EqualIgnoringAsciiCase(shown, sjis)) return 0;
-    // Too long, or changed: a dot at either end or more than one, spaces,
-    // characters a DOS name cannot hold.
-    bool altered = utf8.front() == '.' || utf8.back() == '.' || std::count(utf8.begin(), utf8.end(), '.') > 1 ||
-                   utf8.find_first_of(" \\:;,*?\"<>|") != std::string::npos ||
-                   std::any_of(utf8.begin(), utf8.end(), [](char c) { return (unsigned char)c < 0x20; });
-    return altered ? -EINVAL : -ENAMETOOLONG;
+    switch (CheckNameAsGiven(dir, utf8)) {
+        case NameProblem::kNone: break;
+        case NameProblem::kTooLong: return -ENAMETOOLONG;
+        default: return -EINVAL;
+    }
+    sjis = dir.UsesLongNames() ? std::string() : Utf8ToSjis(utf8);
+    return 0;
 }
 
 // Whether the folder can take one more entry without a change the engine

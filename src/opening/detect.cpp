@@ -241,8 +241,18 @@ void UseContainer(DeviceIOIF*& device, DetectedImage& d, const char* kind, std::
         r.name = std::to_string(k + 1) + ": " + SjisToUtf8(all[k].name);
         r.offset = c->DiskBase(k);
         r.bytes = all[k].geometry.Bytes();
+        r.start = Msg(520, {r.offset});
+        r.end = Msg(520, {r.offset + r.bytes - 1});
         r.size = Msg(1310, {uint64_t(all[k].geometry.Bytes() / 1024)});
         r.offsetText = Msg(520, {r.offset});
+        r.inContainer = true;
+        // Where the disk's sectors follow one another in the file, the
+        // first one's place is an offset the volume can be opened at.
+        const std::vector<int64_t>& data = all[k].sectorData;
+        bool whole = !data.empty() && data[0] >= 0;
+        for (std::size_t j = 1; whole && j < data.size(); ++j)
+            whole = data[j] == data[0] + int64_t(j) * int64_t(all[k].geometry.sectorSize);
+        r.fileOffset = whole ? data[0] : -1;
         d.disks.push_back(r);
         d.diskGeometry.push_back(GeometryText(all[k].geometry));
     }

@@ -110,7 +110,7 @@ int32_t GetFileSize32(const std::string& path) {
     return size < 0 ? -1 : int32_t(uint32_t(uint64_t(size)));
 }
 
-TDiskOpener::TDiskOpener() : TDiskOpener(LoadProfiles(ProfileFolders())) {}
+TDiskOpener::TDiskOpener() : TDiskOpener(WithDetectionByContent(LoadProfiles(ProfileFolders()))) {}
 
 TDiskOpener::TDiskOpener(std::vector<DISKPROFILE> profiles) {
     for (int k = 0; k < kBuiltInItems; ++k) {

@@ -51,7 +51,9 @@ void ReadPC98(DeviceIOIF* dev, const Geometry& g, std::vector<PartitionRow>& row
         if (e[0] == 0) continue;
         PartitionRow r;
         const char* name = reinterpret_cast<const char*>(e + 16);
-        r.name = SjisToUtf8(std::string(name, strnlen(name, 16)));
+        std::string stored(name, strnlen(name, 16));
+        stored.erase(stored.find_last_not_of(' ') + 1);  // padded with spaces to 16 bytes
+        r.name = SjisToUtf8(stored);
         uint32_t startCyl = LE16(e + 10), endCyl = LE16(e + 14);
         r.start = Msg(517, {startCyl});
         r.end = Msg(517, {endCyl});
@@ -117,10 +119,13 @@ void ReadX68000(DeviceIOIF* dev, const Geometry& g, std::vector<PartitionRow>& r
     for (int k = 0; k < 8; ++k) {
         const uint8_t* e = table + 16 * k;
         if (std::memcmp(e, "Human68k", 8) != 0) continue;
-        uint32_t record = BE32(e + 8);
+        uint32_t record = BE32(e + 8), count = BE32(e + 12);
         PartitionRow r;
         r.name = "Human68k";
         r.start = Msg(518, {record});
+        r.bytes = uint64_t(count) * uint32_t(g.secLen);
+        if (count != 0) r.end = Msg(518, {uint64_t(record) + count - 1});
+        r.size = Msg(519, {uint64_t(r.bytes / kMiB)});
         r.offset = uint64_t(g.diskStart) + uint64_t(record) * uint32_t(g.secLen);
         r.offsetText = Msg(520, {r.offset});
         rows.push_back(r);

@@ -24,10 +24,15 @@ struct HDDGeometry {
 // One row of the partition list; `offset` (bytes from the start of the
 // image) is what choosing it yields; `bytes` is the partition's size when
 // the table states it (0 when it does not).
+// A disk of a container (`inContainer`) has an offset in the container's
+// logical space; `fileOffset` is where its data begin in the file when
+// they lie there in one piece (an offset --offset can use), else -1.
 struct PartitionRow {
     std::string name, start, end, size, offsetText;
     uint64_t offset = 0;
     uint64_t bytes = 0;
+    bool inContainer = false;
+    int64_t fileOffset = -1;
 };
 
 // The partition dialog without its window: the detail fields as the user

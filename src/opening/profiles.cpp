@@ -124,6 +124,18 @@ DISKPROFILE ReadProfile(const IniFile& ini, const std::string& name, const std::
 
 }  // namespace
 
+std::vector<DISKPROFILE> WithDetectionByContent(std::vector<DISKPROFILE> profiles) {
+    bool detects = std::any_of(profiles.begin(), profiles.end(),
+                               [](const DISKPROFILE& p) { return p.ProfileType == kProfileDetect; });
+    if (!detects && profiles.size() < std::size_t(kProfileSlots - kBuiltInItems)) {
+        DISKPROFILE p;
+        p.Name = kDetectionProfileName;
+        p.ProfileType = kProfileDetect;
+        profiles.push_back(p);
+    }
+    return profiles;
+}
+
 std::vector<DISKPROFILE> LoadProfiles(const std::string& folder) {
     return LoadProfiles(std::vector<std::string>{folder});
 }
@@ -144,13 +156,25 @@ std::vector<DISKPROFILE> LoadProfiles(const std::vector<std::string>& folders) {
         }
     }
     std::vector<DISKPROFILE> profiles;
+    std::vector<std::string> from;  // the folder of each profile
     const std::size_t limit = kProfileSlots - kBuiltInItems;
     for (const File& f : files) {
-        if (profiles.size() >= limit) break;
         IniFile ini(f.folder + f.name);
         for (const std::string& name : ini.SectionNames()) {
-            if (profiles.size() >= limit || name.empty()) break;
-            profiles.push_back(ReadProfile(ini, name, f.folder));
+            if (name.empty()) break;
+            // A profile of a name read from another (earlier) folder gives
+            // way to this one.
+            std::size_t same = 0;
+            while (same < profiles.size() && !(profiles[same].Name == name && from[same] != f.folder)) ++same;
+            if (same < profiles.size()) {
+                profiles[same] = ReadProfile(ini, name, f.folder);
+                from[same] = f.folder;
+            } else if (profiles.size() < limit) {
+                profiles.push_back(ReadProfile(ini, name, f.folder));
+                from.push_back(f.folder);
+            } else {
+                break;
+            }
         }
     }
     std::stable_partition(profiles.begin(), profiles.end(),

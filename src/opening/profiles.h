@@ -41,7 +41,15 @@ std::vector<DISKPROFILE> LoadProfiles(const std::string& folder);
 
 // The profiles of several folders, in folder order. A file in a later
 // folder takes the place of the file of the same name in an earlier one (a
-// user's copy of a shipped file). Profiles that match every file (no
+// user's copy of a shipped file), and a profile the place of an earlier
+// profile of the same name. Profiles that match every file (no
 // extension, no size: detection by content) come after all the others, so
 // that they never hide a profile that names its files.
 std::vector<DISKPROFILE> LoadProfiles(const std::vector<std::string>& folders);
+
+// The name of detection by content, built in and shipped under this name.
+inline constexpr const char* kDetectionProfileName = "Αναγνώριση από το περιεχόμενο";
+
+// The profiles with detection by content last, built in when none of them
+// detects: an image opens by its own bytes with no profile file at all.
+std::vector<DISKPROFILE> WithDetectionByContent(std::vector<DISKPROFILE> profiles);

@@ -85,8 +85,12 @@ ShortChar ShortCharOf(uint32_t cp, bool& lossy) {
     bool single = sjis.size() == 1 && !IsSjisLeadByte(uint8_t(sjis[0]));
     bool pair = sjis.size() == 2 && IsSjisLeadByte(uint8_t(sjis[0]));
     // One byte that an 8.3 name cannot hold (the yen sign is stored as the
-    // backslash's byte), or no Shift-JIS form at all.
-    if ((!single && !pair) || (single && (uint8_t(sjis[0]) < 0x80 || IsForbiddenInShortName(uint8_t(sjis[0]))))) {
+    // backslash's byte), no Shift-JIS form at all, or a double-byte
+    // character whose second byte reads as "\\" or "|" (表 is 95 5C), which
+    // checkers of the volume take for a bad name: "_" in the alias; the long
+    // name keeps the character.
+    if ((!single && !pair) || (single && (uint8_t(sjis[0]) < 0x80 || IsForbiddenInShortName(uint8_t(sjis[0])))) ||
+        (pair && (sjis[1] == '\\' || sjis[1] == '|'))) {
         lossy = true;
         return "_";
     }
@@ -254,11 +258,8 @@ std::u16string CleanLongName(const std::string& utf8) {
     for (char16_t& c : name)
         if (IsForbiddenInLongName(c)) c = u'_';
     while (!name.empty() && (name.back() == u' ' || name.back() == u'.')) name.pop_back();
-    if (name.size() > kLongNameMaxChars) {
-        name.resize(kLongNameMaxChars);
-        if (name.back() >= 0xD800 && name.back() <= 0xDBFF) name.pop_back();
-        while (!name.empty() && (name.back() == u' ' || name.back() == u'.')) name.pop_back();
-    }
+    // A name is never cut: one that does not fit is no name.
+    if (name.size() > kLongNameMaxChars) name.clear();
     return name;
 }
 

@@ -64,8 +64,8 @@ uint32_t OwnSlotsStart(const uint8_t* entries, uint32_t i);
 
 // A name as it can be stored as a long name: characters a FAT name cannot
 // hold (control characters and \ / : * ? " < > |) become "_", trailing
-// spaces and full stops go, and the text is cut to 255 UTF-16 units
-// (never inside a surrogate pair). Empty when nothing is left.
+// spaces and full stops go. Empty when nothing is left, or when more than
+// 255 UTF-16 units are (a name is never cut).
 std::u16string CleanLongName(const std::string& utf8);
 
 // How a new name is stored: the 8.3 name (11 bytes, Shift-JIS) and, when

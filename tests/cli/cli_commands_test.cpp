@@ -10,6 +10,7 @@
 #include <fstream>
 #include <unistd.h>
 #include <sstream>
+#include <tuple>
 #include <sys/stat.h>
 
 #include "cli/cli_args.h"
@@ -127,9 +128,71 @@ TEST_F(CliScriptTest, RenameOnPutGetAndMove) {
     EXPECT_EQ(Mtype("/GAMES/READ3.TXT"), "read me\n");
     EXPECT_NE(Cli("mv " + Quote(image) + " ::/GAMES/A.TXT ::/GAMES/B.TXT ::/NEW.TXT").rc, 0)
         << "two sources need an existing folder";
-    EXPECT_EQ(Cli("mv " + Quote(image) + " ::/GAMES/A.TXT ::/GAMES/B.TXT").rc, 1) << "an existing file is no target";
     EXPECT_EQ(Cli("mv " + Quote(image) + " ::/GAMES/A.TXT ::/NOFOLDER/").rc, 1) << "a trailing / names a folder";
+    // Onto an existing file: kept with --no, fails unasked, replaced with --yes.
+    for (auto [option, rc, b] : {std::tuple{"--no ", 0, "bravo\n"}, {"", 1, "bravo\n"}, {"--yes ", 0, "alpha\n"}}) {
+        r = Cli(std::string(option) + "mv " + Quote(image) + " ::/GAMES/A.TXT ::/GAMES/B.TXT");
+        EXPECT_EQ(r.rc, rc) << option << r.err;
+        EXPECT_EQ(Mtype("/GAMES/B.TXT"), b) << option;
+    }
+    EXPECT_EQ(Shell("mdir -b -i " + Quote(image) + " ::/GAMES | grep -c A.TXT"), "0\n") << "moved, not copied";
+    ASSERT_EQ(Cli("--yes mv " + Quote(image) + " ::/GAMES/B.TXT ::/GAMES/READ3.TXT").rc, 0);
+    EXPECT_EQ(Cli("--yes mv " + Quote(image) + " ::/GAMES/READ3.TXT ::/GAMES/C.DAT ::/COPY").rc, 0);
     EXPECT_TRUE(FsckClean(image));
+}
+
+// Names given for the image are stored as given or refused (exit 1, the
+// name and the rule on standard error); host names the volume changes
+// are said, or refused with --strict-names.
+TEST_F(CliScriptTest, NamesAreStoredAsGivenOrRefused) {
+    WriteHostFile(dir / "f.txt", Bytes("f\n"));
+    WriteHostFile(dir / "a\"b.txt", Bytes("q\n"));
+    WriteHostFile(dir / "表示.TXT", Bytes("h\n"));
+    const std::string img = Quote(image), f = Quote(dir / "f.txt"), q = Quote(dir / "a\"b.txt");
+    const std::string kana = [] {
+        std::string k;
+        for (int n = 0; n < 256; ++n) k += "ア";
+        return k;
+    }();
+    struct Case {
+        std::string args;
+        int rc;
+        std::string err;  // what standard error holds
+    } cases[] = {
+        {"ren " + img + " ::README.TXT 'bad*name.txt'", 1, "Invalid name: bad*name.txt\nA long name cannot hold"},
+        {"ren " + img + " '::README.TXT' ::/NEW/x.txt", 2, "ren takes a name, not a path: /NEW/x.txt"},
+        {"put " + img + " " + f + " '::/st*r.txt'", 1, "Invalid name: st*r.txt"},
+        {"put " + img + " " + f + " '::trail. '", 1, "nor end with a space or a full stop"},
+        {"mkdir " + img + " " + Quote(kana), 1, "Name too long: " + kana + "\nIt has 256 UTF-16 units"},
+        {"mv " + img + " ::README.TXT '::GAMES/a|b'", 1, "Invalid name: a|b"},
+        {"--short-names mkdir " + img + " 'A long name'", 1, "An 8.3 name cannot hold spaces"},
+        {"--short-names mkdir " + img + " LONGNAME9.TXT", 1, "Name too long: LONGNAME9.TXT\nOn this volume a name has at most 8"},
+        {"--strict-names put " + img + " " + q, 1, "a\"b.txt would be stored as a_b.txt: refused"},
+        {"put " + img + " " + q, 0, "a\"b.txt stored as a_b.txt\n"},
+        {"put " + img + " " + Quote(dir / "表示.TXT"), 0, ""},  // an alias without the byte 0x5C
+        {"put " + img + " " + f + " " + Quote("::" + kana.substr(0, 255 * 3)), 0, ""},  // 765 bytes, 255 units
+    };
+    for (const Case& c : cases) {
+        Outcome r = Cli("--lang en " + c.args);
+        EXPECT_EQ(r.rc, c.rc) << c.args << "\n" << r.err;
+        if (c.err.empty()) EXPECT_EQ(r.err, "") << c.args;
+        else EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args << "\n" << r.err;
+    }
+    EXPECT_EQ(Mtype("/a_b.txt"), "q\n");
+    EXPECT_EQ(Shell("mdir -b -i " + img + " ::/ | grep -c 表示.TXT"), "1\n") << "the long name keeps the character";
+    EXPECT_EQ(Mtype("/README.TXT"), "read me\n") << "nothing renamed";
+    std::string listing = Cli("ls " + img).out;
+    EXPECT_NE(listing.find(kana.substr(0, 255 * 3) + "\t2\t"), std::string::npos) << listing;
+    EXPECT_TRUE(FsckClean(image));
+
+    // A name the host cannot hold (765 bytes) is written under its alias, and the export goes on.
+    std::string out = dir / "out";
+    RunShell("mkdir -p " + Quote(out));
+    Outcome r = Cli("--lang en get " + img + " ::/ " + Quote(out));
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.err.find(kana.substr(0, 255 * 3) + " written as アアア~1: the name is too long"), std::string::npos) << r.err;
+    EXPECT_EQ(Text(ReadHostFile(out + "/アアア~1")), "f\n");
+    EXPECT_EQ(Text(ReadHostFile(out + "/a_b.txt")), "q\n") << "the files after it are written too";
 }
 
 // A host file is replaced whole or not at all, and private copies go with
@@ -227,6 +290,26 @@ TEST_F(CliScriptTest, ReadingCommands) {
                     " | jq '.ClusterBytes * .ClustersCount == .TotalBytes and .FreeBytes + .UsedBytes == .TotalBytes'"),
               "true\n");
     EXPECT_EQ(Cli("tree --json " + Quote(image)).rc, 2) << "--json only where a schema is documented";
+
+    // Whether the image could be changed, though info itself only reads it.
+    std::string fat32 = dir / "fat32.img";
+    MakeFatImage(fat32, 70000, 32);
+    for (auto [img, writable] : {std::pair{image, "true"}, {fat32, "false"}})
+        EXPECT_EQ(Shell(std::string(VOLDEX_CLI) + " info --json " + Quote(img) + " | jq -c '[.Writable, .ReadOnly]'"),
+                  "[" + std::string(writable) + "," + (std::string(writable) == "true" ? "false" : "true") + "]\n")
+            << img;
+
+    // A stored date that is no date: null in JSON, with the stored fields; as stored in text.
+    auto bytes = ReadHostFile(image);
+    const std::string stored = "README  TXT";
+    auto at = std::search(bytes.begin(), bytes.end(), stored.begin(), stored.end()) - bytes.begin();
+    bytes[at + 22] = 0x59, bytes[at + 23] = 0xD6;  // 26:50:50
+    bytes[at + 24] = 0, bytes[at + 25] = 0;        // 1980-00-00
+    WriteHostFile(image, bytes);
+    EXPECT_EQ(Shell(std::string(VOLDEX_CLI) + " ls --json " + Quote(image) +
+                    " | jq -c '.entries[] | select(.name == \"README.TXT\") | [.time, .storedDate, .storedTime]'"),
+              "[null,0,54873]\n");
+    EXPECT_NE(Cli("ls " + Quote(image)).out.find("README.TXT\t8\tA\t1980/00/00 26:50:50\t"), std::string::npos);
 }
 
 TEST_F(CliScriptTest, ControlBytesInNamesAreEscaped) {

@@ -470,7 +470,7 @@ TEST(CliChanges, FolderCommands) {
     EXPECT_NE(err.find("Υπάρχει ήδη φάκελος με το όνομα"), std::string::npos);
     WriteHostFile(dir / "f.txt", {'x'});
     ASSERT_EQ(RunCli("put " + Quote(image) + " " + Quote(dir / "f.txt") + " ::TOP/INNER").rc, 0);
-    r = RunCli("--short-names ren " + Quote(image) + " TOP/INNER/F.TXT 'new name.txt'");
+    r = RunCli("--short-names ren " + Quote(image) + " TOP/INNER/F.TXT 'newname.txt'");
     EXPECT_EQ(r.out, "NEWNAME.TXT\n");
     EXPECT_EQ(RunCli("mv " + Quote(image) + " TOP/INNER TOP/INNER").rc, 1) << "never into itself";
     EXPECT_EQ(RunCli("mv " + Quote(image) + " TOP TOP/INNER", &err).rc, 1) << "never below itself";

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <tuple>
 #include <sys/stat.h>
 
 #include "support/containers.h"
@@ -20,10 +21,14 @@ struct CliRun {
     std::string out, err;
 };
 
-CliRun Cli(const std::string& args) {
+// `home`: a VOLDEX_HOME for the run (an empty folder: no profile file at all).
+CliRun Cli(const std::string& args, const std::string& home = "") {
     TempDir t;
     std::string out;
-    int rc = RunShell("( timeout 60 " + std::string(VOLDEX_CLI) + " " + args + " 2>" + Quote(t / "err") + " )", &out);
+    std::string env = home.empty() ? "" : "VOLDEX_HOME=" + Quote(home) + " ";
+    int rc = RunShell("( " + env + "timeout 60 " + std::string(VOLDEX_CLI) + " --lang en " + args + " 2>" +
+                          Quote(t / "err") + " )",
+                      &out);
     auto e = ReadHostFile(t / "err");
     return {rc, out, std::string(e.begin(), e.end())};
 }
@@ -194,9 +199,22 @@ protected:
 };
 
 TEST_P(FormatTest, OpensListsExportsAndStaysSoundAfterChanges) {
-    CliRun r = Cli(Args("ls"));
+    // Detection by content needs no profile file.
+    std::string empty = dir / "empty";
+    mkdir(empty.c_str(), 0755);
+    CliRun r = Cli(Args("ls"), empty);
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_NE(r.out.find(img.file + "\t" + std::to_string(img.content.size())), std::string::npos) << r.out;
+    if (img.option.empty()) {
+        // One volume: --partition 1 names it, any other number is refused,
+        // on a floppy for want of a table.
+        EXPECT_EQ(Cli("--partition 1 " + Args("ls")).rc, 0);
+        r = Cli("--partition 2 " + Args("ls"));
+        EXPECT_EQ(r.rc, 1) << r.out;
+        bool floppy = img.container != "X68000 SCSI" && img.container != "X68000 SASI" && img.container != "THD" &&
+                      img.container != "AT";
+        EXPECT_EQ(r.err.find("has no partition table: --partition 2") != std::string::npos, floppy) << r.err;
+    }
 
     r = Cli(Args("info"));
     ASSERT_EQ(r.rc, 0) << r.err;
@@ -218,6 +236,12 @@ TEST_P(FormatTest, OpensListsExportsAndStaysSoundAfterChanges) {
     ASSERT_EQ(Cli(Args("put", Quote(dir / "NEW.BIN"))).rc, 0);
     r = Cli(Args("mkdir", "FOLDER"));
     ASSERT_EQ(r.rc, 0) << r.err;
+    if (img.human68k) {  // 18+3 names without spaces: refused, not squeezed
+        r = Cli(Args("mkdir", "'Long Name With Space'"));
+        EXPECT_EQ(r.rc, 1);
+        EXPECT_NE(r.err.find("Invalid name: Long Name With Space"), std::string::npos) << r.err;
+        EXPECT_EQ(Cli(Args("mkdir", "NINETEENLETTERS0123")).rc, 1);
+    }
     r = Cli(Args("rm", img.file));
     ASSERT_EQ(r.rc, 0) << r.err;
     ExpectSoundVolume();
@@ -250,14 +274,43 @@ TEST(FormatPartsTest, PartsListsEveryHardDiskFormatAtItsTrueOffsets) {
     }
 }
 
-TEST(FormatPartsTest, SeveralDisksOfOneD88AreListedByName) {
+TEST(FormatPartsTest, SeveralDisksOfOneD88) {
     TempDir d;
     FormatImage img = Makers().at("D88Second")(d);
     CliRun r = Cli("parts " + Quote(img.path));
     ASSERT_EQ(r.rc, 0) << r.err;
-    EXPECT_EQ(r.out, "1: DISK A\t\t\t1232KB\t0\n2: DISK B\t\t\t1232KB\t1261568\n");
-    r = Cli("ls " + Quote(img.path));  // the first disk unless told otherwise
-    EXPECT_NE(r.out.find("A.TXT\t"), std::string::npos) << r.out;
+    // Start and end in the disks' logical space; no file offset, the sectors having headers between them.
+    EXPECT_EQ(r.out, "1: DISK A\t0\t1261567\t1232KB\t-\n2: DISK B\t1261568\t2523135\t1232KB\t-\n");
+    r = Cli("parts --json " + Quote(img.path));
+    EXPECT_NE(r.out.find("\"offset\": null, \"logicalOffset\": 1261568, \"bytes\": 1261568}"), std::string::npos) << r.out;
+    // Without --partition: the first disk that holds a volume, said; none: the list.
+    const std::vector<uint8_t> blank(1261568, 0);
+    for (auto [first, second, rc, said] :
+         {std::tuple{true, true, 0, "disk 1 of 2: DISK A\n"}, {false, true, 0, "disk 2 of 2: DISK B\n"},
+          {false, false, 1, "No disk of "}}) {
+        D88Disk a{"DISK A", first ? MakeFloppyVolume({{"A.TXT", Bytes("a\n")}}) : blank, {}, 0};
+        D88Disk b{"DISK B", second ? MakeFloppyVolume({{"B.TXT", Bytes("b\n")}}) : blank, {}, 0};
+        std::string path = d / "pair.d88";
+        WriteD88(path, {a, b});
+        r = Cli("ls " + Quote(path));
+        EXPECT_EQ(r.rc, rc) << r.err;
+        EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+        if (rc == 0) EXPECT_NE(r.out.find(first ? "A.TXT\t" : "B.TXT\t"), std::string::npos) << r.out;
+        else EXPECT_NE(r.err.find("  disk 2 of 2: DISK B"), std::string::npos) << r.err;
+    }
+}
+
+TEST(FormatPartsTest, EveryRowHasItsEndSizeAndATrimmedName) {
+    TempDir d;
+    FormatImage x68 = Makers().at("X68000SCSI")(d);
+    CliRun r = Cli("parts --json " + Quote(x68.path));
+    EXPECT_NE(r.out.find("\"name\": \"Human68k\", \"start\": \"32REC\", \"end\": \""), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\"end\": \"\""), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\"bytes\": 0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"offset\": 32768, \"logicalOffset\": 32768"), std::string::npos) << r.out;
+    FormatImage pc98 = Makers().at("PC98")(d);
+    r = Cli("parts " + Quote(pc98.path));
+    EXPECT_EQ(r.out.find(" \t"), std::string::npos) << "no padding after a name:\n" << r.out;
 }
 
 

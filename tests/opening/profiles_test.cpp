@@ -91,11 +91,19 @@ TEST(ProfileFolders, LaterFoldersReplaceFilesAndCatchAllProfilesComeLast) {
     write(shipped / "a.ini", ";VoldexProfiles\n[Any file]\nProfileType=2\n[Shipped HDI]\nExtension=.HDI\nProfileType=4\n");
     write(shipped / "b.ini", ";VoldexProfiles\n[Shipped NHD]\nExtension=.NHD\nProfileType=5\n");
     write(user / "b.ini", ";VoldexProfiles\n[My NHD]\nExtension=.NHD\nProfileType=5\n");
-    write(user / "c.ini", ";VoldexProfiles\n[My 2HD]\nFileSize=1261568\nProfileType=1\n");
+    write(user / "c.ini", ";VoldexProfiles\n[My 2HD]\nFileSize=1261568\nProfileType=1\n"
+                          "[Shipped HDI]\nExtension=.HDI\nProfileType=1\n");
     auto p = LoadProfiles(std::vector<std::string>{shipped.path(), user.path()});
     std::vector<std::string> names;
     for (const auto& x : p) names.push_back(x.Name);
     EXPECT_EQ(names, (std::vector<std::string>{"Shipped HDI", "My NHD", "My 2HD", "Any file"}));
+    EXPECT_EQ(p[0].ProfileType, 1) << "a user's profile takes the place of the shipped one of its name";
+    // Detection by content is there without any profile file, and only once.
+    auto built = WithDetectionByContent({});
+    ASSERT_EQ(built.size(), 1u);
+    EXPECT_EQ(built[0].ProfileType, kProfileDetect);
+    EXPECT_EQ(WithDetectionByContent(p).size(), 5u);
+    EXPECT_EQ(WithDetectionByContent(built).size(), 1u);
 }
 
 }  // namespace

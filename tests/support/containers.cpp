@@ -339,6 +339,7 @@ std::vector<uint64_t> WritePC98Disk(const std::string& path, const PC98Disk& g,
         e[13] = uint8_t(g.heads - 1);
         L16(e + 14, last);
         std::string name = "PART" + std::to_string(k + 1);
+        std::memset(e + 16, ' ', 16);  // padded with spaces, as the system's own tools write it
         std::memcpy(e + 16, name.data(), name.size());
         uint64_t at = cylBytes * first;
         uint64_t bytes = cylBytes * (last - first + 1);

@@ -153,6 +153,13 @@ TEST(LongNameAliases, ShiftJisCharactersAreNeverSplit) {
     ASSERT_TRUE(p);
     EXPECT_TRUE(p->longName.empty());
     EXPECT_EQ(Short(p->shortName), "\x8A\xBF\x8E\x9A\x82\xA9\x82\xC8" "DAT");
+    // A second byte 0x5C or 0x7C is "_" in the alias; the long name keeps the character.
+    for (auto [name, alias] : {std::pair<const char*, const char*>{"表示.TXT", "_\x8E\xA6~1   TXT"}, {"ポ.TXT", "_~1     TXT"}}) {
+        p = Plan(name);
+        ASSERT_TRUE(p);
+        EXPECT_EQ(p->longName, Utf8ToUtf16(name));
+        EXPECT_EQ(Short(p->shortName), alias) << name;
+    }
     // A first byte 0xE5 (a lead byte) is stored as 0x05.
     p = Plan("蕁x.txt");
     EXPECT_EQ(p->shortName[0], 0x05);
@@ -161,8 +168,9 @@ TEST(LongNameAliases, ShiftJisCharactersAreNeverSplit) {
 
 TEST(LongNameText, CleaningAndCase) {
     EXPECT_EQ(CleanLongName("a:b?.txt. . "), u"a_b_.txt");
-    EXPECT_EQ(CleanLongName(std::string(300, 'n')).size(), 255u);
-    EXPECT_EQ(CleanLongName(std::string(254, 'n') + "😀").size(), 254u) << "a surrogate pair is never cut";
+    EXPECT_EQ(CleanLongName(std::string(255, 'n')).size(), 255u);
+    EXPECT_EQ(CleanLongName(std::string(256, 'n')), u"") << "too long: refused, never cut";
+    EXPECT_EQ(CleanLongName(std::string(254, 'n') + "😀"), u"") << "a surrogate pair counts two units";
     EXPECT_EQ(CleanLongName(" ."), u"");
     EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a_b");
     EXPECT_EQ(FoldCase(u"Ωmega αβγ ς ά café"), FoldCase(u"ΩMEGA ΑΒΓ Σ Ά CAFÉ"));
