@@ -173,6 +173,7 @@ const CatalogueEntry kEnglish[] = {
     {1381, "The mount folder does not exist\n%1"},
     {1383, "Error mounting on the folder\n%1"},
     {1384, "Error saving the disk image\n%1"},
+    {1680, "System error"},
 };
 
 }  // namespace

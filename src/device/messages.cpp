@@ -10,6 +10,7 @@
 namespace {
 
 constexpr std::size_t kMaxMessageText = 1023;
+constexpr unsigned kSystemErrorCaptionId = 1680;
 
 std::string NumberText(int64_t v, char kind) {
     char buf[32];
@@ -118,7 +119,12 @@ int AskMessageV(unsigned id, int style, const MsgArgs& args) { return RunBox(id,
 void ShowSystemError(int code) {
     if (code == 0) code = errno;
     if (code == 0) return;
-    UI().ShowBox(std::strerror(code), kSystemErrorCaption, kBoxStop);
+    UI().ShowBox(std::strerror(code), SystemErrorCaption(), kBoxStop);
+}
+
+std::string SystemErrorCaption() {
+    const char* text = CatalogueText(kSystemErrorCaptionId);
+    return text ? text : "System error";
 }
 
 std::string LogFilePath() { return LogFolder() + "kestrel.log"; }

@@ -105,17 +105,20 @@ TEST_F(LanguageTest, LocaleNames) {
     EXPECT_EQ(LanguageOfLocale("en_GB@euro"), Language::English);
     EXPECT_EQ(LanguageOfLocale("ja_JP.eucJP"), Language::Japanese);
     EXPECT_EQ(LanguageOfLocale("ja"), Language::Japanese);
-    for (const char* other : {"C", "POSIX", "C.UTF-8", "el_GR.UTF-8", "de_DE.UTF-8", "", "eng", "jav_ID"})
-        EXPECT_EQ(LanguageOfLocale(other), Language::Greek) << other;
+    EXPECT_EQ(LanguageOfLocale("el_GR.UTF-8"), Language::Greek);
+    EXPECT_EQ(LanguageOfLocale("el"), Language::Greek);
+    // The plain locales and every language without a catalogue speak English.
+    for (const char* other : {"C", "POSIX", "C.UTF-8", "de_DE.UTF-8", "", "eng", "jav_ID", "ell"})
+        EXPECT_EQ(LanguageOfLocale(other), Language::English) << other;
 }
 
 TEST_F(LanguageTest, EnvironmentOrderAndFallback) {
-    EXPECT_EQ(LanguageFromEnvironment(), Language::Greek);  // nothing set
+    EXPECT_EQ(LanguageFromEnvironment(), Language::English);  // nothing set
     setenv("LANG", "ja_JP.UTF-8", 1);
     EXPECT_EQ(LanguageFromEnvironment(), Language::Japanese);
     setenv("LC_MESSAGES", "en_US.UTF-8", 1);
     EXPECT_EQ(LanguageFromEnvironment(), Language::English);
-    setenv("LC_ALL", "C", 1);
+    setenv("LC_ALL", "el_GR.UTF-8", 1);
     EXPECT_EQ(LanguageFromEnvironment(), Language::Greek);
     setenv("LC_ALL", "", 1);  // set but empty: the next one decides
     EXPECT_EQ(LanguageFromEnvironment(), Language::English);
@@ -129,7 +132,7 @@ TEST_F(LanguageTest, SettingOverEnvironment) {
     EXPECT_EQ(ChooseLanguage("fr"), Language::Japanese);  // unknown: as if empty
     setenv("LANG", "POSIX", 1);
     EXPECT_EQ(ChooseLanguage("ja"), Language::Japanese);
-    EXPECT_EQ(ChooseLanguage(""), Language::Greek);
+    EXPECT_EQ(ChooseLanguage(""), Language::English);
 }
 
 // voldex-cli as a script sees it: the error text of a missing image.
@@ -149,15 +152,16 @@ protected:
 TEST_F(CliLanguageTest, FollowsTheEnvironment) {
     EXPECT_NE(Run("LANG=en_US.UTF-8").find("missing.img\nThe file was not found or is in use\n"), std::string::npos);
     EXPECT_NE(Run("LANG=ja_JP.UTF-8").find("missing.img\nファイルが見つからないか、使用中です\n"), std::string::npos);
-    EXPECT_NE(Run("LANG=C").find("missing.img\nΤο αρχείο δεν βρέθηκε ή είναι ανοικτό\n"), std::string::npos);
-    EXPECT_NE(Run("").find("Το αρχείο δεν βρέθηκε ή είναι ανοικτό"), std::string::npos);
+    EXPECT_NE(Run("LANG=el_GR.UTF-8").find("missing.img\nΤο αρχείο δεν βρέθηκε ή είναι ανοικτό\n"), std::string::npos);
+    for (const char* plain : {"LANG=C", "LANG=C.UTF-8", "LC_ALL=POSIX", "", "LANG=de_DE.UTF-8"})
+        EXPECT_NE(Run(plain).find("missing.img\nThe file was not found or is in use\n"), std::string::npos) << plain;
     EXPECT_NE(Run("LANG=ja_JP.UTF-8 LC_ALL=en_US.UTF-8").find("The file was not found"), std::string::npos);
 }
 
 TEST_F(CliLanguageTest, FloppyRefusalsSpeakPlainlyOnce) {
     // The Greek catalogue says only "?" here, so a plain line follows it; the
     // other languages say it in the message itself.
-    std::string greek = Run("LANG=C", "mkfdd /dev/null ''");
+    std::string greek = Run("LANG=el_GR.UTF-8", "mkfdd /dev/null ''");
     EXPECT_NE(greek.find("?\nΔεν δόθηκε όνομα αρχείου εξόδου\n"), std::string::npos) << greek;
     std::string english = Run("LANG=en_US.UTF-8", "mkfdd /dev/null ''");
     EXPECT_EQ(english, "Enter the name of the image file\n");

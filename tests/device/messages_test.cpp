@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "device/catalogue.h"
+#include "device/language.h"
 #include "device/messages.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
@@ -122,9 +123,18 @@ TEST_F(MessagesTest, SystemErrorShowsTheSystemText) {
     ShowSystemError(0);
     ASSERT_EQ(ui.boxes.size(), 2u);
     EXPECT_EQ(ui.boxes[0].text, "No such file or directory");
-    EXPECT_EQ(ui.boxes[0].caption, "Voldex : Win32 err.");
     EXPECT_EQ(ui.boxes[0].style, kBoxStop);
     EXPECT_EQ(ui.boxes[1].text, "Permission denied");
+    // The caption is the user's language, never a name of another system.
+    Language saved = CurrentLanguage();
+    const std::pair<Language, const char*> captions[] = {
+        {Language::Greek, "Σφάλμα συστήματος"}, {Language::English, "System error"}, {Language::Japanese, "システムエラー"}};
+    for (const auto& [language, caption] : captions) {
+        SetLanguage(language);
+        ShowSystemError(EIO);
+        EXPECT_EQ(ui.boxes.back().caption, caption);
+    }
+    SetLanguage(saved);
 }
 
 }  // namespace
