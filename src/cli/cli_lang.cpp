@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "device/language.h"
+#include "device/messages.h"
 #include "explorer/config.h"
 
 bool ApplyLanguageOption(std::vector<std::string>& args, std::string& error) {
@@ -10,7 +11,8 @@ bool ApplyLanguageOption(std::vector<std::string>& args, std::string& error) {
     for (std::size_t i = 0; i < args.size() && args[i] != "--";) {
         if (args[i] == "--lang") {
             if (i + 1 >= args.size()) {
-                error = "--lang needs el, en or ja";
+                SetLanguage(ChooseLanguage(SettingText("Language")));
+                error = MessageString(1695);
                 return false;
             }
             code = args[i + 1];
@@ -22,10 +24,12 @@ bool ApplyLanguageOption(std::vector<std::string>& args, std::string& error) {
             ++i;
         }
     }
+    // Said in the language the environment or the setting chooses.
+    SetLanguage(ChooseLanguage(SettingText("Language")));
     if (code && !LanguageFromCode(*code)) {
-        error = "--lang needs el, en or ja, not " + *code;
+        error = MessageString(1696, *code);
         return false;
     }
-    SetLanguage(ChooseLanguage(code ? *code : SettingText("Language")));
+    if (code) SetLanguage(ChooseLanguage(*code));
     return true;
 }

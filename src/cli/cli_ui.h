@@ -46,11 +46,18 @@ public:
     // The progress line of the running transfer (may be null).
     ProgressLine* progress = nullptr;
 
+    // put: the image folder the host sources go into and the sources as
+    // given, to name an entry that already exists by its path in the image.
+    std::string importFolder;
+    std::vector<std::string> importSources;
+
     // mkfdd: messages whose catalogue text is only "?" get a plain line.
     bool floppyMessages = false;
 
 private:
     void Print(const std::string& line);
+    // "::/DIR/NAME" for an entry met while importing host file `hostPath`.
+    std::string ImportedEntryPath(const std::string& hostPath, const std::string& entryName) const;
 
     bool yes_, no_;
     bool unanswered_ = false;

@@ -118,25 +118,22 @@ int CheckPutOperands(const CliOptions& o) {
     std::vector<std::string> sources;
     std::optional<std::string> dest;
     SplitPutOperands(o, sources, dest);
-    if (sources.empty()) return UsageError("put needs a host file or folder", "usage: voldex-cli put IMAGE HOSTPATH... [::DEST]");
+    if (sources.empty()) return UsageError(MessageString(1702), MessageString(1693, "voldex-cli put IMAGE HOSTPATH... [::DEST]"));
     int fromInput = 0;
     for (const std::string& s : sources) {
         if (HasImagePrefix(s))
-            return UsageError("only the last operand of put is an image path: " + s,
-                              "hint: voldex-cli put IMAGE HOSTPATH... ::DEST");
+            return UsageError(MessageString(1703, s), MessageString(1694, "voldex-cli put IMAGE HOSTPATH... ::DEST"));
         if (s == "-") {
             ++fromInput;
             continue;
         }
         if (NamesNoFolderOfItsOwn(s))
-            return UsageError("refusing to import \"" + s + "\" as a whole (a root, current or parent folder)",
-                              "hint: every operand of put is a host path; name the image folder with \"::\", "
-                              "e.g. voldex-cli put IMAGE a.txt ::/");
+            return UsageError(MessageString(1704, s), MessageString(1705, "voldex-cli put IMAGE a.txt ::/"));
     }
     if (fromInput > 1 || (fromInput && sources.size() > 1))
-        return UsageError("standard input (-) is put alone", "hint: voldex-cli put IMAGE - ::NAME");
+        return UsageError(MessageString(1706), MessageString(1694, "voldex-cli put IMAGE - ::NAME"));
     if (fromInput && !dest)
-        return UsageError("standard input needs a name in the image", "hint: voldex-cli put IMAGE - ::/DIR/NAME.TXT");
+        return UsageError(MessageString(1707), MessageString(1694, "voldex-cli put IMAGE - ::/DIR/NAME.TXT"));
     return kExitOk;
 }
 
@@ -152,8 +149,7 @@ int CmdPut(CliContext& c) {
         const std::string& last = sources.back();
         auto loc = ResolveEntry(image, last);
         if (loc && loc->index >= 0 && ResolveFolder(image, last))
-            return UsageError("\"" + last + "\" names a folder of the image; image paths of put take \"::\"",
-                              "hint: voldex-cli put IMAGE HOSTPATH... ::" + last);
+            return UsageError(MessageString(1708, last), MessageString(1694, "voldex-cli put IMAGE HOSTPATH... ::" + last));
     }
 
     // Where the sources go: into an existing folder, or (one source) under
@@ -175,7 +171,7 @@ int CmdPut(CliContext& c) {
             return kExitFailure;
         }
     } else if (fromInput) {
-        return UsageError("standard input needs a name in the image", "hint: voldex-cli put IMAGE - ::/DIR/NAME.TXT");
+        return UsageError(MessageString(1707), MessageString(1694, "voldex-cli put IMAGE - ::/DIR/NAME.TXT"));
     }
     auto folder = ResolveFolder(image, folderPath);
     if (!folder) {
@@ -203,6 +199,8 @@ int CmdPut(CliContext& c) {
         }
         sources = {named};
     }
+    c.ui.importFolder = folderPath;
+    c.ui.importSources = sources;
     return ImportFileList(dir, sources, false) == owCancel ? kExitFailure : kExitOk;
 }
 

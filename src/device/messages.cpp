@@ -35,6 +35,9 @@ std::string InsertText(const MsgArg& a, char kind) {
     return NumberText(a.Number(), kind);
 }
 
+// Whether an insert counts exactly one: the number 1 or the text "1".
+bool IsOne(const MsgArg& a) { return a.IsText() ? a.Text() == "1" : a.Number() == 1; }
+
 int RunBox(unsigned id, int style, bool log, const MsgArgs& args) {
     auto text = FormatCatalogueMessage(id, args);
     if (!text) {
@@ -63,6 +66,23 @@ std::optional<std::string> FormatMessageText(const std::string& text, const MsgA
         }
         if (i + 1 >= text.size()) return std::nullopt;
         char d = text[i + 1];
+        if (d == '{') {
+            // "%{n:one|other}": the word for one or for any other count of
+            // insert n ("1 file", "2 files").
+            std::size_t colon = text.find(':', i + 2), bar = text.find('|', i + 2), close = text.find('}', i + 2);
+            if (colon == std::string::npos || bar == std::string::npos || close == std::string::npos ||
+                !(colon < bar && bar < close) || colon == i + 2 || colon > i + 4)
+                return std::nullopt;
+            unsigned n = 0;
+            for (std::size_t k = i + 2; k < colon; ++k) {
+                if (text[k] < '0' || text[k] > '9') return std::nullopt;
+                n = n * 10 + unsigned(text[k] - '0');
+            }
+            if (n == 0 || n > args.size()) return std::nullopt;
+            out += IsOne(args[n - 1]) ? text.substr(colon + 1, bar - colon - 1) : text.substr(bar + 1, close - bar - 1);
+            i = close;
+            continue;
+        }
         if (d < '1' || d > '9') {
             // "%%", "%.", "%!" and the like stand for the character itself.
             if (d == '0') return out;  // "%0" ends the text

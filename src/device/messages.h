@@ -37,13 +37,22 @@ using MsgArgs = std::vector<MsgArg>;
 
 // Formats a message text with its inserts: "%n" (n = 1..99) with an optional
 // "!d!", "!u!", "!x!", "!X!" or "!s!" format; "%%" gives a per cent sign and
-// "%0" ends the text. Returns nothing when the text cannot be formatted
-// (an insert number beyond the inserts given, or a malformed format).
+// "%0" ends the text; "%{n:one|other}" gives the word for exactly one or for
+// any other count of insert n, for the languages that form plurals. Returns
+// nothing when the text cannot be formatted (an insert number beyond the
+// inserts given, or a malformed format).
 std::optional<std::string> FormatMessageText(const std::string& text, const MsgArgs& args);
 
 // Loads and formats message `id`; nothing when the id is unknown or the
 // inserts do not fit.
 std::optional<std::string> FormatCatalogueMessage(unsigned id, const MsgArgs& args);
+
+// Message `id` formatted with its inserts as a plain string; empty when the id
+// is unknown or the inserts do not fit.
+template <class... A>
+std::string MessageString(unsigned id, A&&... inserts) {
+    return FormatCatalogueMessage(id, MsgArgs{MsgArg(std::forward<A>(inserts))...}).value_or(std::string());
+}
 
 // The shared formatter of the whole run. The text returned by LoadMessage
 // stays valid until the next LoadMessage on the same object.

@@ -198,7 +198,7 @@ TEST_P(FormatTest, OpensListsExportsAndStaysSoundAfterChanges) {
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_NE(r.out.find(img.file + "\t" + std::to_string(img.content.size())), std::string::npos) << r.out;
 
-    r = Cli(Args("info"));
+    r = Cli("--lang en " + Args("info"));
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_NE(r.out.find("Container: " + img.container + "\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Geometry: "), std::string::npos) << r.out;

@@ -29,6 +29,15 @@ TEST(MessageFormat, InsertsTextsAndNumbers) {
     EXPECT_EQ(*FormatMessageText("%10", {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}), "j");
 }
 
+TEST(MessageFormat, PluralsFollowTheirCount) {
+    const std::string text = "%1!u! %{1:file|files}, %2 %{2:cluster|clusters}";
+    EXPECT_EQ(*FormatMessageText(text, {1, "1"}), "1 file, 1 cluster");
+    EXPECT_EQ(*FormatMessageText(text, {0, "2,847"}), "0 files, 2,847 clusters");
+    EXPECT_EQ(*FormatMessageText(text, {21, "11"}), "21 files, 11 clusters");
+    EXPECT_FALSE(FormatMessageText("%{1:one}", {1})) << "a choice without its second form";
+    EXPECT_FALSE(FormatMessageText("%{2:one|more}", {1})) << "a choice on a missing insert";
+}
+
 TEST(MessageFormat, FailsOnMissingInsertsAndBadFormats) {
     EXPECT_FALSE(FormatMessageText("%1 and %2", {"only one"}));
     EXPECT_FALSE(FormatMessageText("%1!q!", {"x"}));
