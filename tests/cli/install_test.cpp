@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -69,6 +71,68 @@ TEST_F(InstallTest, TheTreeHoldsEveryPiece) {
     EXPECT_EQ(RunShell("bash -n " + Quote(Usr("share/bash-completion/completions/voldex-cli")), &out), 0) << out;
     EXPECT_EQ(RunShell("man -l --warnings " + Quote(Usr("share/man/man1/voldex-cli.1")) + " 2>&1 >/dev/null", &out), 0);
     EXPECT_EQ(out, "") << "the manual page has no troff warnings";
+}
+
+// The options a usage text names: "--json", "-R", "[--yes|--no]".
+std::set<std::string> OptionsOf(const std::string& help) {
+    std::set<std::string> found;
+    static const std::regex option(R"((?:^|[\s\[|])(--?[A-Za-z][A-Za-z0-9-]*))");
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), option); it != std::sregex_iterator(); ++it)
+        found.insert((*it)[1].str());
+    return found;
+}
+
+// "--short-names" as a manual page writes it.
+std::string Troff(const std::string& word) { return std::regex_replace(word, std::regex("-"), "\\-"); }
+
+TEST_F(InstallTest, ManualPagesAndCompletionCoverEveryCommandAndOption) {
+    std::string help;
+    ASSERT_EQ(RunShell(Quote(Usr("bin/voldex-cli")) + " --help", &help), 0);
+    std::set<std::string> commands;
+    static const std::regex commandLine(R"(\n  ([a-z][a-z0-9]*) )");
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), commandLine); it != std::sregex_iterator(); ++it)
+        commands.insert((*it)[1].str());
+    std::set<std::string> options = OptionsOf(help);
+    ASSERT_GE(commands.size(), 15u) << help;
+    ASSERT_TRUE(options.count("--lang") && options.count("--json") && options.count("-R")) << help;
+
+    std::string page = Text(Usr("share/man/man1/voldex-cli.1"));
+    std::string completion = Text(Usr("share/bash-completion/completions/voldex-cli"));
+    std::smatch listed;
+    ASSERT_TRUE(std::regex_search(completion, listed, std::regex(R"re(commands="([^"]*)")re")));
+    std::set<std::string> completed;
+    std::istringstream words(listed[1].str() + " " + std::regex_replace(completion, std::regex(R"([^A-Za-z0-9-]+)"), " "));
+    for (std::string w; words >> w;) completed.insert(w);
+    for (const std::string& c : commands) {
+        EXPECT_TRUE(std::regex_search(page, std::regex("\n\\.BI? " + c + "[ \n]"))) << "voldex-cli(1) lacks " << c;
+        EXPECT_NE((" " + listed[1].str() + " ").find(" " + c + " "), std::string::npos) << "completion lacks " << c;
+    }
+    for (const std::string& o : options) {
+        EXPECT_NE(page.find(Troff(o)), std::string::npos) << "voldex-cli(1) lacks " << o;
+        EXPECT_TRUE(completed.count(o)) << "completion lacks " << o;
+    }
+    // The value after --lang is the language, not the command.
+    std::string stubs = "_init_completion() { words=(\"${COMP_WORDS[@]}\"); cword=$COMP_CWORD; cur=${words[cword]}; "
+                        "prev=${words[cword-1]}; }; _filedir() { COMPREPLY=(FILE); }; source " +
+                        Quote(Usr("share/bash-completion/completions/voldex-cli")) + "; ";
+    auto complete = [&](const std::string& line) {
+        std::string out;
+        RunShell("bash -c " + Quote(stubs + "COMP_WORDS=(" + line + "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
+                                            "_voldex_cli; echo \"${COMPREPLY[*]}\""),
+                 &out);
+        return out;
+    };
+    EXPECT_EQ(complete("voldex-cli --lang ''"), "el en ja\n");
+    EXPECT_NE(complete("voldex-cli --lang en ch").find("check"), std::string::npos);
+    EXPECT_EQ(complete("voldex-cli --lang en ls ''"), "FILE\n");
+
+#ifdef VOLDEX_GUI
+    std::string windowHelp;
+    ASSERT_EQ(RunShell(Quote(Usr("bin/voldex")) + " --help", &windowHelp), 0);
+    std::string windowPage = Text(Usr("share/man/man1/voldex.1"));
+    for (const std::string& o : OptionsOf(windowHelp))
+        EXPECT_NE(windowPage.find(Troff(o)), std::string::npos) << "voldex(1) lacks " << o;
+#endif
 }
 
 TEST_F(InstallTest, TheDesktopEntryValidatesAndOpensAFile) {
