@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "device/catalogue.h"
 #include "device/programfolder.h"
@@ -35,6 +36,26 @@ std::string InsertText(const MsgArg& a, char kind) {
     return NumberText(a.Number(), kind);
 }
 
+std::string& LogImage() {
+    static std::string image;
+    return image;
+}
+
+// "2026-01-31 12:00:00 /path/disk.img: message", one line however many the
+// message has.
+std::string LogLine(const std::string& text) {
+    char stamp[32] = "";
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::string line = std::string(stamp) + " " + (LogImage().empty() ? "" : LogImage() + ": ");
+    for (char c : text) {
+        if (c == '\n') line += "; ";
+        else if (c != '\r') line += c;
+    }
+    return line;
+}
+
 // Whether an insert counts exactly one: the number 1 or the text "1".
 bool IsOne(const MsgArg& a) { return a.IsText() ? a.Text() == "1" : a.Number() == 1; }
 
@@ -47,7 +68,7 @@ int RunBox(unsigned id, int style, bool log, const MsgArgs& args) {
     int button = UI().ShowBox(*text, kCaption, style);
     if (log) {
         if (FILE* f = std::fopen(LogFilePath().c_str(), "a")) {
-            std::fprintf(f, "%s\n", text->c_str());
+            std::fprintf(f, "%s\n", LogLine(*text).c_str());
             std::fclose(f);
         }
     }
@@ -146,5 +167,7 @@ std::string SystemErrorCaption() {
     const char* text = CatalogueText(kSystemErrorCaptionId);
     return text ? text : "System error";
 }
+
+void SetLogImage(const std::string& path) { LogImage() = path; }
 
 std::string LogFilePath() { return LogFolder() + "kestrel.log"; }

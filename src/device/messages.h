@@ -96,7 +96,11 @@ void ShowSystemError(int code = 0);
 // The caption of system errors ("System error" in the current language).
 std::string SystemErrorCaption();
 
-// Full path of the log file that LogMessage appends to.
+// The image the log's lines name: the one being opened or worked on.
+void SetLogImage(const std::string& path);
+
+// Full path of the log file that LogMessage appends to. Each line reads
+// "time image: message".
 std::string LogFilePath();
 
 inline constexpr const char* kCaption = "Voldex";

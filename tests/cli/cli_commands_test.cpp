@@ -428,7 +428,7 @@ TEST(CliConfiguration, ProfilesAsPeopleWriteThemAndTheDriveList) {
     Outcome r = Cli("--lang en info " + Quote(image), home.path());
     unsetenv("VOLDEX_TEST_KIND");
     EXPECT_EQ(r.out.rfind("DiskStart: ", 0), 0u) << r.err;
-    EXPECT_EQ(r.err.find("DLL"), std::string::npos) << "the plug-in was found beside the profiles: " << r.err;
+    EXPECT_EQ(r.err.find("library"), std::string::npos) << "the plug-in was found beside the profiles: " << r.err;
     // A 32-bit DiskStart that does not fit is refused, not wrapped.
     std::string far = dir / "disk.far";
     MakeFatImage(far, 1440, 12);

@@ -86,6 +86,24 @@ TEST_F(LanguageTest, GreekAndJapaneseTextsOfTheSystemStandAsTheyAre) {
         EXPECT_STREQ(CatalogueTextIn(Language::Japanese, id), CatalogueTextIn(Language::Greek, id)) << id;
 }
 
+// The glossary's rules (docs/glossary.md), for every English and Japanese
+// text and the Greek texts written since the original ones.
+TEST_F(LanguageTest, CataloguesKeepTheGlossarysRules) {
+    static const std::regex particleStartsLine("\n(は|が|を|に|の|へ|で|と|も)");
+    static const std::regex asciiQuote("['\"]|!!|[^\\d\\s/:]: ");
+    for (Language l : {Language::Greek, Language::English, Language::Japanese}) {
+        for (const auto& [id, text] : Texts(l)) {
+            if (l == Language::Greek && id < 1200) continue;
+            for (const char* foreign : {"Win32", "Windows", "DLL"})
+                EXPECT_EQ(text.find(foreign), std::string::npos) << LanguageCode(l) << " " << id << ": " << text;
+            if (l != Language::Japanese) continue;
+            EXPECT_FALSE(std::regex_search(text, particleStartsLine)) << id << ": " << text;
+            EXPECT_FALSE(std::regex_search(text, asciiQuote)) << id << ": " << text;
+            for (const char* other : {"標準", "書込"}) EXPECT_EQ(text.find(other), std::string::npos) << id << ": " << text;
+        }
+    }
+}
+
 TEST_F(LanguageTest, MessagesFollowTheCurrentLanguage) {
     SetLanguage(Language::English);
     EXPECT_EQ(FormatCatalogueMessage(602, {"/d/a.img"}).value_or(""), "/d/a.img\nThe file was not found or is in use");

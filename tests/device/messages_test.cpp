@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <regex>
 
 #include "device/catalogue.h"
 #include "device/language.h"
@@ -99,12 +100,19 @@ TEST_F(MessagesTest, MissingTextShowsResourceErrorAndReturnsCancel) {
 
 TEST_F(MessagesTest, LogMessageAppendsLinesToTheLogInTheProgramFolder) {
     EXPECT_EQ(LogFilePath(), home.path() + "/kestrel.log");
+    SetLogImage("");
     LogMessage(812);
+    SetLogImage("/d/my disk.hdi");
     LogMessage(602, "x.img");
     ShowMessage(813);  // not logged
+    SetLogImage("");
     auto log = ReadHostFile(LogFilePath());
-    EXPECT_EQ(std::string(log.begin(), log.end()),
-              "Μη έγκυρη αλυσίδα\nx.img\nΤο αρχείο δεν βρέθηκε ή είναι ανοικτό\n");
+    // "time image: message", one line each.
+    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )";
+    EXPECT_TRUE(std::regex_match(std::string(log.begin(), log.end()),
+                                 std::regex(stamp + "Μη έγκυρη αλυσίδα\n" + stamp +
+                                            "/d/my disk\\.hdi: x\\.img; Το αρχείο δεν βρέθηκε ή είναι ανοικτό\n")))
+        << std::string(log.begin(), log.end());
     EXPECT_EQ(ui.boxes.size(), 3u);
 }
 
