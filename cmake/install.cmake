@@ -61,11 +61,6 @@ set(CPACK_PACKAGE_NAME voldex)
 set(CPACK_PACKAGE_VENDOR "Voldex developers")
 set(CPACK_PACKAGE_CONTACT "Voldex developers <voldex@users.noreply.invalid>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "file manager for PC-9801 and X68000 disk images")
-string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "Voldex opens hard-disk and floppy images of PC-9801 and X68000 computers (plain dumps, Anex86, T98-Next, "
-    "partition tables, FAT12/16/32 and Human68k volumes) in an explorer window and on the command line, and "
-    "mounts them as folders through FUSE.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -83,8 +78,17 @@ set(CPACK_DEBIAN_DEV_PACKAGE_NAME voldex-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "voldex (= ${PROJECT_VERSION})")
-set(CPACK_COMPONENT_DEV_DESCRIPTION
-    "header for Voldex device plug-ins\nThe C header that a plug-in library implements to give Voldex access to a kind of disk device or image it does not read itself.")
-set(CPACK_COMPONENT_VOLDEX_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
+# Each package says its synopsis on the first line (so no common summary is
+# set, which would come first); the lines below it stay under 80 columns.
+string(CONCAT CPACK_DEBIAN_VOLDEX_DESCRIPTION
+    "file manager for PC-9801 and X68000 disk images\n"
+    "Voldex opens hard-disk and floppy images of PC-9801 and X68000 computers\n"
+    "(plain dumps, Anex86, T98-Next, D88, DIM, partition tables, FAT12/16/32 and\n"
+    "Human68k volumes) in an explorer window and on the command line, and mounts\n"
+    "them as folders through FUSE.")
+string(CONCAT CPACK_DEBIAN_DEV_DESCRIPTION
+    "header for Voldex device plug-ins\n"
+    "The C header that a plug-in library implements to give Voldex access to a\n"
+    "kind of disk device or image that it does not read itself.")
 set(CPACK_GENERATOR DEB)
 include(CPack)

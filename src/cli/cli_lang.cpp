@@ -1,5 +1,6 @@
 #include "cli/cli_lang.h"
 
+#include <clocale>
 #include <optional>
 
 #include "device/language.h"
@@ -31,5 +32,8 @@ bool ApplyLanguageOption(std::vector<std::string>& args, std::string& error) {
         return false;
     }
     if (code) SetLanguage(ChooseLanguage(*code));
+    // The C library's texts (the "System error" lines) follow the locale
+    // where it speaks the chosen language, and stay in English otherwise.
+    if (CurrentLanguage() == LanguageFromEnvironment()) std::setlocale(LC_MESSAGES, "");
     return true;
 }
