@@ -197,7 +197,7 @@ TEST_F(InstallTest, ImageFilesGetTheProgramsTypes) {
     for (const Case& c : cases) {
         put(c.file, c.at, c.magic);
         std::string type;
-        RunShell("env XDG_DATA_DIRS=" + Quote(Usr("share")) + " XDG_DATA_HOME=" + Quote(dir->path() + "/nohome") +
+        RunShell("env -u LC_MESSAGES XDG_DATA_DIRS=" + Quote(Usr("share")) + " XDG_DATA_HOME=" + Quote(dir->path() + "/nohome") +
                      " xdg-mime query filetype " + Quote(samples + "/" + c.file),
                  &type);
         while (!type.empty() && (type.back() == '\n' || type.back() == ' ')) type.pop_back();

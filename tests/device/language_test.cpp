@@ -99,7 +99,7 @@ TEST_F(LanguageTest, CataloguesKeepTheGlossarysRules) {
             if (l != Language::Japanese) continue;
             EXPECT_FALSE(std::regex_search(text, particleStartsLine)) << id << ": " << text;
             EXPECT_FALSE(std::regex_search(text, asciiQuote)) << id << ": " << text;
-            for (const char* other : {"標準", "書込"}) EXPECT_EQ(text.find(other), std::string::npos) << id << ": " << text;
+            for (const char* other : {"標準で", "標準の", "書込"}) EXPECT_EQ(text.find(other), std::string::npos) << id << ": " << text;
         }
     }
 }
