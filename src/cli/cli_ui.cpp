@@ -90,13 +90,13 @@ std::string CliInterface::ImportedEntryPath(const std::string& hostPath, const s
         }
     };
     add(importFolder);
-    for (const std::string& given : importSources) {
+    for (const auto& [given, name] : importSources) {
         std::string source = trimmed(given);
         if (hostPath.size() <= source.size() + 1 || hostPath.compare(0, source.size() + 1, source + "/") != 0) continue;
-        // A folder source comes in under its own name with what lies below it.
+        // A folder source comes in under its name with what lies below it.
         std::string below = hostPath.substr(source.size() + 1);
         std::size_t slash = below.find_last_of('/');
-        add(source.substr(source.find_last_of('/') + 1));
+        add(name);
         if (slash != std::string::npos) add(below.substr(0, slash));
         break;
     }

@@ -46,10 +46,11 @@ public:
     // The progress line of the running transfer (may be null).
     ProgressLine* progress = nullptr;
 
-    // put: the image folder the host sources go into and the sources as
-    // given, to name an entry that already exists by its path in the image.
+    // put: the image folder the host sources go into, and each source as
+    // messages show it with the name it takes there, to name an entry that
+    // already exists by its path in the image.
     std::string importFolder;
-    std::vector<std::string> importSources;
+    std::vector<std::pair<std::string, std::string>> importSources;
 
     // mkfdd: messages whose catalogue text is only "?" get a plain line.
     bool floppyMessages = false;

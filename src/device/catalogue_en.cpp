@@ -223,6 +223,9 @@ const CatalogueEntry kEnglish[] = {
     {1727, "MaxEntries"},
     {1728, "Container"},
     {1729, "Geometry"},
+    {1430, "Skipped: a link to a folder that holds it\n%1"},
+    {1431, "standard input"},
+    {1432, "A folder is reached a second time and is listed only once\n%1"},
 };
 
 }  // namespace

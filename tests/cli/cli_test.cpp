@@ -274,6 +274,12 @@ TEST_F(CliTest, LoopingChainIsAnInvalidChain) {
     auto log = ReadHostFile(home / "kestrel.log");
     std::string line(log.begin(), log.end());
     EXPECT_EQ(line.substr(std::min(line.size(), std::size_t(20))), image + ": Μη έγκυρη αλυσίδα\n") << "time image: message";
+    // Under another name the folder is made in a private folder first; the
+    // message names where the file was going.
+    r = RunCli("get " + Quote(image) + " D " + Quote(out + "/copy"), &err, home.path());
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(err.find("αρχείου\n" + out + "/copy/f.bin"), std::string::npos) << err;
+    EXPECT_EQ(err.find(".voldex"), std::string::npos) << err;
 }
 
 TEST_F(CliTest, DirectoryPointingAtItselfEndsCleanly) {

@@ -216,6 +216,7 @@ TEST_F(CliLanguageTest, EveryMessageSpeaksTheChosenLanguage) {
          "::/a.txt は既にあります。", "Το ::/a.txt υπάρχει ήδη"},
         {"put IMG d/b.txt ::/D", 1, "::/D/b.txt already exists", "::/D/b.txt は既に", "Το ::/D/b.txt υπάρχει"},
         {"put IMG e ::/d", 1, "::/d/e/", "::/d/e/", "::/d/e/"},
+        {"put IMG e ::/d/f", 1, "::/d/f/", "::/d/f/", "::/d/f/"},
         {"put IMG - ::/D/B.TXT <a.txt", 1, "::/D/b.txt already exists", "::/D/b.txt は既に", "Το ::/D/b.txt υπάρχει"},
         {"check IMG", 0, "2 folders, 2 files, 0 findings, 0 lost clusters\n",
          "ディレクトリ 2 個、ファイル 2 個、検出事項 0 件、失われたクラスタ 0 個\n",
