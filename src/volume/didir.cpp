@@ -200,6 +200,13 @@ std::size_t DIDir::DisplayNameInto(int i, char* out) const {
     }
     if (e[0] == 0) return 0;
     std::size_t n = 0;
+    if ((e[11] & kAttrVolume) && e[11] != 0x0F) {
+        // A volume label is one name of 11 bytes, spaces and all.
+        for (int k = 0; k < 11; ++k) out[n++] = char(e[k]);
+        while (n > 0 && out[n - 1] == ' ') --n;
+        if (e[0] == kStoredE5) out[0] = char(kDeletedMark);
+        return n;
+    }
     for (int k = 0; k < 8 && e[k] != ' '; ++k) out[n++] = char(e[k]);
     // A name whose first byte is 0xE5 (a Shift-JIS lead byte) is stored
     // with 0x05 in its place, so that it does not read as deleted.
