@@ -6,6 +6,7 @@
 #include "cli/cmd_check.h"
 #include "cli/commands.h"
 #include "cli/mount.h"
+#include "device/messages.h"
 
 #ifndef VOLDEX_VERSION
 #define VOLDEX_VERSION "0.1"
@@ -212,7 +213,7 @@ const CliOption kOptions[] = {
      [](CliOptions& o, const std::string& v, std::string& e) {
          int64_t n;
          if (!ParseNumber(v, n)) {
-             e = "bad --offset value: " + v;
+             e = MessageString(1681, v);
              return false;
          }
          o.offset = n;
@@ -224,7 +225,7 @@ const CliOption kOptions[] = {
          o.sizeText = v;
          if (ParseNumber(v, n) && n <= 0xFFFFFF) o.size = static_cast<int>(n);
          else if (v.empty() || v[0] < '0' || v[0] > '9') {
-             e = "bad --size value: " + v;
+             e = MessageString(1683, v);
              return false;
          }
          return true;
@@ -244,7 +245,7 @@ const CliOption kOptions[] = {
      [](CliOptions& o, const std::string& v, std::string& e) {
          int64_t n;
          if (!ParseNumber(v, n) || n < 1 || n > 0xFFFF) {
-             e = "bad --partition value: " + v;
+             e = MessageString(1682, v);
              return false;
          }
          o.partition = static_cast<int>(n);
@@ -298,12 +299,12 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
         for (const CliOption& c : kOptions)
             if (name == c.name || (c.alias && name == c.alias)) option = &c;
         if (!option || (inlineValue && !option->takesValue)) {
-            error = "unknown option: " + a;
+            error = MessageString(1684, a);
             return std::nullopt;
         }
         if (option->takesValue && !inlineValue) {
             if (i + 1 >= args.size()) {
-                error = std::string(option->name) + " needs a value";
+                error = MessageString(1685, option->name);
                 return std::nullopt;
             }
             value = args[++i];
@@ -311,22 +312,22 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
         if (!option->apply(o, value, error)) return std::nullopt;
     }
     if (o.yes && o.no) {
-        error = "--yes and --no exclude each other";
+        error = MessageString(1686);
         return std::nullopt;
     }
     // --offset and --human68k name the volume outright: a disk type or a
     // partition beside them would be passed over without a word.
     if ((o.offset || o.human68k) && (o.profile || o.partition)) {
-        error = "--offset and --human68k exclude --profile and --partition";
+        error = MessageString(1687);
         return std::nullopt;
     }
     if (o.command.empty()) {
-        error = "no command given";
+        error = MessageString(1688);
         return std::nullopt;
     }
     if (o.help) {
         if (!FindCliCommand(o.command)) {
-            error = "unknown command: " + o.command;
+            error = MessageString(1689, o.command);
             return std::nullopt;
         }
         return o;
@@ -334,7 +335,7 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
     if (!CheckOperandCount(o, error)) return std::nullopt;
     const CliCommand* c = FindCliCommand(o.command);
     if (o.json && !(c->flags & kCmdJson)) {
-        error = "--json is not taken by " + o.command;
+        error = MessageString(1690, o.command);
         return std::nullopt;
     }
     if ((o.dryRun || o.save) && o.command != "repair") {
@@ -342,7 +343,7 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
         return std::nullopt;
     }
     if (o.recursive && !(c->flags & kCmdRecursive)) {
-        error = "-R is not taken by " + o.command;
+        error = MessageString(1691, o.command);
         return std::nullopt;
     }
     return o;
@@ -365,12 +366,12 @@ bool AsksForChange(const CliOptions& o) {
 bool CheckOperandCount(const CliOptions& o, std::string& error) {
     const CliCommand* c = FindCliCommand(o.command);
     if (!c) {
-        error = "unknown command: " + o.command;
+        error = MessageString(1689, o.command);
         return false;
     }
     int n = static_cast<int>(o.operands.size());
     if (n < c->minOperands || (c->maxOperands >= 0 && n > c->maxOperands)) {
-        error = "wrong number of operands for " + o.command + "; usage: voldex-cli " + c->synopsis;
+        error = MessageString(1692, o.command) + "\n" + MessageString(1693, std::string("voldex-cli ") + c->synopsis);
         return false;
     }
     return true;

@@ -1,8 +1,10 @@
 #include "cli/cli_lang.h"
 
+#include <clocale>
 #include <optional>
 
 #include "device/language.h"
+#include "device/messages.h"
 #include "explorer/config.h"
 
 bool ApplyLanguageOption(std::vector<std::string>& args, std::string& error) {
@@ -10,7 +12,8 @@ bool ApplyLanguageOption(std::vector<std::string>& args, std::string& error) {
     for (std::size_t i = 0; i < args.size() && args[i] != "--";) {
         if (args[i] == "--lang") {
             if (i + 1 >= args.size()) {
-                error = "--lang needs el, en or ja";
+                SetLanguage(ChooseLanguage(SettingText("Language")));
+                error = MessageString(1695);
                 return false;
             }
             code = args[i + 1];
@@ -22,10 +25,15 @@ bool ApplyLanguageOption(std::vector<std::string>& args, std::string& error) {
             ++i;
         }
     }
+    // Said in the language the environment or the setting chooses.
+    SetLanguage(ChooseLanguage(SettingText("Language")));
     if (code && !LanguageFromCode(*code)) {
-        error = "--lang needs el, en or ja, not " + *code;
+        error = MessageString(1696, *code);
         return false;
     }
-    SetLanguage(ChooseLanguage(code ? *code : SettingText("Language")));
+    if (code) SetLanguage(ChooseLanguage(*code));
+    // The C library's texts (the "System error" lines) follow the locale
+    // where it speaks the chosen language, and stay in English otherwise.
+    if (CurrentLanguage() == LanguageFromEnvironment()) std::setlocale(LC_MESSAGES, "");
     return true;
 }

@@ -120,7 +120,7 @@ int CmdParts(CliContext& c) {
     if (DetectAndSelect(opener, o.operands[0], params) && params.Device) params.Device->Destroy();
     c.ui.EndOpening(true);
     if (c.ui.listed.empty()) {
-        std::fprintf(stderr, "voldex-cli: no partition table found\n");
+        std::fprintf(stderr, "voldex-cli: %s\n", MessageString(1697).c_str());
         return kExitFailure;
     }
     if (o.json) {
@@ -186,25 +186,32 @@ int CmdInfo(CliContext& c) {
         std::printf("}\n");
         return kExitOk;
     }
-    std::printf("DiskStart: %lld\n", static_cast<long long>(l.DiskStart));
-    std::printf("FileSystem: %u\n", l.FileSystem);
-    std::printf("FATType: %u\n", l.FATType);
-    std::printf("FAT: %d\n", l.FAT);
-    std::printf("FATSize: %d\n", l.FATSize);
-    std::printf("FATCount: %u\n", l.FATCount);
-    std::printf("RootDir: %u\n", l.RootDir);
-    std::printf("UserArea: %d\n", l.UserArea);
-    std::printf("ClusterSize: %u\n", l.ClusterSize);
-    std::printf("ClustersCount: %u\n", l.ClustersCount);
+    // The text form speaks the user's language, keys and values alike; the
+    // English keys are those of --json.
+    auto line = [](unsigned key, const std::string& value) {
+        std::printf("%s: %s\n", MessageString(key).c_str(), value.c_str());
+    };
+    line(1712, std::to_string(l.DiskStart));
+    line(1713, std::to_string(l.FileSystem));
+    line(1714, std::to_string(l.FATType));
+    line(1715, std::to_string(l.FAT));
+    line(1716, std::to_string(l.FATSize));
+    line(1717, std::to_string(l.FATCount));
+    line(1718, std::to_string(l.RootDir));
+    line(1719, std::to_string(l.UserArea));
+    line(1720, std::to_string(l.ClusterSize));
+    line(1721, std::to_string(l.ClustersCount));
     // A label that claims more clusters than its FAT kind can number.
-    if (image.ClustersLimited()) std::printf("UsableClusters: %u\n", image.ClusterLimit() - 2);
-    std::printf("FreeClusters: %u\n", image.FreeCount());
+    if (image.ClustersLimited()) line(1722, std::to_string(image.ClusterLimit() - 2));
+    line(1723, std::to_string(image.FreeCount()));
     DiskInfoTexts t = MakeDiskInfo(image);
-    std::printf("Capacity: %s\n", t.TotalSize.c_str());
-    std::printf("Used: %s\n", t.UsedSize.c_str());
-    std::printf("Free: %s\n", t.FreeSize.c_str());
-    std::printf("MaxEntries: %s\n", t.MaxEntries.c_str());
-    if (const OpenedFormat& f = LastOpenedFormat(); !f.container.empty())
-        std::printf("Container: %s\nGeometry: %s\n", f.container.c_str(), f.geometry.c_str());
+    line(1724, t.TotalSize);
+    line(1725, t.UsedSize);
+    line(1726, t.FreeSize);
+    line(1727, t.MaxEntries);
+    if (const OpenedFormat& f = LastOpenedFormat(); !f.container.empty()) {
+        line(1728, f.container);
+        line(1729, f.geometry);
+    }
     return kExitOk;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "device/messages.h"
+
 void ProgressLine::AddBytes(uint64_t n) {
     bytes_ += n;
     Draw(false);
@@ -19,8 +21,10 @@ void ProgressLine::Draw(bool force) {
     last_ = now;
     double seconds = std::chrono::duration<double>(now - start_).count();
     double mib = double(bytes_) / 1048576.0;
-    std::fprintf(stderr, "\r%.1f MiB, %llu %s, %.1f MiB/s   ", mib, static_cast<unsigned long long>(items_),
-                 items_ == 1 ? "file" : "files", seconds > 0 ? mib / seconds : 0.0);
+    char size[32], rate[32];
+    std::snprintf(size, sizeof size, "%.1f", mib);
+    std::snprintf(rate, sizeof rate, "%.1f", seconds > 0 ? mib / seconds : 0.0);
+    std::fprintf(stderr, "\r%s   ", MessageString(1700, size, static_cast<unsigned long long>(items_), rate).c_str());
     std::fflush(stderr);
     drawn_ = true;
 }

@@ -49,7 +49,7 @@ unsigned FloppyPlainLine(const std::string& text, int style) {
 }  // namespace
 
 int CliInterface::ShowBox(const std::string& text, const std::string& caption, int style) {
-    if (caption == kSystemErrorCaption) Print(caption + ": " + text);
+    if (caption == SystemErrorCaption()) Print(caption + ": " + text);
     else Print(text);
     if (floppyMessages) {
         if (unsigned plain = FloppyPlainLine(text, style)) {
@@ -89,7 +89,10 @@ OverwriteAnswer CliInterface::AskOverwrite(const std::string& existingName, cons
         std::fputs("\n", stderr);
     }
     unanswered_ = true;
-    Print(existingName + ": exists (incoming " + incomingName + "); use --yes to replace or --no to keep it");
+    // Importing, the existing entry is in the image and the incoming file
+    // may be a private copy; exporting, the existing file is the host's.
+    bool importing = !importSources.empty();
+    Print(MessageString(1699, importing ? ImportedEntryPath(incomingName, existingName) : existingName));
     return owCancel;
 }
 
@@ -100,6 +103,35 @@ bool CliInterface::AcceptChangedName(const std::string& given, const std::string
     }
     if (auto line = FormatCatalogueMessage(1626, {given, stored})) Print(*line);
     return true;
+}
+
+std::string CliInterface::ImportedEntryPath(const std::string& hostPath, const std::string& entryName) const {
+    auto trimmed = [](std::string p) {
+        while (p.size() > 1 && p.back() == '/') p.pop_back();
+        return p;
+    };
+    std::vector<std::string> parts;
+    auto add = [&parts](const std::string& p) {
+        for (std::size_t at = 0; at <= p.size();) {
+            std::size_t end = std::min(p.find('/', at), p.size());
+            if (end > at) parts.push_back(p.substr(at, end - at));
+            at = end + 1;
+        }
+    };
+    add(importFolder);
+    for (const auto& [given, name] : importSources) {
+        std::string source = trimmed(given);
+        if (hostPath.size() <= source.size() + 1 || hostPath.compare(0, source.size() + 1, source + "/") != 0) continue;
+        // A folder source comes in under its name with what lies below it.
+        std::string below = hostPath.substr(source.size() + 1);
+        std::size_t slash = below.find_last_of('/');
+        add(name);
+        if (slash != std::string::npos) add(below.substr(0, slash));
+        break;
+    }
+    std::string path = "::";
+    for (const std::string& p : parts) path += "/" + p;
+    return path + "/" + entryName;
 }
 
 void CliInterface::SetStatusText(int panel, const std::string&) {
@@ -300,15 +332,14 @@ int CliInterface::ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) {
         return -1;
     }
     if (!sound) {
-        Print("voldex-cli: no partition table found");
+        Print("voldex-cli: " + MessageString(1697));
         return -1;
     }
     partitionChosen = true;
     if (!partition && !dialog.FixedRows.empty()) return ChooseDisk(dialog);
     int row = partition.value_or(1) - 1;
     if (std::size_t(row) >= dialog.Rows.size()) {
-        Print("voldex-cli: partition " + std::to_string(row + 1) + " not found (" +
-              std::to_string(dialog.Rows.size()) + " listed)");
+        Print("voldex-cli: " + MessageString(1698, row + 1, dialog.Rows.size()));
         return -1;
     }
     return dialog.Choose(row) ? row : -1;

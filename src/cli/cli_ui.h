@@ -54,12 +54,20 @@ public:
     // The progress line of the running transfer (may be null).
     ProgressLine* progress = nullptr;
 
+    // put: the image folder the host sources go into, and each source as
+    // messages show it with the name it takes there, to name an entry that
+    // already exists by its path in the image.
+    std::string importFolder;
+    std::vector<std::pair<std::string, std::string>> importSources;
+
     // mkfdd: messages whose catalogue text is only "?" get a plain line.
     bool floppyMessages = false;
 
 private:
     void Print(const std::string& line);
     int ChooseDisk(THDDPartDialog& dialog);
+    // "::/DIR/NAME" for an entry met while importing host file `hostPath`.
+    std::string ImportedEntryPath(const std::string& hostPath, const std::string& entryName) const;
 
     bool yes_, no_;
     bool unanswered_ = false;

@@ -44,9 +44,10 @@ int CmdCheck(CliContext& c) {
     } else {
         std::string report = r.Report();
         std::fwrite(report.data(), 1, report.size(), stdout);
-        if (total > r.findings.size()) std::printf("... %zu more findings not shown\n", total - r.findings.size());
-        std::printf("%u folders, %u files, %zu findings, %u lost clusters%s\n", r.folders, r.files, total,
-                    r.lostClusters, r.complete ? "" : "; the check could not be completed");
+        if (total > r.findings.size()) std::printf("%s\n", MessageString(1711, total - r.findings.size()).c_str());
+        std::string summary = MessageString(1709, r.folders, r.files, total, r.lostClusters);
+        if (!r.complete) summary = MessageString(1710, summary);
+        std::printf("%s\n", summary.c_str());
     }
     if (!r.complete) {
         ShowMessage(1240);

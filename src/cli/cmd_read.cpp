@@ -321,8 +321,8 @@ int ExportRenamed(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
 
 int CheckGetOperands(const CliOptions& o) {
     if (HasImagePrefix(o.operands.back()))
-        return UsageError("the last operand of get is a host path: " + o.operands.back(),
-                          "hint: voldex-cli get IMAGE ::PATH... HOSTFOLDER (or HOSTFILE for one entry)");
+        return UsageError(MessageString(1701, o.operands.back()),
+                          MessageString(1694, "voldex-cli get IMAGE ::PATH... HOSTDEST"));
     return kExitOk;
 }
 

@@ -123,25 +123,22 @@ int CheckPutOperands(const CliOptions& o) {
     std::vector<std::string> sources;
     std::optional<std::string> dest;
     SplitPutOperands(o, sources, dest);
-    if (sources.empty()) return UsageError("put needs a host file or folder", "usage: voldex-cli put IMAGE HOSTPATH... [::DEST]");
+    if (sources.empty()) return UsageError(MessageString(1702), MessageString(1693, "voldex-cli put IMAGE HOSTPATH... [::DEST]"));
     int fromInput = 0;
     for (const std::string& s : sources) {
         if (HasImagePrefix(s))
-            return UsageError("only the last operand of put is an image path: " + s,
-                              "hint: voldex-cli put IMAGE HOSTPATH... ::DEST");
+            return UsageError(MessageString(1703, s), MessageString(1694, "voldex-cli put IMAGE HOSTPATH... ::DEST"));
         if (s == "-") {
             ++fromInput;
             continue;
         }
         if (NamesNoFolderOfItsOwn(s))
-            return UsageError("refusing to import \"" + s + "\" as a whole (a root, current or parent folder)",
-                              "hint: every operand of put is a host path; name the image folder with \"::\", "
-                              "e.g. voldex-cli put IMAGE a.txt ::/");
+            return UsageError(MessageString(1704, s), MessageString(1705, "voldex-cli put IMAGE a.txt ::/"));
     }
     if (fromInput > 1 || (fromInput && sources.size() > 1))
-        return UsageError("standard input (-) is put alone", "hint: voldex-cli put IMAGE - ::NAME");
+        return UsageError(MessageString(1706), MessageString(1694, "voldex-cli put IMAGE - ::NAME"));
     if (fromInput && !dest)
-        return UsageError("standard input needs a name in the image", "hint: voldex-cli put IMAGE - ::/DIR/NAME.TXT");
+        return UsageError(MessageString(1707), MessageString(1694, "voldex-cli put IMAGE - ::/DIR/NAME.TXT"));
     return kExitOk;
 }
 
@@ -157,8 +154,7 @@ int CmdPut(CliContext& c) {
         const std::string& last = sources.back();
         auto loc = ResolveEntry(image, last);
         if (loc && loc->index >= 0 && ResolveFolder(image, last))
-            return UsageError("\"" + last + "\" names a folder of the image; image paths of put take \"::\"",
-                              "hint: voldex-cli put IMAGE HOSTPATH... ::" + last);
+            return UsageError(MessageString(1708, last), MessageString(1694, "voldex-cli put IMAGE HOSTPATH... ::" + last));
     }
 
     // Where the sources go: into an existing folder, or (one source) under
@@ -180,7 +176,7 @@ int CmdPut(CliContext& c) {
             return kExitFailure;
         }
     } else if (fromInput) {
-        return UsageError("standard input needs a name in the image", "hint: voldex-cli put IMAGE - ::/DIR/NAME.TXT");
+        return UsageError(MessageString(1707), MessageString(1694, "voldex-cli put IMAGE - ::/DIR/NAME.TXT"));
     }
     auto folder = ResolveFolder(image, folderPath);
     if (!folder) {
@@ -214,7 +210,14 @@ int CmdPut(CliContext& c) {
         }
         shownAs.emplace(named, shown);
         sources = {named};
+        c.ui.importSources = {{shown, newName}};
+    } else {
+        for (const std::string& s : sources) {
+            std::string trimmed = s.size() > 1 && s.back() == '/' ? s.substr(0, s.find_last_not_of('/') + 1) : s;
+            c.ui.importSources.emplace_back(s, trimmed.substr(trimmed.find_last_of('/') + 1));
+        }
     }
+    c.ui.importFolder = folderPath;
     // Anything passed over leaves the copy incomplete: scripts learn it
     // from the status.
     if (ImportFileList(dir, sources, false, false, newName) == owCancel) return kExitFailure;

@@ -33,9 +33,9 @@ const char* LanguageCode(Language language) {
 Language LanguageOfLocale(const std::string& locale) {
     // The language part ends at the territory, the code set or the modifier.
     std::string lang = locale.substr(0, locale.find_first_of("_.@"));
-    if (EqualIgnoringAsciiCase(lang, "en")) return Language::English;
+    if (EqualIgnoringAsciiCase(lang, "el")) return Language::Greek;
     if (EqualIgnoringAsciiCase(lang, "ja")) return Language::Japanese;
-    return Language::Greek;
+    return Language::English;
 }
 
 Language LanguageFromEnvironment() {
@@ -43,7 +43,7 @@ Language LanguageFromEnvironment() {
         const char* value = std::getenv(name);
         if (value && *value) return LanguageOfLocale(value);
     }
-    return Language::Greek;
+    return Language::English;
 }
 
 Language ChooseLanguage(const std::string& setting) {

@@ -16,13 +16,14 @@ void SetLanguage(Language language);
 std::optional<Language> LanguageFromCode(const std::string& code);
 const char* LanguageCode(Language language);
 
-// The language of a locale name such as "ja_JP.UTF-8" or "en": English for
-// "en…", Japanese for "ja…", the Greek catalogue for anything else ("C",
-// "POSIX", "el_GR", "de_DE", empty).
+// The language of a locale name such as "ja_JP.UTF-8" or "el": Greek for
+// "el…", Japanese for "ja…", English for anything else ("C", "POSIX",
+// "C.UTF-8", "en_US", "de_DE", empty): a language without a catalogue of its
+// own, and the plain locale of cron, containers and build machines.
 Language LanguageOfLocale(const std::string& locale);
 
 // The first of LC_ALL, LC_MESSAGES and LANG that is set and not empty
-// decides, as for any program's messages.
+// decides, as for any program's messages; none set means English.
 Language LanguageFromEnvironment();
 
 // The setting's value (el, en, ja) wins; an empty or unknown value leaves

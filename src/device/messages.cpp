@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "device/catalogue.h"
 #include "device/programfolder.h"
@@ -10,6 +11,7 @@
 namespace {
 
 constexpr std::size_t kMaxMessageText = 1023;
+constexpr unsigned kSystemErrorCaptionId = 1680;
 
 std::string NumberText(int64_t v, char kind) {
     char buf[32];
@@ -34,6 +36,29 @@ std::string InsertText(const MsgArg& a, char kind) {
     return NumberText(a.Number(), kind);
 }
 
+std::string& LogImage() {
+    static std::string image;
+    return image;
+}
+
+// "2026-01-31 12:00:00 /path/disk.img: message", one line however many the
+// message has.
+std::string LogLine(const std::string& text) {
+    char stamp[32] = "";
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::string line = std::string(stamp) + " " + (LogImage().empty() ? "" : LogImage() + ": ");
+    for (char c : text) {
+        if (c == '\n') line += "; ";
+        else if (c != '\r') line += c;
+    }
+    return line;
+}
+
+// Whether an insert counts exactly one: the number 1 or the text "1".
+bool IsOne(const MsgArg& a) { return a.IsText() ? a.Text() == "1" : a.Number() == 1; }
+
 int RunBox(unsigned id, int style, bool log, const MsgArgs& args) {
     auto text = FormatCatalogueMessage(id, args);
     if (!text) {
@@ -43,7 +68,7 @@ int RunBox(unsigned id, int style, bool log, const MsgArgs& args) {
     int button = UI().ShowBox(*text, kCaption, style);
     if (log) {
         if (FILE* f = std::fopen(LogFilePath().c_str(), "a")) {
-            std::fprintf(f, "%s\n", text->c_str());
+            std::fprintf(f, "%s\n", LogLine(*text).c_str());
             std::fclose(f);
         }
     }
@@ -62,6 +87,23 @@ std::optional<std::string> FormatMessageText(const std::string& text, const MsgA
         }
         if (i + 1 >= text.size()) return std::nullopt;
         char d = text[i + 1];
+        if (d == '{') {
+            // "%{n:one|other}": the word for one or for any other count of
+            // insert n ("1 file", "2 files").
+            std::size_t colon = text.find(':', i + 2), bar = text.find('|', i + 2), close = text.find('}', i + 2);
+            if (colon == std::string::npos || bar == std::string::npos || close == std::string::npos ||
+                !(colon < bar && bar < close) || colon == i + 2 || colon > i + 4)
+                return std::nullopt;
+            unsigned n = 0;
+            for (std::size_t k = i + 2; k < colon; ++k) {
+                if (text[k] < '0' || text[k] > '9') return std::nullopt;
+                n = n * 10 + unsigned(text[k] - '0');
+            }
+            if (n == 0 || n > args.size()) return std::nullopt;
+            out += IsOne(args[n - 1]) ? text.substr(colon + 1, bar - colon - 1) : text.substr(bar + 1, close - bar - 1);
+            i = close;
+            continue;
+        }
         if (d < '1' || d > '9') {
             // "%%", "%.", "%!" and the like stand for the character itself.
             if (d == '0') return out;  // "%0" ends the text
@@ -118,7 +160,14 @@ int AskMessageV(unsigned id, int style, const MsgArgs& args) { return RunBox(id,
 void ShowSystemError(int code) {
     if (code == 0) code = errno;
     if (code == 0) return;
-    UI().ShowBox(std::strerror(code), kSystemErrorCaption, kBoxStop);
+    UI().ShowBox(std::strerror(code), SystemErrorCaption(), kBoxStop);
 }
+
+std::string SystemErrorCaption() {
+    const char* text = CatalogueText(kSystemErrorCaptionId);
+    return text ? text : "System error";
+}
+
+void SetLogImage(const std::string& path) { LogImage() = path; }
 
 std::string LogFilePath() { return LogFolder() + "kestrel.log"; }

@@ -37,13 +37,22 @@ using MsgArgs = std::vector<MsgArg>;
 
 // Formats a message text with its inserts: "%n" (n = 1..99) with an optional
 // "!d!", "!u!", "!x!", "!X!" or "!s!" format; "%%" gives a per cent sign and
-// "%0" ends the text. Returns nothing when the text cannot be formatted
-// (an insert number beyond the inserts given, or a malformed format).
+// "%0" ends the text; "%{n:one|other}" gives the word for exactly one or for
+// any other count of insert n, for the languages that form plurals. Returns
+// nothing when the text cannot be formatted (an insert number beyond the
+// inserts given, or a malformed format).
 std::optional<std::string> FormatMessageText(const std::string& text, const MsgArgs& args);
 
 // Loads and formats message `id`; nothing when the id is unknown or the
 // inserts do not fit.
 std::optional<std::string> FormatCatalogueMessage(unsigned id, const MsgArgs& args);
+
+// Message `id` formatted with its inserts as a plain string; empty when the id
+// is unknown or the inserts do not fit.
+template <class... A>
+std::string MessageString(unsigned id, A&&... inserts) {
+    return FormatCatalogueMessage(id, MsgArgs{MsgArg(std::forward<A>(inserts))...}).value_or(std::string());
+}
 
 // The shared formatter of the whole run. The text returned by LoadMessage
 // stays valid until the next LoadMessage on the same object.
@@ -79,13 +88,20 @@ int AskMessage(unsigned id, int style, A&&... inserts) {
     return AskMessageV(id, style, MsgArgs{MsgArg(std::forward<A>(inserts))...});
 }
 
-// Shows the system's own text for an error number under "Voldex : Win32 err."
-// Code 0 means the current errno; an errno of 0 shows nothing.
+// Shows the C library's text for an error number under the caption
+// "System error" in the user's language. Code 0 means the current errno; an
+// errno of 0 shows nothing.
 void ShowSystemError(int code = 0);
 
-// Full path of the log file that LogMessage appends to.
+// The caption of system errors ("System error" in the current language).
+std::string SystemErrorCaption();
+
+// The image the log's lines name: the one being opened or worked on.
+void SetLogImage(const std::string& path);
+
+// Full path of the log file that LogMessage appends to. Each line reads
+// "time image: message".
 std::string LogFilePath();
 
 inline constexpr const char* kCaption = "Voldex";
-inline constexpr const char* kSystemErrorCaption = "Voldex : Win32 err.";
 inline constexpr const char* kResourceErrorText = "message resource error.";

@@ -128,6 +128,7 @@ TDiskOpener::TDiskOpener(std::vector<DISKPROFILE> profiles) {
 bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& params) {
     params = VolumeParams{};
     LastOpenedFormat() = {};
+    SetLogImage(path);
     dlg.FileNameLabel = path;
     const std::string ext = PathExtension(path);
     // The whole size: a file of 4 GiB and more must not pass for a floppy

@@ -73,7 +73,7 @@ TEST_F(CliScriptTest, PutNeverTakesAnOperandForWhatItIsNot) {
     for (const char* wrong : {"/", "..", ".", "./", "/tmp/..", "GAMES"}) {
         Outcome r = Cli("put " + Quote(image) + " " + Quote(dir / "a.txt") + " " + Quote(wrong));
         EXPECT_EQ(r.rc, 2) << wrong << ": " << r.err;
-        EXPECT_NE(r.err.find("hint:"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("\nυπόδειξη: "), std::string::npos) << r.err;
         EXPECT_EQ(ReadHostFile(image), before) << wrong;
     }
     // A host folder of the same name as an image folder is still refused
@@ -355,7 +355,7 @@ TEST_F(CliScriptTest, ProgressOnlyOnATerminal) {
     std::string out = dir / "out";
     RunShell("mkdir -p " + Quote(out));
     // script(1) gives the command a terminal; its output is what the terminal showed.
-    std::string shown = Shell("script -qec " + Quote(std::string(VOLDEX_CLI) + " get " + Quote(image) + " ::BIG.BIN " +
+    std::string shown = Shell("script -qec " + Quote(std::string(VOLDEX_CLI) + " --lang en get " + Quote(image) + " ::BIG.BIN " +
                                                Quote(out)) +
                               " /dev/null");
     EXPECT_NE(shown.find("MiB/s"), std::string::npos) << shown;
@@ -445,7 +445,7 @@ TEST_F(CliLargeDiskTest, CommandLineWinsOverSettings) {
                                             "DiskStart=1048576\r\n[Whole disk]\r\nExtension=.NONE\r\nProfileType=3\r\n"
                                             "HDDType=1\r\nSecLen=512\r\nSectors=63\r\nHeads=255\r\n"));
     auto start = [&](const std::string& options) {
-        Outcome r = Cli(options + " info " + Quote(disk), home.path());
+        Outcome r = Cli("--lang en " + options + " info " + Quote(disk), home.path());
         return r.out.substr(0, r.out.find('\n')) + (r.rc ? " rc=" + std::to_string(r.rc) + r.err : "");
     };
     EXPECT_EQ(start(""), "DiskStart: 1048576") << "the preselected profile, read from an upper-case .INI with a BOM";
@@ -546,10 +546,10 @@ TEST(CliConfiguration, ProfilesAsPeopleWriteThemAndTheDriveList) {
     std::string image = dir / "disk.plg";
     MakeFatImage(image, 1440, 12);
     setenv("VOLDEX_TEST_KIND", "1", 1);  // the plug-in answers: read the boot record at 0
-    Outcome r = Cli("info " + Quote(image), home.path());
+    Outcome r = Cli("--lang en info " + Quote(image), home.path());
     unsetenv("VOLDEX_TEST_KIND");
     EXPECT_EQ(r.out.rfind("DiskStart: ", 0), 0u) << r.err;
-    EXPECT_EQ(r.err.find("DLL"), std::string::npos) << "the plug-in was found beside the profiles: " << r.err;
+    EXPECT_EQ(r.err.find("library"), std::string::npos) << "the plug-in was found beside the profiles: " << r.err;
     // A 32-bit DiskStart that does not fit is refused, not wrapped.
     std::string far = dir / "disk.far";
     MakeFatImage(far, 1440, 12);

@@ -157,11 +157,11 @@ TEST_P(CliImageTest, LsMatchesWhatMtoolsShows) {
     EXPECT_EQ(r.out.substr(r.out.find('\n') + 1, 9), "LEAF.DAT\t");
     r = RunCli("ls " + Quote(image) + " nothing/here", &err);
     EXPECT_EQ(r.rc, 1);
-    EXPECT_NE(err.find("Η προέλευση δεν βρέθηκε"), std::string::npos);
+    EXPECT_NE(err.find("Δεν βρέθηκε το αρχείο ή ο φάκελος"), std::string::npos);
 }
 
 TEST_P(CliImageTest, InfoPrintsTheLayout) {
-    Result r = RunCli("info " + Quote(image));
+    Result r = RunCli("--lang en info " + Quote(image));
     ASSERT_EQ(r.rc, 0);
     std::string minfo;
     RunShell("minfo -i " + Quote(image), &minfo);
@@ -231,7 +231,7 @@ TEST_F(CliTest, MissingImageAndMissingSourceFailCleanly) {
     EXPECT_EQ(RunCli("ls " + Quote(dir / "nope.img"), &err).rc, 1);
     EXPECT_NE(err.find("Το αρχείο δεν βρέθηκε ή είναι ανοικτό"), std::string::npos);
     EXPECT_EQ(RunCli("get " + Quote(image) + " D/NOPE.BIN " + Quote(out), &err).rc, 1);
-    EXPECT_NE(err.find("Η προέλευση δεν βρέθηκε"), std::string::npos);
+    EXPECT_NE(err.find("Δεν βρέθηκε το αρχείο ή ο φάκελος"), std::string::npos);
     EXPECT_EQ(RunCli("get " + Quote(image) + " D " + Quote(dir / "no-such-dir/below"), &err).rc, 1)
         << "a new name needs an existing host folder to go into";
 }
@@ -272,7 +272,8 @@ TEST_F(CliTest, LoopingChainIsAnInvalidChain) {
     EXPECT_NE(err.find("Μη έγκυρη αλυσίδα"), std::string::npos) << err;
     EXPECT_NE(err.find("Σφάλμα κατά την ανάγνωση της αλυσίδας cluster του αρχείου"), std::string::npos) << err;
     auto log = ReadHostFile(home / "kestrel.log");
-    EXPECT_EQ(std::string(log.begin(), log.end()), "Μη έγκυρη αλυσίδα\n");
+    std::string line(log.begin(), log.end());
+    EXPECT_EQ(line.substr(std::min(line.size(), std::size_t(20))), image + ": Μη έγκυρη αλυσίδα\n") << "time image: message";
     // Under another name the folder is made in a private folder first; the
     // message names where the file was going.
     r = RunCli("get " + Quote(image) + " D " + Quote(out + "/copy"), &err, home.path());
@@ -313,7 +314,7 @@ TEST_F(CliTest, OffsetAndHuman68k) {
     Result r = RunCli("--offset 65536 get " + Quote(shifted) + " D/F.BIN " + Quote(out));
     ASSERT_EQ(r.rc, 0);
     EXPECT_EQ(ReadHostFile(out + "/f.bin"), data);
-    r = RunCli("info --offset=0x10000 " + Quote(shifted));
+    r = RunCli("--lang en info --offset=0x10000 " + Quote(shifted));
     EXPECT_NE(r.out.find("DiskStart: 65536\n"), std::string::npos);
 
     Human68kLayout h;
@@ -325,7 +326,7 @@ TEST_F(CliTest, OffsetAndHuman68k) {
     r = RunCli("--human68k ls " + Quote(hpath));
     ASSERT_EQ(r.rc, 0);
     EXPECT_EQ(r.out, "Filename\tSize\tAttributes\tDate/Time\tStart\nreadme_for_x68k.doc\t0\tA\t2002/01/01 12:00:00\t0\n");
-    r = RunCli("info " + Quote(hpath));
+    r = RunCli("--lang en info " + Quote(hpath));
     EXPECT_NE(r.out.find("FileSystem: 1\n"), std::string::npos) << "found by its boot record without the option";
 }
 
@@ -351,8 +352,8 @@ TEST(CliOpening, HdiAndNhdOpenWithNoOption) {
                          std::to_string(hdiOffsets[1]) + "\n");
     r = RunCli("--partition 3 ls " + Quote(hdi), &err);
     EXPECT_EQ(r.rc, 1);
-    EXPECT_NE(err.find("partition 3 not found"), std::string::npos) << err;
-    r = RunCli("info " + Quote(hdi));
+    EXPECT_NE(err.find("το διαμέρισμα 3 δεν βρέθηκε (ο πίνακας έχει 2 διαμερίσματα)"), std::string::npos) << err;
+    r = RunCli("--lang en info " + Quote(hdi));
     EXPECT_NE(r.out.find("DiskStart: " + std::to_string(hdiOffsets[0]) + "\n"), std::string::npos) << r.out;
 }
 
@@ -396,11 +397,11 @@ TEST(CliOpening, ProfilesAndDiskFigures) {
     TempDir dir;
     std::string img = dir / "fd.img";
     MakeFatImage(img, 1440, 12);
-    Result r = RunCli("info " + Quote(img));
+    Result r = RunCli("--lang en info " + Quote(img));
     EXPECT_NE(r.out.find("Capacity: 1,457,664 bytes (2,847 clusters)\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Used: 0 bytes (0 clusters)\n"), std::string::npos);
     EXPECT_NE(r.out.find("Free: 1,457,664 bytes (2,847 clusters)\n"), std::string::npos);
-    EXPECT_NE(r.out.find("MaxEntries: 224 εγγραφές\n"), std::string::npos);
+    EXPECT_NE(r.out.find("MaxEntries: 224 entries\n"), std::string::npos);
     std::string err;
     r = RunCli("--profile 'No such profile' info " + Quote(img), &err);
     EXPECT_EQ(r.rc, 1);

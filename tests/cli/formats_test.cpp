@@ -216,7 +216,7 @@ TEST_P(FormatTest, OpensListsExportsAndStaysSoundAfterChanges) {
         EXPECT_EQ(r.err.find("has no partition table: --partition 2") != std::string::npos, floppy) << r.err;
     }
 
-    r = Cli(Args("info"));
+    r = Cli("--lang en " + Args("info"));
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_NE(r.out.find("Container: " + img.container + "\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Geometry: "), std::string::npos) << r.out;
@@ -392,7 +392,7 @@ TEST_P(NewImageTest, OpensTakesAPutAndReadsBackThroughOtherReaders) {
     std::string size = *c.size ? std::string(" --size ") + c.size : "";
     CliRun r = Cli("new " + Quote(img) + " " + c.format + size + " --label 'New Disk'");
     ASSERT_EQ(r.rc, 0) << r.err;
-    r = Cli("info " + Quote(img));
+    r = Cli("--lang en info " + Quote(img));
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_NE(r.out.find(std::string("Container: ") + c.container + "\nGeometry: " + c.geometry + "\n"),
               std::string::npos) << r.out;

@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <regex>
 
 #include "device/catalogue.h"
+#include "device/language.h"
 #include "device/messages.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
@@ -26,6 +28,15 @@ TEST(MessageFormat, InsertsTextsAndNumbers) {
     EXPECT_EQ(*FormatMessageText("100%% done", {}), "100% done");
     EXPECT_EQ(*FormatMessageText("%1", {42}), "42");
     EXPECT_EQ(*FormatMessageText("%10", {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}), "j");
+}
+
+TEST(MessageFormat, PluralsFollowTheirCount) {
+    const std::string text = "%1!u! %{1:file|files}, %2 %{2:cluster|clusters}";
+    EXPECT_EQ(*FormatMessageText(text, {1, "1"}), "1 file, 1 cluster");
+    EXPECT_EQ(*FormatMessageText(text, {0, "2,847"}), "0 files, 2,847 clusters");
+    EXPECT_EQ(*FormatMessageText(text, {21, "11"}), "21 files, 11 clusters");
+    EXPECT_FALSE(FormatMessageText("%{1:one}", {1})) << "a choice without its second form";
+    EXPECT_FALSE(FormatMessageText("%{2:one|more}", {1})) << "a choice on a missing insert";
 }
 
 TEST(MessageFormat, FailsOnMissingInsertsAndBadFormats) {
@@ -89,12 +100,19 @@ TEST_F(MessagesTest, MissingTextShowsResourceErrorAndReturnsCancel) {
 
 TEST_F(MessagesTest, LogMessageAppendsLinesToTheLogInTheProgramFolder) {
     EXPECT_EQ(LogFilePath(), home.path() + "/kestrel.log");
+    SetLogImage("");
     LogMessage(812);
+    SetLogImage("/d/my disk.hdi");
     LogMessage(602, "x.img");
     ShowMessage(813);  // not logged
+    SetLogImage("");
     auto log = ReadHostFile(LogFilePath());
-    EXPECT_EQ(std::string(log.begin(), log.end()),
-              "Μη έγκυρη αλυσίδα\nx.img\nΤο αρχείο δεν βρέθηκε ή είναι ανοικτό\n");
+    // "time image: message", one line each.
+    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )";
+    EXPECT_TRUE(std::regex_match(std::string(log.begin(), log.end()),
+                                 std::regex(stamp + "Μη έγκυρη αλυσίδα\n" + stamp +
+                                            "/d/my disk\\.hdi: x\\.img; Το αρχείο δεν βρέθηκε ή είναι ανοικτό\n")))
+        << std::string(log.begin(), log.end());
     EXPECT_EQ(ui.boxes.size(), 3u);
 }
 
@@ -122,9 +140,18 @@ TEST_F(MessagesTest, SystemErrorShowsTheSystemText) {
     ShowSystemError(0);
     ASSERT_EQ(ui.boxes.size(), 2u);
     EXPECT_EQ(ui.boxes[0].text, "No such file or directory");
-    EXPECT_EQ(ui.boxes[0].caption, "Voldex : Win32 err.");
     EXPECT_EQ(ui.boxes[0].style, kBoxStop);
     EXPECT_EQ(ui.boxes[1].text, "Permission denied");
+    // The caption is the user's language, never a name of another system.
+    Language saved = CurrentLanguage();
+    const std::pair<Language, const char*> captions[] = {
+        {Language::Greek, "Σφάλμα συστήματος"}, {Language::English, "System error"}, {Language::Japanese, "システムエラー"}};
+    for (const auto& [language, caption] : captions) {
+        SetLanguage(language);
+        ShowSystemError(EIO);
+        EXPECT_EQ(ui.boxes.back().caption, caption);
+    }
+    SetLanguage(saved);
 }
 
 }  // namespace

@@ -106,7 +106,7 @@ private slots:
                             << "1,455,104 bytes (2,842 clusters) free";
         QTest::newRow("ja") << int(Language::Japanese) << QString::fromUtf8("ファイル(&F)")
                             << QString::fromUtf8("ファイルの取り出し(&E)...") << QString::fromUtf8("名前")
-                            << QString::fromUtf8("空き 1,455,104 バイト (2,842 クラスタ)");
+                            << QString::fromUtf8("空き 1,455,104 バイト（2,842 クラスタ）");
     }
     void mainWindow() {
         QFETCH(int, language);

@@ -118,7 +118,7 @@ TEST_F(MoveTest, TreeMoveOfAFolder) {
     EXPECT_EQ(DotDot(b), int64_t(d));
     EXPECT_EQ(DotDot(c), int64_t(b)) << "the moved folder's own children stay";
     EXPECT_FALSE(MoveFolder(*m.image, a, b, 0, "B", "", false)) << "B is no longer in A";
-    EXPECT_EQ(ui.Texts().back(), "Η προέλευση δεν βρέθηκε");
+    EXPECT_EQ(ui.Texts().back(), "Δεν βρέθηκε το αρχείο ή ο φάκελος");
     DIDir dd(m.image.get(), d);
     ASSERT_TRUE(dd.Load());
     CreateFolder(*root, "B");

@@ -208,7 +208,7 @@ TEST_F(AutoChoiceTest, OkWithoutSelectionKeepsTheDialog) {
     d.SetType(0, false);
     d.HeaderEdit = "8x";
     EXPECT_FALSE(d.Fill());
-    EXPECT_EQ(ui.Texts().back(), "Το '8x' δεν είναι έγκυρος ακέραιος αριθμός");
+    EXPECT_EQ(ui.Texts().back(), "Το «8x» δεν είναι έγκυρος ακέραιος αριθμός");
 }
 
 TEST_F(AutoChoiceTest, SearchFindsTheDiskStart) {

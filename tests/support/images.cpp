@@ -13,6 +13,19 @@
 #include "volume/didir.h"
 #include "volume/volumeparams.h"
 
+namespace {
+
+// The programs the tests start speak Greek, the language the tests' expected
+// texts are written in, whatever the locale of the machine; a test of the
+// choice of language sets the variables itself.
+const bool kGreekPrograms = [] {
+    unsetenv("LC_ALL");
+    setenv("LC_MESSAGES", "el_GR.UTF-8", 1);
+    return true;
+}();
+
+}  // namespace
+
 TempDir::TempDir() {
     std::string tmpl = (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : std::string("/tmp")) +
                        "/voldex-test-XXXXXX";
