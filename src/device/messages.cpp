@@ -115,10 +115,20 @@ int LogMessageV(unsigned id, const MsgArgs& args) { return RunBox(id, kBoxOk, tr
 
 int AskMessageV(unsigned id, int style, const MsgArgs& args) { return RunBox(id, style, false, args); }
 
+std::string SystemErrorCaption() {
+    auto caption = FormatCatalogueMessage(1567, {});
+    return caption ? *caption : std::string("System error");
+}
+
 void ShowSystemError(int code) {
     if (code == 0) code = errno;
     if (code == 0) return;
-    UI().ShowBox(std::strerror(code), kSystemErrorCaption, kBoxStop);
+    UI().ShowBox(std::strerror(code), SystemErrorCaption(), kBoxStop);
+}
+
+void ShowSystemErrorAbout(const std::string& path, int code) {
+    auto text = FormatCatalogueMessage(1566, {path, std::strerror(code)});
+    UI().ShowBox(text ? *text : path + ": " + std::strerror(code), SystemErrorCaption(), kBoxStop);
 }
 
 std::string LogFilePath() { return LogFolder() + "kestrel.log"; }

@@ -79,13 +79,17 @@ int AskMessage(unsigned id, int style, A&&... inserts) {
     return AskMessageV(id, style, MsgArgs{MsgArg(std::forward<A>(inserts))...});
 }
 
-// Shows the system's own text for an error number under "Voldex : Win32 err."
-// Code 0 means the current errno; an errno of 0 shows nothing.
+// Shows the C library's text for an error number under the caption
+// "System error" in the user's language. Code 0 means the current errno;
+// an errno of 0 shows nothing.
 void ShowSystemError(int code = 0);
+// The same for a file that could not be opened: its path and the text.
+void ShowSystemErrorAbout(const std::string& path, int code);
+// The caption of those boxes.
+std::string SystemErrorCaption();
 
 // Full path of the log file that LogMessage appends to.
 std::string LogFilePath();
 
 inline constexpr const char* kCaption = "Voldex";
-inline constexpr const char* kSystemErrorCaption = "Voldex : Win32 err.";
 inline constexpr const char* kResourceErrorText = "message resource error.";

@@ -73,7 +73,7 @@ bool InstallQtTranslation(QCoreApplication&) {
     return QCoreApplication::installTranslator(gInstalled);
 }
 
-bool InstallLanguage(QCoreApplication& app) {
-    SetLanguage(ChooseLanguage(SettingText("Language")));
+bool InstallLanguage(QCoreApplication& app, std::optional<Language> chosen) {
+    SetLanguage(chosen ? *chosen : ChooseLanguage(SettingText("Language")));
     return InstallQtTranslation(app);
 }

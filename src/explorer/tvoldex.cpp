@@ -54,6 +54,7 @@ TVoldex::TVoldex() {
     tree_->setContextMenuPolicy(Qt::PreventContextMenu);
     tree_->viewport()->setAcceptDrops(true);
     tree_->viewport()->installEventFilter(this);
+    tree_->installEventFilter(this);
 
     model_ = new EntryListModel(this);
     for (int c = 0; c < 5; ++c) model_->SetCaption(c, ColumnTitle(c));
@@ -80,6 +81,7 @@ TVoldex::TVoldex() {
     iconView_->setModel(model_);
     iconView_->setSelectionModel(detailsView_->selectionModel());
     iconView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    iconView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     iconView_->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     iconView_->setMovement(QListView::Static);
     iconView_->setResizeMode(QListView::Adjust);
@@ -480,6 +482,7 @@ bool TVoldex::OpenVolume(const VolumeParams& params) {
     ShowFreeSpace();
     setWindowTitle(Msg(137, {fileName.toStdString()}));
     SetVolumeActions(true);
+    ActiveView()->setFocus();
     return true;
 }
 
@@ -539,7 +542,9 @@ void TVoldex::RestoreLayout() {
     bool onScreen = false;
     for (QScreen* screen : QGuiApplication::screens())
         if (screen->availableGeometry().intersected(wanted).width() >= 100) onScreen = true;
-    if (l.width > 0 && onScreen) move(l.left, l.top);
+    // The place is the inside of the window, as it is kept: the frame the
+    // window manager adds is never counted in (or the window would creep).
+    if (l.width > 0 && onScreen) setGeometry(wanted);
     else CentreWindow(this);
     if (l.maximized) setWindowState(windowState() | Qt::WindowMaximized);
     if (l.treeWidth > 0) split_->setSizes({l.treeWidth, std::max(100, width() - l.treeWidth)});
@@ -553,10 +558,11 @@ void TVoldex::RestoreLayout() {
 
 bool TVoldex::SaveLayout() {
     WindowLayout l;
-    QRect normal = isMaximized() ? normalGeometry() : geometry();
-    QPoint at = isMaximized() ? normal.topLeft() : pos();
-    l.left = at.x();
-    l.top = at.y();
+    // The normal geometry, also when the window is left maximized; without
+    // the frame, as RestoreLayout places it.
+    QRect normal = isMaximized() && normalGeometry().isValid() ? normalGeometry() : geometry();
+    l.left = normal.x();
+    l.top = normal.y();
     l.width = normal.width();
     l.height = normal.height();
     l.maximized = isMaximized();

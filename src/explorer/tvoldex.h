@@ -78,6 +78,7 @@ public:
     void ColumnClick(int column);  // 1..5
     void SelectEntries(const std::vector<int>& indexes);
     std::vector<int> SelectedEntries() const;  // entry indexes, in list order
+    std::vector<int> SelectedRows() const;     // rows of the list, in order
     std::vector<int> ListedEntries() const;    // entry indexes, in list order
     QString ColumnCaption(int column) const;
     // The order of two listed entries under the current sort state.
@@ -88,6 +89,8 @@ public:
 
     // Commands.
     void UpDir();
+    // Delete (or F2) on the folder tree: the current node's folder.
+    void ActOnTreeFolder(bool rename);
     void SaveFiles();
     void WriteFiles();
     void MakeDir();

@@ -101,13 +101,12 @@ void TVoldex::ReleaseSelected(bool ask) {
 }
 
 void TVoldex::RenameSelected() {
-    auto* sel = detailsView_->selectionModel();
-    for (int r = 0; r < model_->rowCount(); ++r)
-        if (sel->isRowSelected(r, QModelIndex())) {
-            ActiveView()->setCurrentIndex(model_->index(r, 0));
-            ActiveView()->edit(model_->index(r, 0));
-            return;
-        }
+    std::vector<int> rows = SelectedRows();
+    if (rows.empty()) return;
+    QModelIndex at = model_->index(rows.front(), 0);
+    ActiveView()->setCurrentIndex(at);
+    ActiveView()->setFocus();
+    ActiveView()->edit(at);
 }
 
 bool TVoldex::RenameEntry(int index, const QString& text) {

@@ -66,7 +66,8 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
-    // --help and --version need no display.
+    // --help and --version need no display. Other mistakes are reported
+    // once Qt has taken its own options (-platform, -style ...) away.
     StartArguments early = ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc));
     if (early.help) {
         std::fputs(StartUsage(), stdout);
@@ -77,17 +78,16 @@ int main(int argc, char** argv) {
         std::printf("%s\n", about.substr(0, about.find('\n')).c_str());
         return 0;
     }
-    if (!early.error.empty()) {
-        std::fprintf(stderr, "voldex: %s\n%s", early.error.c_str(), StartUsage());
-        return 2;
-    }
     QApplication app(argc, argv);  // takes Qt's own options (-style, -platform ...) out of argv
     StartArguments args = ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc));
-    for (const auto& u : args.unknown) std::fprintf(stderr, "voldex: unknown option %s (ignored)\n", u.c_str());
+    if (!args.error.empty()) {
+        std::fprintf(stderr, "voldex: %s\n%s", args.error.c_str(), StartUsage());
+        return 2;
+    }
     PendingOpeningOptions() = args.options;
 
     QApplication::setApplicationName("Voldex");
-    InstallLanguage(app);
+    InstallLanguage(app, args.language);
     QApplication::setStyle(new MenuKeysStyle);
     QApplication::setWindowIcon(ProgramIcon());
     QuitOnSignals(app);

@@ -371,7 +371,7 @@ TEST(CliOpening, ATDiskListsLogicalPartitionsInTableOrder) {
     std::vector<std::string> rows;
     while (std::getline(lines, line)) rows.push_back(line);
     ASSERT_EQ(rows.size(), 3u) << r.out;
-    EXPECT_EQ(rows[0].rfind("Βασικό διαμέρισμα (FAT16 - > 32MB)\t", 0), 0u);
+    EXPECT_EQ(rows[0].rfind("Βασικό διαμέρισμα (FAT16, 32 MB και άνω)\t", 0), 0u);
     EXPECT_EQ(rows[1].rfind("Δευτερεύον διαμέρισμα", 0), 0u);
     EXPECT_EQ(rows[2].rfind("Δευτερεύον διαμέρισμα", 0), 0u);
     for (int k = 0; k < 3; ++k) EXPECT_EQ(rows[std::size_t(k)].substr(rows[std::size_t(k)].rfind('\t') + 1), std::to_string(starts[std::size_t(k)]));

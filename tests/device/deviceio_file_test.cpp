@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "device/deviceio_file.h"
+#include "device/messages.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
 
@@ -40,7 +41,7 @@ TEST_F(FileDeviceTest, OpensReadWriteAndReadsExactLengths) {
     // A read that would run past the end is a failure, not a short success.
     EXPECT_FALSE(d->Read(199500, buf.data(), 1000));
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].caption, "Voldex : Win32 err.");
+    EXPECT_EQ(ui.boxes[0].caption, SystemErrorCaption());
 }
 
 // Makes the file impossible to open for writing, for root as well
@@ -88,7 +89,7 @@ TEST_F(FileDeviceTest, MissingPathShowsSystemErrorThen602AndStaysClosed) {
     std::string missing = dir / "nope.img";
     EXPECT_FALSE(d->Open(missing));
     ASSERT_EQ(ui.boxes.size(), 2u);
-    EXPECT_EQ(ui.boxes[0].caption, "Voldex : Win32 err.");
+    EXPECT_EQ(ui.boxes[0].caption, SystemErrorCaption());
     EXPECT_EQ(ui.boxes[0].text, "No such file or directory");
     EXPECT_EQ(ui.boxes[1].text, missing + "\nΤο αρχείο δεν βρέθηκε ή είναι ανοικτό");
     // Closed: a later Open may be tried.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "device/catalogue.h"
+#include "device/language.h"
 #include "device/messages.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
@@ -122,9 +123,18 @@ TEST_F(MessagesTest, SystemErrorShowsTheSystemText) {
     ShowSystemError(0);
     ASSERT_EQ(ui.boxes.size(), 2u);
     EXPECT_EQ(ui.boxes[0].text, "No such file or directory");
-    EXPECT_EQ(ui.boxes[0].caption, "Voldex : Win32 err.");
+    EXPECT_EQ(ui.boxes[0].caption, SystemErrorCaption());
     EXPECT_EQ(ui.boxes[0].style, kBoxStop);
     EXPECT_EQ(ui.boxes[1].text, "Permission denied");
+    // The caption says "System error" in the user's language.
+    const std::pair<Language, const char*> captions[] = {
+        {Language::Greek, "Σφάλμα συστήματος"}, {Language::English, "System error"}, {Language::Japanese, "システムエラー"}};
+    const Language was = CurrentLanguage();
+    for (const auto& [language, caption] : captions) {
+        SetLanguage(language);
+        EXPECT_EQ(SystemErrorCaption(), caption);
+    }
+    SetLanguage(was);
 }
 
 }  // namespace
