@@ -190,7 +190,7 @@ void TVoldex::BuildMenus() {
     connect(AddAction(file, "MNMakeDir", U("&Δημιουργία φακέλου"), QKeySequence("Ctrl+N")), &QAction::triggered, this, &TVoldex::MakeDir);
     connect(AddAction(file, "MNDelete", U("Δια&γραφή"), QKeySequence("Ctrl+D")), &QAction::triggered, this, [this] { DeleteSelected(); });
     connect(AddAction(file, "MNRename", U("&Μετονομασία"), QKeySequence("Ctrl+M")), &QAction::triggered, this, &TVoldex::RenameSelected);
-    connect(AddAction(file, "MNShellMenu", U("Μενού των &Windows"), QKeySequence("Ctrl+S")), &QAction::triggered, this,
+    connect(AddAction(file, "MNShellMenu", U("Με&νού επιφάνειας εργασίας"), QKeySequence("Ctrl+S")), &QAction::triggered, this,
             [this] { ShellMenu(QCursor::pos()); });
     file->addSeparator();
     connect(AddAction(file, "MNOpenDisk", U("Άν&οιγμα εικόνας δίσκου ..."), QKeySequence("Ctrl+O")), &QAction::triggered, this, [this] {
@@ -241,7 +241,7 @@ void TVoldex::BuildMenus() {
     connect(AddAction(view, "MNConfig", U("&Ρυθμίσεις ...")), &QAction::triggered, this, &TVoldex::RunConfigDialog);
     view->addSeparator();
     connect(AddAction(view, "MNShowDiskInfo", U("Πληροφορίες για τον &δίσκο ...")), &QAction::triggered, this, [this] {
-        if (image_) ShowDiskInfo(this, *image_);
+        if (image_) ShowDiskInfo(this, *image_, format_);
     });
 
     QMenu* extras = menuBar()->addMenu(U("Ε&πέκταση"));
@@ -249,12 +249,13 @@ void TVoldex::BuildMenus() {
     connect(AddAction(extras, "MNReleaseEntry", U("&Αποδέσμευση αρχείων και φακέλων")), &QAction::triggered, this,
             [this] { ReleaseSelected(); });
     extras->addSeparator();
-    connect(AddAction(extras, "MNOpenPhysicalDrive", U("Άνοιγμα &δίσκου ...")), &QAction::triggered, this, [this] {
+    connect(AddAction(extras, "MNOpenPhysicalDrive", U("Άνοιγμα μονάδας &δίσκου ...")), &QAction::triggered, this, [this] {
         std::string path;
         if (!ChooseDrivePath(this, path)) return;
         CloseVolume();
         TDiskOpener opener;
         VolumeParams params;
+        LastOpenedFormat() = {};
         if (OpenPhysicalDrive(opener, path, params)) OpenVolume(params);
     });
     connect(AddAction(extras, "MNMakeDiskImage", U("Δημιουργία &εικόνας από δίσκο ...")), &QAction::triggered, this, [this] {
@@ -284,7 +285,7 @@ void TVoldex::BuildMenus() {
                                {"PMDelete", "MNDelete", U("Δια&γραφή")},
                                {"PMRename", "MNRename", U("&Μετονομασία")}, {nullptr, nullptr, {}},
                                {"PMCopy", "MNCopy", U("&Αντιγραφή")}, {"PMPaste", "MNPaste", U("Επι&κόλληση")},
-                               {nullptr, nullptr, {}}, {"PMShell", "MNShellMenu", U("Μενού των &Windows")}};
+                               {nullptr, nullptr, {}}, {"PMShell", "MNShellMenu", U("Με&νού επιφάνειας εργασίας")}};
     for (auto& it : items) {
         if (!it.name) {
             popup_->addSeparator();
@@ -458,6 +459,7 @@ bool TVoldex::OpenVolume(const VolumeParams& params) {
     if (!image->Mount(params)) return false;
     image->LongNames = LongNamesSetting();
     image_ = std::move(image);
+    format_ = LastOpenedFormat();
     busy_ = true;
     std::string path = image_->Device()->GetPath();
     QString fileName = Q(HostBaseName(path));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/userinterface.h"
+#include "opening/detect.h"
 #include "volume/didir.h"
 #include "volume/diskimage.h"
 
@@ -178,6 +179,7 @@ private:
     void MoveSelectedInto(DIDir& target, const std::vector<int>& selected);
 
     std::unique_ptr<DiskImage> image_;
+    OpenedFormat format_;  // what the opening found: container and geometry
     std::unique_ptr<DIDir> currentDir_;
     uint32_t currentCluster_ = 0xFFFFFFFFu;
     int sortDirection_ = 1, sortColumn_ = 1;
