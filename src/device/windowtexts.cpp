@@ -163,6 +163,8 @@ const WindowTextEntry kWindowTexts[] = {
     {"Χωρητικότητα:", "Capacity:", "容量:"},
     {"Σε χρήση:", "Used:", "使用中:"},
     {"Ελεύθερα:", "Free:", "空き:"},
+    // Progress of a long operation.
+    {"Μετακίνηση", "Move", "移動"},
     // Drop confirmation and the shell menu.
     {"Άνοιγμα με την προεπιλεγμένη εφαρμογή", "Open with the Default Application", "既定のアプリケーションで開く"},
     {"Εμφάνιση του φακέλου", "Show the Folder", "フォルダを表示"},

@@ -367,7 +367,31 @@ OverwriteAnswer TVoldex::AskOverwrite(const std::string& existingName, const Sys
 void TVoldex::SetStatusText(int panel, const std::string& text) {
     if (panel < 0 || panel > 2) return;
     SetPanel(panel, Q(text));
+    if (panel == 1) OperationStep(Q(text));
     KeepPainted();
+}
+
+void TVoldex::BeginOperation(const QString& title) {
+    operationTitle_ = title;
+    inOperation_ = true;
+    operationClock_.start();
+}
+
+void TVoldex::OperationStep(const QString& line) {
+    if (!inOperation_) return;
+    if (!progress_ && operationClock_.elapsed() >= progressDelay_) {
+        progress_ = std::make_unique<TMsgForm>(this);
+        progress_->SetTitle(operationTitle_);
+        progress_->show();
+        ++progressShown_;
+    }
+    if (progress_) progress_->SetLine(line);
+    KeepPainted();
+}
+
+void TVoldex::EndOperation() {
+    inOperation_ = false;
+    progress_.reset();
 }
 
 bool TVoldex::IsShiftHeld() { return QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier; }

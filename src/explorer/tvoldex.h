@@ -3,6 +3,7 @@
 // right, the menus, the status panels, and every command on the mounted
 // volume. It is the user-interface layer of the core while it lives.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include <map>
@@ -118,6 +119,15 @@ public:
     std::vector<int> CollectTransferable() const;
     void ForgetClipboardCopy();
 
+    // A long operation: once it has run longer than the progress delay
+    // (half a second), a progress window shows the line of each step
+    // (SetStatusText's lines of panel 1 are steps too) until it ends.
+    void BeginOperation(const QString& title);
+    void OperationStep(const QString& line);
+    void EndOperation();
+    void SetProgressDelay(int ms) { progressDelay_ = ms; }
+    int ProgressWindowsShown() const { return progressShown_; }
+
     // The settings dialog; ApplyConfig is what its OK does: the boxes'
     // values become the live values, then the file is written (a failed
     // write is reported, the values hold for this run all the same).
@@ -199,6 +209,11 @@ private:
     bool fittingColumns_ = false;
     std::vector<std::string> sortNames_;  // display names by entry index, while sorting
     std::optional<std::string> startPath_;
+    QElapsedTimer operationClock_;
+    bool inOperation_ = false;
+    QString operationTitle_;
+    std::unique_ptr<TMsgForm> progress_;
+    int progressDelay_ = 500, progressShown_ = 0;
 
     QSplitter* split_;
     QTreeWidget* tree_;

@@ -1,6 +1,7 @@
 // The program entry: reads the arguments, makes the window, runs it.
 
 #include <QApplication>
+#include <QMenuBar>
 #include <QProxyStyle>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -108,6 +109,10 @@ int main(int argc, char** argv) {
             if (picture.isNull() || QGuiApplication::platformName() == "offscreen") picture = window.grab();
             picture.save(QString::fromLocal8Bit(shot));
             std::printf("title: %s\n", window.windowTitle().toUtf8().constData());
+            QWidget* modal = QApplication::activeModalWidget();
+            std::printf("modal: %s\n", modal ? modal->windowTitle().toUtf8().constData() : "none");
+            if (!window.menuBar()->actions().isEmpty())
+                std::printf("menu: %s\n", window.menuBar()->actions().front()->text().toUtf8().constData());
             QAbstractItemModel* model = window.DetailsView()->model();
             for (int r = 0; r < model->rowCount(); ++r)
                 std::printf("row: %s\n", model->index(r, 0).data().toString().toUtf8().constData());
