@@ -79,7 +79,7 @@ const WindowTextEntry kWindowTexts[] = {
     {"Ρυθμίσεις", "Settings", "設定"},
     {"Παράλειψη επιλογής προφίλ", "&Skip the disk type selection", "ディスク種別の選択を省略する(&S)"},
     {"Επιλογή πρώτου partition όταν ο σκληρός δίσκος έχει μόνο ένα",
-     "Choose the partition automatically when the hard disk has only &one", "パーティションが 1 つだけなら自動で選択する(&O)"},
+     "Choose the partition &automatically when the hard disk has only one", "パーティションが 1 つだけなら自動で選択する(&A)"},
     {"Επιλογή πρώτου partition", "Always choose the &first partition", "常に最初のパーティションを選択する(&F)"},
     {"Ειδοποίηση ολοκλήρωσης εξαγωγής", "&Notify when an export has finished", "取り出しの完了を知らせる(&N)"},
     {"Επιβεβαίωση εξαγωγής αρχείου", "Confirm &moves inside the image", "イメージ内の移動を確認する(&M)"},

@@ -95,7 +95,7 @@ THDDPartForm::THDDPartForm(QWidget* parent, THDDPartDialog& dialog, bool expande
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
 
-    GroupBox1 = new QGroupBox(U("Λεπτομέρειες"), this);
+    GroupBox1 = new QGroupBox(Title("Λεπτομέρειες"), this);
     GroupBox1->setObjectName("GroupBox1");
     auto* grid = new QGridLayout(GroupBox1);
     auto edit = [&](const char* name, const QString& label, int row, int col) {
