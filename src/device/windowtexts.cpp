@@ -158,7 +158,7 @@ const WindowTextEntry kWindowTexts[] = {
     {"Γεωμετρία:", "Geometry:", "ジオメトリ:"},
     {"Σύστημα αρχείων:", "File system:", "ファイルシステム:"},
     {"Τύπος FAT:", "FAT type:", "FAT の種類:"},
-    {"Μέγιστες καταχωρήσεις ρίζας:", "Root folder entries:", "ルートディレクトリのエントリ数:"},
+    {"Φάκελος ρίζας:", "Root folder:", "ルートディレクトリ:"},
     {"Μέγεθος cluster:", "Cluster size:", "クラスタサイズ:"},
     {"Χωρητικότητα:", "Capacity:", "容量:"},
     {"Σε χρήση:", "Used:", "使用中:"},

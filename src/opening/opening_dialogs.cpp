@@ -176,6 +176,10 @@ void THDDPartForm::Refill() {
 
 void THDDPartForm::ShowRows() {
     setWindowTitle(Q(d_.Caption));
+    // The chosen row stays chosen when the list is read again.
+    const int chosen = PartList->currentItem() && PartList->currentItem()->isSelected()
+                           ? PartList->indexOfTopLevelItem(PartList->currentItem())
+                           : -1;
     PartList->clear();
     // The unit of the start and the end is in the column's caption: the
     // cells hold the numbers alone.
@@ -194,6 +198,7 @@ void THDDPartForm::ShowRows() {
         for (int c = 1; c < 5; ++c) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
         PartList->addTopLevelItem(item);
     }
+    if (chosen >= 0 && chosen < PartList->topLevelItemCount()) PartList->setCurrentItem(PartList->topLevelItem(chosen));
     // Every column as wide as its widest text, header included; the list
     // (and so the dialog) as wide as its columns.
     static const int minimum[5] = {100, 70, 70, 88, 90};
@@ -404,11 +409,12 @@ void ShowDiskInfo(QWidget* parent, DiskImage& image, const OpenedFormat& format)
     device.replace(QStringLiteral("Built-in File I/O"), U("Ενσωματωμένη πρόσβαση σε αρχεία"));
     add(U("Αρχείο:"), Q(t.FileName), "lblFileName");
     add(U("Πρόσβαση:"), device, "lblDeviceVersion");
-    add(U("Περιέκτης:"), t.Container.empty() ? U("Απλή εικόνα δίσκου") : Q(t.Container), "lblContainer");
+    const bool plain = t.Container.empty() || t.Container == "Plain";
+    add(U("Περιέκτης:"), plain ? U("Απλή εικόνα δίσκου") : Q(t.Container), "lblContainer");
     add(U("Γεωμετρία:"), Q(t.Geometry), "lblGeometry");
     add(U("Σύστημα αρχείων:"), Q(t.FileSystem), "lblFileSystem");
     add(U("Τύπος FAT:"), Q(t.FATType), "lblFATType");
-    add(U("Μέγιστες καταχωρήσεις ρίζας:"), Q(t.MaxEntries), "lblMaxEntries");
+    add(U("Φάκελος ρίζας:"), Q(t.MaxEntries), "lblMaxEntries");
     add(U("Μέγεθος cluster:"), Q(t.ClusterSize), "lblClusterSize");
     add(U("Χωρητικότητα:"), Q(t.TotalSize), "lblTotalSize");
     add(U("Σε χρήση:"), Q(t.UsedSize), "lblUsedSize");
