@@ -118,7 +118,7 @@ const WindowTextEntry kWindowTexts[] = {
     {"Τέλος (sector)", "End (sector)", "終了 (セクタ)"},
     {"Αρχή (εγγραφή)", "Start (record)", "開始 (レコード)"},
     {"Τέλος (εγγραφή)", "End (record)", "終了 (レコード)"},
-    {"Θέση (bytes)", "Offset (bytes)", "オフセット (バイト)"},
+    {"Μετατόπιση (bytes)", "Offset (bytes)", "オフセット (バイト)"},
     {"Χωρητικότητα", "Capacity", "容量"},
     {"Λεπτομέρειες ...", "&Details...", "詳細(&D)..."},
     {"Sectors", "Sectors", "セクタ数"},

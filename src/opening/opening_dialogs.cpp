@@ -78,7 +78,7 @@ THDDPartForm::THDDPartForm(QWidget* parent, THDDPartDialog& dialog, bool expande
     PartList = new QTreeWidget(this);
     PartList->setObjectName("PartList");
     PartList->setRootIsDecorated(false);
-    PartList->setHeaderLabels({U("Όνομα"), U("Αρχή"), U("Τέλος"), U("Χωρητικότητα"), U("Θέση (bytes)")});
+    PartList->setHeaderLabels({U("Όνομα"), U("Αρχή"), U("Τέλος"), U("Χωρητικότητα"), U("Μετατόπιση (bytes)")});
     PartList->setAllColumnsShowFocus(true);
     layout->addWidget(PartList);
     auto* buttons = new QHBoxLayout;

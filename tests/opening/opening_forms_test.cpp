@@ -107,7 +107,7 @@ TEST_F(FormsTest, PartitionFormShowsEveryRowWholeAndChoosesOne) {
     // Distinct captions, the unit in the caption and the numbers alone in the cells.
     EXPECT_EQ(headers, (QStringList{QString::fromUtf8("Όνομα"), QString::fromUtf8("Αρχή (κύλινδρος)"),
                                     QString::fromUtf8("Τέλος (κύλινδρος)"), QString::fromUtf8("Χωρητικότητα"),
-                                    QString::fromUtf8("Θέση (bytes)")}));
+                                    QString::fromUtf8("Μετατόπιση (bytes)")}));
     EXPECT_EQ(list->topLevelItem(0)->text(0), "MS-DOS 5.00");
     EXPECT_EQ(list->topLevelItem(0)->text(1), "1");
     EXPECT_EQ(list->topLevelItem(0)->text(2), "150");
