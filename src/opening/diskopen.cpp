@@ -374,11 +374,20 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
                 // A container's device takes the file device over.
                 DetectedImage d = DetectImage(params.Device, ImageFileSize(path));
                 if (d.road == DetectedImage::kRefused) break;
-                // Nothing known, and no boot record at byte 0 either: one
-                // message says so, not the boot record's complaint.
-                if (d.road == DetectedImage::kPlain && d.container.empty() && DecodeBootRecord(params) != BootOk) {
-                    ShowMessage(1560, path);
-                    break;
+                // Nothing known and no sound boot record at byte 0: a sector
+                // that looks like a boot sector gets the boot record's own
+                // complaint, anything else one message that it is no image.
+                if (d.road == DetectedImage::kPlain && d.container.empty()) {
+                    BootStatus status = DecodeBootRecord(params);
+                    if (status != BootOk) {
+                        uint8_t s[512] = {};
+                        bool bootLike = params.Device->Read(params.DiskStart, s, sizeof s) &&
+                                        (s[0] == 0xEB || s[0] == 0xE9 || (s[510] == 0x55 && s[511] == 0xAA) ||
+                                         std::memcmp(s + 2, "Hudson soft", 11) == 0);
+                        if (bootLike) ShowMessage(BootStatusMessage(status));
+                        else ShowMessage(1560, path);
+                        break;
+                    }
                 }
                 bool done;
                 if (d.road == DetectedImage::kPartitions) {
