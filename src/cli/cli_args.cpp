@@ -98,6 +98,36 @@ const std::vector<CliCommand>& CliCommands() {
          "when the read succeeds; an existing file is replaced only with --yes, and never when it\n"
          "is the source itself.\n",
          CmdMkfdd},
+        {"new", 2, 2, 0, "new IMAGE FORMAT [--size SIZE] [--label TEXT] [--yes]",
+         "Makes a blank image. FORMAT names the disk, IMAGE's extension the container:\n"
+         "  2hd       PC-9801 1.23 MB floppy (77 x 2 x 8 x 1024), FAT12\n"
+         "  1.44m     1.44 MB floppy (80 x 2 x 18 x 512), FAT12\n"
+         "  2dd       720 KB floppy (80 x 2 x 9 x 512), FAT12\n"
+         "  640k      PC-9801 640 KB floppy (80 x 2 x 8 x 512), FAT12\n"
+         "  x68k-2hd  X68000 1.23 MB floppy, Human68k\n"
+         "            floppies in .fdi .d88 .d77 .d68 .d98 .88d .nfd .dim (2HD only) or plain\n"
+         "            .hdm .xdf .tfd .img .ima\n"
+         "  pc98-hd   PC-9801 hard disk, one FAT16 partition (5M to 2G): .hdi .nhd .thd .img\n"
+         "  at-hd     AT hard disk, one FAT16 partition from 1 MiB (8M to 2G): .img .hdi\n"
+         "  x68k-hd   X68000 SCSI disk, one Human68k partition (10M to 2G): .hds .hda .img;\n"
+         "            SASI in .hdf: 10M, 20M or 40M\n"
+         "Hard disks need --size (K, M, G: binary multiples). --label sets the volume label.\n"
+         "No boot program is written. An existing IMAGE is replaced only with --yes; the image is\n"
+         "written under a temporary name beside it and renamed when complete. A FORMAT that does\n"
+         "not fit the container, or a size out of range, is a usage error (exit 2).\n",
+         CmdNew},
+        {"label", 1, 2, kCmdOpensVolume | kCmdChangesWhenTold, "label IMAGE [TEXT | --clear]",
+         "Shows the volume label (the root folder's label entry; nothing when there is none), sets\n"
+         "it to TEXT (11 bytes at most, upper case on FAT, Shift-JIS allowed) or removes it with\n"
+         "--clear. On FAT the boot sector's label field is set too.\n",
+         CmdLabel},
+        {"attrib", 2, -1, kCmdOpensVolume | kCmdChangesWhenTold | kCmdRecursive,
+         "attrib IMAGE [+r|-r|+h|-h|+s|-s|+a|-a]... ::PATH... [-R]",
+         "Sets (+) and clears (-) the read-only, hidden, system and archive bits; without flags\n"
+         "prints them (\"RHSA\" letters, \"-\" for a bit not set, a tab, the path). * and ? match in\n"
+         "the last component; -R goes into folders and everything below them. Folders keep their\n"
+         "folder bit; the volume label is not changed this way.\n",
+         CmdAttrib},
         {"mount", 2, 2, kCmdOpensVolume | kCmdChanges | kCmdServesReadOnly, "mount IMAGE MOUNTPOINT [-o OPTIONS] [-f]",
          "Shows the volume as a folder (FUSE) until fusermount3 -u MOUNTPOINT. Files can be made,\n"
          "written at any offset, grown, shrunk, renamed and removed, folders made and removed; the\n"
@@ -166,13 +196,20 @@ const CliOption kOptions[] = {
     {"--size", nullptr, true,
      [](CliOptions& o, const std::string& v, std::string& e) {
          int64_t n;
-         if (!ParseNumber(v, n) || n > 0xFFFFFF) {
-             e = "--size needs 1440, 1232, 720 or 640";
+         o.sizeText = v;
+         if (ParseNumber(v, n) && n <= 0xFFFFFF) o.size = static_cast<int>(n);
+         else if (v.empty() || v[0] < '0' || v[0] > '9') {
+             e = "bad --size value: " + v;
              return false;
          }
-         o.size = static_cast<int>(n);
          return true;
      }},
+    {"--label", nullptr, true,
+     [](CliOptions& o, const std::string& v, std::string&) {
+         o.label = v;
+         return true;
+     }},
+    {"--clear", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.clear = true; }},
     {"--profile", nullptr, true,
      [](CliOptions& o, const std::string& v, std::string&) {
          o.profile = v;
@@ -215,8 +252,9 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
             optionsEnded = true;
             continue;
         }
-        // "-" alone is an operand (standard input for put).
-        if (optionsEnded || a.size() < 2 || a[0] != '-') {
+        // "-" alone is an operand (standard input for put); so are the
+        // flags of attrib.
+        if (optionsEnded || a.size() < 2 || a[0] != '-' || (o.command == "attrib" && IsAttribFlag(a))) {
             if (o.command.empty()) o.command = a;
             else o.operands.push_back(a);
             continue;
@@ -276,6 +314,20 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
         return std::nullopt;
     }
     return o;
+}
+
+bool IsAttribFlag(const std::string& a) {
+    // "-R" stays the option that goes into folders.
+    if (a.size() != 2 || (a[0] != '+' && a[0] != '-')) return false;
+    return std::string("rhsa").find(a[1]) != std::string::npos ||
+           (a[0] == '+' && std::string("RHSA").find(a[1]) != std::string::npos);
+}
+
+bool AsksForChange(const CliOptions& o) {
+    if (o.command == "label") return o.clear || o.operands.size() > 1;
+    for (std::size_t k = 1; k < o.operands.size(); ++k)
+        if (IsAttribFlag(o.operands[k])) return true;
+    return false;
 }
 
 bool CheckOperandCount(const CliOptions& o, std::string& error) {

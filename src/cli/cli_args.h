@@ -22,6 +22,9 @@ struct CliOptions {
     bool defaultName = false;           // mkdir --default-name: the next NEWDIR.n
     bool shortNames = false;            // --short-names: 8.3 names only, whatever LongNames says
     std::optional<int> size;            // mkfdd --size KB
+    std::optional<std::string> sizeText;  // --size as given (new: 40M, 2G)
+    std::optional<std::string> label;   // new --label TEXT
+    bool clear = false;                 // label --clear
     bool json = false;                  // --json: machine-readable output
     bool recursive = false;             // ls -R
     bool help = false;                  // --help after a command: that command's help
@@ -51,7 +54,13 @@ enum CliCommandFlags : unsigned {
     kCmdRecursive = 8,    // takes -R
     kCmdProgress = 16,    // long transfers: a progress line on a terminal
     kCmdServesReadOnly = 32,  // with kCmdChanges: a read-only volume is served read-only, not refused
+    kCmdChangesWhenTold = 64, // writes only when its operands say so (label TEXT, attrib +r); else reads
 };
+
+// True when a command of flag kCmdChangesWhenTold is asked to change the volume.
+bool AsksForChange(const CliOptions& options);
+// "+r", "-h", ...: an attribute flag of attrib (not an option).
+bool IsAttribFlag(const std::string& arg);
 
 struct CliCommand {
     const char* name;

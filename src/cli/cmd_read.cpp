@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ftw.h>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "explorer/hostnames.h"
 #include "shell/listing.h"
 #include "volume/didir.h"
+#include "volume/folderwalk.h"
 
 namespace {
 
@@ -33,6 +33,7 @@ uint32_t FolderCluster(const DIDir& dir, int i) {
 // The rows of ls, in text or JSON.
 class Listing {
 public:
+    bool Json() const { return json_; }
     explicit Listing(bool json) : json_(json) {
         if (!json_) text_ = "Filename\tSize\tAttributes\tDate/Time\tStart\n";
     }
@@ -67,32 +68,27 @@ private:
     std::size_t count_ = 0;
 };
 
-std::string JoinImagePath(const std::string& folder, const std::string& name) {
-    return folder == "/" || folder.empty() ? "/" + name : folder + "/" + name;
-}
-
 // Lists the folder `cluster`; with `recursive`, every folder below it too,
-// each entry named by its path from the listed folder (`prefix`).
+// each entry named by its path from the listed folder after `prefix`. A
+// folder met a second time is listed once and reported.
 bool ListFolder(DiskImage& image, uint32_t cluster, const std::string& path, const std::string& prefix,
-                bool recursive, Listing& out, std::set<uint32_t>& open) {
-    DIDir dir(&image, cluster);
-    if (!dir.Load()) {
-        ShowMessage(106, path);
-        return false;
-    }
-    if (!open.insert(cluster).second) return true;  // a folder that refers back to one being listed
-    bool ok = true;
-    std::vector<std::pair<uint32_t, std::string>> below;
-    for (int i : ListedEntries(dir)) {
+                bool recursive, Listing& out) {
+    const std::size_t skip = path == "/" ? 1 : path.size() + 1;
+    const bool json = out.Json();
+    std::string shown;
+    FolderWalk walk;
+    walk.entry = [&](const DIDir& dir, int i, const std::string& folder, int) {
+        if (dir.IsFree(i) || dir.GetAttr(i) == 0x0F || dir.IsDotEntry(i)) return false;
         std::string name = dir.GetNameUtf8(i);
-        out.Add(dir, i, prefix + name, JoinImagePath(path, name));
-        if (recursive && (dir.GetAttr(i) & kAttrDirectory) && !(dir.GetAttr(i) & kAttrVolume))
-            below.emplace_back(FolderCluster(dir, i), name);
-    }
-    for (const auto& [sub, name] : below)
-        ok = ListFolder(image, sub, JoinImagePath(path, name), prefix + name + "/", true, out, open) && ok;
-    open.erase(cluster);
-    return ok;
+        shown.assign(prefix);
+        if (folder.size() > path.size()) shown.append(folder, skip).append(1, '/');
+        shown += name;
+        out.Add(dir, i, shown, json ? JoinImagePath(folder, name) : std::string());
+        return recursive && (dir.GetAttr(i) & kAttrDirectory) && !(dir.GetAttr(i) & kAttrVolume);
+    };
+    walk.repeated = [](const std::string& p) { ShowMessage(1432, p); };
+    walk.unreadable = [](const std::string& p) { ShowMessage(106, p); };
+    return walk.Run(image, cluster, path);
 }
 
 }  // namespace
@@ -111,9 +107,8 @@ int CmdLs(CliContext& c) {
         }
         const bool pattern = HasWildcard(operand);
         for (const NamedEntry& e : *entries) {
-            std::set<uint32_t> open;
             if (e.where.index < 0) {
-                ok = ListFolder(image, 0, "/", "", c.options.recursive, out, open) && ok;
+                ok = ListFolder(image, 0, "/", "", c.options.recursive, out) && ok;
                 continue;
             }
             DIDir dir(&image, e.where.folder);
@@ -125,13 +120,12 @@ int CmdLs(CliContext& c) {
             const bool folder = (dir.GetAttr(e.where.index) & kAttrDirectory) != 0;
             std::string name = dir.GetNameUtf8(e.where.index);
             if (folder && !pattern) {
-                ok = ListFolder(image, FolderCluster(dir, e.where.index), e.path, "", c.options.recursive, out, open) &&
-                     ok;
+                ok = ListFolder(image, FolderCluster(dir, e.where.index), e.path, "", c.options.recursive, out) && ok;
                 continue;
             }
             out.Add(dir, e.where.index, name, e.path);
             if (folder && c.options.recursive)
-                ok = ListFolder(image, FolderCluster(dir, e.where.index), e.path, name + "/", true, out, open) && ok;
+                ok = ListFolder(image, FolderCluster(dir, e.where.index), e.path, name + "/", true, out) && ok;
         }
     }
     out.Flush(true);
@@ -139,26 +133,6 @@ int CmdLs(CliContext& c) {
 }
 
 namespace {
-
-void TreeBelow(DiskImage& image, uint32_t cluster, int depth, std::set<uint32_t>& open, bool& ok) {
-    DIDir dir(&image, cluster);
-    if (!dir.Load()) {
-        ok = false;
-        return;
-    }
-    if (!open.insert(cluster).second) return;
-    for (int i : ListedEntries(dir)) {
-        uint8_t attr = dir.GetAttr(i);
-        if (attr & kAttrVolume) continue;
-        bool folder = (attr & kAttrDirectory) != 0;
-        std::string line(std::size_t(depth) * 2, ' ');
-        line += EscapeField(dir.GetNameUtf8(i));
-        if (folder) line += '/';
-        std::printf("%s\n", line.c_str());
-        if (folder) TreeBelow(image, FolderCluster(dir, i), depth + 1, open, ok);
-    }
-    open.erase(cluster);
-}
 
 }  // namespace
 
@@ -173,10 +147,33 @@ int CmdTree(CliContext& c) {
         return kExitFailure;
     }
     std::printf("%s\n", EscapeField(path.empty() ? "/" : path).c_str());
-    std::set<uint32_t> open;
-    bool ok = true;
-    TreeBelow(image, *folder, 1, open, ok);
-    if (!ok) ShowMessage(106, path);
+    FolderWalk walk;
+    walk.nested = true;
+    std::string text;
+    walk.entry = [&](const DIDir& dir, int i, const std::string&, int depth) {
+        const uint8_t attr = dir.GetAttr(i);
+        if (dir.IsFree(i) || attr == 0x0F || dir.IsDotEntry(i) || (attr & kAttrVolume)) return false;
+        const bool isFolder = (attr & kAttrDirectory) != 0;
+        text.append(std::size_t(depth + 1) * 2, ' ');
+        text += EscapeField(dir.GetNameUtf8(i));
+        text += isFolder ? "/\n" : "\n";
+        if (text.size() >= 65536) {
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            text.clear();
+        }
+        return isFolder;
+    };
+    // Said where it happens: what was printed goes out first.
+    auto report = [&](unsigned id, const std::string& p) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        text.clear();
+        std::fflush(stdout);
+        ShowMessage(id, p);
+    };
+    walk.repeated = [&](const std::string& p) { report(1432, p); };
+    walk.unreadable = [&](const std::string& p) { report(106, p); };
+    const bool ok = walk.Run(image, *folder, path.empty() ? "/" : path);
+    std::fwrite(text.data(), 1, text.size(), stdout);
     return ok ? kExitOk : kExitFailure;
 }
 
@@ -264,6 +261,10 @@ std::string HostParent(const std::string& path) {
 // target first, then renamed into place, so that the target appears only
 // whole.
 int ExportRenamed(DIDir& dir, int i, const std::string& target, OverwriteAnswer& state) {
+    if (!(dir.GetAttr(i) & kAttrDirectory)) {
+        ExportFileTo(dir, i, target, state);
+        return state == owCancel ? kExitFailure : kExitOk;
+    }
     struct stat st;
     if (lstat(target.c_str(), &st) == 0) {
         if (state == owNoToAll) return kExitOk;
@@ -280,8 +281,11 @@ int ExportRenamed(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
         return kExitFailure;
     }
     OverwriteAnswer inner = owYes;
-    ExportEntry(dir, i, work, inner);
     std::string made = JoinHostPath(work, HostComponentUtf8(dir.GetNameUtf8(i)));
+    {
+        ExportShownAs shown(made, target);
+        ExportEntry(dir, i, work, inner);
+    }
     int rc = kExitOk;
     if (inner == owCancel) {
         rc = kExitFailure;

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include "explorer/hostnames.h"
 #include "explorer/importer.h"
 #include "explorer/mover.h"
+#include "explorer/tempfolder.h"
 #include "explorer/volumepath.h"
 #include "floppy/makefdd.h"
 #include "volume/didir.h"
@@ -186,6 +188,10 @@ int CmdPut(CliContext& c) {
     if (!LoadFolder(folderPath, dir)) return kExitFailure;
 
     WorkFolder work;
+    // A signal takes the private folder and what is in it along.
+    RemovedOnSignal workRemoval(work.Path(), true);
+    std::optional<RemovedOnSignal> namedRemoval;
+    std::optional<ImportShownAs> shownAs;
     if (!intoFolder) {
         // The host side gets the new name: a link to the source (or the
         // data read from standard input) in a private folder.
@@ -194,16 +200,23 @@ int CmdPut(CliContext& c) {
             return kExitFailure;
         }
         std::string named = work.Path() + "/" + newName;
+        // Messages name what the user gave, never the private copy.
+        const std::string shown = fromInput ? ResourceString().LoadMessage(1431) : sources[0];
+        namedRemoval.emplace(named);
         bool made = fromInput ? CopyStandardInput(named)
                               : symlink(AbsoluteHostPath(sources[0]).c_str(), named.c_str()) == 0;
         if (!made) {
             ShowSystemError();
-            ShowMessage(110, fromInput ? std::string("-") : sources[0]);
+            ShowMessage(110, shown);
             return kExitFailure;
         }
+        shownAs.emplace(named, shown);
         sources = {named};
     }
-    return ImportFileList(dir, sources, false) == owCancel ? kExitFailure : kExitOk;
+    // Anything passed over leaves the copy incomplete: scripts learn it
+    // from the status.
+    if (ImportFileList(dir, sources, false) == owCancel) return kExitFailure;
+    return LastImportSkipped() == 0 ? kExitOk : kExitFailure;
 }
 
 int CmdMkdir(CliContext& c) {

@@ -42,6 +42,11 @@ int CmdMv(CliContext& c);
 int CheckPutOperands(const CliOptions& o);
 int CheckGetOperands(const CliOptions& o);
 
+// New images, the volume label and attributes.
+int CmdNew(CliContext& c);
+int CmdLabel(CliContext& c);
+int CmdAttrib(CliContext& c);
+
 // The floppy maker.
 int CmdMkfdd(CliContext& c);
 

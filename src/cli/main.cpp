@@ -24,13 +24,14 @@ int Run(const CliCommand& command, const CliOptions& options, CliInterface& ui) 
     CliContext context{options, ui};
     // Commands that change nothing, and a mount asked to be read-only, open
     // the image for reading and share it.
-    DeviceIO_File::SetOpenForWriting((command.flags & kCmdChanges) && !HasMountOption(options.mountOptions, "ro"));
+    const bool changes = (command.flags & kCmdChanges) || ((command.flags & kCmdChangesWhenTold) && AsksForChange(options));
+    DeviceIO_File::SetOpenForWriting(changes && !HasMountOption(options.mountOptions, "ro"));
     if (!(command.flags & kCmdOpensVolume)) return command.run(context);
     ProgressLine progress((command.flags & kCmdProgress) && isatty(2));
     ui.progress = &progress;
     auto image = OpenCliVolume(options, ui, &progress);
     if (!image) return kExitFailure;
-    if ((command.flags & kCmdChanges) && !(command.flags & kCmdServesReadOnly) && image->IsReadOnly()) {
+    if (changes && !(command.flags & kCmdServesReadOnly) && image->IsReadOnly()) {
         // FAT32 volumes and images that could only be opened for reading.
         ShowMessage(1204);
         return kExitFailure;

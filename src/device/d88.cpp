@@ -95,3 +95,32 @@ std::optional<std::vector<ContainerDisk>> ReadD88(DeviceIOIF* file, uint64_t fil
     if (disks.empty()) return std::nullopt;
     return disks;
 }
+
+std::vector<uint8_t> MakeD88(const std::vector<uint8_t>& plain, const ContainerGeometry& g, uint8_t media,
+                             const std::string& name) {
+    const uint32_t tracks = g.cylinders * g.heads;
+    const uint32_t trackBytes = g.sectors * (kRecordHeader + g.sectorSize);
+    std::vector<uint8_t> out(kHeaderSize + std::size_t(tracks) * trackBytes, 0);
+    std::memcpy(out.data(), name.data(), std::min<std::size_t>(name.size(), 16));
+    out[0x1B] = media;
+    PutLE32(out.data() + 0x1C, uint32_t(out.size()));
+    uint8_t sizeCode = 0;
+    while ((128u << sizeCode) < g.sectorSize) ++sizeCode;
+    std::size_t from = 0;
+    for (uint32_t t = 0; t < tracks && t < kTrackSlots; ++t) {
+        uint32_t at = kHeaderSize + t * trackBytes;
+        PutLE32(out.data() + 0x20 + 4 * t, at);
+        for (uint32_t s = 0; s < g.sectors; ++s) {
+            uint8_t* r = out.data() + at + s * (kRecordHeader + g.sectorSize);
+            r[0] = uint8_t(t / g.heads);
+            r[1] = uint8_t(t % g.heads);
+            r[2] = uint8_t(s + 1);
+            r[3] = sizeCode;
+            PutLE16(r + 4, uint16_t(g.sectors));
+            PutLE16(r + 14, uint16_t(g.sectorSize));
+            if (from + g.sectorSize <= plain.size()) std::memcpy(r + kRecordHeader, plain.data() + from, g.sectorSize);
+            from += g.sectorSize;
+        }
+    }
+    return out;
+}

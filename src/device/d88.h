@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "device/containerdevice.h"
@@ -18,3 +19,9 @@
 // nothing when the file is not a D88 whose headers, disk sizes and track
 // records agree with one another and with the file's size.
 [[nodiscard]] std::optional<std::vector<ContainerDisk>> ReadD88(DeviceIOIF* file, uint64_t fileSize);
+
+// A new D88 disk of `plain` (sectors in logical order, `g` their layout):
+// every track in the table, its records in sector order, `media` in the
+// header (0x00 2D, 0x10 2DD, 0x20 2HD). `name` is cut to 16 bytes.
+std::vector<uint8_t> MakeD88(const std::vector<uint8_t>& plain, const ContainerGeometry& g, uint8_t media,
+                             const std::string& name);

@@ -54,3 +54,16 @@ std::optional<ContainerDisk> ReadDIM(DeviceIOIF* file, uint64_t fileSize) {
     }
     return disk;
 }
+
+std::vector<uint8_t> MakeDIM2HD(const std::vector<uint8_t>& plain) {
+    const DimType& t = kTypes[0];
+    const uint32_t tracks = t.cylinders * 2;
+    std::vector<uint8_t> out(kHeaderSize, 0);
+    out[0] = t.code;
+    for (uint32_t k = 0; k < tracks; ++k) out[1 + k] = 1;
+    std::memcpy(out.data() + 0xAB, "DIFC HEADER", 11);
+    const std::size_t bytes = std::size_t(tracks) * t.sectors * t.sectorSize;
+    out.insert(out.end(), plain.begin(), plain.begin() + std::ptrdiff_t(std::min(plain.size(), bytes)));
+    out.resize(kHeaderSize + bytes, 0);
+    return out;
+}

@@ -13,3 +13,7 @@
 // is not a DIM header of a known disk type or the present tracks do not
 // fill the file exactly.
 [[nodiscard]] std::optional<ContainerDisk> ReadDIM(DeviceIOIF* file, uint64_t fileSize);
+
+// A new DIM image of type 2HD (77 cylinders, 2 heads, 8 sectors of 1024
+// bytes) holding `plain`, every track present.
+std::vector<uint8_t> MakeDIM2HD(const std::vector<uint8_t>& plain);

@@ -1,5 +1,6 @@
 #include "device/nfd.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -42,4 +43,26 @@ std::optional<ContainerDisk> ReadNFD(DeviceIOIF* file, uint64_t fileSize) {
     // Every byte after the header is the data of some sector.
     if (at != fileSize || records.empty()) return std::nullopt;
     return DiskFromRecords(records);
+}
+
+std::vector<uint8_t> MakeNFD(const std::vector<uint8_t>& plain, const ContainerGeometry& g, uint8_t pda) {
+    std::vector<uint8_t> out(kMapEnd, 0);
+    std::memcpy(out.data(), kNFDSignature0, 14);
+    PutLE32(out.data() + 0x110, kMapEnd);
+    out[0x115] = uint8_t(g.heads);
+    uint8_t sizeCode = 0;
+    while ((128u << sizeCode) < g.sectorSize) ++sizeCode;
+    for (uint32_t t = 0; t < g.cylinders * g.heads && t < kTracks; ++t)
+        for (uint32_t s = 0; s < g.sectors && s < kEntries; ++s) {
+            uint8_t* e = out.data() + kMapAt + kEntrySize * (t * kEntries + s);
+            e[0] = uint8_t(t / g.heads);
+            e[1] = uint8_t(t % g.heads);
+            e[2] = uint8_t(s + 1);
+            e[3] = sizeCode;
+            e[4] = 1;  // MFM
+            e[11] = pda;
+        }
+    out.insert(out.end(), plain.begin(), plain.begin() + std::ptrdiff_t(std::min<uint64_t>(plain.size(), g.Bytes())));
+    out.resize(kMapEnd + g.Bytes(), 0);
+    return out;
 }

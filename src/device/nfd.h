@@ -17,3 +17,8 @@ inline constexpr const char* kNFDSignature1 = "T98FDDIMAGE.R1";
 // The disk of an NFD r0 file of `fileSize` bytes, or nothing when the
 // signature, the map or the sizes do not agree with the file.
 [[nodiscard]] std::optional<ContainerDisk> ReadNFD(DeviceIOIF* file, uint64_t fileSize);
+
+// A new NFD r0 image of `plain` (sectors in logical order, `g` their
+// layout): every sector in the map, track by track; `pda` is the disk
+// type the emulators keep per sector (0x90 2HD, 0x30 1.44 MB, 0x10 2DD).
+std::vector<uint8_t> MakeNFD(const std::vector<uint8_t>& plain, const ContainerGeometry& g, uint8_t pda);

@@ -35,6 +35,25 @@ enum OverwriteAnswer : int {
 class THDDPartDialog;
 class TManualDiskDialog;
 
+// The answers of the new-image form, as typed (UTF-8).
+struct NewImageAnswers {
+    std::string format;  // "2hd", "pc98-hd", ...
+    std::string size;    // "40M"; hard disks only
+    std::string label;
+    std::string path;    // where the image is saved
+};
+
+// What the Properties form shows and gives back: the attributes of an
+// entry, or the volume label when the root is chosen.
+struct EntryProperties {
+    std::string name;        // the entry's name, or the volume's for the root
+    bool root = false;       // the label is edited instead of attributes
+    bool folder = false;
+    uint8_t attributes = 0;  // read-only 0x01, hidden 0x02, system 0x04, archive 0x20
+    std::string label;       // root only
+    bool readOnly = false;   // the volume cannot be changed: shown, not edited
+};
+
 class UserInterface {
 public:
     virtual ~UserInterface() = default;
@@ -87,6 +106,20 @@ public:
     virtual bool ConfirmMove(const std::vector<std::string>& names, const std::string& target) {
         (void)names; (void)target;
         return true;
+    }
+
+    // The new-image form: the format list, the size for hard disks, the
+    // label and the place to save. `answers` holds what to show first and
+    // the answers after OK. True for OK.
+    virtual bool AskNewImage(NewImageAnswers& answers) {
+        (void)answers;
+        return false;
+    }
+
+    // The Properties form on `properties`; true for OK with the changes in it.
+    virtual bool ShowProperties(EntryProperties& properties) {
+        (void)properties;
+        return false;
     }
 
     // Another program holds the image `path` for writing: true to open it

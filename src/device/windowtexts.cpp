@@ -177,6 +177,26 @@ const WindowTextEntry kWindowTexts[] = {
     {"Δίσκος προέλευσης", "Source drive", "読み込むドライブ"},
     {"Πρόοδος", "Progress", "進行状況"},
     {"Εκτέλεση", "&Start", "実行(&S)"},
+    // New image and properties.
+    {"Νέα εικόνα δίσκου ...", "New Dis&k Image...", "新しいディスクイメージ(&K)..."},
+    {"Νέα εικόνα δίσκου", "New Disk Image", "新しいディスクイメージ"},
+    {"Ιδιότητες ...", "Pr&operties...", "プロパティ(&O)..."},
+    {"Ιδιότητες στοιχείου", "Properties", "プロパティ"},
+    {"Ετικέτα τόμου", "Volume label", "ボリュームラベル"},
+    {"Αποθήκευση ως", "Save as", "保存先"},
+    {"Επεκτάσεις:", "Extensions:", "拡張子:"},
+    {"Δισκέτα PC-9801 1,23 MB (77 x 2 x 8 x 1024), FAT12", "PC-9801 1.23 MB floppy (77 x 2 x 8 x 1024), FAT12", "PC-9801 1.23MB フロッピー (77 x 2 x 8 x 1024)、FAT12"},
+    {"Δισκέτα 1,44 MB (80 x 2 x 18 x 512), FAT12", "1.44 MB floppy (80 x 2 x 18 x 512), FAT12", "1.44MB フロッピー (80 x 2 x 18 x 512)、FAT12"},
+    {"Δισκέτα 720 KB (80 x 2 x 9 x 512), FAT12", "720 KB floppy (80 x 2 x 9 x 512), FAT12", "720KB フロッピー (80 x 2 x 9 x 512)、FAT12"},
+    {"Δισκέτα PC-9801 640 KB (80 x 2 x 8 x 512), FAT12", "PC-9801 640 KB floppy (80 x 2 x 8 x 512), FAT12", "PC-9801 640KB フロッピー (80 x 2 x 8 x 512)、FAT12"},
+    {"Δισκέτα X68000 1,23 MB (77 x 2 x 8 x 1024), Human68k", "X68000 1.23 MB floppy (77 x 2 x 8 x 1024), Human68k", "X68000 1.23MB フロッピー (77 x 2 x 8 x 1024)、Human68k"},
+    {"Σκληρός δίσκος PC-9801, ένα διαμέρισμα FAT16", "PC-9801 hard disk, one FAT16 partition", "PC-9801 ハードディスク、FAT16 パーティション一つ"},
+    {"Σκληρός δίσκος AT, ένα διαμέρισμα FAT16", "AT hard disk, one FAT16 partition", "AT ハードディスク、FAT16 パーティション一つ"},
+    {"Σκληρός δίσκος X68000 SCSI ή SASI, ένα διαμέρισμα Human68k", "X68000 SCSI or SASI hard disk, one Human68k partition", "X68000 SCSI/SASI ハードディスク、Human68k パーティション一つ"},
+    {"Μόνο για ανάγνωση", "&Read-only", "読み込み専用(&R)"},
+    {"Κρυφό", "&Hidden", "隠しファイル(&H)"},
+    {"Συστήματος", "&System", "システム(&S)"},
+    {"Αρχειοθέτηση", "&Archive", "アーカイブ(&A)"},
 };
 
 const std::unordered_map<std::string, std::size_t>& Index() {

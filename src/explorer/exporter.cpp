@@ -11,8 +11,20 @@
 
 #include "device/messages.h"
 #include "explorer/hostnames.h"
+#include "explorer/tempfolder.h"
 
 namespace {
+
+// A host path as messages name it: below a path given another name
+// (ExportShownAs), by that name.
+thread_local std::string g_hiddenPath, g_shownPath;
+
+std::string Shown(const std::string& path) {
+    if (g_hiddenPath.empty() || path.compare(0, g_hiddenPath.size(), g_hiddenPath) != 0) return path;
+    if (path.size() == g_hiddenPath.size()) return g_shownPath;
+    if (path[g_hiddenPath.size()] != '/') return path;
+    return g_shownPath + path.substr(g_hiddenPath.size());
+}
 
 // Largest piece of file data read from the device at once.
 constexpr uint32_t kPieceBytes = 4u << 20;
@@ -57,38 +69,74 @@ CopyResult CopyChainToHost(DiskImage& image, const ChainList& chain, uint64_t by
     return result;
 }
 
-// Exports a file entry to the host path `target`.
-void ExportFile(DIDir& dir, int i, const std::string& target, OverwriteAnswer& state) {
+// The permission bits a new host file gets.
+mode_t NewFileMode() {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+std::string FolderOf(const std::string& path) {
+    std::size_t cut = path.find_last_of('/');
+    if (cut == std::string::npos) return ".";
+    return cut == 0 ? "/" : path.substr(0, cut);
+}
+
+// Makes sure a rename into `folder` is on the disk.
+void SyncFolder(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    static_cast<void>(::fsync(fd));
+    ::close(fd);
+}
+
+}  // namespace
+
+void ExportFileTo(DIDir& dir, int i, const std::string& target, OverwriteAnswer& state) {
     DiskImage& image = *dir.GetImage();
     const std::string display = dir.GetNameUtf8(i);
     const uint8_t attr = dir.GetAttr(i);
     struct stat st;
-    if (lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    mode_t mode = NewFileMode();
+    const bool replacing = lstat(target.c_str(), &st) == 0;
+    if (replacing) {
+        // Only a regular file is replaced; a link, a folder or a device
+        // under the name is left alone.
+        if (!S_ISREG(st.st_mode)) {
+            ShowMessage(110, Shown(target));
+            state = owCancel;
+            return;
+        }
         if (state == owNoToAll) return;
         if (state != owYesToAll) {
             SystemTime existing;
             if (!GetHostFileTime(target, existing)) {
-                ShowMessage(110, target);
+                ShowMessage(110, Shown(target));
                 state = owCancel;
                 return;
             }
-            state = UI().AskOverwrite(target, existing, display, dir.GetTime(i));
+            state = UI().AskOverwrite(Shown(target), existing, display, dir.GetTime(i));
             if (state == owCancel || state == owNo || state == owNoToAll) return;
         }
-        ::chmod(target.c_str(), (st.st_mode | S_IWUSR) & 07777);
+        mode = (st.st_mode | S_IWUSR) & 07777;
     }
 
-    int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+    // The data go to a new file beside the target, which takes the
+    // target's name only once it is whole: a failure or a signal on the
+    // way leaves an old file as it was.
+    std::string temp = JoinHostPath(FolderOf(target), ".voldex-XXXXXX");
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
-        ShowMessage(110, target);
+        ShowSystemError();
+        ShowMessage(110, Shown(target));
         state = owCancel;
         return;
     }
-    // A host file that could not be filled is not left behind as a copy.
+    RemovedOnSignal removal(temp);
     auto fail = [&](unsigned message) {
-        ::close(fd);
-        ::unlink(target.c_str());
-        ShowMessage(message, target);
+        if (fd >= 0) ::close(fd);
+        ::unlink(temp.c_str());
+        ShowMessage(message, Shown(target));
         state = owCancel;
     };
     const uint32_t size = dir.GetSize(i);
@@ -104,26 +152,34 @@ void ExportFile(DIDir& dir, int i, const std::string& target, OverwriteAnswer& s
             case CopyResult::WriteError: ShowSystemError(); return fail(110);
         }
     }
-    if (::close(fd) != 0) {
-        ShowSystemError();
-        ::unlink(target.c_str());
-        ShowMessage(110, target);
-        state = owCancel;
-        return;
-    }
-    SetHostFileTime(target, dir.GetTime(i));
     // Of the entry's attributes only read-only has a home on this host.
-    if (attr & kAttrReadOnly) {
-        if (::stat(target.c_str(), &st) == 0) ::chmod(target.c_str(), st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) & 07777);
+    if (attr & kAttrReadOnly) mode &= ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH);
+    if (::fchmod(fd, mode) != 0 || (replacing && ::fsync(fd) != 0)) {
+        ShowSystemError();
+        return fail(110);
     }
+    const int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0) {
+        ShowSystemError();
+        return fail(110);
+    }
+    SetHostFileTime(temp, dir.GetTime(i));
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        ShowSystemError();
+        return fail(110);
+    }
+    if (replacing) SyncFolder(FolderOf(target));
     // A chain shorter or longer than the size: the host file holds what the
     // chain holds, up to the size, and the export says so and stops.
     const uint64_t needed = (uint64_t(size) + image.ClusterSize - 1) / image.ClusterSize * image.ClusterSize;
     if (size != 0 && chainBytes != needed) {
-        ShowMessage(1212, target, uint64_t(size), chainBytes, written);
+        ShowMessage(1212, Shown(target), uint64_t(size), chainBytes, written);
         state = owCancel;
     }
 }
+
+namespace {
 
 // One folder being exported: its entries, the next one, its host folder.
 struct FolderFrame {
@@ -148,7 +204,7 @@ bool EnterFolder(DIDir& parent, int i, const std::string& into, std::unordered_s
     struct stat st;
     if (::mkdir(target.c_str(), 0777) != 0 && !(errno == EEXIST && stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
         ShowSystemError();
-        ShowMessage(110, target);
+        ShowMessage(110, Shown(target));
         state = owCancel;
         return false;
     }
@@ -170,7 +226,7 @@ void ExportTree(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& s
     UI().SetStatusText(1, ResourceString().LoadMessage(134, dir.GetNameUtf8(i)));
     if (!IsExportable(dir, i)) return;
     if (!(dir.GetAttr(i) & kAttrDirectory)) {
-        ExportFile(dir, i, JoinHostPath(folder, HostComponentUtf8(dir.GetNameUtf8(i))), state);
+        ExportFileTo(dir, i, JoinHostPath(folder, HostComponentUtf8(dir.GetNameUtf8(i))), state);
         return;
     }
     seen.insert(dir.GetCluster());
@@ -188,11 +244,21 @@ void ExportTree(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& s
         std::string host = top.host;  // `top` may move when the stack grows
         UI().SetStatusText(1, ResourceString().LoadMessage(134, d.GetNameUtf8(k)));
         if (d.GetAttr(k) & kAttrDirectory) EnterFolder(d, k, host, seen, stack, state);
-        else ExportFile(d, k, JoinHostPath(host, HostComponentUtf8(d.GetNameUtf8(k))), state);
+        else ExportFileTo(d, k, JoinHostPath(host, HostComponentUtf8(d.GetNameUtf8(k))), state);
     }
 }
 
 }  // namespace
+
+ExportShownAs::ExportShownAs(const std::string& hostPath, const std::string& shown) {
+    g_hiddenPath = hostPath;
+    g_shownPath = shown;
+}
+
+ExportShownAs::~ExportShownAs() {
+    g_hiddenPath.clear();
+    g_shownPath.clear();
+}
 
 bool IsExportable(const DIDir& dir, int i) {
     return !dir.IsFree(i) && !(dir.GetAttr(i) & kAttrVolume) && !dir.IsDotEntry(i) && !dir.GetDisplayName(i).empty();

@@ -18,6 +18,13 @@
 // the export. A folder met twice (a loop or a ladder) ends it with 128.
 void ExportEntry(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& state);
 
+// Exports file entry i of dir to the host path `target`, asking before an
+// existing file is replaced. The data go to a new file in the target's
+// folder, which replaces the target only once it is whole (and, over an
+// old file, on the disk): a failure or a signal leaves the old file as it
+// was and removes the new one. Messages name `target`.
+void ExportFileTo(DIDir& dir, int i, const std::string& target, OverwriteAnswer& state);
+
 // Exports the given entries in order until the state becomes owCancel.
 // Returns the number of entries handed to ExportEntry.
 int ExportEntries(DIDir& dir, const std::vector<int>& indexes, const std::string& folder, OverwriteAnswer& state);
@@ -34,3 +41,14 @@ bool IsExportable(const DIDir& dir, int i);
 // Host file times: a stored calendar time taken as local time, and back.
 bool SetHostFileTime(const std::string& path, const SystemTime& t);
 bool GetHostFileTime(const std::string& path, SystemTime& t);
+
+// While it lives, messages of the export name the host path `hostPath`
+// (and what lies below it) as `shown`: a private folder an export is made
+// in before it takes its name is named by that name.
+class ExportShownAs {
+public:
+    ExportShownAs(const std::string& hostPath, const std::string& shown);
+    ~ExportShownAs();
+    ExportShownAs(const ExportShownAs&) = delete;
+    ExportShownAs& operator=(const ExportShownAs&) = delete;
+};

@@ -19,10 +19,26 @@ namespace {
 // Largest piece of file data written to the device at once.
 constexpr uint32_t kPieceBytes = 4u << 20;
 
-// The host folders entered by the import in progress, by device and
-// inode: a folder reached again (a link back up, or two links to one
-// folder) is not imported a second time.
-thread_local std::vector<std::pair<dev_t, ino_t>> g_seenFolders;
+// Host entries the import in progress passed over (links to nothing,
+// FIFOs and devices, links back up, names taken by folders): the copy is
+// then incomplete, which the command line's status says.
+thread_local std::size_t g_skipped = 0;
+
+// A host path as messages name it: below a path given another name
+// (ImportShownAs), by that name.
+thread_local std::string g_hiddenPath, g_shownPath;
+
+std::string Shown(const std::string& path) {
+    if (g_hiddenPath.empty() || path.compare(0, g_hiddenPath.size(), g_hiddenPath) != 0) return path;
+    if (path.size() == g_hiddenPath.size()) return g_shownPath;
+    if (path[g_hiddenPath.size()] != '/') return path;
+    return g_shownPath + path.substr(g_hiddenPath.size());
+}
+
+void Skip(unsigned message, const std::string& path) {
+    ShowMessage(message, Shown(path));
+    ++g_skipped;
+}
 
 // A new file is marked for archiving, as DOS marks every file it writes;
 // a host file without write permission arrives read-only.
@@ -100,7 +116,7 @@ bool IsDanglingLink(const std::string& path) {
 // Refuses (1211) a host name that cannot name a new entry.
 bool AcceptName(const DIDir& dir, const std::string& hostPath, const std::string& name, OverwriteAnswer& state) {
     if (ValidNewName(dir, name)) return true;
-    ShowMessage(1211, hostPath);
+    ShowMessage(1211, Shown(hostPath));
     state = owCancel;
     return false;
 }
@@ -111,6 +127,8 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state);
 // the volume folder made for it.
 struct FolderFrame {
     std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
     std::vector<std::string> names;
     std::size_t next = 0;
     std::unique_ptr<DIDir> dir;
@@ -125,16 +143,18 @@ bool EnterFolder(const std::string& path, const struct stat& st, DIDir& parent, 
                  OverwriteAnswer& state) {
     const std::string name = HostBaseName(path);
     if (!AcceptName(parent, path, name, state)) return false;
-    for (const auto& seen : g_seenFolders)
-        if (seen.first == st.st_dev && seen.second == st.st_ino) {
-            ShowMessage(128);  // a link back to a folder of this import: passed over
+    // Only a folder that is its own ancestor is a loop; one reached again
+    // by another way (a link to a sibling) is copied again.
+    for (const FolderFrame& up : stack)
+        if (up.device == st.st_dev && up.inode == st.st_ino) {
+            Skip(1430, path);  // a link back up: passed over
             return false;
         }
     FolderFrame f;
     bool listed = false;
     f.names = ListHostFolder(path, listed);
     if (!listed) {
-        ShowMessage(f.names.empty() ? 104 : 105, path);
+        ShowMessage(f.names.empty() ? 104 : 105, Shown(path));
         state = owCancel;
         return false;
     }
@@ -149,8 +169,9 @@ bool EnterFolder(const std::string& path, const struct stat& st, DIDir& parent, 
         state = owCancel;
         return false;
     }
-    g_seenFolders.emplace_back(st.st_dev, st.st_ino);
     f.path = path;
+    f.device = st.st_dev;
+    f.inode = st.st_ino;
     f.parent = &parent;
     f.entry = j;
     stack.push_back(std::move(f));
@@ -171,7 +192,7 @@ void ImportFolder(const std::string& path, const struct stat& st, DIDir& dir, Ov
             UI().SetStatusText(1, ResourceString().LoadMessage(132, top.names[k]));
             struct stat cs {};
             if (IsDanglingLink(child)) {
-                ShowMessage(1214, child);  // a link to nothing: passed over
+                Skip(1214, child);  // a link to nothing: passed over
                 continue;
             }
             if (stat(child.c_str(), &cs) != 0 || S_ISDIR(cs.st_mode)) {
@@ -185,7 +206,7 @@ void ImportFolder(const std::string& path, const struct stat& st, DIDir& dir, Ov
         // The folder is done (or the import stopped): its entries go to the
         // device; a folder that cannot be written is taken back.
         if (!top.dir->Write()) {
-            ShowMessage(107, top.path);
+            ShowMessage(107, Shown(top.path));
             uint32_t cluster = top.dir->GetCluster();
             if (top.parent->Delete(top.entry)) UI().FolderRemoved(cluster);
             state = owCancel;
@@ -202,23 +223,23 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
     // and again on the open file, which is opened without waiting.
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        ShowMessage(1214, path);
+        Skip(1214, path);
         return;
     }
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        ShowMessage(110, path);
+        ShowMessage(110, Shown(path));
         state = owCancel;
         return;
     }
     if (fstat(fd, &st) != 0) {
-        ShowMessage(112, path);
+        ShowMessage(112, Shown(path));
         ::close(fd);
         state = owCancel;
         return;
     }
     if (!S_ISREG(st.st_mode)) {
-        ShowMessage(1214, path);  // a FIFO, socket or device: passed over
+        Skip(1214, path);  // a FIFO, socket or device: passed over
         ::close(fd);
         return;
     }
@@ -233,17 +254,17 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
     const bool replacing = i >= 0;
     if (replacing) {
         if (dir.GetAttr(i) & kAttrDirectory) {
-            ShowMessage(109, dir.GetNameUtf8(i));
+            Skip(109, dir.GetNameUtf8(i));
             return;
         }
         if (state == owNoToAll) return;
         if (state != owYesToAll) {
-            state = UI().AskOverwrite(dir.GetNameUtf8(i), dir.GetTime(i), path, LocalTimeOf(st.st_mtime));
+            state = UI().AskOverwrite(dir.GetNameUtf8(i), dir.GetTime(i), Shown(path), LocalTimeOf(st.st_mtime));
             if (state == owCancel || state == owNo || state == owNoToAll) return;
         }
     }
     if (st.st_size > 0xFFFFFFFFll) {
-        ShowMessage(112, path);
+        ShowMessage(112, Shown(path));
         state = owCancel;
         return;
     }
@@ -251,7 +272,7 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
     const uint32_t size = uint32_t(st.st_size);
     // While the old file is replaced, both it and the new one hold clusters.
     if (uint64_t(image.FreeClusters) * image.ClusterSize < size) {
-        ShowMessage(113, path);
+        ShowMessage(113, Shown(path));
         state = owCancel;
         return;
     }
@@ -274,19 +295,19 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
     if (size != 0) {
         auto picked = image.PickClusters(size);
         if (!picked) {
-            ShowMessage(114, path);
+            ShowMessage(114, Shown(path));
             takeBack();
             return;
         }
         chain = std::move(*picked);
         CopyResult copied = CopyHostToChain(image, chain, fd, size);
         if (copied != CopyResult::Ok) {
-            ShowMessage(copied == CopyResult::HostError ? 1217 : 1216, path);
+            ShowMessage(copied == CopyResult::HostError ? 1217 : 1216, Shown(path));
             takeBack();
             return;
         }
         if (!image.LinkChain(chain)) {
-            ShowMessage(114, path);
+            ShowMessage(114, Shown(path));
             takeBack();
             return;
         }
@@ -306,7 +327,7 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
         // makes durable first). Only after it is on the disk is the old
         // chain freed.
         if (!dir.Write() || !image.Flush()) {
-            ShowMessage(107, path);
+            ShowMessage(107, Shown(path));
             dir.RestoreEntry(i, old.data());
             if (!chain.empty()) static_cast<void>(image.FreeChain(chain.front()));  // else lost clusters
             state = owCancel;
@@ -323,6 +344,18 @@ void ImportFile(const std::string& path, DIDir& dir, OverwriteAnswer& state) {
 
 }  // namespace
 
+std::size_t LastImportSkipped() { return g_skipped; }
+
+ImportShownAs::ImportShownAs(const std::string& hostPath, const std::string& shown) {
+    g_hiddenPath = hostPath;
+    g_shownPath = shown;
+}
+
+ImportShownAs::~ImportShownAs() {
+    g_hiddenPath.clear();
+    g_shownPath.clear();
+}
+
 void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state) {
     if (state == owCancel) return;
     UI().SetStatusText(1, ResourceString().LoadMessage(132, HostBaseName(hostPath)));
@@ -330,15 +363,14 @@ void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state)
     // A path whose attributes cannot be read counts as a folder, whose
     // listing then reports it.
     if (stat(hostPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
-        g_seenFolders.clear();
         ImportFolder(hostPath, st, dir, state);
-        g_seenFolders.clear();
         return;
     }
     ImportFile(hostPath, dir, state);
 }
 
 OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths, bool confirm, bool countFromOne) {
+    g_skipped = 0;
     if (confirm && !UI().ConfirmImport(paths)) return owCancel;
     OverwriteAnswer state = owYes;
     for (std::size_t k = 0; k < paths.size(); ++k) {

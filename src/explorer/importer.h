@@ -2,6 +2,7 @@
 // Import: host files and folders written into a folder of the volume with
 // their data, last-write time and read-only mark; folders recursively.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,3 +22,19 @@ void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state)
 // import was stopped or not confirmed).
 OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths, bool confirm,
                                bool countFromOne = false);
+
+// How many host entries the last ImportFileList passed over with a message
+// (links to nothing, FIFOs and devices, links back to a folder above them,
+// names held by folders of the volume): the copy is then incomplete.
+std::size_t LastImportSkipped();
+
+// While it lives, messages of the import name the host path `hostPath`
+// (and what lies below it) as `shown`: a private link or copy made for the
+// import is named by what the user gave.
+class ImportShownAs {
+public:
+    ImportShownAs(const std::string& hostPath, const std::string& shown);
+    ~ImportShownAs();
+    ImportShownAs(const ImportShownAs&) = delete;
+    ImportShownAs& operator=(const ImportShownAs&) = delete;
+};

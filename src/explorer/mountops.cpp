@@ -101,9 +101,12 @@ int VolumeFiles::FindName(const DIDir& dir, const std::string& utf8) const {
     return -1;
 }
 
-int VolumeFiles::Resolve(const std::string& path, Loc& loc, DIDir* holder) {
+int VolumeFiles::Resolve(const std::string& path, Loc& loc, DIDir* holder, std::vector<uint32_t>* trail) {
     loc = Loc{};
     uint32_t folder = 0;
+    std::vector<uint32_t> own;
+    std::vector<uint32_t>& folders = trail ? *trail : own;
+    folders.assign(1, 0);
     auto parts = Components(path);
     if (parts.empty()) {
         if (holder) {
@@ -125,6 +128,9 @@ int VolumeFiles::Resolve(const std::string& path, Loc& loc, DIDir* holder) {
         }
         if (!(dir.GetAttr(i) & kAttrDirectory)) return -ENOTDIR;
         folder = SubFolder(dir, i);
+        // A folder that holds itself, or one above it, leads nowhere new.
+        if (folder == 0 || std::find(folders.begin(), folders.end(), folder) != folders.end()) return -ELOOP;
+        folders.push_back(folder);
     }
     return -ENOENT;
 }
@@ -251,19 +257,30 @@ int VolumeFiles::List(const std::string& path, std::vector<std::pair<std::string
     entries.clear();
     Loc loc;
     DIDir holder(&image_, 0);
-    if (int rc = Resolve(path, loc, &holder); rc < 0) return rc;
+    std::vector<uint32_t> above;
+    if (int rc = Resolve(path, loc, &holder, &above); rc < 0) return rc;
     uint32_t folder = 0;
     if (loc.index >= 0) {
         if (!(holder.GetAttr(loc.index) & kAttrDirectory)) return -ENOTDIR;
         folder = SubFolder(holder, loc.index);
+        if (folder == 0 || std::find(above.begin(), above.end(), folder) != above.end()) return -ELOOP;
+        above.push_back(folder);
     }
     DIDir dir(&image_, folder);
     if (!dir.Load()) return -EIO;
     // A name met twice (other systems may store case variants) is listed
-    // once: only the first can be reached by its name.
+    // once: only the first can be reached by its name. A folder entry that
+    // leads back up, or to a folder listed here already, is left out: a
+    // walk through the mount enters each folder of this path once.
     std::set<std::string> seen;
+    std::set<uint32_t> folders;
     for (uint32_t i = 0; i < dir.GetCount(); ++i) {
         if (!IsListed(dir, int(i))) continue;
+        if (dir.GetAttr(int(i)) & kAttrDirectory) {
+            const uint32_t sub = SubFolder(dir, int(i));
+            if (sub == 0 || std::find(above.begin(), above.end(), sub) != above.end() || !folders.insert(sub).second)
+                continue;
+        }
         std::string name = EntryName(dir, int(i));
         std::string key = name;
         for (char& c : key)

@@ -108,7 +108,9 @@ private:
         bool gone = false;  // the entry was removed while open
     };
 
-    int Resolve(const std::string& path, Loc& loc, DIDir* holder = nullptr);
+    // `trail`, when given, receives the folders the path passes through,
+    // the root (0) first. A path through a folder twice fails with ELOOP.
+    int Resolve(const std::string& path, Loc& loc, DIDir* holder = nullptr, std::vector<uint32_t>* trail = nullptr);
     int ResolveParent(const std::string& path, uint32_t& folder, std::string& name);
     int FindName(const DIDir& dir, const std::string& utf8) const;
     int CheckNewName(const DIDir& dir, const std::string& utf8, std::string& sjis) const;

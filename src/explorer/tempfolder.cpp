@@ -1,6 +1,9 @@
 #include "explorer/tempfolder.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
@@ -44,6 +47,42 @@ pid_t OwnerOf(const std::string& name) {
 
 bool ProcessExists(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
 
+// The paths a fatal signal removes, newest last. Only async-signal-safe
+// calls touch them in the handler.
+struct Removal {
+    volatile std::sig_atomic_t used = 0;
+    bool folder = false;
+    char path[PATH_MAX] = {};
+};
+constexpr int kRemovals = 8;
+Removal g_removals[kRemovals];
+constexpr int kFatalSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+
+void RemoveAndDie(int sig) {
+    for (int k = kRemovals - 1; k >= 0; --k) {
+        if (!g_removals[k].used) continue;
+        if (g_removals[k].folder) rmdir(g_removals[k].path);
+        else unlink(g_removals[k].path);
+    }
+    signal(sig, SIG_DFL);
+    raise(sig);  // delivered as the handler returns
+}
+
+void InstallOnce() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    for (int sig : kFatalSignals) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL || (old.sa_flags & SA_SIGINFO)) continue;
+        struct sigaction sa {};
+        sa.sa_handler = RemoveAndDie;
+        sigemptyset(&sa.sa_mask);
+        for (int other : kFatalSignals) sigaddset(&sa.sa_mask, other);
+        sigaction(sig, &sa, nullptr);
+    }
+}
+
 }  // namespace
 
 std::string SystemTempPath() {
@@ -85,4 +124,22 @@ int CleanStaleTempFolders(const std::string& root) {
     }
     closedir(d);
     return removed;
+}
+
+RemovedOnSignal::RemovedOnSignal(const std::string& path, bool folder) {
+    if (path.empty() || path.size() >= PATH_MAX) return;
+    InstallOnce();
+    for (int k = 0; k < kRemovals; ++k) {
+        if (g_removals[k].used) continue;
+        std::memcpy(g_removals[k].path, path.c_str(), path.size() + 1);
+        g_removals[k].folder = folder;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        g_removals[k].used = 1;
+        slot_ = k;
+        return;
+    }
+}
+
+RemovedOnSignal::~RemovedOnSignal() {
+    if (slot_ >= 0) g_removals[slot_].used = 0;
 }

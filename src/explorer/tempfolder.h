@@ -20,3 +20,18 @@ bool RemoveTempFolder(const std::string& folder, const std::string& root = Syste
 // Removes this user's "VX_<pid>_" folders in `root` whose process no longer
 // exists. Returns how many were removed.
 int CleanStaleTempFolders(const std::string& root = SystemTempPath());
+
+// A host path removed when SIGINT, SIGTERM, SIGHUP or SIGXFSZ ends the
+// program while the object lives: a half-written file, a private folder
+// (removed when empty). The program then ends by that signal as it would
+// have. A signal the program handles itself, or ignores, is left to it.
+class RemovedOnSignal {
+public:
+    explicit RemovedOnSignal(const std::string& path, bool folder = false);
+    ~RemovedOnSignal();
+    RemovedOnSignal(const RemovedOnSignal&) = delete;
+    RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
+
+private:
+    int slot_ = -1;
+};

@@ -27,6 +27,9 @@
 
 #include "explorer/config.h"
 #include "explorer/explorer_dialogs.h"
+#include "explorer/newimage_dialogs.h"
+#include "explorer/properties.h"
+#include "opening/newdisk.h"
 #include "explorer/hostnames.h"
 #include "explorer/tempfolder.h"
 #include "floppy/fdd_dialog.h"
@@ -190,9 +193,10 @@ void TVoldex::BuildMenus() {
     connect(AddAction(file, "MNMakeDir", U("&Δημιουργία φακέλου"), QKeySequence("Ctrl+N")), &QAction::triggered, this, &TVoldex::MakeDir);
     connect(AddAction(file, "MNDelete", U("Δια&γραφή"), QKeySequence("Ctrl+D")), &QAction::triggered, this, [this] { DeleteSelected(); });
     connect(AddAction(file, "MNRename", U("&Μετονομασία"), QKeySequence("Ctrl+M")), &QAction::triggered, this, &TVoldex::RenameSelected);
-    connect(AddAction(file, "MNShellMenu", U("Με&νού επιφάνειας εργασίας"), QKeySequence("Ctrl+S")), &QAction::triggered, this,
+    connect(AddAction(file, "MNShellMenu", U("Μενού επι&φάνειας εργασίας"), QKeySequence("Ctrl+S")), &QAction::triggered, this,
             [this] { ShellMenu(QCursor::pos()); });
     file->addSeparator();
+    connect(AddAction(file, "MNNewImage", U("&Νέα εικόνα δίσκου ...")), &QAction::triggered, this, &TVoldex::NewImage);
     connect(AddAction(file, "MNOpenDisk", U("Άν&οιγμα εικόνας δίσκου ..."), QKeySequence("Ctrl+O")), &QAction::triggered, this, [this] {
         if (auto path = ChooseImageFile()) {
             CloseVolume();
@@ -209,6 +213,9 @@ void TVoldex::BuildMenus() {
     edit->addSeparator();
     connect(AddAction(edit, "MNSelectAll", U("Επιλογή ό&λων"), QKeySequence("Ctrl+A")), &QAction::triggered, this, &TVoldex::SelectAll);
     connect(AddAction(edit, "MNInverse", U("Αντι&στροφή επιλογής")), &QAction::triggered, this, &TVoldex::InvertSelection);
+    edit->addSeparator();
+    connect(AddAction(edit, "MNProperties", U("Ιδιό&τητες ..."), QKeySequence("Alt+Return")), &QAction::triggered, this,
+            &TVoldex::PropertiesOfSelection);
     // The paste check, run when the Edit menu or the popup opens.
     auto* check = new QAction(this);
     check->setObjectName("MNEdit");
@@ -285,7 +292,8 @@ void TVoldex::BuildMenus() {
                                {"PMDelete", "MNDelete", U("Δια&γραφή")},
                                {"PMRename", "MNRename", U("&Μετονομασία")}, {nullptr, nullptr, {}},
                                {"PMCopy", "MNCopy", U("&Αντιγραφή")}, {"PMPaste", "MNPaste", U("Επι&κόλληση")},
-                               {nullptr, nullptr, {}}, {"PMShell", "MNShellMenu", U("Με&νού επιφάνειας εργασίας")}};
+                               {nullptr, nullptr, {}}, {"PMShell", "MNShellMenu", U("Μενού επι&φάνειας εργασίας")},
+                               {nullptr, nullptr, {}}, {"PMProperties", "MNProperties", U("Ιδιό&τητες ...")}};
     for (auto& it : items) {
         if (!it.name) {
             popup_->addSeparator();
@@ -401,6 +409,34 @@ bool TVoldex::ShowDiskTypeDialog(const std::string& path, const std::vector<std:
     if (form.exec() != QDialog::Accepted) return false;
     selected = form.Selected();
     return true;
+}
+
+bool TVoldex::AskNewImage(NewImageAnswers& answers) {
+    TNewImageForm form(this, answers);
+    if (form.exec() != QDialog::Accepted) return false;
+    answers = form.Answers();
+    return true;
+}
+
+bool TVoldex::ShowProperties(EntryProperties& properties) {
+    TPropertiesForm form(this, properties);
+    if (form.exec() != QDialog::Accepted) return false;
+    properties = form.Result();
+    return true;
+}
+
+void TVoldex::NewImage() {
+    if (auto path = RunNewImage()) {
+        CloseVolume();
+        OpenImage(*path);
+    }
+}
+
+void TVoldex::PropertiesOfSelection() {
+    if (!currentDir_ || busy_) return;
+    std::vector<int> selected = SelectedEntries();
+    if (selected.empty() && currentCluster_ != 0) return;
+    if (RunProperties(*currentDir_, selected.empty() ? -1 : selected.front())) ListDirectory(currentCluster_);
 }
 
 int TVoldex::ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) {
@@ -533,7 +569,7 @@ void TVoldex::CloseVolume() {
 
 void TVoldex::SetVolumeActions(bool enabled) {
     for (const char* a : {"MNSelectAll", "MNInverse", "MNWriteFile", "MNMakeDir", "PMSelectAll", "PMWriteFile",
-                          "PMMakeDir", "MNShowDiskInfo"})
+                          "PMMakeDir", "MNShowDiskInfo", "MNProperties", "PMProperties"})
         Action(a)->setEnabled(enabled);
 }
 

@@ -48,6 +48,8 @@ public:
     bool ShowDiskTypeDialog(const std::string& path, const std::vector<std::string>& items, int& selected) override;
     int ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) override;
     bool ShowManualDialog(TManualDiskDialog& dialog) override;
+    bool AskNewImage(NewImageAnswers& answers) override;
+    bool ShowProperties(EntryProperties& properties) override;
     bool ConfirmImport(const std::vector<std::string>& paths) override;
     bool OfferReadOnly(const std::string& path) override;
     bool ConfirmMove(const std::vector<std::string>& names, const std::string& target) override;
@@ -99,6 +101,11 @@ public:
     void DeleteSelected(bool ask = true);
     void ReleaseSelected(bool ask = true);
     void RenameSelected();
+    // Edit > Properties: the selected entry, or the label when nothing is
+    // selected in the root folder.
+    void PropertiesOfSelection();
+    // File > New image: makes the image and opens it.
+    void NewImage();
     bool RenameEntry(int index, const QString& text);
     void CopySelected();
     void Paste();

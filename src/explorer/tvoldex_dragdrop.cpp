@@ -156,14 +156,34 @@ bool TVoldex::HandleViewMouse(QEvent* event) {
     return true;
 }
 
+// A drag from another program (or another window) brings files in: they
+// are copied, so the answer is a copy whatever the source proposes; told
+// "move", the source would delete its originals. A source that offers no
+// copy is refused.
+static bool FromOutside(const QWidget* window, const QDropEvent* e) {
+    const auto* source = qobject_cast<const QWidget*>(e->source());
+    return !e->source() || (source && source->window() != window);
+}
+
+static bool AcceptAsCopy(QDropEvent* e) {
+    if (!(e->possibleActions() & Qt::CopyAction)) {
+        e->ignore();
+        return false;
+    }
+    e->setDropAction(Qt::CopyAction);
+    e->accept();
+    return true;
+}
+
 // Entries of this list may be dropped on its items; files from outside anywhere.
 bool TVoldex::HandleViewDrag(QAbstractItemView* view, QEvent* event) {
     auto* e = static_cast<QDropEvent*>(event);
     const QMimeData* data = e->mimeData();
     bool ours = data->hasFormat(kEntriesMime) && e->source() && e->source() == ActiveView();
     QModelIndex at = view->indexAt(e->position().toPoint());
-    bool outside = data->hasUrls() && !e->source() && currentDir_;
-    if ((ours && (at.isValid() || event->type() == QEvent::DragEnter)) || outside) e->acceptProposedAction();
+    bool outside = data->hasUrls() && FromOutside(this, e) && currentDir_;
+    if (outside) AcceptAsCopy(e);
+    else if (ours && (at.isValid() || event->type() == QEvent::DragEnter)) e->acceptProposedAction();
     else e->ignore();
     return true;
 }
@@ -177,9 +197,9 @@ bool TVoldex::HandleViewDrop(QAbstractItemView* view, QEvent* event) {
             e->acceptProposedAction();
             DropEntriesOnListItem(IndexAt(at));
         }
-    } else if (!e->source()) {
+    } else if (FromOutside(this, e)) {
+        if (!AcceptAsCopy(e)) return true;
         std::vector<std::string> paths = LocalPaths(data);
-        e->acceptProposedAction();
         activateWindow();
         raise();
         ImportPaths(paths);
@@ -257,19 +277,22 @@ bool TVoldex::HandleTreeEvent(QEvent* event) {
         case QEvent::DragMove: {
             auto* e = static_cast<QDropEvent*>(event);
             bool internal = e->mimeData()->hasFormat(kFolderMime) || e->mimeData()->hasFormat(kEntriesMime);
-            bool accept = (internal && (tree_->itemAt(e->position().toPoint()) || event->type() == QEvent::DragEnter)) ||
-                          (!e->source() && e->mimeData()->hasUrls() && currentDir_);
-            if (accept) e->acceptProposedAction();
+            if (FromOutside(this, e) && e->mimeData()->hasUrls() && currentDir_) AcceptAsCopy(e);
+            else if (internal && (tree_->itemAt(e->position().toPoint()) || event->type() == QEvent::DragEnter))
+                e->acceptProposedAction();
             else e->ignore();
             return true;
         }
         case QEvent::Drop: {
             auto* e = static_cast<QDropEvent*>(event);
             QTreeWidgetItem* node = tree_->itemAt(e->position().toPoint());
+            if (FromOutside(this, e)) {
+                if (AcceptAsCopy(e)) ImportPaths(LocalPaths(e->mimeData()));
+                return true;
+            }
             e->acceptProposedAction();
             if (e->mimeData()->hasFormat(kFolderMime) && e->source() == tree_) DropTreeNodeOnTreeNode(node);
             else if (e->mimeData()->hasFormat(kEntriesMime) && e->source() == ActiveView()) DropEntriesOnTreeNode(node);
-            else if (!e->source()) ImportPaths(LocalPaths(e->mimeData()));
             return true;
         }
         default: return false;

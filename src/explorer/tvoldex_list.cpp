@@ -19,6 +19,7 @@
 #include "explorer/tvoldex_model.h"
 #include "explorer/tvoldex_shared.h"
 #include "opening/diskinfo.h"
+#include "volume/folderwalk.h"
 #include "volume/longnames.h"
 
 using namespace tvoldex;
@@ -107,41 +108,43 @@ void TVoldex::RebuildFolderTree() {
 }
 
 bool TVoldex::BuildFolderTree(QTreeWidgetItem* top, TMsgForm* progress) {
-    // Folders still to read, with a stack of their own rather than the call
-    // stack: no depth of folders ends the program.
-    std::vector<QTreeWidgetItem*> pending{top};
-    while (!pending.empty()) {
-        QTreeWidgetItem* node = pending.back();
-        pending.pop_back();
-        DIDir dir(image_.get(), node->data(0, kClusterRole).toUInt());
-        if (!dir.Load()) {
-            ShowMessage(106, "");
+    // The walk enters each folder once, with a stack of its own: no depth of
+    // folders ends the program, and folders sharing a child cost nothing
+    // more. parents[d] is the node whose entries are at depth d.
+    std::vector<QTreeWidgetItem*> parents{top};
+    FolderWalk walk;
+    walk.nested = true;
+    walk.entry = [&](const DIDir& dir, int k, const std::string&, int depth) {
+        if (dir.IsFree(k) || !(dir.GetAttr(k) & kAttrDirectory) || (dir.GetAttr(k) & kAttrVolume) ||
+            dir.GetDisplayName(k).empty() || dir.IsDotEntry(k))
             return false;
+        const std::string name = dir.GetNameUtf8(k);
+        const uint32_t cluster = uint32_t(dir.GetStartCluster(k));
+        QTreeWidgetItem* child = AddFolderNode(parents[std::size_t(depth)], cluster, name);
+        // A folder met a second time shows where it stands, but its
+        // contents only under its first node.
+        if (cluster >= 2 && !clusterToNode_.count(cluster)) clusterToNode_[cluster] = child;
+        parents.resize(std::size_t(depth) + 1);
+        parents.push_back(child);
+        if (progress) {
+            progress->SetLine(Q(name));
+            KeepPainted();
         }
-        std::vector<QTreeWidgetItem*> children;
-        for (uint32_t i = 0; i < dir.GetCount(); ++i) {
-            int k = int(i);
-            if (dir.IsFree(k) || !(dir.GetAttr(k) & kAttrDirectory) || dir.GetDisplayName(k).empty() || dir.IsDotEntry(k))
-                continue;
-            std::string name = dir.GetNameUtf8(k);
-            uint32_t cluster = uint32_t(dir.GetStartCluster(k));
-            QTreeWidgetItem* child = AddFolderNode(node, cluster, name);
-            // A folder met twice (a loop or a ladder) ends the tree here.
-            if (cluster < 2 || clusterToNode_.count(cluster)) {
-                ShowMessage(128);
-                return false;
-            }
-            clusterToNode_[cluster] = child;
-            if (progress) {
-                progress->SetLine(Q(name));
-                KeepPainted();
-            }
-            children.push_back(child);
-        }
-        // Read in the order of the folder, as the nodes stand.
-        pending.insert(pending.end(), children.rbegin(), children.rend());
-    }
-    return true;
+        return true;
+    };
+    std::string repeated, unreadable;
+    walk.repeated = [&](const std::string& p) {
+        if (repeated.empty()) repeated = p;
+    };
+    walk.unreadable = [&](const std::string& p) {
+        if (unreadable.empty()) unreadable = p;
+    };
+    walk.Run(*image_, top->data(0, kClusterRole).toUInt(), "/");
+    // One message for all: a ladder of folders would otherwise give one
+    // box for each rung.
+    if (!repeated.empty()) ShowMessage(1432, repeated);
+    if (!unreadable.empty()) ShowMessage(106, unreadable);
+    return unreadable.empty();
 }
 
 // --- the list ---------------------------------------------------------------

@@ -74,9 +74,27 @@ std::string VolumeGeometry(const uint8_t* boot, uint64_t size) {
     return Records(total, bps);
 }
 
+}  // namespace
+
+bool IsATTable(const uint8_t* s, uint64_t sectors) {
+    if (s[510] != 0x55 || s[511] != 0xAA || IsBootRecord(s)) return false;
+    int used = 0;
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t* e = s + 446 + 16 * k;
+        if (e[0] != 0 && e[0] != 0x80) return false;
+        if (e[4] == 0) continue;
+        uint32_t first = LE32(e + 8), count = LE32(e + 12);
+        if (first == 0 || count == 0 || first >= sectors) return false;
+        ++used;
+    }
+    return used > 0;
+}
+
+namespace {
+
 // The Anex86 header (.HDI, .FDI): the first value 0, header and data
 // filling the file, and a geometry whose product is the data size.
-bool DetectAnex86(const uint8_t* h, uint64_t size, DetectedImage& d) {
+bool DetectAnex86(const Probe& probe, const uint8_t* h, uint64_t size, DetectedImage& d) {
     if (size < 32 || LE32(h) != 0) return false;
     uint32_t code = LE32(h + 4), headerSize = LE32(h + 8), dataSize = LE32(h + 12);
     uint32_t secLen = LE32(h + 16), sectors = LE32(h + 20), heads = LE32(h + 24), cylinders = LE32(h + 28);
@@ -94,7 +112,10 @@ bool DetectAnex86(const uint8_t* h, uint64_t size, DetectedImage& d) {
     }
     d.container = "HDI";
     d.road = DetectedImage::kPartitions;
-    d.geometry = {kTablePC98, int32_t(headerSize), int32_t(secLen), int32_t(sectors), int32_t(heads),
+    // Most hold a PC-9801 disk; an AT disk carries its master boot record.
+    uint8_t first[512];
+    bool at = secLen == 512 && probe.Read(headerSize, first, sizeof first) && IsATTable(first, dataSize / 512);
+    d.geometry = {at ? kTableAT : kTablePC98, int32_t(headerSize), int32_t(secLen), int32_t(sectors), int32_t(heads),
                   int32_t(cylinders)};
     return true;
 }
@@ -182,18 +203,8 @@ bool DetectPC98(const Probe& probe, const uint8_t* head, DetectedImage& d) {
 // An AT master boot record: the signature, and four entries that are
 // empty or lie inside the disk.
 bool DetectAT(const uint8_t* s, uint64_t size, DetectedImage& d) {
-    if (s[510] != 0x55 || s[511] != 0xAA || IsBootRecord(s)) return false;
+    if (!IsATTable(s, size / 512)) return false;
     const uint64_t sectors = size / 512;
-    int used = 0;
-    for (int k = 0; k < 4; ++k) {
-        const uint8_t* e = s + 446 + 16 * k;
-        if (e[0] != 0 && e[0] != 0x80) return false;
-        if (e[4] == 0) continue;
-        uint32_t first = LE32(e + 8), count = LE32(e + 12);
-        if (first == 0 || count == 0 || first >= sectors) return false;
-        ++used;
-    }
-    if (used == 0) return false;
     d.container = "AT";
     d.road = DetectedImage::kPartitions;
     d.geometry = {kTableAT, 0, 512, 63, 16, int32_t(std::min<uint64_t>(sectors / (63 * 16), INT32_MAX))};
@@ -298,7 +309,7 @@ DetectedImage DetectImage(DeviceIOIF*& device, uint64_t size) {
         UseContainer(device, d, "D88", std::move(*disks));
         return d;
     }
-    if (DetectAnex86(head, size, d)) return d;
+    if (DetectAnex86(probe, head, size, d)) return d;
     if (size >= 0x480 && HasX68000Table(head, 0x400, 256, size)) {
         d.container = "X68000 SASI";
         d.road = DetectedImage::kPartitions;

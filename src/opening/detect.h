@@ -39,6 +39,11 @@ struct DetectedImage {
 // device that owns the one given.
 [[nodiscard]] DetectedImage DetectImage(DeviceIOIF*& device, uint64_t size);
 
+// The signature of an AT master boot record in `sector` (512 bytes), and
+// four entries that are empty or lie inside a disk of `sectors` sectors,
+// one at least in use.
+bool IsATTable(const uint8_t* sector, uint64_t sectors);
+
 // "cylinders/heads/sectors/bytes per sector".
 std::string ChsText(uint64_t c, uint64_t h, uint64_t s, uint64_t n);
 

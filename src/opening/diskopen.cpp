@@ -343,7 +343,12 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
                 }
                 LastOpenedFormat() = {"HDI", ChsText(LE32(h + 28), LE32(h + 24), LE32(h + 20), LE32(h + 16))};
                 HDDGeometry g;
-                g.HDDType = kTablePC98;
+                // Most hold a PC-9801 disk; an AT disk carries its master boot record.
+                uint8_t mbr[512];
+                g.HDDType = LE32(h + 16) == 512 && params.Device->Read(headerSize, mbr, sizeof mbr) &&
+                                    IsATTable(mbr, LE32(h + 12) / 512)
+                                ? kTableAT
+                                : kTablePC98;
                 g.DiskStart = int32_t(headerSize);
                 g.SecLen = int32_t(LE32(h + 16));
                 g.Sectors = int32_t(LE32(h + 20));

@@ -41,18 +41,40 @@ SystemTime LocalTimeNow() { return LocalTimeOf(std::time(nullptr)); }
 
 SystemTime LocalTimeOf(std::time_t when) {
     std::tm tm{};
-    localtime_r(&when, &tm);
     SystemTime t;
-    t.wYear = uint16_t(tm.tm_year + 1900);
+    if (!localtime_r(&when, &tm)) {
+        // Beyond what the C library can break down: far outside what a
+        // directory entry can hold, on the side the sign says.
+        t.wYear = when < 0 ? 0 : 0xFFFF;
+        t.wMonth = when < 0 ? 1 : 12;
+        t.wDay = when < 0 ? 1 : 31;
+        return t;
+    }
+    const long year = long(tm.tm_year) + 1900;
+    t.wYear = uint16_t(std::clamp(year, 0L, 0xFFFFL));
     t.wMonth = uint16_t(tm.tm_mon + 1);
     t.wDay = uint16_t(tm.tm_mday);
     t.wHour = uint16_t(tm.tm_hour);
     t.wMinute = uint16_t(tm.tm_min);
     t.wSecond = uint16_t(tm.tm_sec);
+    if (year != long(t.wYear)) {
+        t.wMonth = year < 0 ? 1 : 12;
+        t.wDay = year < 0 ? 1 : 31;
+    }
     return t;
 }
 
-void PackDosTime(const SystemTime& t, uint16_t& date, uint16_t& time) {
+void PackDosTime(const SystemTime& in, uint16_t& date, uint16_t& time) {
+    // An entry holds 1980-01-01 00:00:00 to 2107-12-31 23:59:58; anything
+    // outside is stored as the nearest end rather than wrapped.
+    SystemTime t = in;
+    if (t.wYear < 1980) {
+        t = SystemTime{};
+        t.wYear = 1980, t.wMonth = 1, t.wDay = 1;
+    } else if (t.wYear > 2107) {
+        t = SystemTime{};
+        t.wYear = 2107, t.wMonth = 12, t.wDay = 31, t.wHour = 23, t.wMinute = 59, t.wSecond = 58;
+    }
     date = uint16_t((((t.wYear - 1980) << 9) & 0xFE00) | ((t.wMonth << 5) & 0x1E0) | (t.wDay & 0x1F));
     time = uint16_t(((t.wHour << 11) & 0xF800) | ((t.wMinute << 5) & 0x7E0) | ((t.wSecond >> 1) & 0x1F));
 }
@@ -178,6 +200,13 @@ std::size_t DIDir::DisplayNameInto(int i, char* out) const {
     }
     if (e[0] == 0) return 0;
     std::size_t n = 0;
+    if ((e[11] & kAttrVolume) && e[11] != 0x0F) {
+        // A volume label is one name of 11 bytes, spaces and all.
+        for (int k = 0; k < 11; ++k) out[n++] = char(e[k]);
+        while (n > 0 && out[n - 1] == ' ') --n;
+        if (e[0] == kStoredE5) out[0] = char(kDeletedMark);
+        return n;
+    }
     for (int k = 0; k < 8 && e[k] != ' '; ++k) out[n++] = char(e[k]);
     // A name whose first byte is 0xE5 (a Shift-JIS lead byte) is stored
     // with 0x05 in its place, so that it does not read as deleted.

@@ -132,6 +132,44 @@ TEST_F(CliScriptTest, RenameOnPutGetAndMove) {
     EXPECT_TRUE(FsckClean(image));
 }
 
+// A host file is replaced whole or not at all, and private copies go with
+// a signal.
+TEST_F(CliScriptTest, HostFilesAndSignals) {
+    const std::string cli = VOLDEX_CLI;
+    std::string out = dir / "out";
+    RunShell("mkdir -p " + Quote(out) + " && printf old > " + Quote(out + "/a.txt"));
+    WriteHostFile(dir / "big.bin", RandomBytes(200000, 3));
+    ASSERT_EQ(Cli("put " + Quote(image) + " " + Quote(dir / "big.bin") + " ::/").rc, 0);
+    // The file size limit ends get halfway (SIGXFSZ).
+    int rc = RunShell("ulimit -f 64; " + Quote(cli) + " get --yes " + Quote(image) + " ::/BIG.BIN " + Quote(out + "/a.txt") +
+                      " 2>/dev/null");
+    EXPECT_NE(rc, 0);
+    EXPECT_EQ(Text(ReadHostFile(out + "/a.txt")), "old");
+    EXPECT_EQ(Shell("ls -A " + Quote(out)), "a.txt\n") << "the unfinished copy is removed";
+
+    // put - ended by SIGTERM while it reads: its copy of standard input goes.
+    TempDir tmp;
+    auto before = ReadHostFile(image);
+    std::string log;
+    RunShell("export TMPDIR=" + Quote(tmp.path()) + "; cd " + Quote(dir.path()) + "; mkfifo in; exec " + Quote(cli) +
+                 " put " + Quote(image) + " - ::/PIPE.TXT <in & p=$!; exec 3>" + Quote(dir / "in") +
+                 "; echo part >&3; for i in $(seq 200); do [ -n \"$(ls -A " + Quote(tmp.path()) +
+                 "/*/ 2>/dev/null)\" ] && break; sleep 0.05; done; kill -TERM $p; wait $p; echo rc=$?; exec 3>&-; ls -A " +
+                 Quote(tmp.path()),
+             &log);
+    EXPECT_EQ(log, "rc=143\n");
+    EXPECT_EQ(ReadHostFile(image), before);
+
+    // Messages name standard input, not the private copy.
+    WriteHostFile(dir / "huge.bin", RandomBytes(1600000, 4));
+    Outcome r = Cli("put " + Quote(image) + " - ::/HUGE.BIN", "", dir / "huge.bin");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("\nτυπική είσοδος"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("voldex-put"), std::string::npos) << r.err;
+
+    EXPECT_TRUE(FsckClean(image));
+}
+
 TEST_F(CliScriptTest, WildcardsMatchTheLastComponentWithoutRegardToCase) {
     std::string out = dir / "out";
     RunShell("mkdir -p " + Quote(out));

@@ -290,6 +290,12 @@ TEST_F(CliTest, LoopingChainIsAnInvalidChain) {
     EXPECT_NE(err.find("Σφάλμα κατά την ανάγνωση της αλυσίδας cluster του αρχείου"), std::string::npos) << err;
     auto log = ReadHostFile(home / "kestrel.log");
     EXPECT_EQ(std::string(log.begin(), log.end()), "Μη έγκυρη αλυσίδα\n");
+    // Under another name the folder is made in a private folder first; the
+    // message names where the file was going.
+    r = RunCli("get " + Quote(image) + " D " + Quote(out + "/copy"), &err, home.path());
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(err.find("αρχείου\n" + out + "/copy/f.bin"), std::string::npos) << err;
+    EXPECT_EQ(err.find(".voldex"), std::string::npos) << err;
 }
 
 TEST_F(CliTest, DirectoryPointingAtItselfEndsCleanly) {

@@ -260,4 +260,191 @@ TEST(FormatPartsTest, SeveralDisksOfOneD88AreListedByName) {
     EXPECT_NE(r.out.find("A.TXT\t"), std::string::npos) << r.out;
 }
 
+
+// New images: every format in every container it fits, read back by the
+// test's own readers of the containers and tables, mtools and fsck.fat.
+struct NewCase {
+    const char* format;
+    const char* file;       // the image's name: its extension names the container
+    const char* size;       // --size, or ""
+    const char* container;  // what `info` names
+    const char* geometry;   // what `info` shows
+};
+
+const NewCase kNewCases[] = {
+    {"2hd", "a.fdi", "", "FDI", "77/2/8/1024"},        {"2hd", "a.d88", "", "D88", "77/2/8/1024"},
+    {"2hd", "a.nfd", "", "NFD", "77/2/8/1024"},        {"2hd", "a.dim", "", "DIM", "77/2/8/1024"},
+    {"2hd", "a.hdm", "", "Plain", "77/2/8/1024"},      {"1.44m", "a.fdi", "", "FDI", "80/2/18/512"},
+    {"1.44m", "a.d98", "", "D88", "80/2/18/512"},      {"1.44m", "a.nfd", "", "NFD", "80/2/18/512"},
+    {"1.44m", "a.ima", "", "Plain", "80/2/18/512"},    {"2dd", "a.fdi", "", "FDI", "80/2/9/512"},
+    {"2dd", "a.d77", "", "D88", "80/2/9/512"},         {"2dd", "a.nfd", "", "NFD", "80/2/9/512"},
+    {"2dd", "a.img", "", "Plain", "80/2/9/512"},       {"640k", "a.fdi", "", "FDI", "80/2/8/512"},
+    {"640k", "a.88d", "", "D88", "80/2/8/512"},        {"640k", "a.nfd", "", "NFD", "80/2/8/512"},
+    {"640k", "a.tfd", "", "Plain", "80/2/8/512"},      {"x68k-2hd", "a.fdi", "", "FDI", "77/2/8/1024"},
+    {"x68k-2hd", "a.d68", "", "D88", "77/2/8/1024"},   {"x68k-2hd", "a.nfd", "", "NFD", "77/2/8/1024"},
+    {"x68k-2hd", "a.dim", "", "DIM", "77/2/8/1024"},   {"x68k-2hd", "a.xdf", "", "Plain", "77/2/8/1024"},
+    {"pc98-hd", "a.hdi", "20M", "HDI", "301/8/17/512"}, {"pc98-hd", "a.nhd", "20M", "NHD", "301/8/17/512"},
+    {"pc98-hd", "a.thd", "20M", "THD", "310/8/33/256"}, {"pc98-hd", "a.img", "5M", "PC-9801", "75/8/17/512"},
+    {"at-hd", "a.img", "40M", "AT", "81648/512"},      {"at-hd", "a.hdi", "8M", "HDI", "16/16/63/512"},
+    {"x68k-hd", "a.hds", "12M", "X68000 SCSI", "24576/512"}, {"x68k-hd", "a.hdf", "10M", "X68000 SASI", "40788/256"},
+};
+
+uint32_t LE(const uint8_t* p, int n) {
+    uint32_t v = 0;
+    for (int k = n - 1; k >= 0; --k) v = v << 8 | p[k];
+    return v;
+}
+uint32_t BE(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
+
+// The byte offset of the one partition, read from the disk's table by the
+// test itself; checks that it fills the disk.
+uint64_t PartitionOffset(const std::string& format, const std::string& container, const PlainDisk& d,
+                         const std::string& diskFile) {
+    const uint8_t* b = d.bytes.data();
+    if (format == "pc98-hd") {
+        uint32_t secLen = d.secLen ? d.secLen : 512, spt = d.sectors ? d.sectors : 17, heads = d.heads ? d.heads : 8;
+        const uint8_t* e = b + secLen;
+        EXPECT_NE(e[0], 0);
+        EXPECT_EQ(LE(e + 14, 2) + 1, d.bytes.size() / (uint64_t(secLen) * spt * heads)) << "the last cylinder";
+        return uint64_t(secLen) * (e[4] + spt * (e[5] + uint64_t(heads) * LE(e + 6, 2)));
+    }
+    if (format == "at-hd") {
+        const uint8_t* e = b + 446;
+        EXPECT_EQ(LE(b + 510, 2), 0xAA55u);
+        EXPECT_EQ(e[4], d.bytes.size() - 1048576 < (32u << 20) ? 0x04 : 0x06);
+        EXPECT_EQ(LE(e + 8, 4) + LE(e + 12, 4), d.bytes.size() / 512);
+        std::string out;
+        EXPECT_EQ(RunShell("sfdisk -d " + Quote(diskFile), &out), 0) << out;
+        EXPECT_NE(out.find("start=        2048, size=" ), std::string::npos) << out;
+        return uint64_t(LE(e + 8, 4)) * 512;
+    }
+    if (format == "x68k-hd") {
+        const bool scsi = container == "X68000 SCSI";
+        const uint8_t* t = b + (scsi ? 0x800 : 0x400);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(t), 4), "X68K");
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(t + 16), 8), "Human68k");
+        EXPECT_EQ(uint64_t(BE(t + 24)) + BE(t + 28), d.bytes.size() / (scsi ? 1024 : 256));
+        return uint64_t(BE(t + 24)) * (scsi ? 1024 : 256);
+    }
+    return 0;
+}
+
+class NewImageTest : public ::testing::TestWithParam<NewCase> {};
+
+TEST_P(NewImageTest, OpensTakesAPutAndReadsBackThroughOtherReaders) {
+    const NewCase& c = GetParam();
+    TempDir d;
+    const std::string img = d / c.file, kind = c.container;
+    const bool human = std::string(c.format).rfind("x68k", 0) == 0;
+    std::string size = *c.size ? std::string(" --size ") + c.size : "";
+    CliRun r = Cli("new " + Quote(img) + " " + c.format + size + " --label 'New Disk'");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    r = Cli("info " + Quote(img));
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find(std::string("Container: ") + c.container + "\nGeometry: " + c.geometry + "\n"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::string("FileSystem: ") + (human ? "1" : "0")), std::string::npos) << r.out;
+    auto payload = RandomBytes(70000, 3);
+    WriteHostFile(d / "PAYLOAD.BIN", payload);
+    ASSERT_EQ(Cli("put " + Quote(img) + " " + Quote(d / "PAYLOAD.BIN")).rc, 0);
+    r = Cli("check " + Quote(img));
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+
+    PlainDisk disk = UnwrapContainer(img, kind);
+    std::string diskFile = d / "disk.raw";
+    WriteHostFile(diskFile, disk.bytes);
+    uint64_t offset = PartitionOffset(c.format, kind, disk, diskFile);
+    std::vector<uint8_t> volume(disk.bytes.begin() + long(offset), disk.bytes.end());
+    std::string vol = d / "volume.raw";
+    WriteHostFile(vol, human ? Human68kAsFat(volume) : volume);
+    std::string out;
+    const std::string target = human ? vol : diskFile + "@@" + std::to_string(offset);
+    EXPECT_EQ(RunShell("MTOOLS_SKIP_CHECK=1 mcopy -n -i " + Quote(target) + " ::PAYLOAD.BIN " + Quote(d / "back"), &out), 0) << out;
+    EXPECT_EQ(ReadHostFile(d / "back"), payload);
+    RunShell("MTOOLS_SKIP_CHECK=1 mlabel -s -i " + Quote(target) + " ::", &out);
+    EXPECT_NE(out.find(human ? "is New Disk" : "is NEW DISK"), std::string::npos) << out;
+    EXPECT_TRUE(FsckClean(vol, &out)) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, NewImageTest, ::testing::ValuesIn(kNewCases),
+                         [](const ::testing::TestParamInfo<NewCase>& i) {
+                             std::string n = std::string(i.param.format) + "_" + i.param.file;
+                             for (char& ch : n)
+                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return n;
+                         });
+
+TEST(NewImageTest, NonsenseAndOutOfRangeAreUsageErrorsThatSayWhatFits) {
+    TempDir d;
+    const struct {
+        std::string args, says;
+    } cases[] = {
+        {"x.nhd x68k-hd --size 40M", ".hds .hda .img .hdf"}, {"x.hdi 2hd", ".fdi .d88"},
+        {"x.dim 1.44m", ".nfd"},                             {"x.img pc98-hd", "pc98-hd"},
+        {"x.img pc98-hd --size 1M", "5M"},                   {"x.img at-hd --size 3G", "2G"},
+        {"x.hdf x68k-hd --size 30M", "10M 20M 40M"},         {"x.img 2hd --size 1M", "2hd"},
+        {"x.zip 2hd", ".fdi"},                               {"x.img 3hd", "x68k-2hd"},
+        {"x.img 2hd --label 'A*B'", "A*B"},                  {"x.img at-hd --size lots", "lots"},
+    };
+    for (const auto& c : cases) {
+        CliRun r = Cli("new " + Quote(d.path()) + "/" + c.args);
+        EXPECT_EQ(r.rc, 2) << c.args;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
+    }
+    std::string out;
+    RunShell("ls -A " + Quote(d.path()), &out);
+    EXPECT_EQ(out, "");
+}
+
+TEST(NewImageTest, ReplacesAnExistingImageOnlyWithYes) {
+    TempDir d;
+    const std::string img = d / "old.img";
+    WriteHostFile(img, Bytes("someone's only copy"));
+    EXPECT_NE(Cli("new " + Quote(img) + " 2dd").rc, 0);
+    EXPECT_EQ(ReadHostFile(img), Bytes("someone's only copy"));
+    ASSERT_EQ(Cli("new " + Quote(img) + " 2dd --yes").rc, 0);
+    EXPECT_EQ(ReadHostFile(img).size(), 737280u);
+    std::string out;
+    RunShell("ls -A " + Quote(d.path()), &out);
+    EXPECT_EQ(out, "old.img\n");  // nothing left under a temporary name
+}
+
+TEST(NewImageTest, LabelAndAttributesAreWhatMtoolsReports) {
+    TempDir d;
+    const std::string img = d / "disk.img", m = "MTOOLS_SKIP_CHECK=1 ";
+    ASSERT_EQ(Cli("new " + Quote(img) + " 1.44m").rc, 0);
+    EXPECT_EQ(Cli("label " + Quote(img)).out, "");
+    // The label shown is the root entry's, whatever the boot sector holds.
+    WriteRange(img, 43, Bytes("BOOTONLY   "));
+    EXPECT_EQ(Cli("label " + Quote(img)).out, "");
+    ASSERT_EQ(Cli("label " + Quote(img) + " 'Data 1'").rc, 0);
+    EXPECT_EQ(Cli("label " + Quote(img)).out, "DATA 1\n");
+    std::string out;
+    RunShell(m + "mlabel -s -i " + Quote(img) + " ::", &out);
+    EXPECT_NE(out.find("is DATA 1"), std::string::npos) << out;
+    EXPECT_EQ(ReadRange(img, 43, 11), Bytes("DATA 1     "));
+    ASSERT_EQ(Cli("label " + Quote(img) + " --clear").rc, 0);
+    RunShell(m + "mlabel -s -i " + Quote(img) + " ::", &out);
+    EXPECT_NE(out.find("has no label"), std::string::npos) << out;
+    EXPECT_EQ(ReadRange(img, 43, 11), Bytes("NO NAME    "));
+    EXPECT_EQ(Cli("label " + Quote(img) + " 'much too long'").rc, 1);
+
+    WriteHostFile(d / "A.TXT", Bytes("a\n"));
+    ASSERT_EQ(Cli("put --short-names " + Quote(img) + " " + Quote(d / "A.TXT")).rc, 0);
+    ASSERT_EQ(Cli("mkdir " + Quote(img) + " ::DIR").rc, 0);
+    ASSERT_EQ(Cli("put --short-names " + Quote(img) + " " + Quote(d / "A.TXT") + " ::DIR").rc, 0);
+    ASSERT_EQ(Cli("label " + Quote(img) + " VOL").rc, 0);
+    ASSERT_EQ(Cli("attrib " + Quote(img) + " +r +h -a ::A.TXT").rc, 0);
+    ASSERT_EQ(Cli("attrib " + Quote(img) + " +s ::D* -R").rc, 0);
+    RunShell(m + "mattrib -/ -i " + Quote(img) + " ::", &out);
+    EXPECT_NE(out.find("      HR     ::/A.TXT"), std::string::npos) << out;
+    EXPECT_NE(out.find("     S       ::/DIR\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  A  S       ::/DIR/A.TXT"), std::string::npos) << out;
+    EXPECT_EQ(Cli("attrib " + Quote(img) + " ::*").out, "RH--\t/A.TXT\n--S-\t/DIR\n");
+    EXPECT_EQ(Cli("attrib " + Quote(img) + " +r ::VOL").rc, 1);  // the label
+    RunShell(m + "mlabel -s -i " + Quote(img) + " ::", &out);
+    EXPECT_NE(out.find("is VOL"), std::string::npos) << out;
+    EXPECT_TRUE(FsckClean(img, &out)) << out;
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <sys/socket.h>
@@ -178,49 +179,10 @@ TEST_F(TrustCliTest, NamesThatCannotBeStoredAreRefusedAndChangeNothing) {
     EXPECT_EQ(ReadHostFile(image), before) << "not one byte changed";
 }
 
-// Builds a chain of `depth` folders, each holding the next as "D" (and, for
-// a ladder, as "E" too); returns the number made.
-void BuildFolderChain(const std::string& image, int depth, bool ladder) {
-    Mounted m = MountImageFile(image);
-    ASSERT_TRUE(m);
-    DiskImage& img = *m.image;
-    auto clusters = img.AllocateChain(uint32_t(depth) * img.ClusterSize);
-    ASSERT_TRUE(clusters);
-    std::vector<uint8_t> block(img.ClusterSize);
-    auto entry = [](uint8_t* e, const char* name, uint32_t cluster) {
-        std::memset(e, ' ', 11);
-        std::memcpy(e, name, std::strlen(name));
-        e[11] = kAttrDirectory;
-        e[26] = uint8_t(cluster);
-        e[27] = uint8_t(cluster >> 8);
-    };
-    // One chain was allocated; every cluster becomes a folder of its own.
-    DiskImage::FATBatch batch(img);
-    for (int k = 0; k < depth; ++k) {
-        uint32_t c = (*clusters)[std::size_t(k)];
-        ASSERT_TRUE(img.SetFATEntry(c, EndOfChain));
-        std::fill(block.begin(), block.end(), 0);
-        entry(block.data(), ".", c);
-        entry(block.data() + 32, "..", k == 0 ? 0 : (*clusters)[std::size_t(k) - 1]);
-        if (k + 1 < depth) {
-            entry(block.data() + 64, "D", (*clusters)[std::size_t(k) + 1]);
-            if (ladder) entry(block.data() + 96, "E", (*clusters)[std::size_t(k) + 1]);
-        }
-        ASSERT_TRUE(img.WriteCluster(c, block.data()));
-    }
-    ASSERT_TRUE(batch.Commit());
-    DIDir root(&img, 0);
-    ASSERT_TRUE(root.Load());
-    int i = root.AddEntry("D");
-    root.SetAttr(i, kAttrDirectory);
-    root.SetStartCluster(i, clusters->front());
-    ASSERT_TRUE(root.Write());
-}
-
 TEST_F(TrustCliTest, AThirtyThousandDeepFolderChainEndsWithoutASignal) {
     image = dir / "deep.img";
     MakeFatImage(image, 32768, 16, "-s 1");
-    BuildFolderChain(image, 30000, false);
+    ASSERT_TRUE(BuildFolderChain(image, 30000, false));
     std::string out = dir / "out";
     mkdir(out.c_str(), 0755);
     Result get = Cli("get " + Quote(image) + " D " + Quote(out));
@@ -228,6 +190,16 @@ TEST_F(TrustCliTest, AThirtyThousandDeepFolderChainEndsWithoutASignal) {
     // a message and exit 1, never a crash.
     EXPECT_EQ(get.rc, 1) << get.err;
     EXPECT_NE(get.err.find("Σφάλμα κατά το άνοιγμα του αρχείου"), std::string::npos) << get.err;
+    // The listings walk all of it: one line for each folder.
+    for (const char* command : {"ls -R", "tree"}) {
+        std::string lines;
+        RunShell("{ " + std::string(VOLDEX_CLI) + " " + command + " " + Quote(image) + "; echo $? > " +
+                     Quote(dir / "rc") + "; } | wc -l",
+                 &lines);
+        EXPECT_EQ(lines, "30001\n") << command;
+        auto rc = ReadHostFile(dir / "rc");
+        EXPECT_EQ(std::string(rc.begin(), rc.end()), "0\n") << command;
+    }
     // The delete walks all of it.
     Result rm = Cli("rm " + Quote(image) + " D");
     EXPECT_EQ(rm.rc, 0) << rm.err;
@@ -236,10 +208,20 @@ TEST_F(TrustCliTest, AThirtyThousandDeepFolderChainEndsWithoutASignal) {
 }
 
 TEST_F(TrustCliTest, ALadderOfFoldersEndsWith128WithinASecond) {
-    BuildFolderChain(image, 40, true);
+    ASSERT_TRUE(BuildFolderChain(image, 60, true));
     auto before = ReadHostFile(image);
     std::string out = dir / "out";
     mkdir(out.c_str(), 0755);
+    // Each folder is listed once; every second way into it is reported.
+    for (const char* command : {"ls -R", "tree"}) {
+        auto started = std::chrono::steady_clock::now();
+        Result r = Cli(std::string(command) + " " + Quote(image));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << command;
+        EXPECT_EQ(r.rc, 1) << command;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1 + 1 + 59 * 2) << command << r.out;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 59 * 2) << r.err;
+        EXPECT_NE(r.err.find("και παρατίθεται μία μόνο φορά\n/D/E\n"), std::string::npos) << r.err;
+    }
     auto started = std::chrono::steady_clock::now();
     Result get = Cli("get " + Quote(image) + " D " + Quote(out));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
@@ -275,7 +257,7 @@ TEST_F(TrustCliTest, FifosAndSocketsNeverBlock) {
     WriteHostFile(host + "/REAL.BIN", data);
     Result put = Cli("put " + Quote(image) + " " + Quote(host));
     close(s);
-    EXPECT_EQ(put.rc, 0) << put.err;
+    EXPECT_EQ(put.rc, 1) << "the copy is incomplete: " << put.err;
     EXPECT_NE(put.err.find("Παραλείφθηκε: δεν είναι κανονικό αρχείο ή φάκελος\n" + host + "/pipe"), std::string::npos)
         << put.err;
     EXPECT_NE(put.err.find(host + "/dangling"), std::string::npos) << "a link to nothing is passed over too";

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -15,6 +17,7 @@
 #include "device/language.h"
 #include "explorer/config.h"
 #include "explorer/explorer_dialogs.h"
+#include "explorer/newimage_dialogs.h"
 #include "support/forms.h"
 #include "support/images.h"
 
@@ -47,6 +50,35 @@ QString HelpHeadingShown(QDialog* help) {
     QTest::qWait(20);
     QTextCursor top = browser->cursorForPosition(QPoint(4, 4));
     return top.block().text();
+}
+
+TEST(NewImageFormsTest, SizeOnlyForHardDisksAndTheBoxesGiveTheAttributes) {
+    TNewImageForm form(nullptr, {"x68k-hd", "40M", "", "/tmp/a.hds"});
+    EXPECT_EQ(form.cbFormat->currentData().toString(), "x68k-hd");
+    EXPECT_TRUE(form.editSize->isEnabled());
+    form.cbFormat->setCurrentIndex(0);  // a floppy: no size
+    EXPECT_FALSE(form.editSize->isEnabled());
+    NewImageAnswers a = form.Answers();
+    EXPECT_EQ(a.format, "2hd");
+    EXPECT_EQ(a.size, "");
+    EXPECT_EQ(a.path, "/tmp/a.hds");
+    EXPECT_TRUE(Child<QLabel>(&form, "lblContainers")->text().contains(".dim"));
+
+    EntryProperties p;
+    p.name = "A.TXT";
+    p.attributes = 0x20;
+    TPropertiesForm props(nullptr, p);
+    EXPECT_TRUE(props.cbAttr[3]->isChecked());
+    props.cbAttr[0]->setChecked(true);
+    props.cbAttr[3]->setChecked(false);
+    EXPECT_EQ(props.Result().attributes, 0x01);
+    EXPECT_EQ(props.editLabel, nullptr);
+    p.root = true;
+    p.label = "OLD";
+    TPropertiesForm root(nullptr, p);
+    root.editLabel->setText("NEW");
+    EXPECT_EQ(root.Result().label, "NEW");
+    EXPECT_EQ(root.cbAttr[0], nullptr);
 }
 
 }  // namespace

@@ -132,6 +132,13 @@ TEST_F(ExportTest, ReadOnlyHostFileIsReplacedAfterYes) {
     EXPECT_EQ(ExportNames({"EXACT.BIN"}), owYes);
     EXPECT_EQ(ReadHostFile(out + "/EXACT.BIN"), exact);
     EXPECT_EQ(ui.overwriteQuestions.size(), 1u);
+    // The new file has the old one's permissions, less write for the mark.
+    struct stat st;
+    ASSERT_EQ(chmod((out + "/EXACT.BIN").c_str(), 0640), 0);
+    ui.overwriteAnswers = {owYes};
+    ExportNames({"EXACT.BIN"});
+    ASSERT_EQ(stat((out + "/EXACT.BIN").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0440u);
 }
 
 TEST_F(ExportTest, FolderInTheWayOfAFileStopsWith110) {
@@ -252,6 +259,13 @@ TEST_F(ExportTest, AnUnreadableClusterLeavesNoHostFileBehind) {
         << ::testing::PrintToString(ui.Texts());
     struct stat st;
     EXPECT_NE(stat((out + "/A.BIN").c_str(), &st), 0) << "no file of zeros passes for a copy";
+    // Over an old file: the old file stays whole, and nothing else is left.
+    WriteHostFile(out + "/A.BIN", {'o', 'l', 'd'});
+    EXPECT_EQ(ExportNames({"A.BIN"}, owYesToAll), owCancel);
+    EXPECT_EQ(ReadHostFile(out + "/A.BIN"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    std::string listing;
+    RunShell("ls -A " + Quote(out), &listing);
+    EXPECT_EQ(listing, "A.BIN\n") << "the unfinished copy is removed";
 }
 
 TEST_F(ExportTest, ALadderOfFoldersIsEnteredOnce) {

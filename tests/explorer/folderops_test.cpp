@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "explorer/folderops.h"
+#include "explorer/properties.h"
+#include "opening/newdisk.h"
 #include "support/images.h"
 #include "support/root_fixture.h"
 #include "support/scripted_ui.h"
@@ -143,6 +145,52 @@ TEST_F(FolderOpsTest, ReleaseLeavesTheClustersAllocated) {
     std::string report;
     EXPECT_FALSE(FsckClean(image));
     EXPECT_TRUE(FsckCleanButLost(image, &report)) << report;
+}
+
+TEST_F(FolderOpsTest, PropertiesFormChangesAttributesAndTheLabel) {
+    int file = root->AddEntry("F.TXT");
+    ASSERT_GE(file, 0);
+    ASSERT_TRUE(root->Write());
+    ui.propertiesAction = [](EntryProperties& p) {
+        p.attributes = kAttrReadOnly | kAttrHidden;
+        return true;
+    };
+    ASSERT_TRUE(RunProperties(*root, file));
+    EXPECT_EQ(ui.shownProperties.back().name, "F.TXT");
+    ui.propertiesAction = [](EntryProperties& p) {
+        EXPECT_TRUE(p.root);
+        EXPECT_EQ(p.label, "LABEL");
+        p.label = "Renamed";
+        return true;
+    };
+    ASSERT_TRUE(RunProperties(*root, -1));
+    ui.propertiesAction = [](EntryProperties& p) {
+        p.label = "";
+        return false;  // Cancel changes nothing
+    };
+    EXPECT_FALSE(RunProperties(*root, -1));
+    Unmount();
+    std::string out;
+    RunShell("MTOOLS_SKIP_CHECK=1 mattrib -i " + Quote(image) + " ::F.TXT; mlabel -s -i " + Quote(image) + " ::", &out);
+    EXPECT_NE(out.find("HR     ::/F.TXT"), std::string::npos) << out;
+    EXPECT_NE(out.find("is RENAMED"), std::string::npos) << out;
+}
+
+TEST_F(FolderOpsTest, NewImageFormAsksAgainUntilItsAnswersMakeAnImage) {
+    const std::string path = dir / "new disk.hdi";
+    ui.newImageAnswers = {{"pc98-hd", "", "", path}, {"pc98-hd", "lots", "", path}, {"pc98-hd", "10M", "", path}};
+    auto made = RunNewImage();
+    ASSERT_TRUE(made);
+    EXPECT_EQ(*made, path);
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_NE(ui.boxes[0].text.find("pc98-hd"), std::string::npos);
+    EXPECT_NE(ui.boxes[1].text.find("lots"), std::string::npos);
+    EXPECT_EQ(ReadHostFile(path).size(), 4096u + 150 * 8 * 17 * 512);
+    // An existing image is kept when the user says No.
+    ui.newImageAnswers = {{"2hd", "", "", path}};
+    ui.boxAnswers = {kIdNo};
+    EXPECT_FALSE(RunNewImage());
+    EXPECT_EQ(ReadHostFile(path).size(), 4096u + 150 * 8 * 17 * 512);
 }
 
 }  // namespace

@@ -193,7 +193,51 @@ TEST_F(ImportTest, SymbolicLinkLoopEnds) {
     DIDir loop(m.image.get(), uint32_t(root->GetStartCluster(root->Find("LOOP"))));
     ASSERT_TRUE(loop.Load());
     EXPECT_GE(loop.Find("F"), 0);
+    EXPECT_LT(loop.Find("AGAIN"), 0);
+    EXPECT_EQ(LastImportSkipped(), 1u);
+    EXPECT_TRUE(ui.Showed("Παραλείφθηκε: σύνδεσμος προς φάκελο που τον περιέχει\n" + src + "/loop/again"));
     ExpectSound();
+}
+
+TEST_F(ImportTest, ALinkToASiblingIsCopiedAndTheSiblingToo) {
+    mkdir((src + "/s").c_str(), 0755);
+    mkdir((src + "/s/a").c_str(), 0755);
+    mkdir((src + "/s/b").c_str(), 0755);
+    WriteHostFile(src + "/s/b/in.txt", {'b'});
+    ASSERT_EQ(symlink("../b", (src + "/s/a/link").c_str()), 0);
+    EXPECT_EQ(ImportFileList(*root, {src + "/s"}, false), owYes);
+    EXPECT_EQ(LastImportSkipped(), 0u);
+    EXPECT_TRUE(ui.boxes.empty()) << ui.Texts()[0];
+    EXPECT_EQ(Mtype("S/A/LINK/IN.TXT"), "b");
+    EXPECT_EQ(Mtype("S/B/IN.TXT"), "b");
+    ExpectSound();
+}
+
+// Host times outside what an entry holds are stored as the nearest end.
+TEST_F(ImportTest, TimesOutsideTheVolumesRangeAreClampedNotWrapped) {
+    Human68kLayout h;
+    const std::string x68 = dir / "h.hds";
+    WriteHostFile(x68, BuildHuman68kImage(h));
+    const std::vector<std::pair<const char*, const char*>> table = {
+        {"1975-06-01 12:00:00", "1980/01/01 00:00:00"}, {"1979-12-31 23:59:59", "1980/01/01 00:00:00"},
+        {"1980-01-01 00:00:00", "1980/01/01 00:00:00"}, {"2107-12-31 23:59:58", "2107/12/31 23:59:58"},
+        {"2108-01-01 00:00:00", "2107/12/31 23:59:58"}, {"2200-03-04 05:06:07", "2107/12/31 23:59:58"},
+    };
+    std::vector<std::string> files;
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        files.push_back(Host("t" + std::to_string(k), 1));
+        ASSERT_EQ(RunShell("touch -d '" + std::string(table[k].first) + "' " + Quote(files.back())), 0);
+    }
+    ImportFileList(*root, files, false);
+    Mounted hm = MountImageFile(x68);
+    ASSERT_TRUE(hm);
+    DIDir hroot(hm.image.get(), 0);
+    ASSERT_TRUE(hroot.Load());
+    ImportFileList(hroot, files, false);
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        EXPECT_EQ(root->GetTimeText(root->Find("T" + std::to_string(k))), table[k].second) << table[k].first;
+        EXPECT_EQ(hroot.GetTimeText(hroot.Find("t" + std::to_string(k))), table[k].second) << table[k].first;
+    }
 }
 
 TEST_F(ImportTest, JapaneseAndUnmappableNames) {

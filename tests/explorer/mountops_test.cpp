@@ -359,6 +359,19 @@ TEST_F(MountOpsTest, ReadOnlyMarkTimesAndFlushes) {
     ASSERT_EQ(files->Stat("/R.TXT", info), 0);
     EXPECT_EQ(info.mtime, when);
     EXPECT_FALSE(info.readOnly);
+    // Times the volume cannot hold are stored as the nearest it can.
+    auto local = [](int year, int mon, int day, int hour, int min, int sec) {
+        std::tm t{};
+        t.tm_year = year - 1900, t.tm_mon = mon - 1, t.tm_mday = day;
+        t.tm_hour = hour, t.tm_min = min, t.tm_sec = sec, t.tm_isdst = -1;
+        return std::mktime(&t);
+    };
+    ASSERT_EQ(files->SetTime("/R.TXT", local(1975, 6, 1, 0, 0, 0)), 0);
+    ASSERT_EQ(files->Stat("/R.TXT", info), 0);
+    EXPECT_EQ(info.mtime, local(1980, 1, 1, 0, 0, 0));
+    ASSERT_EQ(files->SetTime("/R.TXT", local(2200, 1, 1, 0, 0, 0)), 0);
+    ASSERT_EQ(files->Stat("/R.TXT", info), 0);
+    EXPECT_EQ(info.mtime, local(2107, 12, 31, 23, 59, 58));
     flushes = 0;
     ASSERT_EQ(files->Open("/R.TXT", true, h), 0);
     ASSERT_EQ(WriteAll(*files, h, 0, {'b'}), 1);
@@ -367,6 +380,52 @@ TEST_F(MountOpsTest, ReadOnlyMarkTimesAndFlushes) {
     files->flusher = [] { return false; };
     ASSERT_EQ(WriteAll(*files, h, 1, {'c'}), 1);
     EXPECT_EQ(files->Close(h), -EIO) << "a failed flush is reported";
+}
+
+// A walk through the mount as find does it: a ladder of folders sharing
+// their children is listed one way down, and a folder holding one above it
+// is neither listed nor passed through.
+TEST_F(MountOpsTest, FoldersMetTwiceAreListedOnce) {
+    MakeFat();
+    Close();
+    ASSERT_TRUE(BuildFolderChain(path, 60, true));
+    Open();
+    std::vector<std::string> stack{"/"};
+    std::size_t folders = 0;
+    while (!stack.empty()) {
+        std::string at = stack.back();
+        stack.pop_back();
+        ++folders;
+        std::vector<std::pair<std::string, NodeInfo>> entries;
+        ASSERT_EQ(files->List(at, entries), 0) << at;
+        ASSERT_LE(folders, 100u) << "a folder is listed more than once";
+        for (const auto& [name, info] : entries)
+            if (info.isDir) stack.push_back((at == "/" ? "" : at) + "/" + name);
+    }
+    EXPECT_EQ(folders, 61u);
+    // The deepest folder gets an entry for the first one: a loop.
+    std::string deepest;
+    uint32_t first = 0, cluster = 0;
+    for (int k = 0; k < 60; ++k) {
+        DIDir d(m.image.get(), cluster);
+        ASSERT_TRUE(d.Load());
+        cluster = uint32_t(d.GetStartCluster(d.Find("D")));
+        if (k == 0) first = cluster;
+        deepest += "/D";
+    }
+    DIDir last(m.image.get(), cluster);
+    ASSERT_TRUE(last.Load());
+    int back = last.AddEntry("BACK");
+    ASSERT_GE(back, 0);
+    last.SetAttr(back, kAttrDirectory);
+    last.SetStartCluster(back, first);
+    ASSERT_TRUE(last.Write());
+    std::vector<std::pair<std::string, NodeInfo>> entries;
+    ASSERT_EQ(files->List(deepest, entries), 0);
+    EXPECT_TRUE(entries.empty());
+    EXPECT_EQ(files->List(deepest + "/BACK", entries), -ELOOP);
+    NodeInfo info;
+    EXPECT_EQ(files->Stat(deepest + "/BACK/D", info), -ELOOP);
 }
 
 TEST_F(MountOpsTest, ReadOnlyVolumesRefuseEveryChange) {

@@ -286,6 +286,34 @@ private slots:
         QVERIFY(Mdir("::").find("DEEP") != std::string::npos);
     }
 
+    // Files dropped from another program are copied in, and the source is
+    // told so even when it proposes a move (it would delete its originals).
+    void dropsFromOutsideAreAnsweredAsCopies() {
+        const std::string host = *dir_ / "outside.txt";
+        WriteHostFile(host, RandomBytes(20, 8));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(host))});
+        int round = 0;
+        for (QWidget* target : {w_->DetailsView()->viewport(), w_->Tree()->viewport()}) {
+            const QPointF at(5, 5);
+            const auto actions = Qt::CopyAction | Qt::MoveAction;
+            QDragEnterEvent enter(at.toPoint(), actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+            QCOMPARE(enter.proposedAction(), Qt::MoveAction);
+            QApplication::sendEvent(target, &enter);
+            QVERIFY(enter.isAccepted());
+            QCOMPARE(enter.dropAction(), Qt::CopyAction);
+            QDropEvent drop(at, actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+            QCOMPARE(drop.proposedAction(), Qt::MoveAction);
+            w_->answers = {owYes};
+            QApplication::sendEvent(target, &drop);
+            QVERIFY(drop.isAccepted());
+            QCOMPARE(drop.dropAction(), Qt::CopyAction);
+            QCOMPARE(w_->questions.size(), std::size_t(round++));  // the second drop asks about the first's copy
+            QVERIFY(Names().contains("OUTSIDE.TXT"));
+        }
+        QVERIFY(QFileInfo::exists(QString::fromStdString(host)));
+    }
+
     void dragAndClipboardHandOutRealFiles() {
         Select({"A.TXT", "SUB"});
         std::unique_ptr<QMimeData> drag(w_->MakeDragData());
@@ -612,7 +640,7 @@ private slots:
         QVERIFY(w->width() <= 900);
     }
 
-    // A folder that refers back to its parent: message 128 while the tree is
+    // A folder that refers back to its parent: one message while the tree is
     // built, and the tree keeps painting under the box.
     void loopMessageLeavesTheTreePainted() {
         w_->CloseVolume();
@@ -629,7 +657,8 @@ private slots:
         }
         w_->boxes.clear();
         QVERIFY(w_->OpenImage(image_));
-        QCOMPARE(w_->boxes, std::vector<std::string>{"Υπάρχει ένας φάκελος με παραπομπή σε βρόχο"});
+        QCOMPARE(w_->boxes, std::vector<std::string>{"Ο φάκελος συναντήθηκε δεύτερη φορά και παρατίθεται μία μόνο "
+                                                     "φορά\n/SUB/DEEP"});
         QVERIFY(w_->treePaintedUnderBoxes);
         QCOMPARE(w_->Tree()->topLevelItem(0)->child(0)->child(0)->text(0), QString("DEEP"));
     }

@@ -13,6 +13,7 @@
 #include "explorer/folderops.h"
 #include "explorer/importer.h"
 #include "explorer/mover.h"
+#include "explorer/properties.h"
 #include "explorer/volumepath.h"
 #include "support/faulty_device.h"
 #include "support/images.h"
@@ -199,6 +200,17 @@ std::vector<Operation> Operations() {
                    {},
                    {"old.bin"},
                    true});
+    ops.push_back({"change attributes",
+                   [rootOf](DiskImage& image, ScriptedUI&) {
+                       auto root = rootOf(image);
+                       return ChangeAttributes(*root, IndexOf(*root, "KEEP1.TXT"), kAttrReadOnly | kAttrHidden,
+                                               kAttrArchive) &&
+                              WriteAndFlush(*root, "/");
+                   },
+                   {},
+                   {},
+                   {"keep1.txt"},
+                   {}});
     // Everything an operation does not name must come through untouched.
     for (Operation& op : ops) {
         for (const auto& [path, data] : s.files) {
@@ -330,6 +342,6 @@ TEST_P(WriteStopsTest, EveryWriteIndex) {
                 fig.failuresTakenAsSuccess, fig.failuresUnreported, fig.failureDamage);
 }
 
-INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest, ::testing::Range(0, 10));
+INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest, ::testing::Range(0, 11));
 
 }  // namespace

@@ -185,6 +185,8 @@ std::vector<uint8_t> Human68kAsFat(const std::vector<uint8_t>& h) {
     uint32_t bps = RB16(h.data() + 18), spc = h[20], fats = h[21], reserved = RB16(h.data() + 22);
     uint32_t rootEntries = RB16(h.data() + 24), spf = h[29];
     uint32_t total = RB16(h.data() + 26) ? RB16(h.data() + 26) : RB32(h.data() + 30);
+    const uint8_t media = h[28];
+    const bool fat16 = (total - reserved - fats * spf - rootEntries * 32 / bps) / spc > 4084;
     uint8_t* b = v.data();
     std::memset(b, 0, 512);
     b[0] = 0xEB;
@@ -198,22 +200,96 @@ std::vector<uint8_t> Human68kAsFat(const std::vector<uint8_t>& h) {
     L16(b + 17, rootEntries);
     if (total <= 0xFFFF) L16(b + 19, total);
     else L32(b + 32, total);
-    b[21] = 0xF8;
+    b[21] = media;
     L16(b + 22, spf);
     L16(b + 24, 8);
     L16(b + 26, 2);
     b[38] = 0x29;
     std::memcpy(b + 43, "NO NAME    ", 11);
-    std::memcpy(b + 54, "FAT16   ", 8);
+    // A label entry in the root is copied to the boot sector, as DOS keeps it.
+    const uint8_t* root = h.data() + (reserved + fats * spf) * bps;
+    for (uint32_t k = 0; k < rootEntries && root[32 * k]; ++k)
+        if (root[32 * k] != 0xE5 && (root[32 * k + 11] & 0x1F) == 0x08) std::memcpy(b + 43, root + 32 * k, 11);
+    std::memcpy(b + 54, fat16 ? "FAT16   " : "FAT12   ", 8);
     b[510] = 0x55;
     b[511] = 0xAA;
-    for (uint32_t f = 0; f < fats; ++f) {
+    for (uint32_t f = 0; fat16 && f < fats; ++f) {
         uint8_t* fat = b + (reserved + f * spf) * bps;
         for (uint32_t k = 0; k < spf * bps; k += 2) std::swap(fat[k], fat[k + 1]);
         // The two reserved entries hold the media byte the DOS way.
-        std::memcpy(fat, "\xF8\xFF\xFF\xFF", 4);
+        const uint8_t head[4] = {media, 0xFF, 0xFF, 0xFF};
+        std::memcpy(fat, head, 4);
     }
     return v;
+}
+
+PlainDisk UnwrapContainer(const std::string& path, const std::string& kind) {
+    const std::vector<uint8_t> f = ReadHostFile(path);
+    const uint8_t* p = f.data();
+    PlainDisk d;
+    auto place = [&](uint32_t c, uint32_t h, uint32_t r, const uint8_t* data) {
+        uint64_t at = ((uint64_t(c) * d.heads + h) * d.sectors + r - 1) * d.secLen;
+        if (d.bytes.size() < at + d.secLen) d.bytes.resize(at + d.secLen, 0);
+        std::memcpy(d.bytes.data() + at, data, d.secLen);
+    };
+    if (kind == "D88") {
+        // Records anywhere in their track: the geometry first, then the data.
+        struct Rec { uint32_t c, h, r; const uint8_t* data; };
+        std::vector<Rec> recs;
+        for (uint32_t t = 0; t < 164; ++t) {
+            uint32_t at = p[0x20 + 4 * t] | p[0x21 + 4 * t] << 8 | p[0x22 + 4 * t] << 16 | uint32_t(p[0x23 + 4 * t]) << 24;
+            if (at == 0) continue;
+            uint32_t count = p[at + 4] | p[at + 5] << 8;
+            for (uint32_t s = 0; s < count; ++s) {
+                const uint8_t* r = p + at;
+                recs.push_back({r[0], r[1], r[2], r + 16});
+                d.secLen = 128u << r[3];
+                d.sectors = std::max<uint32_t>(d.sectors, r[2]);
+                d.heads = std::max<uint32_t>(d.heads, r[1] + 1u);
+                at += 16 + (r[14] | r[15] << 8);
+            }
+        }
+        for (const Rec& r : recs) place(r.c, r.h, r.r, r.data);
+    } else if (kind == "NFD") {
+        uint32_t at = p[0x110] | p[0x111] << 8 | p[0x112] << 16 | uint32_t(p[0x113]) << 24;
+        d.heads = p[0x115];
+        for (uint32_t k = 0; k < 163 * 26; ++k) {
+            const uint8_t* e = p + 0x120 + 16 * k;
+            if (e[2] == 0 || e[0] == 0xFF) continue;
+            d.secLen = 128u << e[3];
+            d.sectors = std::max<uint32_t>(d.sectors, e[2]);
+        }
+        for (uint32_t k = 0; k < 163 * 26; ++k) {
+            const uint8_t* e = p + 0x120 + 16 * k;
+            if (e[2] == 0 || e[0] == 0xFF) continue;
+            place(e[0], e[1], e[2], p + at);
+            at += 128u << e[3];
+        }
+    } else if (kind == "DIM") {
+        if (p[0] != 0 || std::memcmp(p + 0xAB, "DIFC HEADER", 11) != 0) throw std::runtime_error("not a 2HD DIM");
+        d.secLen = 1024, d.sectors = 8, d.heads = 2;
+        uint32_t at = 256;
+        for (uint32_t t = 0; t < 170; ++t)
+            if (p[1 + t]) {
+                d.bytes.resize(uint64_t(t + 1) * 8192, 0);
+                std::memcpy(d.bytes.data() + uint64_t(t) * 8192, p + at, 8192);
+                at += 8192;
+            }
+    } else if (kind == "FDI" || kind == "HDI") {
+        auto le = [&](uint32_t o) { return p[o] | p[o + 1] << 8 | p[o + 2] << 16 | uint32_t(p[o + 3]) << 24; };
+        d.secLen = le(16), d.sectors = le(20), d.heads = le(24);
+        d.bytes.assign(f.begin() + le(8), f.begin() + le(8) + le(12));
+    } else if (kind == "NHD") {
+        uint32_t header = p[0x110] | p[0x111] << 8 | p[0x112] << 16 | uint32_t(p[0x113]) << 24;
+        d.heads = p[0x118] | p[0x119] << 8, d.sectors = p[0x11A] | p[0x11B] << 8, d.secLen = p[0x11C] | p[0x11D] << 8;
+        d.bytes.assign(f.begin() + header, f.end());
+    } else if (kind == "THD") {
+        d.secLen = 256, d.sectors = 33, d.heads = 8;
+        d.bytes.assign(f.begin() + 256, f.end());
+    } else {
+        d.bytes = f;
+    }
+    return d;
 }
 
 uint64_t WriteX68000Disk(const std::string& path, bool scsi, const std::vector<uint8_t>& volume) {

@@ -49,8 +49,8 @@ SectorMap WriteDIM(const std::string& path, const std::vector<uint8_t>& volume, 
 
 // A Human68k volume (1024-byte sectors, FAT16) holding HUMAN.TXT with `text`.
 std::vector<uint8_t> MakeHuman68kVolume(const std::string& text);
-// The same volume as a DOS FAT16 volume (little-endian boot sector and
-// FAT), so that fsck.fat can judge it.
+// The same volume as a DOS FAT volume (little-endian boot sector, FAT16
+// entries swapped), so that fsck.fat and mtools can judge it.
 std::vector<uint8_t> Human68kAsFat(const std::vector<uint8_t>& volume);
 
 // An X68000 disk with one Human68k partition holding `volume`: SCSI
@@ -75,6 +75,16 @@ std::vector<uint64_t> WritePC98Disk(const std::string& path, const PC98Disk& g,
 // An AT disk of `mib` MiB partitioned by sfdisk: one FAT16 partition at
 // sector 2048 holding PART1.TXT. Returns its byte offset.
 uint64_t WriteATDisk(const std::string& path, unsigned mib);
+
+// The disk inside a container file, unwrapped by the test from the
+// containers' published layouts: "D88" (the first disk), "NFD" (r0), "DIM",
+// "FDI" and "HDI" (Anex86), "NHD" (T98-Next), "THD"; any other kind is the
+// file as it stands. Sectors in cylinder, head, sector order.
+struct PlainDisk {
+    std::vector<uint8_t> bytes;
+    uint32_t secLen = 0, sectors = 0, heads = 0;  // 0: the container does not say
+};
+PlainDisk UnwrapContainer(const std::string& path, const std::string& kind);
 
 // Bytes [offset, offset + length) of a file, and their replacement.
 std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, uint64_t length);

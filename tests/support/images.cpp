@@ -1,5 +1,6 @@
 #include "support/images.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <sys/wait.h>
 
 #include "device/deviceio_file.h"
+#include "volume/didir.h"
 #include "volume/volumeparams.h"
 
 TempDir::TempDir() {
@@ -203,4 +205,44 @@ void PutHuman68kEntry(uint8_t* e, const std::string& base, const std::string& ex
     e[26] = uint8_t(cluster);
     e[27] = uint8_t(cluster >> 8);
     for (int k = 0; k < 4; ++k) e[28 + k] = uint8_t(size >> (8 * k));
+}
+
+// Builds a chain of `depth` folders, each holding the next as "D" (and, for
+// a ladder, as "E" too), the first as "D" of the root. False when it
+// could not be written.
+bool BuildFolderChain(const std::string& image, int depth, bool ladder) {
+    Mounted m = MountImageFile(image);
+    if (!m) return false;
+    DiskImage& img = *m.image;
+    auto clusters = img.AllocateChain(uint32_t(depth) * img.ClusterSize);
+    if (!clusters) return false;
+    std::vector<uint8_t> block(img.ClusterSize);
+    auto entry = [](uint8_t* e, const char* name, uint32_t cluster) {
+        std::memset(e, ' ', 11);
+        std::memcpy(e, name, std::strlen(name));
+        e[11] = kAttrDirectory;
+        e[26] = uint8_t(cluster);
+        e[27] = uint8_t(cluster >> 8);
+    };
+    // One chain was allocated; every cluster becomes a folder of its own.
+    DiskImage::FATBatch batch(img);
+    for (int k = 0; k < depth; ++k) {
+        uint32_t c = (*clusters)[std::size_t(k)];
+        if (!img.SetFATEntry(c, EndOfChain)) return false;
+        std::fill(block.begin(), block.end(), 0);
+        entry(block.data(), ".", c);
+        entry(block.data() + 32, "..", k == 0 ? 0 : (*clusters)[std::size_t(k) - 1]);
+        if (k + 1 < depth) {
+            entry(block.data() + 64, "D", (*clusters)[std::size_t(k) + 1]);
+            if (ladder) entry(block.data() + 96, "E", (*clusters)[std::size_t(k) + 1]);
+        }
+        if (!img.WriteCluster(c, block.data())) return false;
+    }
+    if (!batch.Commit()) return false;
+    DIDir root(&img, 0);
+    if (!root.Load()) return false;
+    int i = root.AddEntry("D");
+    root.SetAttr(i, kAttrDirectory);
+    root.SetStartCluster(i, clusters->front());
+    return root.Write();
 }

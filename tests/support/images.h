@@ -84,6 +84,11 @@ private:
     bool readOnly_;
 };
 
+// Builds a chain of `depth` folders in a FAT image file, each holding the
+// next as "D" (and, for a ladder, as "E" too), the first as "D" of the
+// root. False when it could not be written.
+bool BuildFolderChain(const std::string& image, int depth, bool ladder);
+
 // Builds a Human68k volume byte by byte: big-endian boot record carrying
 // "Hudson soft", byte-swapped FAT16 (or FAT12 when small), 1024-byte sectors.
 struct Human68kLayout {

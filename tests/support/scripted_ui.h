@@ -70,6 +70,16 @@ public:
         ++manualDialogs;
         return manualAction ? manualAction(dialog) : false;
     }
+    bool AskNewImage(NewImageAnswers& answers) override {
+        if (newImageAnswers.empty()) return false;
+        answers = newImageAnswers.front();
+        newImageAnswers.pop_front();
+        return true;
+    }
+    bool ShowProperties(EntryProperties& properties) override {
+        shownProperties.push_back(properties);
+        return propertiesAction ? propertiesAction(properties) : false;
+    }
 
     // Texts of the boxes shown, in order.
     std::vector<std::string> Texts() const {
@@ -101,6 +111,9 @@ public:
     std::function<void(THDDPartDialog&)> partitionAction;
     int manualDialogs = 0;
     std::function<bool(TManualDiskDialog&)> manualAction;
+    std::deque<NewImageAnswers> newImageAnswers;  // one per showing; none left: Cancel
+    std::vector<EntryProperties> shownProperties;
+    std::function<bool(EntryProperties&)> propertiesAction;
 };
 
 // Installs a ScriptedUI for the life of a test.
