@@ -21,6 +21,7 @@ namespace {
 
 // Decodes the volume at the offset given on the command line.
 bool DescribeAtOffset(const CliOptions& o, VolumeParams& params) {
+    if (!CheckImageOffset(o.operands[0], o.offset.value_or(0))) return false;
     auto* device = new DeviceIO_File;
     if (!device->Open(o.operands[0])) {
         device->Destroy();
@@ -42,11 +43,11 @@ bool DescribeAtOffset(const CliOptions& o, VolumeParams& params) {
 // Finds the disk-type item that --profile names.
 bool ResolveProfile(const CliOptions& o, const TDiskOpener& opener, CliInterface& ui) {
     if (!o.profile) return true;
-    for (std::size_t i = 0; i < opener.Items.size(); ++i)
-        if (EqualIgnoringCase(opener.Items[i], *o.profile)) {
-            ui.wantedItem = int(i);
-            return true;
-        }
+    int match = FindDiskType(opener.Items, *o.profile);
+    if (match >= 0) {
+        ui.wantedItem = match;
+        return true;
+    }
     ShowMessage(201, *o.profile);
     return false;
 }

@@ -163,6 +163,11 @@ void ShowSystemError(int code) {
     UI().ShowBox(std::strerror(code), SystemErrorCaption(), kBoxStop);
 }
 
+void ShowSystemErrorAbout(const std::string& path, int code) {
+    auto text = FormatCatalogueMessage(1566, {path, std::strerror(code)});
+    UI().ShowBox(text ? *text : path + ": " + std::strerror(code), SystemErrorCaption(), kBoxStop);
+}
+
 std::string SystemErrorCaption() {
     const char* text = CatalogueText(kSystemErrorCaptionId);
     return text ? text : "System error";

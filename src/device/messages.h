@@ -92,6 +92,8 @@ int AskMessage(unsigned id, int style, A&&... inserts) {
 // "System error" in the user's language. Code 0 means the current errno; an
 // errno of 0 shows nothing.
 void ShowSystemError(int code = 0);
+// The same for a file that could not be opened: its path and the text.
+void ShowSystemErrorAbout(const std::string& path, int code);
 
 // The caption of system errors ("System error" in the current language).
 std::string SystemErrorCaption();

@@ -4,7 +4,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
@@ -14,7 +16,9 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QStyle>
+#include <QSpacerItem>
 #include <QTextBrowser>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include "device/language.h"
@@ -71,12 +75,27 @@ QComboBox* AddLanguageChoice(QWidget* parent, QVBoxLayout* layout) {
     return combo;
 }
 
-void GreekLabels(QFileDialog& d, const QString& accept) {
+// Qt's own file dialog, in the window's words, in its detailed view and
+// at a size that shows every column whole.
+void PrepareChooser(QFileDialog& d, const QString& accept) {
     d.setLabelText(QFileDialog::LookIn, U("Αναζήτηση σε:"));
     d.setLabelText(QFileDialog::FileName, U("Όνομα αρχείου:"));
     d.setLabelText(QFileDialog::FileType, U("Τύπος αρχείων:"));
     d.setLabelText(QFileDialog::Accept, accept);
     d.setLabelText(QFileDialog::Reject, U("Ά&κυρο"));
+    d.setViewMode(QFileDialog::Detail);
+    const QFontMetrics fm(d.font());
+    QSize wanted(fm.averageCharWidth() * 120, fm.height() * 32);
+    if (QScreen* screen = d.parentWidget() ? d.parentWidget()->screen() : QGuiApplication::primaryScreen())
+        wanted = wanted.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    d.resize(wanted);
+    // The name column takes what the others leave.
+    if (auto* list = d.findChild<QTreeView*>("treeView")) {
+        list->header()->setStretchLastSection(false);
+        list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int c = 1; c < list->header()->count(); ++c)
+            list->header()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    }
 }
 
 }  // namespace
@@ -152,6 +171,15 @@ int RunMessageBox(QWidget* parent, const QString& text, const QString& caption, 
     box.setObjectName("MessageBox");
     box.setWindowTitle(caption);
     box.setText(text);
+    // A box at least as wide as its caption, so that the title bar shows
+    // it whole beside the window manager's buttons.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        QFont title = QApplication::font("QMdiSubWindowTitleBar");
+        title.setBold(true);
+        int width = QFontMetrics(title).horizontalAdvance(caption) + 140;
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
     if (style == kBoxYesNoQuestion || style == kBoxYesNoWarning) {
         box.setIcon(style == kBoxYesNoQuestion ? QMessageBox::Question : QMessageBox::Warning);
         QPushButton* yes = AddButton(box, U("&Ναι"), QMessageBox::YesRole);
@@ -174,7 +202,7 @@ QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& f
     d.setObjectName("OpenDialog");
     d.setFileMode(QFileDialog::ExistingFile);
     d.setOption(QFileDialog::ReadOnly, false);
-    GreekLabels(d, U("&Άνοιγμα"));
+    PrepareChooser(d, U("&Άνοιγμα"));
     return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().front() : QString();
 }
 
@@ -182,7 +210,7 @@ QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QStri
     QFileDialog d(parent, caption, folder, filter);
     d.setObjectName("OpenDialog");
     d.setFileMode(QFileDialog::ExistingFiles);
-    GreekLabels(d, U("&Άνοιγμα"));
+    PrepareChooser(d, U("&Άνοιγμα"));
     return d.exec() == QDialog::Accepted ? d.selectedFiles() : QStringList();
 }
 
@@ -191,7 +219,7 @@ QString ChooseFolder(QWidget* parent, const QString& caption, const QString& fol
     d.setObjectName("FolderDialog");
     d.setFileMode(QFileDialog::Directory);
     d.setOption(QFileDialog::ShowDirsOnly, true);
-    GreekLabels(d, U("&Επιλογή"));
+    PrepareChooser(d, U("&Επιλογή"));
     return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().front() : QString();
 }
 
@@ -200,7 +228,7 @@ QString ChooseSaveFile(QWidget* parent, const QString& caption, const QString& f
     d.setObjectName("SaveDialog");
     d.setAcceptMode(QFileDialog::AcceptSave);
     d.setFileMode(QFileDialog::AnyFile);
-    GreekLabels(d, U("&Αποθήκευση"));
+    PrepareChooser(d, U("&Αποθήκευση"));
     return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().front() : QString();
 }
 

@@ -31,12 +31,26 @@ StartArguments ParseStartArguments(const std::vector<std::string>& args) {
             }
             ++k;
             if (!out.options.profile) out.options.profile = args[k];
+        } else if (a == "--lang" || StartsWith(a, "--lang=")) {
+            std::string code;
+            if (a != "--lang") {
+                code = a.substr(7);
+            } else if (k + 1 < args.size()) {
+                code = args[++k];
+            }
+            out.language = LanguageFromCode(code);
+            if (!out.language || code.size() != 2) {
+                out.error = code.empty() ? "--lang needs a language (el, en or ja)"
+                                         : "bad --lang value: " + code + " (el, en or ja)";
+                break;
+            }
         } else if (a == "--help" || a == "-h") {
             out.help = true;
         } else if (a == "--version") {
             out.version = true;
-        } else if (StartsWith(a, "--")) {
-            out.unknown.push_back(a);
+        } else if (a.size() > 1 && a[0] == '-') {
+            out.error = "unknown option " + a;
+            break;
         } else {
             out.paths.push_back(a);
         }
@@ -45,10 +59,13 @@ StartArguments ParseStartArguments(const std::vector<std::string>& args) {
 }
 
 const char* StartUsage() {
-    return "usage: voldex [--profile=NAME | /P[NAME]] [--skip-type-dialog | /S] [--] [IMAGE]\n"
+    return "usage: voldex [--lang el|en|ja] [--profile=NAME | /P[NAME]] [--skip-type-dialog | /S] [--] [IMAGE]\n"
            "  IMAGE                  the disk image to open (absolute or relative path)\n"
+           "  --lang el|en|ja        the language of the window for this run (Greek, English, Japanese)\n"
            "  --profile=NAME, /P[NAME]\n"
-           "                         open it as this disk type (a profile name or a built-in type)\n"
+           "                         open it as this disk type: a profile or built-in type, by its\n"
+           "                         stored name or its name in any of the three languages\n"
            "  --skip-type-dialog, /S do not show the disk-type dialog for this image\n"
+           "  --help, --version      this text; the program's version\n"
            "  --                     every later argument is a path\n";
 }

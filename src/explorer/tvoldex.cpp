@@ -57,6 +57,7 @@ TVoldex::TVoldex() {
     tree_->setContextMenuPolicy(Qt::PreventContextMenu);
     tree_->viewport()->setAcceptDrops(true);
     tree_->viewport()->installEventFilter(this);
+    tree_->installEventFilter(this);
 
     model_ = new EntryListModel(this);
     for (int c = 0; c < 5; ++c) model_->SetCaption(c, ColumnTitle(c));
@@ -83,6 +84,7 @@ TVoldex::TVoldex() {
     iconView_->setModel(model_);
     iconView_->setSelectionModel(detailsView_->selectionModel());
     iconView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    iconView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     iconView_->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     iconView_->setMovement(QListView::Static);
     iconView_->setResizeMode(QListView::Adjust);
@@ -191,7 +193,7 @@ void TVoldex::BuildMenus() {
     connect(AddAction(file, "MNMakeDir", U("&Δημιουργία φακέλου"), QKeySequence("Ctrl+N")), &QAction::triggered, this, &TVoldex::MakeDir);
     connect(AddAction(file, "MNDelete", U("Δια&γραφή"), QKeySequence("Ctrl+D")), &QAction::triggered, this, [this] { DeleteSelected(); });
     connect(AddAction(file, "MNRename", U("&Μετονομασία"), QKeySequence("Ctrl+M")), &QAction::triggered, this, &TVoldex::RenameSelected);
-    connect(AddAction(file, "MNShellMenu", U("Μενού των &Windows"), QKeySequence("Ctrl+S")), &QAction::triggered, this,
+    connect(AddAction(file, "MNShellMenu", U("Μενού επι&φάνειας εργασίας"), QKeySequence("Ctrl+S")), &QAction::triggered, this,
             [this] { ShellMenu(QCursor::pos()); });
     file->addSeparator();
     connect(AddAction(file, "MNNewImage", U("&Νέα εικόνα δίσκου ...")), &QAction::triggered, this, &TVoldex::NewImage);
@@ -246,7 +248,7 @@ void TVoldex::BuildMenus() {
     connect(AddAction(view, "MNConfig", U("&Ρυθμίσεις ...")), &QAction::triggered, this, &TVoldex::RunConfigDialog);
     view->addSeparator();
     connect(AddAction(view, "MNShowDiskInfo", U("Πληροφορίες για τον &δίσκο ...")), &QAction::triggered, this, [this] {
-        if (image_) ShowDiskInfo(this, *image_);
+        if (image_) ShowDiskInfo(this, *image_, format_);
     });
 
     QMenu* extras = menuBar()->addMenu(U("Ε&πέκταση"));
@@ -256,12 +258,13 @@ void TVoldex::BuildMenus() {
     connect(AddAction(extras, "MNCheckRepair", U("Έλεγ&χος και επισκευή…")), &QAction::triggered, this,
             &TVoldex::CheckAndRepairVolume);
     extras->addSeparator();
-    connect(AddAction(extras, "MNOpenPhysicalDrive", U("Άνοιγμα &δίσκου ...")), &QAction::triggered, this, [this] {
+    connect(AddAction(extras, "MNOpenPhysicalDrive", U("Άνοιγμα μονάδας &δίσκου ...")), &QAction::triggered, this, [this] {
         std::string path;
         if (!ChooseDrivePath(this, path)) return;
         CloseVolume();
         TDiskOpener opener;
         VolumeParams params;
+        LastOpenedFormat() = {};
         if (OpenPhysicalDrive(opener, path, params)) OpenVolume(params);
     });
     connect(AddAction(extras, "MNMakeDiskImage", U("Δημιουργία &εικόνας από δίσκο ...")), &QAction::triggered, this, [this] {
@@ -291,7 +294,7 @@ void TVoldex::BuildMenus() {
                                {"PMDelete", "MNDelete", U("Δια&γραφή")},
                                {"PMRename", "MNRename", U("&Μετονομασία")}, {nullptr, nullptr, {}},
                                {"PMCopy", "MNCopy", U("&Αντιγραφή")}, {"PMPaste", "MNPaste", U("Επι&κόλληση")},
-                               {nullptr, nullptr, {}}, {"PMShell", "MNShellMenu", U("Μενού των &Windows")},
+                               {nullptr, nullptr, {}}, {"PMShell", "MNShellMenu", U("Μενού επι&φάνειας εργασίας")},
                                {nullptr, nullptr, {}}, {"PMProperties", "MNProperties", U("Ιδιό&τητες ...")}};
     for (auto& it : items) {
         if (!it.name) {
@@ -374,7 +377,31 @@ OverwriteAnswer TVoldex::AskOverwrite(const std::string& existingName, const Sys
 void TVoldex::SetStatusText(int panel, const std::string& text) {
     if (panel < 0 || panel > 2) return;
     SetPanel(panel, Q(text));
+    if (panel == 1) OperationStep(Q(text));
     KeepPainted();
+}
+
+void TVoldex::BeginOperation(const QString& title) {
+    operationTitle_ = title;
+    inOperation_ = true;
+    operationClock_.start();
+}
+
+void TVoldex::OperationStep(const QString& line) {
+    if (!inOperation_) return;
+    if (!progress_ && operationClock_.elapsed() >= progressDelay_) {
+        progress_ = std::make_unique<TMsgForm>(this);
+        progress_->SetTitle(operationTitle_);
+        progress_->show();
+        ++progressShown_;
+    }
+    if (progress_) progress_->SetLine(line);
+    KeepPainted();
+}
+
+void TVoldex::EndOperation() {
+    inOperation_ = false;
+    progress_.reset();
 }
 
 bool TVoldex::IsShiftHeld() { return QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier; }
@@ -498,6 +525,7 @@ bool TVoldex::OpenVolume(const VolumeParams& params) {
     if (!image->Mount(params)) return false;
     image->LongNames = LongNamesSetting();
     image_ = std::move(image);
+    format_ = LastOpenedFormat();
     busy_ = true;
     std::string path = image_->Device()->GetPath();
     QString fileName = Q(HostBaseName(path));
@@ -522,6 +550,7 @@ bool TVoldex::OpenVolume(const VolumeParams& params) {
     ShowFreeSpace();
     setWindowTitle(Msg(137, {fileName.toStdString()}));
     SetVolumeActions(true);
+    ActiveView()->setFocus();
     return true;
 }
 
@@ -581,7 +610,9 @@ void TVoldex::RestoreLayout() {
     bool onScreen = false;
     for (QScreen* screen : QGuiApplication::screens())
         if (screen->availableGeometry().intersected(wanted).width() >= 100) onScreen = true;
-    if (l.width > 0 && onScreen) move(l.left, l.top);
+    // The place is the inside of the window, as it is kept: the frame the
+    // window manager adds is never counted in (or the window would creep).
+    if (l.width > 0 && onScreen) setGeometry(wanted);
     else CentreWindow(this);
     if (l.maximized) setWindowState(windowState() | Qt::WindowMaximized);
     if (l.treeWidth > 0) split_->setSizes({l.treeWidth, std::max(100, width() - l.treeWidth)});
@@ -595,10 +626,11 @@ void TVoldex::RestoreLayout() {
 
 bool TVoldex::SaveLayout() {
     WindowLayout l;
-    QRect normal = isMaximized() ? normalGeometry() : geometry();
-    QPoint at = isMaximized() ? normal.topLeft() : pos();
-    l.left = at.x();
-    l.top = at.y();
+    // The normal geometry, also when the window is left maximized; without
+    // the frame, as RestoreLayout places it.
+    QRect normal = isMaximized() && normalGeometry().isValid() ? normalGeometry() : geometry();
+    l.left = normal.x();
+    l.top = normal.y();
     l.width = normal.width();
     l.height = normal.height();
     l.maximized = isMaximized();

@@ -3,6 +3,7 @@
 // right, the menus, the status panels, and every command on the mounted
 // volume. It is the user-interface layer of the core while it lives.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include <map>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "device/userinterface.h"
+#include "opening/detect.h"
 #include "volume/didir.h"
 #include "volume/diskimage.h"
 
@@ -81,6 +83,7 @@ public:
     void ColumnClick(int column);  // 1..5
     void SelectEntries(const std::vector<int>& indexes);
     std::vector<int> SelectedEntries() const;  // entry indexes, in list order
+    std::vector<int> SelectedRows() const;     // rows of the list, in order
     std::vector<int> ListedEntries() const;    // entry indexes, in list order
     QString ColumnCaption(int column) const;
     // The order of two listed entries under the current sort state.
@@ -91,6 +94,8 @@ public:
 
     // Commands.
     void UpDir();
+    // Delete (or F2) on the folder tree: the current node's folder.
+    void ActOnTreeFolder(bool rename);
     void SaveFiles();
     void WriteFiles();
     void MakeDir();
@@ -122,6 +127,15 @@ public:
     QMimeData* MakeDragData();
     std::vector<int> CollectTransferable() const;
     void ForgetClipboardCopy();
+
+    // A long operation: once it has run longer than the progress delay
+    // (half a second), a progress window shows the line of each step
+    // (SetStatusText's lines of panel 1 are steps too) until it ends.
+    void BeginOperation(const QString& title);
+    void OperationStep(const QString& line);
+    void EndOperation();
+    void SetProgressDelay(int ms) { progressDelay_ = ms; }
+    int ProgressWindowsShown() const { return progressShown_; }
 
     // The settings dialog; ApplyConfig is what its OK does: the boxes'
     // values become the live values, then the file is written (a failed
@@ -184,6 +198,7 @@ private:
     void MoveSelectedInto(DIDir& target, const std::vector<int>& selected);
 
     std::unique_ptr<DiskImage> image_;
+    OpenedFormat format_;  // what the opening found: container and geometry
     std::unique_ptr<DIDir> currentDir_;
     uint32_t currentCluster_ = 0xFFFFFFFFu;
     int sortDirection_ = 1, sortColumn_ = 1;
@@ -203,6 +218,11 @@ private:
     bool fittingColumns_ = false;
     std::vector<std::string> sortNames_;  // display names by entry index, while sorting
     std::optional<std::string> startPath_;
+    QElapsedTimer operationClock_;
+    bool inOperation_ = false;
+    QString operationTitle_;
+    std::unique_ptr<TMsgForm> progress_;
+    int progressDelay_ = 500, progressShown_ = 0;
 
     QSplitter* split_;
     QTreeWidget* tree_;

@@ -17,6 +17,22 @@
 
 using namespace tvoldex;
 
+namespace {
+
+// An operation of the window, from its start to its end, for the progress window.
+class Operation {
+public:
+    Operation(TVoldex& window, const QString& title) : window_(window) { window_.BeginOperation(title); }
+    ~Operation() { window_.EndOperation(); }
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+
+private:
+    TVoldex& window_;
+};
+
+}  // namespace
+
 // --- commands ---------------------------------------------------------------
 
 std::vector<int> TVoldex::CollectTransferable() const {
@@ -38,6 +54,7 @@ void TVoldex::SaveFiles() {
     if (!folder) return;
     WriteSettingString(kSettingsSection, "LastExportDir", *folder);
     OverwriteAnswer state = owYes;
+    Operation operation(*this, Title("Εξαγωγή αρχείων"));
     QApplication::setOverrideCursor(Qt::WaitCursor);
     for (int i : selected) {
         ExportEntry(*currentDir_, i, *folder, state);
@@ -55,9 +72,12 @@ void TVoldex::SaveFiles() {
 
 void TVoldex::ImportPaths(const std::vector<std::string>& paths) {
     if (!currentDir_ || paths.empty()) return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    ImportFileList(*currentDir_, paths, importDialog_ != 0);
-    QApplication::restoreOverrideCursor();
+    {
+        Operation operation(*this, Title("Εισαγωγή αρχείων"));
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        ImportFileList(*currentDir_, paths, importDialog_ != 0);
+        QApplication::restoreOverrideCursor();
+    }
     ListDirectory(currentCluster_);
     ShowFreeSpace();
 }
@@ -66,9 +86,12 @@ void TVoldex::WriteFiles() {
     if (!currentDir_) return;
     std::vector<std::string> files = ChooseImportFiles();
     if (files.empty()) return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    ImportFileList(*currentDir_, files, false, true);
-    QApplication::restoreOverrideCursor();
+    {
+        Operation operation(*this, Title("Εισαγωγή αρχείων"));
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        ImportFileList(*currentDir_, files, false, true);
+        QApplication::restoreOverrideCursor();
+    }
     ListDirectory(currentCluster_);
     ShowFreeSpace();
 }
@@ -85,7 +108,10 @@ void TVoldex::DeleteSelected(bool ask) {
     if (!currentDir_) return;
     std::vector<int> selected = SelectedEntries();
     if (selected.empty() || (ask && !ConfirmDelete())) return;
-    DeleteEntries(*currentDir_, selected);
+    {
+        Operation operation(*this, Title("Διαγραφή"));
+        DeleteEntries(*currentDir_, selected);
+    }
     ForgetClipboardCopy();
     ListDirectory(currentCluster_);
     ShowFreeSpace();
@@ -95,7 +121,10 @@ void TVoldex::ReleaseSelected(bool ask) {
     if (!currentDir_) return;
     std::vector<int> selected = SelectedEntries();
     if (selected.empty() || (ask && !ConfirmRelease())) return;
-    ReleaseEntries(*currentDir_, selected);
+    {
+        Operation operation(*this, Title("Αποδέσμευση αρχείων και φακέλων"));
+        ReleaseEntries(*currentDir_, selected);
+    }
     ListDirectory(currentCluster_);
     ShowFreeSpace();
 }
@@ -112,13 +141,12 @@ void TVoldex::CheckAndRepairVolume() {
 }
 
 void TVoldex::RenameSelected() {
-    auto* sel = detailsView_->selectionModel();
-    for (int r = 0; r < model_->rowCount(); ++r)
-        if (sel->isRowSelected(r, QModelIndex())) {
-            ActiveView()->setCurrentIndex(model_->index(r, 0));
-            ActiveView()->edit(model_->index(r, 0));
-            return;
-        }
+    std::vector<int> rows = SelectedRows();
+    if (rows.empty()) return;
+    QModelIndex at = model_->index(rows.front(), 0);
+    ActiveView()->setCurrentIndex(at);
+    ActiveView()->setFocus();
+    ActiveView()->edit(at);
 }
 
 bool TVoldex::RenameEntry(int index, const QString& text) {
@@ -162,11 +190,16 @@ void TVoldex::DropEntriesOnListItem(int targetIndex) {
 void TVoldex::MoveSelectedInto(DIDir& target, const std::vector<int>& selected) {
     // Each move writes the target, then this folder; the first failure
     // (shown by the move) ends it.
-    for (int i : selected)
-        if (!MoveListEntry(*currentDir_, i, target) && target.Find(currentDir_->GetDisplayName(i)) < 0 &&
-            !currentDir_->IsDotEntry(i))
-            break;
-    if (WriteAndFlush(target, "")) static_cast<void>(WriteAndFlush(*currentDir_, ""));
+    {
+        Operation operation(*this, Title("Μετακίνηση"));
+        for (int i : selected) {
+            OperationStep(Q(currentDir_->GetNameUtf8(i)));
+            if (!MoveListEntry(*currentDir_, i, target) && target.Find(currentDir_->GetDisplayName(i)) < 0 &&
+                !currentDir_->IsDotEntry(i))
+                break;
+        }
+        if (WriteAndFlush(target, "")) static_cast<void>(WriteAndFlush(*currentDir_, ""));
+    }
     ListDirectory(currentCluster_);
     ForgetClipboardCopy();
 }

@@ -229,6 +229,15 @@ bool TVoldex::HandleViewKey(QAbstractItemView* view, QKeyEvent* k) {
         case Qt::Key_F2:
             if (!SelectedEntries().empty()) RenameSelected();
             return true;
+        case Qt::Key_Home:
+        case Qt::Key_End: {
+            // Home and End select the first or last row, even the current one.
+            if (k->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier) || model_->rowCount() == 0) return false;
+            QModelIndex at = model_->index(k->key() == Qt::Key_Home ? 0 : model_->rowCount() - 1, 0);
+            view->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            view->scrollTo(at);
+            return true;
+        }
         case Qt::Key_Escape:
             UpdatePasteState();
             popup_->popup(view->viewport()->mapToGlobal(QPoint(0, 0)));
@@ -292,6 +301,12 @@ bool TVoldex::HandleTreeEvent(QEvent* event) {
 
 bool TVoldex::eventFilter(QObject* watched, QEvent* event) {
     if (watched == tree_->viewport()) return HandleTreeEvent(event);
+    if (watched == tree_ && event->type() == QEvent::KeyPress) {
+        int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Delete && key != Qt::Key_F2) return false;
+        ActOnTreeFolder(key == Qt::Key_F2);
+        return true;
+    }
     for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(detailsView_), static_cast<QAbstractItemView*>(iconView_)}) {
         if (watched == v->viewport() && event->type() != QEvent::KeyPress) return HandleViewEvent(v, event);
         if (watched == v && event->type() == QEvent::KeyPress) return HandleViewEvent(v, event);

@@ -163,6 +163,10 @@ void TVoldex::ListDirectory(uint32_t cluster) {
     }
     SetPanel(0, Msg(139, {GroupDigits(currentDir_->GetCount())}));
     ApplySort();
+    // The first row is current and selected: the keys start from it.
+    if (model_->rowCount() > 0)
+        detailsView_->selectionModel()->setCurrentIndex(model_->index(0, 0),
+                                                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     if (QTreeWidgetItem* node = FindTreeNode(cluster)) tree_->setCurrentItem(node);
     else tree_->setCurrentItem(nullptr);
     busy_ = false;
@@ -340,15 +344,22 @@ std::vector<int> TVoldex::ListedEntries() const {
     return v;
 }
 
-std::vector<int> TVoldex::SelectedEntries() const {
-    QModelIndexList rows = detailsView_->selectionModel()->selectedRows(0);
-    std::vector<int> byRow;
-    byRow.reserve(std::size_t(rows.size()));
-    for (const QModelIndex& i : rows) byRow.push_back(i.row());
-    std::sort(byRow.begin(), byRow.end());
+// The selected rows, read from the selection's ranges: the icon and list
+// views select single cells (column 0), the details view whole rows.
+std::vector<int> TVoldex::SelectedRows() const {
+    const int rows = model_->rowCount();
+    std::vector<char> marked(std::size_t(rows), 0);
+    for (const QItemSelectionRange& range : detailsView_->selectionModel()->selection())
+        for (int r = std::max(0, range.top()); r <= range.bottom() && r < rows; ++r) marked[std::size_t(r)] = 1;
     std::vector<int> v;
-    v.reserve(byRow.size());
-    for (int r : byRow) v.push_back(model_->EntryAt(r));
+    for (int r = 0; r < rows; ++r)
+        if (marked[std::size_t(r)]) v.push_back(r);
+    return v;
+}
+
+std::vector<int> TVoldex::SelectedEntries() const {
+    std::vector<int> v = SelectedRows();
+    for (int& r : v) r = model_->EntryAt(r);
     return v;
 }
 
@@ -391,6 +402,24 @@ void TVoldex::UpdateSelectionStatus() {
     for (const char* a : {"MNSaveFile", "MNDelete", "MNRename", "MNCopy", "PMSaveFile", "PMDelete", "PMRename", "PMCopy",
                           "PMShell", "MNReleaseEntry", "MNShellMenu"})
         Action(a)->setEnabled(any);
+}
+
+// The list shows the folder of the tree's current node with that folder's
+// entry selected, and the command runs on it there.
+void TVoldex::ActOnTreeFolder(bool rename) {
+    QTreeWidgetItem* node = tree_->currentItem();
+    if (!node || !node->parent() || !image_) return;
+    const uint32_t cluster = node->data(0, kClusterRole).toUInt();
+    ListDirectory(node->parent()->data(0, kClusterRole).toUInt());
+    if (!currentDir_) return;
+    for (int i : ListedEntries())
+        if ((currentDir_->GetAttr(i) & kAttrDirectory) && !currentDir_->IsDotEntry(i) &&
+            uint32_t(currentDir_->GetStartCluster(i)) == cluster) {
+            SelectEntries({i});
+            if (rename) RenameSelected();
+            else DeleteSelected();
+            return;
+        }
 }
 
 void TVoldex::UpDir() {

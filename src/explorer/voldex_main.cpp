@@ -1,6 +1,7 @@
 // The program entry: reads the arguments, makes the window, runs it.
 
 #include <QApplication>
+#include <QMenuBar>
 #include <QProxyStyle>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -66,7 +67,8 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
-    // --help and --version need no display.
+    // --help and --version need no display. Other mistakes are reported
+    // once Qt has taken its own options (-platform, -style ...) away.
     StartArguments early = ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc));
     if (early.help) {
         std::fputs(StartUsage(), stdout);
@@ -77,17 +79,16 @@ int main(int argc, char** argv) {
         std::printf("%s\n", about.substr(0, about.find('\n')).c_str());
         return 0;
     }
-    if (!early.error.empty()) {
-        std::fprintf(stderr, "voldex: %s\n%s", early.error.c_str(), StartUsage());
-        return 2;
-    }
     QApplication app(argc, argv);  // takes Qt's own options (-style, -platform ...) out of argv
     StartArguments args = ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc));
-    for (const auto& u : args.unknown) std::fprintf(stderr, "voldex: unknown option %s (ignored)\n", u.c_str());
+    if (!args.error.empty()) {
+        std::fprintf(stderr, "voldex: %s\n%s", args.error.c_str(), StartUsage());
+        return 2;
+    }
     PendingOpeningOptions() = args.options;
 
     QApplication::setApplicationName("Voldex");
-    InstallLanguage(app);
+    InstallLanguage(app, args.language);
     QApplication::setStyle(new MenuKeysStyle);
     QApplication::setWindowIcon(ProgramIcon());
     QuitOnSignals(app);
@@ -108,6 +109,10 @@ int main(int argc, char** argv) {
             if (picture.isNull() || QGuiApplication::platformName() == "offscreen") picture = window.grab();
             picture.save(QString::fromLocal8Bit(shot));
             std::printf("title: %s\n", window.windowTitle().toUtf8().constData());
+            QWidget* modal = QApplication::activeModalWidget();
+            std::printf("modal: %s\n", modal ? modal->windowTitle().toUtf8().constData() : "none");
+            if (!window.menuBar()->actions().isEmpty())
+                std::printf("menu: %s\n", window.menuBar()->actions().front()->text().toUtf8().constData());
             QAbstractItemModel* model = window.DetailsView()->model();
             for (int r = 0; r < model->rowCount(); ++r)
                 std::printf("row: %s\n", model->index(r, 0).data().toString().toUtf8().constData());

@@ -1,6 +1,7 @@
 #include "floppy/fdd_dialog.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -17,11 +18,11 @@ TMakeFDDForm::TMakeFDDForm(QWidget* parent) : QDialog(parent) {
     setObjectName("TMakeFDDForm");
     setWindowTitle(U("Δημιουργία εικόνας από δίσκο"));
     auto* grid = new QGridLayout(this);
-    auto* warning = new QLabel(U("ΠΡΟΣΟΧΗ!! Ο δίσκος προέλευσης πρέπει να έχει προστασία εγγραφής"), this);
+    auto* warning = new QLabel(U("Ο δίσκος προέλευσης πρέπει να έχει προστασία εγγραφής."), this);
     warning->setObjectName("Label1");
     warning->setStyleSheet("color: red");
     grid->addWidget(warning, 0, 0, 1, 3);
-    grid->addWidget(new QLabel("To store", this), 1, 0);
+    grid->addWidget(new QLabel(U("Αποθήκευση σε"), this), 1, 0);
     editFilename = new QLineEdit(this);
     editFilename->setObjectName("editFilename");
     grid->addWidget(editFilename, 1, 1);
@@ -40,9 +41,10 @@ TMakeFDDForm::TMakeFDDForm(QWidget* parent) : QDialog(parent) {
     cbSize = new QComboBox(this);
     cbSize->setObjectName("cbSize");
     for (const auto& f : FloppyFormats()) cbSize->addItem(QString::number(f.ShownSize()));
-    cbSize->setCurrentIndex(-1);
+    // 1.44 MB, the size every floppy drive of today reads.
+    cbSize->setCurrentIndex(std::max(0, FloppyFormatBySize(1440)));
     grid->addWidget(cbSize, 3, 1);
-    grid->addWidget(new QLabel("Kb", this), 3, 2);
+    grid->addWidget(new QLabel(QStringLiteral("KB"), this), 3, 2);
     grid->addWidget(new QLabel(U("Πρόοδος"), this), 4, 0);
     pbProgress = new QProgressBar(this);
     pbProgress->setObjectName("pbProgress");

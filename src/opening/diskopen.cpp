@@ -1,8 +1,10 @@
 #include "opening/diskopen.h"
 #include "device/byteorder.h"
 
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "device/deviceio_file.h"
@@ -10,8 +12,10 @@
 #include "device/messages.h"
 #include "device/programfolder.h"
 #include "device/userinterface.h"
+#include "device/windowtexts.h"
 #include "explorer/config.h"
 #include "opening/detect.h"
+#include "opening/diskinfo.h"
 #include "volume/didir.h"
 
 namespace {
@@ -85,6 +89,87 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b) {
     return i == a.size() && j == b.size();
 }
 
+namespace {
+
+// A disk-type name as typed: no access-key mark ("&F" or "(&F)"), no
+// closing dots or spaces.
+std::string PlainTypeName(const std::string& text) {
+    std::string s = WindowTextKey(text);  // "(&F)" is "(F)" from here
+    std::size_t open = s.size() >= 3 ? s.rfind('(') : std::string::npos;
+    if (open != std::string::npos && open + 3 == s.size() && s.back() == ')') s.erase(open);
+    while (!s.empty() && (s.back() == '.' || s.back() == ' ')) s.pop_back();
+    std::size_t first = s.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : s.substr(first);
+}
+
+}  // namespace
+
+namespace {
+
+// The smallest file that can hold a boot record.
+constexpr int64_t kSmallestImage = 512;
+
+// The size of the image file or drive, or -1 after the refusal was shown.
+int64_t ReadableImageSize(const std::string& path) {
+    const std::string host = path.compare(0, 4, "\\\\.\\") == 0 ? path.substr(4) : path;
+    struct stat st {};
+    if (::stat(host.c_str(), &st) != 0) {
+        int err = errno;
+        if (err == ENOENT || err == ENOTDIR) ShowMessage(1563, path);
+        else ShowSystemErrorAbout(path, err);
+        return -1;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        ShowMessage(1565, path);
+        return -1;
+    }
+    // Without waiting: a FIFO given as the image must not hold the program.
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        int err = errno;
+        if (err == EACCES || err == EPERM) ShowMessage(1564, path);
+        else ShowSystemErrorAbout(path, err);
+        return -1;
+    }
+    off_t end = lseek(fd, 0, SEEK_END);
+    ::close(fd);
+    if (!S_ISREG(st.st_mode)) return end < 0 ? 0 : int64_t(end);  // drives and the like say for themselves
+    if (st.st_size == 0) {
+        ShowMessage(1561, path);
+        return -1;
+    }
+    if (st.st_size < kSmallestImage) {
+        ShowMessage(1560, path);
+        return -1;
+    }
+    return int64_t(st.st_size);
+}
+
+}  // namespace
+
+bool CheckImageFile(const std::string& path) { return ReadableImageSize(path) >= 0; }
+
+bool CheckImageOffset(const std::string& path, int64_t offset) {
+    int64_t size = ReadableImageSize(path);
+    if (size < 0) return false;
+    if (size > 0 && offset >= size) {
+        ShowMessage(1562, offset, path, GroupDigits(uint64_t(size)));
+        return false;
+    }
+    return true;
+}
+
+int FindDiskType(const std::vector<std::string>& items, const std::string& name) {
+    const std::string wanted = PlainTypeName(name);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (EqualIgnoringCase(items[i], name) || EqualIgnoringCase(PlainTypeName(items[i]), wanted)) return int(i);
+        for (Language l : {Language::Greek, Language::English, Language::Japanese})
+            if (const char* shown = WindowTextIn(l, items[i].c_str()))
+                if (EqualIgnoringCase(PlainTypeName(shown), wanted)) return int(i);
+    }
+    return -1;
+}
+
 std::string PathExtension(const std::string& path) {
     std::size_t sep = path.find_last_of("/\\:");
     std::size_t dot = path.find_last_of('.');
@@ -129,6 +214,10 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
     params = VolumeParams{};
     LastOpenedFormat() = {};
     SetLogImage(path);
+    if (!CheckImageFile(path)) {
+        PendingOpeningOptions() = {};
+        return false;
+    }
     dlg.FileNameLabel = path;
     const std::string ext = PathExtension(path);
     // The whole size: a file of 4 GiB and more must not pass for a floppy
@@ -148,9 +237,7 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
     }
 
     if (auto name = TakeProfileOption()) {
-        int match = -1;
-        for (std::size_t i = 0; i < dlg.Items.size() && match < 0; ++i)
-            if (EqualIgnoringCase(dlg.Items[i], *name)) match = int(i);
+        int match = FindDiskType(dlg.Items, *name);
         if (match >= 0) {
             dlg.Selected = match;
         } else {
@@ -293,6 +380,21 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
                 // A container's device takes the file device over.
                 DetectedImage d = DetectImage(params.Device, ImageFileSize(path));
                 if (d.road == DetectedImage::kRefused) break;
+                // Nothing known and no sound boot record at byte 0: a sector
+                // that looks like a boot sector gets the boot record's own
+                // complaint, anything else one message that it is no image.
+                if (d.road == DetectedImage::kPlain && d.container.empty()) {
+                    BootStatus status = DecodeBootRecord(params);
+                    if (status != BootOk) {
+                        uint8_t s[512] = {};
+                        bool bootLike = params.Device->Read(params.DiskStart, s, sizeof s) &&
+                                        (s[0] == 0xEB || s[0] == 0xE9 || (s[510] == 0x55 && s[511] == 0xAA) ||
+                                         std::memcmp(s + 2, "Hudson soft", 11) == 0);
+                        if (bootLike) ShowMessage(BootStatusMessage(status));
+                        else ShowMessage(1560, path);
+                        break;
+                    }
+                }
                 bool done;
                 if (d.road == DetectedImage::kPartitions) {
                     dlg.PartDialog.FixedRows = d.disks;

@@ -43,6 +43,20 @@ public:
     static const char* const kBuiltInItemTexts[3];
 };
 
+// The item of `items` that `name` names: its stored name or its name in
+// any of the three languages, ignoring case, the access-key mark and a
+// closing "..."; -1 when none does.
+int FindDiskType(const std::vector<std::string>& items, const std::string& name);
+
+// Refuses, with one message that names the file and the cause, a path
+// that cannot be an image: nothing there, no permission to read, a folder,
+// an empty file, a file too small for a boot record. Asks nothing. True
+// when the file may be opened.
+bool CheckImageFile(const std::string& path);
+// The same, and a volume said to begin at byte `offset` must begin inside
+// the file.
+bool CheckImageOffset(const std::string& path, int64_t offset);
+
 // Fills `params` for `path`: true when the record is complete and its
 // device open (the device passes to the caller); false when the user
 // cancelled or the file could not be opened.

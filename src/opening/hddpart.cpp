@@ -261,12 +261,23 @@ bool THDDPartDialog::Search() {
     uint8_t sector[512];
     int64_t at = 0;
     if (!SearchBootSector(Device, DiskStartEdit, SectorLenEdit, at, sector)) return false;
+    // A boot sector that a listed partition already begins at, or a table
+    // that the found geometry cannot read: the list stays as it was.
+    for (const PartitionRow& r : Rows)
+        if (int64_t(r.offset) == at) return true;
+    const std::string start = DiskStartEdit, sectors = SectorEdit, heads = HeaderEdit;
+    const std::vector<PartitionRow> rows = Rows;
     int32_t secLen = LenientInt(SectorLenEdit);
     int64_t hidden = LE32(sector + 28);
     DiskStartEdit = std::to_string(at - int64_t(secLen) * hidden);
     SectorEdit = std::to_string(LE16(sector + 24));
     HeaderEdit = std::to_string(LE16(sector + 26));
-    Fill();
+    if ((!Fill() || Rows.empty()) && !rows.empty()) {
+        DiskStartEdit = start;
+        SectorEdit = sectors;
+        HeaderEdit = heads;
+        Rows = rows;
+    }
     return true;
 }
 

@@ -66,7 +66,8 @@ public:
     bool Fill();
     // Looks for a FAT boot sector from DiskStartEdit in steps of
     // SectorLenEdit; on success moves the fields to the disk it belongs to
-    // and fills the list again (506), else reports 507.
+    // and fills the list again (506), else reports 507. A list that the
+    // moved fields would leave empty is kept, fields and all.
     bool Search();
     // OK with row `row` (-1: nothing selected, which reports 501).
     bool Choose(int row);

@@ -78,8 +78,7 @@ THDDPartForm::THDDPartForm(QWidget* parent, THDDPartDialog& dialog, bool expande
     PartList = new QTreeWidget(this);
     PartList->setObjectName("PartList");
     PartList->setRootIsDecorated(false);
-    PartList->setHeaderLabels({U("Όνομα"), U("Αρχή"), U("Τέλος"),
-                               U("Χωρητικότητα"), U("Έναρξη")});
+    PartList->setHeaderLabels({U("Όνομα"), U("Αρχή"), U("Τέλος"), U("Χωρητικότητα"), U("Μετατόπιση (bytes)")});
     PartList->setAllColumnsShowFocus(true);
     layout->addWidget(PartList);
     auto* buttons = new QHBoxLayout;
@@ -96,7 +95,7 @@ THDDPartForm::THDDPartForm(QWidget* parent, THDDPartDialog& dialog, bool expande
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
 
-    GroupBox1 = new QGroupBox(U("Λεπτομέρειες"), this);
+    GroupBox1 = new QGroupBox(Title("Λεπτομέρειες"), this);
     GroupBox1->setObjectName("GroupBox1");
     auto* grid = new QGridLayout(GroupBox1);
     auto edit = [&](const char* name, const QString& label, int row, int col) {
@@ -177,12 +176,29 @@ void THDDPartForm::Refill() {
 
 void THDDPartForm::ShowRows() {
     setWindowTitle(Q(d_.Caption));
+    // The chosen row stays chosen when the list is read again.
+    const int chosen = PartList->currentItem() && PartList->currentItem()->isSelected()
+                           ? PartList->indexOfTopLevelItem(PartList->currentItem())
+                           : -1;
     PartList->clear();
+    // The unit of the start and the end is in the column's caption: the
+    // cells hold the numbers alone.
+    static const char* const starts[3] = {"Αρχή (κύλινδρος)", "Αρχή (sector)", "Αρχή (εγγραφή)"};
+    static const char* const ends[3] = {"Τέλος (κύλινδρος)", "Τέλος (sector)", "Τέλος (εγγραφή)"};
+    const bool known = d_.Type >= 0 && d_.Type <= 2 && d_.FixedRows.empty();
+    PartList->headerItem()->setText(1, known ? U(starts[d_.Type]) : U("Αρχή"));
+    PartList->headerItem()->setText(2, known ? U(ends[d_.Type]) : U("Τέλος"));
+    auto number = [](const std::string& text) {
+        std::size_t digits = 0;
+        while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+        return Q(digits ? text.substr(0, digits) : text);
+    };
     for (const PartitionRow& r : d_.Rows) {
-        auto* item = new QTreeWidgetItem({Q(r.name), Q(r.start), Q(r.end), Q(r.size), Q(r.offsetText)});
+        auto* item = new QTreeWidgetItem({Q(r.name), number(r.start), number(r.end), Q(r.size), Q(r.offsetText)});
         for (int c = 1; c < 5; ++c) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
         PartList->addTopLevelItem(item);
     }
+    if (chosen >= 0 && chosen < PartList->topLevelItemCount()) PartList->setCurrentItem(PartList->topLevelItem(chosen));
     // Every column as wide as its widest text, header included; the list
     // (and so the dialog) as wide as its columns.
     static const int minimum[5] = {100, 70, 70, 88, 90};
@@ -314,7 +330,7 @@ TDiskSearchForm::TDiskSearchForm(QWidget* parent, TManualDiskDialog& dialog) : Q
     Edit2->setObjectName("Edit2");
     BeginLabel = new QLabel("0", this);
     BeginLabel->setObjectName("BeginLabel");
-    form->addRow("Offset", Edit1);
+    form->addRow(U("Μετατόπιση"), Edit1);
     form->addRow(U("Μήκος sector"), Edit2);
     form->addRow(U("Εκκίνηση"), BeginLabel);
     layout->addLayout(form);
@@ -344,7 +360,7 @@ QString TDiskSearchForm::Begin() const { return BeginLabel->text(); }
 bool ChooseDrivePath(QWidget* parent, std::string& path) {
     QDialog form(parent);
     form.setObjectName("TPhysicalOpenForm");
-    form.setWindowTitle(U("Άνοιγμα δίσκου"));
+    form.setWindowTitle(U("Άνοιγμα μονάδας δίσκου"));
     auto* layout = new QVBoxLayout(&form);
     auto* label = new QLabel(
         U("/dev/sdX\nΑντικαταστήστε το X με το όνομα του δίσκου.\nΟι δίσκοι ανοίγουν μόνο για ανάγνωση."), &form);
@@ -371,35 +387,44 @@ bool ChooseDrivePath(QWidget* parent, std::string& path) {
     return true;
 }
 
-void ShowDiskInfo(QWidget* parent, DiskImage& image) {
-    DiskInfoTexts t = MakeDiskInfo(image);
+void ShowDiskInfo(QWidget* parent, DiskImage& image, const OpenedFormat& format) {
+    DiskInfoTexts t = MakeDiskInfo(image, format);
     QDialog form(parent);
     form.setObjectName("TDiskInfoForm");
     form.setWindowTitle(U("Πληροφορίες για τον δίσκο"));
-    auto* grid = new QGridLayout(&form);
-    int row = 0;
-    auto add = [&](const QString& caption, const std::string& value, const char* name) {
-        grid->addWidget(new QLabel(caption, &form), row, 0);
-        auto* v = new QLabel(Q(value), &form);
+    auto* layout = new QVBoxLayout(&form);
+    // Two columns: the captions aligned on the right, the values on the left.
+    auto* grid = new QFormLayout;
+    grid->setLabelAlignment(Qt::AlignRight);
+    grid->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    auto add = [&](const QString& caption, const QString& value, const char* name) {
+        auto* v = new QLabel(value, &form);
         v->setObjectName(name);
+        v->setTextFormat(Qt::PlainText);
         v->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        grid->addWidget(v, row++, 1);
+        grid->addRow(caption, v);
     };
-    add(U("   Όνομα αρχείου:"), t.FileName, "lblFileName");
-    add(U("    Device I/O interface:"), t.DeviceVersion, "lblDeviceVersion");
-    add(U("   Σύστημα αρχείων:"), t.FileSystem, "lblFileSystem");
-    add(QString(), t.FATType, "lblFATType");
-    add(U("    Μέγιστες καταχωρήσεις:"), t.MaxEntries, "lblMaxEntries");
-    grid->addWidget(new QLabel(U("   Πληροφορίες χρήσης:"), &form), row++, 0);
-    add(U("Μέγεθος cluster"), t.ClusterSize, "lblClusterSize");
-    add(U("Σε χρήση"), t.UsedSize, "lblUsedSize");
-    add(U("Ελεύθερα"), t.FreeSize, "lblFreeSize");
-    add(U("Χωρητικότητα"), t.TotalSize, "lblTotalSize");
+    // The program's own file access is named in the user's language.
+    QString device = Q(t.DeviceVersion);
+    device.replace(QStringLiteral("Built-in File I/O"), U("Ενσωματωμένη πρόσβαση σε αρχεία"));
+    add(U("Αρχείο:"), Q(t.FileName), "lblFileName");
+    add(U("Πρόσβαση:"), device, "lblDeviceVersion");
+    const bool plain = t.Container.empty() || t.Container == "Plain";
+    add(U("Περιέκτης:"), plain ? U("Απλή εικόνα δίσκου") : Q(t.Container), "lblContainer");
+    add(U("Γεωμετρία:"), Q(t.Geometry), "lblGeometry");
+    add(U("Σύστημα αρχείων:"), Q(t.FileSystem), "lblFileSystem");
+    add(U("Τύπος FAT:"), Q(t.FATType), "lblFATType");
+    add(U("Φάκελος ρίζας:"), Q(t.MaxEntries), "lblMaxEntries");
+    add(U("Μέγεθος cluster:"), Q(t.ClusterSize), "lblClusterSize");
+    add(U("Χωρητικότητα:"), Q(t.TotalSize), "lblTotalSize");
+    add(U("Σε χρήση:"), Q(t.UsedSize), "lblUsedSize");
+    add(U("Ελεύθερα:"), Q(t.FreeSize), "lblFreeSize");
+    layout->addLayout(grid);
     auto* close = new QPushButton(U("&Κλείσιμο"), &form);
     close->setObjectName("Button1");
     close->setDefault(true);
     QObject::connect(close, &QPushButton::clicked, &form, &QDialog::accept);
-    grid->addWidget(close, row, 1, Qt::AlignRight);
+    layout->addWidget(close, 0, Qt::AlignRight);
     PrepareDialog(&form, kHelpDiskInfo);
     form.exec();
 }

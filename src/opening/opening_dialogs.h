@@ -3,6 +3,7 @@
 // boot-sector search, drive path, disk information. Each works on the
 // core's dialog object and only shows it.
 
+#include "opening/detect.h"
 #include <QDialog>
 
 #include <string>
@@ -86,4 +87,5 @@ private:
 bool ChooseDrivePath(QWidget* parent, std::string& path);
 
 // "Πληροφορίες για τον δίσκο".
-void ShowDiskInfo(QWidget* parent, DiskImage& image);
+// The figures of the volume and the format it was opened in.
+void ShowDiskInfo(QWidget* parent, DiskImage& image, const OpenedFormat& format);

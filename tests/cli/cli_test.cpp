@@ -228,8 +228,25 @@ TEST_F(CliTest, BadUsageExitsWith2) {
 
 TEST_F(CliTest, MissingImageAndMissingSourceFailCleanly) {
     std::string err;
-    EXPECT_EQ(RunCli("ls " + Quote(dir / "nope.img"), &err).rc, 1);
-    EXPECT_NE(err.find("Το αρχείο δεν βρέθηκε ή είναι ανοικτό"), std::string::npos);
+    // One line naming the file and the cause, and nothing else.
+    const std::string missing = dir / "nope.img", empty = dir / "empty.img", folder = dir / "folder.img",
+                      text = dir / "notes.txt";
+    WriteHostFile(empty, {});
+    WriteHostFile(text, std::vector<uint8_t>(100, 'x'));
+    RunShell("mkdir -p " + Quote(folder));
+    const std::pair<std::string, std::string> refusals[] = {
+        {"ls " + Quote(missing), missing + ": δεν υπάρχει τέτοιο αρχείο\n"},
+        {"ls " + Quote(empty), "Το " + empty + " είναι κενό\n"},
+        {"ls " + Quote(folder), "Το " + folder + " είναι φάκελος, όχι εικόνα δίσκου\n"},
+        {"ls " + Quote(text), text + ": δεν είναι εικόνα δίσκου που αναγνωρίζει το Voldex (δεν βρέθηκε κεφαλίδα, "
+                                     "πίνακας διαμερισμάτων ή εγγραφή εκκίνησης)\n"},
+        {"--offset 1474560 ls " + Quote(image),
+         "Η μετατόπιση 1474560 είναι πέρα από το τέλος του " + image + " (1,474,560 bytes)\n"},
+    };
+    for (const auto& [command, message] : refusals) {
+        EXPECT_EQ(RunCli(command, &err).rc, 1) << command;
+        EXPECT_EQ(err, message) << command;
+    }
     EXPECT_EQ(RunCli("get " + Quote(image) + " D/NOPE.BIN " + Quote(out), &err).rc, 1);
     EXPECT_NE(err.find("Δεν βρέθηκε το αρχείο ή ο φάκελος"), std::string::npos);
     EXPECT_EQ(RunCli("get " + Quote(image) + " D " + Quote(dir / "no-such-dir/below"), &err).rc, 1)
@@ -378,7 +395,7 @@ TEST(CliOpening, ATDiskListsLogicalPartitionsInTableOrder) {
     std::vector<std::string> rows;
     while (std::getline(lines, line)) rows.push_back(line);
     ASSERT_EQ(rows.size(), 3u) << r.out;
-    EXPECT_EQ(rows[0].rfind("Βασικό διαμέρισμα (FAT16 - > 32MB)\t", 0), 0u);
+    EXPECT_EQ(rows[0].rfind("Βασικό διαμέρισμα (FAT16, 32 MB και άνω)\t", 0), 0u);
     EXPECT_EQ(rows[1].rfind("Δευτερεύον διαμέρισμα", 0), 0u);
     EXPECT_EQ(rows[2].rfind("Δευτερεύον διαμέρισμα", 0), 0u);
     for (int k = 0; k < 3; ++k) EXPECT_EQ(rows[std::size_t(k)].substr(rows[std::size_t(k)].rfind('\t') + 1), std::to_string(starts[std::size_t(k)]));
@@ -405,7 +422,7 @@ TEST(CliOpening, ProfilesAndDiskFigures) {
     std::string err;
     r = RunCli("--profile 'No such profile' info " + Quote(img), &err);
     EXPECT_EQ(r.rc, 1);
-    EXPECT_NE(err.find("Το προφίλ No such profile δεν υπάρχει"), std::string::npos) << err;
+    EXPECT_NE(err.find("Το προφίλ «No such profile» δεν υπάρχει"), std::string::npos) << err;
     // A profile given by name: the Anex86 one on a file without its header.
     r = RunCli("--profile 'anex86 (.hdi)' info " + Quote(img), &err);
     EXPECT_EQ(r.rc, 1);

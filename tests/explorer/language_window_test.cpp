@@ -1,11 +1,16 @@
 // The window, its dialogs, Qt's own buttons and the help in English and
-// Japanese. With VOLDEX_SHOTS_DIR set, pictures of the main window with a
-// menu open, the disk-type dialog and the overwrite dialog are saved there.
+// Japanese. With VOLDEX_MATERIAL_DIR set, pictures of the main window with a
+// menu open and of the dialogs are saved there: material for a person to
+// look at, not checks of their own.
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -25,8 +30,10 @@
 #include "explorer/explorer_dialogs.h"
 #include "explorer/language_qt.h"
 #include "explorer/tvoldex.h"
+#include "floppy/fdd_dialog.h"
 #include "opening/diskopen.h"
 #include "opening/opening_dialogs.h"
+#include "support/forms.h"
 #include "support/images.h"
 
 namespace {
@@ -54,9 +61,27 @@ QString CollidingMnemonics(const QList<QAction*>& actions) {
     return twice;
 }
 
-void Save(const QPixmap& picture, const QString& name) {
-    QByteArray dir = qgetenv("VOLDEX_SHOTS_DIR");
+void SaveMaterial(const QPixmap& picture, const QString& name) {
+    QByteArray dir = qgetenv("VOLDEX_MATERIAL_DIR");
     if (!dir.isEmpty()) QVERIFY(picture.save(QString::fromLocal8Bit(dir) + "/" + name));
+}
+
+// The access keys of a dialog's buttons, check boxes, group boxes and
+// labelled fields that are used twice.
+QString CollidingAccessKeys(QWidget* dialog) {
+    std::map<QString, QStringList> byKey;
+    auto note = [&](const QString& text) {
+        QKeySequence key = QKeySequence::mnemonic(text);
+        if (!key.isEmpty()) byKey[key.toString()] << text;
+    };
+    for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>()) note(b->text());
+    for (QGroupBox* g : dialog->findChildren<QGroupBox*>()) note(g->title());
+    for (QLabel* l : dialog->findChildren<QLabel*>())
+        if (l->buddy()) note(l->text());
+    QString twice;
+    for (const auto& [key, texts] : byKey)
+        if (texts.size() > 1) twice += dialog->objectName() + ": " + texts.join(" / ") + "\n";
+    return twice;
 }
 
 }  // namespace
@@ -150,7 +175,7 @@ private slots:
         painter.drawPixmap(at, fileMenu->grab());
         painter.end();
         fileMenu->hide();
-        Save(picture, QStringLiteral("i14-main-menu-%1.png").arg(LanguageCode(Language(language))));
+        SaveMaterial(picture, QStringLiteral("i14-main-menu-%1.png").arg(LanguageCode(Language(language))));
     }
 
     void dialogs_data() {
@@ -179,14 +204,14 @@ private slots:
         QFETCH(QString, yesToAll);
         QCOMPARE(overwrite.findChild<QPushButton*>("btnAllYes")->text(), yesToAll);
         overwrite.show();
-        Save(overwrite.grab(), QStringLiteral("i14-overwrite-%1.png").arg(code));
+        SaveMaterial(overwrite.grab(), QStringLiteral("i14-overwrite-%1.png").arg(code));
 
         TDiskOpener opener;
         TDiskOpenerForm type(nullptr, image_, opener.Items, 2);
         QFETCH(QString, plainImage);
         QCOMPARE(type.findChild<QComboBox*>("ComboBox1")->currentText(), plainImage);
         type.show();
-        Save(type.grab(), QStringLiteral("i14-disktype-%1.png").arg(code));
+        SaveMaterial(type.grab(), QStringLiteral("i14-disktype-%1.png").arg(code));
 
         // The shipped detect-by-content profile is named in the Greek of the
         // profile file; the list shows it in the user's language.
@@ -211,7 +236,7 @@ private slots:
                              QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(question.button(QMessageBox::Yes)->text(), QString::fromUtf8("はい(&Y)"));
         question.show();
-        Save(question.grab(), "i14-question-ja.png");
+        SaveMaterial(question.grab(), "i14-question-ja.png");
         question.hide();
     }
 
@@ -227,7 +252,7 @@ private slots:
             combo->setCurrentIndex(combo->findData("ja"));
             QCOMPARE(form.ChosenLanguage(), std::string("ja"));
             form.show();
-            Save(form.grab(), "i14-settings-en.png");
+            SaveMaterial(form.grab(), "i14-settings-en.png");
         }
         // The dialog starts from the setting.
         QVERIFY(WriteSettingString(kSettingsSection, "Language", "el"));
@@ -237,6 +262,72 @@ private slots:
             QCOMPARE(form.ChosenLanguage(), std::string("el"));
         }
         QVERIFY(WriteSettingString(kSettingsSection, "Language", ""));
+    }
+
+    // No dialog uses one access key twice, in any language.
+    void accessKeysDifferInEveryDialog() {
+        for (Language language : {Language::Greek, Language::English, Language::Japanese}) {
+            Speak(language);
+            QString twice;
+            SystemTime t{1996, 11, 0, 23, 9, 5, 42, 0};
+            TOverWriteForm overwrite(nullptr, "A", t, "A", t);
+            TConfigForm settings(nullptr);
+            TDiskOpener opener(std::vector<DISKPROFILE>{});
+            TDiskOpenerForm type(nullptr, image_, opener.Items, 2);
+            THDDPartDialog part;
+            THDDPartForm partitions(nullptr, part, true);
+            TManualDiskDialog manual;
+            TManualDiskForm custom(nullptr, manual);
+            TDiskSearchForm search(nullptr, manual);
+            TMakeFDDForm floppy(nullptr);
+            for (QWidget* d : std::initializer_list<QWidget*>{&overwrite, &settings, &type, &partitions, &custom, &search, &floppy})
+                twice += CollidingAccessKeys(d);
+            std::string path;
+            WithModal(
+                [&](QDialog* d) {
+                    twice += CollidingAccessKeys(d);
+                    d->reject();
+                },
+                [&] { return ChooseDrivePath(nullptr, path); });
+            QVERIFY2(twice.isEmpty(), qPrintable(QString(LanguageCode(language)) + ": " + twice));
+        }
+    }
+
+    // The file choosers speak the window's language, columns included, and
+    // open wide enough to show every column whole.
+    void choosersShowEveryColumn_data() {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("modified");
+        QTest::newRow("el") << int(Language::Greek) << QString::fromUtf8("Όνομα")
+                            << QString::fromUtf8("Ημερομηνία τροποποίησης");
+        QTest::newRow("en") << int(Language::English) << "Name" << "Date Modified";
+    }
+    void choosersShowEveryColumn() {
+        QFETCH(int, language);
+        Speak(Language(language));
+        QFETCH(QString, name);
+        QFETCH(QString, modified);
+        WithModal(
+            [&](QDialog* d) {
+                auto* list = d->findChild<QTreeView*>("treeView");
+                QVERIFY(list && list->isVisible());
+                QHeaderView* header = list->header();
+                QCOMPARE(header->model()->headerData(0, Qt::Horizontal).toString(), name);
+                QCOMPARE(header->model()->headerData(3, Qt::Horizontal).toString(), modified);
+                QFontMetrics fm(header->font());
+                int total = 0;
+                for (int c = 0; c < header->count(); ++c) {
+                    if (header->isSectionHidden(c)) continue;
+                    QString caption = header->model()->headerData(c, Qt::Horizontal).toString();
+                    QVERIFY2(header->sectionSize(c) >= fm.horizontalAdvance(caption), qPrintable(caption));
+                    total += header->sectionSize(c);
+                }
+                QVERIFY2(total <= list->viewport()->width(), qPrintable(QString::number(total)));
+                SaveMaterial(d->grab(), QStringLiteral("chooser-%1.png").arg(LanguageCode(Language(language))));
+                d->reject();
+            },
+            [&] { return ChooseOpenFile(nullptr, "Voldex", QString::fromStdString(dir_->path()), "*"); });
     }
 
     void helpInEveryLanguage() {

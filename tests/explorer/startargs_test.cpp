@@ -52,9 +52,21 @@ TEST(StartArguments, DoubleDashEndsOptionsAndMistakesAreReported) {
     EXPECT_EQ(a.paths, (std::vector<std::string>{"/S", "--profile=x"}));
     EXPECT_FALSE(a.options.skipTypeDialog);
     EXPECT_FALSE(a.options.profile);
-    a = Parse({"--frobnicate", "a.img"});
-    EXPECT_EQ(a.unknown, std::vector<std::string>{"--frobnicate"});
-    EXPECT_EQ(a.paths, std::vector<std::string>{"a.img"});
+    // A word that looks like an option and is not one is refused, and
+    // neither it nor the word after it becomes a path.
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"--frobnicate", "a.img"}, {"-x", "a.img"}, {"--lang", "fr", "a.img"},
+          {"--lang=english", "a.img"}, {"--lang"}}) {
+        a = Parse(words);
+        EXPECT_FALSE(a.error.empty()) << words[0];
+        EXPECT_TRUE(a.paths.empty()) << words[0];
+    }
+    a = Parse({"--lang", "en", "img"});
+    EXPECT_EQ(a.language, Language::English);
+    EXPECT_EQ(a.paths, std::vector<std::string>{"img"});
+    EXPECT_EQ(Parse({"--lang=JA"}).language, Language::Japanese);
+    EXPECT_EQ(Parse({"--", "-x"}).paths, std::vector<std::string>{"-x"});
+    EXPECT_NE(std::string(StartUsage()).find("--lang el|en|ja"), std::string::npos);
     EXPECT_FALSE(Parse({"--profile"}).error.empty());
     EXPECT_TRUE(Parse({"--help"}).help);
     EXPECT_TRUE(Parse({}).paths.empty());

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
 #include <QProcess>
@@ -53,7 +54,7 @@ public:
     }
     bool ShowDiskTypeDialog(const std::string&, const std::vector<std::string>&, int&) override {
         ++typeDialogs;
-        return true;
+        return typeAnswer;
     }
     bool OfferRepair(const std::vector<std::string>& lines, bool repairable) override {
         findings = lines;
@@ -68,6 +69,7 @@ public:
     std::deque<OverwriteAnswer> answers;
     bool yes = true;
     int typeDialogs = 0;
+    bool typeAnswer = true;
     bool treePaintedUnderBoxes = true;
     std::optional<std::string> exportFolder;
     std::vector<std::string> importFiles;
@@ -159,10 +161,13 @@ private slots:
         QCOMPARE(root->child(0)->child(0)->text(0), QString("DEEP"));
         QCOMPARE(Names(), (QStringList{"SUB", "A.TXT", "B.BIN"}));
         QCOMPARE(w_->StatusPanel(2), QString::fromUtf8("1,452,544 bytes (2,837 clusters) ελεύθερα"));
-        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("3 αρχεία"));
+        // The first row is current and selected, so that the keys start there.
+        QCOMPARE(w_->SelectedEntries(), std::vector<int>{Entry("SUB")});
+        QCOMPARE(w_->DetailsView()->currentIndex().row(), 0);
+        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("1 επιλεγμένα αρχεία και φάκελοι"));
         QCOMPARE(w_->windowTitle(), QString::fromUtf8("Voldex  -  v.img"));
         QVERIFY(!w_->Action("MNUpDir")->isEnabled());
-        QVERIFY(!w_->Action("MNDelete")->isEnabled());
+        QVERIFY(w_->Action("MNDelete")->isEnabled());
         QVERIFY(w_->Action("MNMakeDir")->isEnabled());
     }
 
@@ -439,7 +444,8 @@ private slots:
         std::string profiles = ";VoldexProfiles\n[Anex86 (.HDI)]\nExtension=.HDI\nProfileType=4\n";
         WriteHostFile(home_->path() + "/voldex-profiles.ini", std::vector<uint8_t>(profiles.begin(), profiles.end()));
         const QStringList variants[] = {{QString::fromStdString(hdi), "/S"},
-                                        {"--skip-type-dialog", QString::fromStdString(hdi)}};
+                                        {"--skip-type-dialog", QString::fromStdString(hdi)},
+                                        {"--lang", "en", QString::fromStdString(hdi), "/S"}};
         for (const QStringList& args : variants) {
             QString shot = QString::fromStdString(*dir_ / "shot.png");
             QFile::remove(shot);
@@ -453,6 +459,10 @@ private slots:
             QString out = QString::fromUtf8(p.readAllStandardOutput());
             QVERIFY2(out.contains(QString::fromUtf8("title: Voldex  -  a.hdi\n")), qPrintable(out + p.readAllStandardError()));
             QVERIFY2(out.contains("row: FLOPPY.TXT\n"), qPrintable(out));
+            // No box stands in front of the window (a message would be modal).
+            QVERIFY2(out.contains("modal: none\n"), qPrintable(out));
+            QVERIFY2(out.contains(args.contains("en") ? "menu: &File\n" : "menu: &Αρχείο\n"), qPrintable(out));
+            // The picture holds the window as drawn: its list shows the file's name.
             QImage picture(shot);
             QVERIFY(!picture.isNull());
             std::set<QRgb> colours;
@@ -610,6 +620,20 @@ private slots:
         QVERIFY(again->Action("MNVList")->isChecked());
         QCOMPARE(again->DetailsView()->columnWidth(0), 333);
         QCOMPARE(SettingText("ColumnWidths").substr(0, 4), std::string("333,"));
+        // Left maximized, it keeps its normal geometry, cycle after cycle.
+        const QRect normal = again->geometry();
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            again->showMaximized();
+            QApplication::processEvents();
+            again->close();
+            again = std::make_unique<ScriptedWindow>();
+            again->show();
+            QApplication::processEvents();
+            QVERIFY(again->isMaximized());
+            again->showNormal();
+            QApplication::processEvents();
+            QCOMPARE(again->geometry(), normal);
+        }
     }
 
     // Long figures are shown whole at the default size: a 100 MB file and
@@ -668,6 +692,158 @@ private slots:
                                                      "φορά\n/SUB/DEEP"});
         QVERIFY(w_->treePaintedUnderBoxes);
         QCOMPARE(w_->Tree()->topLevelItem(0)->child(0)->child(0)->text(0), QString("DEEP"));
+    }
+
+    // Each of the four views, driven by mouse and keys: a click selects, the
+    // arrows, Home and End move the selection, and F2, Ctrl+C, Delete,
+    // Enter and a double click act on what is selected.
+    void everyViewSelectsAndActs_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("next");  // the key to the next item
+        QTest::newRow("large icons") << 0 << int(Qt::Key_Right);
+        QTest::newRow("small icons") << 1 << int(Qt::Key_Right);
+        QTest::newRow("list") << 2 << int(Qt::Key_Down);
+        QTest::newRow("details") << 3 << int(Qt::Key_Down);
+    }
+    void everyViewSelectsAndActs() {
+        QFETCH(int, mode);
+        QFETCH(int, next);
+        w_->SetViewMode(mode);
+        w_->show();
+        QApplication::setActiveWindow(w_.get());
+        QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+        QAbstractItemView* view = mode == 3 ? static_cast<QAbstractItemView*>(w_->DetailsView()) : w_->IconView();
+        QVERIFY(view->isVisible());
+        view->setFocus();
+        auto* model = view->model();
+        auto click = [&](const char* name, bool twice = false) {
+            QPoint at = view->visualRect(model->index(Row(name), 0)).center();
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+            if (twice) QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+        };
+        const QString one = QString::fromUtf8("1 επιλεγμένα αρχεία και φάκελοι");
+        click("A.TXT");
+        QCOMPARE(w_->SelectedEntries(), std::vector<int>{Entry("A.TXT")});
+        QCOMPARE(w_->StatusPanel(0), one);
+        QCOMPARE(w_->StatusPanel(1), QString::fromUtf8("100 bytes (1 clusters)"));
+        for (const char* a : {"MNDelete", "MNRename", "MNSaveFile", "MNCopy", "MNShellMenu"}) QVERIFY2(w_->Action(a)->isEnabled(), a);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        const QMimeData* clip = QApplication::clipboard()->mimeData();
+        QVERIFY(clip && clip->hasFormat("text/uri-list"));
+        QVERIFY(clip->text().contains("A.TXT\t100\t"));
+        QTest::keyClick(view, Qt::Key_Home);
+        QCOMPARE(w_->SelectedEntries(), std::vector<int>{Entry("SUB")});
+        QTest::keyClick(view, Qt::Key(next));
+        QCOMPARE(w_->SelectedEntries(), std::vector<int>{Entry("A.TXT")});
+        QTest::keyClick(view, Qt::Key_End);
+        QCOMPARE(w_->SelectedEntries(), std::vector<int>{Entry("B.BIN")});
+        QCOMPARE(w_->StatusPanel(0), one);
+        // F2 edits the name in place; Enter renames.
+        QTest::keyClick(view, Qt::Key_F2);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        editor->setText("C.BIN");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_VERIFY(Row("C.BIN") >= 0);
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_End);
+        QTest::keyClick(view, Qt::Key_Delete);
+        QCOMPARE(Names(), (QStringList{"SUB", "A.TXT"}));
+        // Enter and a double click open a folder; Backspace goes back up.
+        QTest::keyClick(view, Qt::Key_Home);
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(Names(), (QStringList{"DEEP", "C.TXT"}));
+        QTest::keyClick(view, Qt::Key_Backspace);
+        click("SUB", true);
+        QCOMPARE(Names(), (QStringList{"DEEP", "C.TXT"}));
+        ExpectSound();
+        QVERIFY(Mdir("::").find("B.BIN") == std::string::npos);
+    }
+
+    // Delete and F2 in the folder tree act on the folder of the current node.
+    void treeKeysActOnTheFolder() {
+        w_->show();
+        QApplication::setActiveWindow(w_.get());
+        QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+        QTreeWidget* tree = w_->Tree();
+        tree->setFocus();
+        tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+        QTest::keyClick(tree, Qt::Key_F2);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        QCOMPARE(editor->text(), QString("SUB"));
+        editor->setText("GAMES");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(tree->topLevelItem(0)->child(0)->text(0), QString("GAMES"));
+        tree->setFocus();
+        tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+        QTest::keyClick(tree, Qt::Key_Delete);
+        QCOMPARE(tree->topLevelItem(0)->childCount(), 0);
+        QCOMPARE(Names(), (QStringList{"A.TXT", "B.BIN"}));
+        ExpectSound();
+    }
+
+    // One message per refused opening, naming the file and the cause,
+    // and no disk-type question before it.
+    void refusedOpeningsSayWhyOnce() {
+        std::string detect = ";VoldexProfiles\n[Αναγνώριση από το περιεχόμενο]\nProfileType=7\n";
+        WriteHostFile(home_->path() + "/voldex-profiles.ini", std::vector<uint8_t>(detect.begin(), detect.end()));
+        const std::string missing = *dir_ / "missing.img", empty = *dir_ / "empty.img", tiny = *dir_ / "ten.txt",
+                          text = *dir_ / "notes.txt", folder = *dir_ / "folder.img";
+        WriteHostFile(empty, {});
+        WriteHostFile(tiny, std::vector<uint8_t>(10, 'x'));
+        WriteHostFile(text, std::vector<uint8_t>(40000, 'y'));
+        QDir().mkpath(QString::fromStdString(folder));
+        const std::pair<std::string, std::string> cases[] = {
+            {missing, missing + ": δεν υπάρχει τέτοιο αρχείο"},
+            {empty, "Το " + empty + " είναι κενό"},
+            {tiny, tiny + ": δεν είναι εικόνα δίσκου που αναγνωρίζει το Voldex (δεν βρέθηκε κεφαλίδα, πίνακας "
+                          "διαμερισμάτων ή εγγραφή εκκίνησης)"},
+            {text, text + ": δεν είναι εικόνα δίσκου που αναγνωρίζει το Voldex (δεν βρέθηκε κεφαλίδα, πίνακας "
+                          "διαμερισμάτων ή εγγραφή εκκίνησης)"},
+            {folder, "Το " + folder + " είναι φάκελος, όχι εικόνα δίσκου"},
+        };
+        w_->typeAnswer = false;  // a question after the refusal is answered with Cancel
+        for (const auto& [path, message] : cases) {
+            w_->CloseVolume();
+            w_->boxes.clear();
+            w_->typeDialogs = 0;
+            PendingOpeningOptions() = {std::nullopt, true};
+            QVERIFY(!w_->OpenImage(path));
+            QCOMPARE(w_->boxes, std::vector<std::string>{message});
+            QCOMPARE(w_->typeDialogs, path == text ? 1 : 0);
+        }
+    }
+
+    // An operation that runs longer than the progress delay shows the
+    // progress window; a short one shows none.
+    void longOperationsShowTheirProgress() {
+        TempDir target;
+        w_->exportFolder = target.path();
+        Select({"A.TXT", "B.BIN", "SUB"});
+        w_->SetProgressDelay(60000);
+        w_->SaveFiles();
+        QCOMPARE(w_->ProgressWindowsShown(), 0);
+        RunShell("rm -rf " + Quote(target / "*"));
+        w_->SetProgressDelay(0);
+        w_->SaveFiles();
+        QCOMPARE(w_->ProgressWindowsShown(), 1);
+        QVERIFY(!w_->findChild<QDialog*>("TMsgForm") || !w_->findChild<QDialog*>("TMsgForm")->isVisible());
+    }
+
+    // The window's own options: a word it does not know is refused, never
+    // opened as a file.
+    void unknownOptionsAreRefused() {
+        for (const QStringList& args : {QStringList{"-x", "a.img"}, QStringList{"--lang", "fr", "a.img"}, QStringList{"--frob"}}) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            p.setProcessEnvironment(env);
+            p.start(VOLDEX_GUI, args);
+            QVERIFY(p.waitForFinished(20000));
+            QCOMPARE(p.exitCode(), 2);
+            QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("usage: voldex [--lang el|en|ja]"));
+        }
     }
 
     // Ctrl+A then a column click keeps every selected entry selected.

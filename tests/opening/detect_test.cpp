@@ -209,13 +209,14 @@ TEST_F(DetectTest, UnreadableOrUnknownFilesComeBackToTheDialog) {
     EXPECT_EQ(ui.typeDialogs, (std::vector<int>{4, 4}));
     EXPECT_EQ(params.Device, nullptr);
 
-    // Nothing matched: the plain image's road and its message.
+    // Nothing matched, and no boot record at byte 0: one message says so.
     WriteHostFile(dir / "random.bin", RandomBytes(50000, 5));
     ui.boxes.clear();
     ui.typeAnswers = {ScriptedUI::kKeep, ScriptedUI::kCancel};
     EXPECT_FALSE(DetectAndSelect(opener, dir / "random.bin", params));
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text.rfind("[Εσφαλμένο", 0), 0u) << ui.boxes[0].text;
+    EXPECT_EQ(ui.boxes[0].text, dir / "random.bin" + ": δεν είναι εικόνα δίσκου που αναγνωρίζει το Voldex (δεν βρέθηκε "
+                                                    "κεφαλίδα, πίνακας διαμερισμάτων ή εγγραφή εκκίνησης)");
 }
 
 }  // namespace

@@ -71,10 +71,10 @@ TEST_F(PartTest, ATPrimaryAndNestedLogicalPartitions) {
     Open(path);
     auto rows = Rows({1, 0, 512, 63, 255, 0});
     ASSERT_EQ(rows.size(), 4u) << dump;
-    EXPECT_EQ(rows[0].name, "Βασικό διαμέρισμα (FAT16 - > 32MB)");
+    EXPECT_EQ(rows[0].name, "Βασικό διαμέρισμα (FAT16, 32 MB και άνω)");
     EXPECT_EQ(rows[0].start, "63SEC");
     EXPECT_EQ(rows[0].offset, 32256u);
-    EXPECT_EQ(rows[1].name, "Δευτερεύον διαμέρισμα (FAT16 - > 32MB)");
+    EXPECT_EQ(rows[1].name, "Δευτερεύον διαμέρισμα (FAT16, 32 MB και άνω)");
     EXPECT_EQ(rows[2].name, "Δευτερεύον διαμέρισμα (FAT12)");
     EXPECT_EQ(rows[3].name, "Δευτερεύον διαμέρισμα (FAT32)");
     EXPECT_EQ(rows[1].size, "30MB");

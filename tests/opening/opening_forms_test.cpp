@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,6 +15,8 @@
 #include <QTreeWidget>
 
 #include "device/deviceio_file.h"
+#include "device/language.h"
+#include "device/windowtexts.h"
 #include "explorer/explorer_dialogs.h"
 #include "opening/diskinfo.h"
 #include "opening/diskopen.h"
@@ -101,10 +104,13 @@ TEST_F(FormsTest, PartitionFormShowsEveryRowWholeAndChoosesOne) {
     ASSERT_EQ(list->topLevelItemCount(), 2);
     QStringList headers;
     for (int c = 0; c < 5; ++c) headers << list->headerItem()->text(c);
-    EXPECT_EQ(headers, (QStringList{QString::fromUtf8("Όνομα"), QString::fromUtf8("Αρχή"), QString::fromUtf8("Τέλος"),
-                                    QString::fromUtf8("Χωρητικότητα"), QString::fromUtf8("Έναρξη")}));
+    // Distinct captions, the unit in the caption and the numbers alone in the cells.
+    EXPECT_EQ(headers, (QStringList{QString::fromUtf8("Όνομα"), QString::fromUtf8("Αρχή (κύλινδρος)"),
+                                    QString::fromUtf8("Τέλος (κύλινδρος)"), QString::fromUtf8("Χωρητικότητα"),
+                                    QString::fromUtf8("Μετατόπιση (bytes)")}));
     EXPECT_EQ(list->topLevelItem(0)->text(0), "MS-DOS 5.00");
-    EXPECT_EQ(list->topLevelItem(0)->text(1), "1CYL");
+    EXPECT_EQ(list->topLevelItem(0)->text(1), "1");
+    EXPECT_EQ(list->topLevelItem(0)->text(2), "150");
     EXPECT_EQ(list->topLevelItem(0)->text(4), QString::number(offsets[0]));
     // Every text fits its column, header captions included.
     QFontMetrics fm(list->font()), hm(list->header()->font());
@@ -120,6 +126,10 @@ TEST_F(FormsTest, PartitionFormShowsEveryRowWholeAndChoosesOne) {
     EXPECT_FALSE(details->isHidden());
     EXPECT_EQ(Child<QLineEdit>(&form, "SectorEdit")->text(), QString::number(g.sectors));
     EXPECT_EQ(Child<QComboBox>(&form, "cbType")->currentText(), "98");
+    // A search finds a boot sector; the list stays.
+    Child<QPushButton>(&form, "btnSearch")->click();
+    EXPECT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(list->topLevelItem(1)->text(0), "Human68k");
     EXPECT_TRUE(FixedSize(&form));
     EXPECT_EQ(form.property("helpContext").toInt(), kHelpPartitions);
     // OK with nothing selected: 501, and the dialog stays.
@@ -197,7 +207,11 @@ TEST_F(FormsTest, DrivePathFormStartsWithTheLastDriveAndGivesTheTypedOne) {
     std::string path;
     bool ok = WithModal(
         [](QDialog* d) {
-            EXPECT_EQ(d->windowTitle(), QString::fromUtf8("Άνοιγμα δίσκου"));
+            // Named as the menu item that opens it, not as the disk-type dialog.
+            EXPECT_EQ(d->windowTitle(), QString::fromUtf8("Άνοιγμα μονάδας δίσκου"));
+            SetLanguage(Language::English);
+            EXPECT_EQ(QString::fromUtf8(WindowText("Άνοιγμα μονάδας δίσκου")), "Open Drive");
+            SetLanguage(Language::Greek);
             auto* edit = Child<QComboBox>(d, "Edit1");
             EXPECT_EQ(edit->currentText(), "/dev/sdz");
             EXPECT_TRUE(FixedSize(d));
@@ -221,6 +235,21 @@ TEST_F(FormsTest, DiskInformationShowsTheVolumesFigures) {
     DiskInfoTexts t = MakeDiskInfo(*m.image);
     WithModal(
         [&](QDialog* d) {
+            // Every caption has its value, in two aligned columns.
+            auto* form = d->findChild<QFormLayout*>();
+            ASSERT_TRUE(form);
+            EXPECT_EQ(form->rowCount(), 11);
+            for (int r = 0; r < form->rowCount(); ++r) {
+                auto* caption = qobject_cast<QLabel*>(form->itemAt(r, QFormLayout::LabelRole)->widget());
+                auto* value = qobject_cast<QLabel*>(form->itemAt(r, QFormLayout::FieldRole)->widget());
+                ASSERT_TRUE(caption && value) << r;
+                EXPECT_FALSE(caption->text().trimmed().isEmpty()) << r;
+                EXPECT_FALSE(caption->text().startsWith(' ')) << caption->text().toStdString();
+                EXPECT_FALSE(value->text().isEmpty()) << caption->text().toStdString();
+            }
+            EXPECT_EQ(Child<QLabel>(d, "lblContainer")->text(), QString::fromUtf8("D88"));
+            EXPECT_EQ(Child<QLabel>(d, "lblGeometry")->text(), "80/2/18/512");
+            EXPECT_EQ(Child<QLabel>(d, "lblDeviceVersion")->text(), QString::fromUtf8("Ενσωματωμένη πρόσβαση σε αρχεία"));
             EXPECT_EQ(d->windowTitle(), QString::fromUtf8("Πληροφορίες για τον δίσκο"));
             EXPECT_EQ(Child<QLabel>(d, "lblFileName")->text(), QString::fromStdString(img));
             EXPECT_EQ(Child<QLabel>(d, "lblFileSystem")->text(), "FAT");
@@ -236,7 +265,7 @@ TEST_F(FormsTest, DiskInformationShowsTheVolumesFigures) {
             return;
         },
         [&] {
-            ShowDiskInfo(nullptr, *m.image);
+            ShowDiskInfo(nullptr, *m.image, OpenedFormat{"D88", ""});
             return 0;
         });
 }
