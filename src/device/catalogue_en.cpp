@@ -48,8 +48,6 @@ const CatalogueEntry kEnglish[] = {
     {142, "(Automatic)"},
     {143, "Too many files are selected"},
     {144, "%1 %{1:byte|bytes} (%2 %{2:cluster|clusters})"},
-    {201, "The profile %1 does not exist"},
-    {144, "%1 bytes (%2 clusters)"},
     {201, "The profile \"%1\" does not exist"},
     {202, "%1\nis not an Anex86 disk image"},
     {203, "%1\nis not a T98-Next disk image"},

@@ -182,11 +182,11 @@ private:
         if (!img_.Device()->Read(int64_t(img_.DiskStart + end - 1), &probe, 1))
             Add(CheckKind::Truncated, "the volume needs " + std::to_string(end) +
                                           " bytes, more than the image or device holds");
-        const uint8_t* t = table_.data();
+        const uint8_t* t = table_->data();
         // FAT32 entries are 28 bits: the top half-byte of the fourth byte
         // is not the FAT's.
         const std::size_t head = img_.FATType == kFAT12 ? 3 : img_.FATType == kFAT16 ? 4 : 3;
-        if (table_.size() < head) return;
+        if (table_->size() < head) return;
         int media = BootMediaByte();
         bool good = media >= 0 ? t[0] == media : KnownMedia(t[0]);
         for (std::size_t k = 1; k < head; ++k) {
