@@ -214,7 +214,7 @@ int CmdPut(CliContext& c) {
     } else {
         for (const std::string& s : sources) {
             std::string trimmed = s.size() > 1 && s.back() == '/' ? s.substr(0, s.find_last_not_of('/') + 1) : s;
-            c.ui.importSources.emplace_back(s, trimmed.substr(trimmed.find_last_of('/') + 1));
+            c.ui.importSources.emplace_back(s, newName.empty() ? trimmed.substr(trimmed.find_last_of('/') + 1) : newName);
         }
     }
     c.ui.importFolder = folderPath;

@@ -98,7 +98,8 @@ TEST_F(LanguageTest, CataloguesKeepTheGlossarysRules) {
                 EXPECT_EQ(text.find(foreign), std::string::npos) << LanguageCode(l) << " " << id << ": " << text;
             if (l != Language::Japanese) continue;
             EXPECT_FALSE(std::regex_search(text, particleStartsLine)) << id << ": " << text;
-            EXPECT_FALSE(std::regex_search(text, asciiQuote)) << id << ": " << text;
+            // 1621 and 1622 list the characters a name cannot hold, the ASCII quote among them.
+            if (id != 1621 && id != 1622) EXPECT_FALSE(std::regex_search(text, asciiQuote)) << id << ": " << text;
             for (const char* other : {"標準で", "標準の", "書込"}) EXPECT_EQ(text.find(other), std::string::npos) << id << ": " << text;
         }
     }
