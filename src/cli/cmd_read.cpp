@@ -294,7 +294,7 @@ int ExportRenamed(DIDir& dir, int i, const std::string& target, OverwriteAnswer&
     OverwriteAnswer inner = owYes;
     std::string made = JoinHostPath(work, HostComponentUtf8(dir.GetNameUtf8(i)));
     {
-        ExportShownAs shown(made, target);
+        HostPathShownAs shown(made, target);
         ExportEntry(dir, i, work, inner);
     }
     // A name the host could not hold was made under the entry's alias: the

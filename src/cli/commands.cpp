@@ -191,7 +191,7 @@ int CmdPut(CliContext& c) {
     // A signal takes the private folder and what is in it along.
     RemovedOnSignal workRemoval(work.Path(), true);
     std::optional<RemovedOnSignal> namedRemoval;
-    std::optional<ImportShownAs> shownAs;
+    std::optional<HostPathShownAs> shownAs;
     if (fromInput) {
         // Standard input is gathered into a private file first, so that the
         // free space is known before anything is taken; messages name it

@@ -17,15 +17,8 @@
 namespace {
 
 // A host path as messages name it: below a path given another name
-// (ExportShownAs), by that name.
-thread_local std::string g_hiddenPath, g_shownPath;
-
-std::string Shown(const std::string& path) {
-    if (g_hiddenPath.empty() || path.compare(0, g_hiddenPath.size(), g_hiddenPath) != 0) return path;
-    if (path.size() == g_hiddenPath.size()) return g_shownPath;
-    if (path[g_hiddenPath.size()] != '/') return path;
-    return g_shownPath + path.substr(g_hiddenPath.size());
-}
+// (HostPathShownAs), by that name.
+std::string Shown(const std::string& path) { return ShownHostPath(path); }
 
 // Largest piece of file data read from the device at once.
 constexpr uint32_t kPieceBytes = 4u << 20;
@@ -263,16 +256,6 @@ void ExportTree(DIDir& dir, int i, const std::string& folder, OverwriteAnswer& s
 }
 
 }  // namespace
-
-ExportShownAs::ExportShownAs(const std::string& hostPath, const std::string& shown) {
-    g_hiddenPath = hostPath;
-    g_shownPath = shown;
-}
-
-ExportShownAs::~ExportShownAs() {
-    g_hiddenPath.clear();
-    g_shownPath.clear();
-}
 
 bool IsExportable(const DIDir& dir, int i) {
     return !dir.IsFree(i) && !(dir.GetAttr(i) & kAttrVolume) && !dir.IsDotEntry(i) && !dir.GetDisplayName(i).empty();

@@ -42,13 +42,3 @@ bool IsExportable(const DIDir& dir, int i);
 bool SetHostFileTime(const std::string& path, const SystemTime& t);
 bool GetHostFileTime(const std::string& path, SystemTime& t);
 
-// While it lives, messages of the export name the host path `hostPath`
-// (and what lies below it) as `shown`: a private folder an export is made
-// in before it takes its name is named by that name.
-class ExportShownAs {
-public:
-    ExportShownAs(const std::string& hostPath, const std::string& shown);
-    ~ExportShownAs();
-    ExportShownAs(const ExportShownAs&) = delete;
-    ExportShownAs& operator=(const ExportShownAs&) = delete;
-};

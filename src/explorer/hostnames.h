@@ -17,3 +17,16 @@ std::string JoinHostPath(const std::string& folder, const std::string& component
 
 // The last component of a host path ("/a/b/" gives "b").
 std::string HostBaseName(const std::string& path);
+
+// While it lives, messages of an import or an export name the host path
+// `hostPath` (and what lies below it) as `shown`: a private copy, link or
+// folder made on the way is named by what the user gave.
+class HostPathShownAs {
+public:
+    HostPathShownAs(const std::string& hostPath, const std::string& shown);
+    ~HostPathShownAs();
+    HostPathShownAs(const HostPathShownAs&) = delete;
+    HostPathShownAs& operator=(const HostPathShownAs&) = delete;
+};
+// `path` as messages show it (see HostPathShownAs).
+std::string ShownHostPath(const std::string& path);

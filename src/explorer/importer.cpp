@@ -26,15 +26,8 @@ constexpr uint32_t kPieceBytes = 4u << 20;
 thread_local std::size_t g_skipped = 0;
 
 // A host path as messages name it: below a path given another name
-// (ImportShownAs), by that name.
-thread_local std::string g_hiddenPath, g_shownPath;
-
-std::string Shown(const std::string& path) {
-    if (g_hiddenPath.empty() || path.compare(0, g_hiddenPath.size(), g_hiddenPath) != 0) return path;
-    if (path.size() == g_hiddenPath.size()) return g_shownPath;
-    if (path[g_hiddenPath.size()] != '/') return path;
-    return g_shownPath + path.substr(g_hiddenPath.size());
-}
+// (HostPathShownAs), by that name.
+std::string Shown(const std::string& path) { return ShownHostPath(path); }
 
 void Skip(unsigned message, const std::string& path) {
     ShowMessage(message, Shown(path));
@@ -360,16 +353,6 @@ void ImportFile(const std::string& path, const std::string& name, DIDir& dir, Ov
 }  // namespace
 
 std::size_t LastImportSkipped() { return g_skipped; }
-
-ImportShownAs::ImportShownAs(const std::string& hostPath, const std::string& shown) {
-    g_hiddenPath = hostPath;
-    g_shownPath = shown;
-}
-
-ImportShownAs::~ImportShownAs() {
-    g_hiddenPath.clear();
-    g_shownPath.clear();
-}
 
 void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state, const std::string& asName) {
     if (state == owCancel) return;

@@ -31,13 +31,3 @@ OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths
 // names held by folders of the volume): the copy is then incomplete.
 std::size_t LastImportSkipped();
 
-// While it lives, messages of the import name the host path `hostPath`
-// (and what lies below it) as `shown`: a private link or copy made for the
-// import is named by what the user gave.
-class ImportShownAs {
-public:
-    ImportShownAs(const std::string& hostPath, const std::string& shown);
-    ~ImportShownAs();
-    ImportShownAs(const ImportShownAs&) = delete;
-    ImportShownAs& operator=(const ImportShownAs&) = delete;
-};
