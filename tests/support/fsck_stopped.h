@@ -31,14 +31,16 @@ inline bool FsckCleanButLostOrLong(const std::string& path, std::string* report)
 // The repair of an image left by a stop, as `repair --yes` makes it; the
 // check of the volume mounted afresh afterwards.
 inline CheckResult RepairAndCheck(const std::string& path, uint32_t fileSystem = 0) {
+    CheckResult unmountable;
+    unmountable.complete = false;
     {
         Mounted m = MountImageFile(path, 0, fileSystem);
-        if (!m) return CheckResult{false};
+        if (!m) return unmountable;
         static_cast<void>(RepairVolume(*m.image, {}));
         static_cast<void>(m.image->Flush());
     }
     Mounted m = MountImageFile(path, 0, fileSystem);
-    if (!m) return CheckResult{false};
+    if (!m) return unmountable;
     return CheckVolume(*m.image);
 }
 
