@@ -292,7 +292,6 @@ const CatalogueEntry kEnglish[] = {
     {1564, "%1: permission denied"},
     {1565, "%1 is a folder, not a disk image"},
     {1566, "Cannot open %1: %2"},
-    {1567, "System error"},
     {1430, "Skipped: a link to a folder that holds it\n%1"},
     {1431, "standard input"},
     {1432, "A folder is reached a second time and is listed only once\n%1"},
