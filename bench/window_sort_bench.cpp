@@ -14,8 +14,8 @@
 #include <time.h>
 #include <vector>
 
-#include "explorer/tempfolder.h"
-#include "explorer/tvoldex.h"
+#include "explorer/ops/tempfolder.h"
+#include "explorer/window/tvoldex.h"
 #include "opening/diskopen.h"
 #include "volume/didir.h"
 

@@ -1,7 +1,7 @@
 // The volume checker over arbitrary bytes, as a FAT and as a Human68k
 // volume: it must end, stay within its memory and never write.
 #include "fuzz_support.h"
-#include "volume/checker.h"
+#include "volume/fsck/checker.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     QuietInterface ui;

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "explorer/inifile.h"
+#include "opening/settings/inifile.h"
 #include "fuzz_support.h"
 #include "opening/profiles.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "explorer/mountops.h"
+#include "explorer/ops/mountops.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "device/language.h"
 #include "device/messages.h"
-#include "explorer/config.h"
+#include "opening/settings/config.h"
 
 bool ApplyLanguageOption(std::vector<std::string>& args, std::string& error) {
     std::optional<std::string> code;

@@ -12,7 +12,7 @@
 #include "device/containerdevice.h"
 #include "device/deviceio_file.h"
 #include "device/messages.h"
-#include "explorer/config.h"
+#include "opening/settings/config.h"
 #include "opening/detect.h"
 #include "opening/diskinfo.h"
 #include "opening/diskopen.h"

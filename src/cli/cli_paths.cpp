@@ -4,7 +4,7 @@
 
 #include "device/asciicase.h"
 #include "device/messages.h"
-#include "explorer/hostnames.h"
+#include "explorer/ops/hostnames.h"
 #include "shell/listing.h"
 #include "volume/didir.h"
 #include "volume/longnames.h"

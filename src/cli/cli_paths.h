@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "explorer/volumepath.h"
+#include "explorer/ops/volumepath.h"
 
 class DIDir;
 

@@ -5,7 +5,7 @@
 #include "cli/cli_paths.h"
 #include "cli/commands.h"
 #include "device/messages.h"
-#include "volume/checker.h"
+#include "volume/fsck/checker.h"
 
 std::string CheckJson(const CheckResult& r) {
     std::string out = "{\"complete\": " + std::string(r.complete ? "true" : "false") +

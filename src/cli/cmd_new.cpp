@@ -7,8 +7,8 @@
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
 #include "device/messages.h"
-#include "explorer/folderops.h"
-#include "explorer/properties.h"
+#include "explorer/ops/folderops.h"
+#include "explorer/ops/properties.h"
 #include "opening/newdisk.h"
 #include "volume/didir.h"
 

@@ -9,7 +9,7 @@
 #include "cli/cmd_check.h"
 #include "cli/commands.h"
 #include "device/messages.h"
-#include "volume/repairer.h"
+#include "volume/fsck/repairer.h"
 
 namespace {
 

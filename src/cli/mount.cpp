@@ -1,5 +1,5 @@
 // The FUSE bridge of voldex-cli mount: every request of the kernel is
-// answered by the volume's path operations (explorer/mountops), one at a
+// answered by the volume's path operations (explorer/ops/mountops), one at a
 // time, on one thread.
 
 #define FUSE_USE_VERSION 31
@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 #include "device/messages.h"
-#include "explorer/mountops.h"
+#include "explorer/ops/mountops.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "device/programfolder.h"
 #include "device/userinterface.h"
 #include "device/windowtexts.h"
-#include "explorer/config.h"
+#include "opening/settings/config.h"
 #include "opening/detect.h"
 #include "opening/diskinfo.h"
 #include "volume/didir.h"

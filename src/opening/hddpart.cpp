@@ -10,8 +10,8 @@
 #include "device/deviceio.h"
 #include "device/messages.h"
 #include "device/userinterface.h"
-#include "explorer/config.h"
-#include "explorer/hostnames.h"
+#include "opening/settings/config.h"
+#include "explorer/ops/hostnames.h"
 
 namespace {
 

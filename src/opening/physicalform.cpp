@@ -4,7 +4,7 @@
 #include <dirent.h>
 #include <fstream>
 
-#include "explorer/config.h"
+#include "opening/settings/config.h"
 
 std::string InitialDrivePath() {
     std::string last = SettingText("LastPhysical");

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "device/messages.h"
-#include "explorer/inifile.h"
+#include "opening/settings/inifile.h"
 
 namespace {
 

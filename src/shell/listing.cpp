@@ -1,6 +1,6 @@
 #include "shell/listing.h"
 
-#include "explorer/hostnames.h"
+#include "explorer/ops/hostnames.h"
 
 std::string MakeListingText(const DIDir& dir, const std::vector<int>& indexes, const char* lineEnd, bool utf8Names) {
     std::string text = std::string("Filename\tSize\tAttributes\tDate/Time\tStart") + lineEnd;

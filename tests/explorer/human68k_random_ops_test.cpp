@@ -7,7 +7,7 @@
 
 #include "support/images.h"
 #include "support/random_ops.h"
-#include "volume/checker.h"
+#include "volume/fsck/checker.h"
 #include "volume/didir.h"
 
 namespace {

@@ -12,15 +12,15 @@
 #include <optional>
 #include <sys/stat.h>
 
-#include "explorer/folderops.h"
-#include "explorer/importer.h"
-#include "explorer/mountops.h"
-#include "explorer/mover.h"
+#include "explorer/ops/folderops.h"
+#include "explorer/ops/importer.h"
+#include "explorer/ops/mountops.h"
+#include "explorer/ops/mover.h"
 #include "support/faulty_device.h"
 #include "support/fsck_stopped.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
-#include "volume/checker.h"
+#include "volume/fsck/checker.h"
 #include "volume/didir.h"
 
 namespace {

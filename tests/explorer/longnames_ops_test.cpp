@@ -10,10 +10,10 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "explorer/exporter.h"
-#include "explorer/folderops.h"
-#include "explorer/importer.h"
-#include "explorer/mover.h"
+#include "explorer/ops/exporter.h"
+#include "explorer/ops/folderops.h"
+#include "explorer/ops/importer.h"
+#include "explorer/ops/mover.h"
 #include "shell/listing.h"
 #include "support/images.h"
 #include "support/root_fixture.h"

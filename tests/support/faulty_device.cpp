@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "device/deviceio_file.h"
-#include "volume/checker.h"
+#include "volume/fsck/checker.h"
 #include "volume/volumeparams.h"
 
 Mounted MountFaulty(const std::string& path, FaultyDevice::Mode mode, int n, FaultyDevice** device,

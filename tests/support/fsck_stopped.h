@@ -25,8 +25,8 @@ inline bool FsckCleanButLostOrLong(const std::string& path, std::string* report)
 }
 
 #include "support/faulty_device.h"
-#include "volume/checker.h"
-#include "volume/repairer.h"
+#include "volume/fsck/checker.h"
+#include "volume/fsck/repairer.h"
 
 // The repair of an image left by a stop, as `repair --yes` makes it; the
 // check of the volume mounted afresh afterwards.

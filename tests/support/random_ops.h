@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "explorer/folderops.h"
-#include "explorer/importer.h"
-#include "explorer/mover.h"
+#include "explorer/ops/folderops.h"
+#include "explorer/ops/importer.h"
+#include "explorer/ops/mover.h"
 #include "support/scripted_ui.h"
 #include "volume/didir.h"
 

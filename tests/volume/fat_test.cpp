@@ -6,7 +6,7 @@
 #include "support/memvolume.h"
 #include "support/scripted_ui.h"
 #include "volume/diskimage.h"
-#include "volume/checker.h"
+#include "volume/fsck/checker.h"
 #include "volume/didir.h"
 
 #include <cstring>

@@ -1,0 +1,204 @@
+#include "explorer/ops/folderops.h"
+
+#include <algorithm>
+
+#include "device/asciicase.h"
+#include "device/messages.h"
+#include "device/userinterface.h"
+#include "explorer/ops/hostnames.h"
+#include "volume/deleter.h"
+#include "volume/longnames.h"
+#include "volume/fsck/repairer.h"
+
+bool WriteAndFlush(DIDir& dir, const std::string& shownName) {
+    if (!dir.Write()) {
+        ShowMessage(107, shownName);
+        return false;
+    }
+    if (!dir.GetImage()->Flush()) {
+        ShowMessage(1213, dir.GetImage()->Device()->GetPath());
+        return false;
+    }
+    return true;
+}
+
+bool ValidNewName(const DIDir& dir, const std::string& utf8) {
+    if (dir.UsesLongNames()) return utf8 != "." && utf8 != ".." && !CleanLongName(utf8).empty();
+    return dir.IsValidNewName(Utf8ToSjis(utf8));
+}
+
+NameProblem CheckNameAsGiven(const DIDir& dir, const std::string& utf8) {
+    if (utf8.find_first_not_of(". ") == std::string::npos) return NameProblem::kReserved;
+    if (dir.UsesLongNames()) {
+        if (Utf8ToUtf16(utf8).size() > kLongNameMaxChars) return NameProblem::kTooLong;
+        std::u16string clean = CleanLongName(utf8);
+        if (clean.empty()) return NameProblem::kReserved;
+        return Utf16ToUtf8(clean) == utf8 ? NameProblem::kNone : NameProblem::kCharacters;
+    }
+    const std::string sjis = Utf8ToSjis(utf8);
+    if (SjisToUtf8(sjis) != utf8) return NameProblem::kNoShiftJis;
+    const std::string disk = dir.ToDiskName(sjis);
+    if (disk.empty() || disk[0] == '.') return NameProblem::kReserved;
+    std::string shown = disk;
+    if (!shown.empty() && shown.back() == '.') shown.pop_back();
+    if (EqualIgnoringAsciiCase(shown, sjis)) return NameProblem::kNone;
+    // Cut, or changed: a full stop at either end or more than one, spaces,
+    // characters an 8.3 name cannot hold.
+    const bool altered = utf8.front() == '.' || utf8.back() == '.' ||
+                         std::count(utf8.begin(), utf8.end(), '.') > 1 ||
+                         utf8.find_first_of(" \\/:;,*?\"<>|") != std::string::npos ||
+                         std::any_of(utf8.begin(), utf8.end(), [](char c) { return (unsigned char)c < 0x20; });
+    return altered ? NameProblem::kCharacters : NameProblem::kTooLong;
+}
+
+std::string StoredNameOf(const DIDir& dir, const std::string& utf8) {
+    if (dir.UsesLongNames()) return Utf16ToUtf8(CleanLongName(utf8));
+    std::string disk = dir.ToDiskName(Utf8ToSjis(utf8));
+    if (!disk.empty() && disk.back() == '.') disk.pop_back();
+    return SjisToUtf8(disk);
+}
+
+void ReportNameProblem(const DIDir& dir, const std::string& utf8, NameProblem problem) {
+    const bool longNames = dir.UsesLongNames();
+    switch (problem) {
+        case NameProblem::kNone: break;
+        case NameProblem::kReserved: ShowMessage(1620, utf8); break;
+        case NameProblem::kCharacters: ShowMessage(longNames ? 1621 : 1622, utf8); break;
+        case NameProblem::kTooLong:
+            if (longNames) ShowMessage(1623, utf8, uint64_t(Utf8ToUtf16(utf8).size()));
+            else ShowMessage(1624, utf8, uint64_t(dir.GetImage()->FileSystem == kFileSystemHuman68k ? 18 : 8));
+            break;
+        case NameProblem::kNoShiftJis: ShowMessage(1625, utf8); break;
+    }
+}
+
+int CreateFolder(DIDir& dir, const std::string& name) {
+    DiskImage& image = *dir.GetImage();
+    if (!ValidNewName(dir, name)) {
+        ShowMessage(1211, name);
+        return -1;
+    }
+    if (dir.FindName(name) != -1) {
+        ShowMessage(109, name);
+        return -1;
+    }
+    if (image.FreeClusters == 0) {
+        ShowMessage(113, name);
+        return -1;
+    }
+    int j = dir.MakeDirNamed(name);
+    if (j < 0) {
+        ShowMessage(120, name);
+        return -1;
+    }
+    // The folder's cluster and its FAT entry are on the device: the entry
+    // that points at them goes last.
+    if (!WriteAndFlush(dir, name)) {
+        dir.Release(j);
+        UI().FreeSpaceChanged();
+        return -1;
+    }
+    UI().FolderAdded(dir.GetCluster(), uint32_t(dir.GetStartCluster(j)), dir.GetNameUtf8(j));
+    UI().FreeSpaceChanged();
+    return j;
+}
+
+int MakeDefaultFolder(DIDir& dir) {
+    for (int n = 0; n <= 999; ++n) {
+        std::string name = "NEWDIR." + std::to_string(n);
+        if (dir.FindName(name) == -1) return CreateFolder(dir, name);
+    }
+    ShowMessage(121);
+    return -1;
+}
+
+std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok) {
+    if (ok) *ok = false;
+    std::string old = dir.GetNameUtf8(i);
+    if (!dir.IsValidIndex(i) || dir.IsFree(i) || text.empty()) return old;
+    // "." and ".." keep their names: renamed, they would become folders
+    // that refer back to themselves or to their parent.
+    if (dir.IsDotEntry(i) || !ValidNewName(dir, text)) {
+        ShowMessage(1211, dir.IsDotEntry(i) ? old : text);
+        return old;
+    }
+    int j = dir.FindName(text);
+    if (j == kAmbiguousName) {
+        ShowMessage(119, text);
+        return old;
+    }
+    if (j >= 0) {
+        if (j != i) {
+            ShowMessage(119, dir.GetNameUtf8(j));
+            return old;
+        }
+        // The same entry: on 8.3 names a change of case only; with long
+        // names a change of case is a new name, the same text is not.
+        bool same = dir.UsesLongNames() ? text == old : dir.ToDiskName(Utf8ToSjis(text)) == dir.GetDisplayName(i);
+        if (same) {
+            if (ok) *ok = true;
+            return old;
+        }
+    }
+    int k = dir.Rename(i, text);
+    if (k < 0) {
+        ShowMessage(1340, text);
+        return old;
+    }
+    std::string stored = dir.GetNameUtf8(k);
+    if (!WriteAndFlush(dir, stored)) {
+        // What the device holds is what the folder is.
+        static_cast<void>(dir.Load());
+        return old;
+    }
+    i = k;
+    if (dir.GetAttr(i) & kAttrDirectory) UI().FolderRenamed(uint32_t(dir.GetStartCluster(i)), stored);
+    if (ok) *ok = true;
+    return stored;
+}
+
+bool ConfirmDelete() { return AskMessage(129, kBoxYesNoQuestion) == kIdYes; }
+
+bool ConfirmRelease() { return AskMessage(130, kBoxYesNoWarning) == kIdYes; }
+
+namespace {
+
+bool Batch(DIDir& dir, const std::vector<int>& indexes, bool release) {
+    std::vector<DeleteTarget> targets;
+    for (int i : indexes)
+        if (dir.IsValidIndex(i) && !dir.IsFree(i)) targets.push_back({&dir, i, dir.GetNameUtf8(i)});
+    bool ok = DeleteBatch(*dir.GetImage(), targets, release);
+    UI().FreeSpaceChanged();
+    return ok;
+}
+
+}  // namespace
+
+bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes) { return Batch(dir, indexes, false); }
+
+bool ReleaseEntries(DIDir& dir, const std::vector<int>& indexes) { return Batch(dir, indexes, true); }
+
+bool CheckAndRepair(DiskImage& image) {
+    CheckResult r = CheckVolume(image);
+    if (r.Clean()) {
+        ShowMessage(1513);
+        return false;
+    }
+    RepairOptions options;
+    std::vector<std::string> lines;
+    for (const RepairStep& s : PlanRepair(r, options))
+        lines.push_back(std::string(CheckKindName(s.kind)) + ": " + s.finding + " => " +
+                        FormatCatalogueMessage(s.action, {}).value_or("?"));
+    unsigned refusal = RepairRefusal(image, r);
+    bool yes = UI().OfferRepair(lines, refusal == 0);
+    if (refusal != 0) {
+        ShowMessage(refusal);
+        return false;
+    }
+    if (!yes) return false;
+    RepairOutcome o = RepairVolume(image, options);
+    if (o.writeFailed || !image.Flush()) ShowMessage(1515);
+    else if (o.after.Clean()) ShowMessage(1525);
+    else ShowMessage(1514, unsigned(o.after.findings.size()));
+    return !o.done.empty() || o.writeFailed;
+}

@@ -1,0 +1,789 @@
+#include "explorer/ops/mountops.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+#include "device/asciicase.h"
+#include "explorer/ops/folderops.h"
+#include "explorer/ops/hostnames.h"
+#include "explorer/ops/mover.h"
+#include "volume/deleter.h"
+#include "volume/longnames.h"
+
+namespace {
+
+// Largest piece of a file moved to or from the device in one call.
+constexpr uint64_t kPieceBytes = 1u << 20;
+constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
+
+// The name under which an entry appears: its long name where it has one,
+// else its display name, in UTF-8, with the bytes a path component cannot
+// hold replaced.
+std::string EntryName(const DIDir& dir, int i) {
+    if (!dir.UsesLongNames()) return HostComponent(dir.GetDisplayName(i));
+    std::string name = dir.GetNameUtf8(i);
+    for (char& c : name)
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20) c = '_';
+    return name.empty() ? "_" : name;
+}
+
+// Entries that appear in a listing: in use, not a volume label or a
+// long-name slot, not "." or "..".
+bool IsListed(const DIDir& dir, int i) {
+    if (dir.IsFree(i) || (dir.GetAttr(i) & kAttrVolume)) return false;
+    std::string name = dir.GetDisplayName(i);
+    return name != "." && name != "..";
+}
+
+uint32_t SubFolder(const DIDir& dir, int i) {
+    int64_t c = dir.GetStartCluster(i);
+    return c < 2 ? 0 : uint32_t(c);
+}
+
+std::time_t ToTimeT(const SystemTime& t) {
+    std::tm tm{};
+    tm.tm_year = int(t.wYear) - 1900;
+    tm.tm_mon = std::max(1, int(t.wMonth)) - 1;
+    tm.tm_mday = std::max(1, int(t.wDay));
+    tm.tm_hour = t.wHour;
+    tm.tm_min = t.wMinute;
+    tm.tm_sec = t.wSecond;
+    tm.tm_isdst = -1;
+    std::time_t v = std::mktime(&tm);
+    return v == std::time_t(-1) ? 0 : v;
+}
+
+NodeInfo InfoOf(const DIDir& dir, int i) {
+    NodeInfo n;
+    uint8_t a = dir.GetAttr(i);
+    n.isDir = (a & kAttrDirectory) != 0;
+    n.readOnly = (a & kAttrReadOnly) != 0;
+    n.size = n.isDir ? 0 : dir.GetSize(i);
+    n.mtime = ToTimeT(dir.GetTime(i));
+    return n;
+}
+
+std::vector<std::string> Components(const std::string& path) {
+    std::vector<std::string> parts;
+    std::string cur;
+    for (char c : path) {
+        if (c == '/') {
+            if (!cur.empty()) parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) parts.push_back(cur);
+    return parts;
+}
+
+}  // namespace
+
+VolumeFiles::VolumeFiles(DiskImage& image, bool readOnly)
+    : image_(image), readOnly_(readOnly || image.IsReadOnly()), mountTime_(std::time(nullptr)) {}
+
+bool VolumeFiles::Flush() {
+    if (!dirty_) return true;
+    if (flusher && !flusher()) return false;
+    dirty_ = false;
+    return true;
+}
+
+int VolumeFiles::FindName(const DIDir& dir, const std::string& utf8) const {
+    if (dir.UsesLongNames()) {
+        // Long names and their 8.3 aliases, letters of any script folded.
+        int i = dir.FindName(utf8);
+        return i == kAmbiguousName || (i >= 0 && IsListed(dir, i)) ? i : -1;
+    }
+    // The entry named exactly so, else the one entry that matches without
+    // regard to case.
+    int found = -1, matches = 0;
+    for (uint32_t i = 0; i < dir.GetCount(); ++i) {
+        if (!IsListed(dir, int(i))) continue;
+        std::string name = EntryName(dir, int(i));
+        if (name == utf8) return int(i);
+        if (EqualIgnoringAsciiCase(name, utf8) && matches++ == 0) found = int(i);
+    }
+    return matches > 1 ? kAmbiguousName : found;
+}
+
+int VolumeFiles::Resolve(const std::string& path, Loc& loc, DIDir* holder, std::vector<uint32_t>* trail) {
+    loc = Loc{};
+    uint32_t folder = 0;
+    std::vector<uint32_t> own;
+    std::vector<uint32_t>& folders = trail ? *trail : own;
+    folders.assign(1, 0);
+    auto parts = Components(path);
+    if (parts.empty()) {
+        if (holder) {
+            *holder = DIDir(&image_, 0);
+            if (!holder->Load()) return -EIO;
+        }
+        return 0;
+    }
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        DIDir dir(&image_, folder);
+        if (!dir.Load()) return -EIO;
+        int i = FindName(dir, parts[k]);
+        if (i < 0) return -ENOENT;
+        if (k + 1 == parts.size()) {
+            loc.folder = folder;
+            loc.index = i;
+            if (holder) *holder = std::move(dir);
+            return 0;
+        }
+        if (!(dir.GetAttr(i) & kAttrDirectory)) return -ENOTDIR;
+        folder = SubFolder(dir, i);
+        // A folder that holds itself, or one above it, leads nowhere new.
+        if (folder == 0 || std::find(folders.begin(), folders.end(), folder) != folders.end()) return -ELOOP;
+        folders.push_back(folder);
+    }
+    return -ENOENT;
+}
+
+int VolumeFiles::ResolveParent(const std::string& path, uint32_t& folder, std::string& name) {
+    auto parts = Components(path);
+    if (parts.empty()) return -EBUSY;  // the root has no parent
+    name = parts.back();
+    std::string parent;
+    for (std::size_t k = 0; k + 1 < parts.size(); ++k) parent += "/" + parts[k];
+    Loc loc;
+    DIDir holder(&image_, 0);
+    if (int rc = Resolve(parent, loc, &holder); rc < 0) return rc;
+    if (loc.index < 0) {
+        folder = 0;
+        return 0;
+    }
+    if (!(holder.GetAttr(loc.index) & kAttrDirectory)) return -ENOTDIR;
+    folder = SubFolder(holder, loc.index);
+    return 0;
+}
+
+int VolumeFiles::CheckNewName(const DIDir& dir, const std::string& utf8, std::string& sjis) const {
+    // A name the volume would shorten or alter is refused, so that two
+    // different names never end up as one entry.
+    switch (CheckNameAsGiven(dir, utf8)) {
+        case NameProblem::kNone: break;
+        case NameProblem::kTooLong: return -ENAMETOOLONG;
+        default: return -EINVAL;
+    }
+    sjis = dir.UsesLongNames() ? std::string() : Utf8ToSjis(utf8);
+    return 0;
+}
+
+// Whether the folder can take one more entry without a change the engine
+// would refuse: a full root region, or no free cluster to grow by. The
+// engine itself grows the folder (a zeroed cluster linked last).
+int VolumeFiles::HasRoom(const DIDir& dir) const {
+    for (uint32_t i = 0; i < dir.GetCount(); ++i)
+        if (dir.IsFree(int(i))) return 0;
+    const uint64_t wanted = uint64_t(dir.GetCount() + 1) * 32;
+    if (image_.IsRootRegion(dir.GetCluster()))
+        return wanted <= uint64_t(uint32_t(image_.UserArea) - image_.RootDir) ? 0 : -ENOSPC;
+    if (dir.GetCount() + 1 > kMaxDirEntries) return -ENOSPC;
+    return image_.FreeClusters > 0 ? 0 : -ENOSPC;
+}
+
+// Gives entry i the name `utf8` (`sjis` its stored form without long
+// names), in memory. With long names the entry may move to make room for
+// its slots: the index it has afterwards, or -1.
+int VolumeFiles::NameEntry(DIDir& dir, int i, const std::string& utf8, const std::string& sjis) {
+    if (dir.UsesLongNames()) return dir.Rename(i, utf8);
+    return dir.SetName(i, sjis) ? i : -1;
+}
+
+std::shared_ptr<VolumeFiles::FileState> VolumeFiles::StateAt(const Loc& loc) const {
+    for (const auto& [h, f] : open_)
+        if (!f.file->gone && f.file->loc.folder == loc.folder && f.file->loc.index == loc.index) return f.file;
+    return nullptr;
+}
+
+// Reads the file's first cluster, size and chain from its entry, once.
+int VolumeFiles::Know(FileState& f) {
+    if (f.gone) return -ESTALE;
+    if (f.known) return 0;
+    DIDir dir(&image_, f.loc.folder);
+    if (!dir.Load()) return -EIO;
+    const int i = f.loc.index;
+    if (!dir.IsValidIndex(i) || dir.IsFree(i)) return -ESTALE;
+    if (dir.GetAttr(i) & kAttrDirectory) return -EISDIR;
+    int64_t c = dir.GetStartCluster(i);
+    f.first = c < 2 ? 0 : uint32_t(c);
+    f.size = dir.GetSize(i);
+    f.chain.clear();
+    if (f.first != 0) {
+        auto chain = image_.ReadChain(f.first);
+        if (!chain) return -EIO;
+        f.chain = std::move(*chain);
+    }
+    f.pending = false;
+    f.known = true;
+    return 0;
+}
+
+// Brings the file's entry up to what was written: size, first cluster,
+// time and the archive mark. The directory write flushes the data first.
+int VolumeFiles::Commit(FileState& f) {
+    if (f.gone || !f.pending) return 0;
+    DIDir dir(&image_, f.loc.folder);
+    if (!dir.Load()) return -EIO;
+    const int i = f.loc.index;
+    if (!dir.IsValidIndex(i) || dir.IsFree(i) || (dir.GetAttr(i) & kAttrDirectory)) return -ESTALE;
+    int64_t c = dir.GetStartCluster(i);
+    if (c >= 2 && uint32_t(c) != f.first) return -EIO;  // the entry went elsewhere meanwhile
+    dir.SetSize(i, f.size);
+    dir.SetStartCluster(i, f.first);
+    dir.SetAttr(i, uint8_t(dir.GetAttr(i) | kAttrArchive));
+    dir.SetTime(i, f.written);
+    if (!dir.Write()) return -EIO;
+    f.pending = false;
+    dirty_ = true;
+    return 0;
+}
+
+int VolumeFiles::CommitAll() {
+    int first = 0;
+    for (auto& [h, o] : open_)
+        if (int rc = Commit(*o.file); rc < 0 && first == 0) first = rc;
+    return first;
+}
+
+int VolumeFiles::Stat(const std::string& path, NodeInfo& info) {
+    Loc loc;
+    DIDir dir(&image_, 0);
+    if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
+    if (loc.index < 0) {
+        info = NodeInfo{};
+        info.isDir = true;
+        info.mtime = mountTime_;
+        return 0;
+    }
+    info = InfoOf(dir, loc.index);
+    if (auto f = StateAt(loc); f && f->pending) {
+        info.size = f->size;
+        info.mtime = ToTimeT(f->written);
+    }
+    return 0;
+}
+
+int VolumeFiles::List(const std::string& path, std::vector<std::pair<std::string, NodeInfo>>& entries) {
+    entries.clear();
+    Loc loc;
+    DIDir holder(&image_, 0);
+    std::vector<uint32_t> above;
+    if (int rc = Resolve(path, loc, &holder, &above); rc < 0) return rc;
+    uint32_t folder = 0;
+    if (loc.index >= 0) {
+        if (!(holder.GetAttr(loc.index) & kAttrDirectory)) return -ENOTDIR;
+        folder = SubFolder(holder, loc.index);
+        if (folder == 0 || std::find(above.begin(), above.end(), folder) != above.end()) return -ELOOP;
+        above.push_back(folder);
+    }
+    DIDir dir(&image_, folder);
+    if (!dir.Load()) return -EIO;
+    // A name met twice (other systems may store case variants) is listed
+    // once: only the first can be reached by its name. A folder entry that
+    // leads back up, or to a folder listed here already, is left out: a
+    // walk through the mount enters each folder of this path once.
+    std::set<std::string> seen;
+    std::set<uint32_t> folders;
+    for (uint32_t i = 0; i < dir.GetCount(); ++i) {
+        if (!IsListed(dir, int(i))) continue;
+        if (dir.GetAttr(int(i)) & kAttrDirectory) {
+            const uint32_t sub = SubFolder(dir, int(i));
+            if (sub == 0 || std::find(above.begin(), above.end(), sub) != above.end() || !folders.insert(sub).second)
+                continue;
+        }
+        std::string name = EntryName(dir, int(i));
+        std::string key = name;
+        for (char& c : key)
+            if (c >= 'a' && c <= 'z') c = char(c - 32);
+        if (!seen.insert(key).second) continue;
+        NodeInfo info = InfoOf(dir, int(i));
+        if (auto f = StateAt(Loc{folder, int(i)}); f && f->pending) {
+            info.size = f->size;
+            info.mtime = ToTimeT(f->written);
+        }
+        entries.emplace_back(name, info);
+    }
+    return 0;
+}
+
+int VolumeFiles::Open(const std::string& path, bool write, uint64_t& handle, bool truncate, bool* keepCache) {
+    if (keepCache) *keepCache = false;
+    if (write && readOnly_) return -EROFS;
+    // The entry may be written below: every pending one goes first, so that
+    // no folder read here is older than the device.
+    if (write && truncate)
+        if (int rc = CommitAll(); rc < 0) return rc;
+    Loc loc;
+    DIDir dir(&image_, 0);
+    if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
+    if (loc.index < 0 || (dir.GetAttr(loc.index) & kAttrDirectory)) return -EISDIR;
+    if (write && (dir.GetAttr(loc.index) & kAttrReadOnly)) return -EACCES;
+    if (write && truncate && (dir.GetSize(loc.index) != 0 || dir.GetStartCluster(loc.index) != 0)) {
+        if (int rc = Resize(loc, dir, 0); rc < 0) return rc;
+    }
+    auto file = StateAt(loc);
+    const auto key = std::make_pair(loc.folder, loc.index);
+    if (!write) {
+        const uint8_t* raw = dir.RawEntry(loc.index);
+        std::vector<uint8_t> entry(raw, raw + 32);
+        auto it = seen_.find(key);
+        if (keepCache) *keepCache = !(file && file->pending) && it != seen_.end() && it->second == entry;
+        seen_[key] = std::move(entry);
+    } else {
+        seen_.erase(key);
+    }
+    if (!file) {
+        file = std::make_shared<FileState>();
+        file->loc = loc;
+    }
+    handle = nextHandle_++;
+    open_[handle] = OpenFile{file, write, false};
+    return 0;
+}
+
+int VolumeFiles::Create(const std::string& path, unsigned mode, uint64_t& handle) {
+    if (readOnly_) return -EROFS;
+    uint32_t folder;
+    std::string name, sjis;
+    if (int rc = ResolveParent(path, folder, name); rc < 0) return rc;
+    DIDir dir(&image_, folder);
+    if (!dir.Load()) return -EIO;
+    if (FindName(dir, name) != -1) return -EEXIST;
+    if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
+    if (int rc = HasRoom(dir); rc < 0) return rc;
+    int i = dir.UsesLongNames() ? dir.AddNamed(name) : dir.AddEntry(sjis);
+    if (i < 0) return -ENOSPC;
+    dir.SetAttr(i, uint8_t(kAttrArchive | ((mode & 0200) ? 0 : kAttrReadOnly)));
+    dir.SetTime(i, LocalTimeNow());
+    if (!dir.Write()) return -EIO;
+    dirty_ = true;
+    // The empty entry reaches the disk with the file's data, at its close.
+    auto file = std::make_shared<FileState>();
+    file->loc = Loc{folder, i};
+    file->known = true;
+    seen_.erase(std::make_pair(folder, i));
+    handle = nextHandle_++;
+    open_[handle] = OpenFile{file, true, true};
+    return 0;
+}
+
+long VolumeFiles::Read(uint64_t handle, uint64_t offset, uint32_t size, char* buffer) {
+    auto it = open_.find(handle);
+    if (it == open_.end()) return -EBADF;
+    FileState& f = *it->second.file;
+    if (int rc = Know(f); rc < 0) return rc;
+    if (offset >= f.size || size == 0) return 0;
+    const uint64_t n = std::min<uint64_t>(size, f.size - offset);
+    const uint32_t cs = image_.ClusterSize;
+    const uint64_t k0 = offset / cs, k1 = (offset + n - 1) / cs;
+    if (k1 >= f.chain.size()) return -EIO;  // the chain ends before the size does
+    ChainList part(f.chain.begin() + long(k0), f.chain.begin() + long(k1) + 1);
+    // Whole clusters straight into the caller's buffer; a cluster only
+    // partly wanted goes through a buffer of its own.
+    std::vector<uint8_t> tmp;
+    uint64_t done = 0;
+    bool ok = ForEachClusterRun(part, std::max<uint64_t>(1, kPieceBytes / cs), [&](std::size_t index, uint32_t run,
+                                                                                   uint32_t count) {
+        const uint64_t runStart = (k0 + index) * cs;  // file offset of the run
+        const uint64_t runEnd = runStart + uint64_t(count) * cs;
+        const uint64_t from = std::max(runStart, offset), to = std::min(runEnd, offset + n);
+        if (from == runStart && to == runEnd) {
+            if (!image_.ReadClusterRun(run, count, buffer + (from - offset))) return false;
+        } else {
+            tmp.resize(std::size_t(count) * cs);
+            if (!image_.ReadClusterRun(run, count, tmp.data())) return false;
+            std::memcpy(buffer + (from - offset), tmp.data() + (from - runStart), std::size_t(to - from));
+        }
+        done += to - from;
+        return true;
+    });
+    if (!ok || done != n) return -EIO;
+    return long(n);
+}
+
+// Puts `size` bytes of `data` at `offset` of the file; the bytes between
+// its end and `offset`, when the write starts beyond the end, become zero.
+// The file grows to offset + size when that is beyond its size. The entry
+// is left to Commit.
+int VolumeFiles::WriteAt(FileState& f, uint64_t offset, const char* data, uint32_t size) {
+    if (int rc = Know(f); rc < 0) return rc;
+    const uint32_t cs = image_.ClusterSize;
+    const uint64_t oldSize = f.size;
+    const uint64_t end = offset + size;
+    if (end > kMaxFileSize) return -EFBIG;
+    const uint64_t newSize = std::max(oldSize, end);
+    const uint64_t from = std::min(offset, oldSize);
+    const uint64_t have = f.chain.size();
+    if (have * cs < oldSize) return -EIO;  // a chain shorter than the size: damaged
+    const uint64_t need = (newSize + cs - 1) / cs;
+
+    // The bytes of file range [at, at + len) as they must be after the
+    // write: zero in the gap, the caller's data in its range; bytes outside
+    // both are left as `buf` holds them.
+    auto fill = [&](uint64_t at, uint8_t* buf, uint64_t len) {
+        uint64_t zeroFrom = std::max(at, oldSize), zeroTo = std::min(at + len, offset);
+        if (zeroFrom < zeroTo) std::memset(buf + (zeroFrom - at), 0, std::size_t(zeroTo - zeroFrom));
+        uint64_t dataFrom = std::max(at, offset), dataTo = std::min(at + len, end);
+        if (dataFrom < dataTo) std::memcpy(buf + (dataFrom - at), data + (dataFrom - offset), std::size_t(dataTo - dataFrom));
+    };
+    const uint64_t perRun = std::max<uint64_t>(1, kPieceBytes / cs);
+    std::vector<uint8_t> buf;
+
+    // 1. Bytes that fall in clusters the file has: rewritten in place.
+    const uint64_t inPlaceTo = std::min(end, have * cs);
+    if (from < inPlaceTo) {
+        uint64_t k0 = from / cs, k1 = (inPlaceTo - 1) / cs;
+        ChainList part(f.chain.begin() + long(k0), f.chain.begin() + long(k1) + 1);
+        bool ok = ForEachClusterRun(part, perRun, [&](std::size_t index, uint32_t run, uint32_t count) {
+            uint64_t at = (k0 + index) * cs, len = uint64_t(count) * cs;
+            buf.assign(std::size_t(len), 0);
+            // Clusters only partly covered keep the bytes around the write.
+            if ((at < from || at + len > inPlaceTo) && !image_.ReadClusterRun(run, count, buf.data())) return false;
+            fill(at, buf.data(), len);
+            return image_.WriteClusterRun(run, count, buf.data());
+        });
+        if (!ok) return -EIO;
+    }
+
+    // 2. Bytes beyond the clusters the file has: into free clusters, which
+    //    then become a chain linked to the file's last cluster.
+    if (need > have) {
+        if (need - have > image_.FreeClusters) return -ENOSPC;
+        auto fresh = image_.PickClusters(uint32_t(newSize - have * cs));
+        if (!fresh) return -ENOSPC;
+        bool ok = ForEachClusterRun(*fresh, perRun, [&](std::size_t index, uint32_t run, uint32_t count) {
+            uint64_t at = (have + index) * cs, len = uint64_t(count) * cs;
+            buf.assign(std::size_t(len), 0);
+            fill(at, buf.data(), len);
+            return image_.WriteClusterRun(run, count, buf.data());
+        });
+        if (!ok || !image_.ExtendChain(have ? f.chain.back() : 0, *fresh)) return -EIO;
+        if (f.first == 0) f.first = fresh->front();
+        f.chain.insert(f.chain.end(), fresh->begin(), fresh->end());
+    }
+    f.size = uint32_t(newSize);
+    f.written = LocalTimeNow();
+    f.pending = true;
+    dirty_ = true;
+    return 0;
+}
+
+// Gives the file at `loc` (entry loc.index of `dir`, loaded after every
+// pending entry was written) the size `size`, its entry written at once.
+int VolumeFiles::Resize(const Loc& loc, DIDir& dir, uint64_t size) {
+    const int i = loc.index;
+    const uint64_t old = dir.GetSize(i);
+    Changed(loc);
+    dirty_ = true;
+    if (size > old) {
+        FileState f;
+        f.loc = loc;
+        if (int rc = WriteAt(f, size, nullptr, 0); rc < 0) return rc;
+        return Commit(f);
+    }
+    dir.SetAttr(i, uint8_t(dir.GetAttr(i) | kAttrArchive));
+    dir.SetTime(i, LocalTimeNow());
+    if (size == old) return dir.Write() ? 0 : -EIO;
+    if (size == 0) {
+        // As a replace with nothing: the entry with no chain, then the
+        // old chain freed.
+        return dir.ReplaceChain(i, 0, 0) == DIDir::Replaced::Done ? 0 : -EIO;
+    }
+    // The entry first: a stop before the clusters are freed leaves them
+    // allocated beyond the size, never a size beyond the chain.
+    const int64_t c = dir.GetStartCluster(i);
+    dir.SetSize(i, uint32_t(size));
+    if (!dir.Write()) return -EIO;
+    if (c < 2) return -EIO;  // a size without a chain: damaged
+    return image_.ResizeChain(uint32_t(c), uint32_t(size)) ? 0 : -EIO;
+}
+
+long VolumeFiles::Write(uint64_t handle, uint64_t offset, const char* data, uint32_t size) {
+    if (readOnly_) return -EROFS;
+    auto it = open_.find(handle);
+    if (it == open_.end() || !it->second.write) return -EBADF;
+    if (size == 0) return 0;
+    FileState& f = *it->second.file;
+    seen_.erase(std::make_pair(f.loc.folder, f.loc.index));
+    if (int rc = WriteAt(f, offset, data, size); rc < 0) return rc;
+    it->second.wrote = true;
+    return long(size);
+}
+
+int VolumeFiles::Truncate(const std::string& path, uint64_t size) {
+    if (readOnly_) return -EROFS;
+    if (int rc = CommitAll(); rc < 0) return rc;
+    Loc loc;
+    DIDir dir(&image_, 0);
+    if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
+    if (loc.index < 0 || (dir.GetAttr(loc.index) & kAttrDirectory)) return -EISDIR;
+    if (dir.GetAttr(loc.index) & kAttrReadOnly) return -EACCES;
+    if (size > kMaxFileSize) return -EFBIG;
+    if (int rc = Resize(loc, dir, size); rc < 0) return rc;
+    return Flush() ? 0 : -EIO;
+}
+
+int VolumeFiles::TruncateOpen(uint64_t handle, uint64_t size) {
+    if (readOnly_) return -EROFS;
+    auto it = open_.find(handle);
+    if (it == open_.end() || !it->second.write) return -EBADF;
+    if (size > kMaxFileSize) return -EFBIG;
+    if (it->second.file->gone) return -ESTALE;
+    if (int rc = CommitAll(); rc < 0) return rc;
+    const Loc loc = it->second.file->loc;
+    DIDir dir(&image_, loc.folder);
+    if (!dir.Load()) return -EIO;
+    if (!dir.IsValidIndex(loc.index) || dir.IsFree(loc.index)) return -ESTALE;
+    if (int rc = Resize(loc, dir, size); rc < 0) return rc;
+    it->second.wrote = true;
+    return 0;
+}
+
+int VolumeFiles::Sync(uint64_t handle) {
+    auto it = open_.find(handle);
+    if (it == open_.end()) return -EBADF;
+    if (int rc = Commit(*it->second.file); rc < 0) return rc;
+    return Flush() ? 0 : -EIO;
+}
+
+int VolumeFiles::Close(uint64_t handle) {
+    auto it = open_.find(handle);
+    if (it == open_.end()) return -EBADF;
+    const bool wrote = it->second.wrote;
+    int rc = wrote ? Commit(*it->second.file) : 0;
+    open_.erase(it);
+    if (rc < 0) return rc;
+    if (wrote && !Flush()) return -EIO;
+    return 0;
+}
+
+int VolumeFiles::SyncAll() {
+    int rc = CommitAll();
+    if (!Flush()) return -EIO;
+    return rc;
+}
+
+int VolumeFiles::MakeFolder(const std::string& path) {
+    if (readOnly_) return -EROFS;
+    uint32_t folder;
+    std::string name, sjis;
+    if (int rc = ResolveParent(path, folder, name); rc < 0) return rc;
+    DIDir dir(&image_, folder);
+    if (!dir.Load()) return -EIO;
+    if (FindName(dir, name) != -1) return -EEXIST;
+    if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
+    if (int rc = HasRoom(dir); rc < 0) return rc;
+    if (image_.FreeClusters == 0) return -ENOSPC;
+    int j = dir.UsesLongNames() ? dir.MakeDirNamed(name) : dir.MakeDir(sjis);
+    if (j < 0) return -EIO;
+    if (!dir.Write()) return -EIO;
+    dirty_ = true;
+    return Flush() ? 0 : -EIO;
+}
+
+// Removes entry i of `dir` (a file, or an empty folder) with the engine's
+// delete: the entry is written first, then its clusters are freed.
+int VolumeFiles::RemoveEntry(DIDir& dir, int i) {
+    // Clusters that another entry still reaches stay allocated.
+    bool ok = DeleteBatch(image_, {{&dir, i, EntryName(dir, i)}});
+    dirty_ = true;
+    if (!ok) return -EIO;
+    Forget(Loc{dir.GetCluster(), i});
+    return 0;
+}
+
+int VolumeFiles::RemoveFile(const std::string& path) {
+    if (readOnly_) return -EROFS;
+    if (int rc = CommitAll(); rc < 0) return rc;
+    Loc loc;
+    DIDir dir(&image_, 0);
+    if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
+    if (loc.index < 0 || (dir.GetAttr(loc.index) & kAttrDirectory)) return -EISDIR;
+    if (int rc = RemoveEntry(dir, loc.index); rc < 0) return rc;
+    return Flush() ? 0 : -EIO;
+}
+
+namespace {
+
+// True when folder `dir` holds nothing but "." and "..".
+bool IsEmptyFolder(const DIDir& dir) {
+    for (uint32_t k = 0; k < dir.GetCount(); ++k) {
+        if (dir.IsFree(int(k))) continue;
+        std::string n = dir.GetDisplayName(int(k));
+        if (n != "." && n != "..") return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int VolumeFiles::RemoveFolder(const std::string& path) {
+    if (readOnly_) return -EROFS;
+    if (int rc = CommitAll(); rc < 0) return rc;
+    Loc loc;
+    DIDir dir(&image_, 0);
+    if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
+    if (loc.index < 0) return -EBUSY;
+    if (!(dir.GetAttr(loc.index) & kAttrDirectory)) return -ENOTDIR;
+    uint32_t sub = SubFolder(dir, loc.index);
+    if (sub == 0) return -EIO;  // a folder entry that points at the root
+    DIDir inside(&image_, sub);
+    if (!inside.Load()) return -EIO;
+    if (!IsEmptyFolder(inside)) return -ENOTEMPTY;
+    if (int rc = RemoveEntry(dir, loc.index); rc < 0) return rc;
+    return Flush() ? 0 : -EIO;
+}
+
+void VolumeFiles::Moved(const Loc& from, const Loc& to) {
+    seen_.erase(std::make_pair(from.folder, from.index));
+    seen_.erase(std::make_pair(to.folder, to.index));
+    for (auto& [h, o] : open_) {
+        FileState& f = *o.file;
+        if (!f.gone && f.loc.folder == from.folder && f.loc.index == from.index) f.loc = to;
+    }
+}
+
+void VolumeFiles::Changed(const Loc& loc) {
+    seen_.erase(std::make_pair(loc.folder, loc.index));
+    for (auto& [h, o] : open_) {
+        FileState& f = *o.file;
+        if (f.loc.folder == loc.folder && f.loc.index == loc.index) f.known = false;
+    }
+}
+
+void VolumeFiles::Forget(const Loc& loc) {
+    seen_.erase(std::make_pair(loc.folder, loc.index));
+    for (auto& [h, o] : open_) {
+        FileState& f = *o.file;
+        if (f.loc.folder == loc.folder && f.loc.index == loc.index) f.gone = true;
+    }
+}
+
+int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noReplace) {
+    if (readOnly_) return -EROFS;
+    if (int rc = CommitAll(); rc < 0) return rc;
+    Loc src;
+    DIDir srcDir(&image_, 0);
+    if (int rc = Resolve(from, src, &srcDir); rc < 0) return rc;
+    if (src.index < 0) return -EBUSY;
+    uint32_t targetFolder;
+    std::string name, sjis;
+    if (int rc = ResolveParent(to, targetFolder, name); rc < 0) return rc;
+    const bool sameFolder = targetFolder == src.folder;
+    DIDir otherDir(&image_, targetFolder);
+    if (!sameFolder && !otherDir.Load()) return -EIO;
+    DIDir& dst = sameFolder ? srcDir : otherDir;
+
+    const bool srcIsDir = (srcDir.GetAttr(src.index) & kAttrDirectory) != 0;
+    int t = FindName(dst, name);
+    if (t == kAmbiguousName) return -EEXIST;
+    if (sameFolder && t == src.index) {
+        // The same entry under another spelling: only the case changes.
+        if (EntryName(srcDir, src.index) == name) return 0;
+        if (int rc = CheckNewName(srcDir, name, sjis); rc < 0) return rc;
+        int k = NameEntry(srcDir, src.index, name, sjis);
+        if (k < 0 || !srcDir.Write()) return -EIO;
+        dirty_ = true;
+        Moved(src, Loc{src.folder, k});
+        return Flush() ? 0 : -EIO;
+    }
+    if (int rc = CheckNewName(dst, name, sjis); rc < 0) return rc;
+    if (t >= 0) {
+        if (noReplace) return -EEXIST;
+        const bool tIsDir = (dst.GetAttr(t) & kAttrDirectory) != 0;
+        if (srcIsDir && !tIsDir) return -ENOTDIR;
+        if (!srcIsDir && tIsDir) return -EISDIR;
+        if (tIsDir) {
+            DIDir inside(&image_, SubFolder(dst, t));
+            if (SubFolder(dst, t) == 0 || !inside.Load()) return -EIO;
+            if (!IsEmptyFolder(inside)) return -ENOTEMPTY;
+        }
+    }
+    if (srcIsDir) {
+        uint32_t moved = SubFolder(srcDir, src.index);
+        if (!sameFolder && moved != 0 && IsAtOrBelow(image_, targetFolder, moved)) return -EINVAL;
+    }
+    if (!sameFolder && t < 0)
+        if (int rc = HasRoom(dst); rc < 0) return rc;
+
+    // The entry being replaced goes first, with the engine's delete: a stop
+    // then leaves the source as it was and the target gone.
+    if (t >= 0)
+        if (int rc = RemoveEntry(dst, t); rc < 0) return rc;
+    dirty_ = true;
+    Loc now{targetFolder, src.index};
+    if (sameFolder) {
+        now.index = NameEntry(srcDir, src.index, name, sjis);
+        if (now.index < 0 || !srcDir.Write()) return -EIO;
+    } else {
+        // The new name first, in the source folder when no other entry
+        // there has it, so that the entry carries it through the move.
+        int from = src.index;
+        int clash = FindName(srcDir, name);
+        bool renamed = clash == -1 || clash == src.index;
+        if (renamed && EntryName(srcDir, src.index) != name) {
+            from = NameEntry(srcDir, src.index, name, sjis);
+            if (from < 0 || !srcDir.Write()) return -EIO;
+        }
+        // Into the target first, then out of the source: a stop between the
+        // two leaves the entry in both folders, never in neither.
+        int j = srcDir.MoveTo(from, dst);
+        if (j < 0) return -EIO;
+        if (!renamed) {
+            j = NameEntry(dst, j, name, sjis);
+            if (j < 0 || !dst.Write()) return -EIO;
+        }
+        now.index = j;
+    }
+    Moved(src, now);
+    return Flush() ? 0 : -EIO;
+}
+
+int VolumeFiles::SetTime(const std::string& path, std::time_t mtime) {
+    if (readOnly_) return -EROFS;
+    // Written data keep their own time until their entry is written: that
+    // comes first, so that the time set here stays.
+    if (int rc = CommitAll(); rc < 0) return rc;
+    Loc loc;
+    DIDir dir(&image_, 0);
+    if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
+    if (loc.index < 0) return 0;  // the root has no entry to hold a time
+    dir.SetTime(loc.index, LocalTimeOf(mtime));
+    if (!dir.Write()) return -EIO;
+    dirty_ = true;
+    seen_.erase(std::make_pair(loc.folder, loc.index));
+    return Flush() ? 0 : -EIO;
+}
+
+int VolumeFiles::SetReadOnly(const std::string& path, bool readOnly) {
+    if (readOnly_) return -EROFS;
+    Loc loc;
+    DIDir dir(&image_, 0);
+    if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
+    if (loc.index < 0) return 0;
+    uint8_t a = dir.GetAttr(loc.index);
+    uint8_t b = readOnly ? uint8_t(a | kAttrReadOnly) : uint8_t(a & ~kAttrReadOnly);
+    if (a == b) return 0;
+    dir.SetAttr(loc.index, b);
+    if (!dir.Write()) return -EIO;
+    dirty_ = true;
+    return Flush() ? 0 : -EIO;
+}
+
+VolumeFigures VolumeFiles::Figures() const {
+    VolumeFigures f;
+    f.clusterSize = image_.ClusterSize;
+    f.clusters = image_.ClustersCount;
+    f.freeClusters = image_.FreeCount();
+    // The longest name in bytes: a long name of 255 characters, else 8.3,
+    // or 18.3 on Human68k.
+    if (image_.FileSystem == kFileSystemHuman68k) f.nameMax = 22;
+    else f.nameMax = image_.LongNames ? 255 : 12;
+    return f;
+}
