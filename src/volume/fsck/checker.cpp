@@ -803,7 +803,7 @@ int VolumeMediaByte(DiskImage& image) {
     VolumeLayout l;
     if ((human ? DecodeHuman68kBootSector(record, l) : DecodeFATBootSector(record, l)) != BootOk) return -1;
     if (l.FAT != image.FAT || l.FATSize != image.FATSize || l.UserArea != image.UserArea) return -1;
-    return record[human ? 28 : 21];
+    return record[human && !HasLittleEndianBPB(record) ? 28 : 21];
 }
 
 const char* CheckKindName(CheckKind kind) { return kKindNames[std::size_t(kind)]; }
