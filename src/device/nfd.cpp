@@ -52,15 +52,22 @@ std::optional<ContainerDisk> ReadNFD(DeviceIOIF* file, uint64_t fileSize) {
         return std::nullopt;
     uint32_t headerSize = LE32(head.data() + 0x110);
     if (headerSize < kMapEnd || headerSize > fileSize) return std::nullopt;
-    // Every slot whose cylinder is not 0xFF is a sector. Files from an
-    // earlier writer of this program left unused slots all zero instead;
-    // those are read so only when the data fill the file that way and do
-    // not the other.
+    // Every slot whose cylinder is not 0xFF is a sector. An earlier writer
+    // of this program left unused slots all zero instead (and no slot
+    // 0xFF); such a map is read that way only when its data fill the file
+    // so and not the other way.
     std::vector<SectorRecord> records;
-    if (!MapRecords(head, headerSize, fileSize, [](const uint8_t* e) { return e[0] != kNoSector; }, records) &&
-        !MapRecords(head, headerSize, fileSize, [](const uint8_t* e) { return e[0] != kNoSector && e[2] != 0; },
-                    records))
-        return std::nullopt;
+    if (!MapRecords(head, headerSize, fileSize, [](const uint8_t* e) { return e[0] != kNoSector; }, records)) {
+        bool earlier = true;
+        for (uint32_t k = 0; k < kTracks * kEntries && earlier; ++k) {
+            const uint8_t* e = head.data() + kMapAt + kEntrySize * k;
+            if (e[0] == kNoSector) earlier = false;
+            for (uint32_t b = 0; b < kEntrySize && earlier && e[2] == 0; ++b) earlier = e[b] == 0;
+        }
+        if (!earlier ||
+            !MapRecords(head, headerSize, fileSize, [](const uint8_t* e) { return e[2] != 0; }, records))
+            return std::nullopt;
+    }
     ContainerDisk disk = DiskFromRecords(records);
     disk.writeProtected = head[0x114] != 0;
     return disk;
