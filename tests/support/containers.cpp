@@ -300,6 +300,10 @@ PlainDisk UnwrapContainer(const std::string& path, const std::string& kind) {
         for (uint32_t k = 0; k < 163 * 26; ++k) {
             const uint8_t* e = p + 0x120 + 16 * k;
             if (e[0] == 0xFF) continue;
+            // The disk type at byte 10, the five bytes after it reserved.
+            if ((e[10] != 0x90 && e[10] != 0x30 && e[10] != 0x10) || std::any_of(e + 11, e + 16, [](uint8_t b) { return b; }))
+                throw std::runtime_error("NFD slot " + std::to_string(k) + " without its disk type at byte 10");
+            if (uint64_t(at) + (128u << e[3]) > f.size()) throw std::runtime_error("NFD map beyond its data");
             if (e[2] != 0) place(e[0], e[1], e[2], p + at);
             at += 128u << e[3];
         }

@@ -188,7 +188,8 @@ private:
         const std::size_t head = img_.FATType == kFAT12 ? 3 : img_.FATType == kFAT16 ? 4 : 3;
         if (table_->size() < head) return;
         int media = BootMediaByte();
-        bool good = media >= 0 ? t[0] == media : KnownMedia(t[0]);
+        // X68000 tools mark SCSI partitions 0xF7.
+        bool good = media >= 0 ? t[0] == media : KnownMedia(t[0]) || (Human68k() && t[0] == 0xF7);
         for (std::size_t k = 1; k < head; ++k) {
             uint8_t want = 0xFF;
             // The clean-shutdown and hard-error bits of FAT16.
