@@ -8,6 +8,9 @@
 
 class DeviceIOIF;
 
+// Human68k names the folders' entries (18 + 3 names, case kept, no long-name
+// slots) whatever the FAT: FAT12 is packed as on DOS (X68000 floppies),
+// FAT16 entries are big-endian (Human68k hard-disk partitions).
 enum FileSystemKind : uint32_t { kFileSystemDOS = 0, kFileSystemHuman68k = 1 };
 enum FATKind : uint32_t { kFAT12 = 0, kFAT16 = 1, kFAT32 = 2 };
 
