@@ -33,7 +33,7 @@ struct SectorRecord {
 // file offset of its data (-1 when the container lacks the sector).
 struct ContainerDisk {
     std::string name;  // the disk's own name, as stored (D88); may be empty
-    bool writeProtected = false;  // the container marks the disk write-protected (D88)
+    bool writeProtected = false;  // the container marks the disk write-protected (D88, NFD)
     ContainerGeometry geometry;
     std::vector<int64_t> sectorData;
 };

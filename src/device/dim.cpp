@@ -7,6 +7,9 @@ namespace {
 
 constexpr uint32_t kHeaderSize = 256;
 constexpr uint32_t kTracks = 170;
+// The mark, with its two closing spaces: readers compare all 13 bytes.
+constexpr char kMark[] = "DIFC HEADER  ";
+constexpr uint32_t kMarkAt = 0xAB, kMarkSize = 13;
 
 struct DimType {
     uint8_t code;
@@ -17,12 +20,19 @@ constexpr DimType kTypes[] = {
     {0, 1024, 8, 77}, {1, 1024, 9, 80}, {2, 512, 15, 80}, {3, 1024, 9, 80}, {9, 512, 18, 80},
 };
 
+// The mark; the NULs in place of its spaces are what an earlier writer of
+// this program left, and those files keep opening.
+bool HasMark(const uint8_t* head) {
+    return std::memcmp(head + kMarkAt, kMark, kMarkSize) == 0 ||
+           std::memcmp(head + kMarkAt, "DIFC HEADER\0\0", kMarkSize) == 0;
+}
+
 }  // namespace
 
 std::optional<ContainerDisk> ReadDIM(DeviceIOIF* file, uint64_t fileSize) {
     if (fileSize < kHeaderSize) return std::nullopt;
     uint8_t head[kHeaderSize];
-    if (!file->Read(0, head, kHeaderSize) || std::memcmp(head + 0xAB, "DIFC HEADER", 11) != 0) return std::nullopt;
+    if (!file->Read(0, head, kHeaderSize) || !HasMark(head)) return std::nullopt;
     const DimType* type = nullptr;
     for (const DimType& t : kTypes)
         if (t.code == head[0]) type = &t;
@@ -55,14 +65,25 @@ std::optional<ContainerDisk> ReadDIM(DeviceIOIF* file, uint64_t fileSize) {
     return disk;
 }
 
-std::vector<uint8_t> MakeDIM2HD(const std::vector<uint8_t>& plain) {
-    const DimType& t = kTypes[0];
-    const uint32_t tracks = t.cylinders * 2;
+std::optional<uint8_t> DIMTypeFor(const ContainerGeometry& g) {
+    for (const DimType& t : kTypes)
+        // 2HS and 2HDE share a layout; a new disk is 2HS.
+        if (t.code != 3 && g.heads == 2 && t.cylinders == g.cylinders && t.sectors == g.sectors &&
+            t.sectorSize == g.sectorSize)
+            return t.code;
+    return std::nullopt;
+}
+
+std::vector<uint8_t> MakeDIM(const std::vector<uint8_t>& plain, uint8_t code) {
+    const DimType* t = &kTypes[0];
+    for (const DimType& k : kTypes)
+        if (k.code == code) t = &k;
+    const uint32_t tracks = t->cylinders * 2;
     std::vector<uint8_t> out(kHeaderSize, 0);
-    out[0] = t.code;
+    out[0] = t->code;
     for (uint32_t k = 0; k < tracks; ++k) out[1 + k] = 1;
-    std::memcpy(out.data() + 0xAB, "DIFC HEADER", 11);
-    const std::size_t bytes = std::size_t(tracks) * t.sectors * t.sectorSize;
+    std::memcpy(out.data() + kMarkAt, kMark, kMarkSize);
+    const std::size_t bytes = std::size_t(tracks) * t->sectors * t->sectorSize;
     out.insert(out.end(), plain.begin(), plain.begin() + std::ptrdiff_t(std::min(plain.size(), bytes)));
     out.resize(kHeaderSize + bytes, 0);
     return out;

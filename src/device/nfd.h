@@ -1,10 +1,10 @@
 #pragma once
 // T98-Next floppy containers (NFD), revision 0: "T98FDDIMAGE.R0" at 0, the
-// header size at 0x110, then from 0x120 a sector map of 163 tracks of 26
-// entries of 16 bytes (C, H, R, N, and flags; an entry with R = 0 or
-// C = 0xFF is unused). The data of the used entries follows the header in
-// map order, 128 << N bytes each. Revision 1 keeps its sector maps another
-// way and is not read.
+// header size at 0x110, the write-protect flag at 0x114, then from 0x120 a
+// sector map of 163 tracks of 26 slots of 16 bytes (C, H, R, N, flags, the
+// disk type at byte 10); a slot whose C is 0xFF holds no sector. The data
+// of the other slots follows the header in map order, 128 << N bytes each.
+// Revision 1 keeps its sector maps another way and is not read here.
 
 #include <cstdint>
 #include <optional>
@@ -19,6 +19,7 @@ inline constexpr const char* kNFDSignature1 = "T98FDDIMAGE.R1";
 [[nodiscard]] std::optional<ContainerDisk> ReadNFD(DeviceIOIF* file, uint64_t fileSize);
 
 // A new NFD r0 image of `plain` (sectors in logical order, `g` their
-// layout): every sector in the map, track by track; `pda` is the disk
-// type the emulators keep per sector (0x90 2HD, 0x30 1.44 MB, 0x10 2DD).
+// layout): every sector in the map, track by track, the other slots all
+// 0xFF; `pda` is the disk type the emulators keep per sector (0x90 2HD,
+// 0x30 1.44 MB, 0x10 2DD).
 std::vector<uint8_t> MakeNFD(const std::vector<uint8_t>& plain, const ContainerGeometry& g, uint8_t pda);

@@ -54,21 +54,30 @@ bool HasFATLabel(const uint8_t* s) {
            std::memcmp(s + 82, "FAT32   ", 8) == 0;
 }
 
-// Plain floppy dumps by size, then the boot record's own figures.
+// Plain floppy dumps by size, then the boot record's own figures. Where
+// two floppies share a size (1.44 MB and 2HS, 1024 x 9 x 80 x 2), the
+// boot record's sector size tells them apart.
 std::string VolumeGeometry(const uint8_t* boot, uint64_t size) {
     static const struct {
         uint64_t size;
         uint32_t c, h, s, n;
-    } kFloppies[] = {{1261568, 77, 2, 8, 1024}, {1474560, 80, 2, 18, 512}, {1228800, 80, 2, 15, 512},
-                     {737280, 80, 2, 9, 512},   {655360, 80, 2, 8, 512},   {327680, 40, 2, 8, 512},
-                     {368640, 40, 2, 9, 512}};
-    for (const auto& f : kFloppies)
-        if (f.size == size) return ChsText(f.c, f.h, f.s, f.n);
-    if (std::memcmp(boot + 2, "Hudson soft", 11) == 0) {
-        uint32_t total = BE16(boot + 26) ? BE16(boot + 26) : BE32(boot + 30);
-        return Records(total, BE16(boot + 18));
+    } kFloppies[] = {{1261568, 77, 2, 8, 1024}, {1474560, 80, 2, 18, 512}, {1474560, 80, 2, 9, 1024},
+                     {1228800, 80, 2, 15, 512}, {737280, 80, 2, 9, 512},   {655360, 80, 2, 8, 512},
+                     {327680, 40, 2, 8, 512},   {368640, 40, 2, 9, 512}};
+    const bool bigEndian = std::memcmp(boot + 2, "Hudson soft", 11) == 0;
+    const uint32_t bps = bigEndian ? BE16(boot + 18) : LE16(boot + 11);
+    std::string bySize;
+    for (const auto& f : kFloppies) {
+        if (f.size != size) continue;
+        if (f.n == bps) return ChsText(f.c, f.h, f.s, f.n);
+        if (bySize.empty()) bySize = ChsText(f.c, f.h, f.s, f.n);
     }
-    uint32_t bps = LE16(boot + 11), spt = LE16(boot + 24), heads = LE16(boot + 26);
+    if (!bySize.empty()) return bySize;
+    if (bigEndian) {
+        uint32_t total = BE16(boot + 26) ? BE16(boot + 26) : BE32(boot + 30);
+        return Records(total, bps);
+    }
+    uint32_t spt = LE16(boot + 24), heads = LE16(boot + 26);
     uint32_t total = LE16(boot + 19) ? LE16(boot + 19) : LE32(boot + 32);
     if (spt && heads) return ChsText(total / (spt * heads), heads, spt, bps);
     return Records(total, bps);

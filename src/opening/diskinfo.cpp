@@ -48,12 +48,14 @@ DiskInfoTexts MakeDiskInfo(DiskImage& image, const OpenedFormat& format) {
     t.Geometry = format.geometry;
     if (!t.Geometry.empty() || !image.Device()) return t;
     // Bytes per sector, sectors per track, heads and the sector count of a
-    // FAT parameter block; Human68k gives records of 1024 bytes.
+    // FAT parameter block (X68000 floppies of Human68k 3.x carry one too);
+    // other Human68k volumes give records of 1024 bytes.
     uint8_t s[512];
     if (!image.Device()->Read(image.DiskStart, s, sizeof s)) return t;
     const uint32_t bps = LE16(s + 11), spt = LE16(s + 24), heads = LE16(s + 26);
     const uint32_t sectors = LE16(s + 19) ? LE16(s + 19) : LE32(s + 32);
-    if (image.FileSystem == 0 && bps && spt && heads && sectors)
+    const bool dosBlock = image.FileSystem == 0 || HasLittleEndianBPB(s);
+    if (dosBlock && bps && spt && heads && sectors)
         t.Geometry = ChsText(sectors / (spt * heads), heads, spt, bps);
     else if (image.FileSystem == 1)
         t.Geometry = std::to_string(uint64_t(image.ClustersCount) * image.ClusterSize / 1024) + "/1024";

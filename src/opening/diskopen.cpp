@@ -388,7 +388,7 @@ bool DetectAndSelect(TDiskOpener& dlg, const std::string& path, VolumeParams& pa
                     if (status != BootOk) {
                         uint8_t s[512] = {};
                         bool bootLike = params.Device->Read(params.DiskStart, s, sizeof s) &&
-                                        (s[0] == 0xEB || s[0] == 0xE9 || (s[510] == 0x55 && s[511] == 0xAA) ||
+                                        (s[0] == 0xEB || s[0] == 0xE9 || s[0] == 0x60 || (s[510] == 0x55 && s[511] == 0xAA) ||
                                          std::memcmp(s + 2, "Hudson soft", 11) == 0);
                         if (bootLike) ShowMessage(BootStatusMessage(status));
                         else ShowMessage(1560, path);

@@ -42,7 +42,7 @@ const FloppySpec kFloppies[] = {
 };
 
 // Containers: the kind `info` names, the extensions, and the formats they
-// take ("floppy": every floppy; "2hd": the 1.23 MB ones).
+// take ("floppy": every floppy, or the ones named).
 struct ContainerSpec {
     const char* kind;
     const char* extensions;
@@ -52,7 +52,7 @@ const ContainerSpec kContainers[] = {
     {"FDI", ".fdi", "floppy"},
     {"D88", ".d88 .d77 .d68 .d98 .88d", "floppy"},
     {"NFD", ".nfd", "floppy"},
-    {"DIM", ".dim", "2hd x68k-2hd"},
+    {"DIM", ".dim", "2hd x68k-2hd 1.44m"},
     {"Plain", ".hdm .xdf .tfd .img .ima", "floppy"},
     {"HDI", ".hdi", "pc98-hd at-hd"},
     {"NHD", ".nhd", "pc98-hd"},
@@ -140,6 +140,7 @@ std::vector<uint8_t> Anex86Header(uint32_t type, uint64_t dataBytes, uint32_t se
 bool PlanFloppy(const FloppySpec& f, const ContainerSpec& c, const std::string& label, NewImagePlan& plan) {
     NewVolume v;
     v.fileSystem = f.human68k ? kFileSystemHuman68k : kFileSystemDOS;
+    v.x68000Floppy = f.human68k;
     v.bytesPerSector = f.sectorSize;
     v.sectorsPerCluster = f.sectorsPerCluster;
     v.rootEntries = f.rootEntries;
@@ -159,7 +160,7 @@ bool PlanFloppy(const FloppySpec& f, const ContainerSpec& c, const std::string& 
     } else if (kind == "NFD") {
         plain = MakeNFD(plain, g, f.anex86Type);
     } else if (kind == "DIM") {
-        plain = MakeDIM2HD(plain);
+        plain = MakeDIM(plain, DIMTypeFor(g).value_or(0));
     } else if (kind == "FDI") {
         std::vector<uint8_t> head = Anex86Header(f.anex86Type, g.Bytes(), f.sectorSize, f.sectors, f.heads, f.cylinders);
         head.resize(4096, 0);
@@ -285,7 +286,7 @@ void PlanX68000(bool scsi, uint64_t size, const std::string& label, NewImagePlan
     PutBE32(table.data() + 28, records - start);
     Put(plan, scsi ? 0x800 : 0x400, std::move(table));
     const uint64_t partition = uint64_t(start) * record;
-    NewVolume v = HardDiskHuman68k(diskBytes - partition);
+    NewVolume v = HardDiskHuman68k(diskBytes - partition, scsi);
     v.label = label;
     Put(plan, partition, VolumeSystemArea(v, 0));
     plan.fileBytes = diskBytes;

@@ -237,13 +237,16 @@ bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, boo
             int64_t start = d.GetStartCluster(i);
             bool isDir = d.GetAttr(i) & kAttrDirectory;
             uint32_t first = start < 2 ? 0 : uint32_t(start);
-            // Files of no size keep whatever their entry points at.
+            // Files of no size keep whatever their entry points at, except
+            // on Human68k, where some formatters give an empty file one
+            // cluster of its own.
+            const bool human = image.FileSystem == kFileSystemHuman68k;
             items.push_back({d.GetCluster(), i, use->OwnerAt(d.GetCluster(), i), first, isDir,
-                             isDir || d.GetSize(i) != 0, -1, work[k].path});
+                             isDir || human || d.GetSize(i) != 0, -1, work[k].path});
             const int base = int(items.size()) - 1;
             for (const auto& t : trees[k]) {
                 uint32_t id = use->OwnerAt(t.folder, t.index);
-                items.push_back({t.folder, t.index, id, t.first, t.isDir, t.isDir || t.size != 0,
+                items.push_back({t.folder, t.index, id, t.first, t.isDir, t.isDir || human || t.size != 0,
                                  base + 1 + t.parent, work[k].path});
             }
         }

@@ -216,8 +216,13 @@ std::size_t DIDir::DisplayNameInto(int i, char* out) const {
     // A name whose first byte is 0xE5 (a Shift-JIS lead byte) is stored
     // with 0x05 in its place, so that it does not read as deleted.
     if (e[0] == kStoredE5) out[0] = char(kDeletedMark);
-    if (IsHuman68k() && e[7] != ' ')
+    if (IsHuman68k() && e[7] != ' ') {
+        // Bytes 12-21 go on with the name, padded with NULs (or, by some
+        // writers, spaces).
+        const std::size_t from = n;
         for (int k = 12; k < 22 && e[k] != 0; ++k) out[n++] = char(e[k]);
+        while (n > from && out[n - 1] == ' ') --n;
+    }
     if (e[8] != ' ') {
         out[n++] = '.';
         for (int k = 8; k < 11 && e[k] != ' '; ++k) out[n++] = char(e[k]);
@@ -459,7 +464,8 @@ DIDir::Replaced DIDir::ReplaceChain(int i, uint32_t first, uint32_t size) {
         return Replaced::NotSwitched;
     }
     // Clusters that another entry still reaches (a damaged volume) stay.
-    if (oldFirst >= 2 && oldFirst != first && oldSize != 0 &&
+    // An empty file's cluster is its own on Human68k (see the checker).
+    if (oldFirst >= 2 && oldFirst != first && (oldSize != 0 || IsHuman68k()) &&
         !FreeReplacedChain(*Image, FirstCluster, i, oldFirst, GetNameUtf8(i)))
         return Replaced::OldKept;
     return Replaced::Done;

@@ -51,12 +51,12 @@ NewVolume HardDiskFAT16(uint64_t sectors, uint32_t sectorsPerTrack, uint32_t hea
     return v;
 }
 
-NewVolume HardDiskHuman68k(uint64_t bytes) {
+NewVolume HardDiskHuman68k(uint64_t bytes, bool scsi) {
     NewVolume v;
     v.fileSystem = kFileSystemHuman68k;
     v.bytesPerSector = 1024;
     v.rootEntries = 512;
-    v.media = 0xF8;
+    v.media = scsi ? 0xF7 : 0xF8;
     v.totalSectors = uint32_t(bytes / 1024);
     for (v.sectorsPerCluster = 1; v.sectorsPerCluster < 32; v.sectorsPerCluster *= 2)
         if (uint64_t(v.totalSectors) / v.sectorsPerCluster <= kMaxFAT16Clusters) break;
@@ -82,6 +82,25 @@ std::vector<uint8_t> VolumeSystemArea(const NewVolume& v, uint32_t serial) {
     uint8_t* b = area.data();
     const bool human = v.fileSystem == kFileSystemHuman68k;
     if (human) {
+        // A 68000 branch to itself, where the boot program's branch would stand.
+        b[0] = 0x60;
+        b[1] = 0xFE;
+    }
+    if (human && v.x68000Floppy) {
+        // Human68k 3.x floppies: their name, then a DOS-style parameter
+        // block, little-endian, in the DOS places.
+        std::memcpy(b + 3, "X68IPL30", 8);
+        PutLE16(b + 11, uint16_t(v.bytesPerSector));
+        b[13] = uint8_t(v.sectorsPerCluster);
+        PutLE16(b + 14, uint16_t(v.reserved));
+        b[16] = uint8_t(v.fats);
+        PutLE16(b + 17, uint16_t(v.rootEntries));
+        PutLE16(b + 19, uint16_t(v.totalSectors));
+        b[21] = v.media;
+        PutLE16(b + 22, uint16_t(v.sectorsPerFAT));
+        PutLE16(b + 24, uint16_t(v.sectorsPerTrack));
+        PutLE16(b + 26, uint16_t(v.heads));
+    } else if (human) {
         // Human68k's boot record, big-endian; the name is what marks it.
         std::memcpy(b + 2, "Hudson soft 2.00", 16);
         PutBE16(b + 18, uint16_t(v.bytesPerSector));

@@ -4,7 +4,8 @@
 // root folder). Everything after the system area is zeros, which a new
 // file already holds. The boot record carries no boot program: only the
 // marks a system looks for to take the volume as formatted (the jump and
-// 0x55AA of a FAT boot sector, "Hudson soft" of a Human68k one).
+// 0x55AA of a FAT boot sector; of a Human68k one the 68000 branch, which
+// here branches to itself, and "X68IPL30" or "Hudson soft 2.00").
 
 #include <cstdint>
 #include <optional>
@@ -15,6 +16,10 @@
 
 struct NewVolume {
     uint32_t fileSystem = kFileSystemDOS;
+    // Human68k only: the floppy form of Human68k 3.x ("X68IPL30" and the
+    // DOS-style little-endian parameter block at 11) instead of the
+    // big-endian record of hard-disk partitions.
+    bool x68000Floppy = false;
     uint32_t fatType = kFAT12;
     uint32_t bytesPerSector = 512;
     uint32_t sectorsPerCluster = 1;
@@ -51,9 +56,9 @@ bool FinishLayout(NewVolume& v);
 NewVolume HardDiskFAT16(uint64_t sectors, uint32_t sectorsPerTrack, uint32_t heads, uint32_t hidden);
 
 // A Human68k hard-disk volume of `bytes` bytes: 1024-byte records, 512
-// root entries, the smallest cluster from 1 KiB to 32 KiB that keeps the
+// root entries, media 0xF7 on SCSI and 0xF8 on SASI, the smallest cluster from 1 KiB to 32 KiB that keeps the
 // count within kMaxFAT16Clusters.
-NewVolume HardDiskHuman68k(uint64_t bytes);
+NewVolume HardDiskHuman68k(uint64_t bytes, bool scsi);
 
 // The system area: from the boot record to the end of the root folder
 // (SystemSectors() sectors). `serial` is the FAT volume serial number.

@@ -65,7 +65,22 @@ BootStatus DecodeFAT1216BPB(const uint8_t* s, VolumeLayout& l) {
     return FinishLayout(l, kind, fatOffset, fatBytes, fats, rootBytes, bps * spc, clusters);
 }
 
+bool Plausible(uint32_t bps, uint32_t spc, uint32_t fats) {
+    return bps >= 256 && bps <= 4096 && (bps & (bps - 1)) == 0 && spc != 0 && (spc & (spc - 1)) == 0 && fats != 0 &&
+           fats <= 4;
+}
+
 }  // namespace
+
+bool IsX68000BootRecord(const uint8_t* r) { return r[0] == 0x60; }
+
+bool HasLittleEndianBPB(const uint8_t* r) {
+    if (!IsX68000BootRecord(r) || std::memcmp(r + 2, "Hudson soft", 11) == 0) return false;
+    if (std::memcmp(r + 3, "X68IPL30", 8) == 0) return true;
+    // Without the name: the parameter block that makes sense, the
+    // big-endian one where both do.
+    return Plausible(LE16(r + 11), r[13], r[16]) && !Plausible(BE16(r + 18), r[20], r[21]);
+}
 
 bool SetLayoutFromBlock(VolumeLayout& l, const int32_t b[10]) {
     if (b[0] < 0) return false;
@@ -87,6 +102,12 @@ BootStatus DecodeFATBootSector(const uint8_t* s, VolumeLayout& l) {
         l.FileSystem = kFileSystemHuman68k;
         return DecodeHuman68kBootSector(s, l);
     }
+    // A 68000 branch where a PC has its jump: an X68000 disk, whose
+    // folders hold Human68k entries whichever parameter block it carries.
+    if (IsX68000BootRecord(s)) {
+        l.FileSystem = kFileSystemHuman68k;
+        return DecodeHuman68kBootSector(s, l);
+    }
     if (s[13] == 0) return BootBadClusterSize;
     uint16_t bps = LE16(s + 11);
     if (bps == 0 || (bps & 0xFF) != 0) return BootBadSectorSize;
@@ -96,6 +117,12 @@ BootStatus DecodeFATBootSector(const uint8_t* s, VolumeLayout& l) {
 }
 
 BootStatus DecodeHuman68kBootSector(const uint8_t* r, VolumeLayout& l) {
+    if (HasLittleEndianBPB(r)) {
+        if (r[13] == 0) return BootBadClusterSize;
+        uint16_t bps = LE16(r + 11);
+        if (bps == 0 || (bps & 0xFF) != 0) return BootBadSectorSize;
+        return DecodeFAT1216BPB(r, l);
+    }
     uint32_t bps = BE16(r + 18), spc = r[20], fats = r[21], reserved = BE16(r + 22);
     uint32_t rootEntries = BE16(r + 24), spf = r[29];
     if (spc == 0) return BootBadRecord;
@@ -119,7 +146,7 @@ BootStatus DecodeFATBootRecord(VolumeParams& p) {
 }
 
 BootStatus DecodeHuman68kBootRecord(VolumeParams& p) {
-    uint8_t record[34];
+    uint8_t record[kHuman68kRecordBytes];
     if (!p.Device || !p.Device->Read(p.DiskStart, record, sizeof record)) return BootReadError;
     return DecodeHuman68kBootSector(record, p);
 }

@@ -8,6 +8,9 @@
 
 class DeviceIOIF;
 
+// Human68k names the folders' entries (18 + 3 names, case kept, no long-name
+// slots) whatever the FAT: FAT12 is packed as on DOS (X68000 floppies),
+// FAT16 entries are big-endian (Human68k hard-disk partitions).
 enum FileSystemKind : uint32_t { kFileSystemDOS = 0, kFileSystemHuman68k = 1 };
 enum FATKind : uint32_t { kFAT12 = 0, kFAT16 = 1, kFAT32 = 2 };
 
@@ -46,15 +49,26 @@ enum BootStatus : int {
 };
 
 // Fills the layout from the boot record at DiskStart (FileSystem chooses the
-// decoder; a FAT record carrying "Hudson soft" switches it to Human68k).
+// decoder; a FAT record carrying "Hudson soft" or beginning with a 68000
+// branch switches it to Human68k).
 BootStatus DecodeBootRecord(VolumeParams& params);
 BootStatus DecodeFATBootRecord(VolumeParams& params);
 BootStatus DecodeHuman68kBootRecord(VolumeParams& params);
 
 // Decoders over a boot record already in memory (512 bytes for FAT, at least
-// 34 for Human68k); used by the device decoders and by the manual dialog.
+// kHuman68kRecordBytes for Human68k); used by the device decoders and by the
+// manual dialog. A Human68k record is read in one of two forms: the
+// big-endian one of hard-disk partitions and "Hudson soft 2.00" floppies,
+// or the little-endian DOS-style block at 11 of "X68IPL30" floppies.
+constexpr uint32_t kHuman68kRecordBytes = 64;
 BootStatus DecodeFATBootSector(const uint8_t* sector, VolumeLayout& layout);
 BootStatus DecodeHuman68kBootSector(const uint8_t* record, VolumeLayout& layout);
+
+// A boot record that begins with a 68000 branch (0x60): an X68000 disk.
+bool IsX68000BootRecord(const uint8_t* record);
+// An X68000 boot record whose parameter block is the little-endian DOS one
+// at 11 ("X68IPL30" at 3, or that block alone making sense).
+bool HasLittleEndianBPB(const uint8_t* record);
 
 // The catalogue message a caller shows for a failed status (301..305).
 unsigned BootStatusMessage(BootStatus status);

@@ -12,6 +12,7 @@
 
 #include "support/containers.h"
 #include "support/disks.h"
+#include "support/human68k.h"
 #include "support/images.h"
 
 namespace {
@@ -146,6 +147,17 @@ std::map<std::string, Maker> Makers() {
         f.human68k = true;
         return f;
     };
+    m["X68000Floppy"] = [](const TempDir& d) {
+        FormatImage f;
+        f.path = d / "human3.xdf";
+        WriteHostFile(f.path, BuildHuman68kFloppy({{"LONGFILENAME12.TXT", Payload()}}));
+        f.container = "Plain";
+        f.file = "LONGFILENAME12.TXT";
+        f.content = Payload();
+        f.human68k = true;
+        f.volume = [p = f.path] { return ReadHostFile(p); };
+        return f;
+    };
     m["PC98"] = [](const TempDir& d) {
         std::string path = d / "pc98.img";
         PC98Disk g;  // 512-byte sectors, 17 per track, 8 heads
@@ -258,7 +270,59 @@ TEST_P(FormatTest, OpensListsExportsAndStaysSoundAfterChanges) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, FormatTest,
                          ::testing::Values("D88", "D88Second", "NFD", "DIM", "FDI", "FDIByContent", "X68000SCSI",
-                                           "X68000SASI", "PC98", "THD", "AT"));
+                                           "X68000SASI", "X68000Floppy", "PC98", "THD", "AT"));
+
+// An X68000 floppy as Human68k 3.x formats it, with 18 + 3 names in lower
+// case: read, exported, checked and written with those names, and what is
+// put in is what a Human68k reader finds.
+TEST(Human68kFloppyTest, EighteenPlusThreeNamesInLowerCaseStayAsTheyAre) {
+    TempDir d;
+    const std::string img = d / "names.xdf";
+    const auto inner = RandomBytes(3000, 11);
+    WriteHostFile(img, BuildHuman68kFloppy({{"LONGFILENAME12.TXT", Payload()},
+                                            {"longdirname12345", {}, true},
+                                            {"SUBDIR", {}, true},
+                                            {"SUBDIR/inner_file_name.dat", inner},
+                                            {"empty_by_another.txt", {}, false, true}}));
+    const auto before = ReadHostFile(img);
+    CliRun r = Cli("--lang en info " + Quote(img));
+    EXPECT_NE(r.out.find("FileSystem: 1\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Geometry: 77/2/8/1024\n"), std::string::npos) << r.out;
+    for (const char* option : {"", "--human68k "}) {
+        r = Cli(std::string(option) + "ls " + Quote(img));
+        ASSERT_EQ(r.rc, 0) << option << r.err;
+        for (const char* name : {"LONGFILENAME12.TXT\t5000", "longdirname12345\t0", "empty_by_another.txt\t0"})
+            EXPECT_NE(r.out.find(std::string("\n") + name), std::string::npos) << option << r.out;
+    }
+    r = Cli("ls " + Quote(img) + " SUBDIR");
+    EXPECT_NE(r.out.find("\ninner_file_name.dat\t3000"), std::string::npos) << r.out;
+    const std::string out = d / "out";
+    mkdir(out.c_str(), 0755);
+    ASSERT_EQ(Cli("get " + Quote(img) + " SUBDIR/inner_file_name.dat LONGFILENAME12.TXT " + Quote(out)).rc, 0);
+    EXPECT_EQ(ReadHostFile(out + "/inner_file_name.dat"), inner);
+    EXPECT_EQ(ReadHostFile(out + "/LONGFILENAME12.TXT"), Payload());
+    // Nothing to find and nothing to mend: the names are Human68k's, the
+    // empty file's cluster that formatter's habit.
+    r = Cli("check " + Quote(img));
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    r = Cli("repair --yes " + Quote(img));
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    EXPECT_EQ(ReadHostFile(img), before) << r.out;
+
+    const auto text = RandomBytes(1500, 12);
+    WriteHostFile(d / "a_long_put_name18.txt", text);
+    r = Cli("put " + Quote(img) + " " + Quote(d / "a_long_put_name18.txt") + " ::SUBDIR");
+    ASSERT_EQ(r.rc, 0) << r.err;
+    ASSERT_EQ(Cli("rm " + Quote(img) + " empty_by_another.txt").rc, 0);
+    Human68kReader reader(ReadHostFile(img));
+    std::string names;
+    for (const Human68kEntry& e : reader.List("SUBDIR")) names += e.name + "/" + std::to_string(e.attr) + " ";
+    EXPECT_EQ(names, "inner_file_name.dat/32 a_long_put_name18.txt/32 ");
+    EXPECT_EQ(reader.Read("SUBDIR/a_long_put_name18.txt"), text);
+    EXPECT_EQ(reader.List("").size(), 3u) << "the emptied file's entry is gone";
+    EXPECT_EQ(reader.LostClusters(), 0u) << "the empty file's cluster went with it";
+    EXPECT_EQ(Cli("check " + Quote(img)).rc, 0);
+}
 
 TEST(FormatPartsTest, PartsListsEveryHardDiskFormatAtItsTrueOffsets) {
     TempDir d;
@@ -328,6 +392,7 @@ const NewCase kNewCases[] = {
     {"2hd", "a.fdi", "", "FDI", "77/2/8/1024"},        {"2hd", "a.d88", "", "D88", "77/2/8/1024"},
     {"2hd", "a.nfd", "", "NFD", "77/2/8/1024"},        {"2hd", "a.dim", "", "DIM", "77/2/8/1024"},
     {"2hd", "a.hdm", "", "Plain", "77/2/8/1024"},      {"1.44m", "a.fdi", "", "FDI", "80/2/18/512"},
+    {"1.44m", "a.dim", "", "DIM", "80/2/18/512"},
     {"1.44m", "a.d98", "", "D88", "80/2/18/512"},      {"1.44m", "a.nfd", "", "NFD", "80/2/18/512"},
     {"1.44m", "a.ima", "", "Plain", "80/2/18/512"},    {"2dd", "a.fdi", "", "FDI", "80/2/9/512"},
     {"2dd", "a.d77", "", "D88", "80/2/9/512"},         {"2dd", "a.nfd", "", "NFD", "80/2/9/512"},
@@ -408,6 +473,21 @@ TEST_P(NewImageTest, OpensTakesAPutAndReadsBackThroughOtherReaders) {
     WriteHostFile(diskFile, disk.bytes);
     uint64_t offset = PartitionOffset(c.format, kind, disk, diskFile);
     std::vector<uint8_t> volume(disk.bytes.begin() + long(offset), disk.bytes.end());
+    if (human) {
+        // The boot record X68000 tools take, and the volume as a Human68k
+        // reader sees it: the file, the label, nothing else.
+        EXPECT_EQ(volume[0], 0x60) << "a 68000 branch";
+        const bool floppy = std::string(c.format) == "x68k-2hd";
+        EXPECT_EQ(std::string(volume.begin() + 3, volume.begin() + 11) == "X68IPL30", floppy);
+        EXPECT_EQ(volume[floppy ? 21 : 28], floppy ? 0xFE : kind == "X68000 SCSI" ? 0xF7 : 0xF8);
+        Human68kReader reader(volume);
+        EXPECT_EQ(reader.LittleEndianBlock(), floppy);
+        EXPECT_EQ(reader.Read("PAYLOAD.BIN"), payload);
+        std::string names;
+        for (const Human68kEntry& e : reader.List("")) names += e.name + "/" + std::to_string(e.attr) + " ";
+        EXPECT_EQ(names, "New Disk/8 PAYLOAD.BIN/32 ");
+        EXPECT_EQ(reader.LostClusters(), 0u);
+    }
     std::string vol = d / "volume.raw";
     WriteHostFile(vol, human ? Human68kAsFat(volume) : volume);
     std::string out;
@@ -433,7 +513,7 @@ TEST(NewImageTest, NonsenseAndOutOfRangeAreUsageErrorsThatSayWhatFits) {
         std::string args, says;
     } cases[] = {
         {"x.nhd x68k-hd --size 40M", ".hds .hda .img .hdf"}, {"x.hdi 2hd", ".fdi .d88"},
-        {"x.dim 1.44m", ".nfd"},                             {"x.img pc98-hd", "pc98-hd"},
+        {"x.dim 2dd", ".nfd"},                               {"x.img pc98-hd", "pc98-hd"},
         {"x.img pc98-hd --size 1M", "5M"},                   {"x.img at-hd --size 3G", "2G"},
         {"x.hdf x68k-hd --size 30M", "10M 20M 40M"},         {"x.img 2hd --size 1M", "2hd"},
         {"x.zip 2hd", ".fdi"},                               {"x.img 3hd", "x68k-2hd"},

@@ -24,6 +24,7 @@
 #include "cli/cli_args.h"
 #include "support/disks.h"
 #include "support/fsck_stopped.h"
+#include "support/human68k.h"
 #include "support/images.h"
 
 namespace {
@@ -316,14 +317,17 @@ TEST_F(MountTest, OverwritingAFileLeavesOnlyTheNewBytes) {
     };
     const Volume volumes[] = {{"f12.img", "--short-names", 12, "NINECHARS.TXT"},
                               {"f16.img", "", 255, nullptr},
-                              {"x68.hds", "--human68k", 22, "nineteen_letters_xx.txt"}};
+                              {"x68.hds", "--human68k", 22, "nineteen_letters_xx.txt"},
+                              {"x68.xdf", "", 22, "nineteen_letters_xx.txt"}};  // a Human68k 3.x floppy
     std::string small = dir / "small", big = dir / "big";
     WriteHostFile(small, {'s', 'm', 'a', 'l', 'l'});
     WriteHostFile(big, RandomBytes(50000, 5));
     for (const Volume& v : volumes) {
         SCOPED_TRACE(v.file);
         std::string image = dir / v.file;
-        if (v.nameMax == 22) {
+        if (std::string(v.file) == "x68.xdf") {
+            WriteHostFile(image, BuildHuman68kFloppy({}));
+        } else if (v.nameMax == 22) {
             Human68kLayout layout;
             layout.totalSectors = 4096;
             layout.sectorsPerFAT = 8;

@@ -152,14 +152,20 @@ TEST_F(ContainerTest, SeveralD88DisksFollowOneAnotherOnTheDevice) {
 }
 
 TEST_F(ContainerTest, NFDAndDIMMapTheirSectors) {
-    std::string nfd = dir / "d.nfd";
-    WriteNFD(nfd, volume);
-    file = OpenFile(nfd);
-    auto disk = ReadNFD(file, ReadHostFile(nfd).size());
-    ASSERT_TRUE(disk);
-    OpenContainer({*disk}, "NFD");
-    EXPECT_EQ(ReadAll(0, volume.size()), volume);
-    device->Destroy();
+    // The published layout (a record numbered 0 in track 1 takes its room)
+    // and the one this program once wrote (unused slots zero).
+    for (bool earlier : {false, true}) {
+        std::string nfd = dir / "d.nfd";
+        WriteNFD(nfd, volume, earlier);
+        file = OpenFile(nfd);
+        auto disk = ReadNFD(file, ReadHostFile(nfd).size());
+        ASSERT_TRUE(disk) << earlier;
+        EXPECT_EQ(GeometryText(disk->geometry), "77/2/8/1024") << earlier;
+        OpenContainer({*disk}, "NFD");
+        EXPECT_EQ(ReadAll(0, volume.size()), volume) << earlier;
+        EXPECT_FALSE(device->IsReadOnly());
+        device->Destroy();
+    }
 
     std::string dim = dir / "d.dim";
     WriteDIM(dim, volume, {150, 153});
@@ -191,19 +197,33 @@ TEST_F(ContainerTest, ReadOnlyGoesToTheFileDevice) {
     EXPECT_EQ(std::string(device->GetName()), "D88 (Built-in File I/O)");
 }
 
-TEST_F(ContainerTest, AWriteProtectedD88DiskIsReadOnly) {
-    std::string p = dir / "wp.d88";
-    WriteD88(p, {{"WP", volume, {}, 0}});
-    auto bytes = ReadHostFile(p);
-    bytes[0x1A] = 0x10;  // the header's write-protect mark
-    WriteHostFile(p, bytes);
-    OpenContainer(D88Disks(p));
-    EXPECT_TRUE(device->IsReadOnly());
-    EXPECT_FALSE(file->IsReadOnly()) << "the file itself could be written";
-    std::vector<uint8_t> buf(kSector, 1);
-    EXPECT_FALSE(device->Write(0, buf.data(), kSector));
-    EXPECT_EQ(ReadHostFile(p), bytes);
-    EXPECT_EQ(ReadAll(0, kSector), std::vector<uint8_t>(volume.begin(), volume.begin() + kSector));
+TEST_F(ContainerTest, AWriteProtectedD88OrNFDDiskIsReadOnly) {
+    for (const char* kind : {"D88", "NFD"}) {
+        const bool d88 = std::string(kind) == "D88";
+        std::string p = dir / (d88 ? "wp.d88" : "wp.nfd");
+        if (d88) WriteD88(p, {{"WP", volume, {}, 0}});
+        else WriteNFD(p, volume);
+        auto bytes = ReadHostFile(p);
+        if (d88) bytes[0x1A] = 0x10;  // the header's write-protect mark
+        else bytes[0x114] = 1;
+        WriteHostFile(p, bytes);
+        if (d88) {
+            OpenContainer(D88Disks(p));
+        } else {
+            file = OpenFile(p);
+            auto disk = ReadNFD(file, bytes.size());
+            ASSERT_TRUE(disk);
+            OpenContainer({*disk}, kind);
+        }
+        EXPECT_TRUE(device->IsReadOnly()) << kind;
+        EXPECT_FALSE(file->IsReadOnly()) << "the file itself could be written";
+        std::vector<uint8_t> buf(kSector, 1);
+        EXPECT_FALSE(device->Write(0, buf.data(), kSector)) << kind;
+        EXPECT_EQ(ReadHostFile(p), bytes) << kind;
+        EXPECT_EQ(ReadAll(0, kSector), std::vector<uint8_t>(volume.begin(), volume.begin() + kSector));
+        device->Destroy();
+        device = nullptr;
+    }
 }
 
 // Files that are not consistent containers are refused, whatever their
@@ -236,6 +256,11 @@ TEST_F(ContainerTest, InconsistentContainersAreRefused) {
     auto nfd = ReadHostFile(n);
     check(std::vector<uint8_t>(nfd.begin(), nfd.begin() + 0x8000), "NFD header cut short");
     check(std::vector<uint8_t>(nfd.begin(), nfd.end() - 1024), "NFD missing its last sector");
+    // Without the data of its record numbered 0, the map and the data no
+    // longer agree, whichever way the unused slots are read.
+    auto noMark = nfd;
+    noMark.erase(noMark.begin() + 0x10A10 + 2 * kTrackBytes, noMark.begin() + 0x10A10 + 2 * kTrackBytes + kSector);
+    check(noMark, "NFD missing the data of a record numbered 0");
 
     std::string m = dir / "m.dim";
     WriteDIM(m, volume, {});
@@ -244,6 +269,9 @@ TEST_F(ContainerTest, InconsistentContainersAreRefused) {
     auto badFlag = dim;
     badFlag[5] = 2;
     check(badFlag, "DIM with a flag that is not a flag");
+    auto shortMark = dim;
+    shortMark[0xAB + 11] = '_';
+    check(shortMark, "DIM whose mark is not followed by its two spaces");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "opening/detect.h"
 #include "opening/diskopen.h"
 #include "support/containers.h"
+#include "support/human68k.h"
 #include "support/disks.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
@@ -104,6 +105,13 @@ TEST_F(DetectTest, EachFormatIsKnownWithItsRoadAndGeometry) {
     cases.push_back({"vol.img", "Plain", "77/2/8/1024", DetectedImage::kVolume, 0});
     WriteHostFile(dir / "h68.xdf", h68);
     cases.push_back({"h68.xdf", "Plain", "8192/1024", DetectedImage::kVolume, 0});
+    WriteHostFile(dir / "h3.xdf", BuildHuman68kFloppy({{"F.TXT", {'f'}}}));
+    cases.push_back({"h3.xdf", "Plain", "77/2/8/1024", DetectedImage::kVolume, 0});
+    // A 2HS floppy has the size of a 1.44 MB one; its boot record tells.
+    ASSERT_EQ(RunShell("mkfs.fat -C -S 1024 -s 1 -r 192 -g 2/9 " + Quote(dir / "2hs.img") + " 1440 >/dev/null"), 0);
+    cases.push_back({"2hs.img", "Plain", "80/2/9/1024", DetectedImage::kVolume, 0});
+    ASSERT_EQ(RunShell("mkfs.fat -C " + Quote(dir / "144.img") + " 1440 >/dev/null"), 0);
+    cases.push_back({"144.img", "Plain", "80/2/18/512", DetectedImage::kVolume, 0});
 
     for (const Case& c : cases) {
         DetectedImage d = Detect(dir / c.file);

@@ -120,33 +120,49 @@ SectorMap WriteD88(const std::string& path, const std::vector<D88Disk>& disks) {
     return map;
 }
 
-SectorMap WriteNFD(const std::string& path, const std::vector<uint8_t>& volume) {
+SectorMap WriteNFD(const std::string& path, const std::vector<uint8_t>& volume, bool earlierWriter) {
     const uint32_t headerSize = 0x10A10;  // a little beyond the map's end
     std::vector<uint8_t> file(headerSize, 0);
     std::memcpy(file.data(), "T98FDDIMAGE.R0", 14);
     std::memcpy(file.data() + 0x10, "written by the test", 19);
     L32(file.data() + 0x110, headerSize);
     file[0x115] = 2;
+    // Slots without a sector: C = 0xFF (all 16 bytes), or all zero as this
+    // program's earlier writer left them.
+    if (!earlierWriter) std::memset(file.data() + 0x120, 0xFF, 163 * 26 * 16);
     SectorMap map;
     map.disks.emplace_back(kTracks * kSpt, -1);
     for (uint32_t t = 0; t < kTracks; ++t) {
         auto order = SectorOrder(7, t);
         for (uint32_t k = 0; k < kSpt; ++k) {
             uint8_t* e = file.data() + 0x120 + (t * 26 + k) * 16;
+            std::memset(e, 0, 16);
             e[0] = uint8_t(t / kHeads);
             e[1] = uint8_t(t % kHeads);
             e[2] = uint8_t(order[k]);
             e[3] = 3;
             e[4] = 1;  // MFM
+            e[earlierWriter ? 11 : 10] = 0x90;
+        }
+        if (!earlierWriter && t == 1) {
+            // A record numbered 0 after the track's sectors, as copy
+            // protection leaves them: its data take room but it is no sector.
+            uint8_t* e = file.data() + 0x120 + (t * 26 + kSpt) * 16;
+            std::memset(e, 0, 16);
+            e[1] = 1;
+            e[3] = 3;
+            e[10] = 0x90;
         }
     }
     // The data follow in map order.
-    for (uint32_t t = 0; t < kTracks; ++t)
+    for (uint32_t t = 0; t < kTracks; ++t) {
         for (uint32_t r : SectorOrder(7, t)) {
             std::size_t logical = std::size_t(t) * kSpt + (r - 1);
             map.disks[0][logical] = int64_t(file.size());
             Append(file, volume.data() + logical * kSec, kSec);
         }
+        if (!earlierWriter && t == 1) file.resize(file.size() + kSec, 0xA5);
+    }
     WriteHostFile(path, file);
     return map;
 }
@@ -154,7 +170,7 @@ SectorMap WriteNFD(const std::string& path, const std::vector<uint8_t>& volume) 
 SectorMap WriteDIM(const std::string& path, const std::vector<uint8_t>& volume, const std::set<uint32_t>& absent) {
     std::vector<uint8_t> file(256, 0);
     file[0] = 0;  // 2HD
-    std::memcpy(file.data() + 0xAB, "DIFC HEADER", 11);
+    std::memcpy(file.data() + 0xAB, "DIFC HEADER  ", 13);
     SectorMap map;
     map.disks.emplace_back(kTracks * kSpt, -1);
     for (uint32_t t = 0; t < kTracks; ++t) {
@@ -182,6 +198,26 @@ std::vector<uint8_t> MakeHuman68kVolume(const std::string& text) {
 
 std::vector<uint8_t> Human68kAsFat(const std::vector<uint8_t>& h) {
     std::vector<uint8_t> v = h;
+    if (std::memcmp(h.data() + 3, "X68IPL30", 8) == 0) {
+        // Already a DOS parameter block and FAT12: a PC's jump, and the
+        // extended block with the root folder's label, as DOS keeps it.
+        uint8_t* b = v.data();
+        const uint32_t bps = h[11] | h[12] << 8, reserved = h[14] | h[15] << 8, spf = h[22] | h[23] << 8;
+        const uint32_t rootEntries = h[17] | h[18] << 8;
+        std::memset(b + 28, 0, 512 - 28);
+        b[0] = 0xEB;
+        b[1] = 0x3C;
+        b[2] = 0x90;
+        b[38] = 0x29;
+        std::memcpy(b + 43, "NO NAME    ", 11);
+        const uint8_t* root = h.data() + (reserved + h[16] * spf) * bps;
+        for (uint32_t k = 0; k < rootEntries && root[32 * k]; ++k)
+            if (root[32 * k] != 0xE5 && (root[32 * k + 11] & 0x1F) == 0x08) std::memcpy(b + 43, root + 32 * k, 11);
+        std::memcpy(b + 54, "FAT12   ", 8);
+        b[510] = 0x55;
+        b[511] = 0xAA;
+        return v;
+    }
     uint32_t bps = RB16(h.data() + 18), spc = h[20], fats = h[21], reserved = RB16(h.data() + 22);
     uint32_t rootEntries = RB16(h.data() + 24), spf = h[29];
     uint32_t total = RB16(h.data() + 26) ? RB16(h.data() + 26) : RB32(h.data() + 30);
@@ -251,30 +287,43 @@ PlainDisk UnwrapContainer(const std::string& path, const std::string& kind) {
         }
         for (const Rec& r : recs) place(r.c, r.h, r.r, r.data);
     } else if (kind == "NFD") {
+        // Every slot whose cylinder is not 0xFF holds a record; numbers 0
+        // are no sectors but take their room.
         uint32_t at = p[0x110] | p[0x111] << 8 | p[0x112] << 16 | uint32_t(p[0x113]) << 24;
         d.heads = p[0x115];
         for (uint32_t k = 0; k < 163 * 26; ++k) {
             const uint8_t* e = p + 0x120 + 16 * k;
-            if (e[2] == 0 || e[0] == 0xFF) continue;
+            if (e[0] == 0xFF || e[2] == 0) continue;
             d.secLen = 128u << e[3];
             d.sectors = std::max<uint32_t>(d.sectors, e[2]);
         }
         for (uint32_t k = 0; k < 163 * 26; ++k) {
             const uint8_t* e = p + 0x120 + 16 * k;
-            if (e[2] == 0 || e[0] == 0xFF) continue;
-            place(e[0], e[1], e[2], p + at);
+            if (e[0] == 0xFF) continue;
+            // The disk type at byte 10, the five bytes after it reserved.
+            if ((e[10] != 0x90 && e[10] != 0x30 && e[10] != 0x10) || std::any_of(e + 11, e + 16, [](uint8_t b) { return b; }))
+                throw std::runtime_error("NFD slot " + std::to_string(k) + " without its disk type at byte 10");
+            if (uint64_t(at) + (128u << e[3]) > f.size()) throw std::runtime_error("NFD map beyond its data");
+            if (e[2] != 0) place(e[0], e[1], e[2], p + at);
             at += 128u << e[3];
         }
+        if (at != f.size()) throw std::runtime_error("NFD data do not fill the file");
     } else if (kind == "DIM") {
-        if (p[0] != 0 || std::memcmp(p + 0xAB, "DIFC HEADER", 11) != 0) throw std::runtime_error("not a 2HD DIM");
-        d.secLen = 1024, d.sectors = 8, d.heads = 2;
+        if (std::memcmp(p + 0xAB, "DIFC HEADER  ", 13) != 0) throw std::runtime_error("no DIM mark");
+        static const struct { uint8_t type; uint32_t secLen, sectors; } kTypes[] = {
+            {0, 1024, 8}, {1, 1024, 9}, {2, 512, 15}, {3, 1024, 9}, {9, 512, 18}};
+        for (const auto& t : kTypes)
+            if (t.type == p[0]) d.secLen = t.secLen, d.sectors = t.sectors, d.heads = 2;
+        if (!d.secLen) throw std::runtime_error("unknown DIM type");
+        const uint32_t track = d.secLen * d.sectors;
         uint32_t at = 256;
         for (uint32_t t = 0; t < 170; ++t)
             if (p[1 + t]) {
-                d.bytes.resize(uint64_t(t + 1) * 8192, 0);
-                std::memcpy(d.bytes.data() + uint64_t(t) * 8192, p + at, 8192);
-                at += 8192;
+                d.bytes.resize(uint64_t(t + 1) * track, 0);
+                std::memcpy(d.bytes.data() + uint64_t(t) * track, p + at, track);
+                at += track;
             }
+        if (at != f.size()) throw std::runtime_error("DIM tracks do not fill the file");
     } else if (kind == "FDI" || kind == "HDI") {
         auto le = [&](uint32_t o) { return p[o] | p[o + 1] << 8 | p[o + 2] << 16 | uint32_t(p[o + 3]) << 24; };
         d.secLen = le(16), d.sectors = le(20), d.heads = le(24);

@@ -41,8 +41,11 @@ struct D88Disk {
 };
 SectorMap WriteD88(const std::string& path, const std::vector<D88Disk>& disks);
 
-// NFD r0 of a 77/2/8/1024 volume; the map of each track lists its sectors shuffled.
-SectorMap WriteNFD(const std::string& path, const std::vector<uint8_t>& volume);
+// NFD r0 of a 77/2/8/1024 volume; the map of each track lists its sectors
+// shuffled. Unused slots are 0xFF and track 1 ends with a record numbered
+// 0 whose data take room; `earlierWriter`: unused slots all zero and the
+// disk type at byte 11, as this program once wrote them.
+SectorMap WriteNFD(const std::string& path, const std::vector<uint8_t>& volume, bool earlierWriter = false);
 
 // DIM of type 2HD (77/2/8/1024) without the tracks in `absentTracks`.
 SectorMap WriteDIM(const std::string& path, const std::vector<uint8_t>& volume, const std::set<uint32_t>& absentTracks);
@@ -50,7 +53,8 @@ SectorMap WriteDIM(const std::string& path, const std::vector<uint8_t>& volume, 
 // A Human68k volume (1024-byte sectors, FAT16) holding HUMAN.TXT with `text`.
 std::vector<uint8_t> MakeHuman68kVolume(const std::string& text);
 // The same volume as a DOS FAT volume (little-endian boot sector, FAT16
-// entries swapped), so that fsck.fat and mtools can judge it.
+// entries swapped), so that fsck.fat and mtools can judge it. A Human68k
+// 3.x floppy ("X68IPL30") gets only a PC's jump and the label fields.
 std::vector<uint8_t> Human68kAsFat(const std::vector<uint8_t>& volume);
 
 // An X68000 disk with one Human68k partition holding `volume`: SCSI

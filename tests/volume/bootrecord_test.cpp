@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "support/human68k.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
 #include "volume/volumeparams.h"
@@ -206,6 +207,45 @@ TEST(BootRecordDevice, HudsonSoftSwitchesToHuman68k) {
     EXPECT_EQ(p.ClusterSize, 1024u);
     EXPECT_EQ(p.ClustersCount, 8192u - 1 - 32 - 16);
     dev->Destroy();
+}
+
+// An X68000 floppy: a 68000 branch at 0. In the Human68k 3.x form the
+// DOS parameter block is read little-endian by either decoder, and the
+// volume is Human68k; a DOS floppy with the same block stays DOS.
+TEST(BootRecordDevice, A68000BranchMakesAnX68000Floppy) {
+    UITest t;
+    auto floppy = BuildHuman68kFloppy({});
+    for (uint32_t fs : {kFileSystemDOS, kFileSystemHuman68k}) {
+        auto* dev = new MemoryDevice(floppy);
+        VolumeParams p;
+        p.Device = dev;
+        p.FileSystem = fs;
+        ASSERT_EQ(DecodeBootRecord(p), BootOk) << fs;
+        EXPECT_EQ(p.FileSystem, kFileSystemHuman68k);
+        EXPECT_EQ(p.FATType, kFAT12);
+        EXPECT_EQ(p.FAT, 1024);
+        EXPECT_EQ(p.FATSize, 2048);
+        EXPECT_EQ(p.RootDir, 1024u + 2 * 2048);
+        EXPECT_EQ(p.UserArea, int32_t(p.RootDir + 192 * 32));
+        EXPECT_EQ(p.ClustersCount, 1232u - 1 - 4 - 6);
+        dev->Destroy();
+    }
+    VolumeLayout l;
+    EXPECT_TRUE(HasLittleEndianBPB(floppy.data()));
+    std::memcpy(floppy.data() + 3, "12345678", 8);  // no name: the block alone makes sense
+    EXPECT_TRUE(HasLittleEndianBPB(floppy.data()));
+    floppy[13] = 0;  // without the name such a block is not taken for one
+    EXPECT_FALSE(HasLittleEndianBPB(floppy.data()));
+    std::memcpy(floppy.data() + 3, "X68IPL30", 8);
+    EXPECT_EQ(DecodeHuman68kBootSector(floppy.data(), l), BootBadClusterSize);
+    auto dos = BuildHuman68kFloppy({});
+    dos[0] = 0xEB;
+    dos[1] = 0x3C;
+    dos[2] = 0x90;
+    EXPECT_FALSE(HasLittleEndianBPB(dos.data()));
+    l = VolumeLayout{};
+    ASSERT_EQ(DecodeFATBootSector(dos.data(), l), BootOk);
+    EXPECT_EQ(l.FileSystem, kFileSystemDOS);
 }
 
 TEST(BootRecordDevice, Human68kRecordChecks) {

@@ -267,7 +267,8 @@ private:
     bool MendHead() {
         const std::vector<uint8_t>& t = img_.FATTable();
         int media = VolumeMediaByte(img_);
-        uint8_t m = media >= 0 ? uint8_t(media) : (t[0] == 0xF0 || t[0] >= 0xF8) ? t[0] : 0xF8;
+        const bool known = t[0] == 0xF0 || t[0] >= 0xF8 || (Human68k() && t[0] == 0xF7);
+        uint8_t m = media >= 0 ? uint8_t(media) : known ? t[0] : 0xF8;
         uint8_t head[4] = {m, 0xFF, 0xFF, 0xFF};
         uint32_t n = img_.FATType == kFAT12 ? 3 : 4;
         if (img_.FATType == kFAT16 && !Human68k()) head[3] = uint8_t(0x3F | (t[3] & 0xC0));
