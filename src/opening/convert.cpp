@@ -143,6 +143,7 @@ ConvertResult ConvertFloppy(std::unique_ptr<FloppyTrackSource> from, const Flopp
         return r;
     }
     for (const FloppyLoss& l : losses) r.reasons.push_back(FloppyLossText(l, to.kind));
+    r.losses = !losses.empty();
     if (!losses.empty() && !lossy) {
         r.status = ConvertStatus::kRefused;
         return r;
@@ -194,14 +195,16 @@ ConvertResult ConvertHardDisk(DeviceIOIF* source, uint64_t size, const HardDiskC
     auto header = to.header(out);
     r.geometry = out.cylinders ? ChsText(out.cylinders, out.heads, out.sectors, out.sectorSize)
                                : std::to_string(disk.dataBytes) + " bytes";
-    if (!header && lossy && out.sectorSize && out.sectors && out.heads) {
-        // Whole cylinders only: the bytes after the last one are dropped.
+    if (!header && out.sectorSize && out.sectors && out.heads) {
+        // Whole cylinders only: the bytes after the last one would be dropped.
         const uint64_t cylinder = uint64_t(out.sectorSize) * out.sectors * out.heads;
         HardDiskLayout cut = out;
         cut.cylinders = uint32_t(disk.dataBytes / cylinder);
         cut.dataBytes = cut.cylinders * cylinder;
         if (auto h = to.header(cut); h && cut.dataBytes < disk.dataBytes) {
-            r.reasons.push_back(Msg(1957, {disk.dataBytes - cut.dataBytes}));
+            r.reasons.push_back(Msg(1957, {disk.dataBytes - cut.dataBytes, TargetWords(toKind)}));
+            r.losses = true;
+            if (!lossy) return r;
             out = cut;
             header = h;
         }

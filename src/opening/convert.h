@@ -40,6 +40,7 @@ struct ConvertResult {
     std::string sourceKind, targetKind;  // "D88", "Plain", ...
     std::string geometry;                // the disk's layout, as `info` shows it
     std::vector<std::string> reasons;    // one line each, from the catalogue
+    bool losses = false;                 // the reasons are what the target drops (--lossy would go on)
 };
 
 // Reports the bytes of the source read so far, of `total`.
