@@ -721,7 +721,9 @@ std::unique_ptr<FloppyTrackSink> CreateNFD0(DeviceIOIF* file) { return std::make
 
 std::unique_ptr<FloppyTrackSource> OpenDIMDisk(DeviceIOIF* file, uint64_t size, std::size_t disk) {
     uint8_t head[kDimHeader];
-    if (disk != 0 || size < kDimHeader || !file->Read(0, head, kDimHeader) || std::memcmp(head + 0xAB, kDimId, 13) != 0)
+    // Files written without the two spaces after the mark are read all the same.
+    if (disk != 0 || size < kDimHeader || !file->Read(0, head, kDimHeader) || std::memcmp(head + 0xAB, kDimId, 11) != 0 ||
+        !((head[0xB6] == ' ' && head[0xB7] == ' ') || (head[0xB6] == 0 && head[0xB7] == 0)))
         return nullptr;
     const DimType* type = nullptr;
     for (const DimType& t : kDimTypes)

@@ -61,7 +61,7 @@ std::vector<uint8_t> MakeDIM2HD(const std::vector<uint8_t>& plain) {
     std::vector<uint8_t> out(kHeaderSize, 0);
     out[0] = t.code;
     for (uint32_t k = 0; k < tracks; ++k) out[1 + k] = 1;
-    std::memcpy(out.data() + 0xAB, "DIFC HEADER", 11);
+    std::memcpy(out.data() + 0xAB, "DIFC HEADER  ", 13);  // two spaces: readers compare all 13 bytes
     const std::size_t bytes = std::size_t(tracks) * t.sectors * t.sectorSize;
     out.insert(out.end(), plain.begin(), plain.begin() + std::ptrdiff_t(std::min(plain.size(), bytes)));
     out.resize(kHeaderSize + bytes, 0);

@@ -144,7 +144,12 @@ ConvertResult ConvertFloppy(std::unique_ptr<FloppyTrackSource> from, const Flopp
     }
     for (const FloppyLoss& l : losses) r.reasons.push_back(FloppyLossText(l, to.kind));
     r.losses = !losses.empty();
-    if (!losses.empty() && !lossy) {
+    // A disk the target cannot describe at all leaves nothing to keep.
+    const bool shapeless = std::any_of(losses.begin(), losses.end(), [](const FloppyLoss& l) {
+        return l.kind == FloppyLoss::kGeometry;
+    });
+    if (shapeless) r.losses = false;
+    if (!losses.empty() && (!lossy || shapeless)) {
         r.status = ConvertStatus::kRefused;
         return r;
     }

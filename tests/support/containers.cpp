@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <numeric>
 #include <random>
 #include <stdexcept>
@@ -120,6 +121,45 @@ SectorMap WriteD88(const std::string& path, const std::vector<D88Disk>& disks) {
     return map;
 }
 
+D88Tracks TracksOfVolume(const std::vector<uint8_t>& volume, uint32_t sectors, uint32_t bytes) {
+    D88Tracks tracks(volume.size() / (uint64_t(sectors) * bytes));
+    uint8_t n = 0;
+    while ((128u << n) < bytes) ++n;
+    for (std::size_t t = 0; t < tracks.size(); ++t)
+        for (uint32_t r = 1; r <= sectors; ++r) {
+            D88Record rec;
+            rec.c = uint8_t(t / 2), rec.h = uint8_t(t % 2), rec.r = uint8_t(r), rec.n = n;
+            auto from = volume.begin() + long((t * sectors + r - 1) * bytes);
+            rec.data.assign(from, from + bytes);
+            tracks[t].push_back(rec);
+        }
+    return tracks;
+}
+
+void WriteD88Tracks(const std::string& path, const std::string& name, uint8_t media, bool writeProtected,
+                    const D88Tracks& tracks) {
+    std::vector<uint8_t> file(0x2B0, 0);
+    std::memcpy(file.data(), name.data(), std::min<std::size_t>(16, name.size()));
+    file[0x1A] = writeProtected ? 0x10 : 0x00;
+    file[0x1B] = media;
+    for (std::size_t t = 0; t < tracks.size() && t < 164; ++t) {
+        if (tracks[t].empty()) continue;
+        L32(file.data() + 0x20 + 4 * t, uint32_t(file.size()));
+        for (const D88Record& r : tracks[t]) {
+            uint8_t rec[16] = {r.c, r.h, r.r, r.n};
+            L16(rec + 4, uint32_t(tracks[t].size()));
+            rec[6] = r.density;
+            rec[7] = r.deleted;
+            rec[8] = r.status;
+            L16(rec + 14, uint32_t(r.data.size()));
+            Append(file, rec, sizeof rec);
+            Append(file, r.data.data(), r.data.size());
+        }
+    }
+    L32(file.data() + 0x1C, uint32_t(file.size()));
+    WriteHostFile(path, file);
+}
+
 SectorMap WriteNFD(const std::string& path, const std::vector<uint8_t>& volume) {
     const uint32_t headerSize = 0x10A10;  // a little beyond the map's end
     std::vector<uint8_t> file(headerSize, 0);
@@ -154,7 +194,7 @@ SectorMap WriteNFD(const std::string& path, const std::vector<uint8_t>& volume) 
 SectorMap WriteDIM(const std::string& path, const std::vector<uint8_t>& volume, const std::set<uint32_t>& absent) {
     std::vector<uint8_t> file(256, 0);
     file[0] = 0;  // 2HD
-    std::memcpy(file.data() + 0xAB, "DIFC HEADER", 11);
+    std::memcpy(file.data() + 0xAB, "DIFC HEADER  ", 13);
     SectorMap map;
     map.disks.emplace_back(kTracks * kSpt, -1);
     for (uint32_t t = 0; t < kTracks; ++t) {
@@ -266,14 +306,18 @@ PlainDisk UnwrapContainer(const std::string& path, const std::string& kind) {
             at += 128u << e[3];
         }
     } else if (kind == "DIM") {
-        if (p[0] != 0 || std::memcmp(p + 0xAB, "DIFC HEADER", 11) != 0) throw std::runtime_error("not a 2HD DIM");
-        d.secLen = 1024, d.sectors = 8, d.heads = 2;
+        // Disk types 0 2HD, 1 2HS, 2 2HC, 3 2HDE, 9 2HQ: bytes a sector, sectors a track.
+        const std::map<uint8_t, std::pair<uint32_t, uint32_t>> types = {
+            {0, {1024, 8}}, {1, {1024, 9}}, {2, {512, 15}}, {3, {1024, 9}}, {9, {512, 18}}};
+        if (!types.count(p[0]) || std::memcmp(p + 0xAB, "DIFC HEADER  ", 13) != 0) throw std::runtime_error("not a DIM");
+        d.secLen = types.at(p[0]).first, d.sectors = types.at(p[0]).second, d.heads = 2;
+        const uint32_t track = d.secLen * d.sectors;
         uint32_t at = 256;
         for (uint32_t t = 0; t < 170; ++t)
             if (p[1 + t]) {
-                d.bytes.resize(uint64_t(t + 1) * 8192, 0);
-                std::memcpy(d.bytes.data() + uint64_t(t) * 8192, p + at, 8192);
-                at += 8192;
+                d.bytes.resize(uint64_t(t + 1) * track, 0);
+                std::memcpy(d.bytes.data() + uint64_t(t) * track, p + at, track);
+                at += track;
             }
     } else if (kind == "FDI" || kind == "HDI") {
         auto le = [&](uint32_t o) { return p[o] | p[o + 1] << 8 | p[o + 2] << 16 | uint32_t(p[o + 3]) << 24; };
