@@ -12,6 +12,7 @@
 #include "device/asciicase.h"
 #include "device/deviceio_file.h"
 #include "device/sjis.h"
+#include "device/userinterface.h"
 #include "opening/detect.h"
 
 namespace {
@@ -414,4 +415,29 @@ ConvertResult ConvertImageFile(const std::string& sourcePath, const ConvertReque
     std::unique_ptr<DeviceIOIF, DeviceDestroyer> owner(file);
     if (!file->Open(sourcePath)) return r;
     return ConvertImage(file, ImageFileSize(sourcePath), q, progress);
+}
+
+std::optional<std::string> RunConvertImage(DeviceIOIF* file, uint64_t size, std::optional<std::size_t> disk) {
+    std::string target;
+    while (UI().AskConvertTarget(file->GetPath(), target)) {
+        ConvertRequest q;
+        q.target = target;
+        q.disk = disk;
+        ConvertResult r = ConvertImage(file, size, q);
+        if (r.status == ConvertStatus::kRefused) {
+            if (!r.losses) {
+                UI().ConfirmConversionLosses(r.reasons, false);
+                continue;
+            }
+            if (!UI().ConfirmConversionLosses(r.reasons, true)) continue;
+            // The replacement, if any, was agreed to the first time.
+            q.lossy = q.replace = true;
+            r = ConvertImage(file, size, q);
+        }
+        if (r.status == ConvertStatus::kKept) continue;
+        if (r.status != ConvertStatus::kDone) return std::nullopt;
+        ShowMessage(1973, target);
+        return target;
+    }
+    return std::nullopt;
 }

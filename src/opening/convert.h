@@ -70,3 +70,10 @@ std::unique_ptr<FloppyTrackSource> OpenFloppySource(DeviceIOIF* file, uint64_t s
 
 // The words of one loss for a target of `targetKind`.
 std::string FloppyLossText(const FloppyLoss& loss, const std::string& targetKind);
+
+// File > Convert image: asks the front end where to save a copy of the
+// open image (`file`, `size` bytes, `disk` the disk shown of a file of
+// several) and converts it; what the target cannot hold is shown
+// (UserInterface::ConfirmConversionLosses) and dropped only when the user
+// says so. The new file's path, or nothing when nothing was written.
+std::optional<std::string> RunConvertImage(DeviceIOIF* file, uint64_t size, std::optional<std::size_t> disk);
