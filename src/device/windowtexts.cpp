@@ -182,7 +182,7 @@ const WindowTextEntry kWindowTexts[] = {
     // New image and properties.
     {"Νέα εικόνα δίσκου ...", "New Dis&k Image...", "新しいディスクイメージ(&K)..."},
     {"Νέα εικόνα δίσκου", "New Disk Image", "新しいディスクイメージ"},
-    {"Μετατροπή εικόνας…", "Con&vert image…", "イメージの変換(&V)…"},
+    {"Μετατροπή εικόνας…", "Con&vert image…", "イメージの変換(&V)..."},
     {"Μετατροπή εικόνας", "Convert image", "イメージの変換"},
     {"Η εικόνα-στόχος δεν μπορεί να κρατήσει:", "The target cannot hold:", "変換先に保持できないもの："},
     {"Μετατροπή παρ' όλα αυτά", "Convert &Anyway", "それでも変換(&A)"},

@@ -200,7 +200,7 @@ void TVoldex::BuildMenus() {
             [this] { ShellMenu(QCursor::pos()); });
     file->addSeparator();
     connect(AddAction(file, "MNNewImage", U("&Νέα εικόνα δίσκου ...")), &QAction::triggered, this, &TVoldex::NewImage);
-    connect(AddAction(file, "MNConvertImage", U("&Μετατροπή εικόνας…")), &QAction::triggered, this,
+    connect(AddAction(file, "MNConvertImage", U("Με&τατροπή εικόνας…")), &QAction::triggered, this,
             &TVoldex::ConvertOpenImage);
     connect(AddAction(file, "MNOpenDisk", U("Άν&οιγμα εικόνας δίσκου ..."), QKeySequence("Ctrl+O")), &QAction::triggered, this, [this] {
         if (auto path = ChooseImageFile()) {
@@ -606,7 +606,7 @@ void TVoldex::CloseVolume() {
 
 void TVoldex::SetVolumeActions(bool enabled) {
     for (const char* a : {"MNSelectAll", "MNInverse", "MNWriteFile", "MNMakeDir", "PMSelectAll", "PMWriteFile",
-                          "PMMakeDir", "MNShowDiskInfo", "MNProperties", "PMProperties", "MNCheckRepair"})
+                          "PMMakeDir", "MNShowDiskInfo", "MNProperties", "PMProperties", "MNCheckRepair", "MNConvertImage"})
         Action(a)->setEnabled(enabled);
 }
 
