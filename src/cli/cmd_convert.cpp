@@ -1,5 +1,6 @@
 // Conversion between containers and what an image really is: convert, identify.
 
+#include <csignal>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,11 @@
 #include "opening/identify.h"
 
 namespace {
+
+// Ctrl-C stops a conversion between two tracks or chunks, so that the
+// partial file is removed rather than left behind.
+volatile std::sig_atomic_t stopAsked = 0;
+extern "C" void AskStop(int) { stopAsked = 1; }
 
 // Images from this size on show a progress line on a terminal.
 constexpr uint64_t kProgressFrom = 8u << 20;
@@ -41,6 +47,7 @@ bool ConvertOne(const std::string& source, const std::string& target, const CliO
     ConvertResult r = ConvertImageFile(source, q, [&](uint64_t done, uint64_t) {
         if (done > shown) progress.AddBytes(done - shown);
         shown = done;
+        return !stopAsked;
     });
     progress.Finish();
     switch (r.status) {
@@ -63,6 +70,7 @@ bool ConvertOne(const std::string& source, const std::string& target, const CliO
 
 int CmdConvert(CliContext& c) {
     const CliOptions& o = c.options;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, AskStop);
     const std::vector<std::string>& ops = o.operands;
     if (!o.to) {
         if (ops.size() != 2)
@@ -77,7 +85,7 @@ int CmdConvert(CliContext& c) {
     std::string ext = *o.to;
     if (!ext.empty() && ext[0] != '.') ext = "." + ext;
     int rc = kExitOk;
-    for (std::size_t k = 0; k + 1 < ops.size(); ++k) {
+    for (std::size_t k = 0; k + 1 < ops.size() && !stopAsked; ++k) {
         std::string target = folder + (folder.back() == '/' ? "" : "/") + BaseName(ops[k]) + ext;
         if (!ConvertOne(ops[k], target, o)) rc = kExitFailure;
     }

@@ -345,6 +345,7 @@ const CatalogueEntry kEnglish[] = {
     {1971, "%1 is a %2 image, not a disk; \"voldex-cli convert %1 OUTPUT.hdm\" makes a plain image of it"},
     {1972, "Convert image"},
     {1973, "The image was converted to %1"},
+    {1974, "The conversion was stopped; %1 was not written"},
 };
 
 }  // namespace

@@ -136,7 +136,10 @@ ConvertResult ConvertFloppy(std::unique_ptr<FloppyTrackSource> from, const Flopp
     for (uint32_t c = 0; ok && c < info.cylinders; ++c)
         for (uint32_t h = 0; ok && h < info.heads; ++h) {
             ok = from->ReadTrack(c, h, track) && sink->WriteTrack(track, losses);
-            if (progress && tracks) progress(size * (uint64_t(c) * info.heads + h + 1) / tracks, size);
+            if (ok && progress && tracks && !progress(size * (uint64_t(c) * info.heads + h + 1) / tracks, size)) {
+                ShowMessage(1974, target);
+                return r;
+            }
         }
     ok = ok && sink->Finish();
     if (!ok) {
@@ -233,7 +236,10 @@ ConvertResult ConvertHardDisk(DeviceIOIF* source, uint64_t size, const HardDiskC
         ok = source->Read(int64_t(disk.dataOffset + done), chunk.data(), n) &&
              file.Write(int64_t(out.dataOffset + done), chunk.data(), n);
         done += n;
-        if (progress) progress(done, out.dataBytes);
+        if (ok && progress && !progress(done, out.dataBytes)) {
+            ShowMessage(1974, target);
+            return r;
+        }
     }
     (void)size;
     if (!ok || !file.Commit(target)) {

@@ -43,8 +43,9 @@ struct ConvertResult {
     bool losses = false;                 // the reasons are what the target drops (--lossy would go on)
 };
 
-// Reports the bytes of the source read so far, of `total`.
-using ConvertProgress = std::function<void(uint64_t done, uint64_t total)>;
+// Reports the bytes of the source read so far, of `total`; false stops the
+// conversion (nothing is written).
+using ConvertProgress = std::function<bool(uint64_t done, uint64_t total)>;
 
 // The container a name's extension asks for: a floppy and a hard-disk
 // container may share an extension (.img); `floppy` says which is meant.

@@ -44,6 +44,8 @@ const char* AnomalyName(FloppyLoss::Kind k) {
     }
 }
 
+void DescribeBootSector(const uint8_t* s, std::string& fileSystem, std::string& label);
+
 IdentifiedFloppy DescribeFloppy(FloppyTrackSource& source) {
     IdentifiedFloppy f;
     const FloppyDiskInfo& info = source.Info();
@@ -62,7 +64,10 @@ IdentifiedFloppy DescribeFloppy(FloppyTrackSource& source) {
                 continue;
             }
             ++f.tracks;
-            for (const FloppySector& s : track.sectors) ++f.sectorSizes[uint32_t(s.data.size())];
+            for (const FloppySector& s : track.sectors) {
+                ++f.sectorSizes[uint32_t(s.data.size())];
+                if (c == 0 && h == 0 && s.r == 1 && s.data.size() >= 512) DescribeBootSector(s.data.data(), f.fileSystem, f.label);
+            }
             if (info.geometry.SectorCount()) RegularTrackLosses(track, info.geometry, losses, byPlace);
         }
     for (const FloppyLoss& l : losses) {
@@ -123,27 +128,31 @@ void CheckHeader(DeviceIOIF* device, uint64_t size, const uint8_t* h, std::size_
     }
 }
 
-// The file system a partition's first sector names, and its label field.
-void DescribePartition(DeviceIOIF* device, uint64_t size, IdentifiedPartition& p) {
-    uint8_t s[512];
-    if (p.offset + sizeof s > size || !device->Read(int64_t(p.offset), s, sizeof s)) return;
+// The file system a volume's first sector `s` (512 bytes) names, and its label field.
+void DescribeBootSector(const uint8_t* s, std::string& fileSystem, std::string& label) {
     auto text = [](const uint8_t* b, std::size_t n) {
         std::string t(reinterpret_cast<const char*>(b), n);
         while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.pop_back();
         return SjisToUtf8(t);
     };
     if (std::memcmp(s + 2, "Hudson soft", 11) == 0) {
-        p.fileSystem = "Human68k";
+        fileSystem = "Human68k";
     } else if (std::memcmp(s + 82, "FAT32   ", 8) == 0) {
-        p.fileSystem = "FAT32";
-        p.label = text(s + 71, 11);
+        fileSystem = "FAT32";
+        label = text(s + 71, 11);
     } else if (std::memcmp(s + 54, "FAT1", 4) == 0 && s[38] == 0x29) {
-        p.fileSystem = text(s + 54, 8);
-        p.label = text(s + 43, 11);
-    } else if (s[510] == 0x55 && s[511] == 0xAA && LE16(s + 11) >= 256) {
-        p.fileSystem = "FAT";
+        fileSystem = text(s + 54, 8);
+        label = text(s + 43, 11);
+    } else if ((s[510] == 0x55 && s[511] == 0xAA) || std::memcmp(s + 3, "X68IPL30", 8) == 0) {
+        if (LE16(s + 11) >= 256 && s[13] != 0) fileSystem = "FAT";
     }
-    if (p.label == "NO NAME") p.label.clear();
+    if (label == "NO NAME") label.clear();
+}
+
+void DescribePartition(DeviceIOIF* device, uint64_t size, IdentifiedPartition& p) {
+    uint8_t s[512];
+    if (p.offset + sizeof s > size || !device->Read(int64_t(p.offset), s, sizeof s)) return;
+    DescribeBootSector(s, p.fileSystem, p.label);
 }
 
 std::string Extension(const std::string& path) {
@@ -249,7 +258,8 @@ std::string IdentifyText(const IdentifyReport& r) {
         std::string sizes;
         for (auto [bytes, n] : d.sectorSizes) sizes += (sizes.empty() ? "" : ", ") + std::to_string(n) + " x " + std::to_string(bytes);
         out += "Disk " + std::to_string(k + 1) + ": \"" + SjisToUtf8(d.name) + "\" " + d.media + " " + d.geometry + ", " +
-               std::to_string(d.tracks) + " tracks, sectors " + sizes + (d.writeProtected ? ", write-protected" : "") + "\n";
+               std::to_string(d.tracks) + " tracks, sectors " + sizes + (d.writeProtected ? ", write-protected" : "") +
+               (d.fileSystem.empty() ? "" : ", " + d.fileSystem) + (d.label.empty() ? "" : ", label \"" + d.label + "\"") + "\n";
         for (const auto& [kind, n] : d.anomalies)
             out += "  Anomaly: " + kind + " " + std::to_string(n) + " (first at " + d.firstAt.at(kind) + ")\n";
     }
@@ -274,7 +284,9 @@ std::string IdentifyJson(const IdentifyReport& r) {
         const IdentifiedFloppy& d = r.disks[k];
         out += std::string(k ? ", " : "") + "{\"name\": " + Json(SjisToUtf8(d.name)) + ", \"media\": " + Json(d.media) +
                ", \"writeProtected\": " + (d.writeProtected ? "true" : "false") + ", \"geometry\": " + Json(d.geometry) +
-               ", \"tracks\": " + std::to_string(d.tracks) + ", \"sectorSizes\": {";
+               ", \"tracks\": " + std::to_string(d.tracks) +
+               ", \"fileSystem\": " + (d.fileSystem.empty() ? "null" : Json(d.fileSystem)) + ", \"label\": " + Json(d.label) +
+               ", \"sectorSizes\": {";
         bool first = true;
         for (auto [bytes, n] : d.sectorSizes) {
             out += std::string(first ? "" : ", ") + "\"" + std::to_string(bytes) + "\": " + std::to_string(n);

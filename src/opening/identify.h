@@ -21,6 +21,7 @@ struct IdentifiedFloppy {
     std::string geometry;  // the layout most tracks have
     uint32_t tracks = 0;   // tracks that hold sectors
     std::map<uint32_t, uint64_t> sectorSizes;  // bytes -> sectors of that size
+    std::string fileSystem, label;  // as the first sector (0/0/1) records them
     // Anomalies by kind ("mixedSizes", "deletedMarks", ...), and where the first one of each lies.
     std::map<std::string, uint64_t> anomalies;
     std::map<std::string, std::string> firstAt;
