@@ -488,28 +488,15 @@ public:
         uint32_t headerSize = LE32(map_.data() + 0x110);
         if (headerSize < kNfdHeader - 16 || headerSize > fileSize) return false;
         heads_ = map_[0x115] == 1 ? 1 : 2;
-        LayoutCounter layout;
-        uint64_t at = headerSize;
-        uint8_t pda = 0;
-        for (uint32_t t = 0; t < kNfdTracks; ++t) {
-            starts_[t] = at;
-            std::vector<uint32_t> sizes;
-            for (uint32_t k = 0; k < kNfdSlots; ++k) {
-                const uint8_t* e = Slot(t, k);
-                if (e[0] == 0xFF) continue;
-                if (e[3] > 7) return false;
-                sizes.push_back(128u << e[3]);
-                at += 128u << e[3];
-                if (!pda) pda = e[10];
-            }
-            layout.Track(t / heads_, t % heads_, std::move(sizes));
-        }
-        if (at != fileSize) return false;
+        // Unused slots hold C = 0xFF. Some writers left them zero instead:
+        // when the data do not fill the file the first way, slots with
+        // R = 0 are taken as unused too.
+        if (!Lay(headerSize, fileSize, false) && !Lay(headerSize, fileSize, true)) return false;
         const char* comment = reinterpret_cast<const char*>(map_.data() + 0x10);
         info_.name.assign(comment, strnlen(comment, 0x100));
         info_.writeProtected = map_[0x114] != 0;
-        info_.geometry = layout.Finish(heads_);
         info_.cylinders = info_.geometry.cylinders;
+        const uint8_t pda = pda_;
         info_.heads = heads_;
         info_.media = pda == 0x30 ? FloppyMedia::k2HQ : pda == 0x10 ? MediaOfLayout(info_.geometry) : MediaOfLayout(info_.geometry);
         if (pda == 0x90 && info_.media != FloppyMedia::k2HC) info_.media = FloppyMedia::k2HD;
@@ -525,7 +512,7 @@ public:
         uint64_t at = starts_[t];
         for (uint32_t k = 0; k < kNfdSlots; ++k) {
             const uint8_t* e = Slot(t, k);
-            if (e[0] == 0xFF) continue;
+            if (Unused(e)) continue;
             FloppySector s;
             s.c = e[0];
             s.h = e[1];
@@ -548,6 +535,32 @@ public:
 
 private:
     const uint8_t* Slot(uint32_t t, uint32_t k) const { return map_.data() + kNfdMap + (t * kNfdSlots + k) * kNfdSlot; }
+    bool Unused(const uint8_t* e) const { return e[0] == 0xFF || (zeroUnused_ && e[2] == 0); }
+    // The tracks' data offsets and the layout, when the slots' data fill the file exactly.
+    bool Lay(uint64_t headerSize, uint64_t fileSize, bool zeroUnused) {
+        zeroUnused_ = zeroUnused;
+        LayoutCounter layout;
+        uint64_t at = headerSize;
+        pda_ = 0;
+        for (uint32_t t = 0; t < kNfdTracks; ++t) {
+            starts_[t] = at;
+            std::vector<uint32_t> sizes;
+            for (uint32_t k = 0; k < kNfdSlots; ++k) {
+                const uint8_t* e = Slot(t, k);
+                if (Unused(e)) continue;
+                if (e[3] > 7) return false;
+                sizes.push_back(128u << e[3]);
+                at += 128u << e[3];
+                if (!pda_) pda_ = e[10];
+            }
+            layout.Track(t / heads_, t % heads_, std::move(sizes));
+        }
+        if (at != fileSize) return false;
+        info_.geometry = layout.Finish(heads_);
+        return true;
+    }
+    bool zeroUnused_ = false;
+    uint8_t pda_ = 0;
     DeviceIOIF* file_ = nullptr;
     std::vector<uint8_t> map_;
     uint32_t heads_ = 2;

@@ -382,7 +382,10 @@ ConvertResult ConvertImage(DeviceIOIF* source, uint64_t size, const ConvertReque
             return r;
         }
         if (!layout) {
-            if (d.container.empty()) {
+            // Nothing known, a format known but not read, or a floppy the
+            // sources above did not take: nothing to convert.
+            if (d.container.empty() || d.road == DetectedImage::kRefused ||
+                (d.road == DetectedImage::kVolume && d.container != "Plain")) {
                 r.reasons.push_back(Msg(1966, {source->GetPath()}));
                 return r;
             }

@@ -567,6 +567,10 @@ TEST(ConvertTest, ARecordByRecordD88BecomesExactlyItsPlainDumpKeepingItsHeader) 
         ASSERT_EQ(r.rc, 0) << r.err;
         EXPECT_EQ(ReadHostFile(d / "game.hdm"), volume) << "short table " << shortTable;
     }
+    // An NFD whose unused slots were left zero, its sectors listed out of order.
+    WriteNFD(d / "zero.nfd", volume);
+    ASSERT_EQ(Cli("convert " + Quote(d / "zero.nfd") + " " + Quote(d / "zero.hdm")).rc, 0);
+    EXPECT_EQ(ReadHostFile(d / "zero.hdm"), volume);
     // Name, write-protect, media, deleted mark, status, density and the
     // order of the records survive D88 -> NFD -> D88.
     D88Tracks tracks = TracksOfVolume(volume, 8, 1024);
