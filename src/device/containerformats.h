@@ -72,10 +72,15 @@ struct FloppyLoss {
         kDuplicateId,     // the same C/H/R twice on a track
         kCrcError,        // a sector read with a CRC error
         kMissingSector,   // a sector the regular layout has and the source lacks (r: its number)
-        kLongTrack,       // more sectors, or more bytes, than the target's track holds (detail: sectors)
+        // More sectors than the target's track holds: r 0, detail the track's
+        // sectors, other the most it holds; or one sector numbered beyond the
+        // layout's (r its number, other the layout's sectors).
+        kLongTrack,
         kSingleDensity,   // an FM track where the target keeps only MFM
         kForeignId,       // IDs that differ from the sector's place (C/H/R/N), which the target does not keep
-        kGeometry,        // a disk shape the target cannot describe (whole disk; cylinder/head unused)
+        // A disk shape the target cannot describe (the whole disk): cylinder,
+        // head, r and detail carry the layout's cylinders, heads, sectors, bytes.
+        kGeometry,
         kHeaderField,     // a header field the target has no place for (name, write-protect)
         kMissingTrack,    // a track the layout has and the source lacks (the target would hold zeros)
         kDataLength,      // data of another length than the ID's N says (detail: bytes, other: 128 << N)
