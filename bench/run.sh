@@ -130,6 +130,22 @@ if [ -e /dev/fuse ] && command -v fusermount3 >/dev/null; then
 else
   echo "mount rows skipped: no /dev/fuse or fusermount3"
 fi
+# convert against a copy of the file (both flushed): a 1 GiB PC-9801 disk
+# from HDI to NHD, and a 2HD D88 to a plain dump.
+rm -f conv.hdi conv.nhd conv-copy conv.d88 conv.hdm
+"$cli" new conv.hdi pc98-hd --size 1G >/dev/null && head -c 900M /dev/urandom | dd of=conv.hdi bs=1M seek=8 conv=notrunc status=none
+a=999; b=999
+for r in 1 2 3; do
+  rm -f conv.nhd conv-copy
+  x=$(t "$cli" convert conv.hdi conv.nhd); y=$(t sh -c "cat conv.hdi >conv-copy && sync conv-copy")
+  a=$(printf '%s\n%s\n' "$a" "$x" | sort -n | head -1); b=$(printf '%s\n%s\n' "$b" "$y" | sort -n | head -1)
+done
+row "convert 1 GiB HDI to NHD (cat+sync)" "$a" "$b" "$(ratio "$b" "$a")x"
+"$cli" new conv.hdm 2hd >/dev/null && "$cli" convert conv.hdm conv.d88 >/dev/null && rm conv.hdm
+a=$(best sh -c "rm -f conv.hdm; $cli convert conv.d88 conv.hdm"); b=$(best sh -c "rm -f conv-copy; cat conv.d88 >conv-copy && sync conv-copy")
+row "convert 2HD D88 to plain (cat+sync)" "$a" "$b" "$(ratio "$b" "$a")x"
+rm -f conv.hdi conv.nhd conv-copy conv.d88 conv.hdm
+
 # ---- scale: huge FAT32 volumes, batched deletes, put against mcopy + sync ----
 # Each row is a ratio (mtools time over voldex time: above 1 is faster);
 # peak memory is the resident maximum of /usr/bin/time -v.

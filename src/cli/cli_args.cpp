@@ -142,6 +142,28 @@ const std::vector<CliCommand>& CliCommands() {
          "written under a temporary name beside it and renamed when complete. A FORMAT that does\n"
          "not fit the container, or a size out of range, is a usage error (exit 2).\n",
          CmdNew},
+        {"convert", 2, -1, 0, "convert SOURCE TARGET [--partition N] [--lossy] [--yes]",
+         "Converts an image into another container, named by TARGET's extension (" "the extensions of\n"
+         "new, and .dup .2hd .flp .dsk .hdd); SOURCE is known by its content. A floppy goes over track\n"
+         "by track with every sector's ID, mark and status where the target keeps them, and the\n"
+         "header fields it has (name, media, write-protect); a hard disk with its partition table\n"
+         "and every partition under the target's header. --partition N takes disk N of a D88 file\n"
+         "of several. What the target cannot hold (a sector of another size, a deleted-data mark,\n"
+         "duplicate or missing IDs, an error status, a shape it cannot describe) is refused, one\n"
+         "line each, exit 1 and nothing written; --lossy converts anyway and lists what was dropped.\n"
+         "convert --to EXT SOURCE... FOLDER converts each source into FOLDER under its own name,\n"
+         "going on after a refusal. The target is written under a temporary name and renamed when\n"
+         "complete; an existing one is replaced only with --yes.\n",
+         CmdConvert},
+        {"identify", 1, -1, kCmdJson, "identify IMAGE... [--json]",
+         "Tells what each image is: the container by content (and what its name suggests when that\n"
+         "differs), header fields that disagree with the file's size, the geometry; for floppies\n"
+         "every disk of the file with its sector sizes and anomalies (mixed sizes, deleted marks,\n"
+         "error statuses, missing, duplicate or foreign IDs); for hard disks the partition table\n"
+         "and each partition's file system and label. --json: one object a line per image\n"
+         "{\"path\", \"image\", \"container\", \"nameSuggests\", \"fileBytes\", \"headerDisagrees\",\n"
+         "\"geometry\", \"disks\", \"table\", \"partitions\"}. Exit 1 when any is not a disk image.\n",
+         CmdIdentify},
         {"label", 1, 2, kCmdOpensVolume | kCmdChangesWhenTold, "label IMAGE [TEXT | --clear]",
          "Shows the volume label (the root folder's label entry; nothing when there is none), sets\n"
          "it to TEXT (11 bytes at most, upper case on FAT, Shift-JIS allowed) or removes it with\n"
@@ -268,6 +290,12 @@ const CliOption kOptions[] = {
     {"-f", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.foreground = true; }},
     {"--dry-run", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.dryRun = true; }},
     {"--save", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.save = true; }},
+    {"--lossy", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.lossy = true; }},
+    {"--to", nullptr, true,
+     [](CliOptions& o, const std::string& v, std::string&) {
+         o.to = v;
+         return true;
+     }},
 };
 
 }  // namespace
@@ -340,6 +368,10 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
     }
     if ((o.dryRun || o.save) && o.command != "repair") {
         error = std::string(o.dryRun ? "--dry-run" : "--save") + " is not taken by " + o.command;
+        return std::nullopt;
+    }
+    if ((o.lossy || o.to) && o.command != "convert") {
+        error = std::string(o.lossy ? "--lossy" : "--to") + " is not taken by " + o.command;
         return std::nullopt;
     }
     if (o.recursive && !(c->flags & kCmdRecursive)) {

@@ -33,6 +33,8 @@ struct CliOptions {
     bool foreground = false;            // mount -f: stay in the foreground
     bool dryRun = false;                // repair --dry-run: the plan only
     bool save = false;                  // repair --save: lost chains become FILEnnnn.CHK
+    bool lossy = false;                 // convert --lossy: drop what the target cannot hold
+    std::optional<std::string> to;      // convert --to EXT: many sources into a folder
 };
 
 class CliInterface;

@@ -53,6 +53,10 @@ int CmdNew(CliContext& c);
 int CmdLabel(CliContext& c);
 int CmdAttrib(CliContext& c);
 
+// Conversion between containers, and what an image is.
+int CmdConvert(CliContext& c);
+int CmdIdentify(CliContext& c);
+
 // The floppy maker.
 int CmdMkfdd(CliContext& c);
 

@@ -1,6 +1,8 @@
 #include "device/containerformats.h"
 
 #include "device/asciicase.h"
+#include "device/convert_floppy.h"
+#include "device/harddiskformats.h"
 
 namespace {
 
@@ -22,6 +24,12 @@ bool ListHolds(const char* list, const std::string& extension) {
 
 const std::vector<FloppyContainerFormat>& FloppyContainerFormats() {
     static const std::vector<FloppyContainerFormat> formats = {
+        {"NFD", ".nfd", OpenNFD0, CreateNFD0},
+        {"DIM", ".dim", OpenDIMDisk, CreateDIMDisk},
+        {"D88", ".d88 .d77 .d68 .d98 .88d", OpenD88Disk, CreateD88Disk},
+        {"FDI", ".fdi", OpenFDI, CreateFDI},
+        // Known by its size alone: tried last.
+        {"Plain", ".hdm .xdf .tfd .dup .2hd .img .ima .flp .dsk", OpenPlainFloppy, CreatePlainFloppy},
     };
     return formats;
 }
@@ -34,6 +42,13 @@ const FloppyContainerFormat* FloppyContainerByExtension(const std::string& exten
 
 const std::vector<HardDiskContainerFormat>& HardDiskContainerFormats() {
     static const std::vector<HardDiskContainerFormat> formats = {
+        {"NHD", ".nhd", ProbeNHD, NHDHeader},
+        {"X68000 SCSI", ".hds .hda", ProbeX68000SCSI, NoHeader},
+        {"HDI", ".hdi", ProbeHDI, HDIHeader},
+        {"X68000 SASI", ".hdf", ProbeX68000SASI, NoHeader},
+        {"THD", ".thd", ProbeTHD, THDHeader},
+        // Anything else: tried last.
+        {"Plain", ".img .hdd", ProbePlainHardDisk, NoHeader},
     };
     return formats;
 }

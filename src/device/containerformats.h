@@ -24,8 +24,11 @@ struct FloppySector {
     uint8_t c = 0, h = 0, r = 0, n = 0;  // the ID field as recorded
     bool mfm = true;                     // double density; false: single density (FM)
     bool deleted = false;                // deleted-data address mark
-    bool crcError = false;               // the data failed their CRC when the disk was read
-    uint8_t status = 0;                  // the container's own FDC status byte, where it keeps one
+    bool crcError = false;               // the sector was read with an error (status non-zero)
+    // The result of reading the sector, as D88 records it (NFD's status
+    // bytes are turned into it): 0 normal, 0xA0 CRC error in the ID, 0xB0
+    // CRC error in the data, 0xE0 no address mark, 0xF0 no data mark.
+    uint8_t status = 0;
     std::vector<uint8_t> data;           // normally 128 << n bytes; a container may hold fewer or more
 };
 
@@ -44,6 +47,8 @@ enum class FloppyMedia {
     k2HC,    // 80 × 2 × 15 × 512: 1.2 MB, 300 rpm
     k2HQ,    // 80 × 2 × 18 × 512: 1.44 MB
     k2HS,    // 80 × 2 × 9 × 1024
+    k1D,     // single-sided, 40 cylinders
+    k1DD,    // single-sided, 80 cylinders
 };
 
 // What a container says of the whole disk besides its tracks.
@@ -52,8 +57,9 @@ struct FloppyDiskInfo {
     bool writeProtected = false;  // the container marks the disk write-protected
     FloppyMedia media = FloppyMedia::kUnknown;
     uint32_t cylinders = 0, heads = 0;  // tracks the disk has room for
-    // The regular layout (every track sectors 1..S of one size, IDs matching
-    // their place), or all zeros when the disk has none.
+    // The layout most of its tracks have (sectors 1..S of one size, IDs
+    // matching their place; a sink reports each track that differs), or
+    // all zeros when the disk holds no sector at all.
     ContainerGeometry geometry;
 };
 
@@ -66,11 +72,19 @@ struct FloppyLoss {
         kDuplicateId,     // the same C/H/R twice on a track
         kCrcError,        // a sector read with a CRC error
         kMissingSector,   // a sector the regular layout has and the source lacks (r: its number)
-        kLongTrack,       // more sectors, or more bytes, than the target's track holds (detail: sectors)
+        // More sectors than the target's track holds: r 0, detail the track's
+        // sectors, other the most it holds; or one sector numbered beyond the
+        // layout's (r its number, other the layout's sectors).
+        kLongTrack,
         kSingleDensity,   // an FM track where the target keeps only MFM
         kForeignId,       // IDs that differ from the sector's place (C/H/R/N), which the target does not keep
-        kGeometry,        // a disk shape the target cannot describe (whole disk; cylinder/head unused)
+        // A disk shape the target cannot describe (the whole disk): cylinder,
+        // head, r and detail carry the layout's cylinders, heads, sectors, bytes.
+        kGeometry,
         kHeaderField,     // a header field the target has no place for (name, write-protect)
+        kMissingTrack,    // a track the layout has and the source lacks (the target would hold zeros)
+        kDataLength,      // data of another length than the ID's N says (detail: bytes, other: 128 << N)
+        kTooManyTracks,   // a track beyond the last one the target has room for
     };
     Kind kind;
     uint32_t cylinder = 0, head = 0, r = 0;

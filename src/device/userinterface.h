@@ -133,6 +133,21 @@ public:
         return false;
     }
 
+    // File > Convert image: where to save a copy of the image `source` in
+    // another container (the extension names it). True for OK with the
+    // path in `target`.
+    virtual bool AskConvertTarget(const std::string& source, std::string& target) {
+        (void)source; (void)target;
+        return false;
+    }
+    // What the target of a conversion cannot hold, one line each. With
+    // `canDrop`, true to convert anyway and drop it; without, the list is
+    // only shown (the answer is then ignored).
+    virtual bool ConfirmConversionLosses(const std::vector<std::string>& reasons, bool canDrop) {
+        (void)reasons; (void)canDrop;
+        return false;
+    }
+
     // The Properties form on `properties`; true for OK with the changes in it.
     virtual bool ShowProperties(EntryProperties& properties) {
         (void)properties;

@@ -6,10 +6,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "device/deviceio_file.h"
 #include "device/messages.h"
+#include "opening/convert.h"
+#include "opening/detect.h"
 
 const std::vector<FloppyFormat>& FloppyFormats() {
     static const std::vector<FloppyFormat> formats = {
@@ -61,6 +65,29 @@ bool ReadTrack(int fd, uint8_t* p, std::size_t n) {
 
 }  // namespace
 
+namespace {
+
+// The container a source file is, when it is one (a copy of its bytes
+// would carry the headers along and be no disk): empty for a drive or a
+// plain dump.
+std::string SourceContainer(const std::string& source) {
+    struct stat st;
+    if (IsRawDrivePath(source) || stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+    auto* file = new DeviceIO_File;
+    std::unique_ptr<DeviceIOIF, DeviceDestroyer> owner(file);
+    if (!file->Open(source)) return "";
+    std::string kind;
+    const uint64_t size = uint64_t(st.st_size);
+    if (OpenFloppySource(file, size, 0, &kind)) return kind == "Plain" ? "" : kind;
+    std::vector<uint8_t> head(std::min<uint64_t>(size, 4096));
+    if (head.empty() || !file->Read(0, head.data(), uint32_t(head.size()))) return "";
+    for (const HardDiskContainerFormat& f : HardDiskContainerFormats())
+        if (std::string(f.kind) != "Plain" && f.probe(head.data(), head.size(), size)) return f.kind;
+    return "";
+}
+
+}  // namespace
+
 bool MakeFloppyImage(const std::string& source, const std::string& output, int format,
                      const std::function<void(uint32_t, uint32_t)>& progress) {
     if (output.empty()) {
@@ -81,6 +108,10 @@ bool MakeFloppyImage(const std::string& source, const std::string& output, int f
     bool exists = stat(output.c_str(), &out) == 0;
     if (exists && stat(source.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
         ShowMessage(1282, output);
+        return false;
+    }
+    if (std::string kind = SourceContainer(source); !kind.empty()) {
+        ShowMessage(1971, source, kind);
         return false;
     }
     if (exists && AskMessage(704, kBoxYesNoQuestion, output) != kIdYes) return false;

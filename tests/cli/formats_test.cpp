@@ -581,3 +581,243 @@ TEST(NewImageTest, LabelAndAttributesAreWhatMtoolsReports) {
 }
 
 }  // namespace
+
+// Conversion: every floppy container and back, read in between by the
+// test's own readers; D88 files built record by record; every refusal.
+namespace {
+
+// A 1.44 MB FAT12 floppy made by mkfs.fat, holding one file.
+std::vector<uint8_t> MakeHQVolume(const TempDir& d) {
+    std::string img = d / "hq.raw";
+    EXPECT_EQ(RunShell("mkfs.fat -C -f 2 -r 224 -S 512 " + Quote(img) + " 1440 >/dev/null 2>&1"), 0);
+    WriteHostFile(d / "HQ.BIN", Payload());
+    EXPECT_EQ(RunShell("MTOOLS_SKIP_CHECK=1 mcopy -i " + Quote(img) + " " + Quote(d / "HQ.BIN") + " ::"), 0);
+    return ReadHostFile(img);
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+TEST(ConvertTest, TwoFloppiesGoThroughEveryContainerAndBackUnchanged) {
+    TempDir d;
+    const struct {
+        const char* name;
+        std::vector<uint8_t> volume;
+        uint32_t secLen, sectors;
+    } disks[] = {{"2hd", MakeFloppyVolume({{"DATA.BIN", Payload()}}), 1024, 8}, {"hq", MakeHQVolume(d), 512, 18}};
+    const struct {
+        const char *ext, *kind;
+    } targets[] = {{".fdi", "FDI"}, {".d88", "D88"}, {".nfd", "NFD"}, {".dim", "DIM"}, {".xdf", "Plain"}};
+    for (const auto& disk : disks) {
+        const std::string plain = d / (std::string(disk.name) + ".hdm");
+        WriteHostFile(plain, disk.volume);
+        for (const auto& t : targets) {
+            const std::string there = d / (std::string(disk.name) + t.ext), back = d / (std::string(disk.name) + "_back.img");
+            CliRun r = Cli("convert --yes " + Quote(plain) + " " + Quote(there));
+            ASSERT_EQ(r.rc, 0) << disk.name << t.ext << ": " << r.err;
+            PlainDisk inside = UnwrapContainer(there, t.kind);
+            EXPECT_EQ(inside.bytes, disk.volume) << disk.name << t.ext;
+            if (inside.secLen) EXPECT_EQ(inside.secLen, disk.secLen) << disk.name << t.ext;
+            if (inside.sectors) EXPECT_EQ(inside.sectors, disk.sectors) << disk.name << t.ext;
+            r = Cli("convert --yes " + Quote(there) + " " + Quote(back));
+            ASSERT_EQ(r.rc, 0) << disk.name << t.ext << ": " << r.err;
+            EXPECT_EQ(ReadHostFile(back), disk.volume) << disk.name << t.ext;
+        }
+    }
+    // The media byte and the PDA name the disk kind.
+    EXPECT_EQ(ReadRange(d / "2hd.d88", 0x1B, 1), std::vector<uint8_t>{0x20});
+    EXPECT_EQ(ReadRange(d / "hq.nfd", 0x120 + 10, 1), std::vector<uint8_t>{0x30});
+    EXPECT_EQ(ReadRange(d / "hq.dim", 0, 1), std::vector<uint8_t>{9});
+    EXPECT_EQ(ReadRange(d / "2hd.fdi", 4, 4), (std::vector<uint8_t>{0x90, 0, 0, 0}));
+    // NFD slots past the last sector of a track are marked unused.
+    EXPECT_EQ(ReadRange(d / "2hd.nfd", 0x120 + 8 * 16, 16), std::vector<uint8_t>(16, 0xFF));
+}
+
+TEST(ConvertTest, ARecordByRecordD88BecomesExactlyItsPlainDumpKeepingItsHeader) {
+    TempDir d;
+    auto volume = MakeFloppyVolume({{"DATA.BIN", Payload()}});
+    for (bool shortTable : {false, true}) {
+        D88Disk disk{"GAME", volume, {}, 11, shortTable};
+        WriteD88(d / "game.d88", {disk});
+        CliRun r = Cli("convert --yes " + Quote(d / "game.d88") + " " + Quote(d / "game.hdm"));
+        ASSERT_EQ(r.rc, 0) << r.err;
+        EXPECT_EQ(ReadHostFile(d / "game.hdm"), volume) << "short table " << shortTable;
+    }
+    // An NFD whose unused slots were left zero, its sectors listed out of order.
+    WriteNFD(d / "zero.nfd", volume);
+    ASSERT_EQ(Cli("convert " + Quote(d / "zero.nfd") + " " + Quote(d / "zero.hdm")).rc, 0);
+    EXPECT_EQ(ReadHostFile(d / "zero.hdm"), volume);
+    // Name, write-protect, media, deleted mark, status, density and the
+    // order of the records survive D88 -> NFD -> D88.
+    D88Tracks tracks = TracksOfVolume(volume, 8, 1024);
+    std::swap(tracks[3][0], tracks[3][5]);
+    tracks[4][2].deleted = 0x10;
+    tracks[6][1].status = 0xB0;
+    WriteD88Tracks(d / "marks.d88", "MARKS", 0x20, true, tracks);
+    ASSERT_EQ(Cli("convert " + Quote(d / "marks.d88") + " " + Quote(d / "marks.nfd")).rc, 0);
+    ASSERT_EQ(Cli("convert " + Quote(d / "marks.nfd") + " " + Quote(d / "again.d88")).rc, 0);
+    auto again = ReadHostFile(d / "again.d88");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(again.data())), "MARKS");
+    EXPECT_EQ(again[0x1A], 0x10);
+    EXPECT_EQ(again[0x1B], 0x20);
+    auto record = [&](uint32_t track, uint32_t k) {
+        uint32_t at = LE(again.data() + 0x20 + 4 * track, 4) + k * (16 + 1024);
+        return std::vector<uint8_t>(again.begin() + at, again.begin() + at + 16);
+    };
+    EXPECT_EQ(record(3, 0)[2], 6);  // R of the record stored first
+    EXPECT_EQ(record(4, 2)[7], 0x10);
+    EXPECT_EQ(record(6, 1)[8], 0xB0);
+    EXPECT_EQ(UnwrapContainer(d / "again.d88", "D88").bytes, volume);
+}
+
+TEST(ConvertTest, OneDiskOfSeveralIsChosenAndTheWholeFileIsRefusedWithItsDisks) {
+    TempDir d;
+    auto a = MakeFloppyVolume({{"A.TXT", Bytes("first disk\n")}}), b = MakeFloppyVolume({{"B.BIN", Payload()}});
+    WriteD88(d / "two.d88", {{"DISK A", a, {}, 5}, {"DISK B", b, {}, 9}});
+    CliRun r = Cli("convert " + Quote(d / "two.d88") + " " + Quote(d / "one.hdm"));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("disk 1: \"DISK A\" (77/2/8/1024)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("disk 2: \"DISK B\""), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(d / "one.hdm"));
+    ASSERT_EQ(Cli("convert --partition 2 " + Quote(d / "two.d88") + " " + Quote(d / "one.hdm")).rc, 0);
+    EXPECT_EQ(ReadHostFile(d / "one.hdm"), b);
+    EXPECT_EQ(Cli("convert --partition 3 " + Quote(d / "two.d88") + " " + Quote(d / "three.hdm")).rc, 1);
+    // An existing target stays unless --yes.
+    EXPECT_EQ(Cli("convert --partition 1 " + Quote(d / "two.d88") + " " + Quote(d / "one.hdm")).rc, 1);
+    EXPECT_EQ(ReadHostFile(d / "one.hdm"), b);
+    ASSERT_EQ(Cli("convert --yes --partition 1 " + Quote(d / "two.d88") + " " + Quote(d / "one.hdm")).rc, 0);
+    EXPECT_EQ(ReadHostFile(d / "one.hdm"), a);
+    // mkfdd would copy the headers along: it points at convert instead.
+    r = Cli("mkfdd " + Quote(d / "two.d88") + " " + Quote(d / "copy.hdm") + " --size 1232");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("voldex-cli convert"), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(d / "copy.hdm"));
+}
+
+TEST(ConvertTest, WhatThePlainDumpCannotHoldIsRefusedLineByLineAndDroppedOnlyWithLossy) {
+    TempDir d;
+    const auto volume = MakeFloppyVolume({});
+    const struct {
+        const char* anomaly;  // as identify counts it
+        std::function<void(D88Tracks&)> spoil;
+        const char* line;
+    } cases[] = {
+        {"mixedSizes", [](D88Tracks& t) { t[0][0].n = 2, t[0][0].data.resize(512); },
+         "track 0 side 0 sector 1: 512 bytes among 1024-byte sectors; a plain dump cannot hold it"},
+        {"deletedMarks", [](D88Tracks& t) { t[11][2].deleted = 0x10; },
+         "track 5 side 1 sector 3: a deleted-data mark; a plain dump cannot hold it"},
+        {"duplicateIds", [](D88Tracks& t) { t[4][3].r = 3; }, "track 2 side 0 sector 3: the same sector ID twice"},
+        {"errorStatuses", [](D88Tracks& t) { t[20][7].status = 0xB0; }, "track 10 side 0 sector 8: read with error status B0h"},
+        {"missingSectors", [](D88Tracks& t) { t[153].pop_back(); },
+         "track 76 side 1 sector 8: missing; a plain dump would hold zeros in its place"},
+        {"extraSectors", [](D88Tracks& t) { t[1].push_back(t[1][0]), t[1].back().r = 9; },
+         "track 0 side 1 sector 9: beyond the 8 sectors of the track"},
+        {"singleDensity", [](D88Tracks& t) { t[2][0].density = 0x40; }, "track 1 side 0 sector 1: single density (FM)"},
+        {"foreignIds", [](D88Tracks& t) { t[7][4].c = 9; }, "track 3 side 1 sector 5: its ID says C 9 H 1 R 5 N 3"},
+        {"missingTracks", [](D88Tracks& t) { t[30].clear(); }, "track 15 side 0: missing"},
+    };
+    for (const auto& c : cases) {
+        D88Tracks tracks = TracksOfVolume(volume, 8, 1024);
+        c.spoil(tracks);
+        const std::string src = d / "odd.d88", dst = d / "odd.hdm";
+        WriteD88Tracks(src, "ODD", 0x20, false, tracks);
+        CliRun r = Cli("convert " + Quote(src) + " " + Quote(dst));
+        EXPECT_EQ(r.rc, 1) << c.line;
+        EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("--lossy"), std::string::npos) << r.err;
+        EXPECT_FALSE(Exists(dst)) << c.line;
+        r = Cli("identify --json " + Quote(src));
+        EXPECT_NE(r.out.find(std::string("\"") + c.anomaly + "\": {\"count\": 1"), std::string::npos) << r.out;
+        r = Cli("convert --lossy " + Quote(src) + " " + Quote(dst));
+        EXPECT_EQ(r.rc, 0) << r.err;
+        EXPECT_NE(r.err.find(std::string("dropped: ") + c.line), std::string::npos) << r.err;
+        EXPECT_EQ(ReadHostFile(dst).size(), volume.size());
+        std::remove(dst.c_str());
+    }
+    // A shape the target has no type for is refused even with --lossy.
+    std::vector<uint8_t> dd(80 * 2 * 8 * 512, 0xE5);
+    WriteD88Tracks(d / "dd.d88", "", 0x10, false, TracksOfVolume(dd, 8, 512));
+    CliRun r = Cli("convert --lossy " + Quote(d / "dd.d88") + " " + Quote(d / "dd.dim"));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("the disk's layout (80/2/8/512) is not one the DIM image can describe"), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(d / "dd.dim"));
+    // Mixed sizes go into a container that keeps them.
+    D88Tracks mixed = TracksOfVolume(volume, 8, 1024);
+    mixed[0][0].n = 2, mixed[0][0].data.resize(512);
+    WriteD88Tracks(d / "mixed.d88", "", 0x20, false, mixed);
+    EXPECT_EQ(Cli("convert " + Quote(d / "mixed.d88") + " " + Quote(d / "mixed.nfd")).rc, 0);
+    EXPECT_EQ(ReadRange(d / "mixed.nfd", 0x120 + 3, 1), std::vector<uint8_t>{2});
+}
+
+TEST(ConvertTest, HardDisksKeepTheirTableAndPartitionsUnderEveryHeader) {
+    TempDir d;
+    const std::string m = "MTOOLS_SKIP_CHECK=1 ";
+    auto offsets = WritePC98Disk(d / "pc98.img", PC98Disk{}, {{1, 40}, {41, 99}});
+    const auto pc98 = ReadHostFile(d / "pc98.img");
+    ASSERT_EQ(Cli("convert " + Quote(d / "pc98.img") + " " + Quote(d / "pc98.hdi")).rc, 0);
+    PlainDisk hdi = UnwrapContainer(d / "pc98.hdi", "HDI");
+    EXPECT_EQ(hdi.bytes, pc98);
+    EXPECT_EQ(hdi.secLen * 1000000 + hdi.sectors * 1000 + hdi.heads, 512u * 1000000 + 17 * 1000 + 8);
+    std::string out;
+    EXPECT_EQ(RunShell(m + "mdir -b -i " + Quote(d / "pc98.hdi") + "@@" + std::to_string(4096 + offsets[1]) + " ::", &out), 0) << out;
+    EXPECT_NE(out.find("PART2.TXT"), std::string::npos) << out;
+    ASSERT_EQ(Cli("convert " + Quote(d / "pc98.hdi") + " " + Quote(d / "pc98.nhd")).rc, 0);
+    EXPECT_EQ(UnwrapContainer(d / "pc98.nhd", "NHD").bytes, pc98);
+    ASSERT_EQ(Cli("convert " + Quote(d / "pc98.nhd") + " " + Quote(d / "back.img")).rc, 0);
+    EXPECT_EQ(ReadHostFile(d / "back.img"), pc98);
+    CliRun r = Cli("identify " + Quote(d / "pc98.nhd"));
+    EXPECT_NE(r.out.find("Table: PC-9801\nPartition 1: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(", FAT16"), std::string::npos) << r.out;
+    // THD keeps only its own geometry.
+    r = Cli("convert " + Quote(d / "pc98.img") + " " + Quote(d / "pc98.thd"));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("is not one the THD image can describe"), std::string::npos) << r.err;
+    WritePC98Disk(d / "old.thd", PC98Disk{256, 33, 8, 80, true}, {{1, 79}});
+    ASSERT_EQ(Cli("convert " + Quote(d / "old.thd") + " " + Quote(d / "old.img")).rc, 0);
+    ASSERT_EQ(Cli("convert " + Quote(d / "old.img") + " " + Quote(d / "new.thd")).rc, 0);
+    EXPECT_EQ(ReadHostFile(d / "new.thd"), ReadHostFile(d / "old.thd"));
+
+    // An AT disk gets a geometry of whole cylinders; sfdisk reads the table inside.
+    WriteATDisk(d / "at.img", 8);
+    ASSERT_EQ(Cli("convert " + Quote(d / "at.img") + " " + Quote(d / "at.hdi")).rc, 0);
+    PlainDisk at = UnwrapContainer(d / "at.hdi", "HDI");
+    EXPECT_EQ(at.bytes, ReadHostFile(d / "at.img"));
+    WriteHostFile(d / "at.raw", at.bytes);
+    EXPECT_EQ(RunShell("sfdisk -d " + Quote(d / "at.raw"), &out), 0) << out;
+    EXPECT_NE(out.find("start=        2048"), std::string::npos) << out;
+
+    // X68000 tables count their own records: SCSI stays SCSI.
+    FormatImage x68 = Makers().at("X68000SCSI")(d);
+    r = Cli("convert " + Quote(x68.path) + " " + Quote(d / "x68.hdf"));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("X68000 SCSI disks cannot become X68000 SASI disks"), std::string::npos) << r.err;
+    EXPECT_EQ(Cli("convert " + Quote(d / "pc98.img") + " " + Quote(d / "pc98.hds")).rc, 1);
+    EXPECT_EQ(Cli("convert " + Quote(d / "pc98.img") + " " + Quote(d / "pc98.d88")).rc, 1);
+    EXPECT_FALSE(Exists(d / "x68.hdf") || Exists(d / "pc98.hds") || Exists(d / "pc98.d88"));
+}
+
+TEST(ConvertTest, IdentifyTellsTheContentAgainstTheNameAndTheHeaderAgainstTheSize) {
+    TempDir d;
+    auto volume = MakeFloppyVolume({});
+    WriteHostFile(d / "plain.fdi", volume);
+    WriteD88(d / "liar.d88", {{"LIAR", volume, {}, 0}});
+    auto liar = ReadHostFile(d / "liar.d88");
+    liar.resize(liar.size() + 4096, 0);  // the disk size no longer adds up to the file
+    WriteHostFile(d / "liar.d88", liar);
+    CliRun r = Cli("identify --json " + Quote(d / "plain.fdi") + " " + Quote(d / "liar.d88"));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.out.find("\"container\": \"Plain\", \"nameSuggests\": \"FDI\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"image\": false"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("D88 disk sizes 1281968, file 1286064"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
+    // A batch goes on past a refusal and says so in its status.
+    RunShell("mkdir " + Quote(d / "out"));
+    r = Cli("convert --to fdi " + Quote(d / "plain.fdi") + " " + Quote(d / "liar.d88") + " " + Quote(d / "out"));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(UnwrapContainer(d / "out/plain.fdi", "FDI").bytes, volume);
+    EXPECT_FALSE(Exists(d / "out/liar.fdi"));
+}

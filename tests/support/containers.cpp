@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <numeric>
 #include <random>
 #include <stdexcept>
@@ -118,6 +119,45 @@ SectorMap WriteD88(const std::string& path, const std::vector<D88Disk>& disks) {
     }
     WriteHostFile(path, file);
     return map;
+}
+
+D88Tracks TracksOfVolume(const std::vector<uint8_t>& volume, uint32_t sectors, uint32_t bytes) {
+    D88Tracks tracks(volume.size() / (uint64_t(sectors) * bytes));
+    uint8_t n = 0;
+    while ((128u << n) < bytes) ++n;
+    for (std::size_t t = 0; t < tracks.size(); ++t)
+        for (uint32_t r = 1; r <= sectors; ++r) {
+            D88Record rec;
+            rec.c = uint8_t(t / 2), rec.h = uint8_t(t % 2), rec.r = uint8_t(r), rec.n = n;
+            auto from = volume.begin() + long((t * sectors + r - 1) * bytes);
+            rec.data.assign(from, from + bytes);
+            tracks[t].push_back(rec);
+        }
+    return tracks;
+}
+
+void WriteD88Tracks(const std::string& path, const std::string& name, uint8_t media, bool writeProtected,
+                    const D88Tracks& tracks) {
+    std::vector<uint8_t> file(0x2B0, 0);
+    std::memcpy(file.data(), name.data(), std::min<std::size_t>(16, name.size()));
+    file[0x1A] = writeProtected ? 0x10 : 0x00;
+    file[0x1B] = media;
+    for (std::size_t t = 0; t < tracks.size() && t < 164; ++t) {
+        if (tracks[t].empty()) continue;
+        L32(file.data() + 0x20 + 4 * t, uint32_t(file.size()));
+        for (const D88Record& r : tracks[t]) {
+            uint8_t rec[16] = {r.c, r.h, r.r, r.n};
+            L16(rec + 4, uint32_t(tracks[t].size()));
+            rec[6] = r.density;
+            rec[7] = r.deleted;
+            rec[8] = r.status;
+            L16(rec + 14, uint32_t(r.data.size()));
+            Append(file, rec, sizeof rec);
+            Append(file, r.data.data(), r.data.size());
+        }
+    }
+    L32(file.data() + 0x1C, uint32_t(file.size()));
+    WriteHostFile(path, file);
 }
 
 SectorMap WriteNFD(const std::string& path, const std::vector<uint8_t>& volume, bool earlierWriter) {

@@ -41,6 +41,19 @@ struct D88Disk {
 };
 SectorMap WriteD88(const std::string& path, const std::vector<D88Disk>& disks);
 
+// One sector record of a D88 track, every field as stored.
+struct D88Record {
+    uint8_t c = 0, h = 0, r = 0, n = 3;
+    uint8_t density = 0x00, deleted = 0x00, status = 0x00;  // 0x40 single density, 0x10 deleted data
+    std::vector<uint8_t> data;
+};
+using D88Tracks = std::vector<std::vector<D88Record>>;  // index cylinder * 2 + head; empty: absent
+// The tracks of a plain volume laid out as cylinders x 2 heads x sectors x bytes, records in sector order.
+D88Tracks TracksOfVolume(const std::vector<uint8_t>& volume, uint32_t sectors, uint32_t bytes);
+// A D88 file of one disk holding `tracks` as given (media 0x20 2HD, 0x10 2DD).
+void WriteD88Tracks(const std::string& path, const std::string& name, uint8_t media, bool writeProtected,
+                    const D88Tracks& tracks);
+
 // NFD r0 of a 77/2/8/1024 volume; the map of each track lists its sectors
 // shuffled. Unused slots are 0xFF and track 1 ends with a record numbered
 // 0 whose data take room; `earlierWriter`: unused slots all zero and the

@@ -76,6 +76,19 @@ public:
         newImageAnswers.pop_front();
         return true;
     }
+    bool AskConvertTarget(const std::string&, std::string& target) override {
+        if (convertTargets.empty()) return false;
+        target = convertTargets.front();
+        convertTargets.pop_front();
+        return true;
+    }
+    bool ConfirmConversionLosses(const std::vector<std::string>& reasons, bool canDrop) override {
+        shownLosses.push_back(reasons);
+        if (!canDrop || lossAnswers.empty()) return false;
+        bool a = lossAnswers.front();
+        lossAnswers.pop_front();
+        return a;
+    }
     bool ShowProperties(EntryProperties& properties) override {
         shownProperties.push_back(properties);
         return propertiesAction ? propertiesAction(properties) : false;
@@ -112,6 +125,9 @@ public:
     int manualDialogs = 0;
     std::function<bool(TManualDiskDialog&)> manualAction;
     std::deque<NewImageAnswers> newImageAnswers;  // one per showing; none left: Cancel
+    std::deque<std::string> convertTargets;  // one per showing; none left: Cancel
+    std::deque<bool> lossAnswers;           // convert anyway or not, per list offered
+    std::vector<std::vector<std::string>> shownLosses;
     std::vector<EntryProperties> shownProperties;
     std::function<bool(EntryProperties&)> propertiesAction;
 };

@@ -223,6 +223,37 @@ QString ChooseFolder(QWidget* parent, const QString& caption, const QString& fol
     return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().front() : QString();
 }
 
+bool ShowConversionLosses(QWidget* parent, const std::vector<std::string>& lines, bool canDrop) {
+    QDialog form(parent);
+    form.setObjectName("TConvertLossForm");
+    form.setWindowTitle(U("Μετατροπή εικόνας"));
+    auto* layout = new QVBoxLayout(&form);
+    auto* text = new QLabel(U("Η εικόνα-στόχος δεν μπορεί να κρατήσει:"), &form);
+    text->setObjectName("Label");
+    layout->addWidget(text);
+    auto* list = new QListWidget(&form);
+    list->setObjectName("LossList");
+    for (const auto& l : lines) list->addItem(QString::fromStdString(l));
+    list->setMinimumSize(760, 200);
+    layout->addWidget(list);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    if (canDrop) {
+        auto* drop = new QPushButton(U("Μετατροπή &παρ' όλα αυτά"), &form);
+        drop->setObjectName("BtnConvertAnyway");
+        buttons->addWidget(drop);
+        QObject::connect(drop, &QPushButton::clicked, &form, &QDialog::accept);
+    }
+    auto* close = new QPushButton(U("&Κλείσιμο"), &form);
+    close->setObjectName("BtnClose");
+    close->setDefault(true);
+    buttons->addWidget(close);
+    QObject::connect(close, &QPushButton::clicked, &form, &QDialog::reject);
+    layout->addLayout(buttons);
+    PrepareDialog(&form, 0);
+    return form.exec() == QDialog::Accepted && canDrop;
+}
+
 QString ChooseSaveFile(QWidget* parent, const QString& caption, const QString& file, const QString& filter) {
     QFileDialog d(parent, caption, file, filter);
     d.setObjectName("SaveDialog");

@@ -121,3 +121,6 @@ private:
 // `offerRepair` the buttons are Repair and Close (true for Repair); without,
 // only Close.
 bool ShowRepairFindings(QWidget* parent, const std::vector<std::string>& lines, bool offerRepair);
+// What a conversion's target cannot hold, one line each; with `canDrop` a
+// button converts anyway: true when it was pressed.
+bool ShowConversionLosses(QWidget* parent, const std::vector<std::string>& lines, bool canDrop);

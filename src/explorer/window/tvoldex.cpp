@@ -30,6 +30,9 @@
 #include "explorer/window/newimage_dialogs.h"
 #include "explorer/ops/properties.h"
 #include "opening/newdisk.h"
+#include "opening/convert.h"
+#include "opening/detect.h"
+#include "device/containerdevice.h"
 #include "explorer/ops/hostnames.h"
 #include "explorer/ops/tempfolder.h"
 #include "floppy/window/fdd_dialog.h"
@@ -197,6 +200,8 @@ void TVoldex::BuildMenus() {
             [this] { ShellMenu(QCursor::pos()); });
     file->addSeparator();
     connect(AddAction(file, "MNNewImage", U("&Νέα εικόνα δίσκου ...")), &QAction::triggered, this, &TVoldex::NewImage);
+    connect(AddAction(file, "MNConvertImage", U("Με&τατροπή εικόνας…")), &QAction::triggered, this,
+            &TVoldex::ConvertOpenImage);
     connect(AddAction(file, "MNOpenDisk", U("Άν&οιγμα εικόνας δίσκου ..."), QKeySequence("Ctrl+O")), &QAction::triggered, this, [this] {
         if (auto path = ChooseImageFile()) {
             CloseVolume();
@@ -434,6 +439,32 @@ void TVoldex::NewImage() {
     }
 }
 
+bool TVoldex::AskConvertTarget(const std::string& source, std::string& target) {
+    QString suggested = target.empty() ? Q(source) : Q(target);
+    QString f = ChooseSaveFile(this, U("Μετατροπή εικόνας"), suggested, U("Όλα τα αρχεία") + " (*)");
+    if (f.isEmpty()) return false;
+    target = f.toStdString();
+    return true;
+}
+
+bool TVoldex::ConfirmConversionLosses(const std::vector<std::string>& reasons, bool canDrop) {
+    return ShowConversionLosses(this, reasons, canDrop);
+}
+
+void TVoldex::ConvertOpenImage() {
+    if (!image_ || busy_) return;
+    DeviceIOIF* file = image_->Device();
+    std::optional<std::size_t> disk;
+    if (auto* c = dynamic_cast<DeviceIO_Container*>(file)) {
+        if (c->Disks().size() > 1 && c->DiskAt(uint64_t(image_->DiskStart)) >= 0)
+            disk = std::size_t(c->DiskAt(uint64_t(image_->DiskStart))) + 1;
+        file = c->File();
+    }
+    // The volume's writes so far belong in the copy.
+    if (!image_->Flush()) return;
+    (void)RunConvertImage(file, ImageFileSize(file->GetPath()), disk);
+}
+
 void TVoldex::PropertiesOfSelection() {
     if (!currentDir_ || busy_) return;
     std::vector<int> selected = SelectedEntries();
@@ -575,7 +606,7 @@ void TVoldex::CloseVolume() {
 
 void TVoldex::SetVolumeActions(bool enabled) {
     for (const char* a : {"MNSelectAll", "MNInverse", "MNWriteFile", "MNMakeDir", "PMSelectAll", "PMWriteFile",
-                          "PMMakeDir", "MNShowDiskInfo", "MNProperties", "PMProperties", "MNCheckRepair"})
+                          "PMMakeDir", "MNShowDiskInfo", "MNProperties", "PMProperties", "MNCheckRepair", "MNConvertImage"})
         Action(a)->setEnabled(enabled);
 }
 

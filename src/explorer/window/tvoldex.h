@@ -49,6 +49,8 @@ public:
     int ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) override;
     bool ShowManualDialog(TManualDiskDialog& dialog) override;
     bool AskNewImage(NewImageAnswers& answers) override;
+    bool AskConvertTarget(const std::string& source, std::string& target) override;
+    bool ConfirmConversionLosses(const std::vector<std::string>& reasons, bool canDrop) override;
     bool ShowProperties(EntryProperties& properties) override;
     bool ConfirmImport(const std::vector<std::string>& paths) override;
     bool OfferReadOnly(const std::string& path) override;
@@ -108,6 +110,8 @@ public:
     void PropertiesOfSelection();
     // File > New image: makes the image and opens it.
     void NewImage();
+    // File > Convert image: a copy of the open image in another container.
+    void ConvertOpenImage();
     bool RenameEntry(int index, const QString& text);
     void CopySelected();
     void Paste();

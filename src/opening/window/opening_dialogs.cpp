@@ -21,6 +21,10 @@
 #include "explorer/window/text_qt.h"
 #include "device/messages.h"
 #include "opening/diskinfo.h"
+#include "opening/identify.h"
+#include "volume/diskimage.h"
+#include "opening/detect.h"
+#include "device/containerdevice.h"
 #include "opening/hddpart.h"
 #include "opening/manualdisk.h"
 #include "opening/physicalform.h"
@@ -419,6 +423,14 @@ void ShowDiskInfo(QWidget* parent, DiskImage& image, const OpenedFormat& format)
     add(U("Χωρητικότητα:"), Q(t.TotalSize), "lblTotalSize");
     add(U("Σε χρήση:"), Q(t.UsedSize), "lblUsedSize");
     add(U("Ελεύθερα:"), Q(t.FreeSize), "lblFreeSize");
+    // What the image file itself is, as `identify` tells it.
+    if (DeviceIOIF* file = image.Device()) {
+        if (auto* c = dynamic_cast<DeviceIO_Container*>(file)) file = c->File();
+        IdentifyReport report = IdentifyDevice(file, ImageFileSize(file->GetPath()), file->GetPath());
+        std::string text = IdentifyText(report);
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        add(U("Αναγνώριση:"), Q(text), "lblIdentify");
+    }
     layout->addLayout(grid);
     auto* close = new QPushButton(U("&Κλείσιμο"), &form);
     close->setObjectName("Button1");

@@ -3,7 +3,10 @@
 #include "explorer/ops/folderops.h"
 #include "explorer/ops/properties.h"
 #include "explorer/ops/volumepath.h"
+#include "device/deviceio_file.h"
+#include "opening/convert.h"
 #include "opening/newdisk.h"
+#include "support/containers.h"
 #include "support/images.h"
 #include "support/root_fixture.h"
 #include "support/scripted_ui.h"
@@ -192,6 +195,28 @@ TEST_F(FolderOpsTest, NewImageFormAsksAgainUntilItsAnswersMakeAnImage) {
     ui.boxAnswers = {kIdNo};
     EXPECT_FALSE(RunNewImage());
     EXPECT_EQ(ReadHostFile(path).size(), 4096u + 150 * 8 * 17 * 512);
+}
+
+TEST_F(FolderOpsTest, ConvertImageShowsWhatTheTargetCannotHoldAndDropsItOnlyWhenTold) {
+    const auto volume = MakeFloppyVolume({});
+    D88Tracks tracks = TracksOfVolume(volume, 8, 1024);
+    tracks[0][0].deleted = 0x10;
+    WriteD88Tracks(dir / "marked.d88", "MARKED", 0x20, false, tracks);
+    auto* file = new DeviceIO_File;
+    std::unique_ptr<DeviceIOIF, DeviceDestroyer> owner(file);
+    ASSERT_TRUE(file->Open(dir / "marked.d88"));
+    const std::string copy = dir / "copy.hdm";
+    ui.convertTargets = {dir / "copy.xyz", copy, copy};
+    ui.lossAnswers = {false, true};
+    auto made = RunConvertImage(file, ReadHostFile(dir / "marked.d88").size(), std::nullopt);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(*made, copy);
+    ASSERT_EQ(ui.shownLosses.size(), 3u);
+    EXPECT_NE(ui.shownLosses[0].front().find(".xyz"), std::string::npos);
+    EXPECT_NE(ui.shownLosses[1].front().find("sector 1"), std::string::npos) << ui.shownLosses[1].front();
+    EXPECT_EQ(ui.shownLosses[1], ui.shownLosses[2]);
+    EXPECT_EQ(ReadHostFile(copy), volume);
+    EXPECT_NE(ui.Texts().back().find(copy), std::string::npos);
 }
 
 }  // namespace

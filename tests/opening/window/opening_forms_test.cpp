@@ -238,7 +238,7 @@ TEST_F(FormsTest, DiskInformationShowsTheVolumesFigures) {
             // Every caption has its value, in two aligned columns.
             auto* form = d->findChild<QFormLayout*>();
             ASSERT_TRUE(form);
-            EXPECT_EQ(form->rowCount(), 11);
+            EXPECT_EQ(form->rowCount(), 12);
             for (int r = 0; r < form->rowCount(); ++r) {
                 auto* caption = qobject_cast<QLabel*>(form->itemAt(r, QFormLayout::LabelRole)->widget());
                 auto* value = qobject_cast<QLabel*>(form->itemAt(r, QFormLayout::FieldRole)->widget());
@@ -249,6 +249,9 @@ TEST_F(FormsTest, DiskInformationShowsTheVolumesFigures) {
             }
             EXPECT_EQ(Child<QLabel>(d, "lblContainer")->text(), QString::fromUtf8("D88"));
             EXPECT_EQ(Child<QLabel>(d, "lblGeometry")->text(), "80/2/18/512");
+            // What the file itself is, whatever the opening said.
+            EXPECT_TRUE(Child<QLabel>(d, "lblIdentify")->text().contains("Container: Plain\n"));
+            EXPECT_TRUE(Child<QLabel>(d, "lblIdentify")->text().contains("2880 x 512"));
             EXPECT_EQ(Child<QLabel>(d, "lblDeviceVersion")->text(), QString::fromUtf8("Ενσωματωμένη πρόσβαση σε αρχεία"));
             EXPECT_EQ(d->windowTitle(), QString::fromUtf8("Πληροφορίες για τον δίσκο"));
             EXPECT_EQ(Child<QLabel>(d, "lblFileName")->text(), QString::fromStdString(img));
