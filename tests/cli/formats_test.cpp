@@ -648,7 +648,7 @@ TEST(ConvertTest, ARecordByRecordD88BecomesExactlyItsPlainDumpKeepingItsHeader) 
         EXPECT_EQ(ReadHostFile(d / "game.hdm"), volume) << "short table " << shortTable;
     }
     // An NFD whose unused slots were left zero, its sectors listed out of order.
-    WriteNFD(d / "zero.nfd", volume);
+    WriteNFD(d / "zero.nfd", volume, true);
     ASSERT_EQ(Cli("convert " + Quote(d / "zero.nfd") + " " + Quote(d / "zero.hdm")).rc, 0);
     EXPECT_EQ(ReadHostFile(d / "zero.hdm"), volume);
     // Name, write-protect, media, deleted mark, status, density and the
