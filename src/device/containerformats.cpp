@@ -1,6 +1,7 @@
 #include "device/containerformats.h"
 
 #include "device/asciicase.h"
+#include "device/floppycontainers.h"
 
 namespace {
 
@@ -18,10 +19,24 @@ bool ListHolds(const char* list, const std::string& extension) {
     }
 }
 
+template <std::optional<StoredDisk> (*Read)(DeviceIOIF*, uint64_t)>
+std::unique_ptr<FloppyTrackSource> OpenStored(DeviceIOIF* file, uint64_t size, std::size_t disk) {
+    if (disk != 0) return nullptr;
+    std::optional<StoredDisk> stored = Read(file, size);
+    if (!stored) return nullptr;
+    return StoredTrackSource(file, std::move(*stored));
+}
+
 }  // namespace
 
 const std::vector<FloppyContainerFormat>& FloppyContainerFormats() {
     static const std::vector<FloppyContainerFormat> formats = {
+        {kNFD1Kind, ".nfd", OpenStored<ReadNFD1>, NFD1Sink},
+        {kIMDKind, ".imd", OpenStored<ReadIMD>, IMDSink},
+        {kFDDKind, ".fdd", OpenStored<ReadFDD>, FDDSink},
+        {kHFEKind, ".hfe", OpenStored<ReadHFE>, HFESink},
+        // No signature: taken only for a file named .dcp or .dcu.
+        {kDCPKind, ".dcp .dcu", OpenStored<ReadDCP>, DCPSink},
     };
     return formats;
 }
@@ -34,6 +49,8 @@ const FloppyContainerFormat* FloppyContainerByExtension(const std::string& exten
 
 const std::vector<HardDiskContainerFormat>& HardDiskContainerFormats() {
     static const std::vector<HardDiskContainerFormat> formats = {
+        {"Virtual98 HDD", ".hdd", ProbeVHD, VHDHeader},
+        {"SLH", ".slh", ProbeSLH, nullptr},
     };
     return formats;
 }

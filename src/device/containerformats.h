@@ -131,6 +131,7 @@ struct HardDiskContainerFormat {
     std::optional<HardDiskLayout> (*probe)(const uint8_t* head, std::size_t headBytes, uint64_t size);
     // The header for a disk of `disk`'s geometry and length, setting its
     // dataOffset; nothing when this container cannot describe that disk.
+    // nullptr: the program reads this container but does not write it.
     std::optional<std::vector<uint8_t>> (*header)(HardDiskLayout& disk);
 };
 
