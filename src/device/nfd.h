@@ -4,7 +4,7 @@
 // entries of 16 bytes (C, H, R, N, and flags; an entry with R = 0 or
 // C = 0xFF is unused). The data of the used entries follows the header in
 // map order, 128 << N bytes each. Revision 1 keeps its sector maps another
-// way and is not read.
+// way (per-track tables): see floppycontainers.h.
 
 #include <cstdint>
 #include <optional>
