@@ -326,6 +326,30 @@ TEST_F(TrackContainerTest, SectorsReadInLogicalOrderAndWritesLandInTheirRecords)
     }
 }
 
+// The containers' own write-protect marks make the device read-only.
+TEST_F(TrackContainerTest, WriteProtectMarksAreHonoured) {
+    const struct {
+        const TrackCase& c;
+        std::size_t at;
+        uint8_t value;
+    } marks[] = {{kTrackCases[0], 0x114, 1}, {kTrackCases[2], 0x88, 1}, {kTrackCases[4], 20, 0}};
+    for (const auto& m : marks) {
+        SCOPED_TRACE(m.c.kind);
+        Write(m.c);
+        auto bytes = ReadHostFile(path);
+        bytes[m.at] = m.value;
+        WriteHostFile(path, bytes);
+        if (!Open()) continue;
+        EXPECT_TRUE(device->IsReadOnly());
+        EXPECT_TRUE(device->IsWriteProtected());
+        std::vector<uint8_t> buf(kSector, 7);
+        EXPECT_FALSE(device->Write(0, buf.data(), kSector));
+        EXPECT_EQ(ReadHostFile(path), bytes);
+        device->Destroy();
+        device = nullptr;
+    }
+}
+
 // A container's track source hands out what the test wrote, and its sink
 // writes what the test's own reader takes back byte for byte.
 TEST_F(TrackContainerTest, SourcesAndSinksRoundTripThePlainDump) {
