@@ -168,6 +168,8 @@ const CatalogueEntry kEnglish[] = {
     {1310, "%1!u!KB"},
     {1311, "Sector C %1!u! H %2!u! R %3!u! is missing from the %4 image"},
     {1312, "The T98FDDIMAGE.R1 (NFD r1) format is not supported"},
+    {2000, "Sector C %1!u! H %2!u! R %3!u! of the %4 image failed its CRC check and cannot be used"},
+    {2001, "Sector C %1!u! H %2!u! R %3!u! of the %4 image is stored as one repeated byte and cannot take other data in place"},
     {1340, "Error renaming to\n%1"},
     {1380, "The volume is mounted read-only\n%1"},
     {1381, "The mount folder does not exist\n%1"},

@@ -91,6 +91,11 @@ struct FloppyLoss {
     uint64_t detail = 0, other = 0;
 };
 
+// NFD keeps a read's result as the uPD765 gave it: status, ST0, ST1, ST2
+// (`result`, 4 bytes). These turn it into FloppySector::status and back.
+uint8_t StatusOfResult(const uint8_t* result);
+void ResultOfStatus(uint8_t status, uint8_t* result);
+
 class FloppyTrackSource {
 public:
     virtual ~FloppyTrackSource() = default;
@@ -145,6 +150,7 @@ struct HardDiskContainerFormat {
     std::optional<HardDiskLayout> (*probe)(const uint8_t* head, std::size_t headBytes, uint64_t size);
     // The header for a disk of `disk`'s geometry and length, setting its
     // dataOffset; nothing when this container cannot describe that disk.
+    // nullptr: the program reads this container but does not write it.
     std::optional<std::vector<uint8_t>> (*header)(HardDiskLayout& disk);
 };
 

@@ -520,10 +520,7 @@ public:
             s.n = e[3];
             s.mfm = e[4] != 0;
             s.deleted = e[5] != 0;
-            // uPD765 results: DE in ST1 is a CRC error, DD in ST2 says it was in the data.
-            if (e[8] & 0x20) s.status = (e[9] & 0x20) ? 0xB0 : 0xA0;
-            else if (e[8] & 0x01) s.status = 0xE0;
-            else if (e[9] & 0x01) s.status = 0xF0;
+            s.status = StatusOfResult(e + 6);
             s.crcError = s.status != 0;
             s.data.resize(128u << e[3]);
             if (!file_->Read(int64_t(at), s.data.data(), uint32_t(s.data.size()))) return false;
@@ -604,13 +601,7 @@ public:
             e[3] = s.n;
             e[4] = s.mfm ? 1 : 0;
             e[5] = s.deleted ? 1 : 0;
-            uint8_t status = s.status ? s.status : s.crcError ? 0xB0 : 0;
-            if (status) {
-                e[6] = 0x40;  // abnormal termination
-                e[7] = 0x40;
-                e[8] = status == 0xE0 ? 0x01 : status == 0xF0 ? 0x00 : 0x20;
-                e[9] = status == 0xB0 ? 0x20 : status == 0xF0 ? 0x01 : 0x00;
-            }
+            ResultOfStatus(s.status ? s.status : s.crcError ? 0xB0 : 0, e + 6);
             e[10] = pda_;
             const std::size_t size = 128u << (s.n & 7);
             if (s.data.size() != size || s.n > 7)

@@ -4,7 +4,8 @@
 // sector map of 163 tracks of 26 slots of 16 bytes (C, H, R, N, flags, the
 // disk type at byte 10); a slot whose C is 0xFF holds no sector. The data
 // of the other slots follows the header in map order, 128 << N bytes each.
-// Revision 1 keeps its sector maps another way and is not read here.
+// Revision 1 keeps its sector maps another way (per-track tables): see
+// floppycontainers.h.
 
 #include <cstdint>
 #include <optional>

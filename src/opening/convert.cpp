@@ -254,8 +254,10 @@ ConvertResult ConvertHardDisk(DeviceIOIF* source, uint64_t size, const HardDiskC
 
 const FloppyContainerFormat* FloppyTargetFor(const std::string& path) { return FloppyContainerByExtension(Extension(path)); }
 
+// Only containers the program writes are targets (SLH is read only).
 const HardDiskContainerFormat* HardDiskTargetFor(const std::string& path) {
-    return HardDiskContainerByExtension(Extension(path));
+    const HardDiskContainerFormat* f = HardDiskContainerByExtension(Extension(path));
+    return f && f->header ? f : nullptr;
 }
 
 std::string ConvertExtensions() {
@@ -274,7 +276,8 @@ std::string ConvertExtensions() {
         }
     };
     for (const auto& f : FloppyContainerFormats()) add(f.extensions);
-    for (const auto& f : HardDiskContainerFormats()) add(f.extensions);
+    for (const auto& f : HardDiskContainerFormats())
+        if (f.header) add(f.extensions);
     return out;
 }
 
@@ -373,7 +376,7 @@ ConvertResult ConvertImage(DeviceIOIF* source, uint64_t size, const ConvertReque
         }
     }
     std::string tableKind = kind;
-    if (!layout || kind == "HDI" || kind == "NHD" || kind == "THD") {
+    if (!layout || kind == "HDI" || kind == "NHD" || kind == "THD" || kind == "Virtual98 HDD" || kind == "SLH") {
         DeviceIOIF* probe = source;
         DetectedImage d = DetectImage(probe, size);
         if (probe != source) {

@@ -6,10 +6,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "device/asciicase.h"
 #include "device/byteorder.h"
 #include "device/containerdevice.h"
 #include "device/d88.h"
 #include "device/dim.h"
+#include "device/floppycontainers.h"
+#include "device/floppyopen.h"
 #include "device/messages.h"
 #include "device/nfd.h"
 #include "device/sjis.h"
@@ -26,8 +29,9 @@ constexpr uint64_t kSearchLimit = 10485760;
 struct Probe {
     DeviceIOIF* device;
     uint64_t size;
+    uint64_t base = 0;  // where the disk begins in the file (behind a header); `size` counts from there
     bool Read(uint64_t at, void* buffer, uint32_t length) const {
-        return at <= size && length <= size - at && device->Read(int64_t(at), buffer, length);
+        return at <= size && length <= size - at && device->Read(int64_t(base + at), buffer, length);
     }
 };
 
@@ -297,10 +301,31 @@ DetectedImage DetectImage(DeviceIOIF*& device, uint64_t size) {
         d.geometryText = ChsText(LE32(head + 0x114), LE16(head + 0x118), LE16(head + 0x11A), LE16(head + 0x11C));
         return d;
     }
-    if (std::memcmp(head, kNFDSignature1, 14) == 0) {
-        ShowMessage(1312);
-        d.container = "NFD";
-        d.road = DetectedImage::kRefused;
+    // PC-9801 hard disks behind an emulator's header: Virtual98 by its
+    // signature, SL9821 by its name and the partition table behind it.
+    for (const HardDiskContainerFormat& f : HardDiskContainerFormats()) {
+        if (f.probe != ProbeVHD && f.probe != ProbeSLH) continue;
+        const bool slh = f.probe == ProbeSLH;
+        const std::string path = device->GetPath() ? device->GetPath() : "";
+        if (slh && (path.size() < 4 || !EqualIgnoringAsciiCase(path.substr(path.size() - 4), ".slh"))) continue;
+        std::optional<HardDiskLayout> l = f.probe(head, have, size);
+        if (!l) continue;
+        DetectedImage inner;
+        Probe disk{device, l->dataBytes, l->dataOffset};
+        uint8_t diskHead[kHeadBytes] = {};
+        if (!disk.Read(0, diskHead, uint32_t(std::min<uint64_t>(kHeadBytes, l->dataBytes)))) continue;
+        if (slh && !DetectPC98(disk, diskHead, inner)) continue;
+        d.container = f.kind;
+        d.road = DetectedImage::kPartitions;
+        if (slh) {
+            d.geometry = inner.geometry;
+            d.geometry.DiskStart = int32_t(l->dataOffset);
+            d.geometryText = inner.geometryText;
+        } else {
+            d.geometry = {kTablePC98, int32_t(l->dataOffset), int32_t(l->sectorSize), int32_t(l->sectors),
+                          int32_t(l->heads), int32_t(l->cylinders)};
+            d.geometryText = ChsText(l->cylinders, l->heads, l->sectors, l->sectorSize);
+        }
         return d;
     }
     if (std::memcmp(head, kNFDSignature0, 14) == 0) {
@@ -310,6 +335,15 @@ DetectedImage DetectImage(DeviceIOIF*& device, uint64_t size) {
             UseContainer(device, d, "NFD", std::move(disks));
             return d;
         }
+    }
+    // Containers kept track by track: NFD r1, IMD, FDD, DCP/DCU, HFE.
+    if (DeviceIO_FloppyImage* image = OpenFloppyImage(device, size)) {
+        device = image;
+        d.container = image->Kind();
+        d.road = DetectedImage::kVolume;
+        d.diskStart = 0;
+        d.geometryText = GeometryText(image->Disks()[0].geometry);
+        return d;
     }
     if (size >= 0x900 && std::memcmp(head, "X68SCSI1", 8) == 0 && HasX68000Table(head, 0x800, 1024, size)) {
         d.container = "X68000 SCSI";

@@ -1,8 +1,10 @@
 #pragma once
 // Detection by content: what an image file is, judged from its first bytes
 // and its size, and how its volume is reached. The first certain match
-// wins, in this order: T98-Next hard disk and floppy, X68000 SCSI disk,
-// DIM, D88, Anex86 (hard disk or floppy), X68000 SASI disk, T98 hard disk
+// wins, in this order: T98-Next hard disk, Virtual98 hard disk, SL9821
+// hard disk (by its .slh name and the table behind its header), NFD r0,
+// the containers kept track by track (NFD r1, IMD, Virtual98 FDD, HFE,
+// DCP/DCU by name), X68000 SCSI disk, DIM, D88, Anex86 (hard disk or floppy), X68000 SASI disk, T98 hard disk
 // (THD), PC-9801 hard disk without a header, AT master boot record, and a
 // FAT or Human68k boot record at byte 0. A file that matches nothing is
 // read as a plain image.
@@ -35,8 +37,8 @@ struct DetectedImage {
 
 // Looks at the image behind `device`, a file of `size` bytes. Reads only
 // inside the file and shows nothing unless the format is refused. When the
-// file is a D88, NFD or DIM container, `device` is replaced by a container
-// device that owns the one given.
+// file is a floppy container (D88, NFD, DIM, IMD, FDD, DCP, HFE), `device`
+// is replaced by a container device that owns the one given.
 [[nodiscard]] DetectedImage DetectImage(DeviceIOIF*& device, uint64_t size);
 
 // The signature of an AT master boot record in `sector` (512 bytes), and

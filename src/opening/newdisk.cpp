@@ -13,6 +13,7 @@
 #include "device/containerdevice.h"
 #include "device/d88.h"
 #include "device/dim.h"
+#include "device/floppycontainers.h"
 #include "device/messages.h"
 #include "device/nfd.h"
 #include "device/sjis.h"
@@ -53,10 +54,15 @@ const ContainerSpec kContainers[] = {
     {"D88", ".d88 .d77 .d68 .d98 .88d", "floppy"},
     {"NFD", ".nfd", "floppy"},
     {"DIM", ".dim", "2hd x68k-2hd 1.44m"},
+    {"IMD", ".imd", "floppy"},
+    {"FDD", ".fdd", "floppy"},
+    {"DCP", ".dcp .dcu", "floppy"},
+    {"HFE", ".hfe", "floppy"},
     {"Plain", ".hdm .xdf .tfd .img .ima", "floppy"},
     {"HDI", ".hdi", "pc98-hd at-hd"},
     {"NHD", ".nhd", "pc98-hd"},
     {"THD", ".thd", "pc98-hd"},
+    {"Virtual98 HDD", ".hdd", "pc98-hd"},
     {"PC-9801", ".img", "pc98-hd"},
     {"AT", ".img", "at-hd"},
     {"X68000 SCSI", ".hds .hda .img", "x68k-hd"},
@@ -161,6 +167,13 @@ bool PlanFloppy(const FloppySpec& f, const ContainerSpec& c, const std::string& 
         plain = MakeNFD(plain, g, f.anex86Type);
     } else if (kind == "DIM") {
         plain = MakeDIM(plain, DIMTypeFor(g).value_or(0));
+    } else if (kind == "IMD" || kind == "FDD" || kind == "DCP" || kind == "HFE") {
+        // Containers written track by track through their sinks.
+        std::optional<std::vector<uint8_t>> made;
+        for (const FloppyContainerFormat& format : FloppyContainerFormats())
+            if (kind == format.kind) made = MakeFloppyContainer(format, plain, g, MediaOf(g), "");
+        if (!made) return false;
+        plain = std::move(*made);
     } else if (kind == "FDI") {
         std::vector<uint8_t> head = Anex86Header(f.anex86Type, g.Bytes(), f.sectorSize, f.sectors, f.heads, f.cylinders);
         head.resize(4096, 0);
@@ -180,7 +193,7 @@ void PlanPC98(const std::string& kind, uint64_t size, const std::string& label, 
     const uint64_t cylinderBytes = uint64_t(secLen) * sectors * heads;
     const uint32_t cylinders = uint32_t(size / cylinderBytes);
     const uint64_t diskBytes = cylinders * cylinderBytes;
-    const uint64_t base = kind == "HDI" ? 4096 : kind == "NHD" ? 512 : thd ? 256 : 0;
+    const uint64_t base = kind == "HDI" ? 4096 : kind == "NHD" ? 512 : thd ? 256 : kind == "Virtual98 HDD" ? 220 : 0;
 
     if (kind == "HDI") {
         Put(plan, 0, Anex86Header(0, diskBytes, secLen, sectors, heads, cylinders));
@@ -193,6 +206,11 @@ void PlanPC98(const std::string& kind, uint64_t size, const std::string& label, 
         PutLE16(h.data() + 0x11A, uint16_t(sectors));
         PutLE16(h.data() + 0x11C, uint16_t(secLen));
         Put(plan, 0, std::move(h));
+    } else if (kind == "Virtual98 HDD") {
+        HardDiskLayout layout;
+        layout.sectorSize = secLen, layout.sectors = sectors, layout.heads = heads, layout.cylinders = cylinders;
+        layout.dataBytes = diskBytes;
+        if (auto h = VHDHeader(layout)) Put(plan, 0, std::move(*h));
     } else if (thd) {
         std::vector<uint8_t> h(256, 0);
         PutLE16(h.data(), uint16_t(cylinders));

@@ -108,6 +108,48 @@ std::map<std::string, Maker> Makers() {
         f.volume = [p = f.path, map] { return ExtractVolume(p, map); };
         return f;
     };
+    // Containers kept track by track, each written by the test from its layout.
+    const struct {
+        const char* name;
+        const char* file;
+        const char* kind;
+        SectorMap (*write)(const std::string&, const std::vector<uint8_t>&, const TrackImageOptions&);
+    } tracked[] = {{"NFD1", "disk.nfd", "NFD r1", WriteNFD1}, {"IMD", "disk.imd", "IMD", WriteIMD},
+                   {"FDD", "disk.fdd", "FDD", WriteFDD},     {"DCP", "disk.dcu", "DCP", WriteDCP}};
+    for (const auto& t : tracked)
+        m[t.name] = [t](const TempDir& d) {
+            FormatImage f;
+            f.path = d / t.file;
+            TrackImageOptions o;
+            o.retries = true;  // NFD r1: a sector in three copies and a special read
+            SectorMap map = t.write(f.path, MakeFloppyVolume({{"TRACK.BIN", Payload()}}), o);
+            f.container = t.kind;
+            f.file = "TRACK.BIN";
+            f.content = Payload();
+            f.volume = [p = f.path, map] { return ExtractVolume(p, map); };
+            return f;
+        };
+    m["HFE"] = [](const TempDir& d) {
+        FormatImage f;
+        f.path = d / "disk.hfe";
+        WriteHFE(f.path, MakeFloppyVolume({{"HFE.BIN", Payload()}}));
+        f.container = "HFE";
+        f.file = "HFE.BIN";
+        f.content = Payload();
+        f.volume = [p = f.path] { return UnwrapContainer(p, "HFE").bytes; };
+        return f;
+    };
+    for (bool slh : {false, true})
+        m[slh ? "SLH" : "Virtual98HDD"] = [slh](const TempDir& d) {
+            std::string path = d / (slh ? "disk.slh" : "disk.hdd");
+            PC98Disk g;
+            auto offsets = WriteVirtual98Disk(path, g, {{1, 99}}, slh);
+            FormatImage f = VolumeAt(path, offsets[0], 99 * 512 * 17 * 8);
+            f.container = slh ? "SLH" : "Virtual98 HDD";
+            f.file = "PART1.TXT";
+            f.content = Bytes("partition 1\n");
+            return f;
+        };
     m["FDI"] = [](const TempDir& d) {
         // Named as emulators name them, and opened by its header alone.
         FormatImage f = VolumeAt(d / "floppy.fdi", 4096, 1232 * 1024);
@@ -224,7 +266,7 @@ TEST_P(FormatTest, OpensListsExportsAndStaysSoundAfterChanges) {
         r = Cli("--partition 2 " + Args("ls"));
         EXPECT_EQ(r.rc, 1) << r.out;
         bool floppy = img.container != "X68000 SCSI" && img.container != "X68000 SASI" && img.container != "THD" &&
-                      img.container != "AT";
+                      img.container != "AT" && img.container != "Virtual98 HDD" && img.container != "SLH";
         EXPECT_EQ(r.err.find("has no partition table: --partition 2") != std::string::npos, floppy) << r.err;
     }
 
@@ -270,7 +312,8 @@ TEST_P(FormatTest, OpensListsExportsAndStaysSoundAfterChanges) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, FormatTest,
                          ::testing::Values("D88", "D88Second", "NFD", "DIM", "FDI", "FDIByContent", "X68000SCSI",
-                                           "X68000SASI", "X68000Floppy", "PC98", "THD", "AT"));
+                                           "X68000SASI", "X68000Floppy", "PC98", "THD", "AT", "NFD1", "IMD", "FDD", "DCP",
+                                           "HFE", "Virtual98HDD", "SLH"));
 
 // An X68000 floppy as Human68k 3.x formats it, with 18 + 3 names in lower
 // case: read, exported, checked and written with those names, and what is
@@ -405,6 +448,11 @@ const NewCase kNewCases[] = {
     {"pc98-hd", "a.thd", "20M", "THD", "310/8/33/256"}, {"pc98-hd", "a.img", "5M", "PC-9801", "75/8/17/512"},
     {"at-hd", "a.img", "40M", "AT", "81648/512"},      {"at-hd", "a.hdi", "8M", "HDI", "16/16/63/512"},
     {"x68k-hd", "a.hds", "12M", "X68000 SCSI", "24576/512"}, {"x68k-hd", "a.hdf", "10M", "X68000 SASI", "40788/256"},
+    {"2hd", "a.imd", "", "IMD", "77/2/8/1024"},        {"1.44m", "a.imd", "", "IMD", "80/2/18/512"},
+    {"2dd", "a.fdd", "", "FDD", "80/2/9/512"},         {"x68k-2hd", "a.fdd", "", "FDD", "77/2/8/1024"},
+    {"2hd", "a.dcp", "", "DCP", "77/2/8/1024"},        {"640k", "a.dcu", "", "DCP", "80/2/8/512"},
+    {"2hd", "a.hfe", "", "HFE", "77/2/8/1024"},        {"1.44m", "a.hfe", "", "HFE", "80/2/18/512"},
+    {"pc98-hd", "a.hdd", "20M", "Virtual98 HDD", "301/8/17/512"},
 };
 
 uint32_t LE(const uint8_t* p, int n) {

@@ -191,6 +191,14 @@ TEST_F(InstallTest, ImageFilesGetTheProgramsTypes) {
         {"disk.hdm", 0, "", "application/x-voldex-pc98-plain"},
         {"disk.tfd", 0, "", "application/x-voldex-pc98-plain"},
         {"disk.fdd", 0, "", "application/x-voldex-pc98-plain"},
+        // Virtual98's own .fdd and .hdd only by their signatures; the other kept ones by name or signature.
+        {"v98.fdd", 0, "VFD1.00", "application/x-voldex-virtual98-fdd"},
+        {"v98.hdd", 0, "VHD1.00", "application/x-voldex-virtual98-hdd"},
+        {"other.hdd", 0, "", "application/octet-stream"},
+        {"imd-without-extension", 0, "IMD 1.18: ", "application/x-voldex-imd"},
+        {"hfe-without-extension", 0, "HXCPICFE", "application/x-voldex-hfe"},
+        {"DISK.DCU", 0, "", "application/x-voldex-dcp"},
+        {"disk.slh", 0, "", "application/x-voldex-sl9821-slh"},
         // A shared generic type is left to the system's own database.
         {"disk.img", 0, "", "application/octet-stream"},
     };
@@ -209,7 +217,7 @@ TEST_F(InstallTest, ImageFilesGetTheProgramsTypes) {
     int own = 0;
     for (auto it = std::sregex_iterator(defined.begin(), defined.end(), definition); it != std::sregex_iterator(); ++it, ++own)
         EXPECT_EQ((*it)[1].str().rfind("application/x-voldex-", 0), 0u) << (*it)[1].str();
-    EXPECT_GE(own, 11);
+    EXPECT_GE(own, 17);
     // Every type the desktop entry claims is known to the database.
     std::string text = Text(Usr("share/applications/voldex.desktop"));
     std::size_t at = text.find("\nMimeType=");

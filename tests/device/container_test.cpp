@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <numeric>
 
 #include "device/containerdevice.h"
 #include "device/d88.h"
 #include "device/deviceio_file.h"
 #include "device/dim.h"
+#include "device/floppycontainers.h"
+#include "device/floppyopen.h"
 #include "device/nfd.h"
 #include "support/containers.h"
+#include "device/messages.h"
 #include "support/scripted_ui.h"
 
 namespace {
@@ -272,6 +276,183 @@ TEST_F(ContainerTest, InconsistentContainersAreRefused) {
     auto shortMark = dim;
     shortMark[0xAB + 11] = '_';
     check(shortMark, "DIM whose mark is not followed by its two spaces");
+}
+
+// The containers kept track by track, as the tests write them: the file's
+// name, the kind `info` names, and the writer (HFE has no plain data).
+struct TrackCase {
+    const char* file;
+    const char* kind;
+    SectorMap (*write)(const std::string&, const std::vector<uint8_t>&, const TrackImageOptions&);
+};
+const TrackCase kTrackCases[] = {{"t.nfd", "NFD r1", WriteNFD1}, {"t.imd", "IMD", WriteIMD}, {"t.fdd", "FDD", WriteFDD},
+                                 {"t.dcp", "DCP", WriteDCP},     {"t.hfe", "HFE", nullptr}};
+
+class TrackContainerTest : public ContainerTest {
+protected:
+    SectorMap Write(const TrackCase& c, const TrackImageOptions& o = {}) {
+        path = dir / c.file;
+        if (c.write) return c.write(path, volume, o);
+        WriteHFE(path, volume, o);
+        return {};
+    }
+    DeviceIO_FloppyImage* Open() {
+        file = OpenFile(path);
+        DeviceIO_FloppyImage* image = OpenFloppyImage(file, ReadHostFile(path).size());
+        EXPECT_NE(image, nullptr) << path;
+        device = image;
+        return image;
+    }
+    std::string path;
+};
+
+TEST_F(TrackContainerTest, SectorsReadInLogicalOrderAndWritesLandInTheirRecords) {
+    for (const TrackCase& c : kTrackCases) {
+        SCOPED_TRACE(c.kind);
+        TrackImageOptions o;
+        o.retries = true;
+        if (std::string(c.kind) == "DCP") o.absentTracks = {150};
+        SectorMap map = Write(c, o);
+        auto before = ReadHostFile(path);
+        DeviceIO_FloppyImage* image = Open();
+        if (!image) continue;
+        EXPECT_EQ(image->Kind(), c.kind);
+        EXPECT_EQ(GeometryText(image->Disks()[0].geometry), "77/2/8/1024");
+        EXPECT_EQ(ReadAll(0, 150 * kTrackBytes), std::vector<uint8_t>(volume.begin(), volume.begin() + 150 * kTrackBytes));
+        // Sectors 0 to 2 of the volume (the first in three copies in NFD r1), from half-way into sector 0.
+        auto data = RandomBytes(2 * kSector + 512, 4);
+        ASSERT_TRUE(device->Write(512, data.data(), uint32_t(data.size())));
+        auto expected = volume;
+        std::copy(data.begin(), data.end(), expected.begin() + 512);
+        auto after = ReadHostFile(path);
+        ASSERT_EQ(after.size(), before.size());
+        PlainDisk back = UnwrapContainer(path, c.kind);
+        back.bytes.resize(volume.size(), 0);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + 3 * kSector, back.bytes.begin()));
+        if (c.write) {
+            // Nothing but the records' data changed; all three copies of the unstable sector are the same.
+            auto ranges = map.DataRanges();
+            for (std::size_t i = 0; i < after.size(); ++i)
+                if (after[i] != before[i]) {
+                    bool inside = std::string(c.kind) == "NFD r1" && int64_t(i) >= map.disks[0][0] &&
+                                  int64_t(i) < map.disks[0][0] + 3 * kSector;
+                    for (auto [from, to] : ranges) inside = inside || (int64_t(i) >= from && int64_t(i) < to);
+                    ASSERT_TRUE(inside) << "byte " << i << " changed outside the records";
+                }
+            if (std::string(c.kind) == "NFD r1")
+                EXPECT_TRUE(std::equal(after.begin() + map.disks[0][0], after.begin() + map.disks[0][0] + kSector,
+                                       after.begin() + map.disks[0][0] + 2 * kSector));
+        }
+        EXPECT_EQ(ReadAll(0, 3 * kSector), std::vector<uint8_t>(expected.begin(), expected.begin() + 3 * kSector));
+        if (std::string(c.kind) == "DCP") {
+            std::vector<uint8_t> buf(kSector);
+            EXPECT_FALSE(device->Read(int64_t(150 * kTrackBytes), buf.data(), kSector));
+            EXPECT_EQ(ui.Texts().back(), "Ο sector C 75 H 0 R 1 λείπει από την εικόνα DCP");
+        }
+        device->Destroy();
+        device = nullptr;
+    }
+}
+
+// The containers' own write-protect marks make the device read-only.
+TEST_F(TrackContainerTest, WriteProtectMarksAreHonoured) {
+    const struct {
+        const TrackCase& c;
+        std::size_t at;
+        uint8_t value;
+    } marks[] = {{kTrackCases[0], 0x114, 1}, {kTrackCases[2], 0x88, 1}, {kTrackCases[4], 20, 0}};
+    for (const auto& m : marks) {
+        SCOPED_TRACE(m.c.kind);
+        Write(m.c);
+        auto bytes = ReadHostFile(path);
+        bytes[m.at] = m.value;
+        WriteHostFile(path, bytes);
+        if (!Open()) continue;
+        EXPECT_TRUE(device->IsReadOnly());
+        EXPECT_TRUE(device->IsWriteProtected());
+        std::vector<uint8_t> buf(kSector, 7);
+        EXPECT_FALSE(device->Write(0, buf.data(), kSector));
+        EXPECT_EQ(ReadHostFile(path), bytes);
+        device->Destroy();
+        device = nullptr;
+    }
+}
+
+// A container's track source hands out what the test wrote, and its sink
+// writes what the test's own reader takes back byte for byte.
+TEST_F(TrackContainerTest, SourcesAndSinksRoundTripThePlainDump) {
+    const ContainerGeometry g{77, 2, 8, 1024};
+    for (const TrackCase& c : kTrackCases) {
+        SCOPED_TRACE(c.kind);
+        const FloppyContainerFormat* format = nullptr;
+        for (const FloppyContainerFormat& f : FloppyContainerFormats())
+            if (std::string(f.kind) == c.kind) format = &f;
+        ASSERT_NE(format, nullptr);
+        Write(c);
+        file = OpenFile(path);
+        auto source = format->open(file, ReadHostFile(path).size(), 0);
+        ASSERT_TRUE(source);
+        std::vector<uint8_t> plain(volume.size(), 0);
+        for (uint32_t t = 0; t < 154; ++t) {
+            FloppyTrack track;
+            ASSERT_TRUE(source->ReadTrack(t / 2, t % 2, track));
+            ASSERT_EQ(track.sectors.size(), 8u) << "track " << t;
+            for (const FloppySector& s : track.sectors) {
+                ASSERT_EQ(s.data.size(), kSector);
+                EXPECT_EQ(s.c * 2 + s.h, t);
+                std::copy(s.data.begin(), s.data.end(), plain.begin() + (t * 8 + s.r - 1) * kSector);
+            }
+        }
+        EXPECT_EQ(plain, volume);
+        file->Destroy();
+        file = nullptr;
+
+        auto made = MakeFloppyContainer(*format, volume, g, FloppyMedia::k2HD, "");
+        ASSERT_TRUE(made);
+        const std::string out = dir / (std::string("made") + c.file);
+        WriteHostFile(out, *made);
+        PlainDisk back = UnwrapContainer(out, c.kind);
+        EXPECT_EQ(back.secLen, kSector);
+        EXPECT_EQ(back.bytes, volume);
+    }
+}
+
+// A sector read with a data error is an error, never data; a sector kept
+// as one byte takes only one byte again.
+TEST_F(TrackContainerTest, DamagedAndFilledSectorsAreNeverTakenForData) {
+    TrackImageOptions o;
+    o.fillUniform = true;
+    o.errorSector = 5;
+    for (const TrackCase& c : {kTrackCases[1], kTrackCases[4]}) {
+        SCOPED_TRACE(c.kind);
+        Write(c, o);
+        if (!Open()) continue;
+        std::vector<uint8_t> buf(kSector);
+        EXPECT_FALSE(device->Read(5 * kSector, buf.data(), kSector));
+        EXPECT_NE(ui.Texts().back().find("C 0 H 0 R 6"), std::string::npos);
+        EXPECT_NE(ui.Texts().back().find("CRC"), std::string::npos) << ui.Texts().back();
+        EXPECT_FALSE(device->Write(5 * kSector, buf.data(), kSector));
+        EXPECT_EQ(ReadAll(4 * kSector, kSector), std::vector<uint8_t>(volume.begin() + 4 * kSector, volume.begin() + 5 * kSector));
+        device->Destroy();
+        device = nullptr;
+    }
+    // The last sector of the IMD is zeros, kept as its fill byte.
+    Write(kTrackCases[1], o);
+    auto before = ReadHostFile(path);
+    Open();
+    const int64_t last = int64_t(volume.size() - kSector);
+    EXPECT_EQ(ReadAll(uint64_t(last), kSector), std::vector<uint8_t>(kSector, 0));
+    auto mixed = RandomBytes(kSector, 1);
+    EXPECT_FALSE(device->Write(last, mixed.data(), kSector));
+    EXPECT_NE(ui.Texts().back().find("C 76 H 1 R 8"), std::string::npos) << ui.Texts().back();
+    EXPECT_EQ(ReadHostFile(path), before);
+    std::vector<uint8_t> same(kSector, 0x33);
+    ASSERT_TRUE(device->Write(last, same.data(), kSector));
+    auto after = ReadHostFile(path);
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_EQ(std::inner_product(after.begin(), after.end(), before.begin(), 0, std::plus<>(), std::not_equal_to<>()), 1);
+    const std::vector<uint8_t> back = UnwrapContainer(path, "IMD").bytes;
+    EXPECT_EQ(std::vector<uint8_t>(back.end() - kSector, back.end()), same);
 }
 
 }  // namespace

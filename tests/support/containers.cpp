@@ -299,6 +299,11 @@ std::vector<uint8_t> Human68kAsFat(const std::vector<uint8_t>& h) {
     return v;
 }
 
+namespace {
+uint16_t Crc16(const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> DecodeHFESide(const std::vector<uint8_t>& f, uint32_t block, uint32_t len, int side);
+}  // namespace
+
 PlainDisk UnwrapContainer(const std::string& path, const std::string& kind) {
     const std::vector<uint8_t> f = ReadHostFile(path);
     const uint8_t* p = f.data();
@@ -375,6 +380,96 @@ PlainDisk UnwrapContainer(const std::string& path, const std::string& kind) {
     } else if (kind == "THD") {
         d.secLen = 256, d.sectors = 33, d.heads = 8;
         d.bytes.assign(f.begin() + 256, f.end());
+    } else if (kind == "Virtual98 HDD") {
+        if (std::memcmp(p, "VHD1.00", 7) != 0) throw std::runtime_error("no VHD1.00");
+        d.secLen = p[0x8E] | p[0x8F] << 8, d.sectors = p[0x90], d.heads = p[0x91];
+        d.bytes.assign(f.begin() + 220, f.end());
+    } else if (kind == "NFD r1" || kind == "IMD" || kind == "FDD" || kind == "DCP" || kind == "HFE") {
+        // Every sector with its ID, then placed by the largest IDs seen.
+        struct Rec { uint32_t c, h, r; std::vector<uint8_t> data; };
+        std::vector<Rec> recs;
+        auto le = [&](std::size_t o, int n) { uint32_t v = 0; for (int k = n - 1; k >= 0; --k) v = v << 8 | p[o + k]; return v; };
+        if (kind == "NFD r1") {
+            if (std::memcmp(p, "T98FDDIMAGE.R1", 14) != 0) throw std::runtime_error("no NFD r1 signature");
+            std::size_t at = le(0x110, 4);
+            for (uint32_t t = 0; t < 164; ++t) {
+                std::size_t table = le(0x120 + 4 * t, 4);
+                if (!table) continue;
+                for (uint32_t k = 0; k < le(table, 2); ++k) {
+                    const uint8_t* e = p + table + 16 + 16 * k;
+                    recs.push_back({e[0], e[1], e[2], {p + at, p + at + (128u << e[3])}});
+                    at += (128u << e[3]) * (e[10] ? e[10] + 1u : 1u);
+                }
+                for (uint32_t k = 0; k < le(table + 2, 2); ++k) at += le(table + 16 + 16 * (le(table, 2) + k) + 10, 4);
+            }
+        } else if (kind == "IMD") {
+            std::size_t at = std::find(f.begin(), f.end(), 0x1A) - f.begin() + 1;
+            while (at < f.size()) {
+                const uint8_t* t = p + at;
+                const uint32_t n = t[3], len = 128u << t[4];
+                const uint8_t* numbers = t + 5;
+                const uint8_t* cyls = t[2] & 0x80 ? numbers + n : nullptr;
+                const uint8_t* heads = t[2] & 0x40 ? numbers + n * (cyls ? 2 : 1) : nullptr;
+                at += 5 + n * (1 + (cyls ? 1 : 0) + (heads ? 1 : 0));
+                for (uint32_t k = 0; k < n; ++k) {
+                    const uint8_t type = p[at++];
+                    Rec r{cyls ? cyls[k] : t[1], heads ? heads[k] : t[2] & 1u, numbers[k], {}};
+                    if (type % 2) r.data.assign(p + at, p + at + len), at += len;
+                    else if (type) r.data.assign(len, p[at++]);
+                    if (type) recs.push_back(r);
+                }
+            }
+        } else if (kind == "FDD") {
+            if (std::memcmp(p, "VFD1.00", 7) != 0) throw std::runtime_error("no VFD1.00");
+            for (uint32_t k = 0; k < 160 * 26; ++k) {
+                const uint8_t* e = p + 0xDC + 12 * k;
+                if (e[0] == 0xFF) continue;
+                const uint32_t len = 128u << e[3], at = le(0xDC + 12 * k + 8, 4);
+                recs.push_back({e[0], e[1], e[2], e[4] != 0xFF ? std::vector<uint8_t>(len, e[4])
+                                                                : std::vector<uint8_t>(p + at, p + at + len)});
+            }
+        } else if (kind == "DCP") {
+            const struct { uint8_t code; uint32_t spt, len; } types[] = {{1, 8, 1024}, {2, 15, 512}, {3, 18, 512}, {4, 8, 512}, {5, 9, 512}};
+            uint32_t spt = 0, len = 0;
+            for (auto t : types)
+                if (t.code == p[0]) spt = t.spt, len = t.len;
+            std::size_t at = 162;
+            for (uint32_t t = 0; t < 160; ++t)
+                if (p[1 + t])
+                    for (uint32_t r = 1; r <= spt; ++r, at += len) recs.push_back({t / 2, t % 2, r, {p + at, p + at + len}});
+        } else {
+            if (std::memcmp(p, "HXCPICFE", 8) != 0) throw std::runtime_error("no HFE signature");
+            const uint32_t list = le(18, 2) * 512;
+            for (uint32_t c = 0; c < p[9]; ++c)
+                for (int side = 0; side < p[10]; ++side) {
+                    auto cells = DecodeHFESide(f, le(list + 4 * c, 2), le(list + 4 * c + 2, 2), side);
+                    auto byteAt = [&](std::size_t at) { uint8_t v = 0; for (int b = 0; b < 8; ++b) v = uint8_t(v << 1 | cells[at + 2 * b + 1]); return v; };
+                    std::vector<uint8_t> id;
+                    for (std::size_t k = 0; k + 48 + 16 < cells.size(); ++k) {
+                        bool sync = true;
+                        for (int j = 0; j < 48 && sync; ++j) sync = cells[k + j] == (0x4489 >> (15 - j % 16) & 1);
+                        if (!sync) continue;
+                        std::size_t at = k + 48;
+                        const uint8_t mark = byteAt(at);
+                        const std::size_t n = mark == 0xFE ? 4 : id.size() == 4 ? 128u << id[3] : 0;
+                        if (!n || at + 16 * (n + 3) > cells.size()) continue;
+                        std::vector<uint8_t> field = {0xA1, 0xA1, 0xA1};
+                        for (std::size_t b = 0; b < n + 3; ++b) field.push_back(byteAt(at + 16 * b));
+                        std::vector<uint8_t> body(field.begin(), field.end() - 2);
+                        const bool good = Crc16(body) == (field[field.size() - 2] << 8 | field.back());
+                        if (mark == 0xFE) id = good ? std::vector<uint8_t>(field.begin() + 4, field.begin() + 8) : std::vector<uint8_t>{};
+                        else if (good) recs.push_back({id[0], id[1], id[2], {field.begin() + 4, field.end() - 2}}), id.clear();
+                        k = at + 16 * (n + 3) - 1;
+                    }
+                }
+        }
+        for (const Rec& r : recs) {
+            d.secLen = std::max<uint32_t>(d.secLen, uint32_t(r.data.size()));
+            d.sectors = std::max(d.sectors, r.r);
+            d.heads = std::max(d.heads, r.h + 1);
+        }
+        for (const Rec& r : recs)
+            if (r.data.size() == d.secLen) place(r.c, r.h, r.r, r.data.data());
     } else {
         d.bytes = f;
     }
@@ -466,4 +561,236 @@ void WriteRange(const std::string& path, uint64_t offset, const std::vector<uint
     std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
     f.seekp(std::streamoff(offset));
     f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+namespace {
+
+bool Uniform(const uint8_t* p, std::size_t n) { return std::all_of(p, p + n, [&](uint8_t b) { return b == p[0]; }); }
+const uint8_t* SectorOf(const std::vector<uint8_t>& v, uint32_t t, uint32_t r) { return v.data() + (std::size_t(t) * kSpt + r - 1) * kSec; }
+
+uint16_t Crc16(const std::vector<uint8_t>& bytes) {
+    uint16_t crc = 0xFFFF;
+    for (uint8_t b : bytes)
+        for (int k = 7; k >= 0; --k) {
+            bool top = ((crc >> 15) & 1) != ((b >> k) & 1);
+            crc = uint16_t(crc << 1);
+            if (top) crc ^= 0x1021;
+        }
+    return crc;
+}
+
+}  // namespace
+
+SectorMap WriteNFD1(const std::string& path, const std::vector<uint8_t>& volume, const TrackImageOptions& o) {
+    // Track tables right after the fixed part, each 16 + 8 x 16 bytes (+16 for a special read).
+    const uint32_t tableBytes = 16 + kSpt * 16;
+    const uint32_t headerSize = 0x3C0 + kTracks * tableBytes + (o.retries ? 16 : 0);
+    std::vector<uint8_t> file(headerSize, 0);
+    std::memcpy(file.data(), "T98FDDIMAGE.R1", 14);
+    std::memcpy(file.data() + 0x10, "r1 by the test", 14);
+    L32(file.data() + 0x110, headerSize);
+    file[0x115] = 2;
+    SectorMap map;
+    map.disks.emplace_back(kTracks * kSpt, -1);
+    uint32_t table = 0x3C0;
+    for (uint32_t t = 0; t < kTracks; ++t) {
+        L32(file.data() + 0x120 + 4 * t, table);
+        const bool special = o.retries && t == 0;
+        L16(file.data() + table, kSpt);
+        L16(file.data() + table + 2, special ? 1 : 0);
+        auto order = SectorOrder(13, t);
+        for (uint32_t k = 0; k < kSpt; ++k) {
+            uint8_t* e = file.data() + table + 16 + 16 * k;
+            e[0] = uint8_t(t / 2), e[1] = uint8_t(t % 2), e[2] = uint8_t(order[k]), e[3] = 3, e[4] = 1;
+            e[10] = special && order[k] == 1 ? 2 : 0;  // two retries: three copies
+            e[11] = 0x90;
+            std::size_t logical = std::size_t(t) * kSpt + order[k] - 1;
+            map.disks[0][logical] = int64_t(file.size());
+            for (int copy = 0; copy < 1 + e[10]; ++copy) Append(file, volume.data() + logical * kSec, kSec);
+        }
+        table += tableBytes;
+        if (special) {
+            uint8_t* d = file.data() + table;
+            d[0] = 0x46, d[3] = 1, d[4] = 3;
+            L32(d + 10, 300);  // 300 bytes of a diagnostic read
+            table += 16;
+            file.resize(file.size() + 300, 0xE5);
+        }
+    }
+    WriteHostFile(path, file);
+    return map;
+}
+
+SectorMap WriteIMD(const std::string& path, const std::vector<uint8_t>& volume, const TrackImageOptions& o) {
+    std::string head = "IMD 1.18: 09/12/2026 10:00:00\r\nwritten by the test\r\n\x1A";
+    std::vector<uint8_t> file(head.begin(), head.end());
+    SectorMap map;
+    map.disks.emplace_back(kTracks * kSpt, -1);
+    for (uint32_t t = 0; t < kTracks; ++t) {
+        const uint32_t c = t / 2, h = t % 2;
+        auto order = SectorOrder(17, t);
+        // Odd tracks carry a cylinder map (all the same cylinder), as some dumps do.
+        const uint8_t track[5] = {3, uint8_t(c), uint8_t(h | (t % 2 ? 0x80 : 0)), uint8_t(kSpt), 3};
+        Append(file, track, 5);
+        for (uint32_t r : order) file.push_back(uint8_t(r));
+        if (t % 2)
+            for (uint32_t k = 0; k < kSpt; ++k) file.push_back(uint8_t(c));
+        for (uint32_t r : order) {
+            const std::size_t logical = std::size_t(t) * kSpt + r - 1;
+            const uint8_t* data = SectorOf(volume, t, r);
+            const bool error = int(logical) == o.errorSector;
+            if (o.fillUniform && Uniform(data, kSec)) {
+                file.push_back(error ? 6 : 2);
+                file.push_back(data[0]);
+            } else {
+                file.push_back(error ? 5 : 1);
+                map.disks[0][logical] = int64_t(file.size());
+                Append(file, data, kSec);
+            }
+        }
+    }
+    WriteHostFile(path, file);
+    return map;
+}
+
+SectorMap WriteFDD(const std::string& path, const std::vector<uint8_t>& volume, const TrackImageOptions& o) {
+    const uint32_t mapAt = 0xDC, dataAt = 0xC3FC;
+    std::vector<uint8_t> file(dataAt, 0);
+    std::memcpy(file.data(), "VFD1.00", 7);
+    std::memcpy(file.data() + 8, "fdd by the test", 15);
+    file[0x8A] = file[0x8B] = 0xFF;
+    std::memset(file.data() + mapAt, 0xFF, 160 * 26 * 12);
+    SectorMap map;
+    map.disks.emplace_back(kTracks * kSpt, -1);
+    // The data stored last track first, so that no offset follows from the map's order.
+    std::vector<std::pair<std::size_t, uint8_t*>> pending;
+    for (uint32_t t = 0; t < kTracks; ++t) {
+        auto order = SectorOrder(19, t);
+        for (uint32_t k = 0; k < kSpt; ++k) {
+            uint8_t* e = file.data() + mapAt + (t * 26 + k) * 12;
+            e[0] = uint8_t(t / 2), e[1] = uint8_t(t % 2), e[2] = uint8_t(order[k]), e[3] = 3;
+            e[5] = 0, e[6] = 1, e[7] = 1;
+            const uint8_t* data = SectorOf(volume, t, order[k]);
+            e[4] = o.fillUniform && Uniform(data, kSec) && data[0] != 0xFF ? data[0] : 0xFF;
+        }
+    }
+    for (uint32_t t = kTracks; t-- > 0;)
+        for (uint32_t k = 0; k < kSpt; ++k) {
+            uint8_t* e = file.data() + mapAt + (t * 26 + k) * 12;
+            if (e[4] != 0xFF) continue;
+            L32(e + 8, uint32_t(file.size()));
+            map.disks[0][std::size_t(t) * kSpt + e[2] - 1] = int64_t(file.size());
+            Append(file, SectorOf(volume, t, e[2]), kSec);
+        }
+    WriteHostFile(path, file);
+    return map;
+}
+
+SectorMap WriteDCP(const std::string& path, const std::vector<uint8_t>& volume, const TrackImageOptions& o) {
+    std::vector<uint8_t> file(162, 0);
+    file[0] = 0x01;  // 2HD, 8 sectors of 1024 bytes
+    SectorMap map;
+    map.disks.emplace_back(kTracks * kSpt, -1);
+    for (uint32_t t = 0; t < kTracks; ++t) {
+        if (o.absentTracks.count(t)) continue;
+        file[1 + t] = 1;
+        for (uint32_t r = 1; r <= kSpt; ++r) {
+            map.disks[0][std::size_t(t) * kSpt + r - 1] = int64_t(file.size());
+            Append(file, SectorOf(volume, t, r), kSec);
+        }
+    }
+    WriteHostFile(path, file);
+    return map;
+}
+
+namespace {
+
+// MFM cells of a track side, the first in time first.
+struct CellWriter {
+    std::vector<uint8_t> cells;
+    int last = 0;
+    void Byte(uint8_t b, int missingClockBit = -1) {
+        for (int k = 7; k >= 0; --k) {
+            int bit = b >> k & 1;
+            cells.push_back(k == missingClockBit ? 0 : uint8_t(!last && !bit));
+            cells.push_back(uint8_t(bit));
+            last = bit;
+        }
+    }
+    void Run(uint8_t b, int n) {
+        for (int k = 0; k < n; ++k) Byte(b);
+    }
+    void Field(const std::vector<uint8_t>& bytes, bool goodCrc = true) {
+        Run(0x00, 12);
+        for (int k = 0; k < 3; ++k) Byte(0xA1, 2);
+        std::vector<uint8_t> f = {0xA1, 0xA1, 0xA1};
+        f.insert(f.end(), bytes.begin(), bytes.end());
+        uint16_t crc = Crc16(f) ^ (goodCrc ? 0 : 0x5555);
+        for (uint8_t b : bytes) Byte(b);
+        Byte(uint8_t(crc >> 8));
+        Byte(uint8_t(crc));
+    }
+};
+
+std::vector<uint8_t> DecodeHFESide(const std::vector<uint8_t>& f, uint32_t block, uint32_t len, int side) {
+    std::vector<uint8_t> cells;
+    for (uint32_t j = 0; j < len / 2; ++j)
+        for (int k = 0; k < 8; ++k) cells.push_back(f[block * 512 + j / 256 * 512 + side * 256 + j % 256] >> k & 1);
+    return cells;
+}
+
+}  // namespace
+
+void WriteHFE(const std::string& path, const std::vector<uint8_t>& volume, const TrackImageOptions& o) {
+    const uint32_t sideBytes = 500000 / 6 * 2 / 8 + 1;  // cells of one turn at 360 rpm, 8 a byte
+    const uint32_t blocks = (sideBytes + 255) / 256;
+    std::vector<uint8_t> file(1024 + std::size_t(kCyl) * blocks * 512, 0);
+    std::memcpy(file.data(), "HXCPICFE", 8);
+    file[9] = kCyl, file[10] = 2, file[11] = 0;
+    L16(file.data() + 12, 500);
+    L16(file.data() + 14, 360);
+    file[16] = 1, file[17] = 1;
+    L16(file.data() + 18, 1);
+    file[20] = 0xFF;
+    for (uint32_t c = 0; c < kCyl; ++c) {
+        L16(file.data() + 512 + 4 * c, 2 + c * blocks);
+        L16(file.data() + 514 + 4 * c, blocks * 512);
+        for (uint32_t h = 0; h < 2; ++h) {
+            const uint32_t t = c * 2 + h;
+            CellWriter w;
+            w.Run(0x4E, 60);
+            for (uint32_t r : SectorOrder(23, t)) {
+                w.Field({0xFE, uint8_t(c), uint8_t(h), uint8_t(r), 3});
+                w.Run(0x4E, 22);
+                std::vector<uint8_t> data = {0xFB};
+                data.insert(data.end(), SectorOf(volume, t, r), SectorOf(volume, t, r) + kSec);
+                w.Field(data, int(std::size_t(t) * kSpt + r - 1) != o.errorSector);
+                w.Run(0x4E, 54);
+            }
+            while (w.cells.size() < sideBytes * 8) w.Byte(0x4E);
+            for (uint32_t k = 0; k < sideBytes * 8; ++k)
+                if (w.cells[k]) file[(2 + c * blocks) * 512 + k / 8 / 256 * 512 + h * 256 + k / 8 % 256] |= uint8_t(1 << (k % 8));
+        }
+    }
+    WriteHostFile(path, file);
+}
+
+std::vector<uint64_t> WriteVirtual98Disk(const std::string& path, const PC98Disk& g,
+                                         const std::vector<std::pair<uint32_t, uint32_t>>& parts, bool slh) {
+    auto offsets = WritePC98Disk(path, g, parts);
+    std::vector<uint8_t> disk = ReadHostFile(path);
+    std::vector<uint8_t> head(slh ? 512 : 220, 0);
+    if (!slh) {
+        std::memcpy(head.data(), "VHD1.00", 7);
+        L16(head.data() + 0x8C, uint32_t(disk.size() >> 20));
+        L16(head.data() + 0x8E, g.secLen);
+        head[0x90] = uint8_t(g.sectors);
+        head[0x91] = uint8_t(g.heads);
+        L16(head.data() + 0x92, g.cylinders);
+        L32(head.data() + 0x94, uint32_t(disk.size() / g.secLen));
+    }
+    head.insert(head.end(), disk.begin(), disk.end());
+    WriteHostFile(path, head);
+    for (uint64_t& at : offsets) at += slh ? 512 : 220;
+    return offsets;
 }

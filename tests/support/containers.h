@@ -95,8 +95,9 @@ uint64_t WriteATDisk(const std::string& path, unsigned mib);
 
 // The disk inside a container file, unwrapped by the test from the
 // containers' published layouts: "D88" (the first disk), "NFD" (r0), "DIM",
-// "FDI" and "HDI" (Anex86), "NHD" (T98-Next), "THD"; any other kind is the
-// file as it stands. Sectors in cylinder, head, sector order.
+// "FDI" and "HDI" (Anex86), "NHD" (T98-Next), "THD", "NFD r1", "IMD",
+// "FDD", "DCP", "HFE" (decoded by the test's own MFM reader), "Virtual98
+// HDD"; any other kind is the file as it stands. Sectors in cylinder, head, sector order.
 struct PlainDisk {
     std::vector<uint8_t> bytes;
     uint32_t secLen = 0, sectors = 0, heads = 0;  // 0: the container does not say
@@ -106,3 +107,23 @@ PlainDisk UnwrapContainer(const std::string& path, const std::string& kind);
 // Bytes [offset, offset + length) of a file, and their replacement.
 std::vector<uint8_t> ReadRange(const std::string& path, uint64_t offset, uint64_t length);
 void WriteRange(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes);
+
+// Track-by-track containers of a 77/2/8/1024 volume, written from their
+// published layouts. Where the map has -1, the sector is not stored as
+// plain bytes (a fill byte, or inside an HFE track).
+struct TrackImageOptions {
+    bool fillUniform = false;   // IMD, FDD: sectors of one repeated byte kept as that byte
+    std::set<uint32_t> absentTracks;  // DCP: tracks left out of the map
+    int errorSector = -1;       // IMD: this logical sector recorded with a data error; HFE: with a bad data CRC
+    bool retries = false;       // NFD r1: sector 1 of track 0 kept as three copies, and a special read on track 0
+};
+SectorMap WriteNFD1(const std::string& path, const std::vector<uint8_t>& volume, const TrackImageOptions& o = {});
+SectorMap WriteIMD(const std::string& path, const std::vector<uint8_t>& volume, const TrackImageOptions& o = {});
+SectorMap WriteFDD(const std::string& path, const std::vector<uint8_t>& volume, const TrackImageOptions& o = {});
+SectorMap WriteDCP(const std::string& path, const std::vector<uint8_t>& volume, const TrackImageOptions& o = {});
+// HFE revision 1, 500 kbit/s, 360 rpm, the sectors of each track MFM-encoded
+// by the test itself in a shuffled order.
+void WriteHFE(const std::string& path, const std::vector<uint8_t>& volume, const TrackImageOptions& o = {});
+// A Virtual98 hard disk: the "VHD1.00" header, then the disk of `g` written as WritePC98Disk does.
+std::vector<uint64_t> WriteVirtual98Disk(const std::string& path, const PC98Disk& g,
+                                         const std::vector<std::pair<uint32_t, uint32_t>>& parts, bool slh = false);
