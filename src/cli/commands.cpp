@@ -318,14 +318,7 @@ int MoveOnto(DiskImage& image, const NamedEntry& source, DIDir& holder, int t, c
     OverwriteAnswer answer = UI().AskOverwrite(holder.GetNameUtf8(t), holder.GetTime(t), from.GetNameUtf8(i), from.GetTime(i));
     if (answer == owNo || answer == owNoToAll) return kExitOk;
     if (answer == owCancel) return kExitFailure;
-    OpResult r = MoveEntry(from, i, holder, {}, t);
-    if (r.Ok() && !image.Flush()) r = OpResult::IoFailure(OpResult::Io::kFlush);
-    if (!r.Ok()) {
-        ShowSystemError(ErrnoOf(r));
-        ShowMessage(1340, dest);
-        return kExitFailure;
-    }
-    return kExitOk;
+    return MoveOntoEntry(from, i, holder, t, dest) ? kExitOk : kExitFailure;
 }
 
 }  // namespace

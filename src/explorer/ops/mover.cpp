@@ -115,6 +115,15 @@ OpResult MoveListEntry(DIDir& source, int index, DIDir& target, const std::strin
     return r;
 }
 
+bool MoveOntoEntry(DIDir& from, int i, DIDir& holder, int t, const std::string& shownTarget) {
+    OpResult r = MoveEntry(from, i, holder, {}, t);
+    if (r.Ok() && !from.GetImage()->Flush()) r = OpResult::IoFailure(OpResult::Io::kFlush);
+    if (r.Ok()) return true;
+    ShowSystemError(ErrnoOf(r));
+    ShowMessage(1340, shownTarget);
+    return false;
+}
+
 int MoveEntries(DIDir& source, const std::vector<int>& indexes, uint32_t targetCluster, const std::string& targetName,
                 bool confirm, const std::string& newName) {
     DiskImage& image = *source.GetImage();

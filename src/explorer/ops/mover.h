@@ -32,6 +32,11 @@ OpResult MoveEntry(DIDir& source, int i, DIDir& target, const std::string& newNa
 // name that exists in the target (119), any other failure (127).
 OpResult MoveListEntry(DIDir& source, int index, DIDir& target, const std::string& newName = {});
 
+// Moves entry i of `from` onto the file t of `holder` (the same object
+// when both are one folder), which it replaces, and flushes; a failure is
+// told as the system's text of its cause and 1340 with `shownTarget`.
+bool MoveOntoEntry(DIDir& from, int i, DIDir& holder, int t, const std::string& shownTarget);
+
 // Moves the entries of `source` into the folder whose first cluster is
 // `targetCluster`, after the checks that keep the folders a tree (122 for a
 // folder moved into itself or below itself, 124 for a target among the
