@@ -205,16 +205,18 @@ protected:
             };
         };
         {
-            auto rule = movedRule({"victim.dat", "replace_me.bin"}, {});
-            ops.push_back({"move onto a file",
+            auto rule = movedRule({"victim.dat", "moving_folder/in_moved.c"}, {});
+            ops.push_back({"move onto a file in another folder",
                            [root](DiskImage& im, ScriptedUI&) {
                                auto r = root(im);
-                               return MoveOntoEntry(*r, r->Find("victim.dat"), *r, r->Find("replace_me.bin"),
-                                                    "replace_me.bin");
+                               DIDir into(&im, FolderOf(im, "moving_folder"));
+                               return into.Load() && MoveOntoEntry(*r, r->Find("victim.dat"), into,
+                                                                   into.Find("in_moved.c"), "moving_folder/in_moved.c");
                            },
                            true, false,
                            [this, either, rule](DiskImage& im) {
-                               return either(im, {"replace_me.bin"}, {oldData, victim}, true) + rule(im);
+                               return either(im, {"moving_folder/in_moved.c"}, {RandomBytes(1500, 5), victim}, true) +
+                                      rule(im);
                            }});
         }
         ops.push_back({"move to a new name in another folder",

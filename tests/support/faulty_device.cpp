@@ -99,20 +99,12 @@ bool OnlyWhatAStopLeaves(const CheckResult& r, bool moved, bool longChains, bool
     for (std::size_t k = 0; k < kCheckKinds; ++k) {
         CheckKind kind = CheckKind(k);
         bool allowed = kind == CheckKind::LostClusters || kind == CheckKind::FatCopyBehind ||
-                       kind == CheckKind::NotClosed || kind == CheckKind::FatCopies ||
+                       kind == CheckKind::NotClosed ||
                        (moved && !movedInFolder && kind == CheckKind::InTwoFolders) ||
                        (movedInFolder && kind == CheckKind::CrossLink) ||
                        (longChains && kind == CheckKind::SizeMismatch);
         if (r.counts[k] != 0 && !allowed) return false;
     }
-    // The one other step a stop leaves on FAT16: the "not cleanly closed"
-    // mark (FAT entry 1) in the first copy and not yet in the second, which
-    // the check counts as a copy that differs in an entry in use.
-    for (const CheckFinding& f : r.findings)
-        if (f.kind == CheckKind::FatCopies &&
-            (r.counts[std::size_t(CheckKind::NotClosed)] == 0 ||
-             !EndsWith(f.text, " differs from copy 1 in 1 entries of clusters in use, the first of cluster 1")))
-            return false;
     // "... needs N clusters, the chain has M": only with M above N.
     for (const CheckFinding& f : r.findings) {
         if (f.kind != CheckKind::SizeMismatch) continue;
