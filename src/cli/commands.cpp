@@ -302,12 +302,14 @@ int RenameIn(DIDir& dir, int i, const std::string& newName) {
 }
 
 // Moves (or renames) one entry onto an existing file, which it replaces
-// when the user says so (--yes, or Yes on a terminal): the replaced
-// entry goes first, its clusters last, as a replace by the mount does.
+// when the user says so (--yes, or Yes on a terminal): the replaced file
+// keeps its data until the moved entry stands in its place.
 int MoveOnto(DiskImage& image, const NamedEntry& source, DIDir& holder, int t, const std::string& dest) {
-    DIDir from(&image, source.where.folder);
-    if (!LoadFolder(source.path, from)) return kExitFailure;
-    if (source.where.folder == holder.GetCluster() && source.where.index == t) return kExitOk;  // itself
+    const bool sameFolder = source.where.folder == holder.GetCluster();
+    DIDir other(&image, source.where.folder);
+    if (!sameFolder && !LoadFolder(source.path, other)) return kExitFailure;
+    DIDir& from = sameFolder ? holder : other;
+    if (sameFolder && source.where.index == t) return kExitOk;  // itself
     const int i = source.where.index;
     if (from.GetAttr(i) & kAttrDirectory) {
         ShowMessage(125);  // a folder never takes a file's place
@@ -316,19 +318,7 @@ int MoveOnto(DiskImage& image, const NamedEntry& source, DIDir& holder, int t, c
     OverwriteAnswer answer = UI().AskOverwrite(holder.GetNameUtf8(t), holder.GetTime(t), from.GetNameUtf8(i), from.GetTime(i));
     if (answer == owNo || answer == owNoToAll) return kExitOk;
     if (answer == owCancel) return kExitFailure;
-    auto asPath = [](std::string p) {
-        for (char& ch : p)
-            if (ch == '\\') ch = '/';
-        return p.empty() || p[0] != '/' ? "/" + p : p;
-    };
-    VolumeFiles files(image, false);
-    files.flusher = [&image] { return image.Flush(); };
-    if (int rc = files.Rename(asPath(source.path), asPath(dest), false); rc < 0) {
-        ShowSystemError(-rc);
-        ShowMessage(1340, dest);
-        return kExitFailure;
-    }
-    return kExitOk;
+    return MoveOntoEntry(from, i, holder, t, dest) ? kExitOk : kExitFailure;
 }
 
 }  // namespace
@@ -399,6 +389,19 @@ int CmdMv(CliContext& c) {
             ShowMessage(119, newName);
             return kExitFailure;
         }
+        // Into the other folder under the new name, in one step.
+        DIDir source(&image, sources[0].where.folder);
+        if (!LoadFolder("", source)) return kExitFailure;
+        if (MoveEntries(source, {sources[0].where.index}, targetCluster, dest, false, newName) != 1)
+            return kExitFailure;
+        DIDir arrived(&image, targetCluster);
+        int i = LoadFolder(dest, arrived) ? arrived.FindName(newName) : -1;
+        if (i < 0) {
+            ReportNotFound(newName);
+            return kExitFailure;
+        }
+        std::printf("%s\n", arrived.GetNameUtf8(i).c_str());
+        return kExitOk;
     } else if (target->index >= 0) {
         DIDir holder(&image, target->folder);
         if (!LoadFolder(dest, holder)) return kExitFailure;
@@ -420,26 +423,14 @@ int CmdMv(CliContext& c) {
         bySource[e.where.folder].push_back(e.where.index);
     }
     std::size_t moved = 0;
-    std::string movedName;
     for (uint32_t folder : order) {
         DIDir source(&image, folder);
         if (!LoadFolder("", source)) return kExitFailure;
-        if (!newName.empty()) movedName = source.GetNameUtf8(bySource[folder][0]);
         int n = MoveEntries(source, bySource[folder], targetCluster, dest, false);
         if (n < 0) return kExitFailure;
         moved += std::size_t(n);
     }
-    if (moved != sources.size()) return kExitFailure;
-    if (newName.empty()) return kExitOk;
-    // The entry arrived under its old name; now it takes the new one.
-    DIDir arrived(&image, targetCluster);
-    if (!LoadFolder(dest, arrived)) return kExitFailure;
-    int i = arrived.FindName(movedName);
-    if (i < 0) {
-        ReportNotFound(movedName);
-        return kExitFailure;
-    }
-    return RenameIn(arrived, i, newName);
+    return moved == sources.size() ? kExitOk : kExitFailure;
 }
 
 int CmdMkfdd(CliContext& c) {

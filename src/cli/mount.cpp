@@ -122,6 +122,9 @@ int OnTruncate(const char* path, off_t size, struct fuse_file_info* fi) {
     return fi ? F().TruncateOpen(fi->fh, uint64_t(size)) : F().Truncate(path, uint64_t(size));
 }
 
+// close(2) returns what flush says; the result of release reaches no one
+// (a failure there is kept for the unmount's status).
+int OnFlush(const char*, struct fuse_file_info* fi) { return F().FlushOpen(fi->fh); }
 int OnRelease(const char*, struct fuse_file_info* fi) { return F().Close(fi->fh); }
 int OnFsync(const char*, int, struct fuse_file_info* fi) { return F().Sync(fi->fh); }
 int OnMkdir(const char* path, mode_t) { return F().MakeFolder(path); }
@@ -221,6 +224,7 @@ int CmdMount(DiskImage& image, const CliOptions& o) {
     ops.read = OnRead;
     ops.write = OnWrite;
     ops.truncate = OnTruncate;
+    ops.flush = OnFlush;
     ops.release = OnRelease;
     ops.fsync = OnFsync;
     ops.mkdir = OnMkdir;

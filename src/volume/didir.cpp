@@ -550,29 +550,37 @@ int DIDir::MakeDirAt(int j) {
     return j;
 }
 
-int DIDir::MoveTo(int i, DIDir& target) {
+int DIDir::MoveTo(int i, DIDir& target, const std::string& newName) {
     if (!IsValidIndex(i) || IsFree(i)) return -1;
-    // Long-name slots travel with their entry; the 8.3 name stays unless
-    // the target already holds it, when the entry gets a new alias there.
-    std::optional<LongNameRun> run;
-    if (!IsHuman68k() && !target.IsHuman68k()) run = FindLongNameRun(Entries.data(), Count, uint32_t(i));
     int j;
-    if (run) {
-        uint8_t name11[11];
-        std::memcpy(name11, Entry(i), 11);
-        auto taken = target.ShortNameInUse(-1);
-        if (taken(name11)) {
-            auto plan = PlanStoredName(run->name, taken);
-            if (!plan || plan->longName.empty()) return -1;
-            std::memcpy(name11, plan->shortName, 11);
-        }
-        j = target.PlaceRun(-1, name11, run->name);
+    if (!newName.empty()) {
+        // Under its new name: the slots (and alias) the name needs, then
+        // everything the entry holds besides its name.
+        j = target.AddNamed(newName);
         if (j < 0) return -1;
-        std::memcpy(target.Entry(j) + 11, Entry(i) + 11, 21);
+        target.TakeFieldsOf(j, Entry(i));
     } else {
-        j = target.AddEntry("MOVING");
-        if (j < 0) return -1;
-        std::memcpy(target.Entry(j), Entry(i), 32);
+        // Long-name slots travel with their entry; the 8.3 name stays unless
+        // the target already holds it, when the entry gets a new alias there.
+        std::optional<LongNameRun> run;
+        if (!IsHuman68k() && !target.IsHuman68k()) run = FindLongNameRun(Entries.data(), Count, uint32_t(i));
+        if (run) {
+            uint8_t name11[11];
+            std::memcpy(name11, Entry(i), 11);
+            auto taken = target.ShortNameInUse(-1);
+            if (taken(name11)) {
+                auto plan = PlanStoredName(run->name, taken);
+                if (!plan || plan->longName.empty()) return -1;
+                std::memcpy(name11, plan->shortName, 11);
+            }
+            j = target.PlaceRun(-1, name11, run->name);
+            if (j < 0) return -1;
+            std::memcpy(target.Entry(j) + 11, Entry(i) + 11, 21);
+        } else {
+            j = target.AddEntry("MOVING");
+            if (j < 0) return -1;
+            std::memcpy(target.Entry(j), Entry(i), 32);
+        }
     }
     // The target first: a stop after this write leaves the entry in both
     // folders, never in neither. Entries change places: who owns which
@@ -586,19 +594,59 @@ int DIDir::MoveTo(int i, DIDir& target) {
         target.MarkDeleted(j);
         static_cast<void>(target.Write());  // on failure it stays in both, which the caller reports
     };
+    return FinishMove(i, target, takeBack) ? j : -1;
+}
+
+DIDir::Replaced DIDir::MoveOnto(int i, DIDir& target, int t) {
+    if (!IsValidIndex(i) || IsFree(i) || !target.IsValidIndex(t) || target.IsFree(t)) return Replaced::NotSwitched;
+    if (&target == this && t == i) return Replaced::Done;
+    uint8_t old[32];
+    std::memcpy(old, target.Entry(t), 32);
+    const uint32_t oldFirst = uint32_t(std::max<int64_t>(0, target.GetStartCluster(t)));
+    const uint32_t newFirst = uint32_t(std::max<int64_t>(0, GetStartCluster(i)));
+    const std::string name = target.GetNameUtf8(t);
+    // The target's entry becomes the moved one, under the target's name;
+    // its old chain stays allocated until the move stands.
+    target.TakeFieldsOf(t, Entry(i));
+    Image->ForgetOwners();
+    if (!target.Write() || !Image->Flush()) {
+        target.RestoreEntry(t, old);
+        return Replaced::NotSwitched;
+    }
+    auto takeBack = [&] {
+        target.RestoreEntry(t, old);
+        static_cast<void>(target.Write());  // on failure it stays in both, which the caller reports
+    };
+    if (!FinishMove(i, target, takeBack)) return Replaced::NotSwitched;
+    // Clusters that another entry still reaches (a damaged volume) stay.
+    if (oldFirst >= 2 && oldFirst != newFirst && !FreeReplacedChain(*Image, target.FirstCluster, t, oldFirst, name))
+        return Replaced::OldKept;
+    return Replaced::Done;
+}
+
+void DIDir::TakeFieldsOf(int i, const uint8_t* from) {
+    uint8_t* e = Entry(i);
+    e[11] = from[11];
+    // Human68k keeps the rest of its name in bytes 12..21, FAT the case of
+    // its 8.3 name in byte 12: those stay with the name.
+    const std::size_t first = IsHuman68k() ? 22 : 13;
+    std::memmove(e + first, from + first, 32 - first);
+}
+
+bool DIDir::FinishMove(int i, DIDir& target, const std::function<void()>& takeBack) {
     std::unique_ptr<DIDir> moved;
     if (Entry(i)[11] & kAttrDirectory) {
         moved = std::make_unique<DIDir>(Image, uint32_t(GetStartCluster(i)));
         if (!moved->Load()) {
             takeBack();
-            return -1;
+            return false;
         }
         // Only a real ".." entry is pointed at the new parent.
         if (moved->IsDotEntry(1) && moved->GetDisplayName(1) == "..") {
             moved->SetStartCluster(1, target.GetCluster());
             if (!moved->Write() || !Image->Flush()) {
                 takeBack();
-                return -1;
+                return false;
             }
         } else {
             moved.reset();
@@ -612,12 +660,12 @@ int DIDir::MoveTo(int i, DIDir& target) {
         Entries.swap(before);
         if (moved) {
             moved->SetStartCluster(1, FirstCluster);
-            if (!moved->Write() || !Image->Flush()) return -1;
+            if (!moved->Write() || !Image->Flush()) return false;
         }
         takeBack();
-        return -1;
+        return false;
     }
-    return j;
+    return true;
 }
 
 // --- long names -------------------------------------------------------------

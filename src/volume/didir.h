@@ -123,8 +123,18 @@ public:
     // cannot be read (`loop` tells the two apart).
     bool CollectTree(uint32_t start, std::vector<TreeEntry>& entries, bool* loop = nullptr);
     // Moves entry i into `target`: the target is written first, then a
-    // moved folder's "..", then this directory. -1 on failure.
-    [[nodiscard]] int MoveTo(int i, DIDir& target);
+    // moved folder's "..", then this directory. With `newName` (UTF-8) the
+    // entry arrives under that name in the same write. -1 on failure.
+    [[nodiscard]] int MoveTo(int i, DIDir& target, const std::string& newName = {});
+    // Moves entry i onto entry t of `target` (the same object for a move
+    // within this folder), which keeps its name and takes entry i's data:
+    // the target is written first (it is then the moved entry), then a
+    // moved folder's "..", then this directory without entry i; only then
+    // is the chain t had freed. A stop leaves t old or new and entry i's
+    // data reachable. NotSwitched: nothing changed (or, when even the way
+    // back failed, the entry stands in both places); OldKept: moved, the
+    // old chain could not be freed.
+    [[nodiscard]] Replaced MoveOnto(int i, DIDir& target, int t);
     // A new entry in memory; the directory may grow on the device.
     [[nodiscard]] int AddEntry(const std::string& name);
     // A new folder: its cluster is written and linked before the entry
@@ -175,6 +185,13 @@ private:
     // entry i (its old slots dropped), moved when the room before it is
     // taken, or a new entry when i is -1. Index of the 8.3 entry, or -1.
     int PlaceRun(int i, const uint8_t* name11, const std::u16string& longName);
+    // Entry i with the fields that follow the name (attributes, times,
+    // first cluster, size) taken from `from`.
+    void TakeFieldsOf(int i, const uint8_t* from);
+    // The second half of a move: a moved folder's ".." pointed at
+    // `target`, then entry i marked deleted here and this folder written;
+    // on failure the way back as far as the device allows. False on failure.
+    bool FinishMove(int i, DIDir& target, const std::function<void()>& takeBack);
     // Writes the entries first..last (what holds them: the root region's
     // bytes or whole clusters) ahead of the rest of the folder.
     bool WriteEntriesAhead(uint32_t first, uint32_t last);

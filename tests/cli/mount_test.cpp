@@ -23,6 +23,7 @@
 
 #include "cli/cli_args.h"
 #include "support/disks.h"
+#include "support/faulty_device.h"
 #include "support/fsck_stopped.h"
 #include "support/human68k.h"
 #include "support/images.h"
@@ -301,6 +302,40 @@ TEST_F(MountTest, AKilledMountLeavesNothingWorseThanLostClusters) {
             }
         }
         EXPECT_GT(checked, 0) << "killed after " << delay << " ms";
+    }
+}
+
+// The image's host file refuses writes beyond 720 KiB (a limit on the
+// mount's file size): a copy whose data reach there fails in cp, a small
+// file written with ">" before and after it stands whole, and the volume
+// holds nothing worse than lost clusters, the copied file no more than a
+// first part of its bytes.
+TEST_F(MountTest, AFailedWriteReachesTheCopyingProgram) {
+    using Bytes = std::vector<uint8_t>;
+    std::string image = dir / "f12.img", big = dir / "big";
+    MakeFatImage(image, 1440, 12);
+    WriteHostFile(big, RandomBytes(1000000, 21));
+    std::string out;
+    int rc = RunShell("bash -c " + Quote("trap '' XFSZ; ulimit -f 720; exec " + Cli("mount " + Quote(image) + " " +
+                                                                                      Quote(mnt))),
+                      &out);
+    if (rc != 0 && out.find("Σφάλμα κατά την προσάρτηση") != std::string::npos) GTEST_SKIP() << out;
+    ASSERT_EQ(rc, 0) << out;
+    ASSERT_TRUE(IsMounted(mnt));
+    Sh("printf before > " + Quote(mnt + "/BEFORE.TXT"));
+    EXPECT_NE(RunShell("cp " + Quote(big) + " " + Quote(mnt + "/BIG.BIN"), &out), 0) << "the copy was told success";
+    Sh("printf after > " + Quote(mnt + "/AFTER.TXT"));
+    Unmount(image);
+    std::string report;
+    EXPECT_TRUE(FsckCleanButLost(image, &report)) << report;
+    auto files = FilesByMtools(image);
+    EXPECT_EQ(files["before.txt"], Bytes({'b', 'e', 'f', 'o', 'r', 'e'}));
+    EXPECT_EQ(files["after.txt"], Bytes({'a', 'f', 't', 'e', 'r'}));
+    if (files.count("big.bin")) {
+        const Bytes& got = files["big.bin"];
+        const Bytes whole = ReadHostFile(big);
+        EXPECT_LT(got.size(), whole.size());
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), whole.begin())) << "the copied part is not the file's start";
     }
 }
 

@@ -193,6 +193,41 @@ protected:
                                               "target_folder", false) == 1;
                        },
                        true});
+        // The moved data in one of two places; `gone` never seen.
+        auto movedRule = [this, either](std::vector<std::string> places, std::vector<std::string> gone) {
+            return [this, either, places, gone](DiskImage& im) {
+                std::string wrong;
+                for (const std::string& p : gone)
+                    if (ReadFile(im, p)) wrong += p + " made\n";
+                for (const std::string& p : places)
+                    if (ReadFile(im, p) == victim) return wrong;
+                return wrong + "the moved file is lost\n";
+            };
+        };
+        {
+            auto rule = movedRule({"victim.dat", "moving_folder/in_moved.c"}, {});
+            ops.push_back({"move onto a file in another folder",
+                           [root](DiskImage& im, ScriptedUI&) {
+                               auto r = root(im);
+                               DIDir into(&im, FolderOf(im, "moving_folder"));
+                               return into.Load() && MoveOntoEntry(*r, r->Find("victim.dat"), into,
+                                                                   into.Find("in_moved.c"), "moving_folder/in_moved.c");
+                           },
+                           true, false,
+                           [this, either, rule](DiskImage& im) {
+                               return either(im, {"moving_folder/in_moved.c"}, {RandomBytes(1500, 5), victim}, true) +
+                                      rule(im);
+                           }});
+        }
+        ops.push_back({"move to a new name in another folder",
+                       [root](DiskImage& im, ScriptedUI&) {
+                           auto r = root(im);
+                           return MoveEntries(*r, {r->Find("victim.dat")}, FolderOf(im, "target_folder"), "target_folder",
+                                              false, "moved_as_new_name.dat") == 1;
+                       },
+                       true, false,
+                       movedRule({"victim.dat", "target_folder/moved_as_new_name.dat"},
+                                 {"target_folder/victim.dat", "moved_as_new_name.dat"})});
         ops.push_back({"release",
                        [root](DiskImage& im, ScriptedUI&) {
                            auto r = root(im);
@@ -208,6 +243,13 @@ protected:
                 return f.SyncAll() == 0 && ok;
             };
         };
+        // close(2) returns what the flush of its handle says; the release
+        // after it goes to no one.
+        auto close = [](VolumeFiles& f, uint64_t h) {
+            const int rc = f.FlushOpen(h);
+            static_cast<void>(f.Close(h));
+            return rc == 0;
+        };
         auto put = [](VolumeFiles& f, uint64_t h, uint64_t at, const Bytes& data) {
             return f.Write(h, at, reinterpret_cast<const char*>(data.data()), uint32_t(data.size())) == long(data.size());
         };
@@ -215,30 +257,30 @@ protected:
         appended.insert(appended.end(), victim.begin(), victim.end());
         std::vector<Operation> mounted;
         mounted.push_back({"mount: overwrite (O_TRUNC)",
-                           mount([this, put](VolumeFiles& f) {
+                           mount([this, put, close](VolumeFiles& f) {
                                uint64_t h;
                                return f.Open("/replace_me.bin", true, h, true) == 0 && put(f, h, 0, newData) &&
-                                      f.Close(h) == 0;
+                                      close(f, h);
                            }),
                            false, false,
                            [this, either](DiskImage& im) {
                                return either(im, {"replace_me.bin"}, {oldData, {}, newData}, true);
                            }});
         mounted.push_back({"mount: append",
-                           mount([this, put](VolumeFiles& f) {
+                           mount([this, put, close](VolumeFiles& f) {
                                uint64_t h;
                                return f.Open("/replace_me.bin", true, h) == 0 && put(f, h, 3000, victim) &&
-                                      f.Close(h) == 0;
+                                      close(f, h);
                            }),
                            false, false,
                            [this, either, appended](DiskImage& im) {
                                return either(im, {"replace_me.bin"}, {oldData, appended}, true);
                            }});
         mounted.push_back({"mount: create in a full folder",
-                           mount([this, put](VolumeFiles& f) {
+                           mount([this, put, close](VolumeFiles& f) {
                                uint64_t h;
                                return f.Create("/full_folder/Mounted_New_File.dat", 0644, h) == 0 &&
-                                      put(f, h, 0, newData) && f.Close(h) == 0;
+                                      put(f, h, 0, newData) && close(f, h);
                            }),
                            false, false,
                            [this, either](DiskImage& im) {
@@ -255,7 +297,9 @@ protected:
                            }),
                            true, false,
                            [this, either](DiskImage& im) {
-                               std::string wrong = either(im, {"victim.dat", "target_folder/victim.dat", "replace_me.bin",
+                               // The replaced file old or new, and nothing else.
+                               std::string wrong = either(im, {"replace_me.bin"}, {oldData, victim}, true);
+                               wrong += either(im, {"victim.dat", "target_folder/victim.dat", "replace_me.bin",
                                                                "target_folder/replace_me.bin"},
                                                           {victim, oldData}, true);
                                for (const char* p : {"victim.dat", "target_folder/victim.dat", "replace_me.bin",

@@ -29,11 +29,13 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // A file the check looks for: in one of `paths` (lower case), with one of
-// `contents`; `required` when it may not vanish.
+// `contents`; `required` when it may not vanish. `kept`, when given, must
+// be what one of the paths holds (moved data that may be in either place).
 struct FileRule {
     std::vector<std::string> paths;
     std::vector<Bytes> contents;
     bool required;
+    Bytes kept = {};
 };
 
 struct Operation {
@@ -51,7 +53,8 @@ struct Operation {
     bool throughMount = false;
 };
 
-// The volume every run starts from, made by mtools, and the host files.
+// The volume every run starts from, made by mtools, and the host files:
+// FAT12 on a floppy, or FAT16 with clusters of one sector.
 struct Scene {
     TempDir dir;
     std::string pristine = dir / "pristine.img";
@@ -60,8 +63,9 @@ struct Scene {
     Bytes newFile = RandomBytes(7000, 11), replacement = RandomBytes(9000, 12);
     Bytes x = RandomBytes(1000, 13), y = RandomBytes(2000, 14);
 
-    Scene() {
-        MakeFatImage(pristine, 1440, 12);
+    explicit Scene(int bits) {
+        if (bits == 16) MakeFatImage(pristine, 4096, 16, "-s 1");
+        else MakeFatImage(pristine, 1440, 12);
         auto put = [&](const std::string& path, Bytes data) {
             std::string tmp = dir / "tmp";
             WriteHostFile(tmp, data);
@@ -96,15 +100,15 @@ struct Scene {
     }
 };
 
-Scene& TheScene() {
-    static Scene scene;
-    return scene;
+Scene& TheScene(int bits) {
+    static Scene fat12(12), fat16(16);
+    return bits == 16 ? fat16 : fat12;
 }
 
 int IndexOf(DIDir& d, const char* name) { return d.Find(name); }
 
-std::vector<Operation> Operations() {
-    Scene& s = TheScene();
+std::vector<Operation> Operations(int bits) {
+    Scene& s = TheScene(bits);
     auto rootOf = [](DiskImage& image) {
         auto d = std::make_unique<DIDir>(&image, 0);
         EXPECT_TRUE(d->Load());
@@ -239,6 +243,41 @@ std::vector<Operation> Operations() {
                    {"TREE"},
                    {"dest/tree/a.bin", "dest/tree/deep/b.bin"},
                    {"tree/a.bin"}});
+    ops.push_back({"move onto a file in another folder",
+                   [rootOf](DiskImage& image, ScriptedUI&) {
+                       auto root = rootOf(image);
+                       DIDir sub(&image, ResolveFolder(image, "SUB").value_or(0));
+                       return sub.Load() && MoveOntoEntry(*root, IndexOf(*root, "X2.BIN"), sub, IndexOf(sub, "KEEP2.BIN"),
+                                                          "SUB/KEEP2.BIN");
+                   },
+                   {{{"sub/keep2.bin"}, {s.files["sub/keep2.bin"], s.files["x2.bin"]}, true},
+                    {{"x2.bin", "sub/keep2.bin"}, {s.files["x2.bin"], s.files["sub/keep2.bin"]}, true, s.files["x2.bin"]}},
+                   {"X2.BIN", "KEEP2.BIN"},
+                   {"sub/keep2.bin"},
+                   {"x2.bin"}});
+    ops.push_back({"move onto a file in its folder",
+                   [rootOf](DiskImage& image, ScriptedUI&) {
+                       auto root = rootOf(image);
+                       return MoveOntoEntry(*root, IndexOf(*root, "X2.BIN"), *root, IndexOf(*root, "OLD.BIN"), "OLD.BIN");
+                   },
+                   {{{"old.bin"}, {s.files["old.bin"], s.files["x2.bin"]}, true},
+                    {{"x2.bin", "old.bin"}, {s.files["x2.bin"], s.files["old.bin"]}, true, s.files["x2.bin"]}},
+                   {"X2.BIN", "OLD.BIN"},
+                   {"old.bin"},
+                   {"x2.bin"},
+                   false,
+                   true});
+    ops.push_back({"move to a new name in another folder",
+                   [rootOf, dest](DiskImage& image, ScriptedUI&) {
+                       auto root = rootOf(image);
+                       return MoveEntries(*root, {IndexOf(*root, "X2.BIN")}, dest(image), "DEST", false, "NEWNAME.BIN") == 1;
+                   },
+                   // Never moved under its old name, never renamed in place.
+                   {{{"x2.bin", "dest/newname.bin"}, {s.files["x2.bin"]}, true},
+                    {{"dest/x2.bin", "newname.bin"}, {}, false}},
+                   {"X2.BIN", "NEWNAME.BIN"},
+                   {"dest/newname.bin"},
+                   {"x2.bin"}});
     ops.push_back({"release",
                    [rootOf](DiskImage& image, ScriptedUI&) {
                        auto root = rootOf(image);
@@ -261,7 +300,8 @@ std::vector<Operation> Operations() {
                    {"keep1.txt"},
                    {}});
     // The mount's writes, as the kernel asks for them; the status of every
-    // step and of the unmount decides.
+    // step and of the unmount decides. close(2) returns what the flush of
+    // its handle says; the release after it goes to no one.
     auto mount = [](const std::function<bool(VolumeFiles&)>& steps) {
         return [steps](DiskImage& image, ScriptedUI&) {
             VolumeFiles f(image, false);
@@ -269,6 +309,11 @@ std::vector<Operation> Operations() {
             bool ok = steps(f);
             return f.SyncAll() == 0 && ok;
         };
+    };
+    auto close = [](VolumeFiles& f, uint64_t h) {
+        const int rc = f.FlushOpen(h);
+        static_cast<void>(f.Close(h));
+        return rc == 0;
     };
     auto put = [](VolumeFiles& f, uint64_t h, uint64_t at, const Bytes& data, std::size_t pieces) {
         std::size_t step = (data.size() + pieces - 1) / pieces;
@@ -298,39 +343,39 @@ std::vector<Operation> Operations() {
     longer.resize(12000, 0);
     std::vector<Operation> mounted;
     mounted.push_back({"mount: create in a full folder",
-                       mount([&s, put](VolumeFiles& f) {
+                       mount([&s, put, close](VolumeFiles& f) {
                            uint64_t h;
                            return f.Create("/SUB/MNEW.BIN", 0644, h) == 0 && put(f, h, 0, s.newFile, 3) &&
-                                  f.Close(h) == 0;
+                                  close(f, h);
                        }),
                        {{{"sub/mnew.bin"}, cuts({}, s.newFile, 3), false}},
                        {},
                        {"sub/mnew.bin"},
                        {}});
     mounted.push_back({"mount: overwrite (O_TRUNC)",
-                       mount([&s, put](VolumeFiles& f) {
+                       mount([&s, put, close](VolumeFiles& f) {
                            uint64_t h;
                            return f.Open("/OLD.BIN", true, h, true) == 0 && put(f, h, 0, s.replacement, 2) &&
-                                  f.Close(h) == 0;
+                                  close(f, h);
                        }),
                        {{{"old.bin"}, [&] { auto v = cuts({}, s.replacement, 2); v.push_back(old); return v; }(), true}},
                        {},
                        {"old.bin"},
                        {}});
     mounted.push_back({"mount: append",
-                       mount([&s, put](VolumeFiles& f) {
+                       mount([&s, put, close](VolumeFiles& f) {
                            uint64_t h;
-                           return f.Open("/OLD.BIN", true, h) == 0 && put(f, h, 5000, s.x, 2) && f.Close(h) == 0;
+                           return f.Open("/OLD.BIN", true, h) == 0 && put(f, h, 5000, s.x, 2) && close(f, h);
                        }),
                        {{{"old.bin"}, cuts(old, s.x, 2), true}},
                        {},
                        {"old.bin"},
                        {}});
     mounted.push_back({"mount: write at an offset",
-                       mount([&s, put](VolumeFiles& f) {
+                       mount([&s, put, close](VolumeFiles& f) {
                            uint64_t h;
                            return f.Open("/OLD.BIN", true, h) == 0 &&
-                                  put(f, h, 100, Bytes(s.y.begin(), s.y.begin() + 600), 1) && f.Close(h) == 0;
+                                  put(f, h, 100, Bytes(s.y.begin(), s.y.begin() + 600), 1) && close(f, h);
                        }),
                        {{{"old.bin"}, {old, patched}, true}},
                        {},
@@ -350,9 +395,26 @@ std::vector<Operation> Operations() {
                        {}});
     mounted.push_back({"mount: rename over a file",
                        mount([](VolumeFiles& f) { return f.Rename("/X2.BIN", "/SUB/KEEP2.BIN", false) == 0; }),
-                       {{{"x2.bin", "keep2.bin", "sub/keep2.bin"}, {s.files["x2.bin"], s.files["sub/keep2.bin"]}, true}},
-                       {"KEEP2.BIN"},
+                       {{{"sub/keep2.bin"}, {s.files["x2.bin"], s.files["sub/keep2.bin"]}, true},
+                        {{"x2.bin", "sub/keep2.bin"}, {s.files["x2.bin"], s.files["sub/keep2.bin"]}, true, s.files["x2.bin"]}},
+                       {"X2.BIN", "KEEP2.BIN"},
                        {"sub/keep2.bin"},
+                       {"x2.bin"}});
+    mounted.push_back({"mount: rename onto a file in its folder",
+                       mount([](VolumeFiles& f) { return f.Rename("/X2.BIN", "/OLD.BIN", false) == 0; }),
+                       {{{"old.bin"}, {old, s.files["x2.bin"]}, true},
+                        {{"x2.bin", "old.bin"}, {s.files["x2.bin"], old}, true, s.files["x2.bin"]}},
+                       {"X2.BIN", "OLD.BIN"},
+                       {"old.bin"},
+                       {"x2.bin"},
+                       false,
+                       true});
+    mounted.push_back({"mount: rename to a new name in another folder",
+                       mount([](VolumeFiles& f) { return f.Rename("/X2.BIN", "/DEST/NEWNAME.BIN", false) == 0; }),
+                       {{{"x2.bin", "dest/newname.bin"}, {s.files["x2.bin"]}, true},
+                        {{"dest/x2.bin", "newname.bin"}, {}, false}},
+                       {"X2.BIN", "NEWNAME.BIN"},
+                       {"dest/newname.bin"},
                        {"x2.bin"}});
     mounted.push_back({"mount: unlink and rmdir",
                        mount([](VolumeFiles& f) { return f.RemoveFile("/OLD.BIN") == 0 && f.RemoveFolder("/DEST") == 0; }),
@@ -390,6 +452,11 @@ std::string CheckFiles(const std::string& image, const Operation& op) {
                 wrong += p + " damaged\n";
         }
         if (r.required && found == 0) wrong += r.paths[0] + " lost\n";
+        if (!r.kept.empty() && std::none_of(r.paths.begin(), r.paths.end(), [&](const std::string& p) {
+                auto it = files.find(p);
+                return it != files.end() && it->second == r.kept;
+            }))
+            wrong += "the data of " + r.paths[0] + " lost\n";
     }
     return wrong;
 }
@@ -429,12 +496,14 @@ struct Figures {
         stopRuns = 0, stopDamage = 0, repairStops = 0;
 };
 
-class WriteStopsTest : public ::testing::TestWithParam<int> {
+constexpr int kOperations = 26;
+
+class WriteStopsTest : public ::testing::TestWithParam<std::tuple<int, int>> {
 protected:
     // Runs the operation on a fresh copy of the volume behind a FaultyDevice;
     // `writes` receives the number of writes it made.
     bool Run(const Operation& op, FaultyDevice::Mode mode, int n, ScriptedUI& ui, int& writes) {
-        std::string cmd = "cp " + Quote(TheScene().pristine) + " " + Quote(work);
+        std::string cmd = "cp " + Quote(TheScene(std::get<1>(GetParam())).pristine) + " " + Quote(work);
         EXPECT_EQ(RunShell(cmd), 0);
         ScopedUserInterface scope(&ui);
         FaultyDevice* device = nullptr;
@@ -450,8 +519,16 @@ protected:
 };
 
 TEST_P(WriteStopsTest, EveryWriteIndex) {
-    const Operation op = Operations()[std::size_t(GetParam())];
-    SCOPED_TRACE(op.name);
+    const auto [index, bits] = GetParam();
+    const std::vector<Operation> all = Operations(bits);
+    // The index past the last one counts them: an operation beyond the
+    // range would never run.
+    if (index == kOperations) {
+        EXPECT_EQ(all.size(), std::size_t(kOperations)) << "operations the test range leaves out";
+        return;
+    }
+    const Operation op = all[std::size_t(index)];
+    SCOPED_TRACE(op.name + " on FAT" + std::to_string(bits));
     Figures fig;
 
     // A run without faults: it succeeds, and the volume is sound.
@@ -525,14 +602,15 @@ TEST_P(WriteStopsTest, EveryWriteIndex) {
                 fig.failuresTakenAsSuccess, fig.failuresUnreported, fig.failureDamage, fig.repairStops);
 }
 
-INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest, ::testing::Range(0, 20));
+INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest,
+                         ::testing::Combine(::testing::Range(0, kOperations + 1), ::testing::Values(12, 16)));
 
 // A stop that leaves one entry in two places (a move between its two
 // writes; a rename to a long name whose entry had to move), then a delete
 // of either copy: the other copy keeps its data, the shared clusters stay
 // and the delete names both paths.
 TEST(StoppedTwiceTest, DeletingEitherCopyKeepsTheOther) {
-    Scene& s = TheScene();
+    Scene& s = TheScene(12);
     TempDir tmp;
     const std::string stopped = tmp / "stopped.img", work = tmp / "work.img";
     struct Case {

@@ -1,6 +1,7 @@
 #include "explorer/ops/folderops.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "device/asciicase.h"
 #include "device/messages.h"
@@ -72,32 +73,84 @@ void ReportNameProblem(const DIDir& dir, const std::string& utf8, NameProblem pr
     }
 }
 
-int CreateFolder(DIDir& dir, const std::string& name) {
+int ErrnoOf(const OpResult& r) {
+    switch (r.status) {
+        case OpStatus::kOk: return 0;
+        case OpStatus::kExists: return EEXIST;
+        case OpStatus::kBadName: return r.rule == NameProblem::kTooLong ? ENAMETOOLONG : EINVAL;
+        case OpStatus::kNoRoom:
+        case OpStatus::kDiskFull: return ENOSPC;
+        case OpStatus::kNotEmpty: return ENOTEMPTY;
+        case OpStatus::kLoop: return EINVAL;  // what rename(2) says of a folder moved below itself
+        case OpStatus::kReadOnly: return EROFS;
+        case OpStatus::kCancelled: return ECANCELED;
+        case OpStatus::kNotFound: return ENOENT;
+        case OpStatus::kNotFolder: return ENOTDIR;
+        case OpStatus::kIsFolder: return EISDIR;
+        case OpStatus::kRefused: return EBUSY;
+        case OpStatus::kIoError: break;
+    }
+    return EIO;
+}
+
+OpResult RoomFor(const DIDir& dir) {
+    for (uint32_t i = 0; i < dir.GetCount(); ++i)
+        if (dir.IsFree(int(i))) return {};
+    const DiskImage& image = *dir.GetImage();
+    const uint64_t wanted = uint64_t(dir.GetCount() + 1) * 32;
+    if (image.IsRootRegion(dir.GetCluster()))
+        return wanted <= uint64_t(uint32_t(image.UserArea) - image.RootDir) ? OpResult() : OpStatus::kNoRoom;
+    if (dir.GetCount() + 1 > kMaxDirEntries) return OpStatus::kNoRoom;
+    return image.FreeClusters > 0 ? OpResult() : OpStatus::kDiskFull;
+}
+
+OpResult MakeFolderIn(DIDir& dir, const std::string& name) {
     DiskImage& image = *dir.GetImage();
+    if (image.IsReadOnly()) return OpStatus::kReadOnly;
     if (!ValidNewName(dir, name)) {
-        ShowMessage(1211, name);
-        return -1;
+        OpResult r(OpStatus::kBadName);
+        r.rule = NameProblem::kReserved;
+        return r;
     }
-    if (dir.FindName(name) != -1) {
-        ShowMessage(109, name);
-        return -1;
-    }
-    if (image.FreeClusters == 0) {
-        ShowMessage(113, name);
-        return -1;
-    }
+    if (dir.FindName(name) != -1) return OpStatus::kExists;
+    if (OpResult room = RoomFor(dir); !room.Ok()) return room;
+    if (image.FreeClusters == 0) return OpStatus::kDiskFull;
     int j = dir.MakeDirNamed(name);
-    if (j < 0) {
-        ShowMessage(120, name);
-        return -1;
-    }
+    if (j < 0) return OpStatus::kIoError;
     // The folder's cluster and its FAT entry are on the device: the entry
     // that points at them goes last.
-    if (!WriteAndFlush(dir, name)) {
+    const bool written = dir.Write();
+    if (!written || !image.Flush()) {
         dir.Release(j);
-        UI().FreeSpaceChanged();
-        return -1;
+        return OpResult::IoFailure(written ? OpResult::Io::kFlush : OpResult::Io::kFolder);
     }
+    OpResult r;
+    r.index = j;
+    return r;
+}
+
+int CreateFolder(DIDir& dir, const std::string& name) {
+    DiskImage& image = *dir.GetImage();
+    OpResult r = MakeFolderIn(dir, name);
+    switch (r.status) {
+        case OpStatus::kOk: break;
+        case OpStatus::kBadName: ShowMessage(1211, name); return -1;
+        case OpStatus::kExists: ShowMessage(109, name); return -1;
+        case OpStatus::kDiskFull: ShowMessage(113, name); return -1;
+        case OpStatus::kIoError:
+            if (r.io == OpResult::Io::kOther) {
+                ShowMessage(120, name);
+            } else {
+                if (r.io == OpResult::Io::kFolder) ShowMessage(107, name);
+                else ShowMessage(1213, image.Device()->GetPath());
+                UI().FreeSpaceChanged();
+            }
+            return -1;
+        default:
+            ShowMessage(120, name);
+            return -1;
+    }
+    const int j = r.index;
     UI().FolderAdded(dir.GetCluster(), uint32_t(dir.GetStartCluster(j)), dir.GetNameUtf8(j));
     UI().FreeSpaceChanged();
     return j;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "explorer/ops/opresult.h"
 #include "volume/didir.h"
 
 // Writes `dir` and flushes the volume: 107 or 1213 on failure.
@@ -15,16 +16,7 @@ bool WriteAndFlush(DIDir& dir, const std::string& shownName);
 // that keeps something once cleaned (not "." or ".."); else the 8.3 rules.
 bool ValidNewName(const DIDir& dir, const std::string& utf8);
 
-// Why a name cannot be stored exactly as given (letters aside, which FAT
-// 8.3 names hold in upper case):
-//  - kReserved: empty, "." or "..", or only spaces and full stops;
-//  - kCharacters: characters the volume cannot hold (control characters,
-//    \ / : * ? " < > | everywhere; on 8.3 names also spaces, ; , and a
-//    second full stop), or, for a long name, a space or full stop at the end;
-//  - kTooLong: more than 255 UTF-16 units for a long name, more than 8
-//    (Human68k 18) bytes before the full stop or 3 after it otherwise;
-//  - kNoShiftJis: an 8.3 name with a character Shift-JIS cannot spell.
-enum class NameProblem { kNone, kReserved, kCharacters, kTooLong, kNoShiftJis };
+// Why a name cannot be stored exactly as given (see NameProblem).
 NameProblem CheckNameAsGiven(const DIDir& dir, const std::string& utf8);
 
 // The name (UTF-8) under which `dir` would store a host name that is not
@@ -34,6 +26,17 @@ std::string StoredNameOf(const DIDir& dir, const std::string& utf8);
 // Reports why `utf8` cannot name an entry of `dir`: one message that names
 // the name and the rule it breaks.
 void ReportNameProblem(const DIDir& dir, const std::string& utf8, NameProblem problem);
+
+// Whether `dir` can take one more entry: kNoRoom when it has no free slot
+// and cannot grow (a full root region, the most entries a folder holds),
+// kDiskFull when growing needs a cluster and none is free.
+OpResult RoomFor(const DIDir& dir);
+
+// Makes folder `name` (UTF-8, stored as given or as the volume converts
+// it) in `dir`, writes `dir` and flushes, telling nothing: kExists,
+// kBadName (a name that keeps nothing), kNoRoom, kDiskFull, kReadOnly,
+// kIoError. The index of the new entry on success.
+OpResult MakeFolderIn(DIDir& dir, const std::string& name);
 
 // Makes folder `name` (UTF-8; a long name where the volume uses them) in
 // `dir` and writes `dir`.

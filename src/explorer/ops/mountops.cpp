@@ -174,19 +174,6 @@ int VolumeFiles::CheckNewName(const DIDir& dir, const std::string& utf8, std::st
     return 0;
 }
 
-// Whether the folder can take one more entry without a change the engine
-// would refuse: a full root region, or no free cluster to grow by. The
-// engine itself grows the folder (a zeroed cluster linked last).
-int VolumeFiles::HasRoom(const DIDir& dir) const {
-    for (uint32_t i = 0; i < dir.GetCount(); ++i)
-        if (dir.IsFree(int(i))) return 0;
-    const uint64_t wanted = uint64_t(dir.GetCount() + 1) * 32;
-    if (image_.IsRootRegion(dir.GetCluster()))
-        return wanted <= uint64_t(uint32_t(image_.UserArea) - image_.RootDir) ? 0 : -ENOSPC;
-    if (dir.GetCount() + 1 > kMaxDirEntries) return -ENOSPC;
-    return image_.FreeClusters > 0 ? 0 : -ENOSPC;
-}
-
 // Gives entry i the name `utf8` (`sjis` its stored form without long
 // names), in memory. With long names the entry may move to make room for
 // its slots: the index it has afterwards, or -1.
@@ -196,8 +183,8 @@ int VolumeFiles::NameEntry(DIDir& dir, int i, const std::string& utf8, const std
 }
 
 std::shared_ptr<VolumeFiles::FileState> VolumeFiles::StateAt(const Loc& loc) const {
-    for (const auto& [h, f] : open_)
-        if (!f.file->gone && f.file->loc.folder == loc.folder && f.file->loc.index == loc.index) return f.file;
+    for (const auto& f : States())
+        if (!f->gone && f->loc.folder == loc.folder && f->loc.index == loc.index) return f;
     return nullptr;
 }
 
@@ -245,10 +232,24 @@ int VolumeFiles::Commit(FileState& f) {
 }
 
 int VolumeFiles::CommitAll() {
+    // A closed file whose entry cannot be written stays for the next try
+    // and for the unmount's status; it does not hold up other changes.
+    for (const auto& f : unsaved_) static_cast<void>(Commit(*f));
     int first = 0;
-    for (auto& [h, o] : open_)
+    for (const auto& [h, o] : open_)
         if (int rc = Commit(*o.file); rc < 0 && first == 0) first = rc;
+    // Closed files whose entries are now written are done with.
+    unsaved_.erase(std::remove_if(unsaved_.begin(), unsaved_.end(),
+                                  [](const std::shared_ptr<FileState>& f) { return f->gone || !f->pending; }),
+                   unsaved_.end());
     return first;
+}
+
+std::vector<std::shared_ptr<VolumeFiles::FileState>> VolumeFiles::States() const {
+    std::vector<std::shared_ptr<FileState>> all(unsaved_);
+    for (const auto& [h, o] : open_)
+        if (std::find(all.begin(), all.end(), o.file) == all.end()) all.push_back(o.file);
+    return all;
 }
 
 int VolumeFiles::Stat(const std::string& path, NodeInfo& info) {
@@ -356,7 +357,7 @@ int VolumeFiles::Create(const std::string& path, unsigned mode, uint64_t& handle
     if (!dir.Load()) return -EIO;
     if (FindName(dir, name) != -1) return -EEXIST;
     if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
-    if (int rc = HasRoom(dir); rc < 0) return rc;
+    if (OpResult room = RoomFor(dir); !room.Ok()) return -ErrnoOf(room);
     int i = dir.UsesLongNames() ? dir.AddNamed(name) : dir.AddEntry(sjis);
     if (i < 0) return -ENOSPC;
     dir.SetAttr(i, uint8_t(kAttrArchive | ((mode & 0200) ? 0 : kAttrReadOnly)));
@@ -552,12 +553,25 @@ int VolumeFiles::Sync(uint64_t handle) {
     return Flush() ? 0 : -EIO;
 }
 
+int VolumeFiles::FlushOpen(uint64_t handle) {
+    auto it = open_.find(handle);
+    if (it == open_.end()) return -EBADF;
+    if (!it->second.wrote) return 0;
+    if (int rc = Commit(*it->second.file); rc < 0) return rc;
+    return Flush() ? 0 : -EIO;
+}
+
 int VolumeFiles::Close(uint64_t handle) {
     auto it = open_.find(handle);
     if (it == open_.end()) return -EBADF;
     const bool wrote = it->second.wrote;
-    int rc = wrote ? Commit(*it->second.file) : 0;
+    std::shared_ptr<FileState> file = it->second.file;
+    int rc = wrote ? Commit(*file) : 0;
     open_.erase(it);
+    // An entry that could not be written is tried again before every
+    // other change and at unmount, whose status tells a last failure.
+    if (file->pending && !file->gone && std::find(unsaved_.begin(), unsaved_.end(), file) == unsaved_.end())
+        unsaved_.push_back(file);
     if (rc < 0) return rc;
     if (wrote && !Flush()) return -EIO;
     return 0;
@@ -566,7 +580,7 @@ int VolumeFiles::Close(uint64_t handle) {
 int VolumeFiles::SyncAll() {
     int rc = CommitAll();
     if (!Flush()) return -EIO;
-    return rc;
+    return rc < 0 ? rc : unsaved_.empty() ? 0 : -EIO;
 }
 
 int VolumeFiles::MakeFolder(const std::string& path) {
@@ -578,12 +592,8 @@ int VolumeFiles::MakeFolder(const std::string& path) {
     if (!dir.Load()) return -EIO;
     if (FindName(dir, name) != -1) return -EEXIST;
     if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
-    if (int rc = HasRoom(dir); rc < 0) return rc;
-    if (image_.FreeClusters == 0) return -ENOSPC;
-    int j = dir.UsesLongNames() ? dir.MakeDirNamed(name) : dir.MakeDir(sjis);
-    if (j < 0) return -EIO;
-    if (!dir.Write()) return -EIO;
     dirty_ = true;
+    if (OpResult r = MakeFolderIn(dir, name); !r.Ok()) return -ErrnoOf(r);
     return Flush() ? 0 : -EIO;
 }
 
@@ -643,24 +653,24 @@ int VolumeFiles::RemoveFolder(const std::string& path) {
 void VolumeFiles::Moved(const Loc& from, const Loc& to) {
     seen_.erase(std::make_pair(from.folder, from.index));
     seen_.erase(std::make_pair(to.folder, to.index));
-    for (auto& [h, o] : open_) {
-        FileState& f = *o.file;
+    for (const auto& state : States()) {
+        FileState& f = *state;
         if (!f.gone && f.loc.folder == from.folder && f.loc.index == from.index) f.loc = to;
     }
 }
 
 void VolumeFiles::Changed(const Loc& loc) {
     seen_.erase(std::make_pair(loc.folder, loc.index));
-    for (auto& [h, o] : open_) {
-        FileState& f = *o.file;
+    for (const auto& state : States()) {
+        FileState& f = *state;
         if (f.loc.folder == loc.folder && f.loc.index == loc.index) f.known = false;
     }
 }
 
 void VolumeFiles::Forget(const Loc& loc) {
     seen_.erase(std::make_pair(loc.folder, loc.index));
-    for (auto& [h, o] : open_) {
-        FileState& f = *o.file;
+    for (const auto& state : States()) {
+        FileState& f = *state;
         if (f.loc.folder == loc.folder && f.loc.index == loc.index) f.gone = true;
     }
 }
@@ -680,11 +690,11 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
     if (!sameFolder && !otherDir.Load()) return -EIO;
     DIDir& dst = sameFolder ? srcDir : otherDir;
 
-    const bool srcIsDir = (srcDir.GetAttr(src.index) & kAttrDirectory) != 0;
     int t = FindName(dst, name);
     if (t == kAmbiguousName) return -EEXIST;
-    if (sameFolder && t == src.index) {
-        // The same entry under another spelling: only the case changes.
+    if (sameFolder && (t == src.index || t < 0)) {
+        // A new name in the same folder (or the same entry under another
+        // spelling: only the case changes).
         if (EntryName(srcDir, src.index) == name) return 0;
         if (int rc = CheckNewName(srcDir, name, sjis); rc < 0) return rc;
         int k = NameEntry(srcDir, src.index, name, sjis);
@@ -693,55 +703,17 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
         Moved(src, Loc{src.folder, k});
         return Flush() ? 0 : -EIO;
     }
-    if (int rc = CheckNewName(dst, name, sjis); rc < 0) return rc;
-    if (t >= 0) {
-        if (noReplace) return -EEXIST;
-        const bool tIsDir = (dst.GetAttr(t) & kAttrDirectory) != 0;
-        if (srcIsDir && !tIsDir) return -ENOTDIR;
-        if (!srcIsDir && tIsDir) return -EISDIR;
-        if (tIsDir) {
-            DIDir inside(&image_, SubFolder(dst, t));
-            if (SubFolder(dst, t) == 0 || !inside.Load()) return -EIO;
-            if (!IsEmptyFolder(inside)) return -ENOTEMPTY;
-        }
-    }
-    if (srcIsDir) {
-        uint32_t moved = SubFolder(srcDir, src.index);
-        if (!sameFolder && moved != 0 && IsAtOrBelow(image_, targetFolder, moved)) return -EINVAL;
-    }
-    if (!sameFolder && t < 0)
-        if (int rc = HasRoom(dst); rc < 0) return rc;
-
-    // The entry being replaced goes first, with the engine's delete: a stop
-    // then leaves the source as it was and the target gone.
-    if (t >= 0)
-        if (int rc = RemoveEntry(dst, t); rc < 0) return rc;
+    if (t >= 0 && noReplace) return -EEXIST;
+    if (t < 0)
+        if (int rc = CheckNewName(dst, name, sjis); rc < 0) return rc;
+    // The one move of the volume: onto the existing entry as a replace, or
+    // into the other folder under the name asked for, in one step.
     dirty_ = true;
-    Loc now{targetFolder, src.index};
-    if (sameFolder) {
-        now.index = NameEntry(srcDir, src.index, name, sjis);
-        if (now.index < 0 || !srcDir.Write()) return -EIO;
-    } else {
-        // The new name first, in the source folder when no other entry
-        // there has it, so that the entry carries it through the move.
-        int from = src.index;
-        int clash = FindName(srcDir, name);
-        bool renamed = clash == -1 || clash == src.index;
-        if (renamed && EntryName(srcDir, src.index) != name) {
-            from = NameEntry(srcDir, src.index, name, sjis);
-            if (from < 0 || !srcDir.Write()) return -EIO;
-        }
-        // Into the target first, then out of the source: a stop between the
-        // two leaves the entry in both folders, never in neither.
-        int j = srcDir.MoveTo(from, dst);
-        if (j < 0) return -EIO;
-        if (!renamed) {
-            j = NameEntry(dst, j, name, sjis);
-            if (j < 0 || !dst.Write()) return -EIO;
-        }
-        now.index = j;
-    }
-    Moved(src, now);
+    const bool sameName = EntryName(srcDir, src.index) == name;
+    OpResult r = MoveEntry(srcDir, src.index, dst, t >= 0 || sameName ? std::string() : name, t);
+    if (!r.Ok()) return -ErrnoOf(r);
+    if (t >= 0) Forget(Loc{targetFolder, t});
+    Moved(src, Loc{targetFolder, r.index});
     return Flush() ? 0 : -EIO;
 }
 

@@ -18,7 +18,8 @@
 //     place; bytes beyond them go into free clusters, which are then made a
 //     chain and linked to the file's last cluster (DiskImage::ExtendChain).
 //     The entry takes the new size, first cluster and time when the file is
-//     closed or synced, before any other change to it, and at unmount: a
+//     closed (FlushOpen, whose status close(2) returns) or synced, before
+//     any other change to it, and at unmount: a
 //     stop before that leaves the old size with a longer chain, or lost
 //     clusters for a file that had none;
 //   - an open that truncates, and a truncation to nothing: the entry is
@@ -92,9 +93,15 @@ public:
     int Truncate(const std::string& path, uint64_t size);
     int TruncateOpen(uint64_t handle, uint64_t size);
     int Sync(uint64_t handle);
+    // What close(2) of a handle returns: the entry of a file written through
+    // it is brought up to date and the data flushed.
+    int FlushOpen(uint64_t handle);
+    // The handle's end. A file whose entry cannot be written even now is
+    // kept and tried again by every later change and by SyncAll.
     int Close(uint64_t handle);
     // Brings every open file's entry up to date and flushes whatever was
-    // written since the last flush.
+    // written since the last flush; fails also while a closed file's entry
+    // could not be written.
     int SyncAll();
 
     int MakeFolder(const std::string& path);
@@ -141,9 +148,10 @@ private:
     int ResolveParent(const std::string& path, uint32_t& folder, std::string& name);
     int FindName(const DIDir& dir, const std::string& utf8) const;
     int CheckNewName(const DIDir& dir, const std::string& utf8, std::string& sjis) const;
-    int HasRoom(const DIDir& dir) const;
     static int NameEntry(DIDir& dir, int i, const std::string& utf8, const std::string& sjis);
     std::shared_ptr<FileState> StateAt(const Loc& loc) const;
+    // The files open, and those closed whose entries are still to write.
+    std::vector<std::shared_ptr<FileState>> States() const;
     int Know(FileState& f);
     int WriteAt(FileState& f, uint64_t offset, const char* data, uint32_t size);
     int Commit(FileState& f);
@@ -160,6 +168,7 @@ private:
     bool dirty_ = false;
     std::time_t mountTime_;
     std::map<uint64_t, OpenFile> open_;
+    std::vector<std::shared_ptr<FileState>> unsaved_;
     // The entry of each file as it was when last opened for reading.
     std::map<std::pair<uint32_t, int>, std::vector<uint8_t>> seen_;
     uint64_t nextHandle_ = 1;

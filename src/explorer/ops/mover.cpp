@@ -37,35 +37,95 @@ bool IsAtOrBelow(DiskImage& image, uint32_t target, uint32_t folder) {
 
 namespace {
 
-enum class MoveResult { Moved, Refused, Failed };
+bool IsEmptyFolderAt(DiskImage& image, uint32_t first) {
+    DIDir d(&image, first);
+    if (first == 0 || !d.Load()) return false;
+    for (uint32_t k = 0; k < d.GetCount(); ++k)
+        if (!d.IsFree(int(k)) && !d.IsDotEntry(int(k))) return false;
+    return true;
+}
 
-MoveResult MoveOne(DIDir& source, int index, DIDir& target) {
-    std::string name = source.GetNameUtf8(index);
-    if (source.IsDotEntry(index)) {
-        ShowMessage(126, name);
-        return MoveResult::Refused;
-    }
-    if (target.FindName(name) != -1) {
-        ShowMessage(119, name);
-        return MoveResult::Refused;
-    }
-    int j = source.MoveTo(index, target);
-    if (j < 0) {
-        ShowMessage(127, name);
-        return MoveResult::Failed;
-    }
-    if (target.GetAttr(j) & kAttrDirectory) UI().FolderMoved(uint32_t(target.GetStartCluster(j)), target.GetCluster());
-    return MoveResult::Moved;
+uint32_t FirstOf(const DIDir& d, int i) {
+    int64_t c = d.GetStartCluster(i);
+    return c < 2 ? 0 : uint32_t(c);
 }
 
 }  // namespace
 
-bool MoveListEntry(DIDir& source, int index, DIDir& target) {
-    return MoveOne(source, index, target) == MoveResult::Moved;
+OpResult MoveEntry(DIDir& source, int i, DIDir& target, const std::string& newName, int replace) {
+    DiskImage& image = *source.GetImage();
+    if (!source.IsValidIndex(i) || source.IsFree(i)) return OpStatus::kNotFound;
+    if (source.IsDotEntry(i)) return OpStatus::kRefused;
+    if (image.IsReadOnly()) return OpStatus::kReadOnly;
+    const bool isDir = (source.GetAttr(i) & kAttrDirectory) != 0;
+    if (isDir) {
+        const uint32_t folder = FirstOf(source, i);
+        if (folder == 0 || target.GetCluster() == folder || IsAtOrBelow(image, target.GetCluster(), folder))
+            return OpStatus::kLoop;
+    }
+    OpResult r;
+    if (replace >= 0) {
+        if (!target.IsValidIndex(replace) || target.IsFree(replace) || target.IsDotEntry(replace))
+            return OpStatus::kNotFound;
+        if (&target == &source && replace == i) {
+            r.index = i;
+            return r;
+        }
+        const bool targetIsDir = (target.GetAttr(replace) & kAttrDirectory) != 0;
+        if (isDir && !targetIsDir) return OpStatus::kNotFolder;
+        if (!isDir && targetIsDir) return OpStatus::kIsFolder;
+        if (targetIsDir && !IsEmptyFolderAt(image, FirstOf(target, replace))) return OpStatus::kNotEmpty;
+        switch (source.MoveOnto(i, target, replace)) {
+            case DIDir::Replaced::Done: break;
+            case DIDir::Replaced::NotSwitched: return OpStatus::kIoError;
+            case DIDir::Replaced::OldKept: return OpStatus::kIoError;
+        }
+        r.index = replace;
+        return r;
+    }
+    const std::string name = newName.empty() ? source.GetNameUtf8(i) : newName;
+    if (!newName.empty() && !ValidNewName(target, newName)) {
+        r.status = OpStatus::kBadName;
+        r.rule = NameProblem::kReserved;
+        return r;
+    }
+    if (target.FindName(name) != -1) return OpStatus::kExists;
+    if (&target == &source || target.GetCluster() == source.GetCluster()) return OpStatus::kExists;
+    if (OpResult room = RoomFor(target); !room.Ok()) return room;
+    r.index = source.MoveTo(i, target, newName);
+    if (r.index < 0) {
+        // An 8.3 alias the target cannot be given, or the device failed.
+        OpResult room = RoomFor(target);
+        return room.Ok() ? OpResult(OpStatus::kIoError) : room;
+    }
+    return r;
+}
+
+OpResult MoveListEntry(DIDir& source, int index, DIDir& target, const std::string& newName) {
+    std::string name = source.GetNameUtf8(index);
+    OpResult r = MoveEntry(source, index, target, newName);
+    switch (r.status) {
+        case OpStatus::kOk: break;
+        case OpStatus::kRefused: ShowMessage(126, name); return r;
+        case OpStatus::kExists: ShowMessage(119, newName.empty() ? name : newName); return r;
+        default: ShowMessage(127, name); return r;
+    }
+    if (target.GetAttr(r.index) & kAttrDirectory)
+        UI().FolderMoved(uint32_t(target.GetStartCluster(r.index)), target.GetCluster());
+    return r;
+}
+
+bool MoveOntoEntry(DIDir& from, int i, DIDir& holder, int t, const std::string& shownTarget) {
+    OpResult r = MoveEntry(from, i, holder, {}, t);
+    if (r.Ok() && !from.GetImage()->Flush()) r = OpResult::IoFailure(OpResult::Io::kFlush);
+    if (r.Ok()) return true;
+    ShowSystemError(ErrnoOf(r));
+    ShowMessage(1340, shownTarget);
+    return false;
 }
 
 int MoveEntries(DIDir& source, const std::vector<int>& indexes, uint32_t targetCluster, const std::string& targetName,
-                bool confirm) {
+                bool confirm, const std::string& newName) {
     DiskImage& image = *source.GetImage();
     std::vector<std::string> names;
     for (int i : indexes) {
@@ -88,12 +148,12 @@ int MoveEntries(DIDir& source, const std::vector<int>& indexes, uint32_t targetC
         return 0;
     }
     // Each move writes the target and then the source; a failed one ends
-    // the whole move.
+    // the whole move, a refused one is passed over.
     int moved = 0;
     for (int i : indexes) {
-        MoveResult r = MoveOne(source, i, target);
-        if (r == MoveResult::Failed) return -1;
-        if (r == MoveResult::Moved) ++moved;
+        OpResult r = MoveListEntry(source, i, target, newName);
+        if (r.Ok()) ++moved;
+        else if (!r.Skipped()) return -1;
     }
     if (!WriteAndFlush(target, targetName) || !WriteAndFlush(source, "")) return -1;
     return moved;

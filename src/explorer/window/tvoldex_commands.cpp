@@ -188,15 +188,15 @@ void TVoldex::DropEntriesOnListItem(int targetIndex) {
 }
 
 void TVoldex::MoveSelectedInto(DIDir& target, const std::vector<int>& selected) {
-    // Each move writes the target, then this folder; the first failure
-    // (shown by the move) ends it.
+    // Each move writes the target, then this folder; an entry refused (its
+    // name taken, "." and "..") is passed over, the first failure (shown by
+    // the move) ends it.
     {
         Operation operation(*this, Title("Μετακίνηση"));
         for (int i : selected) {
             OperationStep(Q(currentDir_->GetNameUtf8(i)));
-            if (!MoveListEntry(*currentDir_, i, target) && target.Find(currentDir_->GetDisplayName(i)) < 0 &&
-                !currentDir_->IsDotEntry(i))
-                break;
+            OpResult r = MoveListEntry(*currentDir_, i, target);
+            if (!r.Ok() && !r.Skipped()) break;
         }
         if (WriteAndFlush(target, "")) static_cast<void>(WriteAndFlush(*currentDir_, ""));
     }

@@ -304,10 +304,11 @@ private:
         return OnlyLostOrLong(r, alone.longChains_);
     }
 
-    // Nothing found but lost clusters and chains longer than their files'
-    // sizes (a stop between a chain's growth and its entry's new size).
+    // Nothing found but lost clusters, chains longer than their files'
+    // sizes (a stop between a chain's growth and its entry's new size) and
+    // the mark of a FAT16 volume not cleanly closed, which every stop leaves.
     static bool OnlyLostOrLong(const CheckResult& r, uint32_t longChains) {
-        return r.OnlyKinds({CheckKind::LostClusters, CheckKind::SizeMismatch}) &&
+        return r.OnlyKinds({CheckKind::LostClusters, CheckKind::SizeMismatch, CheckKind::NotClosed}) &&
                r.counts[std::size_t(CheckKind::SizeMismatch)] == longChains;
     }
 

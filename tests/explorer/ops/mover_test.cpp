@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "explorer/ops/folderops.h"
 #include "explorer/ops/mover.h"
 #include "support/images.h"
@@ -124,6 +126,65 @@ TEST_F(MoveTest, TreeMoveOfAFolder) {
     CreateFolder(*root, "B");
     EXPECT_FALSE(MoveFolder(*m.image, d, b, 0, "B", "", false));
     EXPECT_EQ(ui.Texts().back(), "Υπάρχει ήδη φάκελος με το όνομα\nB");
+    ExpectSound();
+}
+
+// The one move, quiet: why it refuses, as the mount's errno, and what a
+// replace and a move under a new name leave.
+TEST_F(MoveTest, TheOneMoveTellsWhy) {
+    DIDir da(m.image.get(), a);
+    ASSERT_TRUE(da.Load());
+    int f3 = da.AddEntry("F3");
+    da.SetSize(f3, 0);
+    ASSERT_TRUE(da.Write());
+    struct Case {
+        const char* what;
+        DIDir* from;
+        const char* entry;
+        DIDir* to;
+        std::string newName;
+        const char* onto;
+        OpStatus status;
+        int err;
+    };
+    const Case cases[] = {
+        {"'..'", &da, "..", root.get(), "", nullptr, OpStatus::kRefused, EBUSY},
+        {"a name taken", root.get(), "F1", root.get(), "", nullptr, OpStatus::kExists, EEXIST},
+        {"a new name taken", &da, "F3", root.get(), "F2", nullptr, OpStatus::kExists, EEXIST},
+        {"a name that keeps nothing", &da, "F3", root.get(), "..", nullptr, OpStatus::kBadName, EINVAL},
+        {"a folder below itself", root.get(), "A", &da, "", nullptr, OpStatus::kLoop, EINVAL},
+        {"a file onto a folder", root.get(), "F1", root.get(), "", "D", OpStatus::kIsFolder, EISDIR},
+        {"a folder onto a file", root.get(), "D", root.get(), "", "F1", OpStatus::kNotFolder, ENOTDIR},
+        {"a folder onto one that holds B", root.get(), "D", root.get(), "", "A", OpStatus::kNotEmpty, ENOTEMPTY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        OpResult r = MoveEntry(*c.from, c.from->Find(c.entry), *c.to, c.newName, c.onto ? c.to->Find(c.onto) : -1);
+        EXPECT_EQ(int(r.status), int(c.status));
+        EXPECT_EQ(ErrnoOf(r), c.err);
+    }
+    EXPECT_TRUE(ui.Texts().empty()) << "the quiet move told something";
+
+    // Under a new name into another folder: one entry, the name asked for.
+    OpResult r = MoveEntry(da, f3, *root, "NEW3");
+    ASSERT_TRUE(r.Ok());
+    EXPECT_EQ(root->GetDisplayName(r.index), "NEW3");
+    EXPECT_EQ(da.Find("F3"), -1);
+    EXPECT_EQ(root->Find("F3"), -1);
+    // Onto a file with data: the target keeps its name and takes the moved
+    // entry's data; its old clusters are free again.
+    int f1 = root->Find("F1");
+    auto fresh = m.image->PickClusters(600);
+    ASSERT_TRUE(fresh && m.image->ExtendChain(0, *fresh));
+    ASSERT_TRUE(root->SetStartCluster(f1, fresh->front()) && root->SetSize(f1, 600) && root->Write());
+    const uint32_t free = m.image->FreeCount();
+    r = MoveEntry(*root, root->Find("NEW3"), *root, {}, f1);
+    ASSERT_TRUE(r.Ok());
+    EXPECT_EQ(r.index, f1);
+    EXPECT_EQ(root->GetDisplayName(f1), "F1");
+    EXPECT_EQ(root->GetSize(f1), 0u);
+    EXPECT_EQ(root->Find("NEW3"), -1);
+    EXPECT_EQ(m.image->FreeCount(), free + 2) << "the replaced file's two clusters";
     ExpectSound();
 }
 
