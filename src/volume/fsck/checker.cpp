@@ -273,7 +273,7 @@ private:
         for (uint32_t copy = 1; copy < img_.FATCount; ++copy) {
             uint64_t live = 0, unreached = 0;
             uint32_t firstLive = 0, firstUnreached = 0;
-            bool readable = true;
+            bool readable = true, marksOnly = false;
             for (uint32_t from = 0; from < entries && readable; from += perPiece) {
                 uint32_t to = std::min<uint64_t>(uint64_t(from) + perPiece, entries);
                 uint64_t at = entryStart(from);
@@ -284,6 +284,15 @@ private:
                 for (uint32_t c = from; c < to; ++c) {
                     uint32_t mine = EntryIn(first.data(), 0, c), theirs = EntryIn(piece.data(), at, c);
                     if (mine == theirs) continue;
+                    // The clean-shutdown and hard-error bits of the second
+                    // entry are set in one copy after the other.
+                    if (c == 1 && !Human68k()) {
+                        const uint32_t marks = img_.FATType == kFAT16 ? 0xC000 : img_.FATType == kFAT32 ? 0x0C000000 : 0;
+                        if ((mine | marks) == (theirs | marks)) {
+                            marksOnly = true;
+                            continue;
+                        }
+                    }
                     if (c >= 2 && owner_[c] == 0) {
                         if (unreached++ == 0) firstUnreached = c;
                         if (theirs != 0 && Classify(theirs) != Link::Bad) alsoLost_[c] = true;
@@ -308,6 +317,8 @@ private:
                                                   " entries of clusters in use, the first of cluster " +
                                                   std::to_string(firstLive));
             }
+            if (live == 0 && marksOnly)
+                Add(CheckKind::FatCopyBehind, which + " differs from copy 1 only in the clean-shutdown mark");
             if (unreached > 0) {
                 CheckFinding w{};
                 w.fromCopies = true;
