@@ -7,6 +7,7 @@
 
 #include "device/byteorder.h"
 #include "support/faulty_device.h"
+#include "support/fsck_stopped.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
 #include "explorer/ops/importer.h"
@@ -338,6 +339,17 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
                 continue;
             }
             ++repaired;
+            // The repairs that move or rewrite entries, stopped at each of
+            // their writes and run again, end clean too.
+            if (bits == 16 && (d.kind == CheckKind::LabelsDiffer || d.kind == CheckKind::LabelEntry ||
+                               d.kind == CheckKind::AfterEnd || d.kind == CheckKind::LongNameSlot ||
+                               std::string(d.name).find("pushed down") != std::string::npos)) {
+                const std::string copy = dir / "stopped.img";
+                WriteHostFile(copy, p.bytes);
+                int stops = 0;
+                EXPECT_EQ(RepairSurvivesStops(copy, 0, &stops), "");
+                EXPECT_GT(stops, 0);
+            }
             EXPECT_EQ(RepairFile(path), 0u);
             r = CheckFile(path);
             EXPECT_TRUE(r.Clean()) << "after the repair:\n" << r.Report();
