@@ -59,7 +59,11 @@ int CliInterface::ShowBox(const std::string& text, const std::string& caption, i
     }
     if (style == kBoxYesNoQuestion || style == kBoxYesNoWarning) {
         if (yes_) return kIdYes;
-        if (!no_) unanswered_ = true;
+        if (!no_) {
+            // Nobody can answer here: the options that do are named.
+            unanswered_ = true;
+            Print(MessageString(1840));
+        }
         return kIdNo;
     }
     return kIdOk;

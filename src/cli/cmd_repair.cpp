@@ -96,6 +96,7 @@ int CmdRepair(CliContext& c) {
     outcome = RepairVolume(*image, options);
     // Everything written reaches the disk before the outcome is told.
     bool flushed = image->Flush();
+    const bool closed = image->MarkClosed();
     if (o.json) {
         PrintJson(outcome, true);
     } else {
@@ -109,6 +110,10 @@ int CmdRepair(CliContext& c) {
     }
     if (outcome.writeFailed || !flushed) {
         ShowMessage(1515);
+        return kExitFailure;
+    }
+    if (!closed) {
+        ShowMessage(1841);
         return kExitFailure;
     }
     return outcome.after.Clean() ? kExitOk : kExitFailure;

@@ -38,6 +38,12 @@ int Run(const CliCommand& command, const CliOptions& options, CliInterface& ui) 
     }
     context.image = image.get();
     int rc = command.run(context);
+    // The clean-shutdown mark is set again as the last write, and a failure
+    // of it is told like any other.
+    if (!image->MarkClosed()) {
+        ShowMessage(1841);
+        rc = kExitFailure;
+    }
     progress.Finish();
     ui.progress = nullptr;
     return rc;

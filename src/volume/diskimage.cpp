@@ -63,10 +63,14 @@ public:
     }
     bool Held() const { return held_ && !released_; }
     // Sets the bit again after a session whose every write went well.
-    void Release() {
-        if (!Held() || failed_ || !inner_->Flush()) return;
-        if (image_.fatTable_[3] & 0x80) return;  // set again by a repair
+    // False when the bit was due and could not be written.
+    bool Release() {
+        if (!Held() || failed_) return true;
+        if (!inner_->Flush()) return false;
+        if (image_.fatTable_[3] & 0x80) return true;  // set again by a repair
         released_ = Put(uint8_t(image_.fatTable_[3] | 0x80)) && inner_->Flush();
+        if (!released_) failed_ = true;
+        return released_;
     }
 
 private:
@@ -85,12 +89,13 @@ private:
 };
 
 DiskImage::~DiskImage() {
-    if (mark_) mark_->Release();
+    if (mark_) static_cast<void>(mark_->Release());
     owners_.reset();
     if (device_) device_->Destroy();
 }
 
 bool DiskImage::MarkedInUseHere() const { return mark_ && mark_->Held(); }
+bool DiskImage::MarkClosed() { return !mark_ || mark_->Release(); }
 DiskImage::DiskImage() = default;
 
 

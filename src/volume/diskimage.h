@@ -143,6 +143,11 @@ public:
     // flushed, unless a write or a flush failed. True while this session
     // holds the bit cleared.
     bool MarkedInUseHere() const;
+    // Sets the bit again at the end of a session whose every write went
+    // well (the destructor does it too, silently). False when writing the
+    // bit failed: the changes before it stand, written and flushed, and the
+    // volume stays marked not cleanly closed.
+    [[nodiscard]] bool MarkClosed();
     // Which entries reach each cluster, walked on first use (nullptr when
     // the root folder cannot be read) and kept while only deletes and
     // replaces change the volume: anything else that frees clusters or

@@ -22,7 +22,10 @@ BootStatus DecodeFAT32BPB(const uint8_t* s, VolumeLayout& l) {
     l.RootDir = LE32(s + 44);
     l.UserArea = static_cast<int32_t>(static_cast<uint32_t>(l.FATSize) * fats + static_cast<uint32_t>(l.FAT));
     l.ClusterSize = bps * spc;
-    l.ClustersCount = (LE32(s + 32) - fats * spf - reserved) / spc;
+    // A small volume gives its sector count in the 16-bit field.
+    const uint32_t total = LE16(s + 19) ? LE16(s + 19) : LE32(s + 32);
+    if (total < fats * spf + reserved) return BootBadRecord;
+    l.ClustersCount = (total - fats * spf - reserved) / spc;
     return BootOk;
 }
 
@@ -111,7 +114,7 @@ BootStatus DecodeFATBootSector(const uint8_t* s, VolumeLayout& l) {
     if (s[13] == 0) return BootBadClusterSize;
     uint16_t bps = LE16(s + 11);
     if (bps == 0 || (bps & 0xFF) != 0) return BootBadSectorSize;
-    if (LE16(s + 17) == 0 && LE16(s + 19) == 0 && LE16(s + 22) == 0 && std::memcmp(s + 82, "FAT32", 5) == 0)
+    if (LE16(s + 17) == 0 && LE16(s + 22) == 0 && std::memcmp(s + 82, "FAT32", 5) == 0)
         return DecodeFAT32BPB(s, l);
     return DecodeFAT1216BPB(s, l);
 }

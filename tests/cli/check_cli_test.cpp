@@ -136,6 +136,31 @@ TEST_F(CheckCliTest, Fat32IsNeverRepaired) {
     EXPECT_EQ(ReadHostFile(big), before);
 }
 
+// A FAT32 volume small enough to give its sector count in the 16-bit
+// field, with clusters marked bad, opens (read-only) as fsck.fat opens it.
+TEST_F(CheckCliTest, SmallFat32WithBadClustersIsChecked) {
+    std::string small = dir / "s32.img";
+    WriteHostFile(dir / "bad.txt", {'5', '0', '0', '0', '\n'});
+    ASSERT_EQ(RunShell("mkfs.fat -C -F 32 -l " + Quote(dir / "bad.txt") + " " + Quote(small) + " 20000 >/dev/null 2>&1"), 0);
+    Result r = Check("check " + Quote(small));
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "1 folder, 0 files, 0 findings, 0 lost clusters\n");
+}
+
+// Without a terminal the question cannot be asked: the options that
+// answer it are named, and nothing is written.
+TEST_F(CheckCliTest, RepairWithoutATerminalNamesTheAnswers) {
+    auto b = ReadHostFile(image);
+    b[512 + 9] = 0x00;  // FAT12 bytes of clusters 6 and 7: A.BIN runs into a free entry
+    WriteHostFile(image, b);
+    Result r = Check("repair " + Quote(image) + " </dev/null");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("--yes"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--no"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadHostFile(image), b);
+    EXPECT_EQ(Check("repair --no " + Quote(image) + " </dev/null").err.find("--yes"), std::string::npos);
+}
+
 TEST_F(CheckCliTest, VolumeThatCannotBeCheckedExitsTwo) {
     Result r = Check("check " + Quote(dir / "missing.img"));
     EXPECT_EQ(r.rc, 2);

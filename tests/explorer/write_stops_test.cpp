@@ -609,6 +609,57 @@ INSTANTIATE_TEST_SUITE_P(Operations, WriteStopsTest,
 // writes; a rename to a long name whose entry had to move), then a delete
 // of either copy: the other copy keeps its data, the shared clusters stay
 // and the delete names both paths.
+// A FAT16 session clears the clean-shutdown bit first and sets it again
+// last, and a label has two places. A failure of any write, the mark's
+// included, ends in failure; a stop anywhere leaves at most the two labels
+// differing and the volume not cleanly closed, which check reports and
+// repair mends.
+TEST(CleanMarkAndLabelTest, EveryWriteOfALabelChange) {
+    TempDir tmp;
+    const std::string pristine = tmp / "pristine.img", work = tmp / "work.img";
+    MakeFatImage(pristine, 20480, 16, "-n OLDLABEL");
+    int writes = 0, markFailures = 0;
+    for (int n = 0; n == 0 || n <= writes; ++n) {
+        for (auto mode : {FaultyDevice::Mode::StopAfter, FaultyDevice::Mode::FailOnce}) {
+            SCOPED_TRACE("write " + std::to_string(n) + (mode == FaultyDevice::Mode::FailOnce ? " fails" : " is the last"));
+            ASSERT_EQ(RunShell("cp " + Quote(pristine) + " " + Quote(work)), 0);
+            {
+                ScriptedUI ui;
+                ScopedUserInterface scope(&ui);
+                FaultyDevice* device = nullptr;
+                Mounted m = MountFaulty(work, n ? mode : FaultyDevice::Mode::Count, n, &device);
+                ASSERT_TRUE(m);
+                const bool ok = WriteVolumeLabel(*m.image, "NEWLABEL");
+                const bool closed = m.image->MarkClosed();
+                if (n == 0) {
+                    ASSERT_TRUE(ok && closed);
+                    writes = device->writes;
+                    break;
+                }
+                if (mode == FaultyDevice::Mode::FailOnce) {
+                    EXPECT_FALSE(ok && closed);
+                    markFailures += ok && !closed;
+                }
+            }
+            CheckResult r;
+            {
+                Mounted m = MountImageFile(work);
+                ASSERT_TRUE(m);
+                r = CheckVolume(*m.image);
+            }
+            EXPECT_TRUE(r.OnlyKinds({CheckKind::LabelsDiffer, CheckKind::NotClosed, CheckKind::FatCopyBehind})) << r.Report();
+            std::string report;
+            if (r.Count(CheckKind::LabelsDiffer)) {
+                EXPECT_FALSE(FsckClean(work, &report)) << "fsck.fat sees no mismatch";
+            }
+            EXPECT_TRUE(RepairAndCheck(work).Clean());
+            EXPECT_TRUE(FsckClean(work, &report)) << report;
+        }
+    }
+    // The mark's own two writes (one a FAT copy) come last.
+    EXPECT_EQ(markFailures, 2);
+}
+
 TEST(StoppedTwiceTest, DeletingEitherCopyKeepsTheOther) {
     Scene& s = TheScene(12);
     TempDir tmp;

@@ -589,6 +589,7 @@ void TVoldex::CloseVolume() {
     ForgetClipboardCopy();
     busy_ = true;
     currentDir_.reset();
+    if (image_ && !image_->MarkClosed()) ShowMessage(1841);
     image_.reset();
     currentCluster_ = 0xFFFFFFFFu;
     ClearList();
@@ -619,6 +620,7 @@ void TVoldex::ShowFreeSpace() {
 void TVoldex::closeEvent(QCloseEvent* event) {
     busy_ = true;
     ForgetClipboardCopy();
+    if (image_ && !image_->MarkClosed()) ShowMessage(1841);
     if (!SaveLayout()) std::fprintf(stderr, "voldex: the window layout could not be kept in %s\n", SettingsPath().c_str());
     QMainWindow::closeEvent(event);
 }

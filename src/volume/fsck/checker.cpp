@@ -20,7 +20,7 @@ const char* const kKindNames[kCheckKinds] = {
     "fat-copies", "fat-copy-behind",  "chain-loop",   "chain-free",     "chain-bad",      "chain-reserved",
     "chain-beyond", "cross-link",  "in-two-folders", "size",           "dot-entries",
     "duplicate-name", "invalid-name", "orphan-long-name", "lost-clusters", "unreadable",
-    "truncated", "media-byte", "not-closed",
+    "truncated", "media-byte", "not-closed", "labels", "label-entry", "long-name-slot", "after-end",
 };
 
 // What one FAT entry holds.
@@ -89,6 +89,7 @@ public:
         alsoLost_.assign(limit_, false);
         owners_.push_back({kNoFolder, "", 0});  // id 0: nobody
         WalkFolders();
+        if (compare_) CheckLabels();
         if (compare_) CompareFatCopies();
         CheckDotdots();
         CountLost();
@@ -203,8 +204,32 @@ private:
                                           (media >= 0 ? " " + Hex(uint32_t(media)) : std::string()) +
                                           " and end marks");
         }
-        if (img_.FATType == kFAT16 && !Human68k() && !(t[3] & 0x80) && !img_.MarkedInUseHere())
+        // The clean-shutdown bit: bit 15 of the second entry on FAT16, bit 27
+        // on FAT32.
+        const bool closed = img_.FATType == kFAT16 ? (t[3] & 0x80) != 0
+                            : img_.FATType == kFAT32 && table_->size() >= 8 ? (t[7] & 0x08) != 0
+                                                                             : true;
+        if (!Human68k() && !closed && !img_.MarkedInUseHere())
             Add(CheckKind::NotClosed, "the volume is marked \"not cleanly closed\"");
+    }
+
+    // The label of the root folder and the copy in the boot sector's
+    // extended parameter block, where it has one, say the same ("NO NAME"
+    // in the boot sector when the root holds none).
+    void CheckLabels() {
+        if (Human68k() || !result_.complete) return;
+        uint8_t boot[512];
+        const uint32_t at = img_.FATType == kFAT32 ? 71 : 43;
+        if (!img_.Device()->Read(int64_t(img_.DiskStart), boot, sizeof boot) || boot[at - 5] != 0x29) return;
+        const std::string inBoot(reinterpret_cast<const char*>(boot + at), 11);
+        const std::string inRoot = rootLabel_.empty() ? std::string(kNoLabel) : rootLabel_;
+        if (inBoot == inRoot) return;
+        auto shown = [](std::string l) {
+            l.erase(l.find_last_not_of(' ') + 1);
+            return "\"" + SjisToUtf8(l) + "\"";
+        };
+        Add(CheckKind::LabelsDiffer, "the root folder's label is " + (rootLabel_.empty() ? "none" : shown(rootLabel_)) +
+                                         ", the boot sector's " + shown(inBoot));
     }
 
     int BootMediaByte() const { return VolumeMediaByte(img_); }
@@ -249,7 +274,7 @@ private:
         for (uint32_t copy = 1; copy < img_.FATCount; ++copy) {
             uint64_t live = 0, unreached = 0;
             uint32_t firstLive = 0, firstUnreached = 0;
-            bool readable = true;
+            bool readable = true, marksOnly = false;
             for (uint32_t from = 0; from < entries && readable; from += perPiece) {
                 uint32_t to = std::min<uint64_t>(uint64_t(from) + perPiece, entries);
                 uint64_t at = entryStart(from);
@@ -260,6 +285,15 @@ private:
                 for (uint32_t c = from; c < to; ++c) {
                     uint32_t mine = EntryIn(first.data(), 0, c), theirs = EntryIn(piece.data(), at, c);
                     if (mine == theirs) continue;
+                    // The clean-shutdown and hard-error bits of the second
+                    // entry are set in one copy after the other.
+                    if (c == 1 && !Human68k()) {
+                        const uint32_t marks = img_.FATType == kFAT16 ? 0xC000 : img_.FATType == kFAT32 ? 0x0C000000 : 0;
+                        if ((mine | marks) == (theirs | marks)) {
+                            marksOnly = true;
+                            continue;
+                        }
+                    }
                     if (c >= 2 && owner_[c] == 0) {
                         if (unreached++ == 0) firstUnreached = c;
                         if (theirs != 0 && Classify(theirs) != Link::Bad) alsoLost_[c] = true;
@@ -284,10 +318,15 @@ private:
                                                   " entries of clusters in use, the first of cluster " +
                                                   std::to_string(firstLive));
             }
-            if (unreached > 0)
+            if (live == 0 && marksOnly)
+                Add(CheckKind::FatCopyBehind, which + " differs from copy 1 only in the clean-shutdown mark");
+            if (unreached > 0) {
+                CheckFinding w{};
+                w.fromCopies = true;
                 Add(CheckKind::LostClusters, which + " differs from copy 1 in " + std::to_string(unreached) +
                                                  " entries of clusters no entry reaches, the first of cluster " +
-                                                 std::to_string(firstUnreached));
+                                                 std::to_string(firstUnreached), w);
+            }
         }
     }
 
@@ -515,6 +554,14 @@ private:
             }
             const uint8_t attr = e[11];
             if ((attr & 0x3F) == kAttrLongName) {
+                if (!Human68k() && (e[12] != 0 || LE16(e + 26) != 0)) {
+                    CheckFinding w{};
+                    w.folder = here;
+                    w.slot = i;
+                    Add(CheckKind::LongNameSlot, FolderPath(f) + ": long-name slot " + std::to_string(i) +
+                                                     " has a type byte " + Hex(e[12]) + " and a first cluster " +
+                                                     std::to_string(LE16(e + 26)) + " that must both be 0", w);
+                }
                 uint8_t seq = e[0];
                 if (seq & kLongNameLastFlag) {
                     FlushOrphans(f, run);
@@ -536,11 +583,34 @@ private:
                 else FlushOrphans(f, run);
             }
             if (!root && i < 2 && e[0] == '.') continue;  // checked above
-            if ((attr & kAttrVolume) && !(attr & kAttrDirectory)) continue;  // the volume label
+            if (!root && (IsDotName(e, 1) || IsDotName(e, 2))) {
+                // "." or ".." beyond the first two slots names nothing.
+                CheckFinding w{};
+                w.folder = here;
+                w.slot = i;
+                w.isFolder = true;
+                Add(CheckKind::DotEntries, FolderPath(f) + ": a \"" + std::string(e[1] == '.' ? ".." : ".") +
+                                               "\" entry at entry " + std::to_string(i), w);
+                continue;
+            }
+            // The label: the first entry of the root with the volume bit and
+            // neither size nor chain. Any other entry with that bit is a file
+            // (or a stray entry) whose data is kept.
+            const char* strayLabel = nullptr;
+            if ((attr & kAttrVolume) && !(attr & kAttrDirectory)) {
+                if (root && rootLabel_.empty() && FirstCluster(e) == 0 && LE32(e + 28) == 0) {
+                    rootLabel_.assign(reinterpret_cast<const char*>(e), 11);
+                    continue;
+                }
+                strayLabel = !root ? "outside the root folder"
+                             : FirstCluster(e) != 0 || LE32(e + 28) != 0 ? "with data"
+                                                                          : "beside the label";
+            }
 
             std::string name = StoredName(e);
             uint32_t id = uint32_t(owners_.size());
             owners_.push_back({f, name, FirstCluster(e), i, (attr & kAttrDirectory) != 0});
+            if (strayLabel) Add(CheckKind::LabelEntry, PathOf(id) + ": an entry with the volume bit " + strayLabel, At(id));
             std::string fault = NameFault(e);
             if (!fault.empty()) Add(CheckKind::InvalidName, PathOf(id) + ": " + fault, At(id));
             if (!names.insert(NameKey(e)).second)
@@ -610,6 +680,24 @@ private:
         }
         FlushOrphans(f, run);
         CheckLongNames(named);
+        CheckAfterEnd(f, bytes, count);
+    }
+
+    // Entries after the end mark: DOS reads no further, other tools do.
+    void CheckAfterEnd(uint32_t f, const std::vector<uint8_t>& bytes, uint32_t end) {
+        const uint32_t slots = uint32_t(bytes.size() / 32);
+        uint32_t live = 0;
+        for (uint32_t i = end + 1; i < slots; ++i) {
+            uint8_t b = bytes[std::size_t(i) * 32];
+            if (b != 0 && b != kDeletedMark) ++live;
+        }
+        if (live == 0) return;
+        CheckFinding w{};
+        w.folder = folders_[f].cluster;
+        w.slot = end;
+        w.at = live;
+        Add(CheckKind::AfterEnd, FolderPath(f) + ": " + std::to_string(live) + " entries after the end mark at entry " +
+                                     std::to_string(end), w);
     }
 
     // An 8.3 entry of a FAT folder with its names folded for comparing.
@@ -628,7 +716,11 @@ private:
             CheckFinding w = At(n.id);
             w.longName = true;
             const std::string shown = Utf16ToUtf8(n.longName);
-            if (n.longName == u"." || n.longName == u".." || n.longName.find_first_of(u"/\\") != std::u16string::npos)
+            const bool control = std::any_of(n.longName.begin(), n.longName.end(),
+                                             [](char16_t ch) { return ch < 0x20 || ch == 0x7F; });
+            if (control)
+                Add(CheckKind::InvalidName, PathOf(n.id) + ": the long name \"" + shown + "\" holds a control character", w);
+            else if (n.longName == u"." || n.longName == u".." || n.longName.find_first_of(u"/\\") != std::u16string::npos)
                 Add(CheckKind::InvalidName, PathOf(n.id) + ": the long name \"" + shown + "\" cannot stand", w);
             auto s = shorts.find(n.folded);
             if (s != shorts.end() && s->second != n.id)
@@ -732,6 +824,8 @@ private:
     std::vector<Folder> folders_;
     std::unordered_map<uint32_t, uint32_t> folderAt_;
     uint32_t inTwo_ = 0;
+    std::string rootLabel_;  // the root folder's label entry, 11 bytes; "" without one
+    static constexpr const char* kNoLabel = "NO NAME    ";
 };
 
 }  // namespace

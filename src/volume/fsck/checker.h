@@ -33,9 +33,14 @@ enum class CheckKind {
     Unreadable,     // storage the device could not read
     Truncated,      // the volume reaches beyond the end of its image or device
     MediaByte,      // the first two FAT entries are not the media byte and end marks
-    NotClosed,      // FAT16: the volume is marked not cleanly closed
+    NotClosed,      // FAT16/32: the volume is marked not cleanly closed
+    LabelsDiffer,   // the root folder's label and the boot sector's differ
+    LabelEntry,     // an entry with the volume bit that is no label: outside
+                    // the root, with a size or a chain, or a second one
+    LongNameSlot,   // a long-name slot with a first cluster or a type byte
+    AfterEnd,       // entries after a folder's end mark
 };
-constexpr std::size_t kCheckKinds = 19;
+constexpr std::size_t kCheckKinds = 23;
 constexpr uint32_t kNoSlot = UINT32_MAX;
 
 // The kind's short name as the command line prints it ("cross-link", ...).
@@ -54,6 +59,7 @@ struct CheckFinding {
     uint32_t folder2 = 0, slot2 = kNoSlot;
     bool isFolder = false;  // the entry is a folder
     bool longName = false;  // a name finding about the entry's long name
+    bool fromCopies = false;  // lost clusters found by comparing the FAT copies
 };
 
 struct CheckResult {

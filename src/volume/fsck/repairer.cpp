@@ -29,7 +29,7 @@ bool IsChainKind(CheckKind k) {
 // Lost clusters found by comparing the FAT copies, which the copying of
 // the FAT mends, and not by the walk.
 bool IsCopyLoss(const CheckFinding& f) {
-    return f.kind == CheckKind::LostClusters && f.text.rfind("FAT copy ", 0) == 0;
+    return f.kind == CheckKind::LostClusters && f.fromCopies;
 }
 
 // The folder cluster of a crossing at the first cluster: an entry for a
@@ -46,7 +46,11 @@ unsigned PlanFor(const CheckFinding& f, const RepairOptions& o) {
         case CheckKind::ChainFree:
         case CheckKind::ChainBad:
         case CheckKind::ChainReserved:
-        case CheckKind::ChainBeyond: return 1491;
+        case CheckKind::ChainBeyond:
+            // Without a first cluster of its own a folder holds nothing; a
+            // file keeps its name.
+            if (f.cluster < 2 && f.slot != kNoSlot) return f.isFolder ? 1846 : 1847;
+            return 1491;
         case CheckKind::CrossLink: return IsFolderLoop(f) ? 1505 : 1492;
         case CheckKind::InTwoFolders: return f.isFolder ? 1494 : 1493;
         case CheckKind::SizeMismatch: return 1495;
@@ -59,6 +63,10 @@ unsigned PlanFor(const CheckFinding& f, const RepairOptions& o) {
         case CheckKind::Truncated: return 1502;
         case CheckKind::MediaByte: return 1503;
         case CheckKind::NotClosed: return 1504;
+        case CheckKind::LabelsDiffer: return 1842;
+        case CheckKind::LabelEntry: return 1843;
+        case CheckKind::LongNameSlot: return 1844;
+        case CheckKind::AfterEnd: return 1845;
     }
     return 1501;
 }
@@ -69,11 +77,16 @@ public:
         : img_(image), opt_(options), out_(out) {}
 
     void Run() {
+        std::string last;
         for (int round = 0; round < kMaxRounds; ++round) {
             CheckResult r = CheckVolume(img_);
             if (round == 0) out_.before = r;
             out_.after = r;
             if (!r.complete || r.Clean() || out_.writeFailed) break;
+            // A round that changed nothing ends the repair with what remains.
+            std::string now = r.Report();
+            if (round > 0 && now == last) break;
+            last = std::move(now);
             if (!Round(r)) break;
             if (out_.writeFailed) {
                 out_.after = CheckVolume(img_);
@@ -117,8 +130,17 @@ private:
             // frees clusters may run beside it.
         }
         bool shared = r.Count(CheckKind::InTwoFolders) || r.Count(CheckKind::CrossLink);
+        if (r.Count(CheckKind::AfterEnd))
+            if (each(kind(CheckKind::AfterEnd), [&](const CheckFinding& f) { return TakeInAfterEnd(f); }))
+                return true;
+        if (r.Count(CheckKind::LabelEntry))
+            if (each(kind(CheckKind::LabelEntry), [&](const CheckFinding& f) { return MendLabelEntry(f); }))
+                return true;
         if (r.Count(CheckKind::DotEntries))
             if (each(kind(CheckKind::DotEntries), [&](const CheckFinding& f) { return MendDots(f); }))
+                return true;
+        if (r.Count(CheckKind::LongNameSlot))
+            if (each(kind(CheckKind::LongNameSlot), [&](const CheckFinding& f) { return MendSlotFields(f); }))
                 return true;
         if (r.Count(CheckKind::OrphanLongName))
             if (each(kind(CheckKind::OrphanLongName), [&](const CheckFinding& f) { return ClearOrphans(f); }))
@@ -142,8 +164,10 @@ private:
         if (!shared && r.Count(CheckKind::LostClusters) && !r.Count(CheckKind::Unreadable) &&
             !r.Count(CheckKind::SizeMismatch) && !r.lost.empty())
             if (MendLost(r)) return true;
+        if (r.Count(CheckKind::LabelsDiffer) && CopyLabelToBoot()) return true;
         // The clean-shutdown bit last, once nothing else is left.
-        if (r.Count(CheckKind::NotClosed) && r.OnlyKinds({CheckKind::NotClosed})) return MarkClosed();
+        if (r.Count(CheckKind::NotClosed) && r.OnlyKinds({CheckKind::NotClosed, CheckKind::LabelsDiffer}))
+            return MarkClosed();
         return false;
     }
 
@@ -412,8 +436,9 @@ private:
     }
 
     bool MendDots(const CheckFinding& f) {
+        if (f.slot > 1) return DropStrayDot(f);
         Dir d;
-        if (f.slot > 1 || !Load(f.folder, d) || d.Slots() < 2) return false;
+        if ( !Load(f.folder, d) || d.Slots() < 2) return false;
         uint8_t* e = d.Slot(f.slot);
         const int dots = int(f.slot) + 1;
         if (IsDot(e, dots)) {
@@ -424,13 +449,138 @@ private:
             std::memset(e, ' ', 11);
             std::memset(e, '.', std::size_t(dots));
             e[11] = kAttrDirectory;
-        } else {
+        } else if (!MoveOutOfDotSlots(d, f.slot)) {
             out_.unmended.push_back(f.text + ": " + Text(1532));
             return false;
+        } else {
+            // The slot is free now: the dot entry is written there.
+            e = d.Slot(f.slot);
+            std::memset(e, 0, 32);
+            std::memset(e, ' ', 11);
+            std::memset(e, '.', std::size_t(dots));
+            e[11] = kAttrDirectory;
         }
         SetFirst(e, f.cluster);
         if (!Save(d)) return false;
         Done(f, Text(1521));
+        return true;
+    }
+
+    // The entries that stand in the first two slots, with the long-name
+    // slots before them, move to free slots further on, in their order;
+    // the two slots are left free. False when the folder has no room.
+    bool MoveOutOfDotSlots(Dir& d, uint32_t slot) {
+        uint32_t from = slot, to = slot;
+        auto isLong = [&](uint32_t k) { return (d.Slot(k)[11] & 0x3F) == kAttrLongName; };
+        auto standing = [&](uint32_t k) {
+            const uint8_t* e = d.Slot(k);
+            return e[0] != 0 && e[0] != kDeletedMark && !IsDot(e, int(k) + 1);
+        };
+        if (slot == 0 && isLong(0) && standing(1) && !isLong(1)) to = 1;        // slot 0 holds slot 1's long name
+        if (slot == 1 && isLong(0) && standing(0) && !isLong(1)) from = 0;      // the entry at 1 takes its long name
+        const uint32_t n = to - from + 1;
+        // A lone long-name slot belongs to no entry: it goes.
+        if (n == 1 && isLong(from)) {
+            d.Slot(from)[0] = kDeletedMark;
+            return true;
+        }
+        uint32_t end = 2;
+        while (end < d.Slots() && d.Slot(end)[0] != 0) ++end;
+        uint32_t at = kNoSlot, run = 0;
+        for (uint32_t k = 2; k < d.Slots() && at == kNoSlot; ++k) {
+            const uint8_t b = d.Slot(k)[0];
+            run = (k >= end || b == kDeletedMark) ? run + 1 : 0;
+            if (run == n) at = k + 1 - n;
+        }
+        if (at == kNoSlot) return false;
+        const bool pastEnd = at + n > end;
+        std::memcpy(d.Slot(at), d.Slot(from), std::size_t(n) * 32);
+        // The end mark moves behind the moved entries.
+        if (pastEnd && at + n < d.Slots()) std::memset(d.Slot(at + n), 0, 32);
+        for (uint32_t k = from; k <= to; ++k) d.Slot(k)[0] = kDeletedMark;
+        return true;
+    }
+
+    // "." or ".." beyond the first two slots goes.
+    bool DropStrayDot(const CheckFinding& f) {
+        Dir d;
+        if (!Load(f.folder, d) || f.slot >= d.Slots()) return false;
+        uint8_t* e = d.Slot(f.slot);
+        if (!IsDot(e, 1) && !IsDot(e, 2)) return false;
+        e[0] = kDeletedMark;
+        if (!Save(d)) return false;
+        Done(f, Text(1517));
+        return true;
+    }
+
+    // Entries after the end mark are taken into the folder: the end marks
+    // before them become free slots, and what follows the last of them
+    // stays behind a new end mark.
+    bool TakeInAfterEnd(const CheckFinding& f) {
+        Dir d;
+        if (!Load(f.folder, d) || f.slot >= d.Slots()) return false;
+        uint32_t last = f.slot;
+        for (uint32_t k = f.slot; k < d.Slots(); ++k) {
+            const uint8_t b = d.Slot(k)[0];
+            if (b != 0 && b != kDeletedMark) last = k;
+        }
+        if (last == f.slot) return false;
+        for (uint32_t k = f.slot; k < last; ++k)
+            if (d.Slot(k)[0] == 0) d.Slot(k)[0] = kDeletedMark;
+        if (!Save(d)) return false;
+        Done(f, Text(1845));
+        return true;
+    }
+
+    // An entry with the volume bit that is no label: one with data becomes
+    // a file that keeps it, one without goes.
+    bool MendLabelEntry(const CheckFinding& f) {
+        Dir d;
+        uint8_t* e = EntryOf(d, f.folder, f.slot);
+        if (!e || !(e[11] & kAttrVolume)) return false;
+        const bool data = First(e) != 0 || LE32(e + 28) != 0;
+        if (data) e[11] = uint8_t((e[11] & ~kAttrVolume) | kAttrArchive);
+        else Delete(d, f.slot);
+        if (!Save(d)) return false;
+        Done(f, Text(data ? 1848 : 1517));
+        return true;
+    }
+
+    // A long-name slot's type byte and first cluster are 0.
+    bool MendSlotFields(const CheckFinding& f) {
+        Dir d;
+        if (!Load(f.folder, d) || f.slot >= d.Slots()) return false;
+        uint8_t* e = d.Slot(f.slot);
+        if ((e[11] & 0x3F) != kAttrLongName) return false;
+        e[12] = 0;
+        PutLE16(e + 26, 0);
+        if (d.bytes == d.onDisk || !Save(d)) return false;
+        Done(f, Text(1521));
+        return true;
+    }
+
+    // The boot sector's copy of the label follows the root folder's entry
+    // ("NO NAME" when it holds none), as DOS shows it.
+    bool CopyLabelToBoot() {
+        if (Human68k()) return false;
+        Dir root;
+        if (!Load(0, root)) return false;
+        std::string label = "NO NAME    ";
+        for (uint32_t i = 0; i < root.Slots() && root.Slot(i)[0] != 0; ++i) {
+            const uint8_t* e = root.Slot(i);
+            if (e[0] == kDeletedMark || (e[11] & 0x3F) == kAttrLongName) continue;
+            if ((e[11] & kAttrVolume) && !(e[11] & kAttrDirectory) && First(e) == 0 && LE32(e + 28) == 0) {
+                label.assign(reinterpret_cast<const char*>(e), 11);
+                break;
+            }
+        }
+        const uint32_t at = img_.FATType == kFAT32 ? 71 : 43;
+        if (!Flush()) return false;
+        if (!img_.Device()->Write(int64_t(img_.DiskStart) + at, label.data(), 11)) return Failed();
+        if (!Flush()) return false;
+        std::string shown = label;
+        shown.erase(shown.find_last_not_of(' ') + 1);
+        Done(Text(1849, {SjisToUtf8(shown)}));
         return true;
     }
 
@@ -445,7 +595,7 @@ private:
             any = true;
         }
         if (!any || !Save(d)) return false;
-        Done(f, Text(1521));
+        Done(f, Text(1850));
         return true;
     }
 
@@ -481,7 +631,6 @@ private:
                 ++k;
                 continue;
             }
-            if (b == 0 && !isBase && Human68k()) continue;
             if (b < 0x20 || b == 0x7F || std::strchr(never, b)) p[k] = '_';
             else if (!Human68k() && b >= 'a' && b <= 'z') p[k] = uint8_t(b - 32);
         }
@@ -532,6 +681,7 @@ private:
         uint32_t slotsFrom = Human68k() ? f.slot : OwnSlotsStart(d.bytes.data(), f.slot);
         if (!NewShortName(d, f.slot)) return false;
         e = d.Slot(f.slot);
+        if (d.bytes == d.onDisk) return false;  // no better name to give
         // Its long-name slots follow the new 8.3 name.
         for (uint32_t k = slotsFrom; k < f.slot; ++k) d.Slot(k)[13] = LongNameChecksum(e);
         if (!Save(d)) return false;
@@ -548,19 +698,16 @@ private:
         auto run = FindLongNameRun(d.bytes.data(), count, f.slot);
         if (!run) return false;
         const std::string old = Utf16ToUtf8(run->name);
-        static const int kChar[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
         const bool dots = run->name == u"." || run->name == u"..";
         std::u16string now = run->name;
         for (char16_t& ch : now)
-            if (ch == u'/' || ch == u'\\' || (dots && ch == u'.')) ch = u'_';
-        if (f.kind == CheckKind::InvalidName && !NamesBeside(d, f.slot).count(FoldCase(now))) {
-            for (uint32_t k = run->first; k < f.slot; ++k) {
-                uint8_t* s = d.Slot(k);
-                for (int at : kChar) {
-                    char16_t ch = char16_t(LE16(s + at));
-                    if (ch == u'/' || ch == u'\\' || (dots && ch == u'.')) PutLE16(s + at, uint16_t(u'_'));
-                }
-            }
+            if (ch == u'/' || ch == u'\\' || ch < 0x20 || ch == 0x7F || (dots && ch == u'.')) ch = u'_';
+        if (f.kind == CheckKind::InvalidName && !NamesBeside(d, f.slot).count(FoldCase(now)) &&
+            LongNameSlotCount(now) == f.slot - run->first) {
+            // The same number of slots, written afresh for the new name.
+            std::vector<uint8_t> slots(std::size_t(f.slot - run->first) * 32);
+            BuildLongNameSlots(now, d.Slot(f.slot), slots.data());
+            std::memcpy(d.Slot(run->first), slots.data(), slots.size());
             if (!Save(d)) return false;
             Done(f, Text(1506, {old, Utf16ToUtf8(now)}));
             return true;

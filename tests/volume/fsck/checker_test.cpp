@@ -7,6 +7,7 @@
 
 #include "device/byteorder.h"
 #include "support/faulty_device.h"
+#include "support/fsck_stopped.h"
 #include "support/images.h"
 #include "support/scripted_ui.h"
 #include "explorer/ops/importer.h"
@@ -235,10 +236,28 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
         {"the FAT head broken beyond the media byte", CheckKind::MediaByte, [&](Patchable& p) {
              for (uint32_t k = 0; k < p.l().FATCount; ++k) p.Fat(k)[1] = 0x00;
          }},
+        {"the boot record's label and the root's differ", CheckKind::LabelsDiffer,
+         [&](Patchable& p) { std::memcpy(p.bytes.data() + (bits == 32 ? 71 : 43), "OTHER      ", 11); }},
+        {"a file marked as a label", CheckKind::LabelEntry, [&](Patchable& p) { small(p)[11] = kAttrVolume; }},
+        {"a long-name slot with a first cluster", CheckKind::LongNameSlot,
+         [&](Patchable& p) { PutLE16(p.Find(0, "LONGEM~1TXT") - 32 + 26, 5); }},
+        {"\".\" and \"..\" pushed down by another entry", CheckKind::DotEntries,
+         [&](Patchable& p) {
+             uint8_t *dot = p.Slot(sub(p), 0), *inner = p.Find(sub(p), "INNER   TXT");
+             uint8_t saved[96];
+             std::memcpy(saved, dot, 64);
+             std::memcpy(saved + 64, inner, 32);
+             std::memcpy(dot, saved + 64, 32);
+             std::memcpy(dot + 32, saved, 64);
+         }},
     };
     if (bits == 16)
         corpus.push_back({"left marked not cleanly closed", CheckKind::NotClosed, [&](Patchable& p) {
                               for (uint32_t k = 0; k < p.l().FATCount; ++k) p.Fat(k)[3] &= 0x7F;
+                          }});
+    if (bits == 32)
+        corpus.push_back({"left marked not cleanly closed", CheckKind::NotClosed, [&](Patchable& p) {
+                              for (uint32_t k = 0; k < p.l().FATCount; ++k) p.Fat(k)[7] &= 0xF7;
                           }});
     // Where the checker is stricter than fsck.fat: names DOS itself could
     // never have made, long names no two systems read alike, and a media
@@ -255,6 +274,16 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
         {"a long name \"..\"", CheckKind::InvalidName, [&](Patchable& p) { p.AddLong(u"..", "DOTS~1     "); }},
         {"a long name equal to another entry's 8.3 name", CheckKind::DuplicateName,
          [&](Patchable& p) { p.AddLong(u"small.bin", "X       BIN"); }},
+        {"a label entry in a subfolder", CheckKind::LabelEntry,
+         [&](Patchable& p) { p.Find(sub(p), "INNER   TXT")[11] = kAttrVolume; }},
+        {"a long name holding a control character", CheckKind::InvalidName,
+         [&](Patchable& p) { p.AddLong(u"a\u0001b.txt", "AB~1    TXT"); }},
+        {"an entry after the end mark", CheckKind::AfterEnd,
+         [&](Patchable& p) {
+             uint32_t free = p.FreeSlot(0);
+             std::memcpy(p.Slot(0, free + 1), small(p), 32);
+             small(p)[0] = kDeletedMark;
+         }},
     };
 
     // Where fsck.fat sees damage in a sound volume: a Shift-JIS name whose
@@ -310,15 +339,30 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
                 continue;
             }
             ++repaired;
+            // The repairs that move or rewrite entries, stopped at each of
+            // their writes and run again, end clean too.
+            if (bits == 16 && (d.kind == CheckKind::LabelsDiffer || d.kind == CheckKind::LabelEntry ||
+                               d.kind == CheckKind::AfterEnd || d.kind == CheckKind::LongNameSlot ||
+                               std::string(d.name).find("pushed down") != std::string::npos)) {
+                const std::string copy = dir / "stopped.img";
+                WriteHostFile(copy, p.bytes);
+                int stops = 0;
+                EXPECT_EQ(RepairSurvivesStops(copy, 0, &stops), "");
+                EXPECT_GT(stops, 0);
+            }
             EXPECT_EQ(RepairFile(path), 0u);
             r = CheckFile(path);
             EXPECT_TRUE(r.Clean()) << "after the repair:\n" << r.Report();
             EXPECT_TRUE(FsckFindsNothing(path, report)) << "after the repair:\n" << report;
             // Shared data stays with both owners; what the damage did not
             // touch keeps its bytes.
-            if (d.kind == CheckKind::InTwoFolders || d.kind == CheckKind::CrossLink || d.kind == CheckKind::LostClusters) {
+            if (d.kind == CheckKind::InTwoFolders || d.kind == CheckKind::CrossLink || d.kind == CheckKind::LostClusters ||
+                d.kind == CheckKind::LabelEntry || d.kind == CheckKind::AfterEnd) {
                 auto files = FilesByMtools(path);
                 EXPECT_EQ(files["big.bin"], bigData);
+                if (d.kind == CheckKind::LabelEntry || d.kind == CheckKind::AfterEnd) {
+                    EXPECT_EQ(files["small.bin"], smallData);
+                }
                 if (d.kind == CheckKind::InTwoFolders) {
                     EXPECT_EQ(files["small.bin"], smallData);
                     EXPECT_EQ(files["sub/small.bin"], smallData);
@@ -466,6 +510,14 @@ TEST_F(HumanCheckerTest, EveryKindOfDamageIsFound) {
         {"blank name", CheckKind::InvalidName, [&] { std::memset(Root(1), ' ', 8); }},
         {"lost clusters", CheckKind::LostClusters, [&] { Link(40, 0xFFFF); }},
         {"media byte", CheckKind::MediaByte, [&] { img[layout.reserved * layout.bytesPerSector] = 0xF0; }},
+        {"0x00 in the name", CheckKind::InvalidName, [&] { Root(1)[9] = 0x00; }},
+        {"\"..\" of the root beyond the first two slots", CheckKind::DotEntries,
+         [&] {
+             std::memcpy(Dir(6, 3), Dir(6, 1), 32);
+             std::memcpy(Dir(6, 1), Dir(6, 2), 32);
+             std::memset(Dir(6, 2), 0, 32);
+             Dir(6, 2)[0] = kDeletedMark;
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
