@@ -31,6 +31,8 @@
 
 namespace {
 
+constexpr unsigned kBadFloppySize = 2046;  // a floppy size that is none of the four
+
 bool LoadFolder(const std::string& path, DIDir& dir) {
     if (dir.Load()) return true;
     ShowMessage(106, path);
@@ -139,7 +141,16 @@ int CheckPutOperands(const CliOptions& o) {
         return UsageError(MessageString(1706), MessageString(1694, "voldex-cli put IMAGE - ::NAME"));
     if (fromInput && !dest)
         return UsageError(MessageString(1707), MessageString(1694, "voldex-cli put IMAGE - ::/DIR/NAME.TXT"));
-    return kExitOk;
+    // A host path that is not there is told as such before anything starts.
+    bool missing = false;
+    for (const std::string& s : sources) {
+        struct stat st;
+        if (s != "-" && lstat(s.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+            ShowMessage(1563, s);
+            missing = true;
+        }
+    }
+    return missing ? kExitFailure : kExitOk;
 }
 
 int CmdPut(CliContext& c) {
@@ -454,8 +465,16 @@ int CmdMkfdd(CliContext& c) {
     };
     if (output.empty()) return refuse(701, 1283);
     if (source.empty()) return refuse(702, 1284);
-    int format = o.size ? FloppyFormatBySize(uint32_t(*o.size)) : -1;
-    if (format < 0) return refuse(703, 1285);
+    // The window's "choose the size" has no place here: the line says what to give.
+    if (!o.size) {
+        ShowMessage(1285);
+        return kExitFailure;
+    }
+    int format = FloppyFormatBySize(uint32_t(*o.size));
+    if (format < 0) {
+        ShowMessage(kBadFloppySize, *o.size);
+        return kExitFailure;
+    }
     c.ui.floppyMessages = true;
     bool ok = MakeFloppyImage(source, output, format);
     c.ui.floppyMessages = false;
