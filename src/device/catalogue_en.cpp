@@ -327,6 +327,7 @@ const CatalogueEntry kEnglish[] = {
     {2053, "left: %1"},
     {2054, "%1 image"},
     {2055, "The image %1 already exists; use --yes to replace it"},
+    {2056, "the window layout could not be saved in %1"},
 };
 
 }  // namespace

@@ -588,7 +588,7 @@ void TVoldex::ShowFreeSpace() {
 void TVoldex::closeEvent(QCloseEvent* event) {
     busy_ = true;
     ForgetClipboardCopy();
-    if (!SaveLayout()) std::fprintf(stderr, "voldex: the window layout could not be kept in %s\n", SettingsPath().c_str());
+    if (!SaveLayout()) std::fprintf(stderr, "voldex: %s\n", MessageString(2056, SettingsPath()).c_str());
     QMainWindow::closeEvent(event);
 }
 
