@@ -141,16 +141,7 @@ int CheckPutOperands(const CliOptions& o) {
         return UsageError(MessageString(1706), MessageString(1694, "voldex-cli put IMAGE - ::NAME"));
     if (fromInput && !dest)
         return UsageError(MessageString(1707), MessageString(1694, "voldex-cli put IMAGE - ::/DIR/NAME.TXT"));
-    // A host path that is not there is told as such before anything starts.
-    bool missing = false;
-    for (const std::string& s : sources) {
-        struct stat st;
-        if (s != "-" && lstat(s.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
-            ShowMessage(1563, s);
-            missing = true;
-        }
-    }
-    return missing ? kExitFailure : kExitOk;
+    return kExitOk;
 }
 
 int CmdPut(CliContext& c) {
@@ -167,6 +158,16 @@ int CmdPut(CliContext& c) {
         if (loc && loc->index >= 0 && ResolveFolder(image, last))
             return UsageError(MessageString(1708, last), MessageString(1694, "voldex-cli put IMAGE HOSTPATH... ::" + last));
     }
+    // A host path that is not there is told as such before anything starts.
+    bool missing = false;
+    for (const std::string& s : sources) {
+        struct stat st;
+        if (!fromInput && lstat(s.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+            ShowMessage(1563, s);
+            missing = true;
+        }
+    }
+    if (missing) return kExitFailure;
 
     // Where the sources go: into an existing folder, or (one source) under
     // the name the destination gives.

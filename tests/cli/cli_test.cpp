@@ -106,7 +106,7 @@ TEST_P(CliImageTest, GetReproducesEveryFileAndItsTime) {
 
 TEST_P(CliImageTest, LsMatchesWhatMtoolsShows) {
     std::string err;
-    Result r = RunCli("ls " + Quote(image), &err);
+    Result r = RunCli("--lang en ls " + Quote(image), &err);
     ASSERT_EQ(r.rc, 0) << err;
     std::istringstream lines(r.out);
     std::string line;
@@ -340,7 +340,7 @@ TEST_F(CliTest, OffsetAndHuman68k) {
     PutHuman68kEntry(img.data() + root, "readme_for_x68k", "doc", 0x20, 0, 0);
     std::string hpath = dir / "x68.hdf";
     WriteHostFile(hpath, img);
-    r = RunCli("--human68k ls " + Quote(hpath));
+    r = RunCli("--lang en --human68k ls " + Quote(hpath));
     ASSERT_EQ(r.rc, 0);
     EXPECT_EQ(r.out, "Filename\tSize\tAttributes\tDate/Time\tStart\nreadme_for_x68k.doc\t0\tA\t2002/01/01 12:00:00\t0\n");
     r = RunCli("--lang en info " + Quote(hpath));
@@ -507,7 +507,7 @@ TEST(CliChanges, FolderCommands) {
     EXPECT_FALSE(FsckClean(image));
     EXPECT_TRUE(FsckCleanButLost(image, &report)) << report;
     r = RunCli("ls " + Quote(image));
-    EXPECT_EQ(r.out, "Filename\tSize\tAttributes\tDate/Time\tStart\n");
+    EXPECT_EQ(r.out, "Όνομα\tΜέγεθος\tΙδιότητες\tΕνημέρωση\tΈναρξη\n");
     EXPECT_EQ(RunCli("rm " + Quote(image) + " NOTHING").rc, 1);
 }
 
