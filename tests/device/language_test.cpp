@@ -214,6 +214,8 @@ TEST_F(CliLanguageTest, EveryMessageSpeaksTheChosenLanguage) {
              Quote(dir / "d/b.txt") + " && cp " + Quote(dir / "a.txt") + " " + Quote(dir / "e/x.txt") + " && cp " +
              Quote(dir / "a.txt") + " " + Quote(dir / "e/X.TXT"));
     ASSERT_EQ(RunShell(std::string(VOLDEX_CLI) + " put " + Quote(base) + " " + Quote(dir / "a.txt") + " " + Quote(dir / "d")), 0);
+    // An image cut inside the data: the folder D cannot be read.
+    ASSERT_EQ(RunShell("head -c 17000 " + Quote(base) + " >" + Quote(dir / "cut.img")), 0);
     struct Case {
         const char* args;  // IMG stands for the image
         int rc;
@@ -255,6 +257,9 @@ TEST_F(CliLanguageTest, EveryMessageSpeaksTheChosenLanguage) {
         {"attrib IMG +r", 2, "attrib needs a path in the image", "attrib にはイメージ内のパス", "το attrib χρειάζεται"},
         {"attrib IMG +r ::/", 2, "the root folder has no attributes", "ルートディレクトリには属性がありません",
          "ο ριζικός φάκελος δεν έχει ιδιότητες"},
+        // The C library's text, under a caption that names the file and the act.
+        {"check cut.img", 1, "System error: Reading cut.img: Input/output error\n", "システムエラー：cut.img の読み込み中：",
+         "Σφάλμα συστήματος: Ανάγνωση του cut.img: "},
         {"--lang ja --version", 0, "voldex-cli ", "voldex-cli ", "voldex-cli "},
         {"--lang el --help", 0, "voldex-cli COMMAND --help", "voldex-cli COMMAND --help", "voldex-cli COMMAND --help"},
         {"cat IMG ::/NONE", 1, "No such file or folder\n", "指定した項目が見つかりません\n",
@@ -275,6 +280,7 @@ TEST_F(CliLanguageTest, EveryMessageSpeaksTheChosenLanguage) {
             const char* expected = k == 0 ? c.en : k == 1 ? c.ja : c.el;
             EXPECT_NE(out.find(expected), std::string::npos) << env << " " << c.args << "\n" << out;
             EXPECT_EQ(out.find("voldex-put"), std::string::npos) << "a private copy is never named: " << out;
+            EXPECT_EQ(out.find("??"), std::string::npos) << "a text squeezed into ASCII: " << out;
         }
     }
 }
