@@ -1,6 +1,8 @@
 #include "cli/cli_lang.h"
 
 #include <clocale>
+#include <cstring>
+#include <langinfo.h>
 #include <optional>
 
 #include "device/language.h"
@@ -34,6 +36,11 @@ bool ApplyLanguageOption(std::vector<std::string>& args, std::string& error) {
     if (code) SetLanguage(ChooseLanguage(*code));
     // The C library's texts (the "System error" lines) follow the locale
     // where it speaks the chosen language, and stay in English otherwise.
+    // They come in the character type's code set, which must be UTF-8 like
+    // every other text: under "C" a Japanese or Greek text would arrive as
+    // question marks.
+    if (std::setlocale(LC_CTYPE, "") == nullptr || std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
+        if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "C");
     if (CurrentLanguage() == LanguageFromEnvironment()) std::setlocale(LC_MESSAGES, "");
     return true;
 }

@@ -153,6 +153,9 @@ int CmdParts(CliContext& c) {
 
 namespace {
 
+constexpr unsigned kInfoLine = 2044;    // "key: value"
+constexpr unsigned kPlainImage = 2045;  // the container of a bare image
+
 // Whether a changing command could change the volume: the image file can be
 // written, the volume is not FAT32 and the disk is not write-protected.
 // (`info` itself opens the image for reading only.)
@@ -187,14 +190,16 @@ int CmdInfo(CliContext& c) {
         std::printf("}\n");
         return kExitOk;
     }
-    // The text form speaks the user's language, keys and values alike; the
-    // English keys are those of --json.
+    // The text form speaks the user's language, keys and values alike, and
+    // names what --json gives as codes; --json keeps its keys and codes.
+    DiskInfoTexts t = MakeDiskInfo(image);
     auto line = [](unsigned key, const std::string& value) {
-        std::printf("%s: %s\n", MessageString(key).c_str(), value.c_str());
+        std::fputs(MessageString(kInfoLine, MessageString(key), value).c_str(), stdout);
+        std::fputc('\n', stdout);
     };
     line(1712, std::to_string(l.DiskStart));
-    line(1713, std::to_string(l.FileSystem));
-    line(1714, std::to_string(l.FATType));
+    line(1713, t.FileSystem);
+    line(1714, t.FATType);
     line(1715, std::to_string(l.FAT));
     line(1716, std::to_string(l.FATSize));
     line(1717, std::to_string(l.FATCount));
@@ -205,13 +210,12 @@ int CmdInfo(CliContext& c) {
     // A label that claims more clusters than its FAT kind can number.
     if (image.ClustersLimited()) line(1722, std::to_string(image.ClusterLimit() - 2));
     line(1723, std::to_string(image.FreeCount()));
-    DiskInfoTexts t = MakeDiskInfo(image);
     line(1724, t.TotalSize);
     line(1725, t.UsedSize);
     line(1726, t.FreeSize);
     line(1727, t.MaxEntries);
     if (const OpenedFormat& f = LastOpenedFormat(); !f.container.empty()) {
-        line(1728, f.container);
+        line(1728, f.container == "Plain" ? MessageString(kPlainImage) : f.container);
         line(1729, f.geometry);
     }
     return kExitOk;

@@ -49,7 +49,7 @@ unsigned FloppyPlainLine(const std::string& text, int style) {
 }  // namespace
 
 int CliInterface::ShowBox(const std::string& text, const std::string& caption, int style) {
-    if (caption == SystemErrorCaption()) Print(caption + ": " + text);
+    if (caption == SystemErrorCaption()) Print(MessageString(kSystemErrorLine, caption, text));
     else Print(text);
     if (floppyMessages) {
         if (unsigned plain = FloppyPlainLine(text, style)) {

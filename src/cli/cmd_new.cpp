@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/stat.h>
 
 #include "cli/cli_paths.h"
 #include "cli/cli_ui.h"
@@ -14,7 +15,8 @@
 
 namespace {
 
-const char* const kNewUsage = "usage: voldex-cli new IMAGE FORMAT [--size SIZE] [--label TEXT] [--yes]";
+const char* const kNewUsage = "voldex-cli new IMAGE FORMAT [--size SIZE] [--label TEXT] [--yes]";
+constexpr unsigned kUsage = 1693, kHint = 1694, kBadSize = 1683, kFormatList = 2050, kExistsUseYes = 2055;
 
 }  // namespace
 
@@ -26,11 +28,17 @@ int CmdNew(CliContext& c) {
     request.label = o.label.value_or("");
     if (o.sizeText) {
         request.size = ParseDiskSize(*o.sizeText);
-        if (!request.size) return UsageError("bad --size value: " + *o.sizeText, "hint: --size 40M, --size 2G");
+        if (!request.size) return UsageError(MessageString(kBadSize, *o.sizeText), MessageString(kHint, "--size 40M, --size 2G"));
     }
     NewImagePlan plan = PlanNewImage(request);
     if (plan.status != NewImageStatus::kOk)
-        return UsageError(plan.message, std::string(kNewUsage) + "\nformats: " + FormatNames());
+        return UsageError(plan.message, MessageString(kUsage, kNewUsage) + "\n" + MessageString(kFormatList, FormatNames()));
+    // Here nobody can answer the window's question: the line says what to add.
+    struct stat existing;
+    if (!o.yes && stat(request.path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        ShowMessage(kExistsUseYes, request.path);
+        return kExitFailure;
+    }
     // Ctrl-C waits for the few writes: it would leave the partial file behind.
     sigset_t stop, old;
     sigemptyset(&stop);
@@ -39,7 +47,8 @@ int CmdNew(CliContext& c) {
     bool made = WriteNewImage(request.path, plan, o.yes);
     sigprocmask(SIG_SETMASK, &old, nullptr);
     if (!made) return kExitFailure;
-    std::printf("%s\n", ResourceString().LoadMessage(1748, request.path, request.format, plan.container, plan.geometry));
+    const std::string container = plan.container == "Plain" ? MessageString(2045) : MessageString(2054, plan.container);
+    std::printf("%s\n", ResourceString().LoadMessage(1748, request.path, request.format, container, plan.geometry));
     return kExitOk;
 }
 
@@ -47,7 +56,7 @@ int CmdLabel(CliContext& c) {
     DiskImage& image = *c.image;
     const CliOptions& o = c.options;
     if (o.clear && o.operands.size() > 1)
-        return UsageError("label takes TEXT or --clear, not both", "usage: voldex-cli label IMAGE [TEXT | --clear]");
+        return UsageError(MessageString(2047), MessageString(kUsage, "voldex-cli label IMAGE [TEXT | --clear]"));
     if (!AsksForChange(o)) {
         auto label = ReadVolumeLabel(image);
         if (!label) return kExitFailure;
@@ -113,7 +122,8 @@ int CmdAttrib(CliContext& c) {
         run.changing = true;
     }
     if (paths.empty())
-        return UsageError("attrib needs an image path", "usage: voldex-cli attrib IMAGE [+r|-r|+h|-h|+s|-s|+a|-a]... ::PATH... [-R]");
+        return UsageError(MessageString(2048),
+                          MessageString(kUsage, "voldex-cli attrib IMAGE [+r|-r|+h|-h|+s|-s|+a|-a]... ::PATH... [-R]"));
     for (const std::string& operand : paths) {
         auto entries = ExpandImagePath(*c.image, operand);
         if (!entries) {
@@ -124,8 +134,7 @@ int CmdAttrib(CliContext& c) {
             if (e.where.index < 0) {
                 // The root itself: with -R, everything in it.
                 if (!run.recursive)
-                    return UsageError("the root folder has no attributes; -R changes what is in it",
-                                      "hint: voldex-cli attrib IMAGE +r ::/ -R");
+                    return UsageError(MessageString(2049), MessageString(kHint, "voldex-cli attrib IMAGE +r ::/ -R"));
                 if (!run.Folder(0, "")) return kExitFailure;
                 continue;
             }

@@ -21,6 +21,8 @@
 
 namespace {
 
+constexpr unsigned kListingHeader = 2051;  // "Filename<TAB>Size<TAB>..." in the language
+
 const char* EntryType(uint8_t attr) {
     if (attr & kAttrVolume) return "label";
     if (attr & kAttrDirectory) return "folder";
@@ -46,7 +48,7 @@ class Listing {
 public:
     bool Json() const { return json_; }
     explicit Listing(bool json) : json_(json) {
-        if (!json_) text_ = "Filename\tSize\tAttributes\tDate/Time\tStart\n";
+        if (!json_) text_ = MessageString(kListingHeader) + "\n";
     }
 
     void Add(const DIDir& dir, int i, const std::string& shown, const std::string& path) {

@@ -14,6 +14,7 @@
 namespace {
 
 constexpr int kCannotRepair = 2;
+constexpr unsigned kRepairedLine = 2052, kLeftLine = 2053;
 
 std::string Line(unsigned id, const MsgArgs& args = {}) { return FormatCatalogueMessage(id, args).value_or("?"); }
 
@@ -26,7 +27,7 @@ std::size_t Total(const CheckResult& r) {
 void PrintPlan(const std::vector<RepairStep>& plan, const CheckResult& r) {
     for (const RepairStep& s : plan)
         std::printf("%s: %s => %s\n", CheckKindName(s.kind), s.finding.c_str(), Line(s.action).c_str());
-    if (Total(r) > r.findings.size()) std::printf("... %zu more findings not shown\n", Total(r) - r.findings.size());
+    if (Total(r) > r.findings.size()) std::printf("%s\n", Line(1711, {unsigned(Total(r) - r.findings.size())}).c_str());
 }
 
 std::string JsonList(const std::vector<std::string>& lines) {
@@ -100,8 +101,8 @@ int CmdRepair(CliContext& c) {
     if (o.json) {
         PrintJson(outcome, true);
     } else {
-        for (const std::string& line : outcome.done) std::printf("repaired: %s\n", line.c_str());
-        for (const std::string& line : outcome.unmended) std::printf("left: %s\n", line.c_str());
+        for (const std::string& line : outcome.done) std::printf("%s\n", Line(kRepairedLine, {line}).c_str());
+        for (const std::string& line : outcome.unmended) std::printf("%s\n", Line(kLeftLine, {line}).c_str());
         if (!outcome.after.Clean()) {
             std::string report = outcome.after.Report();
             std::fwrite(report.data(), 1, report.size(), stdout);

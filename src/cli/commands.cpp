@@ -31,6 +31,8 @@
 
 namespace {
 
+constexpr unsigned kBadFloppySize = 2046;  // a floppy size that is none of the four
+
 bool LoadFolder(const std::string& path, DIDir& dir) {
     if (dir.Load()) return true;
     ShowMessage(106, path);
@@ -156,6 +158,16 @@ int CmdPut(CliContext& c) {
         if (loc && loc->index >= 0 && ResolveFolder(image, last))
             return UsageError(MessageString(1708, last), MessageString(1694, "voldex-cli put IMAGE HOSTPATH... ::" + last));
     }
+    // A host path that is not there is told as such before anything starts.
+    bool missing = false;
+    for (const std::string& s : sources) {
+        struct stat st;
+        if (!fromInput && lstat(s.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+            ShowMessage(1563, s);
+            missing = true;
+        }
+    }
+    if (missing) return kExitFailure;
 
     // Where the sources go: into an existing folder, or (one source) under
     // the name the destination gives.
@@ -445,8 +457,16 @@ int CmdMkfdd(CliContext& c) {
     };
     if (output.empty()) return refuse(701, 1283);
     if (source.empty()) return refuse(702, 1284);
-    int format = o.size ? FloppyFormatBySize(uint32_t(*o.size)) : -1;
-    if (format < 0) return refuse(703, 1285);
+    // The window's "choose the size" has no place here: the line says what to give.
+    if (!o.size) {
+        ShowMessage(1285);
+        return kExitFailure;
+    }
+    int format = FloppyFormatBySize(uint32_t(*o.size));
+    if (format < 0) {
+        ShowMessage(kBadFloppySize, *o.size);
+        return kExitFailure;
+    }
     c.ui.floppyMessages = true;
     bool ok = MakeFloppyImage(source, output, format);
     c.ui.floppyMessages = false;

@@ -53,6 +53,12 @@ int Run(const CliCommand& command, const CliOptions& options, CliInterface& ui) 
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // --lang may stand before --help and --version as before any command.
+    std::string error;
+    if (!ApplyLanguageOption(args, error)) {
+        std::fprintf(stderr, "voldex-cli: %s\n%s", error.c_str(), CliUsage().c_str());
+        return kExitUsage;
+    }
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
         std::fputs(CliUsage().c_str(), stdout);
         return kExitOk;
@@ -64,11 +70,6 @@ int main(int argc, char** argv) {
     if (args.size() == 2 && args[0] == "help" && FindCliCommand(args[1])) {
         std::fputs(CliCommandHelp(*FindCliCommand(args[1])).c_str(), stdout);
         return kExitOk;
-    }
-    std::string error;
-    if (!ApplyLanguageOption(args, error)) {
-        std::fprintf(stderr, "voldex-cli: %s\n%s", error.c_str(), CliUsage().c_str());
-        return kExitUsage;
     }
     auto options = ParseCliArgs(args, error);
     if (!options) {

@@ -134,7 +134,7 @@ bool DeviceIO_File::Read(int64_t offset, void* buffer, uint32_t length) {
     }
     if (!raw_) {
         if (ReadExact(fd_, offset, buffer, length)) return true;
-        ShowSystemError();
+        ShowSystemErrorDuring(kWhileReading, path_);
         return false;
     }
     // Raw drives move whole sectors into an aligned buffer.
@@ -148,7 +148,7 @@ bool DeviceIO_File::Read(int64_t offset, void* buffer, uint32_t length) {
     int err = errno;
     if (ok) std::memcpy(buffer, transfer, length);
     std::free(transfer);
-    if (!ok) ShowSystemError(err);
+    if (!ok) ShowSystemErrorDuring(kWhileReading, path_, err);
     return ok;
 }
 
@@ -169,11 +169,11 @@ bool DeviceIO_File::Write(int64_t offset, const void* buffer, uint32_t length) {
         ++lastWritePieces_;
         if (n < 0) {
             if (errno == EINTR) continue;
-            ShowSystemError();
+            ShowSystemErrorDuring(kWhileWriting, path_);
             return false;
         }
         if (n == 0 && want > 0) {
-            ShowSystemError(EIO);
+            ShowSystemErrorDuring(kWhileWriting, path_, EIO);
             return false;
         }
         total += static_cast<uint32_t>(n);
@@ -185,7 +185,7 @@ bool DeviceIO_File::Write(int64_t offset, const void* buffer, uint32_t length) {
 bool DeviceIO_File::Flush() {
     if (fd_ < 0 || readOnly_ || !dirty_) return true;
     if (fdatasync(fd_) != 0) {
-        ShowSystemError();
+        ShowSystemErrorDuring(kWhileSaving, path_);
         return false;
     }
     dirty_ = false;

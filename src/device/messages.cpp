@@ -168,6 +168,13 @@ void ShowSystemErrorAbout(const std::string& path, int code) {
     UI().ShowBox(text ? *text : path + ": " + std::strerror(code), SystemErrorCaption(), kBoxStop);
 }
 
+void ShowSystemErrorDuring(unsigned id, const std::string& path, int code) {
+    if (code == 0) code = errno;
+    if (code == 0) return;
+    auto text = FormatCatalogueMessage(id, {path, std::strerror(code)});
+    UI().ShowBox(text ? *text : path + ": " + std::strerror(code), SystemErrorCaption(), kBoxStop);
+}
+
 std::string SystemErrorCaption() {
     const char* text = CatalogueText(kSystemErrorCaptionId);
     return text ? text : "System error";

@@ -94,6 +94,13 @@ int AskMessage(unsigned id, int style, A&&... inserts) {
 void ShowSystemError(int code = 0);
 // The same for a file that could not be opened: its path and the text.
 void ShowSystemErrorAbout(const std::string& path, int code);
+// The same for a file being read or written: message `id` says what was
+// being done, with the path as its first insert and the C library's text as
+// its second. Code 0 means the current errno.
+void ShowSystemErrorDuring(unsigned id, const std::string& path, int code = 0);
+inline constexpr unsigned kWhileReading = 2040, kWhileWriting = 2041, kWhileSaving = 2042;
+// "System error: text" as one line, with the language's colon.
+inline constexpr unsigned kSystemErrorLine = 2043;
 
 // The caption of system errors ("System error" in the current language).
 std::string SystemErrorCaption();

@@ -1,5 +1,7 @@
 #include "explorer/startargs.h"
 
+#include "device/messages.h"
+
 namespace {
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
@@ -26,7 +28,7 @@ StartArguments ParseStartArguments(const std::vector<std::string>& args) {
             if (!out.options.profile) out.options.profile = a.substr(10);
         } else if (a == "--profile") {
             if (k + 1 >= args.size()) {
-                out.error = "--profile needs a disk type name";
+                out.error = MessageString(1685, "--profile");
                 break;
             }
             ++k;
@@ -40,8 +42,7 @@ StartArguments ParseStartArguments(const std::vector<std::string>& args) {
             }
             out.language = LanguageFromCode(code);
             if (!out.language || code.size() != 2) {
-                out.error = code.empty() ? "--lang needs a language (el, en or ja)"
-                                         : "bad --lang value: " + code + " (el, en or ja)";
+                out.error = code.empty() ? MessageString(1695) : MessageString(1696, code);
                 break;
             }
         } else if (a == "--help" || a == "-h") {
@@ -49,7 +50,7 @@ StartArguments ParseStartArguments(const std::vector<std::string>& args) {
         } else if (a == "--version") {
             out.version = true;
         } else if (a.size() > 1 && a[0] == '-') {
-            out.error = "unknown option " + a;
+            out.error = MessageString(1684, a);
             break;
         } else {
             out.paths.push_back(a);

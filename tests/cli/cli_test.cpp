@@ -106,7 +106,7 @@ TEST_P(CliImageTest, GetReproducesEveryFileAndItsTime) {
 
 TEST_P(CliImageTest, LsMatchesWhatMtoolsShows) {
     std::string err;
-    Result r = RunCli("ls " + Quote(image), &err);
+    Result r = RunCli("--lang en ls " + Quote(image), &err);
     ASSERT_EQ(r.rc, 0) << err;
     std::istringstream lines(r.out);
     std::string line;
@@ -165,11 +165,11 @@ TEST_P(CliImageTest, InfoPrintsTheLayout) {
     ASSERT_EQ(r.rc, 0);
     std::string minfo;
     RunShell("minfo -i " + Quote(image), &minfo);
-    for (const char* key : {"DiskStart: 0\n", "FileSystem: 0\n", "FATCount: 2\n"})
+    for (const char* key : {"Volume start: 0\n", "File system: FAT\n", "Number of FATs: 2\n"})
         EXPECT_NE(r.out.find(key), std::string::npos) << key;
-    EXPECT_NE(r.out.find("FATType: " + std::to_string(bits == 12 ? 0 : bits == 16 ? 1 : 2) + "\n"), std::string::npos);
-    EXPECT_NE(r.out.find("ClusterSize: " + std::to_string(clusterBytes) + "\n"), std::string::npos);
-    for (const char* key : {"FAT:", "FATSize:", "RootDir:", "UserArea:", "ClustersCount:", "FreeClusters:"})
+    EXPECT_NE(r.out.find("FAT type: FAT" + std::to_string(bits) + "\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Cluster size: " + std::to_string(clusterBytes) + "\n"), std::string::npos);
+    for (const char* key : {"FAT start:", "FAT size:", "Root folder start:", "Data area start:", "Clusters:", "Free clusters:"})
         EXPECT_NE(r.out.find(key), std::string::npos) << key;
 }
 
@@ -332,7 +332,7 @@ TEST_F(CliTest, OffsetAndHuman68k) {
     ASSERT_EQ(r.rc, 0);
     EXPECT_EQ(ReadHostFile(out + "/f.bin"), data);
     r = RunCli("--lang en info --offset=0x10000 " + Quote(shifted));
-    EXPECT_NE(r.out.find("DiskStart: 65536\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Volume start: 65536\n"), std::string::npos);
 
     Human68kLayout h;
     auto img = BuildHuman68kImage(h);
@@ -340,11 +340,11 @@ TEST_F(CliTest, OffsetAndHuman68k) {
     PutHuman68kEntry(img.data() + root, "readme_for_x68k", "doc", 0x20, 0, 0);
     std::string hpath = dir / "x68.hdf";
     WriteHostFile(hpath, img);
-    r = RunCli("--human68k ls " + Quote(hpath));
+    r = RunCli("--lang en --human68k ls " + Quote(hpath));
     ASSERT_EQ(r.rc, 0);
     EXPECT_EQ(r.out, "Filename\tSize\tAttributes\tDate/Time\tStart\nreadme_for_x68k.doc\t0\tA\t2002/01/01 12:00:00\t0\n");
     r = RunCli("--lang en info " + Quote(hpath));
-    EXPECT_NE(r.out.find("FileSystem: 1\n"), std::string::npos) << "found by its boot record without the option";
+    EXPECT_NE(r.out.find("File system: Human68k\n"), std::string::npos) << "found by its boot record without the option";
 }
 
 TEST(CliOpening, HdiAndNhdOpenWithNoOption) {
@@ -371,7 +371,7 @@ TEST(CliOpening, HdiAndNhdOpenWithNoOption) {
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(err.find("το διαμέρισμα 3 δεν βρέθηκε (ο πίνακας έχει 2 διαμερίσματα)"), std::string::npos) << err;
     r = RunCli("--lang en info " + Quote(hdi));
-    EXPECT_NE(r.out.find("DiskStart: " + std::to_string(hdiOffsets[0]) + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Volume start: " + std::to_string(hdiOffsets[0]) + "\n"), std::string::npos) << r.out;
 }
 
 TEST(CliOpening, ATDiskListsLogicalPartitionsInTableOrder) {
@@ -418,7 +418,7 @@ TEST(CliOpening, ProfilesAndDiskFigures) {
     EXPECT_NE(r.out.find("Capacity: 1,457,664 bytes (2,847 clusters)\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Used: 0 bytes (0 clusters)\n"), std::string::npos);
     EXPECT_NE(r.out.find("Free: 1,457,664 bytes (2,847 clusters)\n"), std::string::npos);
-    EXPECT_NE(r.out.find("MaxEntries: 224 entries\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Root folder: 224 entries\n"), std::string::npos);
     std::string err;
     r = RunCli("--profile 'No such profile' info " + Quote(img), &err);
     EXPECT_EQ(r.rc, 1);
@@ -507,7 +507,7 @@ TEST(CliChanges, FolderCommands) {
     EXPECT_FALSE(FsckClean(image));
     EXPECT_TRUE(FsckCleanButLost(image, &report)) << report;
     r = RunCli("ls " + Quote(image));
-    EXPECT_EQ(r.out, "Filename\tSize\tAttributes\tDate/Time\tStart\n");
+    EXPECT_EQ(r.out, "Όνομα\tΜέγεθος\tΙδιότητες\tΕνημέρωση\tΈναρξη\n");
     EXPECT_EQ(RunCli("rm " + Quote(image) + " NOTHING").rc, 1);
 }
 

@@ -272,7 +272,8 @@ TEST_P(FormatTest, OpensListsExportsAndStaysSoundAfterChanges) {
 
     r = Cli("--lang en " + Args("info"));
     ASSERT_EQ(r.rc, 0) << r.err;
-    EXPECT_NE(r.out.find("Container: " + img.container + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Container: " + (img.container == "Plain" ? std::string("plain image") : img.container) + "\n"),
+              std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Geometry: "), std::string::npos) << r.out;
     r = Cli(Args("info", "--json"));
     ASSERT_EQ(r.rc, 0) << r.err;
@@ -329,7 +330,7 @@ TEST(Human68kFloppyTest, EighteenPlusThreeNamesInLowerCaseStayAsTheyAre) {
                                             {"empty_by_another.txt", {}, false, true}}));
     const auto before = ReadHostFile(img);
     CliRun r = Cli("--lang en info " + Quote(img));
-    EXPECT_NE(r.out.find("FileSystem: 1\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("File system: Human68k\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Geometry: 77/2/8/1024\n"), std::string::npos) << r.out;
     for (const char* option : {"", "--human68k "}) {
         r = Cli(std::string(option) + "ls " + Quote(img));
@@ -507,9 +508,9 @@ TEST_P(NewImageTest, OpensTakesAPutAndReadsBackThroughOtherReaders) {
     ASSERT_EQ(r.rc, 0) << r.err;
     r = Cli("--lang en info " + Quote(img));
     ASSERT_EQ(r.rc, 0) << r.err;
-    EXPECT_NE(r.out.find(std::string("Container: ") + c.container + "\nGeometry: " + c.geometry + "\n"),
+    EXPECT_NE(r.out.find("Container: " + (kind == "Plain" ? std::string("plain image") : kind) + "\nGeometry: " + c.geometry + "\n"),
               std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(std::string("FileSystem: ") + (human ? "1" : "0")), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::string("File system: ") + (human ? "Human68k" : "FAT")), std::string::npos) << r.out;
     auto payload = RandomBytes(70000, 3);
     WriteHostFile(d / "PAYLOAD.BIN", payload);
     ASSERT_EQ(Cli("put " + Quote(img) + " " + Quote(d / "PAYLOAD.BIN")).rc, 0);

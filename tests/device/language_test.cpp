@@ -91,16 +91,29 @@ TEST_F(LanguageTest, GreekAndJapaneseTextsOfTheSystemStandAsTheyAre) {
 TEST_F(LanguageTest, CataloguesKeepTheGlossarysRules) {
     static const std::regex particleStartsLine("\n(は|が|を|に|の|へ|で|と|も)");
     static const std::regex asciiQuote("['\"]|!!|[^\\d\\s/:]: ");
+    // A count followed by a plural noun that the plural helper does not choose.
+    static const std::regex fixedPlural(
+        "%[1-9](![du]!)? (files|clusters|entries|bytes|findings|folders|items|chains|slots|partitions|αρχεία|ευρήματα|"
+        "καταχωρήσεις|φάκελοι)([^|}]|$)");
     for (Language l : {Language::Greek, Language::English, Language::Japanese}) {
         for (const auto& [id, text] : Texts(l)) {
             if (l == Language::Greek && id < 1200) continue;
+            EXPECT_FALSE(std::regex_search(text, fixedPlural)) << LanguageCode(l) << " " << id << ": " << text;
             for (const char* foreign : {"Win32", "Windows", "DLL"})
                 EXPECT_EQ(text.find(foreign), std::string::npos) << LanguageCode(l) << " " << id << ": " << text;
+            if (l == Language::Greek)
+                for (const char* other : {"καταχώρισ", "καταχωρίσ", "επιδιόρθ"})
+                    EXPECT_EQ(text.find(other), std::string::npos) << id << ": " << text;
             if (l != Language::Japanese) continue;
+            // A question or exclamation after Japanese text takes the full-width mark.
+            for (std::size_t k = 1; k < text.size(); ++k)
+                if ((text[k] == '?' || text[k] == '!') && static_cast<unsigned char>(text[k - 1]) >= 0x80)
+                    ADD_FAILURE() << id << ": " << text;
             EXPECT_FALSE(std::regex_search(text, particleStartsLine)) << id << ": " << text;
             // 1621 and 1622 list the characters a name cannot hold, the ASCII quote among them.
             if (id != 1621 && id != 1622) EXPECT_FALSE(std::regex_search(text, asciiQuote)) << id << ": " << text;
-            for (const char* other : {"標準で", "標準の", "書込"}) EXPECT_EQ(text.find(other), std::string::npos) << id << ": " << text;
+            for (const char* other : {"標準で", "標準の", "書込", "フォルダー", "読み取り専用", "取り込み", "書き出し", "置き換え", "検出事項"})
+                EXPECT_EQ(text.find(other), std::string::npos) << id << ": " << text;
         }
     }
 }
@@ -201,6 +214,8 @@ TEST_F(CliLanguageTest, EveryMessageSpeaksTheChosenLanguage) {
              Quote(dir / "d/b.txt") + " && cp " + Quote(dir / "a.txt") + " " + Quote(dir / "e/x.txt") + " && cp " +
              Quote(dir / "a.txt") + " " + Quote(dir / "e/X.TXT"));
     ASSERT_EQ(RunShell(std::string(VOLDEX_CLI) + " put " + Quote(base) + " " + Quote(dir / "a.txt") + " " + Quote(dir / "d")), 0);
+    // An image cut inside the data: the folder D cannot be read.
+    ASSERT_EQ(RunShell("head -c 17000 " + Quote(base) + " >" + Quote(dir / "cut.img")), 0);
     struct Case {
         const char* args;  // IMG stands for the image
         int rc;
@@ -220,10 +235,33 @@ TEST_F(CliLanguageTest, EveryMessageSpeaksTheChosenLanguage) {
         {"put IMG e ::/d/f", 1, "::/d/f/", "::/d/f/", "::/d/f/"},
         {"put IMG - ::/D/B.TXT <a.txt", 1, "::/D/b.txt already exists", "::/D/b.txt は既に", "Το ::/D/b.txt υπάρχει"},
         {"check IMG", 0, "2 folders, 2 files, 0 findings, 0 lost clusters\n",
-         "ディレクトリ 2 個、ファイル 2 個、検出事項 0 件、失われたクラスタ 0 個\n",
+         "ディレクトリ 2 個、ファイル 2 個、問題 0 件、失われたクラスタ 0 個\n",
          "2 φάκελοι, 2 αρχεία, 0 ευρήματα, 0 χαμένα clusters\n"},
-        {"info IMG", 0, "\nMaxEntries: 224 entries\n", "\n最大エントリ数: 224 エントリ\n",
+        {"info IMG", 0, "\nRoot folder: 224 entries\n", "\n最大エントリ数：224 エントリ\n",
          "\nΜέγιστες καταχωρήσεις: 224 εγγραφές\n"},
+        // Codes are named, as the window names them.
+        {"info IMG", 0, "\nFile system: FAT\nFAT type: FAT12\n", "\nファイルシステム：FAT\nFAT の種類：FAT12\n",
+         "\nΣύστημα αρχείων: FAT\nΤύπος FAT: FAT12\n"},
+        {"info IMG", 0, "\nContainer: plain image\n", "\nコンテナ：ベタイメージ\n", "\nΠεριέκτης: απλή εικόνα δίσκου\n"},
+        {"ls IMG", 0, "Filename\tSize\tAttributes\tDate/Time\tStart\n", "名前\tサイズ\t属性\t更新日時\t開始位置\n",
+         "Όνομα\tΜέγεθος\tΙδιότητες\tΕνημέρωση\tΈναρξη\n"},
+        {"put IMG nothere.txt", 1, "nothere.txt: no such file\n", "ファイル nothere.txt がありません\n",
+         "nothere.txt: δεν υπάρχει τέτοιο αρχείο\n"},
+        {"mkfdd /dev/null o.img", 1, "No floppy size given (1440, 1232, 720 or 640)\n",
+         "フロッピーのサイズが指定されていません", "Δεν δόθηκε μέγεθος δισκέτας"},
+        {"mkfdd /dev/null o.img --size 999", 1, "Invalid size: 999 (1440, 1232, 720 or 640)\n",
+         "サイズが正しくありません：999", "Μη έγκυρο μέγεθος: 999"},
+        {"new IMG 2hd", 1, "The image ", "イメージ ", "Η εικόνα "},
+        {"label IMG A --clear", 2, "label takes either TEXT or --clear, not both\nusage: voldex-cli label",
+         "label には TEXT と --clear のどちらか一方だけを指定してください\n使い方：", "όχι και τα δύο\nχρήση: "},
+        {"attrib IMG +r", 2, "attrib needs a path in the image", "attrib にはイメージ内のパス", "το attrib χρειάζεται"},
+        {"attrib IMG +r ::/", 2, "the root folder has no attributes", "ルートディレクトリには属性がありません",
+         "ο ριζικός φάκελος δεν έχει ιδιότητες"},
+        // The C library's text, under a caption that names the file and the act.
+        {"check cut.img", 1, "System error: Reading cut.img: Input/output error\n", "システムエラー：cut.img の読み込み中：",
+         "Σφάλμα συστήματος: Ανάγνωση του cut.img: "},
+        {"--lang ja --version", 0, "voldex-cli ", "voldex-cli ", "voldex-cli "},
+        {"--lang el --help", 0, "voldex-cli COMMAND --help", "voldex-cli COMMAND --help", "voldex-cli COMMAND --help"},
         {"cat IMG ::/NONE", 1, "No such file or folder\n", "指定した項目が見つかりません\n",
          "Δεν βρέθηκε το αρχείο ή ο φάκελος\n"},
         {"cat IMG /nonexistent", 1, "No such file or folder\n", "指定した項目が見つかりません\n",
@@ -242,6 +280,7 @@ TEST_F(CliLanguageTest, EveryMessageSpeaksTheChosenLanguage) {
             const char* expected = k == 0 ? c.en : k == 1 ? c.ja : c.el;
             EXPECT_NE(out.find(expected), std::string::npos) << env << " " << c.args << "\n" << out;
             EXPECT_EQ(out.find("voldex-put"), std::string::npos) << "a private copy is never named: " << out;
+            EXPECT_EQ(out.find("??"), std::string::npos) << "a text squeezed into ASCII: " << out;
         }
     }
 }

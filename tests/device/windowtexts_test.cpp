@@ -74,7 +74,7 @@ TEST_F(WindowTextsTest, LookupIgnoresMnemonics) {
                  "&Drag and drop moves inside the image by default");
     SetLanguage(Language::Japanese);
     EXPECT_STREQ(WindowText("Α&ρχείο"), "ファイル(&F)");
-    EXPECT_STREQ(WindowText("Ναι σε όλα"), "すべてはい(&A)");
+    EXPECT_STREQ(WindowText("Ναι σε όλα"), "すべて上書き(&A)");
     // A text the table lacks (a profile's name) shows as it is.
     const char* profile = "PC-9801 40MB";
     EXPECT_EQ(WindowText(profile), profile);

@@ -621,7 +621,7 @@ void TVoldex::closeEvent(QCloseEvent* event) {
     busy_ = true;
     ForgetClipboardCopy();
     if (image_ && !image_->MarkClosed()) ShowMessage(1841);
-    if (!SaveLayout()) std::fprintf(stderr, "voldex: the window layout could not be kept in %s\n", SettingsPath().c_str());
+    if (!SaveLayout()) std::fprintf(stderr, "voldex: %s\n", MessageString(2056, SettingsPath()).c_str());
     QMainWindow::closeEvent(event);
 }
 

@@ -82,6 +82,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);  // takes Qt's own options (-style, -platform ...) out of argv
     StartArguments args = ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc));
     if (!args.error.empty()) {
+        // Told in the language the run would have spoken.
+        InstallLanguage(app, args.language);
+        args = ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc));
         std::fprintf(stderr, "voldex: %s\n%s", args.error.c_str(), StartUsage());
         return 2;
     }

@@ -186,7 +186,7 @@ private slots:
         QTest::addColumn<QString>("detect");
         QTest::newRow("en") << int(Language::English) << "Yes to &All" << "Plain disk image" << "Confirm Replace"
                             << "Detect by content";
-        QTest::newRow("ja") << int(Language::Japanese) << QString::fromUtf8("すべてはい(&A)")
+        QTest::newRow("ja") << int(Language::Japanese) << QString::fromUtf8("すべて上書き(&A)")
                             << QString::fromUtf8("ベタイメージ") << QString::fromUtf8("上書きの確認")
                             << QString::fromUtf8("内容から自動判別");
         QTest::newRow("el") << int(Language::Greek) << QString::fromUtf8("Ναι σε ό&λα")

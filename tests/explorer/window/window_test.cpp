@@ -164,7 +164,7 @@ private slots:
         // The first row is current and selected, so that the keys start there.
         QCOMPARE(w_->SelectedEntries(), std::vector<int>{Entry("SUB")});
         QCOMPARE(w_->DetailsView()->currentIndex().row(), 0);
-        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("1 επιλεγμένα αρχεία και φάκελοι"));
+        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("1 επιλεγμένο στοιχείο"));
         QCOMPARE(w_->windowTitle(), QString::fromUtf8("Voldex  -  v.img"));
         QVERIFY(!w_->Action("MNUpDir")->isEnabled());
         QVERIFY(w_->Action("MNDelete")->isEnabled());
@@ -183,7 +183,7 @@ private slots:
         QCOMPARE(w_->CurrentCluster(), 0u);
         QCOMPARE(w_->Tree()->currentItem(), w_->Tree()->topLevelItem(0));
         Select({"A.TXT", "B.BIN"});
-        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("2 επιλεγμένα αρχεία και φάκελοι"));
+        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("2 επιλεγμένα στοιχεία"));
         QCOMPARE(w_->StatusPanel(1), QString::fromUtf8("3,100 bytes (7 clusters)"));
         QVERIFY(w_->Action("MNDelete")->isEnabled());
         w_->InvertSelection();
@@ -721,11 +721,11 @@ private slots:
             QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
             if (twice) QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
         };
-        const QString one = QString::fromUtf8("1 επιλεγμένα αρχεία και φάκελοι");
+        const QString one = QString::fromUtf8("1 επιλεγμένο στοιχείο");
         click("A.TXT");
         QCOMPARE(w_->SelectedEntries(), std::vector<int>{Entry("A.TXT")});
         QCOMPARE(w_->StatusPanel(0), one);
-        QCOMPARE(w_->StatusPanel(1), QString::fromUtf8("100 bytes (1 clusters)"));
+        QCOMPARE(w_->StatusPanel(1), QString::fromUtf8("100 bytes (1 cluster)"));
         for (const char* a : {"MNDelete", "MNRename", "MNSaveFile", "MNCopy", "MNShellMenu"}) QVERIFY2(w_->Action(a)->isEnabled(), a);
         QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
         const QMimeData* clip = QApplication::clipboard()->mimeData();
@@ -854,7 +854,7 @@ private slots:
         QCOMPARE(Names(), (QStringList{"SUB", "B.BIN", "A.TXT"}));
         std::vector<int> selected = w_->SelectedEntries();
         QCOMPARE(selected, (std::vector<int>{Entry("SUB"), Entry("A.TXT")}));
-        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("2 επιλεγμένα αρχεία και φάκελοι"));
+        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("2 επιλεγμένα στοιχεία"));
         w_->ColumnClick(2);  // directory order
         QCOMPARE(w_->SelectedEntries().size(), std::size_t(2));
     }
