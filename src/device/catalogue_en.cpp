@@ -311,6 +311,9 @@ const CatalogueEntry kEnglish[] = {
     {1753, "Invalid size: %1"},
     {1754, "No place to save the image was given"},
     {1755, "The volume label cannot be written to the boot sector"},
+    {2100, "Do you want to delete %1!u! %{1:item|items}?\n%2"},
+    {2101, "Nothing to delete: %1\nThe volume label, \".\" and \"..\" are never deleted; the label is changed in Properties."},
+    {2102, "%1!u! %{1:item stays|items stay}: %2 (the volume label, \".\" and \"..\" are never deleted)"},
 };
 
 }  // namespace
