@@ -107,6 +107,22 @@ TEST_F(ImportTest, ExistingFolderIsNotMergedInto) {
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Υπάρχει ήδη φάκελος με το όνομα\nd", "Η εισαγωγή αρχείων διακόπηκε"}));
 }
 
+// A stop asked for between files ends the import there, inside a folder
+// as between the paths given; what was written stays, and sound.
+TEST_F(ImportTest, StopAskedEndsAfterTheFileAtHand) {
+    mkdir((src + "/d").c_str(), 0755);
+    for (const char* n : {"a", "b", "c"}) WriteHostFile(src + "/d/" + n, RandomBytes(700, 3));
+    ui.stopAt = 0;
+    EXPECT_EQ(ImportFileList(*root, {src + "/d", Host("after", 10)}, false), owCancel);
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Η εισαγωγή αρχείων διακόπηκε"});
+    DIDir d(m.image.get(), uint32_t(root->GetStartCluster(root->Find("D"))));
+    ASSERT_TRUE(d.Load());
+    EXPECT_GE(d.Find("A"), 0);
+    EXPECT_LT(d.Find("B"), 0);
+    EXPECT_LT(root->Find("AFTER"), 0);
+    ExpectSound();
+}
+
 TEST_F(ImportTest, YesToAllReachesIntoSubfolders) {
     std::string top = Host("top", 1, 1);
     ImportFileList(*root, {top}, false);
