@@ -42,23 +42,25 @@ namespace {
 
 // Places a dialog over its owner each time it is shown.
 // A dialog at least as wide as its title, so that the window manager shows
-// the title whole beside its buttons: a strut of no height in the dialog's
-// layout holds the width (the layouts fix the dialogs' sizes).
+// the title whole beside its buttons: a spacer of no height in the dialog's
+// layout holds the width (the layouts fix the dialogs' sizes; an empty item
+// takes no spacing, so the height stays).
 void FitTitle(QWidget* dialog) {
     QLayout* layout = dialog->layout();
     if (!layout) return;
     QFont font = dialog->font();
     font.setBold(true);
-    const int needed = TitleWidth(QFontMetrics(font), dialog->windowTitle());
-    auto* strut = dialog->findChild<QWidget*>(QStringLiteral("TitleStrut"), Qt::FindDirectChildrenOnly);
-    if (!strut) {
-        strut = new QWidget(dialog);
-        strut->setObjectName(QStringLiteral("TitleStrut"));
-        strut->setFixedHeight(0);
-        layout->addWidget(strut);
-    }
     const QMargins m = layout->contentsMargins();
-    strut->setFixedWidth(std::max(0, needed - m.left() - m.right()));
+    const int width = std::max(0, TitleWidth(QFontMetrics(font), dialog->windowTitle()) - m.left() - m.right());
+    auto* strut = reinterpret_cast<QSpacerItem*>(dialog->property("titleStrut").value<quintptr>());
+    if (!strut) {
+        strut = new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Fixed);
+        layout->addItem(strut);
+        dialog->setProperty("titleStrut", QVariant::fromValue(quintptr(strut)));
+    } else {
+        strut->changeSize(width, 0, QSizePolicy::Fixed, QSizePolicy::Fixed);
+        layout->invalidate();
+    }
     layout->activate();
 }
 
