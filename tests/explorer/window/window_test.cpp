@@ -1000,6 +1000,30 @@ private slots:
         ExpectSound();
     }
 
+    // A small window cuts the panels' texts (whole in their tips), never
+    // lays one panel over another.
+    void statusPanelsShareASmallWindow() {
+        w_->show();
+        w_->resize(420, 260);
+        QTest::qWait(50);
+        QCOMPARE(w_->width(), 420);
+        QRect previous;
+        for (int k = 0; k < 3; ++k) {
+            auto* panel = w_->findChild<QLabel*>(QString("Panel%1").arg(k));
+            QVERIFY(panel && panel->isVisible());
+            QRect r = panel->geometry();
+            QVERIFY2(r.right() < w_->width(), qPrintable(QString::number(r.right())));
+            if (k) QVERIFY2(r.left() > previous.right(), qPrintable(QString("panel %1 at %2").arg(k).arg(r.left())));
+            previous = r;
+        }
+        auto* free = w_->findChild<QLabel*>("Panel2");
+        QCOMPARE(w_->StatusPanel(2), QString::fromUtf8("1,452,544 bytes (2,837 clusters) ελεύθερα"));
+        if (free->text() != w_->StatusPanel(2)) QCOMPARE(free->toolTip(), w_->StatusPanel(2));
+        w_->resize(900, 560);
+        QTest::qWait(50);
+        QCOMPARE(free->text(), w_->StatusPanel(2));
+    }
+
     // Ctrl+A then a column click keeps every selected entry selected.
     void sortKeepsTheSelection() {
         Select({"A.TXT", "SUB"});
