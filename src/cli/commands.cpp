@@ -232,7 +232,7 @@ int CmdPut(CliContext& c) {
     c.ui.importFolder = folderPath;
     // Anything passed over leaves the copy incomplete: scripts learn it
     // from the status.
-    if (ImportFileList(dir, sources, false, false, newName) == owCancel) return kExitFailure;
+    if (ImportFileList(dir, sources, false, newName) == owCancel) return kExitFailure;
     return LastImportSkipped() == 0 ? kExitOk : kExitFailure;
 }
 

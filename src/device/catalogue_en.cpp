@@ -376,6 +376,9 @@ const CatalogueEntry kEnglish[] = {
     {2054, "%1 image"},
     {2055, "The image %1 already exists; use --yes to replace it"},
     {2056, "the window layout could not be saved in %1"},
+    {2100, "Do you want to delete %1!u! %{1:item|items}?\n%2"},
+    {2101, "Nothing to delete: %1\nThe volume label, \".\" and \"..\" are never deleted; the label is changed in Properties."},
+    {2102, "%1!u! %{1:item stays|items stay}: %2 (the volume label, \".\" and \"..\" are never deleted)"},
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 // interface. The GUI answers with real dialogs, the command line with flags
 // and stdout/stderr, and the tests with scripted answers.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -79,6 +80,12 @@ public:
         (void)stored;
         return true;
     }
+
+    // A long operation's count: `done` of its `total` items are finished.
+    virtual void CountProgress(std::size_t done, std::size_t total) { (void)done; (void)total; }
+    // True once the user asked the operation at hand to stop; it stops
+    // after the item it is working on, as after a failure.
+    virtual bool StopAsked() { return false; }
 
     // True while the Shift key is held down.
     virtual bool IsShiftHeld() { return false; }

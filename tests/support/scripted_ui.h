@@ -38,6 +38,8 @@ public:
         return a;
     }
     void SetStatusText(int panel, const std::string& text) override { status.push_back({panel, text}); }
+    // A stop is asked for at the ask numbered stopAt (from 0), and after it.
+    bool StopAsked() override { return stopAt >= 0 && stopAsks++ >= stopAt; }
     bool IsShiftHeld() override { return shift; }
 
     // Disk-type dialog: each answer is an item index, kKeep (OK with the
@@ -111,6 +113,7 @@ public:
     std::deque<OverwriteAnswer> overwriteAnswers;
     std::vector<std::pair<std::string, std::string>> overwriteQuestions;
     std::vector<std::pair<int, std::string>> status;
+    int stopAt = -1, stopAsks = 0;
     SystemTime lastExistingTime, lastIncomingTime;
 
     bool shift = false;

@@ -210,7 +210,27 @@ std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok) {
     return stored;
 }
 
-bool ConfirmDelete() { return AskMessage(129, kBoxYesNoQuestion) == kIdYes; }
+namespace {
+
+// A few names for a question: the first five, then "...".
+std::string SomeNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t k = 0; k < names.size() && k < 5; ++k) text += (k ? ", " : "") + names[k];
+    if (names.size() > 5) text += ", ...";
+    return text;
+}
+
+}  // namespace
+
+bool ConfirmDelete(const std::vector<std::string>& names, const std::vector<std::string>& kept) {
+    if (names.empty()) {
+        ShowMessage(2101, SomeNames(kept));
+        return false;
+    }
+    std::string question = ResourceString().LoadMessage(2100, unsigned(names.size()), SomeNames(names));
+    if (!kept.empty()) question += "\n\n" + std::string(ResourceString().LoadMessage(2102, unsigned(kept.size()), SomeNames(kept)));
+    return UI().ShowBox(question, "Voldex", kBoxYesNoQuestion) == kIdYes;
+}
 
 bool ConfirmRelease() { return AskMessage(130, kBoxYesNoWarning) == kIdYes; }
 

@@ -57,8 +57,12 @@ int MakeDefaultFolder(DIDir& dir);
 // move: `i` then holds its new index.
 std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok = nullptr);
 
-// The confirmation questions of delete (129) and release (130): true for Yes.
-bool ConfirmDelete();
+// The delete question: how many entries and which (the first few), and
+// the ones that stay (the label, "." and ".."), true for Yes; with nothing
+// to delete only that is said (false).
+bool ConfirmDelete(const std::vector<std::string>& names, const std::vector<std::string>& kept);
+// The release question (130): true for Yes.
+bool ConfirmRelease();
 bool ConfirmRelease();
 
 // Deletes the entries (folders with everything below them) in one batch

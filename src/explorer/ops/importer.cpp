@@ -187,6 +187,9 @@ void ImportFolder(const std::string& path, const std::string& name, const struct
     if (!EnterFolder(path, name, st, dir, stack, state)) return;
     while (!stack.empty()) {
         FolderFrame& top = stack.back();
+        // A stop asked for ends the import before the next entry; the
+        // folders made so far are written as they stand.
+        if (state != owCancel && top.next > 0 && top.next < top.names.size() && UI().StopAsked()) state = owCancel;
         if (state != owCancel && top.next < top.names.size()) {
             std::size_t k = top.next++;
             UI().SetStatusText(0, ResourceString().LoadMessage(133, int(top.names.size()), int(k)));
@@ -368,14 +371,19 @@ void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state,
     ImportFile(hostPath, name, dir, state);
 }
 
-OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths, bool confirm, bool countFromOne,
+OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths, bool confirm,
                                const std::string& asName) {
     g_skipped = 0;
     if (confirm && !UI().ConfirmImport(paths)) return owCancel;
     OverwriteAnswer state = owYes;
     for (std::size_t k = 0; k < paths.size(); ++k) {
-        UI().SetStatusText(0, ResourceString().LoadMessage(133, int(paths.size()), int(k + (countFromOne ? 1 : 0))));
+        // The count is of the paths finished, the one at hand not among them.
+        UI().SetStatusText(0, ResourceString().LoadMessage(133, int(paths.size()), int(k)));
+        UI().CountProgress(k, paths.size());
         ImportPath(paths[k], dir, state, paths.size() == 1 ? asName : std::string());
+        if (state != owCancel) UI().CountProgress(k + 1, paths.size());
+        // A stop asked for takes effect between paths, as between the files of a folder.
+        if (state != owCancel && k + 1 < paths.size() && UI().StopAsked()) state = owCancel;
         if (state == owCancel) {
             ShowMessage(118);
             break;

@@ -19,12 +19,12 @@ void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state,
 
 // Imports a list of host paths into `dir` and writes it: the import of
 // dropped, pasted or chosen files. With `confirm`, the list is shown for
-// confirmation first. `countFromOne` numbers progress 1..n (a chooser)
-// instead of 0..n-1 (a drop). A single path may arrive under `asName`.
-// Returns the final state (owCancel when the import was stopped or not
-// confirmed).
+// confirmation first. Progress counts the paths finished (0..n) and a stop
+// asked for through the user interface ends it after the file at hand. A
+// single path may arrive under `asName`. Returns the final state (owCancel
+// when the import was stopped or not confirmed).
 OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths, bool confirm,
-                               bool countFromOne = false, const std::string& asName = "");
+                               const std::string& asName = "");
 
 // How many host entries the last ImportFileList passed over with a message
 // (links to nothing, FIFOs and devices, links back to a folder above them,

@@ -1,6 +1,7 @@
 #include "explorer/window/explorer_dialogs.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -12,6 +13,8 @@
 #include <QLayout>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QKeyEvent>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -38,11 +41,38 @@ static void InitWindowResources() {
 namespace {
 
 // Places a dialog over its owner each time it is shown.
+// A dialog at least as wide as its title, so that the window manager shows
+// the title whole beside its buttons: a spacer of no height in the dialog's
+// layout holds the width (the layouts fix the dialogs' sizes; an empty item
+// takes no spacing, so the height stays).
+void FitTitle(QWidget* dialog) {
+    QLayout* layout = dialog->layout();
+    if (!layout) return;
+    QFont font = dialog->font();
+    font.setBold(true);
+    const QMargins m = layout->contentsMargins();
+    const int width = std::max(0, TitleWidth(QFontMetrics(font), dialog->windowTitle()) - m.left() - m.right());
+    auto* strut = reinterpret_cast<QSpacerItem*>(dialog->property("titleStrut").value<quintptr>());
+    if (!strut) {
+        strut = new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Fixed);
+        layout->addItem(strut);
+        dialog->setProperty("titleStrut", QVariant::fromValue(quintptr(strut)));
+    } else {
+        strut->changeSize(width, 0, QSizePolicy::Fixed, QSizePolicy::Fixed);
+        layout->invalidate();
+    }
+    layout->activate();
+}
+
 class DialogPlacer : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show && watched->isWidgetType()) CentreWindow(static_cast<QWidget*>(watched));
+        if (event->type() == QEvent::Show && watched->isWidgetType()) {
+            auto* dialog = static_cast<QWidget*>(watched);
+            FitTitle(dialog);
+            CentreWindow(dialog);
+        }
         return false;
     }
 };
@@ -78,6 +108,9 @@ QComboBox* AddLanguageChoice(QWidget* parent, QVBoxLayout* layout) {
 // Qt's own file dialog, in the window's words, in its detailed view and
 // at a size that shows every column whole.
 void PrepareChooser(QFileDialog& d, const QString& accept) {
+    // The desktop's own chooser speaks the desktop's language, not the one
+    // chosen for the program: Qt's speaks the program's.
+    d.setOption(QFileDialog::DontUseNativeDialog, true);
     d.setLabelText(QFileDialog::LookIn, U("Αναζήτηση σε:"));
     d.setLabelText(QFileDialog::FileName, U("Όνομα αρχείου:"));
     d.setLabelText(QFileDialog::FileType, U("Τύπος αρχείων:"));
@@ -414,6 +447,51 @@ void TMsgForm::SetLine(const QString& text) {
 }
 
 QString TMsgForm::Line() const { return Label1->text(); }
+
+void TMsgForm::ShowCount(std::size_t done, std::size_t total, const QString& text) {
+    if (!Bar) {
+        Count = new QLabel(this);
+        Count->setObjectName("CountLabel");
+        Count->setTextFormat(Qt::PlainText);
+        Bar = new QProgressBar(this);
+        Bar->setObjectName("ProgressBar");
+        Bar->setTextVisible(false);
+        auto* box = static_cast<QVBoxLayout*>(layout());
+        box->insertWidget(0, Count);
+        box->insertWidget(2, Bar);
+    }
+    Bar->setRange(0, int(std::min<std::size_t>(total, 1u << 30)));
+    Bar->setValue(int(std::min(done, total)));
+    Count->setText(text);
+    Bar->repaint();
+    Count->repaint();
+}
+
+void TMsgForm::AllowCancel() {
+    if (Cancel) return;
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    Cancel = new QPushButton(U("Ά&κυρο"), this);
+    Cancel->setObjectName("CancelButton");
+    row->addWidget(Cancel);
+    static_cast<QVBoxLayout*>(layout())->addLayout(row);
+    connect(Cancel, &QPushButton::clicked, this, [this] {
+        cancelAsked_ = true;
+        Cancel->setEnabled(false);
+    });
+    // While the operation runs, the rest of the program waits: only this
+    // window takes the user's input.
+    setWindowModality(Qt::ApplicationModal);
+}
+
+void TMsgForm::keyPressEvent(QKeyEvent* event) {
+    // Escape would close the window and leave the operation running.
+    if (event->key() == Qt::Key_Escape) {
+        if (Cancel && Cancel->isEnabled()) Cancel->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
 
 bool ShowRepairFindings(QWidget* parent, const std::vector<std::string>& lines, bool offerRepair) {
     QDialog form(parent);

@@ -6,6 +6,12 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QFontMetrics>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QKeyEvent;
 
 #include <string>
 #include <utility>
@@ -36,6 +42,12 @@ enum HelpContext : int {
 // the dialog keeps the size its contents need, and it opens centred over
 // its owner (or the screen).
 void PrepareDialog(QDialog* dialog, int context);
+
+// The width a window needs for `title` in a title bar of font `fm`, with
+// the window manager's icon and buttons beside it.
+inline int TitleWidth(const QFontMetrics& fm, const QString& title) {
+    return fm.horizontalAdvance(title) + fm.height() * 7;
+}
 
 // The program's icon (the window icon and the about box).
 QIcon ProgramIcon();
@@ -112,9 +124,21 @@ public:
     void SetTitle(const QString& text);
     void SetLine(const QString& text);
     QString Line() const;
+    // An operation that counts its items shows a bar and the count, and a
+    // Cancel button that asks it to stop (it stops after the item at hand).
+    void ShowCount(std::size_t done, std::size_t total, const QString& text);
+    void AllowCancel();
+    bool CancelAsked() const { return cancelAsked_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QLabel* Label1;
+    QLabel* Count = nullptr;
+    QProgressBar* Bar = nullptr;
+    QPushButton* Cancel = nullptr;
+    bool cancelAsked_ = false;
 };
 
 // The findings of a check in a list, each with what the repair does. With

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QHash>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 #include "device/language.h"
@@ -103,6 +104,12 @@ bool InstallQtTranslation(QCoreApplication&) {
         gInstalled = nullptr;
     }
     Language language = CurrentLanguage();
+    // Dates, numbers and the order of the standard buttons as for that
+    // language's locale, whatever the environment says.
+    static const QLocale::Language locales[] = {QLocale::Greek, QLocale::English, QLocale::Japanese};
+    const QLocale::Country countries[] = {QLocale::Greece, QLocale::UnitedKingdom, QLocale::Japan};
+    const int at = language == Language::English ? 1 : language == Language::Japanese ? 2 : 0;
+    QLocale::setDefault(QLocale(locales[at], countries[at]));
     if (language == Language::Greek) {
         gInstalled = new GreekButtonTexts;
     } else if (language == Language::English) {

@@ -46,6 +46,45 @@
 
 using namespace tvoldex;
 
+namespace {
+
+// A status panel: as wide as it asks while the bar has room, narrower when
+// the window is small, its text then cut with "…" (whole in its tip), so
+// that panels never run into each other.
+class StatusPanelLabel : public QLabel {
+public:
+    explicit StatusPanelLabel(QWidget* parent) : QLabel(parent) {}
+    void SetFull(const QString& text, int wanted) {
+        full_ = text;
+        wanted_ = wanted;
+        setProperty("fullText", text);
+        Elide();
+        updateGeometry();
+    }
+    const QString& Full() const { return full_; }
+    QSize sizeHint() const override { return {wanted_, QLabel::sizeHint().height()}; }
+    QSize minimumSizeHint() const override { return {fontMetrics().averageCharWidth() * 4, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        Elide();
+    }
+
+private:
+    void Elide() {
+        const int room = contentsRect().width() - 2 * margin() - indent();
+        QString shown = fontMetrics().horizontalAdvance(full_) <= room ? full_
+                                                                        : fontMetrics().elidedText(full_, Qt::ElideRight, room);
+        if (shown != text()) setText(shown);
+        setToolTip(shown == full_ ? QString() : full_);
+    }
+    QString full_;
+    int wanted_ = 0;
+};
+
+}  // namespace
+
 TVoldex::TVoldex() {
     setObjectName("Voldex");
     setWindowTitle("Voldex");
@@ -124,7 +163,7 @@ TVoldex::TVoldex() {
 
     // Three framed panels, each at least as wide as its text (SetPanel).
     for (int k = 0; k < 3; ++k) {
-        panels_[k] = new QLabel(this);
+        panels_[k] = new StatusPanelLabel(this);
         panels_[k]->setObjectName(QString("Panel%1").arg(k));
         panels_[k]->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
         panels_[k]->setMargin(1);
@@ -386,27 +425,67 @@ void TVoldex::SetStatusText(int panel, const std::string& text) {
     KeepPainted();
 }
 
-void TVoldex::BeginOperation(const QString& title) {
+void TVoldex::BeginOperation(const QString& title, bool cancellable) {
     operationTitle_ = title;
     inOperation_ = true;
+    cancellable_ = cancellable;
     operationClock_.start();
+}
+
+void TVoldex::ShowProgressWindow() {
+    if (progress_ || !inOperation_ || operationClock_.elapsed() < progressDelay_) return;
+    progress_ = std::make_unique<TMsgForm>(this);
+    progress_->SetTitle(operationTitle_);
+    if (cancellable_) progress_->AllowCancel();
+    progress_->show();
+    ++progressShown_;
 }
 
 void TVoldex::OperationStep(const QString& line) {
     if (!inOperation_) return;
-    if (!progress_ && operationClock_.elapsed() >= progressDelay_) {
-        progress_ = std::make_unique<TMsgForm>(this);
-        progress_->SetTitle(operationTitle_);
-        progress_->show();
-        ++progressShown_;
-    }
+    ShowProgressWindow();
     if (progress_) progress_->SetLine(line);
     KeepPainted();
 }
 
+void TVoldex::CountProgress(std::size_t done, std::size_t total) {
+    if (!inOperation_) return;
+    ShowProgressWindow();
+    if (progress_) progress_->ShowCount(done, total, Msg(133, {int(total), int(done)}));
+    KeepPainted();
+}
+
+bool TVoldex::StopAsked() {
+    if (!progress_ || !cancellable_) return false;
+    // The progress window is modal: the user's input reaches it alone.
+    QCoreApplication::processEvents();
+    return progress_ && progress_->CancelAsked();
+}
+
 void TVoldex::EndOperation() {
     inOperation_ = false;
+    cancellable_ = false;
     progress_.reset();
+    TellChangedNames();
+}
+
+bool TVoldex::AcceptChangedName(const std::string& given, const std::string& stored) {
+    changedNames_.push_back(ResourceString().LoadMessageV(1626, {given, stored}));
+    if (!inOperation_) TellChangedNames();
+    return true;
+}
+
+// One box for all the names an operation changed, so that a folder of such
+// names asks for one click, not one per name.
+void TVoldex::TellChangedNames() {
+    if (changedNames_.empty()) return;
+    std::vector<std::string> lines;
+    lines.swap(changedNames_);
+    const std::size_t shown = std::min<std::size_t>(lines.size(), 20);
+    std::string text;
+    for (std::size_t k = 0; k < shown; ++k) text += (k ? "\n" : "") + lines[k];
+    if (shown < lines.size()) text += "\n…";
+    ShowBox(text, "Voldex", kBoxOk);
 }
 
 bool TVoldex::IsShiftHeld() { return QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier; }
@@ -468,8 +547,11 @@ void TVoldex::ConvertOpenImage() {
 void TVoldex::PropertiesOfSelection() {
     if (!currentDir_ || busy_) return;
     std::vector<int> selected = SelectedEntries();
-    if (selected.empty() && currentCluster_ != 0) return;
-    if (RunProperties(*currentDir_, selected.empty() ? -1 : selected.front())) ListDirectory(currentCluster_);
+    // The label's properties are the volume's: its name.
+    int i = selected.empty() ? -1 : selected.front();
+    if (i >= 0 && (currentDir_->GetAttr(i) & kAttrVolume) && currentDir_->GetAttr(i) != 0x0F) i = -1;
+    if (i < 0 && currentCluster_ != 0) return;
+    if (RunProperties(*currentDir_, i)) ListDirectory(currentCluster_);
 }
 
 int TVoldex::ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) {
@@ -629,11 +711,10 @@ void TVoldex::closeEvent(QCloseEvent* event) {
 // panels never run into each other.
 void TVoldex::SetPanel(int panel, const QString& text) {
     static const int base[3] = {200, 220, 50};
-    QLabel* label = panels_[panel];
-    label->setText(text);
+    auto* label = static_cast<StatusPanelLabel*>(panels_[panel]);
     int needed = label->fontMetrics().horizontalAdvance(text) + 2 * (label->frameWidth() + label->margin()) +
                  label->indent() + 8;
-    label->setMinimumWidth(std::max(base[panel], needed));
+    label->SetFull(text, std::max(base[panel], needed));
 }
 
 void TVoldex::RestoreLayout() {

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
@@ -135,9 +136,16 @@ public:
     // A long operation: once it has run longer than the progress delay
     // (half a second), a progress window shows the line of each step
     // (SetStatusText's lines of panel 1 are steps too) until it ends.
-    void BeginOperation(const QString& title);
+    // One that counts its items shows them in a bar; one that may be
+    // stopped has a Cancel button.
+    void BeginOperation(const QString& title, bool cancellable = false);
     void OperationStep(const QString& line);
     void EndOperation();
+    void CountProgress(std::size_t done, std::size_t total) override;
+    bool StopAsked() override;
+    // Names an import stores changed; told once, when it ends.
+    bool AcceptChangedName(const std::string& given, const std::string& stored) override;
+    TMsgForm* ProgressWindow() const { return progress_.get(); }
     void SetProgressDelay(int ms) { progressDelay_ = ms; }
     int ProgressWindowsShown() const { return progressShown_; }
 
@@ -198,6 +206,20 @@ private:
     bool HandleViewKey(QAbstractItemView* view, QKeyEvent* event);
     void OpenSelectedFolder();
     bool HandleTreeEvent(QEvent* event);
+    // What identifies a listed entry across a reading of its folder: its
+    // place, its 8.3 name and its first cluster (new data, new cluster).
+    // The volume label is known by its place alone: its name is what changes.
+    struct EntryMark {
+        int index;
+        std::array<uint8_t, 11> name;
+        uint32_t start;
+        bool label;
+    };
+    std::vector<EntryMark> MarksOf(const std::vector<int>& entries) const;
+    // The listed entries a mark names; with `sameData` the first cluster must match too.
+    std::vector<int> Marked(const std::vector<EntryMark>& marks, bool sameData) const;
+    // The next listing of this folder selects what is new since now.
+    void SelectWhatComesNext();
     // Moves the selected list entries into `target`, writes both folders and lists again.
     void MoveSelectedInto(DIDir& target, const std::vector<int>& selected);
 
@@ -223,9 +245,13 @@ private:
     std::vector<std::string> sortNames_;  // display names by entry index, while sorting
     std::optional<std::string> startPath_;
     QElapsedTimer operationClock_;
-    bool inOperation_ = false;
+    bool inOperation_ = false, cancellable_ = false;
+    std::vector<std::string> changedNames_;
+    void TellChangedNames();
+    void ShowProgressWindow();
     QString operationTitle_;
     std::unique_ptr<TMsgForm> progress_;
+    std::optional<std::vector<EntryMark>> before_;  // the entries listed before an import or a new folder
     int progressDelay_ = 500, progressShown_ = 0;
 
     QSplitter* split_;

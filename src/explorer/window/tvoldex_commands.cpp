@@ -22,7 +22,9 @@ namespace {
 // An operation of the window, from its start to its end, for the progress window.
 class Operation {
 public:
-    Operation(TVoldex& window, const QString& title) : window_(window) { window_.BeginOperation(title); }
+    Operation(TVoldex& window, const QString& title, bool cancellable = false) : window_(window) {
+        window_.BeginOperation(title, cancellable);
+    }
     ~Operation() { window_.EndOperation(); }
     Operation(const Operation&) = delete;
     Operation& operator=(const Operation&) = delete;
@@ -72,8 +74,9 @@ void TVoldex::SaveFiles() {
 
 void TVoldex::ImportPaths(const std::vector<std::string>& paths) {
     if (!currentDir_ || paths.empty()) return;
+    SelectWhatComesNext();
     {
-        Operation operation(*this, Title("Εισαγωγή αρχείων"));
+        Operation operation(*this, Title("Εισαγωγή αρχείων"), true);
         QApplication::setOverrideCursor(Qt::WaitCursor);
         ImportFileList(*currentDir_, paths, importDialog_ != 0);
         QApplication::restoreOverrideCursor();
@@ -86,10 +89,11 @@ void TVoldex::WriteFiles() {
     if (!currentDir_) return;
     std::vector<std::string> files = ChooseImportFiles();
     if (files.empty()) return;
+    SelectWhatComesNext();
     {
-        Operation operation(*this, Title("Εισαγωγή αρχείων"));
+        Operation operation(*this, Title("Εισαγωγή αρχείων"), true);
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        ImportFileList(*currentDir_, files, false, true);
+        ImportFileList(*currentDir_, files, false);
         QApplication::restoreOverrideCursor();
     }
     ListDirectory(currentCluster_);
@@ -98,6 +102,7 @@ void TVoldex::WriteFiles() {
 
 void TVoldex::MakeDir() {
     if (!currentDir_) return;
+    SelectWhatComesNext();
     if (MakeDefaultFolder(*currentDir_) >= 0) {
         ListDirectory(currentCluster_);
         ShowFreeSpace();
@@ -107,7 +112,18 @@ void TVoldex::MakeDir() {
 void TVoldex::DeleteSelected(bool ask) {
     if (!currentDir_) return;
     std::vector<int> selected = SelectedEntries();
-    if (selected.empty() || (ask && !ConfirmDelete())) return;
+    if (selected.empty()) return;
+    // The label, "." and ".." are never deleted: the question says so, and
+    // with nothing else selected there is nothing to ask.
+    std::vector<std::string> names, kept;
+    for (int i : selected) {
+        const uint8_t attr = currentDir_->GetAttr(i);
+        const bool stays = currentDir_->IsDotEntry(i) || ((attr & kAttrVolume) && attr != 0x0F);
+        (stays ? kept : names).push_back(currentDir_->GetNameUtf8(i));
+    }
+    if (names.empty() || ask) {
+        if (!ConfirmDelete(names, kept)) return;
+    }
     {
         Operation operation(*this, Title("Διαγραφή"));
         DeleteEntries(*currentDir_, selected);
@@ -153,7 +169,11 @@ bool TVoldex::RenameEntry(int index, const QString& text) {
     if (!currentDir_) return false;
     std::string before = currentDir_->GetNameUtf8(index);
     int now = index;
-    std::string shown = ::RenameEntry(*currentDir_, now, text.toStdString());
+    const NameProblem problem = CheckNameAsGiven(*currentDir_, text.toStdString());
+    bool renamed = false;
+    std::string shown = ::RenameEntry(*currentDir_, now, text.toStdString(), &renamed);
+    // A name the volume cannot hold as typed is stored changed: said, once.
+    if (renamed && problem != NameProblem::kNone) ShowMessage(1626, text.toStdString(), shown);
     for (int r = 0; r < model_->rowCount(); ++r)
         if (model_->EntryAt(r) == index) {
             bool wasBusy = busy_;

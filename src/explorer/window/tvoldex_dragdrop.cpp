@@ -3,6 +3,8 @@
 // handling of the tree and the list.
 #include "explorer/window/tvoldex.h"
 
+#include <QPointer>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
@@ -65,8 +67,13 @@ void TVoldex::CopySelected() {
     uint32_t source = copySource_;
     std::vector<int> entries = copiedEntries_;
     std::string temp = tempFolder_;
+    QPointer<TVoldex> self(this);
     auto* data = new ExportingMimeData(
-        [image, source, entries, temp] { return ExportCopies(image, source, entries, temp); },
+        [self, image, source, entries, temp] {
+            std::vector<std::string> paths = ExportCopies(image, source, entries, temp);
+            if (self) self->UpdateSelectionStatus();
+            return paths;
+        },
         [image, source, entries] {
             DIDir dir(image, source);
             return dir.Load() ? MakeListingText(dir, entries, "\r\n", true) : std::string();
@@ -92,6 +99,7 @@ void TVoldex::Paste() {
 
 void TVoldex::ShellMenu(const QPoint& globalPos) {
     std::vector<std::string> paths = ExportCopies(image_.get(), currentCluster_, CollectTransferable(), tempFolder_);
+    UpdateSelectionStatus();
     ShowShellMenu(this, paths, globalPos);
 }
 
@@ -100,8 +108,12 @@ QMimeData* TVoldex::MakeDragData() {
     uint32_t source = currentCluster_;
     std::string temp = tempFolder_;
     // The selection is taken when the drop target asks, not at the start.
+    // Once the copies are made, the status bar shows the selection again,
+    // not the last name exported.
     return new ExportingMimeData([this, image, source, temp] {
-        return ExportCopies(image, source, CollectTransferable(), temp);
+        std::vector<std::string> paths = ExportCopies(image, source, CollectTransferable(), temp);
+        UpdateSelectionStatus();
+        return paths;
     }, nullptr, false);
 }
 

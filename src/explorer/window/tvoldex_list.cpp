@@ -149,8 +149,50 @@ bool TVoldex::BuildFolderTree(QTreeWidgetItem* top, TMsgForm* progress) {
 
 // --- the list ---------------------------------------------------------------
 
+std::vector<TVoldex::EntryMark> TVoldex::MarksOf(const std::vector<int>& entries) const {
+    std::vector<EntryMark> marks;
+    if (!currentDir_) return marks;
+    for (int i : entries) {
+        const uint8_t* e = currentDir_->RawEntry(i);
+        if (!e) continue;
+        const uint8_t attr = currentDir_->GetAttr(i);
+        EntryMark m{i, {}, uint32_t(currentDir_->GetStartCluster(i)), (attr & kAttrVolume) && attr != 0x0F};
+        if (!m.label) std::memcpy(m.name.data(), e, m.name.size());
+        marks.push_back(m);
+    }
+    return marks;
+}
+
+std::vector<int> TVoldex::Marked(const std::vector<EntryMark>& marks, bool sameData) const {
+    std::vector<int> found;
+    for (const EntryMark& m : MarksOf(ListedEntries())) {
+        bool known = std::any_of(marks.begin(), marks.end(), [&](const EntryMark& k) {
+            return k.index == m.index && k.label == m.label && k.name == m.name && (!sameData || k.start == m.start);
+        });
+        if (known) found.push_back(m.index);
+    }
+    return found;
+}
+
+void TVoldex::SelectWhatComesNext() {
+    before_ = MarksOf(ListedEntries());
+}
+
 void TVoldex::ListDirectory(uint32_t cluster) {
     if (!image_) return;
+    // Listed again, a folder keeps the user's selection and current row
+    // (or, after an import or a new folder, selects what is new). A folder
+    // listed afresh has its first row current and nothing selected: the
+    // keys start there, and no command acts on a row the user did not pick.
+    const bool again = currentDir_ && currentDir_->GetCluster() == cluster;
+    std::vector<EntryMark> kept, current;
+    if (again) {
+        kept = MarksOf(SelectedEntries());
+        QModelIndex at = detailsView_->selectionModel()->currentIndex();
+        if (at.isValid() && at.row() < model_->rowCount()) current = MarksOf({IndexAt(at)});
+    }
+    std::optional<std::vector<EntryMark>> before;
+    before.swap(before_);
     busy_ = true;
     currentCluster_ = cluster;
     ClearList();
@@ -163,10 +205,26 @@ void TVoldex::ListDirectory(uint32_t cluster) {
     }
     SetPanel(0, Msg(139, {GroupDigits(currentDir_->GetCount())}));
     ApplySort();
-    // The first row is current and selected: the keys start from it.
-    if (model_->rowCount() > 0)
-        detailsView_->selectionModel()->setCurrentIndex(model_->index(0, 0),
-                                                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    std::vector<int> select;
+    if (before && again) {
+        std::vector<int> old = Marked(*before, true), listed = ListedEntries();
+        for (int i : listed)
+            if (std::find(old.begin(), old.end(), i) == old.end()) select.push_back(i);
+    }
+    if (select.empty() && again) select = Marked(kept, false);
+    std::vector<int> at = select.empty() && again ? Marked(current, false) : select;
+    int row = 0;
+    for (int r = 0; r < model_->rowCount() && !at.empty(); ++r)
+        if (model_->EntryAt(r) == at.front()) {
+            row = r;
+            break;
+        }
+    if (model_->rowCount() > 0) {
+        QItemSelectionModel* selection = detailsView_->selectionModel();
+        selection->setCurrentIndex(model_->index(row, 0), QItemSelectionModel::NoUpdate);
+        SelectEntries(select);
+        ActiveView()->scrollTo(model_->index(row, 0));
+    }
     if (QTreeWidgetItem* node = FindTreeNode(cluster)) tree_->setCurrentItem(node);
     else tree_->setCurrentItem(nullptr);
     busy_ = false;
@@ -332,7 +390,7 @@ void TVoldex::ColumnClick(int column) {
 
 QString TVoldex::ColumnCaption(int column) const { return model_->Caption(column - 1); }
 
-QString TVoldex::StatusPanel(int panel) const { return panels_[panel]->text(); }
+QString TVoldex::StatusPanel(int panel) const { return panels_[panel]->property("fullText").toString(); }
 
 int TVoldex::IndexAt(const QModelIndex& index) const {
     return model_->EntryAt(index.row());

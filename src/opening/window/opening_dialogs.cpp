@@ -203,6 +203,8 @@ void THDDPartForm::ShowRows() {
         PartList->addTopLevelItem(item);
     }
     if (chosen >= 0 && chosen < PartList->topLevelItemCount()) PartList->setCurrentItem(PartList->topLevelItem(chosen));
+    // A single partition is the choice already: Enter takes it.
+    else if (PartList->topLevelItemCount() == 1) PartList->setCurrentItem(PartList->topLevelItem(0));
     // Every column as wide as its widest text, header included; the list
     // (and so the dialog) as wide as its columns.
     static const int minimum[5] = {100, 70, 70, 88, 90};

@@ -121,8 +121,11 @@ TEST_F(FolderOpsTest, DeletePassesOverDotsAndLabels) {
         if (root->GetAttr(int(i)) == kAttrVolume) label = int(i);
     ASSERT_GE(label, 0);
     ui.boxAnswers = {kIdYes};
-    ASSERT_TRUE(ConfirmDelete());
+    ASSERT_TRUE(ConfirmDelete({"F.TXT"}, {".", ".."}));
     EXPECT_EQ(ui.boxes.back().style, kBoxYesNoQuestion);
+    // Nothing but what stays: said, not asked.
+    EXPECT_FALSE(ConfirmDelete({}, {"LABEL"}));
+    EXPECT_EQ(ui.boxes.back().style, kBoxOk);
     ASSERT_TRUE(DeleteEntries(da, {0, 1, file}));
     EXPECT_FALSE(da.IsFree(0));
     EXPECT_FALSE(da.IsFree(1));

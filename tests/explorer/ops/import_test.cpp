@@ -62,18 +62,15 @@ TEST_F(ImportTest, FilesAndFoldersArrive) {
     EXPECT_TRUE(ui.boxes.empty()) << ui.Texts()[0];
 }
 
-TEST_F(ImportTest, ProgressCountsFromZeroForDropsAndFromOneForTheChooser) {
+TEST_F(ImportTest, ProgressCountsTheFilesDone) {
     std::vector<std::string> paths = {Host("x1", 1), Host("x2", 1), Host("x3", 1)};
     ImportFileList(*root, paths, false);
     std::vector<std::string> panel0, panel1;
     for (auto& [p, t] : ui.status) (p == 0 ? panel0 : panel1).push_back(t);
+    // Each count is of the files finished before the one being written.
     EXPECT_EQ(panel0, (std::vector<std::string>{"Γράφονται 3 αρχεία (0 τελείωσαν)", "Γράφονται 3 αρχεία (1 τελείωσαν)",
                                                 "Γράφονται 3 αρχεία (2 τελείωσαν)"}));
     EXPECT_EQ(panel1.front(), "Εγγραφή... x1");
-    ui.status.clear();
-    ui.overwriteAnswers = {owYesToAll};
-    ImportFileList(*root, paths, false, true);
-    EXPECT_EQ(ui.status[0].second, "Γράφονται 3 αρχεία (1 τελείωσαν)");
 }
 
 TEST_F(ImportTest, NamesMeetAfterConversion) {
@@ -108,6 +105,22 @@ TEST_F(ImportTest, ExistingFolderIsNotMergedInto) {
     ASSERT_TRUE(ui.boxes.empty());
     EXPECT_EQ(ImportFileList(*root, {src + "/d"}, false), owCancel);
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Υπάρχει ήδη φάκελος με το όνομα\nd", "Η εισαγωγή αρχείων διακόπηκε"}));
+}
+
+// A stop asked for between files ends the import there, inside a folder
+// as between the paths given; what was written stays, and sound.
+TEST_F(ImportTest, StopAskedEndsAfterTheFileAtHand) {
+    mkdir((src + "/d").c_str(), 0755);
+    for (const char* n : {"a", "b", "c"}) WriteHostFile(src + "/d/" + n, RandomBytes(700, 3));
+    ui.stopAt = 0;
+    EXPECT_EQ(ImportFileList(*root, {src + "/d", Host("after", 10)}, false), owCancel);
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Η εισαγωγή αρχείων διακόπηκε"});
+    DIDir d(m.image.get(), uint32_t(root->GetStartCluster(root->Find("D"))));
+    ASSERT_TRUE(d.Load());
+    EXPECT_GE(d.Find("A"), 0);
+    EXPECT_LT(d.Find("B"), 0);
+    EXPECT_LT(root->Find("AFTER"), 0);
+    ExpectSound();
 }
 
 TEST_F(ImportTest, YesToAllReachesIntoSubfolders) {

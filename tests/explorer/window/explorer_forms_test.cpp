@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -181,6 +182,49 @@ TEST(ProgressForm, CaptionAndLineWithoutButtonsAndAFixedSize) {
     QPoint centre = form.frameGeometry().center(), ownerCentre = owner.frameGeometry().center();
     EXPECT_LE(std::abs(centre.x() - ownerCentre.x()), 2);
     EXPECT_LE(std::abs(centre.y() - ownerCentre.y()), 2);
+}
+
+// An import's progress: the count above a bar, and Cancel (or Escape)
+// asks the operation to stop; while it runs, only this window takes input.
+TEST(ProgressForm, CountBarAndCancel) {
+    TMsgForm form(nullptr);
+    form.SetTitle("Import");
+    form.AllowCancel();
+    form.ShowCount(2, 5, "5 files (2 done)");
+    form.show();
+    auto* bar = Child<QProgressBar>(&form, "ProgressBar");
+    EXPECT_EQ(bar->value(), 2);
+    EXPECT_EQ(bar->maximum(), 5);
+    EXPECT_EQ(Child<QLabel>(&form, "CountLabel")->text(), "5 files (2 done)");
+    EXPECT_EQ(form.windowModality(), Qt::ApplicationModal);
+    EXPECT_FALSE(form.CancelAsked());
+    QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_TRUE(form.CancelAsked());
+    EXPECT_TRUE(form.isVisible()) << "Escape stops the operation, the operation closes the window";
+    EXPECT_FALSE(Child<QPushButton>(&form, "CancelButton")->isEnabled());
+}
+
+// Every dialog is wide enough for its title beside the window manager's
+// buttons, in each language.
+TEST(Titles, DialogsAreAsWideAsTheirTitles) {
+    for (Language language : {Language::Greek, Language::English, Language::Japanese}) {
+        SetLanguage(language);
+        EntryProperties p;
+        p.name = "A";
+        TPropertiesForm props(nullptr, p);
+        TMsgForm progress(nullptr);
+        progress.SetTitle(QString::fromUtf8("Ανάγνωση δομής φακέλων και πολλών ακόμη πραγμάτων σε πολύ μακρύ τίτλο"));
+        for (QDialog* d : {static_cast<QDialog*>(&props), static_cast<QDialog*>(&progress)}) {
+            d->show();
+            QApplication::processEvents();
+            QFont bold = d->font();
+            bold.setBold(true);
+            EXPECT_GE(d->width(), TitleWidth(QFontMetrics(bold), d->windowTitle())) << d->windowTitle().toStdString();
+            EXPECT_TRUE(FixedSize(d)) << d->windowTitle().toStdString();
+            d->hide();
+        }
+    }
+    SetLanguage(Language::Greek);
 }
 
 TEST(MessageBoxes, GreekButtonsAndTheirAnswers) {

@@ -302,6 +302,7 @@ private slots:
         QTest::newRow("el") << int(Language::Greek) << QString::fromUtf8("Όνομα")
                             << QString::fromUtf8("Ημερομηνία τροποποίησης");
         QTest::newRow("en") << int(Language::English) << "Name" << "Date Modified";
+        QTest::newRow("ja") << int(Language::Japanese) << QString::fromUtf8("名前") << QString::fromUtf8("更新日");
     }
     void choosersShowEveryColumn() {
         QFETCH(int, language);
@@ -310,6 +311,9 @@ private slots:
         QFETCH(QString, modified);
         WithModal(
             [&](QDialog* d) {
+                // Qt's own chooser: a desktop's would speak the desktop's language.
+                auto* chooser = qobject_cast<QFileDialog*>(d);
+                QVERIFY(chooser && chooser->testOption(QFileDialog::DontUseNativeDialog));
                 auto* list = d->findChild<QTreeView*>("treeView");
                 QVERIFY(list && list->isVisible());
                 QHeaderView* header = list->header();

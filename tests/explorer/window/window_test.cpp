@@ -11,6 +11,8 @@
 #include <QListView>
 #include <QMimeData>
 #include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTreeView>
 #include <QHeaderView>
 #include <QLabel>
@@ -60,11 +62,33 @@ public:
         findings = lines;
         return repairable && repair;
     }
+    bool ShowProperties(EntryProperties& p) override {
+        properties.push_back(p.root ? "label " + p.label : p.name);
+        if (p.root) p.label = "NEWLABEL";
+        else p.attributes |= 0x01;
+        return true;
+    }
+    // The user presses Cancel in the progress window once `cancelAt` files are done.
+    void CountProgress(std::size_t done, std::size_t total) override {
+        TVoldex::CountProgress(done, total);
+        counts.push_back(done);
+        if (done == cancelAt && ProgressWindow())
+            if (auto* cancel = ProgressWindow()->findChild<QPushButton*>("CancelButton")) {
+                barAtCancel = ProgressWindow()->findChild<QProgressBar*>("ProgressBar");
+                if (barAtCancel) barText = QString::number(barAtCancel->value()) + "/" + QString::number(barAtCancel->maximum());
+                countText = ProgressWindow()->findChild<QLabel*>("CountLabel")->text();
+                cancel->click();
+            }
+    }
     std::optional<std::string> ChooseImageFile() override { return std::nullopt; }
     std::optional<std::string> ChooseExportFolder() override { return exportFolder; }
     std::vector<std::string> ChooseImportFiles() override { return importFiles; }
 
-    std::vector<std::string> boxes, questions, findings;
+    std::vector<std::string> boxes, questions, findings, properties;
+    std::vector<std::size_t> counts;
+    std::size_t cancelAt = std::size_t(-1);
+    QProgressBar* barAtCancel = nullptr;
+    QString barText, countText;
     bool repair = true;
     std::deque<OverwriteAnswer> answers;
     bool yes = true;
@@ -161,13 +185,14 @@ private slots:
         QCOMPARE(root->child(0)->child(0)->text(0), QString("DEEP"));
         QCOMPARE(Names(), (QStringList{"SUB", "A.TXT", "B.BIN"}));
         QCOMPARE(w_->StatusPanel(2), QString::fromUtf8("1,452,544 bytes (2,837 clusters) ελεύθερα"));
-        // The first row is current and selected, so that the keys start there.
-        QCOMPARE(w_->SelectedEntries(), std::vector<int>{Entry("SUB")});
+        // The first row is current, so that the keys start there, but not
+        // selected: no command acts on a row the user did not pick.
+        QVERIFY(w_->SelectedEntries().empty());
         QCOMPARE(w_->DetailsView()->currentIndex().row(), 0);
-        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("1 επιλεγμένο στοιχείο"));
+        QCOMPARE(w_->StatusPanel(0), QString::fromUtf8("3 αρχεία"));
         QCOMPARE(w_->windowTitle(), QString::fromUtf8("Voldex  -  v.img"));
         QVERIFY(!w_->Action("MNUpDir")->isEnabled());
-        QVERIFY(w_->Action("MNDelete")->isEnabled());
+        QVERIFY(!w_->Action("MNDelete")->isEnabled());
         QVERIFY(w_->Action("MNMakeDir")->isEnabled());
     }
 
@@ -225,8 +250,14 @@ private slots:
         QCOMPARE(w_->FindTreeNode(w_->CurrentDir()->GetStartCluster(Entry("GAMES")))->text(0), QString("GAMES"));
         QVERIFY(!w_->RenameEntry(Entry("A.TXT"), "b.bin"));
         QCOMPARE(QString::fromStdString(w_->boxes.back()), QString::fromUtf8("Υπάρχει ήδη αρχείο με όνομα\nB.BIN"));
+        // A name stored changed is said, once; a change of case alone is not.
+        const std::size_t told = w_->boxes.size();
         QVERIFY(w_->RenameEntry(Entry("A.TXT"), "a*b.txt"));
         QVERIFY(Row("A_B.TXT") >= 0);
+        QCOMPARE(w_->boxes.size(), told + 1);
+        QCOMPARE(QString::fromStdString(w_->boxes.back()), QString::fromUtf8("Το a*b.txt αποθηκεύτηκε ως A_B.TXT"));
+        QVERIFY(!w_->RenameEntry(Entry("B.BIN"), "b.bin"));
+        QCOMPARE(w_->boxes.size(), told + 1);
         Select({"SUB", "B.BIN"});
         w_->yes = false;
         w_->DeleteSelected();
@@ -356,6 +387,8 @@ private slots:
         QCOMPARE(urls[1].toLocalFile(), QString::fromStdString(w_->TempFolder() + "/A.TXT"));
         QCOMPARE(ReadHostFile(urls[1].toLocalFile().toStdString()), RandomBytes(100, 1));
         QVERIFY(QFileInfo::exists(QString::fromStdString(w_->TempFolder() + "/SUB/C.TXT")));
+        // The copies made, the status bar shows the selection again.
+        QCOMPARE(w_->StatusPanel(1), QString::fromUtf8("100 bytes (1 cluster)"));
         // Copy, list another folder, paste there: the copy travels through host files.
         Select({"B.BIN"});
         w_->CopySelected();
@@ -844,6 +877,151 @@ private slots:
             QCOMPARE(p.exitCode(), 2);
             QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("usage: voldex [--lang el|en|ja]"));
         }
+    }
+
+    // What the user picked stays picked through the commands that list the
+    // folder again; an import or a new folder selects what it made; another
+    // folder starts with nothing selected.
+    void selectionSurvivesOperations_data() {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QStringList>("picked");
+        QTest::addColumn<QStringList>("after");
+        QTest::newRow("rename") << "rename" << QStringList{"A.TXT", "B.BIN"} << QStringList{"Z.TXT", "B.BIN"};
+        QTest::newRow("properties") << "properties" << QStringList{"A.TXT", "B.BIN"} << QStringList{"A.TXT", "B.BIN"};
+        QTest::newRow("import") << "import" << QStringList{"A.TXT"} << QStringList{"NEW1.TXT", "NEW2.TXT"};
+        QTest::newRow("import again") << "replace" << QStringList{"SUB"} << QStringList{"A.TXT"};
+        QTest::newRow("new folder") << "mkdir" << QStringList{"A.TXT"} << QStringList{"NEWDIR.0"};
+        QTest::newRow("delete") << "delete" << QStringList{"A.TXT"} << QStringList{};
+        QTest::newRow("into a folder") << "open" << QStringList{"A.TXT"} << QStringList{};
+        QTest::newRow("up again") << "up" << QStringList{"C.TXT"} << QStringList{};
+    }
+    void selectionSurvivesOperations() {
+        QFETCH(QString, operation);
+        QFETCH(QStringList, picked);
+        QFETCH(QStringList, after);
+        TempDir host;
+        if (operation == "up") w_->Tree()->setCurrentItem(w_->Tree()->topLevelItem(0)->child(0));
+        std::vector<int> entries;
+        for (const QString& n : picked) entries.push_back(Entry(n));
+        w_->SelectEntries(entries);
+        if (operation == "rename") {
+            QVERIFY(w_->RenameEntry(Entry("A.TXT"), "z.txt"));
+        } else if (operation == "properties") {
+            w_->PropertiesOfSelection();
+            QCOMPARE(w_->properties, std::vector<std::string>{"A.TXT"});
+            QVERIFY(w_->CurrentDir()->GetAttr(Entry("A.TXT")) & 0x01);
+        } else if (operation == "import" || operation == "replace") {
+            for (const char* n : {"NEW1.TXT", "NEW2.TXT", "A.TXT"}) WriteHostFile(host / n, RandomBytes(50, 7));
+            w_->importFiles = operation == "import" ? std::vector<std::string>{host / "NEW1.TXT", host / "NEW2.TXT"}
+                                                    : std::vector<std::string>{host / "A.TXT"};
+            w_->answers = {owYes};
+            w_->WriteFiles();
+        } else if (operation == "mkdir") {
+            w_->MakeDir();
+        } else if (operation == "delete") {
+            w_->DeleteSelected();
+        } else if (operation == "open") {
+            w_->Tree()->setCurrentItem(w_->Tree()->topLevelItem(0)->child(0));
+        } else {
+            w_->UpDir();
+        }
+        QStringList selected;
+        for (int r : w_->SelectedRows()) selected << w_->DetailsView()->model()->index(r, 0).data().toString();
+        after.sort();
+        selected.sort();
+        QCOMPARE(selected, after);
+        // The keys go on from what was made (or, in another folder, the first row).
+        QModelIndex current = w_->DetailsView()->currentIndex();
+        QVERIFY(current.isValid());
+        if (operation == "import" || operation == "replace" || operation == "mkdir")
+            QVERIFY(after.contains(current.data().toString()));
+        if (operation == "open" || operation == "up") QCOMPARE(current.row(), 0);
+    }
+
+    // The label is the volume's name: its properties edit it, and a delete
+    // leaves it (and "." and "..") in place with a word instead of a
+    // question it would not act on.
+    void theLabelIsEditedNotDeleted() {
+        w_->CloseVolume();
+        RunShell("mlabel -i " + Quote(image_) + " ::OLDLABEL");
+        QVERIFY(w_->OpenImage(image_));
+        Select({"OLDLABEL"});
+        w_->PropertiesOfSelection();
+        QCOMPARE(w_->properties, std::vector<std::string>{"label OLDLABEL"});
+        QVERIFY(Row("NEWLABEL") >= 0);
+        QCOMPARE(w_->SelectedEntries(), std::vector<int>{Entry("NEWLABEL")});
+        w_->boxes.clear();
+        w_->DeleteSelected();
+        QCOMPARE(w_->boxes.size(), std::size_t(1));
+        QVERIFY2(QString::fromStdString(w_->boxes[0]).startsWith(QString::fromUtf8("Τίποτα προς διαγραφή: NEWLABEL\n")),
+                 w_->boxes[0].c_str());
+        QVERIFY(Row("NEWLABEL") >= 0);
+        // With other entries, the question counts them and names what stays.
+        w_->ToggleParentDir();
+        w_->Tree()->setCurrentItem(w_->Tree()->topLevelItem(0)->child(0));
+        Select({"..", "DEEP", "C.TXT"});
+        w_->yes = false;
+        w_->DeleteSelected();
+        QCOMPARE(QString::fromStdString(w_->boxes.back()),
+                 QString::fromUtf8("Να διαγραφούν 2 στοιχεία;\nDEEP, C.TXT\n\n1 στοιχείο μένει: .. (η ετικέτα τόμου, το «.» και "
+                                   "το «..» δεν διαγράφονται ποτέ)"));
+        Select({"C.TXT"});
+        w_->DeleteSelected();
+        QCOMPARE(QString::fromStdString(w_->boxes.back()), QString::fromUtf8("Να διαγραφεί 1 στοιχείο;\nC.TXT"));
+        w_->ToggleParentDir();
+        ExpectSound();
+        std::string label;
+        RunShell("mlabel -s -i " + Quote(image_) + " ::", &label);
+        QVERIFY2(label.find("NEWLABEL") != std::string::npos, label.c_str());
+    }
+
+    // The import's progress window counts the files done, with a bar, and
+    // its Cancel stops the import after the file at hand.
+    void importProgressCountsAndCancels() {
+        TempDir host;
+        std::vector<std::string> files;
+        for (const char* n : {"P1.TXT", "P2.TXT", "P3.TXT"}) {
+            WriteHostFile(host / n, RandomBytes(2000, 5));
+            files.push_back(host / n);
+        }
+        w_->SetProgressDelay(0);
+        w_->cancelAt = 1;
+        w_->importFiles = files;
+        w_->WriteFiles();
+        QCOMPARE(w_->counts, (std::vector<std::size_t>{0, 1}));
+        QVERIFY(w_->barAtCancel);
+        QCOMPARE(w_->barText, QString("1/3"));
+        QCOMPARE(w_->countText, QString::fromUtf8("Γράφονται 3 αρχεία (1 τελείωσαν)"));
+        QCOMPARE(QString::fromStdString(w_->boxes.back()), QString::fromUtf8("Η εισαγωγή αρχείων διακόπηκε"));
+        QVERIFY(Row("P1.TXT") >= 0);
+        QVERIFY(Row("P2.TXT") < 0);
+        QCOMPARE(w_->SelectedEntries(), std::vector<int>{Entry("P1.TXT")});
+        QVERIFY(!w_->ProgressWindow());
+        ExpectSound();
+    }
+
+    // A small window cuts the panels' texts (whole in their tips), never
+    // lays one panel over another.
+    void statusPanelsShareASmallWindow() {
+        w_->show();
+        w_->resize(420, 260);
+        QTest::qWait(50);
+        QCOMPARE(w_->width(), 420);
+        QRect previous;
+        for (int k = 0; k < 3; ++k) {
+            auto* panel = w_->findChild<QLabel*>(QString("Panel%1").arg(k));
+            QVERIFY(panel && panel->isVisible());
+            QRect r = panel->geometry();
+            QVERIFY2(r.right() < w_->width(), qPrintable(QString::number(r.right())));
+            if (k) QVERIFY2(r.left() > previous.right(), qPrintable(QString("panel %1 at %2").arg(k).arg(r.left())));
+            previous = r;
+        }
+        auto* free = w_->findChild<QLabel*>("Panel2");
+        QCOMPARE(w_->StatusPanel(2), QString::fromUtf8("1,452,544 bytes (2,837 clusters) ελεύθερα"));
+        if (free->text() != w_->StatusPanel(2)) QCOMPARE(free->toolTip(), w_->StatusPanel(2));
+        w_->resize(900, 560);
+        QTest::qWait(50);
+        QCOMPARE(free->text(), w_->StatusPanel(2));
     }
 
     // Ctrl+A then a column click keeps every selected entry selected.

@@ -140,6 +140,19 @@ TEST_F(FormsTest, PartitionFormShowsEveryRowWholeAndChoosesOne) {
     Child<QPushButton>(&form, "OKBtn")->click();
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_EQ(form.Chosen(), 1);
+    // A disk of one partition has it chosen already: OK takes it.
+    std::string one = dir / "one.hdd";
+    MakePC98Disk(one, PC98Header::None, g, {{1, 150, "MS-DOS 5.00"}});
+    THDDPartDialog single;
+    single.Device = Open(one);
+    single.SetGeometry(geometry);
+    ASSERT_TRUE(single.Fill());
+    THDDPartForm sole(nullptr, single, false);
+    sole.show();
+    ASSERT_EQ(Child<QTreeWidget>(&sole, "PartList")->topLevelItemCount(), 1);
+    Child<QPushButton>(&sole, "OKBtn")->click();
+    EXPECT_EQ(sole.result(), QDialog::Accepted);
+    EXPECT_EQ(sole.Chosen(), 0);
 }
 
 TEST_F(FormsTest, ManualFormStartsAtZeroReadsTheBootRecordAndEnterConfirms) {
