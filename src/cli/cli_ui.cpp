@@ -59,10 +59,33 @@ int CliInterface::ShowBox(const std::string& text, const std::string& caption, i
     }
     if (style == kBoxYesNoQuestion || style == kBoxYesNoWarning) {
         if (yes_) return kIdYes;
-        if (!no_) unanswered_ = true;
+        if (no_) return kIdNo;
+        if (auto answer = AskOnTerminal()) return *answer ? kIdYes : kIdNo;
+        unanswered_ = true;
         return kIdNo;
     }
     return kIdOk;
+}
+
+std::optional<bool> CliInterface::AskOnTerminal() {
+    if (!isatty(0) || !isatty(2)) {
+        Print(MessageString(2141));
+        return std::nullopt;
+    }
+    if (progress) progress->Break();
+    for (;;) {
+        std::fputs(ResourceString().LoadMessage(2140), stderr);
+        std::fflush(stderr);
+        char line[64];
+        if (!std::fgets(line, sizeof line, stdin)) break;
+        switch (line[0] | 0x20) {
+            case 'y': return true;
+            case 'n': return false;
+            default: break;
+        }
+    }
+    std::fputs("\n", stderr);
+    return std::nullopt;
 }
 
 OverwriteAnswer CliInterface::AskOverwrite(const std::string& existingName, const SystemTime&,

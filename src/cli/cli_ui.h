@@ -65,6 +65,9 @@ public:
 
 private:
     void Print(const std::string& line);
+    // A yes-or-no question read from the terminal; nothing without one
+    // (said with a hint at --yes and --no) or at its end.
+    std::optional<bool> AskOnTerminal();
     int ChooseDisk(THDDPartDialog& dialog);
     // "::/DIR/NAME" for an entry met while importing host file `hostPath`.
     std::string ImportedEntryPath(const std::string& hostPath, const std::string& entryName) const;

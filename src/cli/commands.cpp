@@ -446,11 +446,13 @@ int CmdMkfdd(CliContext& c) {
     const CliOptions& o = c.options;
     const std::string& source = o.operands[0];
     const std::string output = o.operands[1].empty() ? "" : ImageFileName(o.operands[1]);
+    // What is missing or wrong on the command line is a usage error.
     auto refuse = [](unsigned id, unsigned plain) {
         ShowMessage(id);
         // The plain words only where the catalogue's own text is a bare "?".
         if (FormatCatalogueMessage(id, {}).value_or("") == "?") ShowMessage(plain);
-        return kExitFailure;
+        std::fprintf(stderr, "%s\n", MessageString(1693, std::string("voldex-cli ") + FindCliCommand("mkfdd")->synopsis).c_str());
+        return kExitUsage;
     };
     if (output.empty()) return refuse(701, 1283);
     if (source.empty()) return refuse(702, 1284);

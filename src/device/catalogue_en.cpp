@@ -311,6 +311,8 @@ const CatalogueEntry kEnglish[] = {
     {1753, "Invalid size: %1"},
     {1754, "No place to save the image was given"},
     {1755, "The volume label cannot be written to the boot sector"},
+    {2140, "(y yes, n no) "},
+    {2141, "No terminal to answer on: run again with --yes or --no"},
 };
 
 }  // namespace

@@ -533,8 +533,31 @@ TEST(CliFloppy, MkfddNeverHarmsAFileItDidNotMake) {
     EXPECT_EQ(ReadHostFile(dir / "copy.img"), data);
     EXPECT_NE(r.err.find("Η εικόνα δημιουργήθηκε"), std::string::npos) << r.err;
     r = Cli("mkfdd " + Quote(src) + " " + Quote(dir / "x.img"));
-    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.rc, 2);
     EXPECT_NE(r.err.find("μέγεθος δισκέτας"), std::string::npos) << r.err;
+
+    // Replacing an existing output: the answer typed on a terminal is
+    // read; without a terminal the question points at --yes and --no.
+    std::string blank = dir / "blank.img";
+    ASSERT_EQ(Cli("new " + Quote(blank) + " 1.44m").rc, 0);
+    struct Asked {
+        std::string command, typed;
+        int rc;
+        uint64_t size;
+    };
+    for (const Asked& a : {Asked{"new " + Quote(blank) + " 2dd", "n", 1, 1474560},
+                           Asked{"new " + Quote(blank) + " 2hd", "x\ny", 0, 1261568},
+                           Asked{"mkfdd " + Quote(src) + " " + Quote(blank) + " --size 1440", "y", 0, 1474560}}) {
+        std::string shown = Shell("printf '" + a.typed + "\\n' | script -qec " +
+                                  Quote(std::string(VOLDEX_CLI) + " " + a.command + "; echo rc=$?") + " /dev/null");
+        EXPECT_NE(shown.find("rc=" + std::to_string(a.rc)), std::string::npos) << a.command << ": " << shown;
+        EXPECT_EQ(ReadHostFile(blank).size(), a.size) << a.command;
+    }
+    EXPECT_EQ(ReadHostFile(blank), data);
+    r = Cli("new " + Quote(blank) + " 2hd");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("--yes"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadHostFile(blank), data);
 }
 
 TEST(CliConfiguration, ProfilesAsPeopleWriteThemAndTheDriveList) {
