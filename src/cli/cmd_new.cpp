@@ -95,6 +95,16 @@ struct AttribRun {
 
 }  // namespace
 
+int CheckAttribOperands(const CliOptions& o) {
+    // "+x" is a flag mistyped, not a path to look for.
+    for (std::size_t k = 1; k < o.operands.size(); ++k) {
+        const std::string& a = o.operands[k];
+        if (a.size() == 2 && a[0] == '+' && !IsAttribFlag(a))
+            return UsageError(MessageString(2145, a), MessageString(1693, std::string("voldex-cli ") + FindCliCommand("attrib")->synopsis));
+    }
+    return kExitOk;
+}
+
 int CmdAttrib(CliContext& c) {
     AttribRun run{*c.image};
     run.recursive = c.options.recursive;

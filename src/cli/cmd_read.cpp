@@ -340,8 +340,9 @@ int CmdGet(CliContext& c) {
     OverwriteAnswer state = owYes;
     if (!IsHostFolder(dest)) {
         // Another name for one entry; the folder it goes into must exist.
-        if (entries.size() != 1 || entries[0].where.index < 0 || dest.empty() || dest.back() == '/' ||
-            !IsHostFolder(HostParent(dest))) {
+        if (entries.size() != 1)
+            return UsageError(MessageString(2142, dest), MessageString(1694, "voldex-cli get IMAGE ::PATH... HOSTFOLDER"));
+        if (entries[0].where.index < 0 || dest.empty() || dest.back() == '/' || !IsHostFolder(HostParent(dest))) {
             ShowSystemError(IsHostFolder(HostParent(dest)) ? ENOTDIR : ENOENT);
             ShowMessage(110, dest);
             return kExitFailure;

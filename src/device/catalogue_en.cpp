@@ -313,6 +313,10 @@ const CatalogueEntry kEnglish[] = {
     {1755, "The volume label cannot be written to the boot sector"},
     {2140, "(y yes, n no) "},
     {2141, "No terminal to answer on: run again with --yes or --no"},
+    {2142, "Several sources go into a folder, and %1 is not a folder"},
+    {2143, "Did you mean %1?"},
+    {2144, "%1 --help lists the commands and options"},
+    {2145, "Unknown attribute flag: %1 (+r -r +h -h +s -s +a -a)"},
 };
 
 }  // namespace

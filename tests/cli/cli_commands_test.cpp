@@ -340,6 +340,10 @@ TEST_F(CliScriptTest, HelpForEveryCommandAndVersion) {
         EXPECT_EQ(r.out.rfind(std::string("usage: voldex-cli [OPTIONS] ") + c.name + " ", 0), 0u) << r.out;
         EXPECT_EQ(Cli("help " + std::string(c.name)).out, r.out);
     }
+    // The notes on image paths and names end only the help they concern.
+    EXPECT_EQ(Cli("info --help").out.find("::"), std::string::npos);
+    EXPECT_EQ(Cli("rm --help").out.find("--strict-names"), std::string::npos);
+    EXPECT_NE(Cli("put --help").out.find("--strict-names"), std::string::npos);
     Outcome r = Cli("--version");
     EXPECT_EQ(r.rc, 0);
     EXPECT_EQ(r.out.rfind("voldex-cli ", 0), 0u);
