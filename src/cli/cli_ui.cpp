@@ -18,6 +18,32 @@ void CliInterface::Print(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+namespace {
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+struct sigaction g_before[2];
+
+void NoteStop(int sig) { g_stopSignal = sig; }
+
+}  // namespace
+
+StopOnSignal::StopOnSignal() : old_(g_before) {
+    struct sigaction sa {};
+    sa.sa_handler = NoteStop;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;  // reads and writes go on; the copy looks at the flag between pieces
+    for (int k = 0; k < 2; ++k) sigaction(kStopSignals[k], &sa, &old_[k]);
+}
+
+StopOnSignal::~StopOnSignal() {
+    for (int k = 0; k < 2; ++k) sigaction(kStopSignals[k], &old_[k], nullptr);
+}
+
+int StopOnSignal::Caught() { return g_stopSignal; }
+
+bool CliInterface::StopRequested() { return g_stopSignal != 0; }
+
 void CliInterface::BeginOpening() {
     opening_ = true;
     held_.clear();

@@ -5,6 +5,7 @@
 
 #include "device/userinterface.h"
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -60,6 +61,9 @@ public:
     std::string importFolder;
     std::vector<std::pair<std::string, std::string>> importSources;
 
+    // SIGINT or SIGTERM arrived while a StopOnSignal was alive.
+    bool StopRequested() override;
+
     // mkfdd: messages whose catalogue text is only "?" get a plain line.
     bool floppyMessages = false;
 
@@ -85,3 +89,19 @@ private:
 // least one row, every partition inside the image (when its size is
 // known), and no two partitions overlapping or starting at one place.
 bool IsSoundTable(const std::vector<PartitionRow>& rows, uint64_t imageSize);
+
+// While it lives, SIGINT and SIGTERM do not end the program: they are noted,
+// and the running import stops at the next piece of data, leaving the
+// volume consistent. The handlers before it come back when it goes.
+class StopOnSignal {
+public:
+    StopOnSignal();
+    ~StopOnSignal();
+    StopOnSignal(const StopOnSignal&) = delete;
+    StopOnSignal& operator=(const StopOnSignal&) = delete;
+    // The signal that arrived, 0 for none.
+    static int Caught();
+
+private:
+    struct sigaction* old_;
+};

@@ -218,9 +218,17 @@ int CmdPut(CliContext& c) {
         }
     }
     c.ui.importFolder = folderPath;
+    // Ctrl-C or a kill stops the import between pieces of data: the files
+    // before it stay whole, the one being copied is taken back.
+    StopOnSignal stopping;
+    OverwriteAnswer state = ImportFileList(dir, sources, false, false, newName);
+    if (int sig = StopOnSignal::Caught()) {
+        ShowMessage(2146);
+        return 128 + sig;
+    }
     // Anything passed over leaves the copy incomplete: scripts learn it
     // from the status.
-    if (ImportFileList(dir, sources, false, false, newName) == owCancel) return kExitFailure;
+    if (state == owCancel) return kExitFailure;
     return LastImportSkipped() == 0 ? kExitOk : kExitFailure;
 }
 

@@ -317,6 +317,7 @@ const CatalogueEntry kEnglish[] = {
     {2143, "Did you mean %1?"},
     {2144, "%1 --help lists the commands and options"},
     {2145, "Unknown attribute flag: %1 (+r -r +h -h +s -s +a -a)"},
+    {2146, "Stopped by a signal: what was imported before it is in the image, whole; a file being copied was taken back"},
 };
 
 }  // namespace

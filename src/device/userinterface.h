@@ -106,6 +106,11 @@ public:
         return false;
     }
 
+    // True once the user asked the running import to stop (on the command
+    // line, SIGINT or SIGTERM): it stops before the next file, and a file
+    // being copied is taken back.
+    virtual bool StopRequested() { return false; }
+
     // The drop confirmation list: host paths about to be imported, or
     // entry names about to be moved into `target`. True for Yes.
     virtual bool ConfirmImport(const std::vector<std::string>& paths) {

@@ -223,6 +223,42 @@ TEST_F(CliScriptTest, HostFilesAndSignals) {
     EXPECT_EQ(log, "rc=143\n");
     EXPECT_EQ(ReadHostFile(image), before);
 
+    // SIGINT stops a put after the file in hand: here while the question
+    // on C.DAT waits, answered y. What came before is whole, C.DAT keeps its
+    // old data, what comes after is not taken.
+    std::string many = dir / "many";
+    RunShell("mkdir -p " + Quote(many));
+    for (const char* name : {"A.TXT", "B.TXT", "C.DAT", "D.TXT", "E.TXT"})
+        WriteHostFile(many + "/" + name, RandomBytes(30000, uint32_t(name[0])));
+    ASSERT_EQ(Cli("mkdir " + Quote(image) + " ::/MANY").rc, 0);
+    ASSERT_EQ(Cli("put " + Quote(image) + " " + Quote(dir / "C.DAT") + " ::/MANY").rc, 0);
+    const std::string ask =
+        "import os, pty, signal, sys\n"
+        "pid, fd = pty.fork()\n"
+        "if pid == 0: os.execv(sys.argv[1], sys.argv[1:])\n"
+        "out = b''\n"
+        "while b'(y' not in out: out += os.read(fd, 1024)\n"
+        "os.kill(pid, signal.SIGINT)\n"
+        "os.write(fd, b'y\\n')\n"
+        "try:\n"
+        "    while True:\n"
+        "        d = os.read(fd, 1024)\n"
+        "        if not d: break\n"
+        "        out += d\n"
+        "except OSError: pass\n"
+        "print(out.decode(errors='replace'), 'rc=%d' % os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))\n";
+    WriteHostFile(dir / "ask.py", Bytes(ask));
+    std::string sources;
+    for (const char* name : {"A.TXT", "B.TXT", "C.DAT", "D.TXT", "E.TXT"}) sources += " " + Quote(many + "/" + name);
+    log = Shell("python3 " + Quote(dir / "ask.py") + " " + Quote(cli) + " --lang en put " + Quote(image) + sources +
+                " ::/MANY");
+    EXPECT_NE(log.find("Stopped by a signal"), std::string::npos) << log;
+    EXPECT_NE(log.find("rc=130"), std::string::npos) << log;
+    EXPECT_EQ(Shell("mdir -b -i " + Quote(image) + " ::/MANY"), "::/MANY/C.DAT\n::/MANY/A.TXT\n::/MANY/B.TXT\n");
+    EXPECT_EQ(Mtype("/MANY/C.DAT"), "charlie\n");
+    EXPECT_EQ(Bytes(Mtype("/MANY/B.TXT")), RandomBytes(30000, 'B'));
+    EXPECT_TRUE(FsckClean(image));
+
     // Messages name standard input, not the private copy.
     WriteHostFile(dir / "huge.bin", RandomBytes(1600000, 4));
     Outcome r = Cli("put " + Quote(image) + " - ::/HUGE.BIN", "", dir / "huge.bin");
