@@ -51,7 +51,7 @@ const std::vector<CliCommand>& CliCommands() {
          CmdParts},
         {"ls", 1, -1, kCmdOpensVolume | kCmdJson | kCmdRecursive | kCmdImagePaths, "ls IMAGE [::PATH...] [-R] [--json]",
          "Lists a folder (default: the root), one entry, or the entries a wildcard matches (* and ?\n"
-         "in the last component), as tab-separated lines: name, size, attributes, date/time, first\n"
+         "in any component), as tab-separated lines: name, size, attributes, date/time, first\n"
          "cluster. -R lists every folder below too, with the path from the listed folder as name.\n"
          "Control characters, tab, line feed and backslash in names are written \\xHH, \\t, \\n, \\\\.\n"
          "--json: {\"entries\": [{\"path\", \"name\", \"type\" (\"file\", \"folder\" or \"label\"),\n"
@@ -68,7 +68,8 @@ const std::vector<CliCommand>& CliCommands() {
         {"get", 3, -1, kCmdOpensVolume | kCmdProgress | kCmdImagePaths, "get IMAGE ::PATH... HOSTDEST",
          "Exports files and folders with their data, timestamps and read-only mark. The last operand\n"
          "is always a host path: an existing folder receives the entries; otherwise one source is\n"
-         "written under that name (get IMG ::A.TXT out/b.txt). * and ? match in the last component.\n"
+         "written under that name (get IMG ::A.TXT out/b.txt); \"-\" writes the files to standard\n"
+         "output. * and ? match in any component (get IMG '::/D*/*.TXT' out).\n"
          "An existing host file is replaced with --yes, kept with --no; otherwise the command asks\n"
          "on a terminal and stops with an error elsewhere. A name the host cannot hold is written\n"
          "under its 8.3 alias, with a line that says so.\n",
@@ -84,10 +85,10 @@ const std::vector<CliCommand>& CliCommands() {
         {"mkdir", 2, 2, kCmdOpensVolume | kCmdChanges | kCmdImagePaths | kCmdImageNames, "mkdir IMAGE ::PATH [--default-name]",
          "Makes a folder; with --default-name, the next free NEWDIR.n inside PATH.\n", CmdMkdir},
         {"rm", 2, -1, kCmdOpensVolume | kCmdChanges | kCmdImagePaths, "rm IMAGE ::PATH...",
-         "Deletes files and folders with everything in them. * and ? match in the last component.\n", CmdRm},
+         "Deletes files and folders with everything in them. * and ? match in any component.\n", CmdRm},
         {"release", 2, -1, kCmdOpensVolume | kCmdChanges | kCmdImagePaths, "release IMAGE ::PATH...",
          "Unlinks damaged entries and leaves their clusters allocated (fsck.fat reports them as\n"
-         "lost). * and ? match in the last component.\n",
+         "lost). * and ? match in any component.\n",
          CmdRelease},
         {"ren", 3, 3, kCmdOpensVolume | kCmdChanges | kCmdImagePaths | kCmdImageNames, "ren IMAGE ::PATH NEWNAME",
          "Renames an entry in its folder. NEWNAME is a name, not a path (exit 2; mv moves entries).\n", CmdRen,
@@ -95,7 +96,7 @@ const std::vector<CliCommand>& CliCommands() {
         {"mv", 3, -1, kCmdOpensVolume | kCmdChanges | kCmdImagePaths | kCmdImageNames, "mv IMAGE ::PATH... ::DEST",
          "Moves entries into another folder of the volume (never into themselves). With one source\n"
          "and a DEST that does not exist, the entry is moved and renamed (mv IMG ::A.TXT ::B.TXT).\n"
-         "* and ? match in the last component of the sources. A DEST that is an existing file is\n"
+         "* and ? match in any component of the sources. A DEST that is an existing file is\n"
          "replaced with --yes, kept with --no, otherwise asked for on a terminal or refused.\n",
          CmdMv},
         {"check", 1, 1, kCmdJson, "check IMAGE [--json]",
@@ -154,7 +155,7 @@ const std::vector<CliCommand>& CliCommands() {
          "attrib IMAGE [+r|-r|+h|-h|+s|-s|+a|-a]... ::PATH... [-R]",
          "Sets (+) and clears (-) the read-only, hidden, system and archive bits; without flags\n"
          "prints them (\"RHSA\" letters, \"-\" for a bit not set, a tab, the path). * and ? match in\n"
-         "the last component; -R goes into folders and everything below them. Folders keep their\n"
+         "any component; -R goes into folders and everything below them. Folders keep their\n"
          "folder bit; the volume label is not changed this way.\n",
          CmdAttrib, CheckAttribOperands},
         {"mount", 2, 2, kCmdOpensVolume | kCmdChanges | kCmdServesReadOnly, "mount IMAGE MOUNTPOINT [-o OPTIONS] [-f]",

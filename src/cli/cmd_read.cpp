@@ -337,6 +337,18 @@ int CmdGet(CliContext& c) {
         if (!found) return kExitFailure;
         entries.insert(entries.end(), found->begin(), found->end());
     }
+    if (dest == "-") {
+        // Standard output, as cat writes it: files only, one after another.
+        for (const NamedEntry& e : entries) {
+            DIDir dir(&image, e.where.folder);
+            if (e.where.index < 0 || !dir.Load() || (dir.GetAttr(e.where.index) & (kAttrDirectory | kAttrVolume))) {
+                ShowMessage(1294, e.path);
+                return kExitFailure;
+            }
+            if (!CatEntry(dir, e.where.index, e.path)) return kExitFailure;
+        }
+        return kExitOk;
+    }
     OverwriteAnswer state = owYes;
     if (!IsHostFolder(dest)) {
         // Another name for one entry; the folder it goes into must exist.

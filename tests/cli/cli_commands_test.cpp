@@ -269,10 +269,23 @@ TEST_F(CliScriptTest, HostFilesAndSignals) {
     EXPECT_TRUE(FsckClean(image));
 }
 
-TEST_F(CliScriptTest, WildcardsMatchTheLastComponentWithoutRegardToCase) {
+TEST_F(CliScriptTest, WildcardsMatchInAnyComponentWithoutRegardToCase) {
     std::string out = dir / "out";
     RunShell("mkdir -p " + Quote(out));
-    Outcome r = Cli("get " + Quote(image) + " '::/games/*.txt' " + Quote(out));
+    // In folder components too, and "-" is standard output.
+    ASSERT_EQ(RunShell("cd " + Quote(dir.path()) + " && mmd -i fd.img ::GRAPHICS ::GONE && mcopy -i fd.img README.TXT ::GRAPHICS/Z.TXT"), 0);
+    Outcome r = Cli("get " + Quote(image) + " '::/G*/*.TXT' -");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out, "alpha\nbravo\nread me\n");
+    EXPECT_EQ(Cli("get " + Quote(image) + " ::/README.TXT -").out, "read me\n");
+    EXPECT_EQ(Shell("ls " + Quote(out)), "") << "no host file named -";
+    EXPECT_EQ(Cli("get " + Quote(image) + " ::/GAMES -").rc, 1) << "a folder has no data to write out";
+    r = Cli("ls " + Quote(image) + " '::/*/?.DAT'");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("C.DAT\t8\t"), std::string::npos) << r.out;
+    EXPECT_EQ(Cli("ls " + Quote(image) + " '::/X*/*.TXT'").rc, 1);
+    ASSERT_EQ(Cli("rm " + Quote(image) + " ::/GRAPHICS ::/GONE").rc, 0);
+    r = Cli("get " + Quote(image) + " '::/games/*.txt' " + Quote(out));
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_EQ(Shell("ls " + Quote(out)), "A.TXT\nB.TXT\n");
     r = Cli("ls " + Quote(image) + " '::GAMES/?.*'");
