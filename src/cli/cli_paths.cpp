@@ -22,7 +22,16 @@ void SplitImagePath(const std::string& path, std::string& folder, std::string& n
     name = cut == std::string::npos ? p : p.substr(cut + 1);
 }
 
-void ReportNotFound(const std::string& path) {
+void ReportNotFound(const std::string& path, DiskImage* image) {
+    for (std::size_t cut = path.find_first_of("/\\", 1); image && cut != std::string::npos;
+         cut = path.find_first_of("/\\", cut + 1)) {
+        const std::string upTo = path.substr(0, cut);
+        auto loc = ResolveEntry(*image, upTo);
+        if (loc && loc->index >= 0 && !ResolveFolder(*image, upTo)) {
+            ShowMessage(1293, upTo);
+            return;
+        }
+    }
     ShowMessage(123);
     ShowMessage(1292, path);
 }
@@ -160,11 +169,17 @@ std::optional<std::vector<NamedEntry>> ExpandInFolder(DiskImage& image, const st
         bool ambiguous = false;
         auto loc = ResolveEntry(image, path, &ambiguous);
         if (!loc) {
-            if (!ambiguous && report) ReportNotFound(path);
+            if (!ambiguous && report) ReportNotFound(path, &image);
             return std::nullopt;
         }
         std::string folder, name;
         SplitImagePath(path, folder, name);
+        // "FILE/" names a folder that is not there.
+        const bool slash = !name.empty() && (path.back() == '/' || path.back() == '\\');
+        if (slash && loc->index >= 0 && !ResolveFolder(image, path)) {
+            if (report) ShowMessage(1293, path);
+            return std::nullopt;
+        }
         out.push_back({*loc, name.empty() ? "/" : JoinShown(folder, name)});
         return out;
     }
@@ -172,7 +187,7 @@ std::optional<std::vector<NamedEntry>> ExpandInFolder(DiskImage& image, const st
     SplitImagePath(path, folder, pattern);
     auto cluster = ResolveFolder(image, folder);
     if (!cluster) {
-        if (report) ReportNotFound(folder);
+        if (report) ReportNotFound(folder, &image);
         return std::nullopt;
     }
     DIDir dir(&image, *cluster);

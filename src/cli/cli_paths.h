@@ -38,7 +38,9 @@ struct NamedEntry {
 std::optional<std::vector<NamedEntry>> ExpandImagePath(DiskImage& image, const std::string& operand);
 
 // "The source was not found", with the path on a line of its own.
-void ReportNotFound(const std::string& path);
+// With the image, a path that goes through a file says that file is not a
+// folder instead.
+void ReportNotFound(const std::string& path, DiskImage* image = nullptr);
 
 // The folder part and the last component of an image path.
 void SplitImagePath(const std::string& path, std::string& folder, std::string& name);

@@ -75,6 +75,9 @@ unsigned FloppyPlainLine(const std::string& text, int style) {
 }  // namespace
 
 int CliInterface::ShowBox(const std::string& text, const std::string& caption, int style) {
+    // "The import was interrupted": the line before it said why, and the
+    // status says that it failed.
+    if (!importSources.empty() && text == FormatCatalogueMessage(118, {}).value_or("")) return kIdOk;
     if (caption == SystemErrorCaption()) Print(caption + ": " + text);
     else Print(text);
     if (floppyMessages) {
@@ -116,8 +119,15 @@ std::optional<bool> CliInterface::AskOnTerminal() {
 
 OverwriteAnswer CliInterface::AskOverwrite(const std::string& existingName, const SystemTime&,
                                            const std::string& incomingName, const SystemTime&) {
+    // Importing, the existing entry is in the image and the incoming file
+    // may be a private copy; exporting, the existing file is the host's.
+    const bool importing = !importSources.empty();
+    const std::string existing = importing ? ImportedEntryPath(incomingName, existingName) : existingName;
     if (yes_) return owYes;
-    if (no_) return owNo;
+    if (no_) {
+        Print(MessageString(2149, existing));
+        return owNo;
+    }
     // On a terminal the question is asked, as the window asks it.
     if (isatty(0) && isatty(2)) {
         if (progress) progress->Break();
@@ -138,10 +148,7 @@ OverwriteAnswer CliInterface::AskOverwrite(const std::string& existingName, cons
         std::fputs("\n", stderr);
     }
     unanswered_ = true;
-    // Importing, the existing entry is in the image and the incoming file
-    // may be a private copy; exporting, the existing file is the host's.
-    bool importing = !importSources.empty();
-    Print(MessageString(1699, importing ? ImportedEntryPath(incomingName, existingName) : existingName));
+    Print(MessageString(1699, existing));
     return owCancel;
 }
 

@@ -29,6 +29,7 @@ int CmdNew(CliContext& c) {
         if (!request.size) return UsageError("bad --size value: " + *o.sizeText, "hint: --size 40M, --size 2G");
     }
     NewImagePlan plan = PlanNewImage(request);
+    if (plan.status == NewImageStatus::kBadLabel) return UsageError(plan.message, MessageString(2150));
     if (plan.status != NewImageStatus::kOk)
         return UsageError(plan.message, std::string(kNewUsage) + "\nformats: " + FormatNames());
     // Ctrl-C waits for the few writes: it would leave the partial file behind.

@@ -45,11 +45,17 @@ std::string JsonTime(const DIDir& dir, int i) {
 class Listing {
 public:
     bool Json() const { return json_; }
-    explicit Listing(bool json) : json_(json) {
-        if (!json_) text_ = "Filename\tSize\tAttributes\tDate/Time\tStart\n";
+    explicit Listing(bool json) : json_(json) {}
+
+    // The header goes out with the first thing listed (an empty folder
+    // included), never before an operand that names nothing.
+    void Begin() {
+        if (!json_ && !begun_) text_ += "Filename\tSize\tAttributes\tDate/Time\tStart\n";
+        begun_ = true;
     }
 
     void Add(const DIDir& dir, int i, const std::string& shown, const std::string& path) {
+        Begin();
         if (json_) {
             std::string name = dir.GetNameUtf8(i);
             text_ += count_++ ? ",\n  " : "\n  ";
@@ -75,6 +81,7 @@ public:
 
 private:
     bool json_;
+    bool begun_ = false;
     std::string text_;
     std::size_t count_ = 0;
 };
@@ -84,6 +91,7 @@ private:
 // folder met a second time is listed once and reported.
 bool ListFolder(DiskImage& image, uint32_t cluster, const std::string& path, const std::string& prefix,
                 bool recursive, Listing& out) {
+    out.Begin();
     const std::size_t skip = path == "/" ? 1 : path.size() + 1;
     const bool json = out.Json();
     std::string shown;
@@ -154,7 +162,7 @@ int CmdTree(CliContext& c) {
     auto folder = ResolveFolder(image, path);
     if (!folder) {
         if (ResolveEntry(image, path)) ShowMessage(1293, path);
-        else ReportNotFound(path);
+        else ReportNotFound(path, &image);
         return kExitFailure;
     }
     std::printf("%s\n", EscapeField(path.empty() ? "/" : path).c_str());

@@ -167,12 +167,13 @@ int CmdPut(CliContext& c) {
         SplitImagePath(destPath, folderPath, newName);
         bool slash = !destPath.empty() && (destPath.back() == '/' || destPath.back() == '\\');
         if (slash || newName.empty()) {
-            ShowMessage(1293, destPath);
+            if (target) ShowMessage(1293, destPath);
+            else ReportNotFound(destPath, &image);
             return kExitFailure;
         }
         if (sources.size() != 1) {
             if (target) ShowMessage(1293, destPath);
-            else ReportNotFound(destPath);
+            else ReportNotFound(destPath, &image);
             return kExitFailure;
         }
     } else if (fromInput) {
@@ -180,7 +181,7 @@ int CmdPut(CliContext& c) {
     }
     auto folder = ResolveFolder(image, folderPath);
     if (!folder) {
-        ReportNotFound(folderPath);
+        ReportNotFound(folderPath, &image);
         return kExitFailure;
     }
     DIDir dir(&image, *folder);
@@ -269,7 +270,7 @@ int RemoveOrRelease(CliContext& c, bool release) {
         }
         for (const NamedEntry& e : *entries) {
             if (e.where.index < 0) {
-                ShowMessage(111, e.path);
+                ShowMessage(2148, "::/");
                 rc = kExitFailure;
                 continue;
             }
@@ -356,7 +357,7 @@ int CmdRen(CliContext& c) {
     std::string path = WithoutImagePrefix(args[0]);
     auto loc = ResolveEntry(image, path);
     if (!loc || loc->index < 0) {
-        ReportNotFound(path);
+        ReportNotFound(path, &image);
         return kExitFailure;
     }
     DIDir dir(&image, loc->folder);
@@ -391,7 +392,7 @@ int CmdMv(CliContext& c) {
         auto parent = ResolveFolder(image, folder);
         bool slash = !dest.empty() && (dest.back() == '/' || dest.back() == '\\');  // meant as a folder
         if (sources.size() != 1 || !parent || newName.empty() || slash) {
-            ReportNotFound(dest);
+            ReportNotFound(dest, &image);
             return kExitFailure;
         }
         targetCluster = *parent;
@@ -404,7 +405,7 @@ int CmdMv(CliContext& c) {
         if (!LoadFolder(folder, holder)) return kExitFailure;
         if (!AcceptGivenName(holder, newName)) return kExitFailure;
         if (holder.FindName(newName) != -1) {
-            ShowMessage(119, newName);
+            ReportNameTaken(holder, newName);
             return kExitFailure;
         }
     } else if (target->index >= 0) {

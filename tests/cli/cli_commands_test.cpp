@@ -171,6 +171,17 @@ TEST_F(CliScriptTest, NamesAreStoredAsGivenOrRefused) {
         {"put " + img + " " + q, 0, "a\"b.txt stored as a_b.txt\n"},
         {"put " + img + " " + Quote(dir / "表示.TXT"), 0, ""},  // an alias without the byte 0x5C
         {"put " + img + " " + f + " " + Quote("::" + kana.substr(0, 255 * 3)), 0, ""},  // 765 bytes, 255 units
+        // Each message names what it is about.
+        {"mkdir " + img + " ::/GAMES", 1, "A folder with this name already exists:\nGAMES"},
+        {"mkdir " + img + " ::/readme.txt", 1, "A file with this name already exists:\nREADME.TXT"},
+        {"ls " + img + " ::/README.TXT/X", 1, "Not a folder: /README.TXT\n"},
+        {"ls " + img + " ::/README.TXT/", 1, "Not a folder: /README.TXT/\n"},
+        {"put " + img + " " + f + " ::/NEWF/", 1, "No such file or folder\nPath: /NEWF/"},
+        {"rm " + img + " ::/", 1, "The root folder itself cannot be deleted"},
+        {"--no put " + img + " " + Quote(dir / "README.TXT"), 0, "Kept: ::/README.TXT (--no)\n"},
+        {"label " + img + " 'a*b'", 1, "Invalid volume label: a*b\nA label has 1 to 11 bytes"},
+        {"new " + Quote(dir / "l.img") + " 2hd --label 'a*b'", 2, "A label has 1 to 11 bytes"},
+        {"mount " + img + " " + img, 1, "Not a folder: " + image},
     };
     for (const Case& c : cases) {
         Outcome r = Cli("--lang en " + c.args);
@@ -178,6 +189,17 @@ TEST_F(CliScriptTest, NamesAreStoredAsGivenOrRefused) {
         if (c.err.empty()) EXPECT_EQ(r.err, "") << c.args;
         else EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args << "\n" << r.err;
     }
+    Outcome none = Cli("ls " + img + " '::/*.ZZZ'");
+    EXPECT_EQ(none.rc, 1);
+    EXPECT_EQ(none.out, "") << "no header before nothing";
+    // A full root folder: the file that does not fit is named, and no
+    // "interrupted" follows the reason.
+    RunShell("mkdir -p " + Quote(dir / "r") + " && cd " + Quote(dir / "r") + " && for i in $(seq 230); do echo $i > F$i; done");
+    Outcome full = Cli("--lang en put " + img + " " + Quote(dir / "r") + "/*");
+    EXPECT_EQ(full.rc, 1);
+    EXPECT_NE(full.err.find("Not imported: "), std::string::npos) << full.err;
+    EXPECT_EQ(full.err.find("interrupted"), std::string::npos) << full.err;
+    EXPECT_EQ(full.err.find("Error creating a folder"), std::string::npos) << full.err;
     EXPECT_EQ(Mtype("/a_b.txt"), "q\n");
     EXPECT_EQ(Shell("LC_ALL=C.UTF-8 mdir -b -i " + img + " ::/ | grep -c 表示.TXT"), "1\n") << "the long name keeps the character";
     EXPECT_EQ(Mtype("/README.TXT"), "read me\n") << "nothing renamed";

@@ -19,6 +19,12 @@ bool IsFile(const std::string& p) {
     return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+std::string Shell(const std::string& cmd) {
+    std::string out;
+    RunShell(cmd, &out);
+    return out;
+}
+
 std::string Text(const std::string& p) {
     auto b = ReadHostFile(p);
     return std::string(b.begin(), b.end());
@@ -234,13 +240,14 @@ TEST_F(InstallTest, TheInstalledProgramUsesTheXdgPlaces) {
     std::string out;
     ASSERT_EQ(Installed(home, "ls " + Quote(hdi), &out), 0) << out;
     EXPECT_NE(out.find("PART1.TXT"), std::string::npos) << out;
-    EXPECT_TRUE(RunShell("test -d " + Quote(home + "/.config/voldex")) == 0);
+    EXPECT_EQ(Shell("find " + Quote(home) + " -mindepth 1"), "") << "a command that reads makes nothing in the home folder";
 
     // A profile of the user's own, in ~/.config/voldex.
     std::string img = dir->path() + "/plain.dsk";
     MakeFatImage(img, 1440, 12);
     EXPECT_EQ(Installed(home, "--profile Mine info " + Quote(img), &out), 1) << out;
     std::string mine = ";VoldexProfiles\n[Mine]\nExtension=.DSK\nProfileType=1\nDiskStart=0\nFileSystem=0\n";
+    RunShell("mkdir -p " + Quote(home + "/.config/voldex"));
     WriteHostFile(home + "/.config/voldex/mine.ini", std::vector<uint8_t>(mine.begin(), mine.end()));
     EXPECT_EQ(Installed(home, "--profile Mine info " + Quote(img), &out), 0) << out;
 

@@ -72,6 +72,11 @@ void ReportNameProblem(const DIDir& dir, const std::string& utf8, NameProblem pr
     }
 }
 
+void ReportNameTaken(DIDir& dir, const std::string& name) {
+    int j = dir.FindName(name);
+    ShowMessage(j >= 0 && (dir.GetAttr(j) & kAttrDirectory) ? 109 : 119, j >= 0 ? dir.GetNameUtf8(j) : name);
+}
+
 int CreateFolder(DIDir& dir, const std::string& name) {
     DiskImage& image = *dir.GetImage();
     if (!ValidNewName(dir, name)) {
@@ -79,7 +84,7 @@ int CreateFolder(DIDir& dir, const std::string& name) {
         return -1;
     }
     if (dir.FindName(name) != -1) {
-        ShowMessage(109, name);
+        ReportNameTaken(dir, name);
         return -1;
     }
     if (image.FreeClusters == 0) {
@@ -129,7 +134,7 @@ std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok) {
     }
     if (j >= 0) {
         if (j != i) {
-            ShowMessage(119, dir.GetNameUtf8(j));
+            ReportNameTaken(dir, text);
             return old;
         }
         // The same entry: on 8.3 names a change of case only; with long

@@ -291,7 +291,7 @@ void ImportFile(const std::string& path, const std::string& name, DIDir& dir, Ov
     if (!replacing) {
         i = dir.AddNamed(name);
         if (i < 0) {
-            ShowMessage(108);
+            ShowMessage(2147, Shown(path));
             state = owCancel;
             return;
         }

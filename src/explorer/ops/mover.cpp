@@ -46,7 +46,7 @@ MoveResult MoveOne(DIDir& source, int index, DIDir& target) {
         return MoveResult::Refused;
     }
     if (target.FindName(name) != -1) {
-        ShowMessage(119, name);
+        ReportNameTaken(target, name);
         return MoveResult::Refused;
     }
     int j = source.MoveTo(index, target);
@@ -124,7 +124,7 @@ bool MoveFolder(DiskImage& image, uint32_t parent, uint32_t folder, uint32_t tar
     if (!d.Load()) return false;
     std::string name = p.GetNameUtf8(entry);
     if (d.FindName(name) != -1) {
-        ShowMessage(109, name);
+        ReportNameTaken(d, name);
         return false;
     }
     int j = p.MoveTo(entry, d);
