@@ -41,11 +41,14 @@ const std::vector<CliCommand>& CliCommands() {
          "write-protected.\n",
          CmdInfo},
         {"parts", 1, 1, kCmdJson, "parts IMAGE [--json]",
-         "Prints the partition table: name, start, end, size, byte offset (tab-separated). The disk's\n"
+         "Prints the partition table: name, first and last unit (both counted in), size (MiB to the\n"
+         "nearest), byte offset (tab-separated). The disk's\n"
          "geometry comes from the image header, else from a boot sector found near the start.\n"
          "Exit 1 and nothing printed when no valid table is found (entries outside the image or\n"
-         "overlapping one another are not a table).\n"
-         "--json: {\"partitions\": [{\"number\", \"name\", \"start\", \"end\", \"size\", \"offset\",\n"
+         "overlapping one another are not a table); with --json, {\"partitions\": []} then.\n"
+         "--json: {\"partitions\": [{\"number\", \"name\" (as shown), \"plainName\" (untranslated),\n"
+         "\"type\" (the type byte, null without one), \"start\", \"end\" (numbers, the last counted in),\n"
+         "\"unit\" (\"sector\", \"cylinder\", \"record\" or \"byte\"), \"size\", \"offset\",\n"
          "\"logicalOffset\", \"bytes\"}]}; offset is the byte offset in the file (what --offset takes;\n"
          "null for a disk of a D88 file), logicalOffset the disk's place as read, bytes its length.\n",
          CmdParts},

@@ -498,6 +498,16 @@ TEST_F(CliLargeDiskTest, PartitionsBeyond2And4GiBAreWrittenWhereTheyAre) {
     WriteHostFile(dir / "parts.json", Bytes(r.out));
     EXPECT_EQ(Shell("jq -r '.partitions[].offset' " + Quote(dir / "parts.json")),
               "1048576\n3221225472\n4402446336\n");
+    // First and last sector as sfdisk counts them, the type byte, the name
+    // untranslated; the text shows the same ends.
+    EXPECT_EQ(Shell("jq -r '.partitions[] | \"\\(.start) \\(.end) \\(.type) \\(.unit) \\(.plainName)\"' " + Quote(dir / "parts.json")),
+              Shell("sfdisk -J " + Quote(disk) + " | jq -r '.partitiontable.partitions[] | \"\\(.start) \\(.start + .size - 1) "
+                    "\\(.type) sector FAT16, 32 MB or more\"'"));
+    EXPECT_NE(Cli("parts " + Quote(disk)).out.find("\t2048SEC\t133119SEC\t64MB\t"), std::string::npos);
+    // A disk without a table still gives JSON.
+    r = Cli("parts --json " + Quote(dir / "one.txt"));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, "{\"partitions\": []}\n");
     const std::string first = PartitionSum(2048);
     r = Cli("--partition 3 mkdir " + Quote(disk) + " X");
     ASSERT_EQ(r.rc, 0) << r.err;
@@ -540,7 +550,7 @@ TEST(CliOpening2, PlainDumpsAndGarbage) {
     ASSERT_EQ(offsets[0], 69632u);
     Outcome r = Cli("parts " + Quote(pc98));
     ASSERT_EQ(r.rc, 0) << r.err;
-    EXPECT_EQ(r.out, "DOS\t1CYL\t150CYL\t9MB\t69632\nDATA\t151CYL\t300CYL\t9MB\t" + std::to_string(offsets[1]) + "\n");
+    EXPECT_EQ(r.out, "DOS\t1CYL\t150CYL\t10MB\t69632\nDATA\t151CYL\t300CYL\t10MB\t" + std::to_string(offsets[1]) + "\n");
     r = Cli("--partition 2 ls " + Quote(pc98));
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_NE(r.out.find("PART2.TXT"), std::string::npos);

@@ -387,7 +387,7 @@ TEST(CliOpening, HdiAndNhdOpenWithNoOption) {
     EXPECT_NE(r.out.find("PART1.TXT"), std::string::npos) << r.out;
     r = RunCli("parts " + Quote(hdi), &err);
     ASSERT_EQ(r.rc, 0) << err;
-    EXPECT_EQ(r.out, "DOS\t1CYL\t150CYL\t9MB\t" + std::to_string(hdiOffsets[0]) + "\nDATA\t151CYL\t300CYL\t9MB\t" +
+    EXPECT_EQ(r.out, "DOS\t1CYL\t150CYL\t10MB\t" + std::to_string(hdiOffsets[0]) + "\nDATA\t151CYL\t300CYL\t10MB\t" +
                          std::to_string(hdiOffsets[1]) + "\n");
     r = RunCli("--partition 3 ls " + Quote(hdi), &err);
     EXPECT_EQ(r.rc, 1);
