@@ -37,8 +37,8 @@ foreach(page voldex.1 voldex-cli.1)
 endforeach()
 add_custom_command(OUTPUT ${VOLDEX_GZ_DIR}/changelog.gz
                    COMMAND ${CMAKE_COMMAND} -E make_directory ${VOLDEX_GZ_DIR}
-                   COMMAND ${GZIP_PROGRAM} -9nc ${CMAKE_SOURCE_DIR}/packaging/changelog > ${VOLDEX_GZ_DIR}/changelog.gz
-                   DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog VERBATIM)
+                   COMMAND ${GZIP_PROGRAM} -9nc ${CMAKE_SOURCE_DIR}/debian/changelog > ${VOLDEX_GZ_DIR}/changelog.gz
+                   DEPENDS ${CMAKE_SOURCE_DIR}/debian/changelog VERBATIM)
 list(APPEND VOLDEX_GZ_FILES ${VOLDEX_GZ_DIR}/changelog.gz)
 add_custom_target(voldex_compressed_docs ALL DEPENDS ${VOLDEX_GZ_FILES})
 install(FILES ${VOLDEX_GZ_DIR}/voldex.1.gz ${VOLDEX_GZ_DIR}/voldex-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
@@ -51,15 +51,27 @@ foreach(package voldex voldex-dev)
   else()
     set(component dev)
   endif()
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${VOLDEX_GZ_DIR}/changelog.gz
+  install(FILES ${CMAKE_SOURCE_DIR}/debian/copyright ${VOLDEX_GZ_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endforeach()
 
 install(FILES ${CMAKE_SOURCE_DIR}/include/voldex/plugin.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/voldex COMPONENT dev)
+# `pkg-config --cflags voldex-plugin`: the header needs no library, so the
+# file is the same on every architecture.
+configure_file(${CMAKE_SOURCE_DIR}/cmake/voldex-plugin.pc.in ${CMAKE_BINARY_DIR}/voldex-plugin.pc @ONLY)
+# Written again at install time, so that it names the prefix installed
+# into (cmake --install --prefix, or the package's) rather than the one
+# configured.
+install(CODE "
+  set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+  set(CMAKE_INSTALL_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/cmake/voldex-plugin.pc.in\" \"${CMAKE_BINARY_DIR}/voldex-plugin.pc\" @ONLY)
+" COMPONENT dev)
+install(FILES ${CMAKE_BINARY_DIR}/voldex-plugin.pc DESTINATION ${CMAKE_INSTALL_DATADIR}/pkgconfig COMPONENT dev)
 
 set(CPACK_PACKAGE_NAME voldex)
 set(CPACK_PACKAGE_VENDOR "Voldex developers")
-set(CPACK_PACKAGE_CONTACT "Voldex developers <voldex@users.noreply.invalid>")
+set(CPACK_PACKAGE_CONTACT "The Voldex developers <voldex-devel@voldex.org>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
@@ -77,7 +89,9 @@ set(CPACK_DEBIAN_VOLDEX_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME voldex-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "voldex (= ${PROJECT_VERSION})")
+# The header is used without the program; a rebuild of either (a binNMU)
+# never leaves the other uninstallable.
+set(CPACK_DEBIAN_DEV_PACKAGE_RECOMMENDS "voldex (>= ${PROJECT_VERSION})")
 # Each package says its synopsis on the first line (so no common summary is
 # set, which would come first); the lines below it stay under 80 columns.
 string(CONCAT CPACK_DEBIAN_VOLDEX_DESCRIPTION

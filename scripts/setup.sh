@@ -17,5 +17,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y "${missing[@]}"
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The tests are asked for by name: a build folder configured without them
+# (a package build) would otherwise keep its cached choice.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOLDEX_BUILD_TESTS=ON >/dev/null
 cmake --build build -j2

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 
 #include "cli/cmd_check.h"
 #include "cli/commands.h"
@@ -16,10 +17,12 @@ const char* const kCliVersion = VOLDEX_VERSION;
 
 namespace {
 
-const char* const kPathSyntax =
+// Notes at the end of the help of the commands they concern.
+const char* const kPathNote =
     "Image paths use \"/\" (or \"\\\") between folders and match names without regard to case;\n"
     "they may be written with a \"::\" prefix (::/GAMES/A.TXT). Where a command mixes host and\n"
-    "image paths (put, get), the \"::\" prefix is what marks the image side of put.\n"
+    "image paths (put, get), the \"::\" prefix is what marks the image side of put.\n";
+const char* const kNameNote =
     "On FAT volumes names are long names (or their 8.3 aliases) while the setting LongNames is 1,\n"
     "the default; --short-names (or LongNames=0) keeps to 8.3 names. A name given for the image\n"
     "(ren, mkdir, mv, the \"::\" name of put) that the volume cannot hold as given is refused;\n"
@@ -38,17 +41,20 @@ const std::vector<CliCommand>& CliCommands() {
          "write-protected.\n",
          CmdInfo},
         {"parts", 1, 1, kCmdJson, "parts IMAGE [--json]",
-         "Prints the partition table: name, start, end, size, byte offset (tab-separated). The disk's\n"
+         "Prints the partition table: name, first and last unit (both counted in), size (MiB to the\n"
+         "nearest), byte offset (tab-separated). The disk's\n"
          "geometry comes from the image header, else from a boot sector found near the start.\n"
          "Exit 1 and nothing printed when no valid table is found (entries outside the image or\n"
-         "overlapping one another are not a table).\n"
-         "--json: {\"partitions\": [{\"number\", \"name\", \"start\", \"end\", \"size\", \"offset\",\n"
+         "overlapping one another are not a table); with --json, {\"partitions\": []} then.\n"
+         "--json: {\"partitions\": [{\"number\", \"name\" (as shown), \"plainName\" (untranslated),\n"
+         "\"type\" (the type byte, null without one), \"start\", \"end\" (numbers, the last counted in),\n"
+         "\"unit\" (\"sector\", \"cylinder\", \"record\" or \"byte\"), \"size\", \"offset\",\n"
          "\"logicalOffset\", \"bytes\"}]}; offset is the byte offset in the file (what --offset takes;\n"
          "null for a disk of a D88 file), logicalOffset the disk's place as read, bytes its length.\n",
          CmdParts},
-        {"ls", 1, -1, kCmdOpensVolume | kCmdJson | kCmdRecursive, "ls IMAGE [::PATH...] [-R] [--json]",
+        {"ls", 1, -1, kCmdOpensVolume | kCmdJson | kCmdRecursive | kCmdImagePaths, "ls IMAGE [::PATH...] [-R] [--json]",
          "Lists a folder (default: the root), one entry, or the entries a wildcard matches (* and ?\n"
-         "in the last component), as tab-separated lines: name, size, attributes, date/time, first\n"
+         "in any component), as tab-separated lines: name, size, attributes, date/time, first\n"
          "cluster. -R lists every folder below too, with the path from the listed folder as name.\n"
          "Control characters, tab, line feed and backslash in names are written \\xHH, \\t, \\n, \\\\.\n"
          "--json: {\"entries\": [{\"path\", \"name\", \"type\" (\"file\", \"folder\" or \"label\"),\n"
@@ -56,21 +62,22 @@ const std::vector<CliCommand>& CliCommands() {
          "when the stored fields are no valid date), \"storedDate\", \"storedTime\", \"cluster\"}]};\n"
          "names are UTF-8 strings.\n",
          CmdLs},
-        {"tree", 1, 2, kCmdOpensVolume, "tree IMAGE [::PATH]",
+        {"tree", 1, 2, kCmdOpensVolume | kCmdImagePaths, "tree IMAGE [::PATH]",
          "Prints the folders and files below PATH (default: the root), indented two spaces a level;\n"
          "folders end with \"/\".\n",
          CmdTree},
-        {"cat", 2, -1, kCmdOpensVolume, "cat IMAGE ::PATH...",
+        {"cat", 2, -1, kCmdOpensVolume | kCmdImagePaths, "cat IMAGE ::PATH...",
          "Writes the files' data to standard output, one after another.\n", CmdCat},
-        {"get", 3, -1, kCmdOpensVolume | kCmdProgress, "get IMAGE ::PATH... HOSTDEST",
+        {"get", 3, -1, kCmdOpensVolume | kCmdProgress | kCmdImagePaths, "get IMAGE ::PATH... HOSTDEST",
          "Exports files and folders with their data, timestamps and read-only mark. The last operand\n"
          "is always a host path: an existing folder receives the entries; otherwise one source is\n"
-         "written under that name (get IMG ::A.TXT out/b.txt). * and ? match in the last component.\n"
+         "written under that name (get IMG ::A.TXT out/b.txt); \"-\" writes the files to standard\n"
+         "output. * and ? match in any component (get IMG '::/D*/*.TXT' out).\n"
          "An existing host file is replaced with --yes, kept with --no; otherwise the command asks\n"
          "on a terminal and stops with an error elsewhere. A name the host cannot hold is written\n"
          "under its 8.3 alias, with a line that says so.\n",
          CmdGet, CheckGetOperands},
-        {"put", 2, -1, kCmdOpensVolume | kCmdChanges | kCmdProgress, "put IMAGE HOSTPATH... [::DEST]",
+        {"put", 2, -1, kCmdOpensVolume | kCmdChanges | kCmdProgress | kCmdImagePaths | kCmdImageNames, "put IMAGE HOSTPATH... [::DEST]",
          "Imports host files and folders. Every operand is a host path except a last one written\n"
          "with \"::\": an existing folder of the image receives the sources, another name renames\n"
          "the one source (put IMG a.txt ::/DOC/B.TXT). Without a \"::\" operand they go into the\n"
@@ -78,21 +85,21 @@ const std::vector<CliCommand>& CliCommands() {
          "checked before anything is taken. A source given as /, . or .., or an old-style last\n"
          "operand that names a folder of the image without \"::\", is refused (exit 2).\n",
          CmdPut, CheckPutOperands},
-        {"mkdir", 2, 2, kCmdOpensVolume | kCmdChanges, "mkdir IMAGE ::PATH [--default-name]",
+        {"mkdir", 2, 2, kCmdOpensVolume | kCmdChanges | kCmdImagePaths | kCmdImageNames, "mkdir IMAGE ::PATH [--default-name]",
          "Makes a folder; with --default-name, the next free NEWDIR.n inside PATH.\n", CmdMkdir},
-        {"rm", 2, -1, kCmdOpensVolume | kCmdChanges, "rm IMAGE ::PATH...",
-         "Deletes files and folders with everything in them. * and ? match in the last component.\n", CmdRm},
-        {"release", 2, -1, kCmdOpensVolume | kCmdChanges, "release IMAGE ::PATH...",
+        {"rm", 2, -1, kCmdOpensVolume | kCmdChanges | kCmdImagePaths, "rm IMAGE ::PATH...",
+         "Deletes files and folders with everything in them. * and ? match in any component.\n", CmdRm},
+        {"release", 2, -1, kCmdOpensVolume | kCmdChanges | kCmdImagePaths, "release IMAGE ::PATH...",
          "Unlinks damaged entries and leaves their clusters allocated (fsck.fat reports them as\n"
-         "lost). * and ? match in the last component.\n",
+         "lost). * and ? match in any component.\n",
          CmdRelease},
-        {"ren", 3, 3, kCmdOpensVolume | kCmdChanges, "ren IMAGE ::PATH NEWNAME",
+        {"ren", 3, 3, kCmdOpensVolume | kCmdChanges | kCmdImagePaths | kCmdImageNames, "ren IMAGE ::PATH NEWNAME",
          "Renames an entry in its folder. NEWNAME is a name, not a path (exit 2; mv moves entries).\n", CmdRen,
          CheckRenOperands},
-        {"mv", 3, -1, kCmdOpensVolume | kCmdChanges, "mv IMAGE ::PATH... ::DEST",
+        {"mv", 3, -1, kCmdOpensVolume | kCmdChanges | kCmdImagePaths | kCmdImageNames, "mv IMAGE ::PATH... ::DEST",
          "Moves entries into another folder of the volume (never into themselves). With one source\n"
          "and a DEST that does not exist, the entry is moved and renamed (mv IMG ::A.TXT ::B.TXT).\n"
-         "* and ? match in the last component of the sources. A DEST that is an existing file is\n"
+         "* and ? match in any component of the sources. A DEST that is an existing file is\n"
          "replaced with --yes, kept with --no, otherwise asked for on a terminal or refused.\n",
          CmdMv},
         {"check", 1, 1, kCmdJson, "check IMAGE [--json]",
@@ -171,13 +178,13 @@ const std::vector<CliCommand>& CliCommands() {
          "it to TEXT (11 bytes at most, upper case on FAT, Shift-JIS allowed) or removes it with\n"
          "--clear. On FAT the boot sector's label field is set too.\n",
          CmdLabel},
-        {"attrib", 2, -1, kCmdOpensVolume | kCmdChangesWhenTold | kCmdRecursive,
+        {"attrib", 2, -1, kCmdOpensVolume | kCmdChangesWhenTold | kCmdRecursive | kCmdImagePaths,
          "attrib IMAGE [+r|-r|+h|-h|+s|-s|+a|-a]... ::PATH... [-R]",
          "Sets (+) and clears (-) the read-only, hidden, system and archive bits; without flags\n"
          "prints them (\"RHSA\" letters, \"-\" for a bit not set, a tab, the path). * and ? match in\n"
-         "the last component; -R goes into folders and everything below them. Folders keep their\n"
+         "any component; -R goes into folders and everything below them. Folders keep their\n"
          "folder bit; the volume label is not changed this way.\n",
-         CmdAttrib},
+         CmdAttrib, CheckAttribOperands},
         {"mount", 2, 2, kCmdOpensVolume | kCmdChanges | kCmdServesReadOnly, "mount IMAGE MOUNTPOINT [-o OPTIONS] [-f]",
          "Shows the volume as a folder (FUSE) until fusermount3 -u MOUNTPOINT. Files can be made,\n"
          "written at any offset, grown, shrunk, renamed and removed, folders made and removed; the\n"
@@ -203,13 +210,17 @@ std::string CliUsage() {
         "                  [--yes|--no] [--short-names] [--strict-names] COMMAND IMAGE ...\n"
         "       voldex-cli COMMAND --help | --help | --version\n";
     for (const CliCommand& c : CliCommands()) text += std::string("  ") + c.synopsis + "\n";
-    text += kPathSyntax;
+    text += kPathNote;
+    text += kNameNote;
     text += "Exit status: 0 success, 1 failure, 2 bad usage.\n";
     return text;
 }
 
 std::string CliCommandHelp(const CliCommand& c) {
-    return std::string("usage: voldex-cli [OPTIONS] ") + c.synopsis + "\n" + c.help + kPathSyntax;
+    std::string text = std::string("usage: voldex-cli [OPTIONS] ") + c.synopsis + "\n" + c.help;
+    if (c.flags & kCmdImagePaths) text += kPathNote;
+    if (c.flags & kCmdImageNames) text += kNameNote;
+    return text;
 }
 
 namespace {
@@ -302,8 +313,15 @@ const CliOption kOptions[] = {
 
 }  // namespace
 
-std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std::string& error) {
+std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std::string& error, std::string* command) {
     CliOptions o;
+    struct Named {
+        const CliOptions& o;
+        std::string* out;
+        ~Named() {
+            if (out) *out = o.command;
+        }
+    } named{o, command};
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -405,8 +423,53 @@ bool CheckOperandCount(const CliOptions& o, std::string& error) {
     }
     int n = static_cast<int>(o.operands.size());
     if (n < c->minOperands || (c->maxOperands >= 0 && n > c->maxOperands)) {
-        error = MessageString(1692, o.command) + "\n" + MessageString(1693, std::string("voldex-cli ") + c->synopsis);
+        error = MessageString(1692, o.command);
         return false;
     }
     return true;
+}
+
+namespace {
+
+// Letters to change, add or drop to turn one name into the other.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+std::string NearestCommand(const std::string& name) {
+    std::string best;
+    std::size_t bestDistance = name.size() < 4 ? 1 : 2;  // "ls" is not near every two-letter word
+    for (const CliCommand& c : CliCommands()) {
+        const std::string candidate = c.name;
+        if (name.size() >= 2 && candidate.rfind(name, 0) == 0) return candidate;
+        std::size_t d = EditDistance(name, candidate);
+        if (d <= bestDistance && (best.empty() || d < bestDistance)) {
+            best = candidate;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
+std::string UsageAfterError(const std::string& command) {
+    if (const CliCommand* c = FindCliCommand(command))
+        return MessageString(1693, std::string("voldex-cli ") + c->synopsis) + "\n" +
+               MessageString(1694, "voldex-cli " + command + " --help") + "\n";
+    if (command.empty()) return CliUsage();
+    std::string text;
+    if (std::string near = NearestCommand(command); !near.empty()) text += MessageString(2143, near) + "\n";
+    return text + MessageString(2144, "voldex-cli") + "\n";
 }

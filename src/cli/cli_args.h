@@ -60,6 +60,8 @@ enum CliCommandFlags : unsigned {
     kCmdProgress = 16,    // long transfers: a progress line on a terminal
     kCmdServesReadOnly = 32,  // with kCmdChanges: a read-only volume is served read-only, not refused
     kCmdChangesWhenTold = 64, // writes only when its operands say so (label TEXT, attrib +r); else reads
+    kCmdImagePaths = 128,     // takes image paths: its help ends with the note on them
+    kCmdImageNames = 256,     // names entries of the image: its help ends with the note on names
 };
 
 // True when a command of flag kCmdChangesWhenTold is asked to change the volume.
@@ -85,7 +87,18 @@ const CliCommand* FindCliCommand(const std::string& name);
 
 // Parses argv (without the program name). On bad usage returns nothing and
 // puts the reason in `error`.
-std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std::string& error);
+// `command`, when given, receives the command named before the error (empty
+// when none was).
+std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std::string& error,
+                                       std::string* command = nullptr);
+
+// What follows a usage error: the command's own usage line when a command
+// was named, else a suggestion for a near command name or the general usage.
+std::string UsageAfterError(const std::string& command);
+
+// The known command nearest to a mistyped name (a letter or two off, or
+// its beginning); empty when none is near.
+std::string NearestCommand(const std::string& name);
 
 // Operands each command needs: minimum and maximum (-1: no limit), image included.
 bool CheckOperandCount(const CliOptions& options, std::string& error);

@@ -121,6 +121,8 @@ int CmdParts(CliContext& c) {
     if (DetectAndSelect(opener, o.operands[0], params) && params.Device) params.Device->Destroy();
     c.ui.EndOpening(true);
     if (c.ui.listed.empty()) {
+        // Scripts that asked for JSON get it here too: no partitions.
+        if (o.json) std::fputs("{\"partitions\": []}\n", stdout);
         std::fprintf(stderr, "voldex-cli: %s\n", MessageString(1697).c_str());
         return kExitFailure;
     }
@@ -134,8 +136,10 @@ int CmdParts(CliContext& c) {
             const bool inFile = !r.inContainer || r.fileOffset >= 0;
             const uint64_t fileOffset = r.inContainer ? uint64_t(r.fileOffset) : r.offset;
             out += "{\"number\": " + std::to_string(k + 1) + ", \"name\": " + JsonString(r.name) +
-                   ", \"start\": " + JsonString(r.start) + ", \"end\": " + JsonString(r.end) +
-                   ", \"size\": " + JsonString(r.size) +
+                   ", \"plainName\": " + JsonString(r.plainName) +
+                   ", \"type\": " + (r.type < 0 ? std::string("null") : std::to_string(r.type)) +
+                   ", \"start\": " + std::to_string(r.first) + ", \"end\": " + std::to_string(r.last) +
+                   ", \"unit\": \"" + r.unit + "\", \"size\": " + JsonString(r.size) +
                    ", \"offset\": " + (inFile ? std::to_string(fileOffset) : std::string("null")) +
                    ", \"logicalOffset\": " + std::to_string(r.offset) + ", \"bytes\": " + std::to_string(r.bytes) + "}";
         }

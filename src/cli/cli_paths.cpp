@@ -1,5 +1,6 @@
 #include "cli/cli_paths.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "device/asciicase.h"
@@ -21,7 +22,16 @@ void SplitImagePath(const std::string& path, std::string& folder, std::string& n
     name = cut == std::string::npos ? p : p.substr(cut + 1);
 }
 
-void ReportNotFound(const std::string& path) {
+void ReportNotFound(const std::string& path, DiskImage* image) {
+    for (std::size_t cut = path.find_first_of("/\\", 1); image && cut != std::string::npos;
+         cut = path.find_first_of("/\\", cut + 1)) {
+        const std::string upTo = path.substr(0, cut);
+        auto loc = ResolveEntry(*image, upTo);
+        if (loc && loc->index >= 0 && !ResolveFolder(*image, upTo)) {
+            ShowMessage(1293, upTo);
+            return;
+        }
+    }
     ShowMessage(123);
     ShowMessage(1292, path);
 }
@@ -109,18 +119,67 @@ bool MatchesPattern(const std::string& pattern, const std::string& name) {
     return Match(pattern, name);
 }
 
-std::optional<std::vector<NamedEntry>> ExpandImagePath(DiskImage& image, const std::string& operand) {
-    const std::string path = WithoutImagePrefix(operand);
+namespace {
+
+// Whether entry i of `dir` matches a wildcard pattern (UTF-8): a long name
+// matches as it is shown, the 8.3 name matches too.
+bool EntryMatches(const DIDir& dir, int i, const std::string& pattern) {
+    if (MatchesPattern(Utf8ToSjis(pattern), dir.GetDisplayName(i))) return true;
+    return dir.UsesLongNames() && (pattern == "*.*" || MatchText(FoldCase(Utf8ToUtf16(pattern)), FoldCase(Utf8ToUtf16(dir.GetNameUtf8(i)))));
+}
+
+bool HasWildcardText(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
+
+// The folders that a path's folder part names, wildcards in any of its
+// components expanded (in directory order): "/D*/X" gives "/DATA", "/DOCS".
+std::vector<std::string> ExpandFolderPart(DiskImage& image, const std::string& folder) {
+    std::vector<std::string> found = {""};
+    std::size_t at = 0;
+    while (at <= folder.size()) {
+        std::size_t end = std::min(folder.find_first_of("/\\", at), folder.size());
+        const std::string part = folder.substr(at, end - at);
+        at = end + 1;
+        if (part.empty()) continue;
+        std::vector<std::string> next;
+        for (const std::string& base : found) {
+            if (!HasWildcardText(part)) {
+                next.push_back(base + "/" + part);
+                continue;
+            }
+            auto cluster = ResolveFolder(image, base.empty() ? "/" : base);
+            if (!cluster) continue;
+            DIDir dir(&image, *cluster);
+            if (!dir.Load()) continue;
+            for (int i : ListedEntries(dir)) {
+                const uint8_t attr = dir.GetAttr(i);
+                if (!(attr & kAttrDirectory) || (attr & kAttrVolume) || dir.IsDotEntry(i)) continue;
+                if (EntryMatches(dir, i, part)) next.push_back(base + "/" + dir.GetNameUtf8(i));
+            }
+        }
+        found = std::move(next);
+    }
+    return found;
+}
+
+// The entries `path` names within one folder part without wildcards.
+// Reports what it does not find only when `report` is set.
+std::optional<std::vector<NamedEntry>> ExpandInFolder(DiskImage& image, const std::string& path, bool report) {
     std::vector<NamedEntry> out;
     if (!HasWildcard(path)) {
         bool ambiguous = false;
         auto loc = ResolveEntry(image, path, &ambiguous);
         if (!loc) {
-            if (!ambiguous) ReportNotFound(path);
+            if (!ambiguous && report) ReportNotFound(path, &image);
             return std::nullopt;
         }
         std::string folder, name;
         SplitImagePath(path, folder, name);
+        // "FILE/" names a folder that is not there.
+        const bool slash = !name.empty() && (path.back() == '/' || path.back() == '\\');
+        if (slash && loc->index >= 0 && !ResolveFolder(image, path)) {
+            if (report) ShowMessage(1293, path);
+            return std::nullopt;
+        }
         out.push_back({*loc, name.empty() ? "/" : JoinShown(folder, name)});
         return out;
     }
@@ -128,7 +187,7 @@ std::optional<std::vector<NamedEntry>> ExpandImagePath(DiskImage& image, const s
     SplitImagePath(path, folder, pattern);
     auto cluster = ResolveFolder(image, folder);
     if (!cluster) {
-        ReportNotFound(folder);
+        if (report) ReportNotFound(folder, &image);
         return std::nullopt;
     }
     DIDir dir(&image, *cluster);
@@ -136,17 +195,30 @@ std::optional<std::vector<NamedEntry>> ExpandImagePath(DiskImage& image, const s
         ShowMessage(106, folder);
         return std::nullopt;
     }
-    const std::string wanted = Utf8ToSjis(pattern);
-    const std::u16string wantedText = FoldCase(Utf8ToUtf16(pattern));
     for (int i : ListedEntries(dir)) {
         if (dir.GetAttr(i) & kAttrVolume) continue;
-        std::string name = dir.GetDisplayName(i);
-        // A long name matches as it is shown; the 8.3 name matches too.
-        std::string shown = dir.GetNameUtf8(i);
-        bool matches = MatchesPattern(wanted, name) ||
-                       (dir.UsesLongNames() && (pattern == "*.*" || MatchText(wantedText, FoldCase(Utf8ToUtf16(shown)))));
-        if (matches) out.push_back({{*cluster, i}, JoinShown(folder, shown)});
+        if (EntryMatches(dir, i, pattern)) out.push_back({{*cluster, i}, JoinShown(folder, dir.GetNameUtf8(i))});
     }
+    if (out.empty()) {
+        if (report) ShowMessage(1291, path);
+        return std::nullopt;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::vector<NamedEntry>> ExpandImagePath(DiskImage& image, const std::string& operand) {
+    const std::string path = WithoutImagePrefix(operand);
+    std::string folder, last;
+    SplitImagePath(path, folder, last);
+    if (!HasWildcardText(folder)) return ExpandInFolder(image, path, true);
+    // Wildcards in the folder part: every folder they match, and in each
+    // what the last component names; nothing at all is a failure.
+    std::vector<NamedEntry> out;
+    for (const std::string& base : ExpandFolderPart(image, folder))
+        if (auto found = ExpandInFolder(image, base + "/" + last, false))
+            out.insert(out.end(), found->begin(), found->end());
     if (out.empty()) {
         ShowMessage(1291, path);
         return std::nullopt;

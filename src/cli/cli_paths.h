@@ -1,6 +1,6 @@
 #pragma once
-// Image-side paths on the command line: the "::" prefix, wildcards in the
-// last component, and the escaping of names in line-oriented output.
+// Image-side paths on the command line: the "::" prefix, wildcards in any
+// component, and the escaping of names in line-oriented output.
 
 #include <cstdint>
 #include <optional>
@@ -31,13 +31,16 @@ struct NamedEntry {
 };
 
 // The entries a path names: one for a plain path, every listed entry of
-// the folder that matches for a wildcard (in directory order). Reports
+// the folder that matches for a wildcard (in directory order; wildcards in
+// folder components match folders, "::/D*/*.TXT"). Reports
 // (1292 not found, 1291 no match, 106 unreadable folder) and gives nothing
 // on failure.
 std::optional<std::vector<NamedEntry>> ExpandImagePath(DiskImage& image, const std::string& operand);
 
 // "The source was not found", with the path on a line of its own.
-void ReportNotFound(const std::string& path);
+// With the image, a path that goes through a file says that file is not a
+// folder instead.
+void ReportNotFound(const std::string& path, DiskImage* image = nullptr);
 
 // The folder part and the last component of an image path.
 void SplitImagePath(const std::string& path, std::string& folder, std::string& name);

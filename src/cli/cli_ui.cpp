@@ -18,6 +18,32 @@ void CliInterface::Print(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+namespace {
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+struct sigaction g_before[2];
+
+void NoteStop(int sig) { g_stopSignal = sig; }
+
+}  // namespace
+
+StopOnSignal::StopOnSignal() : old_(g_before) {
+    struct sigaction sa {};
+    sa.sa_handler = NoteStop;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;  // reads and writes go on; the copy looks at the flag between pieces
+    for (int k = 0; k < 2; ++k) sigaction(kStopSignals[k], &sa, &old_[k]);
+}
+
+StopOnSignal::~StopOnSignal() {
+    for (int k = 0; k < 2; ++k) sigaction(kStopSignals[k], &old_[k], nullptr);
+}
+
+int StopOnSignal::Caught() { return g_stopSignal; }
+
+bool CliInterface::StopRequested() { return g_stopSignal != 0; }
+
 void CliInterface::BeginOpening() {
     opening_ = true;
     held_.clear();
@@ -49,6 +75,9 @@ unsigned FloppyPlainLine(const std::string& text, int style) {
 }  // namespace
 
 int CliInterface::ShowBox(const std::string& text, const std::string& caption, int style) {
+    // "The import was interrupted": the line before it said why, and the
+    // status says that it failed.
+    if (!importSources.empty() && text == FormatCatalogueMessage(118, {}).value_or("")) return kIdOk;
     if (caption == SystemErrorCaption()) Print(MessageString(kSystemErrorLine, caption, text));
     else Print(text);
     if (floppyMessages) {
@@ -59,20 +88,48 @@ int CliInterface::ShowBox(const std::string& text, const std::string& caption, i
     }
     if (style == kBoxYesNoQuestion || style == kBoxYesNoWarning) {
         if (yes_) return kIdYes;
-        if (!no_) {
-            // Nobody can answer here: the options that do are named.
-            unanswered_ = true;
-            Print(MessageString(1840));
-        }
+        if (no_) return kIdNo;
+        if (auto answer = AskOnTerminal()) return *answer ? kIdYes : kIdNo;
+        unanswered_ = true;
+        // Nobody can answer here: the options that do are named.
+        Print(MessageString(1840));
         return kIdNo;
     }
     return kIdOk;
 }
 
+std::optional<bool> CliInterface::AskOnTerminal() {
+    if (!isatty(0) || !isatty(2)) {
+        Print(MessageString(2141));
+        return std::nullopt;
+    }
+    if (progress) progress->Break();
+    for (;;) {
+        std::fputs(ResourceString().LoadMessage(2140), stderr);
+        std::fflush(stderr);
+        char line[64];
+        if (!std::fgets(line, sizeof line, stdin)) break;
+        switch (line[0] | 0x20) {
+            case 'y': return true;
+            case 'n': return false;
+            default: break;
+        }
+    }
+    std::fputs("\n", stderr);
+    return std::nullopt;
+}
+
 OverwriteAnswer CliInterface::AskOverwrite(const std::string& existingName, const SystemTime&,
                                            const std::string& incomingName, const SystemTime&) {
+    // Importing, the existing entry is in the image and the incoming file
+    // may be a private copy; exporting, the existing file is the host's.
+    const bool importing = !importSources.empty();
+    const std::string existing = importing ? ImportedEntryPath(incomingName, existingName) : existingName;
     if (yes_) return owYes;
-    if (no_) return owNo;
+    if (no_) {
+        Print(MessageString(2149, existing));
+        return owNo;
+    }
     // On a terminal the question is asked, as the window asks it.
     if (isatty(0) && isatty(2)) {
         if (progress) progress->Break();
@@ -93,10 +150,7 @@ OverwriteAnswer CliInterface::AskOverwrite(const std::string& existingName, cons
         std::fputs("\n", stderr);
     }
     unanswered_ = true;
-    // Importing, the existing entry is in the image and the incoming file
-    // may be a private copy; exporting, the existing file is the host's.
-    bool importing = !importSources.empty();
-    Print(MessageString(1699, importing ? ImportedEntryPath(incomingName, existingName) : existingName));
+    Print(MessageString(1699, existing));
     return owCancel;
 }
 

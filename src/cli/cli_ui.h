@@ -5,6 +5,7 @@
 
 #include "device/userinterface.h"
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -60,11 +61,18 @@ public:
     std::string importFolder;
     std::vector<std::pair<std::string, std::string>> importSources;
 
+    // SIGINT or SIGTERM arrived while a StopOnSignal was alive.
+    bool StopRequested() override;
+    bool StopAsked() override { return StopRequested(); }
+
     // mkfdd: messages whose catalogue text is only "?" get a plain line.
     bool floppyMessages = false;
 
 private:
     void Print(const std::string& line);
+    // A yes-or-no question read from the terminal; nothing without one
+    // (said with a hint at --yes and --no) or at its end.
+    std::optional<bool> AskOnTerminal();
     int ChooseDisk(THDDPartDialog& dialog);
     // "::/DIR/NAME" for an entry met while importing host file `hostPath`.
     std::string ImportedEntryPath(const std::string& hostPath, const std::string& entryName) const;
@@ -82,3 +90,19 @@ private:
 // least one row, every partition inside the image (when its size is
 // known), and no two partitions overlapping or starting at one place.
 bool IsSoundTable(const std::vector<PartitionRow>& rows, uint64_t imageSize);
+
+// While it lives, SIGINT and SIGTERM do not end the program: they are noted,
+// and the running import stops at the next piece of data, leaving the
+// volume consistent. The handlers before it come back when it goes.
+class StopOnSignal {
+public:
+    StopOnSignal();
+    ~StopOnSignal();
+    StopOnSignal(const StopOnSignal&) = delete;
+    StopOnSignal& operator=(const StopOnSignal&) = delete;
+    // The signal that arrived, 0 for none.
+    static int Caught();
+
+private:
+    struct sigaction* old_;
+};

@@ -16,7 +16,7 @@
 namespace {
 
 const char* const kNewUsage = "voldex-cli new IMAGE FORMAT [--size SIZE] [--label TEXT] [--yes]";
-constexpr unsigned kUsage = 1693, kHint = 1694, kBadSize = 1683, kFormatList = 2050, kExistsUseYes = 2055;
+constexpr unsigned kUsage = 1693, kHint = 1694, kBadSize = 1683, kFormatList = 2050;
 
 }  // namespace
 
@@ -31,14 +31,9 @@ int CmdNew(CliContext& c) {
         if (!request.size) return UsageError(MessageString(kBadSize, *o.sizeText), MessageString(kHint, "--size 40M, --size 2G"));
     }
     NewImagePlan plan = PlanNewImage(request);
+    if (plan.status == NewImageStatus::kBadLabel) return UsageError(plan.message, MessageString(2150));
     if (plan.status != NewImageStatus::kOk)
         return UsageError(plan.message, MessageString(kUsage, kNewUsage) + "\n" + MessageString(kFormatList, FormatNames()));
-    // Here nobody can answer the window's question: the line says what to add.
-    struct stat existing;
-    if (!o.yes && stat(request.path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-        ShowMessage(kExistsUseYes, request.path);
-        return kExitFailure;
-    }
     // Ctrl-C waits for the few writes: it would leave the partial file behind.
     sigset_t stop, old;
     sigemptyset(&stop);
@@ -103,6 +98,16 @@ struct AttribRun {
 };
 
 }  // namespace
+
+int CheckAttribOperands(const CliOptions& o) {
+    // "+x" is a flag mistyped, not a path to look for.
+    for (std::size_t k = 1; k < o.operands.size(); ++k) {
+        const std::string& a = o.operands[k];
+        if (a.size() == 2 && a[0] == '+' && !IsAttribFlag(a))
+            return UsageError(MessageString(2145, a), MessageString(1693, std::string("voldex-cli ") + FindCliCommand("attrib")->synopsis));
+    }
+    return kExitOk;
+}
 
 int CmdAttrib(CliContext& c) {
     AttribRun run{*c.image};

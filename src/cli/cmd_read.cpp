@@ -47,11 +47,17 @@ std::string JsonTime(const DIDir& dir, int i) {
 class Listing {
 public:
     bool Json() const { return json_; }
-    explicit Listing(bool json) : json_(json) {
-        if (!json_) text_ = MessageString(kListingHeader) + "\n";
+    explicit Listing(bool json) : json_(json) {}
+
+    // The header goes out with the first thing listed (an empty folder
+    // included), never before an operand that names nothing.
+    void Begin() {
+        if (!json_ && !begun_) text_ += MessageString(kListingHeader) + "\n";
+        begun_ = true;
     }
 
     void Add(const DIDir& dir, int i, const std::string& shown, const std::string& path) {
+        Begin();
         if (json_) {
             std::string name = dir.GetNameUtf8(i);
             text_ += count_++ ? ",\n  " : "\n  ";
@@ -77,6 +83,7 @@ public:
 
 private:
     bool json_;
+    bool begun_ = false;
     std::string text_;
     std::size_t count_ = 0;
 };
@@ -86,6 +93,7 @@ private:
 // folder met a second time is listed once and reported.
 bool ListFolder(DiskImage& image, uint32_t cluster, const std::string& path, const std::string& prefix,
                 bool recursive, Listing& out) {
+    out.Begin();
     const std::size_t skip = path == "/" ? 1 : path.size() + 1;
     const bool json = out.Json();
     std::string shown;
@@ -156,7 +164,7 @@ int CmdTree(CliContext& c) {
     auto folder = ResolveFolder(image, path);
     if (!folder) {
         if (ResolveEntry(image, path)) ShowMessage(1293, path);
-        else ReportNotFound(path);
+        else ReportNotFound(path, &image);
         return kExitFailure;
     }
     std::printf("%s\n", EscapeField(path.empty() ? "/" : path).c_str());
@@ -339,11 +347,24 @@ int CmdGet(CliContext& c) {
         if (!found) return kExitFailure;
         entries.insert(entries.end(), found->begin(), found->end());
     }
+    if (dest == "-") {
+        // Standard output, as cat writes it: files only, one after another.
+        for (const NamedEntry& e : entries) {
+            DIDir dir(&image, e.where.folder);
+            if (e.where.index < 0 || !dir.Load() || (dir.GetAttr(e.where.index) & (kAttrDirectory | kAttrVolume))) {
+                ShowMessage(1294, e.path);
+                return kExitFailure;
+            }
+            if (!CatEntry(dir, e.where.index, e.path)) return kExitFailure;
+        }
+        return kExitOk;
+    }
     OverwriteAnswer state = owYes;
     if (!IsHostFolder(dest)) {
         // Another name for one entry; the folder it goes into must exist.
-        if (entries.size() != 1 || entries[0].where.index < 0 || dest.empty() || dest.back() == '/' ||
-            !IsHostFolder(HostParent(dest))) {
+        if (entries.size() != 1)
+            return UsageError(MessageString(2142, dest), MessageString(1694, "voldex-cli get IMAGE ::PATH... HOSTFOLDER"));
+        if (entries[0].where.index < 0 || dest.empty() || dest.back() == '/' || !IsHostFolder(HostParent(dest))) {
             ShowSystemError(IsHostFolder(HostParent(dest)) ? ENOTDIR : ENOENT);
             ShowMessage(110, dest);
             return kExitFailure;

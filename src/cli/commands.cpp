@@ -179,12 +179,13 @@ int CmdPut(CliContext& c) {
         SplitImagePath(destPath, folderPath, newName);
         bool slash = !destPath.empty() && (destPath.back() == '/' || destPath.back() == '\\');
         if (slash || newName.empty()) {
-            ShowMessage(1293, destPath);
+            if (target) ShowMessage(1293, destPath);
+            else ReportNotFound(destPath, &image);
             return kExitFailure;
         }
         if (sources.size() != 1) {
             if (target) ShowMessage(1293, destPath);
-            else ReportNotFound(destPath);
+            else ReportNotFound(destPath, &image);
             return kExitFailure;
         }
     } else if (fromInput) {
@@ -192,7 +193,7 @@ int CmdPut(CliContext& c) {
     }
     auto folder = ResolveFolder(image, folderPath);
     if (!folder) {
-        ReportNotFound(folderPath);
+        ReportNotFound(folderPath, &image);
         return kExitFailure;
     }
     DIDir dir(&image, *folder);
@@ -230,9 +231,17 @@ int CmdPut(CliContext& c) {
         }
     }
     c.ui.importFolder = folderPath;
+    // Ctrl-C or a kill stops the import between pieces of data: the files
+    // before it stay whole, the one being copied is taken back.
+    StopOnSignal stopping;
+    OverwriteAnswer state = ImportFileList(dir, sources, false, newName);
+    if (int sig = StopOnSignal::Caught()) {
+        ShowMessage(2146);
+        return 128 + sig;
+    }
     // Anything passed over leaves the copy incomplete: scripts learn it
     // from the status.
-    if (ImportFileList(dir, sources, false, newName) == owCancel) return kExitFailure;
+    if (state == owCancel) return kExitFailure;
     return LastImportSkipped() == 0 ? kExitOk : kExitFailure;
 }
 
@@ -273,7 +282,7 @@ int RemoveOrRelease(CliContext& c, bool release) {
         }
         for (const NamedEntry& e : *entries) {
             if (e.where.index < 0) {
-                ShowMessage(111, e.path);
+                ShowMessage(2148, "::/");
                 rc = kExitFailure;
                 continue;
             }
@@ -350,7 +359,7 @@ int CmdRen(CliContext& c) {
     std::string path = WithoutImagePrefix(args[0]);
     auto loc = ResolveEntry(image, path);
     if (!loc || loc->index < 0) {
-        ReportNotFound(path);
+        ReportNotFound(path, &image);
         return kExitFailure;
     }
     DIDir dir(&image, loc->folder);
@@ -385,7 +394,7 @@ int CmdMv(CliContext& c) {
         auto parent = ResolveFolder(image, folder);
         bool slash = !dest.empty() && (dest.back() == '/' || dest.back() == '\\');  // meant as a folder
         if (sources.size() != 1 || !parent || newName.empty() || slash) {
-            ReportNotFound(dest);
+            ReportNotFound(dest, &image);
             return kExitFailure;
         }
         targetCluster = *parent;
@@ -398,7 +407,7 @@ int CmdMv(CliContext& c) {
         if (!LoadFolder(folder, holder)) return kExitFailure;
         if (!AcceptGivenName(holder, newName)) return kExitFailure;
         if (holder.FindName(newName) != -1) {
-            ShowMessage(119, newName);
+            ReportNameTaken(holder, newName);
             return kExitFailure;
         }
         // Into the other folder under the new name, in one step.
@@ -449,23 +458,29 @@ int CmdMkfdd(CliContext& c) {
     const CliOptions& o = c.options;
     const std::string& source = o.operands[0];
     const std::string output = o.operands[1].empty() ? "" : ImageFileName(o.operands[1]);
+    // What is missing or wrong on the command line is a usage error.
     auto refuse = [](unsigned id, unsigned plain) {
         ShowMessage(id);
         // The plain words only where the catalogue's own text is a bare "?".
         if (FormatCatalogueMessage(id, {}).value_or("") == "?") ShowMessage(plain);
-        return kExitFailure;
+        std::fprintf(stderr, "%s\n", MessageString(1693, std::string("voldex-cli ") + FindCliCommand("mkfdd")->synopsis).c_str());
+        return kExitUsage;
     };
     if (output.empty()) return refuse(701, 1283);
     if (source.empty()) return refuse(702, 1284);
     // The window's "choose the size" has no place here: the line says what to give.
+    auto usage = [] {
+        std::fprintf(stderr, "%s\n", MessageString(1693, std::string("voldex-cli ") + FindCliCommand("mkfdd")->synopsis).c_str());
+        return kExitUsage;
+    };
     if (!o.size) {
         ShowMessage(1285);
-        return kExitFailure;
+        return usage();
     }
     int format = FloppyFormatBySize(uint32_t(*o.size));
     if (format < 0) {
         ShowMessage(kBadFloppySize, *o.size);
-        return kExitFailure;
+        return usage();
     }
     c.ui.floppyMessages = true;
     bool ok = MakeFloppyImage(source, output, format);

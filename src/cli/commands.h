@@ -43,6 +43,7 @@ int CmdMv(CliContext& c);
 int CheckPutOperands(const CliOptions& o);
 int CheckGetOperands(const CliOptions& o);
 int CheckRenOperands(const CliOptions& o);
+int CheckAttribOperands(const CliOptions& o);
 
 // Whether `name`, given on the command line for a new or renamed entry of
 // `dir`, can be stored as it stands; reports the rule it breaks otherwise.

@@ -71,9 +71,10 @@ int main(int argc, char** argv) {
         std::fputs(CliCommandHelp(*FindCliCommand(args[1])).c_str(), stdout);
         return kExitOk;
     }
-    auto options = ParseCliArgs(args, error);
+    std::string named;
+    auto options = ParseCliArgs(args, error, &named);
     if (!options) {
-        std::fprintf(stderr, "voldex-cli: %s\n%s", error.c_str(), CliUsage().c_str());
+        std::fprintf(stderr, "voldex-cli: %s\n%s", error.c_str(), UsageAfterError(named).c_str());
         return kExitUsage;
     }
     const CliCommand& command = *FindCliCommand(options->command);

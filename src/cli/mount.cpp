@@ -196,7 +196,7 @@ int CmdMount(DiskImage& image, const CliOptions& o) {
     struct stat st;
     char full[PATH_MAX];
     if (stat(o.operands[1].c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !realpath(o.operands[1].c_str(), full)) {
-        ShowMessage(1381, o.operands[1]);
+        ShowMessage(stat(o.operands[1].c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? 2151 : 1381, o.operands[1]);
         return 1;
     }
     const std::string mountPoint = full;

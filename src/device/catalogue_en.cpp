@@ -379,6 +379,18 @@ const CatalogueEntry kEnglish[] = {
     {2100, "Do you want to delete %1!u! %{1:item|items}?\n%2"},
     {2101, "Nothing to delete: %1\nThe volume label, \".\" and \"..\" are never deleted; the label is changed in Properties."},
     {2102, "%1!u! %{1:item stays|items stay}: %2 (the volume label, \".\" and \"..\" are never deleted)"},
+    {2140, "(y yes, n no) "},
+    {2141, "No terminal to answer on: run again with --yes or --no"},
+    {2142, "Several sources go into a folder, and %1 is not a folder"},
+    {2143, "Perhaps you meant %1"},
+    {2144, "%1 --help lists the commands and options"},
+    {2145, "Unknown attribute flag: %1 (+r -r +h -h +s -s +a -a)"},
+    {2146, "Stopped by a signal: what was imported before it is in the image, whole; a file being copied was taken back"},
+    {2147, "Not imported: %1"},
+    {2148, "The root folder itself cannot be deleted: %1 (::/* names what is in it)"},
+    {2149, "Kept: %1 (--no)"},
+    {2150, "A label has 1 to 11 bytes (2 for a kanji), not only spaces, no control characters and none of \" * + , . / : ; < = > ? [ \\ ] |"},
+    {2151, "Not a folder: %1 (the mount folder must be an existing folder)"},
 };
 
 }  // namespace

@@ -67,6 +67,7 @@ int RunBox(unsigned id, int style, bool log, const MsgArgs& args) {
     }
     int button = UI().ShowBox(*text, kCaption, style);
     if (log) {
+        MakeFolders(LogFolder());
         if (FILE* f = std::fopen(LogFilePath().c_str(), "a")) {
             std::fprintf(f, "%s\n", LogLine(*text).c_str());
             std::fclose(f);

@@ -40,16 +40,6 @@ std::string XdgFolder(const char* variable, const char* fallback) {
     return WithSlash(v) + "voldex/";
 }
 
-// Makes a folder and the folders above it; true when it exists afterwards.
-bool MakeFolders(const std::string& folder) {
-    for (std::size_t at = 1; at <= folder.size(); ++at) {
-        if (at < folder.size() && folder[at] != '/') continue;
-        std::string part = folder.substr(0, at);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    }
-    return true;
-}
-
 bool HoldsIniFile(const std::string& folder) {
     DIR* d = opendir(folder.c_str());
     if (!d) return false;
@@ -76,6 +66,15 @@ std::string OneFolder() {
 
 }  // namespace
 
+bool MakeFolders(const std::string& folder) {
+    for (std::size_t at = 1; at <= folder.size(); ++at) {
+        if (at < folder.size() && folder[at] != '/') continue;
+        std::string part = folder.substr(0, at);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    return true;
+}
+
 std::string ExecutableFolder() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
@@ -94,17 +93,13 @@ std::string ProgramFolder() {
 std::string SettingsFolder() {
     std::string one = OneFolder();
     if (!one.empty()) return one;
-    std::string folder = XdgFolder("XDG_CONFIG_HOME", ".config");
-    MakeFolders(folder);
-    return folder;
+    return XdgFolder("XDG_CONFIG_HOME", ".config");
 }
 
 std::string LogFolder() {
     std::string one = OneFolder();
     if (!one.empty()) return one;
-    std::string folder = XdgFolder("XDG_STATE_HOME", ".local/state");
-    MakeFolders(folder);
-    return folder;
+    return XdgFolder("XDG_STATE_HOME", ".local/state");
 }
 
 std::vector<std::string> ProfileFolders() {

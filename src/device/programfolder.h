@@ -20,11 +20,15 @@ std::string ProgramFolder();
 // The folder of the running executable.
 std::string ExecutableFolder();
 
-// The folder of the settings file; made when it does not exist yet.
+// The folder of the settings file. Reading makes nothing: the writer
+// makes the folder (MakeFolders) when it first writes.
 std::string SettingsFolder();
 
-// The folder of the log file; made when it does not exist yet.
+// The folder of the log file, likewise made only when written to.
 std::string LogFolder();
+
+// Makes a folder and the folders above it; true when it exists afterwards.
+bool MakeFolders(const std::string& folder);
 
 // The folders profile files are read from, in order.
 std::vector<std::string> ProfileFolders();

@@ -113,6 +113,11 @@ public:
         return false;
     }
 
+    // True once the user asked the running import to stop at once (on the
+    // command line, SIGINT or SIGTERM): unlike StopAsked, a file being
+    // copied is taken back.
+    virtual bool StopRequested() { return false; }
+
     // The drop confirmation list: host paths about to be imported, or
     // entry names about to be moved into `target`. True for Yes.
     virtual bool ConfirmImport(const std::vector<std::string>& paths) {

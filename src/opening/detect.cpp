@@ -256,6 +256,10 @@ void UseContainer(DeviceIOIF*& device, DetectedImage& d, const char* kind, std::
         r.bytes = all[k].geometry.Bytes();
         r.start = Msg(520, {r.offset});
         r.end = Msg(520, {r.offset + r.bytes - 1});
+        r.first = r.offset;
+        r.last = r.offset + r.bytes - (r.bytes ? 1 : 0);
+        r.unit = "byte";
+        r.plainName = SjisToUtf8(all[k].name);
         r.size = Msg(1310, {uint64_t(all[k].geometry.Bytes() / 1024)});
         r.offsetText = Msg(520, {r.offset});
         r.inContainer = true;

@@ -35,6 +35,24 @@ unsigned ATTypeText(uint8_t type) {
     }
 }
 
+// The table type's name as the catalogue's English says it, for scripts.
+const char* ATTypeName(uint8_t type) {
+    switch (ATTypeText(type)) {
+        case 509: return "FAT12";
+        case 510: return "FAT16, under 32 MB";
+        case 511: return "FAT16, 32 MB or more";
+        case 512: return "FAT32";
+        default: return "Unknown";
+    }
+}
+
+// Whole MiB to the nearest, and 1 for anything smaller but not empty: a
+// 99.87 MiB partition is shown as 100, not 99.
+uint64_t SizeInMiB(uint64_t bytes) {
+    if (bytes == 0) return 0;
+    return std::max<uint64_t>(1, (bytes + kMiB / 2) / kMiB);
+}
+
 struct Geometry {
     int64_t diskStart;
     int32_t secLen, sectors, heads, cylinders;
@@ -59,7 +77,12 @@ void ReadPC98(DeviceIOIF* dev, const Geometry& g, std::vector<PartitionRow>& row
         r.end = Msg(517, {endCyl});
         uint64_t bytes = (uint64_t(endCyl) - startCyl + 1) * uint64_t(uint32_t(g.secLen)) * uint32_t(g.sectors) *
                          uint32_t(g.heads);
-        r.size = Msg(519, {uint64_t(bytes / kMiB)});
+        r.size = Msg(519, {SizeInMiB(bytes)});
+        r.first = startCyl;
+        r.last = endCyl;
+        r.unit = "cylinder";
+        r.type = e[1];
+        r.plainName = r.name;
         r.bytes = bytes;
         uint64_t iplSector = e[4], iplHead = e[5], iplCyl = LE16(e + 6);
         r.offset = uint64_t(g.diskStart) + uint64_t(uint32_t(g.secLen)) *
@@ -99,9 +122,15 @@ void ReadAT(DeviceIOIF* dev, const Geometry& g, uint64_t at, uint64_t extendedBa
         uint64_t offset = at + secLen * first;
         PartitionRow r;
         r.name = Msg(depth == 0 ? 514 : 515, {Msg(ATTypeText(type))});
+        // The last sector is counted in, as the PC-9801 table's last
+        // cylinder is (and as fdisk shows it).
         r.start = Msg(516, {first});
-        r.end = Msg(516, {uint64_t(first) + count});
-        r.size = Msg(519, {uint64_t(secLen * count / kMiB)});
+        r.end = Msg(516, {uint64_t(first) + count - (count ? 1 : 0)});
+        r.size = Msg(519, {SizeInMiB(secLen * count)});
+        r.first = first;
+        r.last = uint64_t(first) + count - (count ? 1 : 0);
+        r.type = type;
+        r.plainName = ATTypeName(type);
         r.bytes = secLen * count;
         r.offset = offset;
         r.offsetText = Msg(520, {r.offset});
@@ -125,7 +154,11 @@ void ReadX68000(DeviceIOIF* dev, const Geometry& g, std::vector<PartitionRow>& r
         r.start = Msg(518, {record});
         r.bytes = uint64_t(count) * uint32_t(g.secLen);
         if (count != 0) r.end = Msg(518, {uint64_t(record) + count - 1});
-        r.size = Msg(519, {uint64_t(r.bytes / kMiB)});
+        r.size = Msg(519, {SizeInMiB(r.bytes)});
+        r.first = record;
+        r.last = uint64_t(record) + count - (count ? 1 : 0);
+        r.unit = "record";
+        r.plainName = r.name;
         r.offset = uint64_t(g.diskStart) + uint64_t(record) * uint32_t(g.secLen);
         r.offsetText = Msg(520, {r.offset});
         rows.push_back(r);

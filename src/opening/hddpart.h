@@ -31,6 +31,14 @@ struct PartitionRow {
     std::string name, start, end, size, offsetText;
     uint64_t offset = 0;
     uint64_t bytes = 0;
+    // The same as plain values: the first and last unit (both counted in),
+    // the unit the table counts in, the table's type byte (-1: the table
+    // has none) and the name as stored or as the table type is called,
+    // untranslated.
+    uint64_t first = 0, last = 0;
+    const char* unit = "sector";  // "sector", "cylinder", "record" or "byte" (a disk of a file of several)
+    int type = -1;
+    std::string plainName;
     bool inContainer = false;
     int64_t fileOffset = -1;
 };

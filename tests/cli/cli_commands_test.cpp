@@ -171,6 +171,17 @@ TEST_F(CliScriptTest, NamesAreStoredAsGivenOrRefused) {
         {"put " + img + " " + q, 0, "a\"b.txt stored as a_b.txt\n"},
         {"put " + img + " " + Quote(dir / "表示.TXT"), 0, ""},  // an alias without the byte 0x5C
         {"put " + img + " " + f + " " + Quote("::" + kana.substr(0, 255 * 3)), 0, ""},  // 765 bytes, 255 units
+        // Each message names what it is about.
+        {"mkdir " + img + " ::/GAMES", 1, "A folder with this name already exists:\nGAMES"},
+        {"mkdir " + img + " ::/readme.txt", 1, "A file with this name already exists:\nREADME.TXT"},
+        {"ls " + img + " ::/README.TXT/X", 1, "Not a folder: /README.TXT\n"},
+        {"ls " + img + " ::/README.TXT/", 1, "Not a folder: /README.TXT/\n"},
+        {"put " + img + " " + f + " ::/NEWF/", 1, "No such file or folder\nPath: /NEWF/"},
+        {"rm " + img + " ::/", 1, "The root folder itself cannot be deleted"},
+        {"--no put " + img + " " + Quote(dir / "README.TXT"), 0, "Kept: ::/README.TXT (--no)\n"},
+        {"label " + img + " 'a*b'", 1, "Invalid volume label: a*b\nA label has 1 to 11 bytes"},
+        {"new " + Quote(dir / "l.img") + " 2hd --label 'a*b'", 2, "A label has 1 to 11 bytes"},
+        {"mount " + img + " " + img, 1, "Not a folder: " + image},
     };
     for (const Case& c : cases) {
         Outcome r = Cli("--lang en " + c.args);
@@ -178,6 +189,17 @@ TEST_F(CliScriptTest, NamesAreStoredAsGivenOrRefused) {
         if (c.err.empty()) EXPECT_EQ(r.err, "") << c.args;
         else EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args << "\n" << r.err;
     }
+    Outcome none = Cli("ls " + img + " '::/*.ZZZ'");
+    EXPECT_EQ(none.rc, 1);
+    EXPECT_EQ(none.out, "") << "no header before nothing";
+    // A full root folder: the file that does not fit is named, and no
+    // "interrupted" follows the reason.
+    RunShell("mkdir -p " + Quote(dir / "r") + " && cd " + Quote(dir / "r") + " && for i in $(seq 230); do echo $i > F$i; done");
+    Outcome full = Cli("--lang en put " + img + " " + Quote(dir / "r") + "/*");
+    EXPECT_EQ(full.rc, 1);
+    EXPECT_NE(full.err.find("Not imported: "), std::string::npos) << full.err;
+    EXPECT_EQ(full.err.find("interrupted"), std::string::npos) << full.err;
+    EXPECT_EQ(full.err.find("Error creating a folder"), std::string::npos) << full.err;
     EXPECT_EQ(Mtype("/a_b.txt"), "q\n");
     EXPECT_EQ(Shell("LC_ALL=C.UTF-8 mdir -b -i " + img + " ::/ | grep -c 表示.TXT"), "1\n") << "the long name keeps the character";
     EXPECT_EQ(Mtype("/README.TXT"), "read me\n") << "nothing renamed";
@@ -223,6 +245,42 @@ TEST_F(CliScriptTest, HostFilesAndSignals) {
     EXPECT_EQ(log, "rc=143\n");
     EXPECT_EQ(ReadHostFile(image), before);
 
+    // SIGINT stops a put after the file in hand: here while the question
+    // on C.DAT waits, answered y. What came before is whole, C.DAT keeps its
+    // old data, what comes after is not taken.
+    std::string many = dir / "many";
+    RunShell("mkdir -p " + Quote(many));
+    for (const char* name : {"A.TXT", "B.TXT", "C.DAT", "D.TXT", "E.TXT"})
+        WriteHostFile(many + "/" + name, RandomBytes(30000, uint32_t(name[0])));
+    ASSERT_EQ(Cli("mkdir " + Quote(image) + " ::/MANY").rc, 0);
+    ASSERT_EQ(Cli("put " + Quote(image) + " " + Quote(dir / "C.DAT") + " ::/MANY").rc, 0);
+    const std::string ask =
+        "import os, pty, signal, sys\n"
+        "pid, fd = pty.fork()\n"
+        "if pid == 0: os.execv(sys.argv[1], sys.argv[1:])\n"
+        "out = b''\n"
+        "while b'(y' not in out: out += os.read(fd, 1024)\n"
+        "os.kill(pid, signal.SIGINT)\n"
+        "os.write(fd, b'y\\n')\n"
+        "try:\n"
+        "    while True:\n"
+        "        d = os.read(fd, 1024)\n"
+        "        if not d: break\n"
+        "        out += d\n"
+        "except OSError: pass\n"
+        "print(out.decode(errors='replace'), 'rc=%d' % os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))\n";
+    WriteHostFile(dir / "ask.py", Bytes(ask));
+    std::string sources;
+    for (const char* name : {"A.TXT", "B.TXT", "C.DAT", "D.TXT", "E.TXT"}) sources += " " + Quote(many + "/" + name);
+    log = Shell("python3 " + Quote(dir / "ask.py") + " " + Quote(cli) + " --lang en put " + Quote(image) + sources +
+                " ::/MANY");
+    EXPECT_NE(log.find("Stopped by a signal"), std::string::npos) << log;
+    EXPECT_NE(log.find("rc=130"), std::string::npos) << log;
+    EXPECT_EQ(Shell("mdir -b -i " + Quote(image) + " ::/MANY"), "::/MANY/C.DAT\n::/MANY/A.TXT\n::/MANY/B.TXT\n");
+    EXPECT_EQ(Mtype("/MANY/C.DAT"), "charlie\n");
+    EXPECT_EQ(Bytes(Mtype("/MANY/B.TXT")), RandomBytes(30000, 'B'));
+    EXPECT_TRUE(FsckClean(image));
+
     // Messages name standard input, not the private copy.
     WriteHostFile(dir / "huge.bin", RandomBytes(1600000, 4));
     Outcome r = Cli("put " + Quote(image) + " - ::/HUGE.BIN", "", dir / "huge.bin");
@@ -233,10 +291,23 @@ TEST_F(CliScriptTest, HostFilesAndSignals) {
     EXPECT_TRUE(FsckClean(image));
 }
 
-TEST_F(CliScriptTest, WildcardsMatchTheLastComponentWithoutRegardToCase) {
+TEST_F(CliScriptTest, WildcardsMatchInAnyComponentWithoutRegardToCase) {
     std::string out = dir / "out";
     RunShell("mkdir -p " + Quote(out));
-    Outcome r = Cli("get " + Quote(image) + " '::/games/*.txt' " + Quote(out));
+    // In folder components too, and "-" is standard output.
+    ASSERT_EQ(RunShell("cd " + Quote(dir.path()) + " && mmd -i fd.img ::GRAPHICS ::GONE && mcopy -i fd.img README.TXT ::GRAPHICS/Z.TXT"), 0);
+    Outcome r = Cli("get " + Quote(image) + " '::/G*/*.TXT' -");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out, "alpha\nbravo\nread me\n");
+    EXPECT_EQ(Cli("get " + Quote(image) + " ::/README.TXT -").out, "read me\n");
+    EXPECT_EQ(Shell("ls " + Quote(out)), "") << "no host file named -";
+    EXPECT_EQ(Cli("get " + Quote(image) + " ::/GAMES -").rc, 1) << "a folder has no data to write out";
+    r = Cli("ls " + Quote(image) + " '::/*/?.DAT'");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("C.DAT\t8\t"), std::string::npos) << r.out;
+    EXPECT_EQ(Cli("ls " + Quote(image) + " '::/X*/*.TXT'").rc, 1);
+    ASSERT_EQ(Cli("rm " + Quote(image) + " ::/GRAPHICS ::/GONE").rc, 0);
+    r = Cli("get " + Quote(image) + " '::/games/*.txt' " + Quote(out));
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_EQ(Shell("ls " + Quote(out)), "A.TXT\nB.TXT\n");
     r = Cli("--lang en ls " + Quote(image) + " '::GAMES/?.*'");
@@ -340,6 +411,10 @@ TEST_F(CliScriptTest, HelpForEveryCommandAndVersion) {
         EXPECT_EQ(r.out.rfind(std::string("usage: voldex-cli [OPTIONS] ") + c.name + " ", 0), 0u) << r.out;
         EXPECT_EQ(Cli("help " + std::string(c.name)).out, r.out);
     }
+    // The notes on image paths and names end only the help they concern.
+    EXPECT_EQ(Cli("info --help").out.find("::"), std::string::npos);
+    EXPECT_EQ(Cli("rm --help").out.find("--strict-names"), std::string::npos);
+    EXPECT_NE(Cli("put --help").out.find("--strict-names"), std::string::npos);
     Outcome r = Cli("--version");
     EXPECT_EQ(r.rc, 0);
     EXPECT_EQ(r.out.rfind("voldex-cli ", 0), 0u);
@@ -423,6 +498,16 @@ TEST_F(CliLargeDiskTest, PartitionsBeyond2And4GiBAreWrittenWhereTheyAre) {
     WriteHostFile(dir / "parts.json", Bytes(r.out));
     EXPECT_EQ(Shell("jq -r '.partitions[].offset' " + Quote(dir / "parts.json")),
               "1048576\n3221225472\n4402446336\n");
+    // First and last sector as sfdisk counts them, the type byte, the name
+    // untranslated; the text shows the same ends.
+    EXPECT_EQ(Shell("jq -r '.partitions[] | \"\\(.start) \\(.end) \\(.type) \\(.unit) \\(.plainName)\"' " + Quote(dir / "parts.json")),
+              Shell("sfdisk -J " + Quote(disk) + " | jq -r '.partitiontable.partitions[] | \"\\(.start) \\(.start + .size - 1) "
+                    "\\(.type) sector FAT16, 32 MB or more\"'"));
+    EXPECT_NE(Cli("parts " + Quote(disk)).out.find("\t2048SEC\t133119SEC\t64MB\t"), std::string::npos);
+    // A disk without a table still gives JSON.
+    r = Cli("parts --json " + Quote(dir / "one.txt"));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, "{\"partitions\": []}\n");
     const std::string first = PartitionSum(2048);
     r = Cli("--partition 3 mkdir " + Quote(disk) + " X");
     ASSERT_EQ(r.rc, 0) << r.err;
@@ -465,7 +550,7 @@ TEST(CliOpening2, PlainDumpsAndGarbage) {
     ASSERT_EQ(offsets[0], 69632u);
     Outcome r = Cli("parts " + Quote(pc98));
     ASSERT_EQ(r.rc, 0) << r.err;
-    EXPECT_EQ(r.out, "DOS\t1CYL\t150CYL\t9MB\t69632\nDATA\t151CYL\t300CYL\t9MB\t" + std::to_string(offsets[1]) + "\n");
+    EXPECT_EQ(r.out, "DOS\t1CYL\t150CYL\t10MB\t69632\nDATA\t151CYL\t300CYL\t10MB\t" + std::to_string(offsets[1]) + "\n");
     r = Cli("--partition 2 ls " + Quote(pc98));
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_NE(r.out.find("PART2.TXT"), std::string::npos);
@@ -533,8 +618,31 @@ TEST(CliFloppy, MkfddNeverHarmsAFileItDidNotMake) {
     EXPECT_EQ(ReadHostFile(dir / "copy.img"), data);
     EXPECT_NE(r.err.find("Η εικόνα δημιουργήθηκε"), std::string::npos) << r.err;
     r = Cli("mkfdd " + Quote(src) + " " + Quote(dir / "x.img"));
-    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.rc, 2);
     EXPECT_NE(r.err.find("μέγεθος δισκέτας"), std::string::npos) << r.err;
+
+    // Replacing an existing output: the answer typed on a terminal is
+    // read; without a terminal the question points at --yes and --no.
+    std::string blank = dir / "blank.img";
+    ASSERT_EQ(Cli("new " + Quote(blank) + " 1.44m").rc, 0);
+    struct Asked {
+        std::string command, typed;
+        int rc;
+        uint64_t size;
+    };
+    for (const Asked& a : {Asked{"new " + Quote(blank) + " 2dd", "n", 1, 1474560},
+                           Asked{"new " + Quote(blank) + " 2hd", "x\ny", 0, 1261568},
+                           Asked{"mkfdd " + Quote(src) + " " + Quote(blank) + " --size 1440", "y", 0, 1474560}}) {
+        std::string shown = Shell("printf '" + a.typed + "\\n' | script -qec " +
+                                  Quote(std::string(VOLDEX_CLI) + " " + a.command + "; echo rc=$?") + " /dev/null");
+        EXPECT_NE(shown.find("rc=" + std::to_string(a.rc)), std::string::npos) << a.command << ": " << shown;
+        EXPECT_EQ(ReadHostFile(blank).size(), a.size) << a.command;
+    }
+    EXPECT_EQ(ReadHostFile(blank), data);
+    r = Cli("new " + Quote(blank) + " 2hd");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("--yes"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadHostFile(blank), data);
 }
 
 TEST(CliConfiguration, ProfilesAsPeopleWriteThemAndTheDriveList) {

@@ -214,15 +214,37 @@ TEST_F(CliTest, ConflictNeedsYesOrNo) {
 }
 
 TEST_F(CliTest, BadUsageExitsWith2) {
-    EXPECT_EQ(RunCli("").rc, 2);
-    EXPECT_EQ(RunCli("frobnicate " + Quote(image)).rc, 2);
-    EXPECT_EQ(RunCli("ls").rc, 2);
-    EXPECT_EQ(RunCli("info " + Quote(image) + " extra").rc, 2);
-    EXPECT_EQ(RunCli("get " + Quote(image) + " only-one").rc, 2);
-    EXPECT_EQ(RunCli("--offset -5 info " + Quote(image)).rc, 2);
-    EXPECT_EQ(RunCli("--offset x info " + Quote(image)).rc, 2);
-    EXPECT_EQ(RunCli("--yes --no info " + Quote(image)).rc, 2);
-    EXPECT_EQ(RunCli("--bogus info " + Quote(image)).rc, 2);
+    const std::string img = Quote(image), general = "COMMAND --help | --help | --version";
+    RunShell("mmd -i " + img + " ::E && mcopy -i " + img + " " + Quote(dir / "f.bin") + " ::D/G.BIN");
+    // The usage that follows an error is the command's own line, or a
+    // command name near the one mistyped; the general usage only with no command.
+    struct Case {
+        std::string args, said, notSaid;
+    };
+    const Case cases[] = {
+        {"", general, ""},
+        {"frobnicate " + img, "--help lists the commands", general},
+        {"lss " + img, "Perhaps you meant ls", general},
+        {"ls", "usage: voldex-cli ls IMAGE", general},
+        {"ls --jsn " + img, "usage: voldex-cli ls IMAGE", general},
+        {"info " + img + " extra", "usage: voldex-cli info IMAGE", general},
+        {"get " + img + " only-one", "usage: voldex-cli get IMAGE", general},
+        {"attrib " + img + " +x ::D", "Unknown attribute flag: +x", "No such"},
+        {"mkfdd " + img + " " + Quote(dir / "o.img") + " --size 1000", "usage: voldex-cli mkfdd", general},
+        {"get " + img + " '::/D/*.BIN' " + Quote(dir / "one.bin"), "is not a folder", "System error"},
+        {"get " + img + " ::/D/F.BIN ::/D/G.BIN " + Quote(dir / "one.bin"), "is not a folder", ""},
+        {"--offset -5 info " + img, "", ""},
+        {"--offset x info " + img, "", ""},
+        {"--yes --no info " + img, "", ""},
+        {"--bogus info " + img, "", ""},
+    };
+    for (const Case& c : cases) {
+        std::string err;
+        EXPECT_EQ(RunCli("--lang en " + c.args, &err).rc, 2) << c.args;
+        EXPECT_NE(err.find(c.said), std::string::npos) << c.args << ": " << err;
+        if (!c.notSaid.empty()) EXPECT_EQ(err.find(c.notSaid), std::string::npos) << c.args << ": " << err;
+    }
+    EXPECT_NE(RunShell("test -e " + Quote(dir / "o.img") + " || test -e " + Quote(dir / "one.bin")), 0);
     EXPECT_EQ(RunCli("--help").rc, 0);
 }
 
@@ -365,7 +387,7 @@ TEST(CliOpening, HdiAndNhdOpenWithNoOption) {
     EXPECT_NE(r.out.find("PART1.TXT"), std::string::npos) << r.out;
     r = RunCli("parts " + Quote(hdi), &err);
     ASSERT_EQ(r.rc, 0) << err;
-    EXPECT_EQ(r.out, "DOS\t1CYL\t150CYL\t9MB\t" + std::to_string(hdiOffsets[0]) + "\nDATA\t151CYL\t300CYL\t9MB\t" +
+    EXPECT_EQ(r.out, "DOS\t1CYL\t150CYL\t10MB\t" + std::to_string(hdiOffsets[0]) + "\nDATA\t151CYL\t300CYL\t10MB\t" +
                          std::to_string(hdiOffsets[1]) + "\n");
     r = RunCli("--partition 3 ls " + Quote(hdi), &err);
     EXPECT_EQ(r.rc, 1);

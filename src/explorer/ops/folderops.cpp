@@ -73,6 +73,11 @@ void ReportNameProblem(const DIDir& dir, const std::string& utf8, NameProblem pr
     }
 }
 
+void ReportNameTaken(DIDir& dir, const std::string& name) {
+    int j = dir.FindName(name);
+    ShowMessage(j >= 0 && (dir.GetAttr(j) & kAttrDirectory) ? 109 : 119, j >= 0 ? dir.GetNameUtf8(j) : name);
+}
+
 int ErrnoOf(const OpResult& r) {
     switch (r.status) {
         case OpStatus::kOk: return 0;
@@ -135,7 +140,7 @@ int CreateFolder(DIDir& dir, const std::string& name) {
     switch (r.status) {
         case OpStatus::kOk: break;
         case OpStatus::kBadName: ShowMessage(1211, name); return -1;
-        case OpStatus::kExists: ShowMessage(109, name); return -1;
+        case OpStatus::kExists: ReportNameTaken(dir, name); return -1;
         case OpStatus::kDiskFull: ShowMessage(113, name); return -1;
         case OpStatus::kIoError:
             if (r.io == OpResult::Io::kOther) {
@@ -182,7 +187,7 @@ std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok) {
     }
     if (j >= 0) {
         if (j != i) {
-            ShowMessage(119, dir.GetNameUtf8(j));
+            ReportNameTaken(dir, text);
             return old;
         }
         // The same entry: on 8.3 names a change of case only; with long

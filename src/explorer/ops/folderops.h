@@ -43,6 +43,9 @@ OpResult MakeFolderIn(DIDir& dir, const std::string& name);
 // Refuses an existing entry of that name (109), a full volume (113) and a
 // failed creation (120). Returns the new entry's index, or -1.
 int CreateFolder(DIDir& dir, const std::string& name);
+// "A folder with this name already exists" or "A file ...", as the entry
+// that holds `name` in `dir` is.
+void ReportNameTaken(DIDir& dir, const std::string& name);
 
 // Makes a folder with the first free name NEWDIR.0 ... NEWDIR.999 (121
 // when all are taken). Returns its index, or -1.

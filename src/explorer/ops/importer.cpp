@@ -55,7 +55,7 @@ long ReadUpTo(int fd, uint8_t* p, std::size_t n) {
     return long(got);
 }
 
-enum class CopyResult { Ok, HostError, DeviceError };
+enum class CopyResult { Ok, HostError, DeviceError, Stopped };
 
 // Writes `size` bytes of the host file into the chain, contiguous clusters
 // in one device write each; the tail of the last cluster is zero. A host
@@ -67,6 +67,10 @@ CopyResult CopyHostToChain(DiskImage& image, const ChainList& chain, int fd, uin
     uint64_t left = size;
     CopyResult result = CopyResult::Ok;
     ForEachClusterRun(chain, perPiece, [&](std::size_t, uint32_t first, uint32_t n) {
+        if (UI().StopRequested()) {
+            result = CopyResult::Stopped;
+            return false;
+        }
         std::size_t want = std::size_t(std::min<uint64_t>(left, uint64_t(n) * cs));
         long got = ReadUpTo(fd, buffer.data(), want);
         if (got < 0 || std::size_t(got) != want) {
@@ -187,9 +191,10 @@ void ImportFolder(const std::string& path, const std::string& name, const struct
     if (!EnterFolder(path, name, st, dir, stack, state)) return;
     while (!stack.empty()) {
         FolderFrame& top = stack.back();
-        // A stop asked for ends the import before the next entry; the
-        // folders made so far are written as they stand.
-        if (state != owCancel && top.next > 0 && top.next < top.names.size() && UI().StopAsked()) state = owCancel;
+        // A stop asked for ends the import before the next entry (a signal
+        // at once); the folders made so far are written as they stand.
+        if (state != owCancel && (UI().StopRequested() || (top.next > 0 && top.next < top.names.size() && UI().StopAsked())))
+            state = owCancel;
         if (state != owCancel && top.next < top.names.size()) {
             std::size_t k = top.next++;
             UI().SetStatusText(0, ResourceString().LoadMessage(133, int(top.names.size()), int(k)));
@@ -289,7 +294,7 @@ void ImportFile(const std::string& path, const std::string& name, DIDir& dir, Ov
     if (!replacing) {
         i = dir.AddNamed(name);
         if (i < 0) {
-            ShowMessage(108);
+            ShowMessage(2147, Shown(path));
             state = owCancel;
             return;
         }
@@ -311,6 +316,10 @@ void ImportFile(const std::string& path, const std::string& name, DIDir& dir, Ov
         }
         chain = std::move(*picked);
         CopyResult copied = CopyHostToChain(image, chain, fd, size);
+        if (copied == CopyResult::Stopped) {
+            takeBack();
+            return;
+        }
         if (copied != CopyResult::Ok) {
             ShowMessage(copied == CopyResult::HostError ? 1217 : 1216, Shown(path));
             takeBack();
@@ -376,7 +385,7 @@ OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths
     g_skipped = 0;
     if (confirm && !UI().ConfirmImport(paths)) return owCancel;
     OverwriteAnswer state = owYes;
-    for (std::size_t k = 0; k < paths.size(); ++k) {
+    for (std::size_t k = 0; k < paths.size() && !UI().StopRequested(); ++k) {
         // The count is of the paths finished, the one at hand not among them.
         UI().SetStatusText(0, ResourceString().LoadMessage(133, int(paths.size()), int(k)));
         UI().CountProgress(k, paths.size());
@@ -385,7 +394,7 @@ OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths
         // A stop asked for takes effect between paths, as between the files of a folder.
         if (state != owCancel && k + 1 < paths.size() && UI().StopAsked()) state = owCancel;
         if (state == owCancel) {
-            ShowMessage(118);
+            if (!UI().StopRequested()) ShowMessage(118);
             break;
         }
     }

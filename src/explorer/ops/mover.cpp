@@ -107,7 +107,7 @@ OpResult MoveListEntry(DIDir& source, int index, DIDir& target, const std::strin
     switch (r.status) {
         case OpStatus::kOk: break;
         case OpStatus::kRefused: ShowMessage(126, name); return r;
-        case OpStatus::kExists: ShowMessage(119, newName.empty() ? name : newName); return r;
+        case OpStatus::kExists: ReportNameTaken(target, newName.empty() ? name : newName); return r;
         default: ShowMessage(127, name); return r;
     }
     if (target.GetAttr(r.index) & kAttrDirectory)
@@ -184,7 +184,7 @@ bool MoveFolder(DiskImage& image, uint32_t parent, uint32_t folder, uint32_t tar
     if (!d.Load()) return false;
     std::string name = p.GetNameUtf8(entry);
     if (d.FindName(name) != -1) {
-        ShowMessage(109, name);
+        ReportNameTaken(d, name);
         return false;
     }
     int j = p.MoveTo(entry, d);

@@ -41,6 +41,7 @@ bool WriteVolumeLabel(DiskImage& image, const std::string& text) {
         stored = LabelStoredForm(text, human);
         if (!stored) {
             ShowMessage(1750, text);
+            ShowMessage(2150);
             return false;
         }
     }

@@ -55,6 +55,7 @@ bool WriteSettingString(const std::string& section, const std::string& key, cons
 }
 
 bool WriteSettings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& values) {
+    MakeFolders(SettingsFolder());
     IniFile file(SettingsPath());
     for (const auto& [key, value] : values) file.Set(section, key, value);
     bool saved = file.Save();

@@ -66,7 +66,7 @@ TEST_F(FolderOpsTest, AllThousandNamesTaken) {
 TEST_F(FolderOpsTest, CreateFolderRefusals) {
     root->SetSize(root->AddEntry("FILE.TXT"), 0);
     EXPECT_EQ(CreateFolder(*root, "file.txt"), -1);
-    EXPECT_EQ(ui.Texts().back(), "Υπάρχει ήδη φάκελος με το όνομα\nfile.txt") << "even when the clash is a file";
+    EXPECT_EQ(ui.Texts().back(), "Υπάρχει ήδη αρχείο με όνομα\nFILE.TXT") << "the entry in the way, named as it stands";
     // No free cluster: 113 with the first free default name, nothing changes.
     auto chain = m->AllocateChain(m->FreeClusters * 512);
     ASSERT_TRUE(chain);

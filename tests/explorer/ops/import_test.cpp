@@ -104,7 +104,7 @@ TEST_F(ImportTest, ExistingFolderIsNotMergedInto) {
     ImportFileList(*root, {src + "/d"}, false);
     ASSERT_TRUE(ui.boxes.empty());
     EXPECT_EQ(ImportFileList(*root, {src + "/d"}, false), owCancel);
-    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Υπάρχει ήδη φάκελος με το όνομα\nd", "Η εισαγωγή αρχείων διακόπηκε"}));
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Υπάρχει ήδη φάκελος με το όνομα\nD", "Η εισαγωγή αρχείων διακόπηκε"}));
 }
 
 // A stop asked for between files ends the import there, inside a folder

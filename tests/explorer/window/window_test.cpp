@@ -620,8 +620,9 @@ private slots:
         QCOMPARE(w_->LiveSetting("ShowExtendingTree"), 1);
         QCOMPARE(w_->LiveSetting("NotifyExtract"), 1);
         QCOMPARE(Setting("ExitOnCancel"), 1);
-        // Now the folder of the settings file is gone.
-        qputenv("VOLDEX_HOME", (home_->path() + "/missing/folder").c_str());
+        // Now the settings file's folder cannot be made: a file stands in its path.
+        WriteHostFile(home_->path() + "/afile", {1});
+        qputenv("VOLDEX_HOME", (home_->path() + "/afile/folder").c_str());
         for (auto& [key, value] : values) value = key == "DnDMode" || key == "AutoHDDFirst";
         QVERIFY(!w_->ApplyConfig(values));
         QVERIFY2(QString::fromStdString(w_->boxes.back()).startsWith(QString::fromUtf8("Οι ρυθμίσεις δεν αποθηκεύτηκαν")),
