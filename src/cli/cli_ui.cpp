@@ -90,9 +90,8 @@ int CliInterface::ShowBox(const std::string& text, const std::string& caption, i
         if (yes_) return kIdYes;
         if (no_) return kIdNo;
         if (auto answer = AskOnTerminal()) return *answer ? kIdYes : kIdNo;
+        // AskOnTerminal named the options that answer when nobody can.
         unanswered_ = true;
-        // Nobody can answer here: the options that do are named.
-        Print(MessageString(1840));
         return kIdNo;
     }
     return kIdOk;

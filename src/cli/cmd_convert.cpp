@@ -80,8 +80,13 @@ int CmdConvert(CliContext& c) {
         return ConvertOne(ops[0], ops[1], o) ? kExitOk : kExitFailure;
     }
     const std::string& folder = ops.back();
-    if (!IsFolder(folder))
+    if (ops.size() < 2)
         return UsageError(MessageString(1692, "convert"), "usage: voldex-cli convert --to EXT SOURCE... FOLDER");
+    if (!IsFolder(folder)) {
+        // The images go into a folder that is there: a missing one is named.
+        ShowMessage(1293, folder);
+        return kExitFailure;
+    }
     std::string ext = *o.to;
     if (!ext.empty() && ext[0] != '.') ext = "." + ext;
     int rc = kExitOk;

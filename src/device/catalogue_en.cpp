@@ -287,7 +287,6 @@ const CatalogueEntry kEnglish[] = {
     {1727, "Root folder"},
     {1728, "Container"},
     {1729, "Geometry"},
-    {1840, "This cannot be asked here: give --yes to answer yes or --no to answer no"},
     {1841, "The change was written and flushed, but the mark of a cleanly closed volume could not be written: check will report the volume as not cleanly closed"},
     {1842, "the boot record's copy of the label is rewritten from the root folder's label"},
     {1843, "the volume bit is cleared and the entry kept as a file; one with no data is removed"},
