@@ -670,8 +670,8 @@ TEST(ConvertTest, TwoFloppiesGoThroughEveryContainerAndBackUnchanged) {
             ASSERT_EQ(r.rc, 0) << disk.name << t.ext << ": " << r.err;
             PlainDisk inside = UnwrapContainer(there, t.kind);
             EXPECT_EQ(inside.bytes, disk.volume) << disk.name << t.ext;
-            if (inside.secLen) EXPECT_EQ(inside.secLen, disk.secLen) << disk.name << t.ext;
-            if (inside.sectors) EXPECT_EQ(inside.sectors, disk.sectors) << disk.name << t.ext;
+            EXPECT_TRUE(!inside.secLen || inside.secLen == disk.secLen) << disk.name << t.ext;
+            EXPECT_TRUE(!inside.sectors || inside.sectors == disk.sectors) << disk.name << t.ext;
             r = Cli("convert --yes " + Quote(there) + " " + Quote(back));
             ASSERT_EQ(r.rc, 0) << disk.name << t.ext << ": " << r.err;
             EXPECT_EQ(ReadHostFile(back), disk.volume) << disk.name << t.ext;

@@ -339,9 +339,10 @@ TEST_F(TrackContainerTest, SectorsReadInLogicalOrderAndWritesLandInTheirRecords)
                     for (auto [from, to] : ranges) inside = inside || (int64_t(i) >= from && int64_t(i) < to);
                     ASSERT_TRUE(inside) << "byte " << i << " changed outside the records";
                 }
-            if (std::string(c.kind) == "NFD r1")
+            if (std::string(c.kind) == "NFD r1") {
                 EXPECT_TRUE(std::equal(after.begin() + map.disks[0][0], after.begin() + map.disks[0][0] + kSector,
                                        after.begin() + map.disks[0][0] + 2 * kSector));
+            }
         }
         EXPECT_EQ(ReadAll(0, 3 * kSector), std::vector<uint8_t>(expected.begin(), expected.begin() + 3 * kSector));
         if (std::string(c.kind) == "DCP") {

@@ -102,9 +102,10 @@ TEST_F(LanguageTest, CataloguesKeepTheGlossarysRules) {
             EXPECT_FALSE(std::regex_search(text, fixedPlural)) << LanguageCode(l) << " " << id << ": " << text;
             for (const char* foreign : {"Win32", "Windows", "DLL"})
                 EXPECT_EQ(text.find(foreign), std::string::npos) << LanguageCode(l) << " " << id << ": " << text;
-            if (l == Language::Greek)
+            if (l == Language::Greek) {
                 for (const char* other : {"καταχώρισ", "καταχωρίσ", "επιδιόρθ"})
                     EXPECT_EQ(text.find(other), std::string::npos) << id << ": " << text;
+            }
             if (l != Language::Japanese) continue;
             // A question or exclamation after Japanese text takes the full-width mark.
             for (std::size_t k = 1; k < text.size(); ++k)
@@ -112,7 +113,9 @@ TEST_F(LanguageTest, CataloguesKeepTheGlossarysRules) {
                     ADD_FAILURE() << id << ": " << text;
             EXPECT_FALSE(std::regex_search(text, particleStartsLine)) << id << ": " << text;
             // 1621, 1622 and 2150 list the characters a name cannot hold, the ASCII quote among them.
-            if (id != 1621 && id != 1622 && id != 2150) EXPECT_FALSE(std::regex_search(text, asciiQuote)) << id << ": " << text;
+            if (id != 1621 && id != 1622 && id != 2150) {
+                EXPECT_FALSE(std::regex_search(text, asciiQuote)) << id << ": " << text;
+            }
             for (const char* other : {"標準で", "標準の", "書込", "フォルダー", "読み取り専用", "取り込み", "書き出し", "置き換え", "検出事項"})
                 EXPECT_EQ(text.find(other), std::string::npos) << id << ": " << text;
         }
