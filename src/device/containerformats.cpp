@@ -7,20 +7,6 @@
 
 namespace {
 
-// True when `extension` is one of the words of `list` (".a .b"), any case.
-bool ListHolds(const char* list, const std::string& extension) {
-    std::string word;
-    for (const char* p = list;; ++p) {
-        if (*p == ' ' || *p == '\0') {
-            if (!word.empty() && EqualIgnoringAsciiCase(word, extension)) return true;
-            word.clear();
-            if (*p == '\0') return false;
-        } else {
-            word += *p;
-        }
-    }
-}
-
 template <std::optional<StoredDisk> (*Read)(DeviceIOIF*, uint64_t)>
 std::unique_ptr<FloppyTrackSource> OpenStored(DeviceIOIF* file, uint64_t size, std::size_t disk) {
     if (disk != 0) return nullptr;
@@ -30,6 +16,19 @@ std::unique_ptr<FloppyTrackSource> OpenStored(DeviceIOIF* file, uint64_t size, s
 }
 
 }  // namespace
+
+bool WordListHolds(const char* list, const std::string& word) {
+    std::string at;
+    for (const char* p = list;; ++p) {
+        if (*p == ' ' || *p == '\0') {
+            if (!at.empty() && EqualIgnoringAsciiCase(at, word)) return true;
+            at.clear();
+            if (*p == '\0') return false;
+        } else {
+            at += *p;
+        }
+    }
+}
 
 uint8_t StatusOfResult(const uint8_t* e) {
     // DE in ST1 is a CRC error, DD in ST2 says it was in the data; MA in ST1
@@ -69,7 +68,7 @@ const std::vector<FloppyContainerFormat>& FloppyContainerFormats() {
 
 const FloppyContainerFormat* FloppyContainerByExtension(const std::string& extension) {
     for (const FloppyContainerFormat& f : FloppyContainerFormats())
-        if (ListHolds(f.extensions, extension)) return &f;
+        if (WordListHolds(f.extensions, extension)) return &f;
     return nullptr;
 }
 
@@ -90,6 +89,6 @@ const std::vector<HardDiskContainerFormat>& HardDiskContainerFormats() {
 
 const HardDiskContainerFormat* HardDiskContainerByExtension(const std::string& extension) {
     for (const HardDiskContainerFormat& f : HardDiskContainerFormats())
-        if (ListHolds(f.extensions, extension)) return &f;
+        if (WordListHolds(f.extensions, extension)) return &f;
     return nullptr;
 }

@@ -129,6 +129,9 @@ struct FloppyContainerFormat {
     std::unique_ptr<FloppyTrackSink> (*create)(DeviceIOIF* file);
 };
 
+// True when `word` is one of the space-separated words of `list`, any case.
+bool WordListHolds(const char* list, const std::string& word);
+
 // Every floppy container, in the order detection tries them.
 const std::vector<FloppyContainerFormat>& FloppyContainerFormats();
 // The container whose extensions hold `extension` (".hdm", any case), or nullptr.

@@ -266,7 +266,7 @@ std::string ConvertExtensions() {
         std::string word;
         for (const char* p = list;; ++p) {
             if (*p == ' ' || *p == '\0') {
-                if (!word.empty() && (" " + out + " ").find(" " + word + " ") == std::string::npos)
+                if (!word.empty() && !WordListHolds(out.c_str(), word))
                     out += (out.empty() ? "" : " ") + word;
                 word.clear();
                 if (!*p) break;

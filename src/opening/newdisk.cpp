@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "device/byteorder.h"
+#include "device/containerformats.h"
 #include "device/containerdevice.h"
 #include "device/d88.h"
 #include "device/dim.h"
@@ -89,17 +90,6 @@ std::string Lower(std::string s) {
     return s;
 }
 
-bool ListHas(const std::string& list, const std::string& word) {
-    std::size_t at = 0;
-    while (at <= list.size()) {
-        std::size_t end = list.find(' ', at);
-        if (end == std::string::npos) end = list.size();
-        if (list.compare(at, end - at, word) == 0) return true;
-        at = end + 1;
-    }
-    return false;
-}
-
 const FloppySpec* FindFloppy(const std::string& name) {
     for (const FloppySpec& f : kFloppies)
         if (name == f.name) return &f;
@@ -107,7 +97,7 @@ const FloppySpec* FindFloppy(const std::string& name) {
 }
 
 bool Fits(const ContainerSpec& c, const std::string& format) {
-    return ListHas(c.formats, format) || (FindFloppy(format) && ListHas(c.formats, "floppy"));
+    return WordListHolds(c.formats, format) || (FindFloppy(format) && WordListHolds(c.formats, "floppy"));
 }
 
 std::string Extension(const std::string& path) {
@@ -352,7 +342,7 @@ std::string ExtensionsFor(const std::string& format) {
                 std::size_t end = exts.find(' ', at);
                 if (end == std::string::npos) end = exts.size();
                 std::string ext = exts.substr(at, end - at);
-                if (!ListHas(out, ext)) out += (out.empty() ? "" : " ") + ext;
+                if (!WordListHolds(out.c_str(), ext)) out += (out.empty() ? "" : " ") + ext;
                 at = end + 1;
             }
         }
@@ -382,7 +372,7 @@ NewImagePlan PlanNewImage(const NewImageRequest& r) {
     const ContainerSpec* container = nullptr;
     bool known = false;
     for (const ContainerSpec& c : kContainers)
-        if (ListHas(c.extensions, ext)) {
+        if (WordListHolds(c.extensions, ext)) {
             known = true;
             if (!container && Fits(c, name)) container = &c;
         }
