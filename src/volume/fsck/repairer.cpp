@@ -885,7 +885,8 @@ unsigned RepairRefusal(DiskImage& image, const CheckResult& check) {
 
 std::vector<RepairStep> PlanRepair(const CheckResult& check, const RepairOptions& options) {
     std::vector<RepairStep> plan;
-    for (const CheckFinding& f : check.findings) plan.push_back({f.kind, f.text, FindingText(f, Language::English), PlanFor(f, options)});
+    for (const CheckFinding& f : check.findings)
+        plan.push_back({f.kind, f.text, FindingText(f, Language::English), PlanFor(f, options)});
     return plan;
 }
 
