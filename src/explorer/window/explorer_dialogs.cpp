@@ -266,13 +266,6 @@ bool ShowConversionLosses(QWidget* parent, const std::vector<std::string>& lines
     layout->addWidget(text);
     auto* list = new QListWidget(&form);
     list->setObjectName("LossList");
-    // A finding with its plan is often wider than the dialog: each line
-    // wraps to the list's width instead of running off to the side.
-    list->setWordWrap(true);
-    list->setTextElideMode(Qt::ElideNone);
-    list->setResizeMode(QListView::Adjust);
-    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     for (const auto& l : lines) list->addItem(QString::fromStdString(l));
     list->setMinimumSize(760, 200);
     layout->addWidget(list);
