@@ -19,10 +19,11 @@ std::string CheckJson(const CheckResult& r) {
                std::to_string(r.counts[k]);
         first = false;
     }
+    // Scripts read the kinds and the English texts, whatever the language.
     out += "}, \"findings\": [";
     for (std::size_t k = 0; k < r.findings.size(); ++k)
         out += std::string(k ? ",\n  " : "\n  ") + "{\"kind\": " + JsonString(CheckKindName(r.findings[k].kind)) +
-               ", \"text\": " + JsonString(r.findings[k].text) + "}";
+               ", \"text\": " + JsonString(FindingText(r.findings[k], Language::English)) + "}";
     out += std::string(r.findings.empty() ? "" : "\n") + "]}";
     return out;
 }

@@ -36,14 +36,15 @@ std::string JsonList(const std::vector<std::string>& lines) {
     return out + "]";
 }
 
+// In English, as the check's JSON.
 void PrintJson(const RepairOutcome& o, bool acted) {
     std::string out = "{\"before\": " + CheckJson(o.before) + ",\n\"plan\": [";
     for (std::size_t k = 0; k < o.plan.size(); ++k)
         out += std::string(k ? ",\n  " : "\n  ") + "{\"kind\": " + JsonString(CheckKindName(o.plan[k].kind)) +
-               ", \"text\": " + JsonString(o.plan[k].finding) + ", \"action\": " + JsonString(Line(o.plan[k].action)) +
-               "}";
+               ", \"text\": " + JsonString(o.plan[k].findingEnglish) +
+               ", \"action\": " + JsonString(MessageIn(Language::English, o.plan[k].action, {})) + "}";
     out += std::string(o.plan.empty() ? "" : "\n") + "],\n\"repaired\": " + (acted ? "true" : "false") +
-           ", \"done\": " + JsonList(o.done) + ", \"unmended\": " + JsonList(o.unmended) +
+           ", \"done\": " + JsonList(o.doneEnglish) + ", \"unmended\": " + JsonList(o.unmendedEnglish) +
            ",\n\"after\": " + CheckJson(o.after) + ", \"clean\": " + (o.after.Clean() ? "true" : "false") + "}\n";
     std::fwrite(out.data(), 1, out.size(), stdout);
 }

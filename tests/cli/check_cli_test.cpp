@@ -78,14 +78,26 @@ TEST_F(CheckCliTest, FindingsExitOneOneLineEachAndNothingIsWritten) {
     stat(image.c_str(), &after);
     EXPECT_EQ(after.st_mtime, before.st_mtime);
 
-    // The same as JSON, for scripts.
-    r = Check("check --json " + Quote(image));
-    EXPECT_EQ(r.rc, 1);
+    // In Japanese the findings and the plan are Japanese, the kind tags stay.
+    r = Check("--lang ja check " + Quote(image));
+    EXPECT_EQ(r.rc, 1) << r.err;
+    EXPECT_NE(r.out.find("cross-link: /D/B.BIN：クラスタ 8 は /D/A.BIN にも属しています\n"), std::string::npos) << r.out;
+    EXPECT_EQ(LastLine(r.out), "ディレクトリ 2 個、ファイル 2 個、問題 1 件、失われたクラスタ 0 個");
+    r = Check("--lang ja repair --dry-run " + Quote(image));
+    EXPECT_NE(r.out.find("cross-link: /D/B.BIN：クラスタ 8 は /D/A.BIN にも属しています => 2 番目のファイルに"),
+              std::string::npos)
+        << r.out;
+
+    // The same as JSON, for scripts: English in every language.
     std::string fields;
-    RunShell("printf '%s' " + Quote(r.out) +
-                 " | jq -r '[.complete, .folders, .files, .counts[\"cross-link\"], .findings[0].kind, .findings[0].text] | @tsv'",
-             &fields);
-    EXPECT_EQ(fields, "true\t2\t2\t1\tcross-link\t/D/B.BIN: cluster 8 also belongs to /D/A.BIN\n") << r.out;
+    for (const char* lang : {"en", "ja"}) {
+        r = Check(std::string("--lang ") + lang + " check --json " + Quote(image));
+        EXPECT_EQ(r.rc, 1);
+        RunShell("printf '%s' " + Quote(r.out) +
+                     " | jq -r '[.complete, .folders, .files, .counts[\"cross-link\"], .findings[0].kind, .findings[0].text] | @tsv'",
+                 &fields);
+        EXPECT_EQ(fields, "true\t2\t2\t1\tcross-link\t/D/B.BIN: cluster 8 also belongs to /D/A.BIN\n") << r.out;
+    }
 
     // A read-only image is checked all the same.
     chmod(image.c_str(), 0444);
@@ -107,11 +119,14 @@ TEST_F(CheckCliTest, FindingsExitOneOneLineEachAndNothingIsWritten) {
         t[151] = uint8_t(t[151] | 0x0F);
     }
     WriteHostFile(image, b);
-    r = Check("--lang en repair --yes --save --json " + Quote(image));
+    r = Check("--lang ja repair --yes --save --json " + Quote(image));
     EXPECT_EQ(r.rc, 0) << r.out << r.err;
     RunShell("printf '%s' " + Quote(r.out) + " | jq -r '[.before.counts[\"cross-link\"], .clean, (.after.findings | length)] | @tsv'",
              &fields);
     EXPECT_EQ(fields, "1\ttrue\t0\n") << r.out;
+    RunShell("printf '%s' " + Quote(r.out) + " | jq -r '.plan[].action, .done[]'", &fields);
+    EXPECT_NE(fields.find("the second file gets its own copy of the shared clusters\n"), std::string::npos) << fields;
+    EXPECT_NE(fields.find("saved as FILE0000.CHK (1 cluster)\n"), std::string::npos) << fields;
     EXPECT_EQ(Check("check " + Quote(image)).rc, 0);
     std::string report;
     EXPECT_TRUE(FsckClean(image, &report)) << report;

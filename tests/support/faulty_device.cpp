@@ -105,12 +105,12 @@ bool OnlyWhatAStopLeaves(const CheckResult& r, bool moved, bool longChains, bool
                        (longChains && kind == CheckKind::SizeMismatch);
         if (r.counts[k] != 0 && !allowed) return false;
     }
-    // "... needs N clusters, the chain has M": only with M above N.
+    // "size S needs N clusters, the chain has M" (path, S, N, M): only with
+    // M above N.
     for (const CheckFinding& f : r.findings) {
         if (f.kind != CheckKind::SizeMismatch) continue;
-        std::size_t a = f.text.rfind("needs "), b = f.text.rfind("the chain has ");
-        if (a == std::string::npos || b == std::string::npos) return false;
-        if (std::stoul(f.text.substr(b + 14)) <= std::stoul(f.text.substr(a + 6))) return false;
+        if (f.message != 2284 || f.inserts.size() != 4) return false;
+        if (f.inserts[3].Number() <= f.inserts[2].Number()) return false;
     }
     return true;
 }

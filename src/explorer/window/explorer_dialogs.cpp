@@ -500,6 +500,13 @@ bool ShowRepairFindings(QWidget* parent, const std::vector<std::string>& lines, 
     auto* layout = new QVBoxLayout(&form);
     auto* list = new QListWidget(&form);
     list->setObjectName("FindingList");
+    // A finding with its plan is often wider than the dialog: each line
+    // wraps to the list's width instead of running off to the side.
+    list->setWordWrap(true);
+    list->setTextElideMode(Qt::ElideNone);
+    list->setResizeMode(QListView::Adjust);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     for (const auto& l : lines) list->addItem(QString::fromStdString(l));
     list->setMinimumSize(760, 200);
     layout->addWidget(list);

@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "device/byteorder.h"
+#include "device/catalogue.h"
 #include "device/sjis.h"
 #include "volume/didir.h"
 #include "volume/longnames.h"
@@ -131,11 +132,15 @@ private:
         return Link::Next;
     }
 
-    void Add(CheckKind kind, std::string text, CheckFinding where = {}) {
+    void Add(CheckKind kind, unsigned message, MsgArgs inserts, CheckFinding where = {}) {
         ++result_.counts[std::size_t(kind)];
         if (result_.findings.size() >= kMaxKeptFindings) return;
         where.kind = kind;
-        where.text = Printable(text);
+        where.message = message;
+        for (MsgArg& a : inserts)
+            if (a.IsText()) a = MsgArg(Printable(a.Text()));
+        where.inserts = std::move(inserts);
+        where.text = FindingText(where, CurrentLanguage());
         result_.findings.push_back(std::move(where));
     }
 
@@ -181,8 +186,7 @@ private:
         const uint64_t end = uint64_t(img_.UserArea) + uint64_t(img_.ClustersCount) * img_.ClusterSize;
         uint8_t probe;
         if (!img_.Device()->Read(int64_t(img_.DiskStart + end - 1), &probe, 1))
-            Add(CheckKind::Truncated, "the volume needs " + std::to_string(end) +
-                                          " bytes, more than the image or device holds");
+            Add(CheckKind::Truncated, 2250, {end});
         const uint8_t* t = table_->data();
         // FAT32 entries are 28 bits: the top half-byte of the fourth byte
         // is not the FAT's.
@@ -200,9 +204,8 @@ private:
         if (!good) {
             std::string bytes;
             for (std::size_t k = 0; k < head; ++k) bytes += (k ? " " : "") + Hex(t[k]);
-            Add(CheckKind::MediaByte, "the FAT begins " + bytes + ", not the media byte" +
-                                          (media >= 0 ? " " + Hex(uint32_t(media)) : std::string()) +
-                                          " and end marks");
+            if (media >= 0) Add(CheckKind::MediaByte, 2251, {bytes, Hex(uint32_t(media))});
+            else Add(CheckKind::MediaByte, 2252, {bytes});
         }
         // The clean-shutdown bit: bit 15 of the second entry on FAT16, bit 27
         // on FAT32.
@@ -210,7 +213,7 @@ private:
                             : img_.FATType == kFAT32 && table_->size() >= 8 ? (t[7] & 0x08) != 0
                                                                              : true;
         if (!Human68k() && !closed && !img_.MarkedInUseHere())
-            Add(CheckKind::NotClosed, "the volume is marked \"not cleanly closed\"");
+            Add(CheckKind::NotClosed, 2253, {});
     }
 
     // The label of the root folder and the copy in the boot sector's
@@ -226,10 +229,10 @@ private:
         if (inBoot == inRoot) return;
         auto shown = [](std::string l) {
             l.erase(l.find_last_not_of(' ') + 1);
-            return "\"" + SjisToUtf8(l) + "\"";
+            return SjisToUtf8(l);
         };
-        Add(CheckKind::LabelsDiffer, "the root folder's label is " + (rootLabel_.empty() ? "none" : shown(rootLabel_)) +
-                                         ", the boot sector's " + shown(inBoot));
+        if (rootLabel_.empty()) Add(CheckKind::LabelsDiffer, 2255, {shown(inBoot)});
+        else Add(CheckKind::LabelsDiffer, 2254, {shown(rootLabel_), shown(inBoot)});
     }
 
     int BootMediaByte() const { return VolumeMediaByte(img_); }
@@ -302,30 +305,23 @@ private:
                     }
                 }
             }
-            std::string which = "FAT copy " + std::to_string(copy + 1);
+            const uint32_t which = copy + 1;
             if (!readable) {
-                Add(CheckKind::Unreadable, which + " cannot be read");
+                Add(CheckKind::Unreadable, 2256, {which});
                 continue;
             }
             if (live > 0) {
                 if (CopyAloneIsSound(copy))
-                    Add(CheckKind::FatCopyBehind, which + " differs from copy 1 in " + std::to_string(live) +
-                                                      " entries of clusters in use, the first of cluster " +
-                                                      std::to_string(firstLive) +
-                                                      "; each copy alone describes a sound volume");
+                    Add(CheckKind::FatCopyBehind, 2257, {which, live, firstLive});
                 else
-                    Add(CheckKind::FatCopies, which + " differs from copy 1 in " + std::to_string(live) +
-                                                  " entries of clusters in use, the first of cluster " +
-                                                  std::to_string(firstLive));
+                    Add(CheckKind::FatCopies, 2258, {which, live, firstLive});
             }
             if (live == 0 && marksOnly)
-                Add(CheckKind::FatCopyBehind, which + " differs from copy 1 only in the clean-shutdown mark");
+                Add(CheckKind::FatCopyBehind, 2259, {which});
             if (unreached > 0) {
                 CheckFinding w{};
                 w.fromCopies = true;
-                Add(CheckKind::LostClusters, which + " differs from copy 1 in " + std::to_string(unreached) +
-                                                 " entries of clusters no entry reaches, the first of cluster " +
-                                                 std::to_string(firstUnreached), w);
+                Add(CheckKind::LostClusters, 2260, {which, unreached, firstUnreached}, w);
             }
         }
     }
@@ -367,16 +363,14 @@ private:
     uint32_t Claim(uint32_t id, uint32_t first, bool& sound) {
         sound = false;
         if (first < 2 || first >= limit_) {
-            Add(CheckKind::ChainBeyond, PathOf(id) + ": first cluster " + std::to_string(first) +
-                                            " lies outside the volume", At(id, 0, first));
+            Add(CheckKind::ChainBeyond, 2261, {PathOf(id), first}, At(id, 0, first));
             return 0;
         }
         uint32_t c = first, n = 0, prev = 0;
         for (;;) {
             uint32_t other = owner_[c];
             if (other == id) {
-                Add(CheckKind::ChainLoop, PathOf(id) + ": the chain comes back to cluster " + std::to_string(c),
-                    At(id, prev, c));
+                Add(CheckKind::ChainLoop, 2262, {PathOf(id), c}, At(id, prev, c));
                 return n;
             }
             if (other != 0) {
@@ -388,17 +382,14 @@ private:
                     CheckFinding o2 = At(other);
                     w.folder2 = o2.folder;
                     w.slot2 = o2.slot;
-                    Add(CheckKind::InTwoFolders, PathOf(other) + " and " + PathOf(id) +
-                                                     ": one entry in two folders (first cluster " +
-                                                     std::to_string(first) + ")", w);
+                    Add(CheckKind::InTwoFolders, 2263, {PathOf(other), PathOf(id), first}, w);
                     inTwo_ = other;
                 } else {
                     CheckFinding w = At(id, prev, c);
                     CheckFinding o2 = At(other);
                     w.folder2 = o2.folder;
                     w.slot2 = o2.slot;
-                    Add(CheckKind::CrossLink, PathOf(id) + ": cluster " + std::to_string(c) + " also belongs to " +
-                                                  PathOf(other), w);
+                    Add(CheckKind::CrossLink, 2264, {PathOf(id), c, PathOf(other)}, w);
                 }
                 return n;
             }
@@ -415,23 +406,17 @@ private:
                     c = v;
                     break;
                 case Link::Free:
-                    Add(CheckKind::ChainFree, PathOf(id) + ": the chain runs into a free entry after cluster " +
-                                                  std::to_string(c), At(id, c, c));
+                    Add(CheckKind::ChainFree, 2265, {PathOf(id), c}, At(id, c, c));
                     return n;
                 case Link::Bad:
                     // A folder keeps the cluster: the entries in it are read.
-                    Add(CheckKind::ChainBad, PathOf(id) + ": cluster " + std::to_string(c) +
-                                                 " of the chain is marked bad",
-                        At(id, owners_[id].isFolder ? c : prev, c));
+                    Add(CheckKind::ChainBad, 2266, {PathOf(id), c}, At(id, owners_[id].isFolder ? c : prev, c));
                     return n;
                 case Link::Reserved:
-                    Add(CheckKind::ChainReserved, PathOf(id) + ": cluster " + std::to_string(c) +
-                                                      " holds the reserved value " + Hex(v), At(id, c, c));
+                    Add(CheckKind::ChainReserved, 2267, {PathOf(id), c, Hex(v)}, At(id, c, c));
                     return n;
                 case Link::Beyond:
-                    Add(CheckKind::ChainBeyond, PathOf(id) + ": cluster " + std::to_string(c) +
-                                                    " links to cluster " + std::to_string(v) +
-                                                    ", outside the volume", At(id, c, c));
+                    Add(CheckKind::ChainBeyond, 2268, {PathOf(id), c, v}, At(id, c, c));
                     return n;
             }
         }
@@ -463,7 +448,7 @@ private:
         bool ok = ForEachClusterRun(chain, SIZE_MAX, [&](std::size_t index, uint32_t run, uint32_t n) {
             if (!img_.Device()->Read(img_.ClusterToOffset(run), bytes.data() + index * img_.ClusterSize,
                                      n * img_.ClusterSize)) {
-                Add(CheckKind::Unreadable, FolderPath(f) + ": cluster " + std::to_string(run) + " cannot be read");
+                Add(CheckKind::Unreadable, 2269, {FolderPath(f), run});
                 return false;
             }
             good = index + n;
@@ -489,7 +474,6 @@ private:
 
     std::string StoredName(const uint8_t* e) const { return EntryStoredName(e, Human68k()); }
     std::string NameKey(const uint8_t* e) const { return EntryNameKey(e, Human68k()); }
-    std::string NameFault(const uint8_t* e) const { return EntryNameFault(e, Human68k()); }
 
     // Long-name slots waiting for their entry.
     struct LongRun {
@@ -505,9 +489,7 @@ private:
             w.folder = folders_[f].cluster;
             w.slot = run.start;
             w.at = run.slots;
-            Add(CheckKind::OrphanLongName, FolderPath(f) + ": " + std::to_string(run.slots) +
-                                               " long-name slot(s) at entry " + std::to_string(run.start) +
-                                               " belong to no entry", w);
+            Add(CheckKind::OrphanLongName, 2270, {FolderPath(f), run.slots, run.start}, w);
         }
         run = LongRun();
     }
@@ -534,7 +516,7 @@ private:
                 w.slot = 0;
                 w.cluster = here;
                 w.isFolder = true;
-                Add(CheckKind::DotEntries, FolderPath(f) + ": no \".\" entry naming the folder itself", w);
+                Add(CheckKind::DotEntries, 2271, {FolderPath(f)}, w);
             }
             const uint8_t* e1 = count > 1 ? bytes.data() + 32 : nullptr;
             if (e1 && IsDotName(e1, 2) && (e1[11] & kAttrDirectory)) {
@@ -558,9 +540,7 @@ private:
                     CheckFinding w{};
                     w.folder = here;
                     w.slot = i;
-                    Add(CheckKind::LongNameSlot, FolderPath(f) + ": long-name slot " + std::to_string(i) +
-                                                     " has a type byte " + Hex(e[12]) + " and a first cluster " +
-                                                     std::to_string(LE16(e + 26)) + " that must both be 0", w);
+                    Add(CheckKind::LongNameSlot, 2272, {FolderPath(f), i, Hex(e[12]), unsigned(LE16(e + 26))}, w);
                 }
                 uint8_t seq = e[0];
                 if (seq & kLongNameLastFlag) {
@@ -589,33 +569,32 @@ private:
                 w.folder = here;
                 w.slot = i;
                 w.isFolder = true;
-                Add(CheckKind::DotEntries, FolderPath(f) + ": a \"" + std::string(e[1] == '.' ? ".." : ".") +
-                                               "\" entry at entry " + std::to_string(i), w);
+                Add(CheckKind::DotEntries, 2273, {FolderPath(f), e[1] == '.' ? ".." : ".", i}, w);
                 continue;
             }
             // The label: the first entry of the root with the volume bit and
             // neither size nor chain. Any other entry with that bit is a file
             // (or a stray entry) whose data is kept.
-            const char* strayLabel = nullptr;
+            unsigned strayLabel = 0;
             if ((attr & kAttrVolume) && !(attr & kAttrDirectory)) {
                 if (root && rootLabel_.empty() && FirstCluster(e) == 0 && LE32(e + 28) == 0) {
                     rootLabel_.assign(reinterpret_cast<const char*>(e), 11);
                     continue;
                 }
-                strayLabel = !root ? "outside the root folder"
-                             : FirstCluster(e) != 0 || LE32(e + 28) != 0 ? "with data"
-                                                                          : "beside the label";
+                strayLabel = !root                                        ? 2274
+                             : FirstCluster(e) != 0 || LE32(e + 28) != 0 ? 2275
+                                                                          : 2276;
             }
 
             std::string name = StoredName(e);
             uint32_t id = uint32_t(owners_.size());
             owners_.push_back({f, name, FirstCluster(e), i, (attr & kAttrDirectory) != 0});
-            if (strayLabel) Add(CheckKind::LabelEntry, PathOf(id) + ": an entry with the volume bit " + strayLabel, At(id));
-            std::string fault = NameFault(e);
-            if (!fault.empty()) Add(CheckKind::InvalidName, PathOf(id) + ": " + fault, At(id));
+            if (strayLabel) Add(CheckKind::LabelEntry, strayLabel, {PathOf(id)}, At(id));
+            std::string byte;
+            if (unsigned fault = EntryNameFault(e, Human68k(), &byte))
+                Add(CheckKind::InvalidName, fault, {PathOf(id), byte}, At(id));
             if (!names.insert(NameKey(e)).second)
-                Add(CheckKind::DuplicateName, FolderPath(f) + ": the name " + SjisToUtf8(name) + " stands twice",
-                    At(id));
+                Add(CheckKind::DuplicateName, 2280, {FolderPath(f), SjisToUtf8(name)}, At(id));
             if (!Human68k()) {
                 Named n{id, FoldCase(Utf8ToUtf16(SjisToUtf8(name))), {}, {}};
                 if (auto lfn = FindLongNameRun(bytes.data(), count, i)) {
@@ -629,8 +608,7 @@ private:
             const uint32_t size = LE32(e + 28);
             if (attr & kAttrDirectory) {
                 if (size != 0)
-                    Add(CheckKind::SizeMismatch, PathOf(id) + ": a folder entry with a size of " +
-                                                     std::to_string(size) + " bytes", At(id));
+                    Add(CheckKind::SizeMismatch, 2281, {PathOf(id), size}, At(id));
                 bool sound;
                 inTwo_ = 0;
                 uint32_t n = Claim(id, first, sound);
@@ -642,8 +620,7 @@ private:
                 }
                 if (n == 0) continue;
                 if (uint64_t(n) * img_.ClusterSize > uint64_t(kMaxDirEntries) * 32) {
-                    Add(CheckKind::SizeMismatch, PathOf(id) + ": a folder of " + std::to_string(n) +
-                                                     " clusters, more than a folder can hold", At(id));
+                    Add(CheckKind::SizeMismatch, 2282, {PathOf(id), n}, At(id));
                     n = uint32_t(uint64_t(kMaxDirEntries) * 32 / img_.ClusterSize);
                 }
                 Folder sub;
@@ -660,8 +637,7 @@ private:
                 ++result_.files;
                 if (first == 0) {
                     if (size != 0)
-                        Add(CheckKind::SizeMismatch, PathOf(id) + ": size " + std::to_string(size) +
-                                                         " bytes but no clusters", At(id));
+                        Add(CheckKind::SizeMismatch, 2283, {PathOf(id), size}, At(id));
                     continue;
                 }
                 bool sound;
@@ -673,9 +649,7 @@ private:
                 if (Human68k() && size == 0 && n == 1) continue;
                 if (n > want) ++longChains_;
                 if (n != want)
-                    Add(CheckKind::SizeMismatch, PathOf(id) + ": size " + std::to_string(size) + " bytes needs " +
-                                                     std::to_string(want) + " clusters, the chain has " +
-                                                     std::to_string(n), At(id));
+                    Add(CheckKind::SizeMismatch, 2284, {PathOf(id), size, want, n}, At(id));
             }
         }
         FlushOrphans(f, run);
@@ -696,8 +670,7 @@ private:
         w.folder = folders_[f].cluster;
         w.slot = end;
         w.at = live;
-        Add(CheckKind::AfterEnd, FolderPath(f) + ": " + std::to_string(live) + " entries after the end mark at entry " +
-                                     std::to_string(end), w);
+        Add(CheckKind::AfterEnd, 2285, {FolderPath(f), live, end}, w);
     }
 
     // An 8.3 entry of a FAT folder with its names folded for comparing.
@@ -719,15 +692,14 @@ private:
             const bool control = std::any_of(n.longName.begin(), n.longName.end(),
                                              [](char16_t ch) { return ch < 0x20 || ch == 0x7F; });
             if (control)
-                Add(CheckKind::InvalidName, PathOf(n.id) + ": the long name \"" + shown + "\" holds a control character", w);
+                Add(CheckKind::InvalidName, 2286, {PathOf(n.id), shown}, w);
             else if (n.longName == u"." || n.longName == u".." || n.longName.find_first_of(u"/\\") != std::u16string::npos)
-                Add(CheckKind::InvalidName, PathOf(n.id) + ": the long name \"" + shown + "\" cannot stand", w);
+                Add(CheckKind::InvalidName, 2287, {PathOf(n.id), shown}, w);
             auto s = shorts.find(n.folded);
             if (s != shorts.end() && s->second != n.id)
-                Add(CheckKind::DuplicateName, PathOf(n.id) + ": the long name \"" + shown + "\" equals the name of " +
-                                                  PathOf(s->second), w);
+                Add(CheckKind::DuplicateName, 2288, {PathOf(n.id), shown, PathOf(s->second)}, w);
             else if (!longs.emplace(n.folded, n.id).second)
-                Add(CheckKind::DuplicateName, PathOf(n.id) + ": the long name \"" + shown + "\" stands twice", w);
+                Add(CheckKind::DuplicateName, 2289, {PathOf(n.id), shown}, w);
         }
     }
 
@@ -779,8 +751,7 @@ private:
                 w.isFolder = true;
                 uint32_t parent = d.parent == kNoFolder ? 0 : folders_[d.parent].cluster;
                 w.cluster = d.parent == 0 ? 0 : parent;
-                Add(CheckKind::DotEntries,
-                    FolderPath(uint32_t(f)) + ": no \"..\" entry naming the folder that holds it", w);
+                Add(CheckKind::DotEntries, 2290, {FolderPath(uint32_t(f))}, w);
             }
         }
     }
@@ -807,8 +778,7 @@ private:
             if (!linked[c] && isLost(c, Raw(c))) ++heads;
         result_.lostClusters = lost;
         result_.lostChains = std::max<uint32_t>(heads, 1);
-        Add(CheckKind::LostClusters, std::to_string(lost) + " lost clusters in " + std::to_string(result_.lostChains) +
-                                         " chains, from cluster " + std::to_string(first));
+        Add(CheckKind::LostClusters, 2291, {lost, result_.lostChains, first});
     }
 
     DiskImage& img_;
@@ -861,15 +831,15 @@ std::string EntryNameKey(const uint8_t* e, bool human68k) {
     return s;
 }
 
-// Why an entry's name cannot stand, or "" when it can.
-std::string EntryNameFault(const uint8_t* e, bool human68k) {
-    if (e[0] == ' ') return "blank name";
+// Why an entry's name cannot stand (a message), or 0 when it can.
+unsigned EntryNameFault(const uint8_t* e, bool human68k, std::string* byte) {
+    if (e[0] == ' ') return 2277;
     // Bytes DOS refuses in a name. "+", "=", "[" and "]" pass: the
     // import keeps them as they stand, and DOS systems read them.
     static const char kNeverDOS[] = "\"*,./:;<>?\\|";
     static const char kNeverHuman[] = "\"*/:<>?\\|.";
     const char* never = human68k ? kNeverHuman : kNeverDOS;
-    auto field = [&](const uint8_t* p, int n, bool isBase) -> std::string {
+    auto field = [&](const uint8_t* p, int n, bool isBase) -> unsigned {
         for (int k = 0; k < n; ++k) {
             uint8_t b = p[k];
             if (isBase && k == 0 && b == kStoredE5) continue;
@@ -877,15 +847,17 @@ std::string EntryNameFault(const uint8_t* e, bool human68k) {
                 ++k;  // the second byte of the character may be anything
                 continue;
             }
-            if (b < 0x20 || b == 0x7F || (b != 0 && std::strchr(never, b)))
-                return "byte " + Hex(b) + " cannot stand in a name";
-            if (!human68k && b >= 'a' && b <= 'z') return "lower case in a FAT name";
+            if (b < 0x20 || b == 0x7F || (b != 0 && std::strchr(never, b))) {
+                if (byte) *byte = Hex(b);
+                return 2278u;
+            }
+            if (!human68k && b >= 'a' && b <= 'z') return 2279u;
         }
-        return "";
+        return 0u;
     };
-    std::string f = field(e, 8, true);
-    if (f.empty()) f = field(e + 8, 3, false);
-    if (f.empty() && human68k && e[7] != ' ') {
+    unsigned f = field(e, 8, true);
+    if (!f) f = field(e + 8, 3, false);
+    if (!f && human68k && e[7] != ' ') {
         int n = 0;
         while (n < 10 && e[12 + n] != 0) ++n;
         while (n > 0 && e[12 + n - 1] == ' ') --n;
@@ -908,6 +880,16 @@ int VolumeMediaByte(DiskImage& image) {
 }
 
 const char* CheckKindName(CheckKind kind) { return kKindNames[std::size_t(kind)]; }
+
+std::string MessageIn(Language language, unsigned id, const MsgArgs& args) {
+    const char* text = CatalogueTextIn(language, id);
+    if (!text) text = CatalogueTextIn(Language::Greek, id);
+    return text ? FormatMessageText(text, args).value_or("?") : "?";
+}
+
+std::string FindingText(const CheckFinding& finding, Language language) {
+    return MessageIn(language, finding.message, finding.inserts);
+}
 
 bool CheckResult::OnlyKinds(std::initializer_list<CheckKind> kinds) const {
     if (!complete) return false;

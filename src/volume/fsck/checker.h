@@ -2,7 +2,9 @@
 // A read-only consistency check of a mounted FAT12/16/32 or Human68k
 // volume: the FAT copies, every cluster chain, every folder and every name
 // reachable from the root. It never writes and never shows a message; what
-// it finds comes back as a list of findings, one line of text each.
+// it finds comes back as a list of findings: a kind, the places the repair
+// needs, and a catalogue message with its inserts, shown in the user's
+// language.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "device/language.h"
+#include "device/messages.h"
 #include "volume/diskimage.h"
 
 enum class CheckKind {
@@ -48,7 +52,9 @@ const char* CheckKindName(CheckKind kind);
 
 struct CheckFinding {
     CheckKind kind;
-    std::string text;  // one line: what, where (paths in UTF-8)
+    unsigned message = 0;  // the catalogue message that tells the finding
+    MsgArgs inserts;       // its inserts (paths in UTF-8)
+    std::string text;      // the message in the current language, one line
     // Where, for the repair. The entry: the first cluster of the folder that
     // holds it (0 for the root) and its slot there (kNoSlot: no entry). For
     // chains, `cluster` is the cluster whose FAT entry ends or relinks the
@@ -95,12 +101,18 @@ struct CheckResult {
 
 CheckResult CheckVolume(DiskImage& image);
 
+// A finding's text in one language (the command line's JSON keeps English).
+std::string FindingText(const CheckFinding& finding, Language language);
+// A catalogue message in one language; "?" when it cannot be formatted.
+std::string MessageIn(Language language, unsigned id, const MsgArgs& args);
+
 // An 8.3 (or Human68k) entry's name as stored: base, "." and extension.
 std::string EntryStoredName(const uint8_t* entry, bool human68k);
 // The name as two entries of one folder are compared (ASCII case folded).
 std::string EntryNameKey(const uint8_t* entry, bool human68k);
-// Why the entry's name cannot stand, or "" when it can.
-std::string EntryNameFault(const uint8_t* entry, bool human68k);
+// Why the entry's name cannot stand: a catalogue message whose second
+// insert is `byte` (its first the entry's path), or 0 when it can.
+unsigned EntryNameFault(const uint8_t* entry, bool human68k, std::string* byte = nullptr);
 // The media byte the boot record gives, when it describes the volume's
 // layout; -1 otherwise.
 int VolumeMediaByte(DiskImage& image);

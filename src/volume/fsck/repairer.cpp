@@ -16,6 +16,7 @@ namespace {
 
 constexpr int kMaxRounds = 64;
 constexpr uint32_t kPiece = 65535;  // the most the device takes in one write
+constexpr unsigned kFindingAndWhat = 2292;  // "finding: what was done"
 
 std::string Text(unsigned id, const MsgArgs& args = {}) {
     return FormatCatalogueMessage(id, args).value_or("?");
@@ -114,6 +115,7 @@ private:
         };
         auto kind = [](CheckKind k) { return [k](const CheckFinding& f) { return f.kind == k; }; };
         out_.unmended.clear();
+        out_.unmendedEnglish.clear();
 
         if (r.Count(CheckKind::FatCopies) || r.Count(CheckKind::FatCopyBehind) || any(IsCopyLoss))
             return SameCopies();
@@ -171,8 +173,24 @@ private:
         return false;
     }
 
-    void Done(const CheckFinding& f, const std::string& what) { out_.done.push_back(f.text + ": " + what); }
-    void Done(const std::string& line) { out_.done.push_back(line); }
+    // What was mended or left, as the user reads it and in English for
+    // scripts: the finding's text, then the catalogue message.
+    void Say(std::vector<std::string>& shown, std::vector<std::string>& english, const CheckFinding* f, unsigned id,
+             const MsgArgs& args) {
+        std::string what = Text(id, args), whatEn = MessageIn(Language::English, id, args);
+        if (f) {
+            what = Text(kFindingAndWhat, {f->text, what});
+            whatEn = MessageIn(Language::English, kFindingAndWhat, {FindingText(*f, Language::English), whatEn});
+        }
+        shown.push_back(std::move(what));
+        english.push_back(std::move(whatEn));
+    }
+    void Done(const CheckFinding& f, unsigned id, const MsgArgs& args = {}) {
+        Say(out_.done, out_.doneEnglish, &f, id, args);
+    }
+    void Done(unsigned id, const MsgArgs& args = {}) { Say(out_.done, out_.doneEnglish, nullptr, id, args); }
+    void Left(const CheckFinding& f, unsigned id) { Say(out_.unmended, out_.unmendedEnglish, &f, id, {}); }
+    void Left(unsigned id) { Say(out_.unmended, out_.unmendedEnglish, nullptr, id, {}); }
     bool Failed() {
         out_.writeFailed = true;
         return false;
@@ -283,7 +301,7 @@ private:
             if (!img_.WriteFATBytes(uint32_t(k), chosen.data() + k, uint32_t(std::min<std::size_t>(kPiece, chosen.size() - k))))
                 return Failed();
         Recount();
-        Done(Text(1530, {from + 1}));
+        Done(1530, {from + 1});
         return Flush();
     }
 
@@ -299,7 +317,7 @@ private:
         if (!img_.WriteFATBytes(0, head, n)) return Failed();
         char b[16];
         std::snprintf(b, sizeof b, "0x%02X", m);
-        Done(Text(1531, {std::string(b)}));
+        Done(1531, {std::string(b)});
         return Flush();
     }
 
@@ -307,7 +325,7 @@ private:
     bool EndChain(const CheckFinding& f) {
         if (f.cluster >= 2) {
             if (!img_.SetFATEntry(f.cluster, EndOfChain)) return Failed();
-            Done(f, Text(1519, {f.cluster}));
+            Done(f, 1519, {f.cluster});
             return Flush();
         }
         Dir d;
@@ -316,13 +334,13 @@ private:
         if (f.isFolder) {
             Delete(d, f.slot);  // a folder with no cluster of its own holds nothing
             if (!Save(d)) return false;
-            Done(f, Text(1517));
+            Done(f, 1517);
             return true;
         }
         SetFirst(e, 0);
         PutLE32(e + 28, 0);
         if (!Save(d)) return false;
-        Done(f, Text(1520, {0u}));
+        Done(f, 1520, {0u});
         return true;
     }
 
@@ -376,7 +394,7 @@ private:
             if (!e || First(e) != f.at) return false;
             Delete(d, slot);
             if (!Save(d)) return false;
-            Done(f, Text(1517));
+            Done(f, 1517);
             return true;
         }
         return CopyFor(f);
@@ -393,7 +411,7 @@ private:
         bool noRoom = false;
         uint32_t copy = Copy(tail, noRoom);
         if (copy == 0) {
-            if (noRoom) out_.unmended.push_back(f.text + ": " + Text(1508));
+            if (noRoom) Left(f, 1508);
             return false;
         }
         if (f.cluster >= 2) {
@@ -403,7 +421,7 @@ private:
             SetFirst(e, copy);
             if (!Save(d)) return false;
         }
-        Done(f, Text(1507, {uint32_t(tail.size())}));
+        Done(f, 1507, {uint32_t(tail.size())});
         return true;
     }
 
@@ -417,7 +435,7 @@ private:
         uint8_t* e2 = EntryOf(other, f.folder2, f.slot2);
         if (!(f.slot2 == kNoSlot && f.at == img_.RootDir) &&
             (!e2 || !(e2[11] & kAttrDirectory) || First(e2) != f.at)) {
-            out_.unmended.push_back(f.text + ": " + Text(1534));
+            Left(f, 1534);
             return false;
         }
         Dir d;
@@ -425,7 +443,7 @@ private:
         if (!e || First(e) != f.at) return false;
         Delete(d, f.slot);
         if (!Save(d)) return false;
-        Done(f, Text(1517));
+        Done(f, 1517);
         return true;
     }
 
@@ -450,7 +468,7 @@ private:
             std::memset(e, '.', std::size_t(dots));
             e[11] = kAttrDirectory;
         } else if (!MoveOutOfDotSlots(d, f.slot)) {
-            out_.unmended.push_back(f.text + ": " + Text(1532));
+            Left(f, 1532);
             return false;
         } else {
             // The slot is free now: the dot entry is written there.
@@ -462,7 +480,7 @@ private:
         }
         SetFirst(e, f.cluster);
         if (!Save(d)) return false;
-        Done(f, Text(1521));
+        Done(f, 1521);
         return true;
     }
 
@@ -509,7 +527,7 @@ private:
         if (!IsDot(e, 1) && !IsDot(e, 2)) return false;
         e[0] = kDeletedMark;
         if (!Save(d)) return false;
-        Done(f, Text(1517));
+        Done(f, 1517);
         return true;
     }
 
@@ -528,7 +546,7 @@ private:
         for (uint32_t k = f.slot; k < last; ++k)
             if (d.Slot(k)[0] == 0) d.Slot(k)[0] = kDeletedMark;
         if (!Save(d)) return false;
-        Done(f, Text(1845));
+        Done(f, 1845);
         return true;
     }
 
@@ -542,7 +560,7 @@ private:
         if (data) e[11] = uint8_t((e[11] & ~kAttrVolume) | kAttrArchive);
         else Delete(d, f.slot);
         if (!Save(d)) return false;
-        Done(f, Text(data ? 1848 : 1517));
+        Done(f, data ? 1848 : 1517);
         return true;
     }
 
@@ -555,7 +573,7 @@ private:
         e[12] = 0;
         PutLE16(e + 26, 0);
         if (d.bytes == d.onDisk || !Save(d)) return false;
-        Done(f, Text(1521));
+        Done(f, 1521);
         return true;
     }
 
@@ -580,7 +598,7 @@ private:
         if (!Flush()) return false;
         std::string shown = label;
         shown.erase(shown.find_last_not_of(' ') + 1);
-        Done(Text(1849, {SjisToUtf8(shown)}));
+        Done(1849, {SjisToUtf8(shown)});
         return true;
     }
 
@@ -595,7 +613,7 @@ private:
             any = true;
         }
         if (!any || !Save(d)) return false;
-        Done(f, Text(1850));
+        Done(f, 1850);
         return true;
     }
 
@@ -685,7 +703,7 @@ private:
         // Its long-name slots follow the new 8.3 name.
         for (uint32_t k = slotsFrom; k < f.slot; ++k) d.Slot(k)[13] = LongNameChecksum(e);
         if (!Save(d)) return false;
-        Done(f, Text(1506, {old, SjisToUtf8(EntryStoredName(e, Human68k()))}));
+        Done(f, 1506, {old, SjisToUtf8(EntryStoredName(e, Human68k()))});
         return true;
     }
 
@@ -709,12 +727,12 @@ private:
             BuildLongNameSlots(now, d.Slot(f.slot), slots.data());
             std::memcpy(d.Slot(run->first), slots.data(), slots.size());
             if (!Save(d)) return false;
-            Done(f, Text(1506, {old, Utf16ToUtf8(now)}));
+            Done(f, 1506, {old, Utf16ToUtf8(now)});
             return true;
         }
         for (uint32_t k = run->first; k < f.slot; ++k) d.Slot(k)[0] = kDeletedMark;
         if (!Save(d)) return false;
-        Done(f, Text(1506, {old, SjisToUtf8(EntryStoredName(d.Slot(f.slot), Human68k()))}));
+        Done(f, 1506, {old, SjisToUtf8(EntryStoredName(d.Slot(f.slot), Human68k()))});
         return true;
     }
 
@@ -729,13 +747,13 @@ private:
             if (size == 0) return false;  // a folder too long for a folder stays as it is
             PutLE32(e + 28, 0);
             if (!Save(d)) return false;
-            Done(f, Text(1520, {0u}));
+            Done(f, 1520, {0u});
             return true;
         }
         if (first == 0) {
             PutLE32(e + 28, 0);
             if (!Save(d)) return false;
-            Done(f, Text(1520, {0u}));
+            Done(f, 1520, {0u});
             return true;
         }
         auto chain = img_.ReadChain(first);
@@ -746,7 +764,7 @@ private:
             uint64_t held = uint64_t(chain->size()) * img_.ClusterSize;
             PutLE32(e + 28, uint32_t(std::min<uint64_t>(held, UINT32_MAX)));
             if (!Save(d)) return false;
-            Done(f, Text(1520, {uint32_t(LE32(e + 28))}));
+            Done(f, 1520, {uint32_t(LE32(e + 28))});
             return true;
         }
         if (chain->size() == want) return false;
@@ -762,7 +780,7 @@ private:
             if (!ok || !batch.Commit()) return Failed();
             Recount();
         }
-        Done(f, Text(1518, {uint32_t(chain->size() - want)}));
+        Done(f, 1518, {uint32_t(chain->size() - want)});
         return Flush();
     }
 
@@ -775,7 +793,7 @@ private:
             for (uint32_t c : r.lost) ok = ok && img_.SetFATEntry(c, 0);
             if (!ok || !batch.Commit()) return Failed();
             Recount();
-            Done(Text(1518, {uint32_t(r.lost.size())}));
+            Done(1518, {uint32_t(r.lost.size())});
             return Flush();
         }
         std::unordered_set<uint32_t> lost(r.lost.begin(), r.lost.end()), linked;
@@ -805,11 +823,11 @@ private:
             if (!Flush()) return false;
             std::string name;
             if (!SaveChain(chain.front(), uint32_t(chain.size()), name)) {
-                if (!out_.writeFailed) out_.unmended.push_back(Text(1533));
+                if (!out_.writeFailed) Left(1533);
                 return saved > 0;
             }
             ++saved;
-            Done(Text(1516, {name, uint32_t(chain.size())}));
+            Done(1516, {name, uint32_t(chain.size())});
         }
         return saved > 0;
     }
@@ -846,7 +864,7 @@ private:
         uint8_t b = uint8_t(img_.FATTable()[3] | 0x80);
         if (!img_.WriteFATBytes(3, &b, 1)) return Failed();
         if (!Flush()) return false;
-        Done(Text(1504));
+        Done(1504);
         return true;
     }
 
@@ -867,7 +885,8 @@ unsigned RepairRefusal(DiskImage& image, const CheckResult& check) {
 
 std::vector<RepairStep> PlanRepair(const CheckResult& check, const RepairOptions& options) {
     std::vector<RepairStep> plan;
-    for (const CheckFinding& f : check.findings) plan.push_back({f.kind, f.text, PlanFor(f, options)});
+    for (const CheckFinding& f : check.findings)
+        plan.push_back({f.kind, f.text, FindingText(f, Language::English), PlanFor(f, options)});
     return plan;
 }
 

@@ -18,7 +18,8 @@ struct RepairOptions {
 // One finding and what the repair does about it.
 struct RepairStep {
     CheckKind kind;
-    std::string finding;  // the check's text
+    std::string finding;  // the check's text, in the user's language
+    std::string findingEnglish;  // the same in English (for scripts)
     unsigned action;      // catalogue message that says what will be done
 };
 
@@ -28,6 +29,7 @@ struct RepairOutcome {
     std::vector<RepairStep> plan;    // one step per finding of `before`
     std::vector<std::string> done;   // what was mended, one line each (UTF-8)
     std::vector<std::string> unmended;  // findings left on purpose, and why
+    std::vector<std::string> doneEnglish, unmendedEnglish;  // the same in English
     bool writeFailed = false;        // a write failed: the repair stopped there
     bool Clean() const { return after.Clean(); }
 };

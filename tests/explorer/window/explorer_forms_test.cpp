@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include "device/language.h"
 #include "opening/settings/config.h"
@@ -158,6 +160,30 @@ TEST_F(HomeTest, ConfigFormShowsTheFileAndGivesItsBoxesBack) {
     form.show();
     Child<QPushButton>(&form, "Button1")->click();
     EXPECT_EQ(form.result(), QDialog::Accepted);
+}
+
+// A finding with its plan is wider than the dialog: it wraps in the list,
+// which never scrolls sideways.
+TEST(RepairFindings, LongLinesWrapInsideTheList) {
+    std::string line = "size: /GAMES/SAVE/A LONG FOLDER NAME/ANOTHER ONE/FILE.DAT: size 40000 bytes needs 20 clusters, "
+                       "the chain has 3 => the chain is cut to the size and its tail freed, or the size set to what "
+                       "the chain holds";
+    bool looked = false;
+    QTimer::singleShot(0, [&] {
+        auto* form = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!form) return;
+        auto* list = Child<QListWidget>(form, "FindingList");
+        QTest::qWait(20);
+        const int lineHeight = list->fontMetrics().height();
+        EXPECT_GT(list->visualItemRect(list->item(0)).height(), lineHeight * 3 / 2);
+        EXPECT_LT(list->visualItemRect(list->item(1)).height(), lineHeight * 2);
+        EXPECT_LE(list->visualItemRect(list->item(0)).right(), list->viewport()->width());
+        EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+        looked = true;
+        form->reject();
+    });
+    EXPECT_FALSE(ShowRepairFindings(nullptr, {line, "not-closed: short"}, true));
+    EXPECT_TRUE(looked);
 }
 
 TEST(ProgressForm, CaptionAndLineWithoutButtonsAndAFixedSize) {

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "device/byteorder.h"
+#include "device/catalogue.h"
 #include "support/faulty_device.h"
 #include "support/fsck_stopped.h"
 #include "support/images.h"
@@ -124,6 +125,26 @@ unsigned RepairFile(const std::string& path, uint32_t fileSystem = 0, RepairOpti
     EXPECT_FALSE(o.writeFailed);
     EXPECT_TRUE(m.image->Flush());
     return 0;
+}
+
+// Every finding reads in all three languages: its message formats with the
+// inserts the checker gave (a number where a plural is chosen), every text
+// insert (paths, names, bytes) stands in each, and Greek and Japanese are
+// not the English text.
+void ExpectSpokenInEveryLanguage(const CheckResult& r) {
+    for (const CheckFinding& f : r.findings) {
+        SCOPED_TRACE(std::string(CheckKindName(f.kind)) + " " + std::to_string(f.message));
+        const std::string en = FindingText(f, Language::English);
+        EXPECT_EQ(f.text, FindingText(f, CurrentLanguage()));
+        for (Language l : {Language::Greek, Language::English, Language::Japanese}) {
+            ASSERT_NE(CatalogueTextIn(l, f.message), nullptr) << LanguageCode(l);
+            const std::string text = FindingText(f, l);
+            EXPECT_NE(text, "?") << LanguageCode(l);
+            for (const MsgArg& a : f.inserts)
+                if (a.IsText()) EXPECT_NE(text.find(a.Text()), std::string::npos) << LanguageCode(l) << ": " << text;
+            if (l != Language::English) EXPECT_NE(text, en) << LanguageCode(l);
+        }
+    }
 }
 
 CheckResult CheckFile(const std::string& path, uint32_t fileSystem = 0) {
@@ -319,6 +340,7 @@ TEST_P(CheckerCorpusTest, EveryKindOfDamageIsFoundAndFsckAgrees) {
             ++images;
             EXPECT_TRUE(r.complete);
             EXPECT_GE(r.Count(d.kind), 1u) << r.Report();
+            ExpectSpokenInEveryLanguage(r);
             EXPECT_FALSE(r.Clean());
             bool fsckClean = FsckFindsNothing(path, report);
             if (isStricter) {
@@ -422,6 +444,7 @@ TEST_P(CheckerCorpusTest, TruncatedVolumeIsFoundAndNotRepaired) {
     WriteHostFile(ref, p.bytes);
     CheckResult r = CheckFile(ref);
     EXPECT_EQ(r.Count(CheckKind::Truncated), 1u) << r.Report();
+    ExpectSpokenInEveryLanguage(r);
     std::string report;
     EXPECT_FALSE(FsckFindsNothing(ref, report));
     EXPECT_EQ(RepairFile(ref), bits == 32 ? 1509u : 1511u);
@@ -525,6 +548,7 @@ TEST_F(HumanCheckerTest, EveryKindOfDamageIsFound) {
         c.patch();
         CheckResult r = Check();
         EXPECT_GE(r.Count(c.kind), 1u) << r.Report();
+        ExpectSpokenInEveryLanguage(r);
         EXPECT_FALSE(r.Clean());
         EXPECT_EQ(RepairFile(path, kFileSystemHuman68k), 0u);
         r = CheckFile(path, kFileSystemHuman68k);
