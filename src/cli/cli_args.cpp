@@ -74,16 +74,21 @@ const std::vector<CliCommand>& CliCommands() {
          "written under that name (get IMG ::A.TXT out/b.txt); \"-\" writes the files to standard\n"
          "output. * and ? match in any component (get IMG '::/D*/*.TXT' out).\n"
          "An existing host file is replaced with --yes, kept with --no; otherwise the command asks\n"
-         "on a terminal and stops with an error elsewhere. A name the host cannot hold is written\n"
-         "under its 8.3 alias, with a line that says so.\n",
+         "on a terminal, and elsewhere skips it with a line saying so and goes on (exit 1). A name\n"
+         "the host cannot hold is written under its 8.3 alias, with a line that says so.\n",
          CmdGet, CheckGetOperands},
         {"put", 2, -1, kCmdOpensVolume | kCmdChanges | kCmdProgress | kCmdImagePaths | kCmdImageNames, "put IMAGE HOSTPATH... [::DEST]",
          "Imports host files and folders. Every operand is a host path except a last one written\n"
          "with \"::\": an existing folder of the image receives the sources, another name renames\n"
          "the one source (put IMG a.txt ::/DOC/B.TXT). Without a \"::\" operand they go into the\n"
-         "root. \"-\" reads standard input into the \"::\" name given. The volume's free space is\n"
-         "checked before anything is taken. A source given as /, . or .., or an old-style last\n"
-         "operand that names a folder of the image without \"::\", is refused (exit 2).\n",
+         "root. \"-\" reads standard input into the \"::\" name given. Sources go in in the order\n"
+         "given; each file's size is checked against the free space before its data is written,\n"
+         "and the first that does not fit ends the command (exit 1): what went in before it\n"
+         "stays. An existing entry is replaced with --yes, kept with --no, asked about on a\n"
+         "terminal, and otherwise skipped with a line saying so while the rest goes in (exit 1);\n"
+         "a host folder whose name is taken is skipped too, not merged into. A source given as\n"
+         "/, . or .., or an old-style last operand that names a folder of the image without\n"
+         "\"::\", is refused (exit 2).\n",
          CmdPut, CheckPutOperands},
         {"mkdir", 2, 2, kCmdOpensVolume | kCmdChanges | kCmdImagePaths | kCmdImageNames, "mkdir IMAGE ::PATH [--default-name]",
          "Makes a folder; with --default-name, the next free NEWDIR.n inside PATH.\n", CmdMkdir},

@@ -217,6 +217,35 @@ TEST_F(CliScriptTest, NamesAreStoredAsGivenOrRefused) {
     EXPECT_EQ(Text(ReadHostFile(out + "/a_b.txt")), "q\n") << "the files after it are written too";
 }
 
+// Several sources: a clash nobody answers passes over that one entry and
+// the rest go in (exit 1); free space is checked file by file, and the
+// first that does not fit ends the batch there.
+TEST_F(CliScriptTest, BatchesGoOnPastAClashAndStopWhereSpaceEnds) {
+    RunShell("mkdir -p " + Quote(dir / "h/GAMES") + " && echo g > " + Quote(dir / "h/GAMES/G.TXT") +
+             " && echo n > " + Quote(dir / "h/N1.TXT") + " && echo m > " + Quote(dir / "h/N2.TXT") +
+             " && echo new > " + Quote(dir / "h/README.TXT"));
+    const std::string h = Quote(dir / "h") + "/";
+    Outcome r = Cli("--lang en put " + Quote(image) + " " + h + "README.TXT " + h + "N1.TXT " + h + "GAMES " + h + "N2.TXT");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("::/README.TXT already exists and was skipped"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("A folder with this name already exists:\nGAMES"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("stopped"), std::string::npos) << r.err;
+    EXPECT_EQ(Mtype("/README.TXT"), "read me\n");
+    EXPECT_EQ(Mtype("/N1.TXT") + Mtype("/N2.TXT"), "n\nm\n");
+    EXPECT_EQ(Cli("ls " + Quote(image) + " ::/GAMES/G.TXT").rc, 1) << "an existing folder is not merged into";
+
+    RunShell("head -c 800000 /dev/zero > " + Quote(dir / "h/BIG1") + " && cp " + Quote(dir / "h/BIG1") + " " +
+             Quote(dir / "h/BIG2"));
+    r = Cli("--lang en put " + Quote(image) + " " + h + "BIG1 " + h + "BIG2 " + h + "N1.TXT ::/GAMES");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("Not enough free space for the file"), std::string::npos) << r.err;
+    std::string listing = Cli("ls " + Quote(image) + " ::/GAMES").out;
+    EXPECT_NE(listing.find("BIG1\t800000\t"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("BIG2"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("N1.TXT"), std::string::npos) << "nothing after the file that did not fit";
+    EXPECT_TRUE(FsckClean(image));
+}
+
 // A host file is replaced whole or not at all, and private copies go with
 // a signal.
 TEST_F(CliScriptTest, HostFilesAndSignals) {
