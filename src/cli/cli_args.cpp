@@ -86,7 +86,7 @@ const std::vector<CliCommand>& CliCommands() {
          "and the first that does not fit ends the command (exit 1): what went in before it\n"
          "stays. An existing entry is replaced with --yes, kept with --no, asked about on a\n"
          "terminal, and otherwise skipped with a line saying so while the rest goes in (exit 1);\n"
-         "a host folder whose name is taken is skipped too, not merged into. A source given as\n"
+         "a host folder whose name is taken is not merged into: put stops there. A source given as\n"
          "/, . or .., or an old-style last operand that names a folder of the image without\n"
          "\"::\", is refused (exit 2).\n",
          CmdPut, CheckPutOperands},

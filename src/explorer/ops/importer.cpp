@@ -148,13 +148,6 @@ struct FolderFrame {
 bool EnterFolder(const std::string& path, const std::string& name, const struct stat& st, DIDir& parent,
                  std::vector<FolderFrame>& stack, OverwriteAnswer& state) {
     if (!AcceptName(parent, path, name, state)) return false;
-    // A name already taken is not merged into: that one folder is passed
-    // over with a message and the import goes on with the next entry.
-    if (int taken = parent.FindName(name); taken >= 0 || taken == kAmbiguousName) {
-        ReportNameTaken(parent, name);
-        ++g_skipped;
-        return false;
-    }
     // Only a folder that is its own ancestor is a loop; one reached again
     // by another way (a link to a sibling) is copied again.
     for (const FolderFrame& up : stack)

@@ -10,9 +10,8 @@
 #include "volume/didir.h"
 
 // Imports one host path into `dir`. `state` is the running answer of the
-// whole import, as for export: owCancel stops it. A file whose name a
-// folder holds, and a folder whose name any entry holds, is reported (109)
-// and skipped; every other failure reports its
+// whole import, as for export: owCancel stops it. An entry that exists as a
+// folder is reported (109) and skipped; every other failure reports its
 // message and sets owCancel, and the entry being made is taken back.
 // `asName`, when given, is the name the entry takes instead of the host
 // path's last component (checked by the caller: it is stored as it stands).
