@@ -71,7 +71,7 @@ install(FILES ${CMAKE_BINARY_DIR}/voldex-plugin.pc DESTINATION ${CMAKE_INSTALL_D
 
 set(CPACK_PACKAGE_NAME voldex)
 set(CPACK_PACKAGE_VENDOR "Voldex developers")
-set(CPACK_PACKAGE_CONTACT "The Voldex developers <voldex-devel@voldex.org>")
+set(CPACK_PACKAGE_CONTACT "The Voldex developers <maintainers@users.noreply.c-seed-7912c0e4.example>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)

@@ -74,16 +74,21 @@ const std::vector<CliCommand>& CliCommands() {
          "written under that name (get IMG ::A.TXT out/b.txt); \"-\" writes the files to standard\n"
          "output. * and ? match in any component (get IMG '::/D*/*.TXT' out).\n"
          "An existing host file is replaced with --yes, kept with --no; otherwise the command asks\n"
-         "on a terminal and stops with an error elsewhere. A name the host cannot hold is written\n"
-         "under its 8.3 alias, with a line that says so.\n",
+         "on a terminal, and elsewhere skips it with a line saying so and goes on (exit 1). A name\n"
+         "the host cannot hold is written under its 8.3 alias, with a line that says so.\n",
          CmdGet, CheckGetOperands},
         {"put", 2, -1, kCmdOpensVolume | kCmdChanges | kCmdProgress | kCmdImagePaths | kCmdImageNames, "put IMAGE HOSTPATH... [::DEST]",
          "Imports host files and folders. Every operand is a host path except a last one written\n"
          "with \"::\": an existing folder of the image receives the sources, another name renames\n"
          "the one source (put IMG a.txt ::/DOC/B.TXT). Without a \"::\" operand they go into the\n"
-         "root. \"-\" reads standard input into the \"::\" name given. The volume's free space is\n"
-         "checked before anything is taken. A source given as /, . or .., or an old-style last\n"
-         "operand that names a folder of the image without \"::\", is refused (exit 2).\n",
+         "root. \"-\" reads standard input into the \"::\" name given. Sources go in in the order\n"
+         "given; each file's size is checked against the free space before its data is written,\n"
+         "and the first that does not fit ends the command (exit 1): what went in before it\n"
+         "stays. An existing entry is replaced with --yes, kept with --no, asked about on a\n"
+         "terminal, and otherwise skipped with a line saying so while the rest goes in (exit 1);\n"
+         "a host folder whose name is taken is not merged into: put stops there. A source given as\n"
+         "/, . or .., or an old-style last operand that names a folder of the image without\n"
+         "\"::\", is refused (exit 2).\n",
          CmdPut, CheckPutOperands},
         {"mkdir", 2, 2, kCmdOpensVolume | kCmdChanges | kCmdImagePaths | kCmdImageNames, "mkdir IMAGE ::PATH [--default-name]",
          "Makes a folder; with --default-name, the next free NEWDIR.n inside PATH.\n", CmdMkdir},
@@ -204,12 +209,60 @@ const CliCommand* FindCliCommand(const std::string& name) {
     return nullptr;
 }
 
+namespace {
+
+// "-y, --yes", "--offset BYTES".
+std::string OptionShown(const CliOption& option) {
+    std::string text = option.alias ? std::string(option.alias) + ", " + option.name : std::string(option.name);
+    if (option.value) text += std::string(" ") + option.value;
+    return text;
+}
+
+std::string OptionLine(const CliOption& option, const std::string& note = "") {
+    std::string shown = "  " + OptionShown(option);
+    if (shown.size() < 22) shown.resize(22, ' ');
+    else shown += "  ";
+    return shown + option.help + note + "\n";
+}
+
+}  // namespace
+
+bool TakesOption(const CliCommand& command, const CliOption& option) {
+    if (option.General()) return true;
+    if (option.takenByFlag & command.flags) return true;
+    if (!option.takenBy) return false;
+    const std::string list = std::string(" ") + option.takenBy + " ";
+    return list.find(std::string(" ") + command.name + " ") != std::string::npos;
+}
+
+std::vector<const CliOption*> CommandOptions(const CliCommand& command) {
+    std::size_t count = 0;
+    const CliOption* table = CliOptionTable(count);
+    std::vector<const CliOption*> own;
+    for (std::size_t k = 0; k < count; ++k)
+        if (!table[k].General() && TakesOption(command, table[k])) own.push_back(&table[k]);
+    return own;
+}
+
 std::string CliUsage() {
     std::string text =
-        "usage: voldex-cli [--lang el|en|ja] [--profile NAME] [--partition N] [--offset BYTES] [--human68k]\n"
-        "                  [--yes|--no] [--short-names] [--strict-names] COMMAND IMAGE ...\n"
-        "       voldex-cli COMMAND --help | --help | --version\n";
+        "usage: voldex-cli [OPTIONS] COMMAND IMAGE ...\n"
+        "       voldex-cli COMMAND --help | --help | --version\n"
+        "Commands:\n";
     for (const CliCommand& c : CliCommands()) text += std::string("  ") + c.synopsis + "\n";
+    std::size_t count = 0;
+    const CliOption* table = CliOptionTable(count);
+    text += "Options:\n";
+    for (std::size_t k = 0; k < count; ++k)
+        if (table[k].General()) text += OptionLine(table[k]);
+    text += "Options of single commands:\n";
+    for (std::size_t k = 0; k < count; ++k) {
+        if (table[k].General()) continue;
+        std::string takers;
+        for (const CliCommand& c : CliCommands())
+            if (TakesOption(c, table[k])) takers += (takers.empty() ? "" : ", ") + std::string(c.name);
+        text += OptionLine(table[k], " (" + takers + ")");
+    }
     text += kPathNote;
     text += kNameNote;
     text += "Exit status: 0 success, 1 failure, 2 bad usage.\n";
@@ -218,6 +271,12 @@ std::string CliUsage() {
 
 std::string CliCommandHelp(const CliCommand& c) {
     std::string text = std::string("usage: voldex-cli [OPTIONS] ") + c.synopsis + "\n" + c.help;
+    const std::vector<const CliOption*> own = CommandOptions(c);
+    if (!own.empty()) {
+        text += std::string("Options of ") + c.name + ":\n";
+        for (const CliOption* option : own) text += OptionLine(*option);
+    }
+    text += "The general options (voldex-cli --help) apply too.\n";
     if (c.flags & kCmdImagePaths) text += kPathNote;
     if (c.flags & kCmdImageNames) text += kNameNote;
     return text;
@@ -235,16 +294,11 @@ bool ParseNumber(const std::string& text, int64_t& value) {
     return true;
 }
 
-struct CliOption {
-    const char* name;   // "--offset"
-    const char* alias;  // "-y", or nullptr
-    bool takesValue;
-    // Stores the option; false with `error` set for a bad value.
-    bool (*apply)(CliOptions& o, const std::string& value, std::string& error);
-};
-
 const CliOption kOptions[] = {
-    {"--offset", nullptr, true,
+    // Read before the rest (cli_lang.cpp): here for the usage and the parse of what is left.
+    {"--lang", nullptr, true, "el|en|ja", nullptr, 0, "the language of the messages",
+     [](CliOptions&, const std::string&, std::string&) { return true; }},
+    {"--offset", nullptr, true, "BYTES", nullptr, 0, "the volume's boot record is at this byte offset",
      [](CliOptions& o, const std::string& v, std::string& e) {
          int64_t n;
          if (!ParseNumber(v, n)) {
@@ -254,7 +308,7 @@ const CliOption kOptions[] = {
          o.offset = n;
          return true;
      }},
-    {"--size", nullptr, true,
+    {"--size", nullptr, true, "SIZE", "mkfdd new", 0, "the floppy in KB (1440, 1232, 720, 640), or the new disk (40M, 2G)",
      [](CliOptions& o, const std::string& v, std::string& e) {
          int64_t n;
          o.sizeText = v;
@@ -265,18 +319,19 @@ const CliOption kOptions[] = {
          }
          return true;
      }},
-    {"--label", nullptr, true,
+    {"--label", nullptr, true, "TEXT", "new", 0, "the volume label of the new image",
      [](CliOptions& o, const std::string& v, std::string&) {
          o.label = v;
          return true;
      }},
-    {"--clear", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.clear = true; }},
-    {"--profile", nullptr, true,
+    {"--clear", nullptr, false, nullptr, "label", 0, "remove the volume label",
+     [](CliOptions& o, const std::string&, std::string&) { return o.clear = true; }},
+    {"--profile", nullptr, true, "NAME", nullptr, 0, "open the image with this disk profile",
      [](CliOptions& o, const std::string& v, std::string&) {
          o.profile = v;
          return true;
      }},
-    {"--partition", nullptr, true,
+    {"--partition", nullptr, true, "N", nullptr, 0, "open the N-th partition that parts lists",
      [](CliOptions& o, const std::string& v, std::string& e) {
          int64_t n;
          if (!ParseNumber(v, n) || n < 1 || n > 0xFFFF) {
@@ -286,25 +341,40 @@ const CliOption kOptions[] = {
          o.partition = static_cast<int>(n);
          return true;
      }},
-    {"--default-name", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.defaultName = true; }},
-    {"--human68k", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.human68k = true; }},
-    {"--short-names", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.shortNames = true; }},
-    {"--strict-names", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.strictNames = true; }},
-    {"--yes", "-y", false, [](CliOptions& o, const std::string&, std::string&) { return o.yes = true; }},
-    {"--no", "-n", false, [](CliOptions& o, const std::string&, std::string&) { return o.no = true; }},
-    {"--json", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.json = true; }},
-    {"--recursive", "-R", false, [](CliOptions& o, const std::string&, std::string&) { return o.recursive = true; }},
-    {"--help", "-h", false, [](CliOptions& o, const std::string&, std::string&) { return o.help = true; }},
-    {"-o", nullptr, true,
+    {"--default-name", nullptr, false, nullptr, "mkdir", 0, "make the next free NEWDIR.n",
+     [](CliOptions& o, const std::string&, std::string&) { return o.defaultName = true; }},
+    {"--human68k", nullptr, false, nullptr, nullptr, 0, "the volume is a Human68k volume",
+     [](CliOptions& o, const std::string&, std::string&) { return o.human68k = true; }},
+    {"--short-names", nullptr, false, nullptr, nullptr, 0, "8.3 names only on FAT volumes",
+     [](CliOptions& o, const std::string&, std::string&) { return o.shortNames = true; }},
+    {"--strict-names", nullptr, false, nullptr, nullptr, 0, "refuse host names the volume would store changed",
+     [](CliOptions& o, const std::string&, std::string&) { return o.strictNames = true; }},
+    {"--yes", "-y", false, nullptr, nullptr, 0, "replace entries and files that already exist",
+     [](CliOptions& o, const std::string&, std::string&) { return o.yes = true; }},
+    {"--no", "-n", false, nullptr, nullptr, 0, "keep entries and files that already exist",
+     [](CliOptions& o, const std::string&, std::string&) { return o.no = true; }},
+    {"--json", nullptr, false, nullptr, nullptr, kCmdJson, "one JSON object for scripts",
+     [](CliOptions& o, const std::string&, std::string&) { return o.json = true; }},
+    {"--recursive", "-R", false, nullptr, nullptr, kCmdRecursive, "go into every folder below",
+     [](CliOptions& o, const std::string&, std::string&) { return o.recursive = true; }},
+    {"--version", "-V", false, nullptr, nullptr, 0, "the version",
+     [](CliOptions& o, const std::string&, std::string&) { return o.version = true; }},
+    {"--help", "-h", false, nullptr, nullptr, 0, "the usage, or with a command its own help",
+     [](CliOptions& o, const std::string&, std::string&) { return o.help = true; }},
+    {"-o", nullptr, true, "OPTIONS", "mount", 0, "FUSE mount options, comma-separated (ro: read-only)",
      [](CliOptions& o, const std::string& v, std::string&) {
          o.mountOptions.push_back(v);
          return true;
      }},
-    {"-f", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.foreground = true; }},
-    {"--dry-run", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.dryRun = true; }},
-    {"--save", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.save = true; }},
-    {"--lossy", nullptr, false, [](CliOptions& o, const std::string&, std::string&) { return o.lossy = true; }},
-    {"--to", nullptr, true,
+    {"-f", nullptr, false, nullptr, "mount", 0, "stay in the foreground until unmounted",
+     [](CliOptions& o, const std::string&, std::string&) { return o.foreground = true; }},
+    {"--dry-run", nullptr, false, nullptr, "repair", 0, "show the plan only; write nothing",
+     [](CliOptions& o, const std::string&, std::string&) { return o.dryRun = true; }},
+    {"--save", nullptr, false, nullptr, "repair", 0, "keep each lost chain as FILEnnnn.CHK",
+     [](CliOptions& o, const std::string&, std::string&) { return o.save = true; }},
+    {"--lossy", nullptr, false, nullptr, "convert", 0, "convert anyway and list what was dropped",
+     [](CliOptions& o, const std::string&, std::string&) { return o.lossy = true; }},
+    {"--to", nullptr, true, "EXT", "convert", 0, "convert each source into FOLDER with this extension",
      [](CliOptions& o, const std::string& v, std::string&) {
          o.to = v;
          return true;
@@ -312,6 +382,11 @@ const CliOption kOptions[] = {
 };
 
 }  // namespace
+
+const CliOption* CliOptionTable(std::size_t& count) {
+    count = sizeof kOptions / sizeof kOptions[0];
+    return kOptions;
+}
 
 std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std::string& error, std::string* command) {
     CliOptions o;
@@ -323,6 +398,7 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
         }
     } named{o, command};
     bool optionsEnded = false;
+    std::vector<const CliOption*> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (!optionsEnded && a == "--") {
@@ -346,6 +422,7 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
         const CliOption* option = nullptr;
         for (const CliOption& c : kOptions)
             if (name == c.name || (c.alias && name == c.alias)) option = &c;
+        if (option) given.push_back(option);
         if (!option || (inlineValue && !option->takesValue)) {
             error = MessageString(1684, a);
             return std::nullopt;
@@ -382,22 +459,13 @@ std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& args, std
     }
     if (!CheckOperandCount(o, error)) return std::nullopt;
     const CliCommand* c = FindCliCommand(o.command);
-    if (o.json && !(c->flags & kCmdJson)) {
-        error = MessageString(1690, o.command);
-        return std::nullopt;
-    }
-    if ((o.dryRun || o.save) && o.command != "repair") {
-        error = std::string(o.dryRun ? "--dry-run" : "--save") + " is not taken by " + o.command;
-        return std::nullopt;
-    }
-    if ((o.lossy || o.to) && o.command != "convert") {
-        error = std::string(o.lossy ? "--lossy" : "--to") + " is not taken by " + o.command;
-        return std::nullopt;
-    }
-    if (o.recursive && !(c->flags & kCmdRecursive)) {
-        error = MessageString(1691, o.command);
-        return std::nullopt;
-    }
+    // An option only some commands take is refused by the others rather
+    // than passed over.
+    for (const CliOption* option : given)
+        if (!TakesOption(*c, *option)) {
+            error = MessageString(2341, o.command, option->name);
+            return std::nullopt;
+        }
     return o;
 }
 

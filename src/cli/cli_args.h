@@ -29,6 +29,7 @@ struct CliOptions {
     bool json = false;                  // --json: machine-readable output
     bool recursive = false;             // ls -R
     bool help = false;                  // --help after a command: that command's help
+    bool version = false;               // --version: the version, whatever else is given
     std::vector<std::string> mountOptions;  // mount -o OPTIONS (comma-separated, as given)
     bool foreground = false;            // mount -f: stay in the foreground
     bool dryRun = false;                // repair --dry-run: the plan only
@@ -80,6 +81,34 @@ struct CliCommand {
     // error (exit 2) stops the command before anything is touched.
     int (*checkOperands)(const CliOptions&) = nullptr;
 };
+
+// One option of the command line. The usage, each command's help, the
+// manual page and the shell completion list what this table holds (a test
+// holds them to it).
+struct CliOption {
+    const char* name;     // "--offset"
+    const char* alias;    // "-y", or nullptr
+    bool takesValue;
+    const char* value;    // what the value is, for the usage ("BYTES"); nullptr without one
+    // Which commands take it: those named (space-separated), those with
+    // `takenByFlag`, or every command when both are empty (a general option).
+    const char* takenBy;
+    unsigned takenByFlag;
+    const char* help;     // one line for the usage
+    // Stores the option; false with `error` set for a bad value.
+    bool (*apply)(CliOptions& o, const std::string& value, std::string& error);
+
+    bool General() const { return !takenBy && !takenByFlag; }
+};
+
+struct CliCommand;
+
+// Every option, general ones and those of single commands.
+const CliOption* CliOptionTable(std::size_t& count);
+// The options a command takes of its own (the general ones aside), in the
+// table's order.
+std::vector<const CliOption*> CommandOptions(const CliCommand& command);
+bool TakesOption(const CliCommand& command, const CliOption& option);
 
 // Every command, in the order the usage lists them.
 const std::vector<CliCommand>& CliCommands();

@@ -148,9 +148,11 @@ OverwriteAnswer CliInterface::AskOverwrite(const std::string& existingName, cons
         }
         std::fputs("\n", stderr);
     }
+    // Nobody can answer here: this one entry is passed over and the rest of
+    // the operation goes on; the exit status is then 1.
     unanswered_ = true;
-    Print(MessageString(1699, existing));
-    return owCancel;
+    Print(MessageString(2340, existing));
+    return owNo;
 }
 
 bool CliInterface::AcceptChangedName(const std::string& given, const std::string& stored) {

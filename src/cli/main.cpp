@@ -77,6 +77,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "voldex-cli: %s\n%s", error.c_str(), UsageAfterError(named).c_str());
         return kExitUsage;
     }
+    if (options->version) {
+        std::printf("voldex-cli %s\n", kCliVersion);
+        return kExitOk;
+    }
     const CliCommand& command = *FindCliCommand(options->command);
     if (options->help) {
         std::fputs(CliCommandHelp(command).c_str(), stdout);

@@ -388,6 +388,8 @@ const CatalogueEntry kEnglish[] = {
     {2147, "Not imported: %1"},
     {2148, "The root folder itself cannot be deleted: %1 (::/* names what is in it)"},
     {2149, "Kept: %1 (--no)"},
+    {2340, "%1 already exists and was skipped; use --yes to replace it or --no to keep it"},
+    {2341, "%1 does not take %2"},
     {2150, "A label has 1 to 11 bytes (2 for a kanji), not only spaces, no control characters and none of \" * + , . / : ; < = > ? [ \\ ] |"},
     {2151, "Not a folder: %1 (the mount folder must be an existing folder)"},
     {2250, "the volume needs %1!u! %{1:byte|bytes}, more than the image or device holds"},

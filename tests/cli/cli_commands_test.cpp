@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <regex>
+#include <set>
 #include <unistd.h>
 #include <sstream>
 #include <tuple>
@@ -217,6 +220,34 @@ TEST_F(CliScriptTest, NamesAreStoredAsGivenOrRefused) {
     EXPECT_EQ(Text(ReadHostFile(out + "/a_b.txt")), "q\n") << "the files after it are written too";
 }
 
+// Several sources: a clash nobody answers passes over that one entry and
+// the rest go in (exit 1); free space is checked file by file, and the
+// first that does not fit ends the batch there.
+TEST_F(CliScriptTest, BatchesGoOnPastAClashAndStopWhereSpaceEnds) {
+    RunShell("mkdir -p " + Quote(dir / "h/GAMES") + " && echo g > " + Quote(dir / "h/GAMES/G.TXT") +
+             " && echo n > " + Quote(dir / "h/N1.TXT") + " && echo m > " + Quote(dir / "h/N2.TXT") +
+             " && echo new > " + Quote(dir / "h/README.TXT"));
+    const std::string h = Quote(dir / "h") + "/";
+    Outcome r = Cli("--lang en put " + Quote(image) + " " + h + "README.TXT " + h + "N1.TXT " + h + "N2.TXT " + h + "GAMES");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("::/README.TXT already exists and was skipped"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("A folder with this name already exists:\nGAMES"), std::string::npos) << r.err;
+    EXPECT_EQ(Mtype("/README.TXT"), "read me\n");
+    EXPECT_EQ(Mtype("/N1.TXT") + Mtype("/N2.TXT"), "n\nm\n");
+    EXPECT_EQ(Cli("ls " + Quote(image) + " ::/GAMES/G.TXT").rc, 1) << "an existing folder is not merged into";
+
+    RunShell("head -c 800000 /dev/zero > " + Quote(dir / "h/BIG1") + " && cp " + Quote(dir / "h/BIG1") + " " +
+             Quote(dir / "h/BIG2"));
+    r = Cli("--lang en put " + Quote(image) + " " + h + "BIG1 " + h + "BIG2 " + h + "N1.TXT ::/GAMES");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("Not enough free space for the file"), std::string::npos) << r.err;
+    std::string listing = Cli("ls " + Quote(image) + " ::/GAMES").out;
+    EXPECT_NE(listing.find("BIG1\t800000\t"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("BIG2"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("N1.TXT"), std::string::npos) << "nothing after the file that did not fit";
+    EXPECT_TRUE(FsckClean(image));
+}
+
 // A host file is replaced whole or not at all, and private copies go with
 // a signal.
 TEST_F(CliScriptTest, HostFilesAndSignals) {
@@ -420,6 +451,80 @@ TEST_F(CliScriptTest, HelpForEveryCommandAndVersion) {
     EXPECT_EQ(r.out.rfind("voldex-cli ", 0), 0u);
     r = Cli("--help");
     EXPECT_NE(r.out.find("put IMAGE HOSTPATH... [::DEST]"), std::string::npos);
+}
+
+// The usage, each command's help, the manual page and the completion list
+// the commands and options of one table: each command with the options it
+// takes of its own and no other, every option once.
+TEST(CliTable, HelpManualAndCompletionFollowTheTable) {
+    auto source = [](const std::string& name) { return Text(ReadHostFile(std::string(VOLDEX_SOURCE_DIR) + "/" + name)); };
+    auto troff = [](const std::string& word) { return std::regex_replace(word, std::regex("-"), "\\-"); };
+    const std::string page = source("data/man/voldex-cli.1"), completion = source("data/completion/voldex-cli");
+    const std::string usage = Cli("--help").out;
+    EXPECT_EQ(page.rfind(".TH VOLDEX\\-CLI 1 \"2026\" \"Voldex " + std::string(kCliVersion) + "\"", 0), 0u) << "the version";
+
+    // The manual: each command's entry (from its .TP to the next), the options section.
+    const std::size_t commandsAt = page.find(".SH COMMANDS\n"), optionsAt = page.find(".SH OPTIONS\n");
+    ASSERT_TRUE(commandsAt != std::string::npos && optionsAt != std::string::npos);
+    std::map<std::string, std::string> entries;
+    const std::string commandPart = page.substr(commandsAt, optionsAt - commandsAt);
+    static const std::regex entryHead(R"(\n\.TP\n\.BI "?([a-z0-9]+))");
+    std::vector<std::pair<std::size_t, std::string>> heads;
+    for (auto it = std::sregex_iterator(commandPart.begin(), commandPart.end(), entryHead); it != std::sregex_iterator(); ++it)
+        heads.push_back({std::size_t(it->position()), (*it)[1].str()});
+    for (std::size_t k = 0; k < heads.size(); ++k)
+        entries[heads[k].second] += commandPart.substr(heads[k].first, (k + 1 < heads.size() ? heads[k + 1].first : commandPart.size()) - heads[k].first);
+    const std::string optionPart = page.substr(optionsAt, page.find("\n.SH ", optionsAt + 1) - optionsAt);
+
+    // The completion: the command list, the general options, one line per command.
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(completion, m, std::regex(R"re(local commands="([^"]*)")re")));
+    const std::string listed = " " + m[1].str() + " ";
+    ASSERT_TRUE(std::regex_search(completion, m, std::regex(R"re(local general="([^"]*)")re")));
+    auto words = [](const std::string& text) {
+        std::vector<std::string> w;
+        std::istringstream in(text);
+        for (std::string x; in >> x;) w.push_back(x);
+        return w;
+    };
+    auto sorted = [](std::vector<std::string> w) { std::sort(w.begin(), w.end()); return w; };
+    std::vector<std::string> general = words(m[1].str()), wantGeneral;
+    std::size_t count = 0;
+    const CliOption* table = CliOptionTable(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const CliOption& o = table[k];
+        const std::string shown = o.alias ? std::string(o.alias) + ", " + o.name : std::string(o.name);
+        EXPECT_NE(usage.find("\n  " + shown), std::string::npos) << "--help lacks " << shown;
+        EXPECT_NE(optionPart.find(troff(o.name)), std::string::npos) << "the manual's options lack " << o.name;
+        if (o.alias) EXPECT_NE(optionPart.find(troff(o.alias)), std::string::npos) << "the manual lacks " << o.alias;
+        if (!o.General()) continue;
+        wantGeneral.push_back(o.name);
+        if (o.alias) wantGeneral.push_back(o.alias);
+    }
+    EXPECT_EQ(sorted(general), sorted(wantGeneral)) << "the completion's general options";
+
+    std::size_t commands = 0;
+    for (const CliCommand& c : CliCommands()) {
+        ++commands;
+        const std::string name = c.name, help = Cli(name + " --help").out;
+        EXPECT_NE(listed.find(" " + name + " "), std::string::npos) << "completion lacks " << name;
+        ASSERT_TRUE(entries.count(name)) << "the manual lacks " << name;
+        ASSERT_TRUE(std::regex_search(completion, m, std::regex("\n        " + name + R"re(\) own="([^"]*)")re")))
+            << "completion lacks the options of " << name;
+        std::vector<std::string> own = words(m[1].str()), want;
+        for (const CliOption* o : CommandOptions(c)) {
+            want.push_back(o->name);
+            if (o->alias) want.push_back(o->alias);
+            const std::string shown = o->alias ? std::string(o->alias) + ", " + o->name : std::string(o->name);
+            EXPECT_NE(help.find("\n  " + shown), std::string::npos) << name << " --help lacks " << shown;
+            EXPECT_TRUE(entries[name].find(troff(o->name)) != std::string::npos ||
+                        (o->alias && entries[name].find(troff(o->alias)) != std::string::npos))
+                << "the manual's " << name << " lacks " << o->name;
+        }
+        EXPECT_EQ(sorted(own), sorted(want)) << "completion of " << name;
+    }
+    EXPECT_EQ(words(listed).size(), commands) << "no command the table lacks";
+    EXPECT_EQ(entries.size(), commands) << "no manual entry the table lacks";
 }
 
 TEST_F(CliScriptTest, ProgressOnlyOnATerminal) {
