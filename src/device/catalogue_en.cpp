@@ -391,6 +391,7 @@ const CatalogueEntry kEnglish[] = {
     {2149, "Kept: %1 (--no)"},
     {2150, "A label has 1 to 11 bytes (2 for a kanji), not only spaces, no control characters and none of \" * + , . / : ; < = > ? [ \\ ] |"},
     {2151, "Not a folder: %1 (the mount folder must be an existing folder)"},
+    {2220, "Not imported: %1 (every shortened name for it, up to ~9999, already exists in this folder)"},
 };
 
 }  // namespace
