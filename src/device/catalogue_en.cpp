@@ -435,6 +435,7 @@ const CatalogueEntry kEnglish[] = {
     {2290, "%1: no \"..\" entry naming the folder that holds it"},
     {2291, "%1!u! lost %{1:cluster|clusters} in %2!u! %{2:chain|chains}, starting at cluster %3!u!"},
     {2292, "%1: %2"},
+    {2220, "Not imported: %1 (every shortened name for it, up to ~9999, already exists in this folder)"},
 };
 
 }  // namespace

@@ -146,6 +146,14 @@ void DIDir::RestoreEntry(int i, const uint8_t* raw) {
     if (IsValidIndex(i) && raw != Entry(i)) std::memcpy(Entry(i), raw, 32);
 }
 
+namespace {
+
+// The volume label (or a long-name slot): no file or folder, so a name
+// looked up never means it; a folder may bear the label's name.
+bool IsLabelOrSlot(const uint8_t* e) { return (e[11] & kAttrVolume) && !(e[11] & kAttrDirectory); }
+
+}  // namespace
+
 int DIDir::Find(const std::string& name) const {
     if (!loaded_) return -1;
     std::string wanted = (name == "." || name == "..") ? name : ToDiskName(name);
@@ -160,6 +168,7 @@ int DIDir::Find(const std::string& name) const {
     int found = -1, matches = 0;
     for (uint32_t i = 0; i < Count; ++i) {
         if (skipDeleted && Entry(int(i))[0] == kDeletedMark) continue;
+        if (IsLabelOrSlot(Entry(int(i)))) continue;
         std::size_t n = DisplayNameInto(int(i), buf);
         std::string_view shown(buf, n);
         if ((n == wanted.size() && EqualIgnoringAsciiCase(shown, wanted)) ||
@@ -768,7 +777,7 @@ int DIDir::FindName(const std::string& name) const {
             }
             continue;
         }
-        if (!shortPossible || e[0] == '.') continue;
+        if (!shortPossible || e[0] == '.' || IsLabelOrSlot(e)) continue;
         bool same = true;
         for (int k = 0; k < 11 && same; ++k) {
             uint8_t c = (k == 0 && e[0] == kStoredE5) ? kDeletedMark : e[k];
@@ -817,7 +826,7 @@ std::function<bool(const uint8_t*)> DIDir::ShortNameInUse(int except) const {
     return [this, except, state](const uint8_t* name11) {
         auto counts = [&](uint32_t i) {
             const uint8_t* e = Entry(int(i));
-            return int(i) != except && e[0] != 0 && e[0] != kDeletedMark && e[11] != kAttrLongName;
+            return int(i) != except && e[0] != 0 && e[0] != kDeletedMark && !IsLabelOrSlot(e);
         };
         if (!state->walked) {
             state->walked = true;

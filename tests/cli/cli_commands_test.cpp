@@ -183,6 +183,8 @@ TEST_F(CliScriptTest, NamesAreStoredAsGivenOrRefused) {
         {"rm " + img + " ::/", 1, "The root folder itself cannot be deleted"},
         {"--no put " + img + " " + Quote(dir / "README.TXT"), 0, "Kept: ::/README.TXT (--no)\n"},
         {"label " + img + " 'a*b'", 1, "Invalid volume label: a*b\nA label has 1 to 11 bytes"},
+        {"label " + img + " HOME", 0, ""},
+        {"mkdir " + img + " ::/HOME", 0, ""},  // the label's name is no file's
         {"new " + Quote(dir / "l.img") + " 2hd --label 'a*b'", 2, "A label has 1 to 11 bytes"},
         {"mount " + img + " " + img, 1, "Not a folder: " + image},
     };

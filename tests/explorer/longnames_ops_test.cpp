@@ -288,12 +288,13 @@ TEST_F(LongNameOpsTest, OffGivesTheEightThreeBehaviour) {
     Mount();
     std::vector<std::string> paths;
     for (int k = 1; k <= 3; ++k) paths.push_back(Host("Document " + std::to_string(k) + ".txt", 100 * k, uint32_t(k)));
-    ui.overwriteAnswers = {owYesToAll};
     ImportFileList(*root, paths, false);
     ExpectSound();
     std::vector<std::string> listed;
     for (int i : ListedEntries(*root)) listed.push_back(root->GetNameUtf8(i));
-    EXPECT_EQ(listed, std::vector<std::string>{"DOCUMENT.TXT"}) << "the names meet after conversion";
+    EXPECT_EQ(listed, (std::vector<std::string>{"DOCUMENT.TXT", "DOCUME~1.TXT", "DOCUME~2.TXT"}))
+        << "names that meet after conversion stay apart";
+    EXPECT_TRUE(ui.overwriteQuestions.empty());
     EXPECT_TRUE(MdirLongNames(image, "/").empty()) << "no slots written";
 }
 

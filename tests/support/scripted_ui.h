@@ -38,6 +38,10 @@ public:
         return a;
     }
     void SetStatusText(int panel, const std::string& text) override { status.push_back({panel, text}); }
+    bool AcceptChangedName(const std::string& given, const std::string& stored) override {
+        changedNames.push_back({given, stored});
+        return true;
+    }
     // A stop is asked for at the ask numbered stopAt (from 0), and after it.
     bool StopAsked() override { return stopAt >= 0 && stopAsks++ >= stopAt; }
     bool IsShiftHeld() override { return shift; }
@@ -112,6 +116,7 @@ public:
     std::deque<int> boxAnswers;
     std::deque<OverwriteAnswer> overwriteAnswers;
     std::vector<std::pair<std::string, std::string>> overwriteQuestions;
+    std::vector<std::pair<std::string, std::string>> changedNames;  // given, stored
     std::vector<std::pair<int, std::string>> status;
     int stopAt = -1, stopAsks = 0;
     SystemTime lastExistingTime, lastIncomingTime;

@@ -14,6 +14,7 @@
 #include "explorer/ops/folderops.h"
 #include "explorer/ops/hostnames.h"
 #include "volume/deleter.h"
+#include "volume/longnames.h"
 
 namespace {
 
@@ -111,17 +112,72 @@ bool IsDanglingLink(const std::string& path) {
     return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0;
 }
 
+// `base` cut to at most `limit` Shift-JIS bytes, never inside a
+// double-byte character.
+std::string CutSjis(const std::string& base, std::size_t limit) {
+    std::size_t n = 0;
+    while (n < base.size()) {
+        std::size_t w = IsSjisLeadByte(uint8_t(base[n])) && n + 1 < base.size() ? 2 : 1;
+        if (n + w > limit) break;
+        n += w;
+    }
+    return base.substr(0, n);
+}
+
+// The name a host name the volume cannot hold as given takes in `dir`: its
+// stored form, or, when another entry bears that already (a source before
+// it shortened to the same name), that form with a "~N" tail before the
+// extension, cut so that it fits (18 or 8 Shift-JIS bytes, or 255
+// characters of a long name). "" when no number is free.
+std::string UniqueStoredName(const DIDir& dir, const std::string& utf8) {
+    const std::string stored = StoredNameOf(dir, utf8);
+    if (dir.FindName(stored) == -1) return stored;
+    const bool longNames = dir.UsesLongNames();
+    const std::string form = longNames ? stored : Utf8ToSjis(stored);
+    std::size_t dot = form.rfind('.');
+    if (dot == 0 || dot == std::string::npos || (!longNames && form.find('.') != dot)) dot = form.size();
+    const std::string base = form.substr(0, dot), ext = form.substr(dot);
+    const std::size_t limit = dir.GetImage()->FileSystem == kFileSystemHuman68k ? 18 : 8;
+    for (unsigned n = 1; n <= 9999; ++n) {
+        const std::string tail = "~" + std::to_string(n);
+        std::string candidate;
+        if (longNames) {
+            std::u16string b = Utf8ToUtf16(base);
+            const std::size_t room = kLongNameMaxChars - Utf8ToUtf16(tail + ext).size();
+            if (b.size() > room) b.resize(room);
+            candidate = Utf16ToUtf8(b) + tail + ext;
+        } else {
+            candidate = SjisToUtf8(CutSjis(base, limit - tail.size()) + tail + ext);
+        }
+        if (CheckNameAsGiven(dir, candidate) == NameProblem::kNone && dir.FindName(candidate) == -1) return candidate;
+    }
+    return "";
+}
+
 // Refuses (1211) a host name that cannot name a new entry. A name the
-// volume stores in a changed form goes on under that form when the user
-// interface accepts the change, and is refused otherwise.
-bool AcceptName(const DIDir& dir, const std::string& hostPath, const std::string& name, OverwriteAnswer& state) {
+// volume stores in a changed form goes on under that form (made unique in
+// the folder, so that two sources never meet in one entry) when the user
+// interface accepts the change, and is refused otherwise. `stored`: the
+// name the entry takes.
+bool AcceptName(const DIDir& dir, const std::string& hostPath, const std::string& name, std::string& stored,
+                OverwriteAnswer& state) {
     if (!ValidNewName(dir, name)) {
         ShowMessage(1211, Shown(hostPath));
         state = owCancel;
         return false;
     }
     NameProblem problem = CheckNameAsGiven(dir, name);
-    if (problem == NameProblem::kNone || UI().AcceptChangedName(name, StoredNameOf(dir, name))) return true;
+    if (problem == NameProblem::kNone) {
+        stored = name;
+        return true;
+    }
+    stored = UniqueStoredName(dir, name);
+    if (stored.empty()) {
+        ShowMessage(2220, Shown(hostPath));
+        state = owCancel;
+        return false;
+    }
+    if (UI().AcceptChangedName(name, stored)) return true;
     ReportNameProblem(dir, name, problem);
     state = owCancel;
     return false;
@@ -147,7 +203,8 @@ struct FolderFrame {
 // folder is passed over.
 bool EnterFolder(const std::string& path, const std::string& name, const struct stat& st, DIDir& parent,
                  std::vector<FolderFrame>& stack, OverwriteAnswer& state) {
-    if (!AcceptName(parent, path, name, state)) return false;
+    std::string stored;
+    if (!AcceptName(parent, path, name, stored, state)) return false;
     // Only a folder that is its own ancestor is a loop; one reached again
     // by another way (a link to a sibling) is copied again.
     for (const FolderFrame& up : stack)
@@ -163,7 +220,7 @@ bool EnterFolder(const std::string& path, const std::string& name, const struct 
         state = owCancel;
         return false;
     }
-    int j = CreateFolder(parent, name);
+    int j = CreateFolder(parent, stored);
     if (j < 0) {
         state = owCancel;
         return false;
@@ -226,7 +283,7 @@ void ImportFolder(const std::string& path, const std::string& name, const struct
     }
 }
 
-void ImportFile(const std::string& path, const std::string& name, DIDir& dir, OverwriteAnswer& state) {
+void ImportFile(const std::string& path, const std::string& given, DIDir& dir, OverwriteAnswer& state) {
     // Only regular files are copied: a FIFO would block, a socket or a
     // device has no contents to copy. The kind is looked at before the open
     // and again on the open file, which is opened without waiting.
@@ -257,7 +314,8 @@ void ImportFile(const std::string& path, const std::string& name, DIDir& dir, Ov
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    if (!AcceptName(dir, path, name, state)) return;
+    std::string name;
+    if (!AcceptName(dir, path, given, name, state)) return;
 
     int i = dir.FindName(name);
     if (i == kAmbiguousName) {

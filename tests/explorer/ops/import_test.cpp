@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include "explorer/ops/exporter.h"
+#include "explorer/ops/folderops.h"
+#include "explorer/ops/hostnames.h"
 #include "explorer/ops/importer.h"
 #include "support/images.h"
 #include "support/root_fixture.h"
 #include "support/scripted_ui.h"
 #include "volume/didir.h"
+#include "volume/fsck/checker.h"
 
 namespace {
 
@@ -83,6 +86,45 @@ TEST_F(ImportTest, NamesMeetAfterConversion) {
     EXPECT_EQ(ui.overwriteQuestions[0].first, "README.TXT");
     EXPECT_EQ(ui.overwriteQuestions[0].second, src + "/other/readme.txt");
     EXPECT_EQ(root->GetSize(root->Find("README.TXT")), 10u) << "No keeps the first";
+}
+
+// Names cut to the same 8.3 form stay apart; only a source whose own name
+// an entry bears is asked about.
+TEST_F(ImportTest, ShortenedNamesNeverMeet) {
+    std::string one = Host("longfilename1.txt", 10, 1), two = Host("longfilename2.txt", 20, 2);
+    ui.overwriteAnswers = {owYes};
+    ImportFileList(*root, {one, two, Host("LONGFILE.TXT", 30, 3)}, false);
+    EXPECT_EQ(ui.changedNames, (std::vector<std::pair<std::string, std::string>>{
+                                   {"longfilename1.txt", "LONGFILE.TXT"}, {"longfilename2.txt", "LONGFI~1.TXT"}}));
+    ASSERT_EQ(ui.overwriteQuestions.size(), 1u);
+    EXPECT_EQ(ui.overwriteQuestions[0].second, src + "/LONGFILE.TXT");
+    EXPECT_EQ(root->GetSize(root->Find("LONGFILE.TXT")), 30u);
+    EXPECT_EQ(root->GetSize(root->Find("LONGFI~1.TXT")), 20u);
+    ExpectSound();
+}
+
+// The label is no file: a folder may bear its name, by 8.3 lookups and by
+// long-name ones with their aliases, and the label stays.
+TEST_F(ImportTest, TheLabelsNameIsFree) {
+    mkdir((src + "/MYDISK").c_str(), 0755);
+    WriteHostFile(src + "/MYDISK/a.txt", {'a'});
+    Unmount();
+    ASSERT_EQ(RunShell("mlabel -i " + Quote(image) + " ::MYDISK"), 0);
+    Mount();
+    EXPECT_EQ(ImportFileList(*root, {src + "/MYDISK"}, false), owYes);
+    ExpectSound();
+    Unmount();
+    ASSERT_EQ(RunShell("mlabel -i " + Quote(image) + " ::OTHER"), 0);
+    longNames = true;
+    Mount();
+    EXPECT_EQ(MakeFolderIn(*root, "OTHER").status, OpStatus::kOk);
+    EXPECT_EQ(MakeFolderIn(*root, "mydisk").status, OpStatus::kExists) << "a folder's name is taken";
+    ExpectSound();
+    EXPECT_TRUE(ui.boxes.empty()) << ui.Texts()[0];
+    std::string out;
+    RunShell("mlabel -s -i " + Quote(image) + " ::", &out);
+    EXPECT_NE(out.find("OTHER"), std::string::npos) << out;
+    EXPECT_EQ(Mtype("MYDISK/A.TXT"), "a");
 }
 
 TEST_F(ImportTest, ReplacingFreesTheOldChain) {
@@ -261,6 +303,35 @@ TEST_F(ImportTest, JapaneseAndUnmappableNames) {
     EXPECT_GE(root->Find("\x93\xFA\x96\x7B\x8C\xEA.TXT"), 0);
     EXPECT_GE(root->Find("\x83\xD6.TXT"), 0);
     EXPECT_GE(root->Find("A_B.TXT"), 0) << "a character with no Shift-JIS form becomes _";
+}
+
+// Japanese names cut to 18 bytes take a "~N" tail counted in Shift-JIS
+// bytes; none replaces another, and the checker finds nothing.
+TEST(ImportHuman68k, ShortenedNamesStayApart) {
+    UITest t;
+    TempDir dir;
+    Human68kLayout h;
+    std::string path = dir / "h.hds";
+    WriteHostFile(path, BuildHuman68kImage(h));
+    const std::string one = dir / "とても長い日本語のファイル名_その一.txt", two = dir / "とても長い日本語のファイル名_その二.txt";
+    WriteHostFile(one, {'1'});
+    WriteHostFile(two, {'2', '2'});
+    mkdir((dir / "とても長い日本語のフォルダ名").c_str(), 0755);
+    Mounted m = MountImageFile(path);
+    DIDir root(m.image.get(), 0);
+    ASSERT_TRUE(root.Load());
+    ImportFileList(root, {one, two, dir / "とても長い日本語のフォルダ名", two}, false);
+    const std::vector<std::pair<std::string, std::string>> told = {
+        {HostBaseName(one), "とても長い日本語の.txt"},
+        {HostBaseName(two), "とても長い日本語~1.txt"},
+        {"とても長い日本語のフォルダ名", "とても長い日本語の"},
+        {HostBaseName(two), "とても長い日本語~2.txt"}};
+    EXPECT_EQ(t.ui.changedNames, told);
+    EXPECT_TRUE(t.ui.overwriteQuestions.empty());
+    EXPECT_EQ(root.GetSize(root.FindName("とても長い日本語の.txt")), 1u);
+    EXPECT_EQ(root.GetSize(root.FindName("とても長い日本語~1.txt")), 2u);
+    EXPECT_EQ(Utf8ToSjis("とても長い日本語~1").size(), 18u);
+    EXPECT_TRUE(CheckVolume(*m.image).findings.empty());
 }
 
 TEST(ImportHuman68k, KeepsLowerCaseAndLongNames) {
