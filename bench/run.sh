@@ -2,6 +2,8 @@
 # Times voldex-cli against mtools on the same large images, with
 # `cat IMAGE > /dev/null` as the read limit, and prints the ratios.
 #   bench/run.sh [WORKDIR]      (needs about 3 GiB of free space; images are sparse)
+# Small-file rows give the median of five runs; the machine's load is
+# printed at the start and the end, as a busy machine slows every row.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -x build/voldex-cli ] || cmake --build build -j2 --target voldex-cli >/dev/null
@@ -26,20 +28,25 @@ best() {
   a=$(t "$@"); b=$(t "$@"); c=$(t "$@")
   printf '%s\n%s\n%s\n' "$a" "$b" "$c" | sort -n | head -1
 }
-# export_best VOLDEX-COMMAND MTOOLS-COMMAND: the fastest of three exports of
-# each into empty folders (removing the old copies is not timed).
+# export_best VOLDEX-COMMAND MTOOLS-COMMAND [RUNS]: the fastest of three
+# exports of each into empty folders, or with RUNS the median of that many
+# (removing the old copies is not timed).
 export_best() {
-  local a=999 b=999 x y
-  for r in 1 2 3; do
+  local xs=() ys=() runs=${3:-3}
+  for r in $(seq 1 "$runs"); do
     rm -rf out-v out-m && mkdir out-v out-m && sync
-    x=$(t sh -c "$1"); y=$(t sh -c "$2")
-    a=$(printf '%s\n%s\n' "$a" "$x" | sort -n | head -1); b=$(printf '%s\n%s\n' "$b" "$y" | sort -n | head -1)
+    xs+=("$(t sh -c "$1")"); ys+=("$(t sh -c "$2")")
   done
-  echo "$a $b"
+  if [ $# -ge 3 ]; then echo "$(median "${xs[@]}") $(median "${ys[@]}")"
+  else echo "$(printf '%s\n' "${xs[@]}" | sort -n | head -1) $(printf '%s\n' "${ys[@]}" | sort -n | head -1)"; fi
 }
+# median SECONDS...: the middle one (the lower middle of an even count).
+median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
+load() { echo "== load average (1, 5, 15 min): $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"; }
 ratio() { echo "scale=2; $1 / $2" | bc; }
 row() { printf '%-34s %10s %10s %8s\n' "$1" "$2" "$3" "$4"; }
 
+load
 echo "== making the images and the host files in $work"
 rm -rf f16.img f32.img big.bin small out-v out-m
 truncate -s 1200M f16.img && mkfs.fat -F 16 -s 64 f16.img >/dev/null
@@ -54,24 +61,26 @@ printf '%-34s %10s %10s %8s\n' "operation (seconds)" voldex mtools ratio
 # Imports change the image: each of the three runs starts from an empty copy.
 cp f16.img f16-empty.img
 fresh() { cp --sparse=always f16-empty.img f16.img; cp --sparse=always f16-empty.img f16-m.img; cat big.bin >/dev/null; }
-import_best() {  # import_best VOLDEX-ARGS -- MTOOLS-ARGS
-  local va=() ma=() side=v a b x y
+# import_best [-5] VOLDEX-ARGS -- MTOOLS-ARGS: the fastest of three runs,
+# with -5 the median of five.
+import_best() {
+  local va=() ma=() side=v xs=() ys=() runs=3
+  if [ "$1" = -5 ]; then runs=5; shift; fi
   for arg in "$@"; do
     if [ "$arg" = "--" ]; then side=m; continue; fi
     if [ $side = v ]; then va+=("$arg"); else ma+=("$arg"); fi
   done
-  a=999; b=999
-  for r in 1 2 3; do
+  for r in $(seq 1 $runs); do
     fresh
-    x=$(t "$cli" "${va[@]}"); y=$(t mcopy "${ma[@]}")
-    a=$(printf '%s\n%s\n' "$a" "$x" | sort -n | head -1); b=$(printf '%s\n%s\n' "$b" "$y" | sort -n | head -1)
+    xs+=("$(t "$cli" "${va[@]}")"); ys+=("$(t mcopy "${ma[@]}")")
   done
-  echo "$a $b"
+  if [ $runs = 5 ]; then echo "$(median "${xs[@]}") $(median "${ys[@]}")"
+  else echo "$(printf '%s\n' "${xs[@]}" | sort -n | head -1) $(printf '%s\n' "${ys[@]}" | sort -n | head -1)"; fi
 }
 read -r a b <<<"$(import_best put f16.img big.bin -- -i f16-m.img big.bin ::BIG.BIN)"
 row "import 256 MiB file (FAT16)" "$a" "$b" "$(ratio "$b" "$a")x"
-read -r a b <<<"$(import_best put f16.img small -- -s -i f16-m.img small ::SMALL)"
-row "import 5000 small files (FAT16)" "$a" "$b" "$(ratio "$b" "$a")x"
+read -r a b <<<"$(import_best -5 put f16.img small -- -s -i f16-m.img small ::SMALL)"
+row "import 5000 small files (FAT16; median)" "$a" "$b" "$(ratio "$b" "$a")x"
 # Leave both files in the image for the exports below.
 "$cli" put f16.img big.bin >/dev/null 2>&1
 # The FAT32 volume is filled by mtools: voldex opens FAT32 read-only.
@@ -87,8 +96,8 @@ for img in f16 f32; do
   # Long names keep the case the file was put with: the name is compared ignoring case.
   exported=$(find out-v -maxdepth 1 -iname big.bin | head -1)
   [ -n "$exported" ] && cmp -s "$exported" big.bin || echo "  !! exported file differs"
-  read -r a b <<<"$(export_best "$cli get $img.img SMALL out-v" "mcopy -s -i $img.img ::SMALL out-m/")"
-  row "export 5000 small files ($up)" "$a" "$b" "$(ratio "$b" "$a")x"
+  read -r a b <<<"$(export_best "$cli get $img.img SMALL out-v" "mcopy -s -i $img.img ::SMALL out-m/" 5)"
+  row "export 5000 small files ($up; median)" "$a" "$b" "$(ratio "$b" "$a")x"
   a=$(best "$cli" ls $img.img SMALL); b=$(best mdir -i $img.img ::SMALL)
   row "list a folder of 5000 ($up)" "$a" "$b" "$(ratio "$b" "$a")x"
   a=$(best "$cli" info $img.img); b=$(best minfo -i $img.img)
@@ -127,20 +136,36 @@ if [ -e /dev/fuse ] && command -v fusermount3 >/dev/null; then
   printf '%-34s %10s %10s %8s\n' "mount: 64 MiB in (FAT16)" "$a" "put $b" "$(ratio "$a" "$b")x"
   a=$(best_of "${mo[@]}"); b=$(best_of "${go[@]}")
   printf '%-34s %10s %10s %8s\n' "mount: 64 MiB out (FAT16)" "$a" "get $b" "$(ratio "$a" "$b")x"
+  # cp -r of 1,000 small files into the mount (then sync) against put of
+  # the folder; the median of three runs, each on an empty image.
+  rm -rf thousand && mkdir thousand
+  for i in $(seq 1 1000); do head -c $((i % 5 * 200 + 50)) /dev/urandom >thousand/F$i.DAT; done
+  pt=(); mt=()
+  for r in 1 2 3; do
+    cp --sparse=always m16-empty.img m16.img
+    pt+=("$(t "$cli" put m16.img thousand)")
+    cp --sparse=always m16-empty.img m16.img
+    "$cli" mount m16.img mnt
+    mt+=("$(t sh -c "cp -r thousand mnt/THOUSAND && sync mnt/THOUSAND")")
+    unmount
+  done
+  fsck.fat -n m16.img >/dev/null || echo "  !! fsck.fat finds the volume left by the mount unclean"
+  a=$(median "${mt[@]}"); b=$(median "${pt[@]}")
+  printf '%-34s %10s %10s %8s\n' "mount: cp -r 1000 files (median)" "$a" "put $b" "$(ratio "$a" "$b")x"
 else
   echo "mount rows skipped: no /dev/fuse or fusermount3"
 fi
-# convert against a copy of the file (both flushed): a 1 GiB PC-9801 disk
-# from HDI to NHD, and a 2HD D88 to a plain dump.
+# convert against a copy of the file (both flushed): a 256 MiB PC-9801
+# disk from HDI to NHD, and a 2HD D88 to a plain dump.
 rm -f conv.hdi conv.nhd conv-copy conv.d88 conv.hdm
-"$cli" new conv.hdi pc98-hd --size 1G >/dev/null && head -c 900M /dev/urandom | dd of=conv.hdi bs=1M seek=8 conv=notrunc status=none
+"$cli" new conv.hdi pc98-hd --size 256M >/dev/null && head -c 240M /dev/urandom | dd of=conv.hdi bs=1M seek=8 conv=notrunc status=none
 a=999; b=999
 for r in 1 2 3; do
   rm -f conv.nhd conv-copy
   x=$(t "$cli" convert conv.hdi conv.nhd); y=$(t sh -c "cat conv.hdi >conv-copy && sync conv-copy")
   a=$(printf '%s\n%s\n' "$a" "$x" | sort -n | head -1); b=$(printf '%s\n%s\n' "$b" "$y" | sort -n | head -1)
 done
-row "convert 1 GiB HDI to NHD (cat+sync)" "$a" "$b" "$(ratio "$b" "$a")x"
+row "convert 256 MiB HDI to NHD (cat+sync)" "$a" "$b" "$(ratio "$b" "$a")x"
 "$cli" new conv.hdm 2hd >/dev/null && "$cli" convert conv.hdm conv.d88 >/dev/null && rm conv.hdm
 a=$(best sh -c "rm -f conv.hdm; $cli convert conv.d88 conv.hdm"); b=$(best sh -c "rm -f conv-copy; cat conv.d88 >conv-copy && sync conv-copy")
 row "convert 2HD D88 to plain (cat+sync)" "$a" "$b" "$(ratio "$b" "$a")x"
@@ -166,8 +191,10 @@ row "check (128 GiB FAT32; fsck.fat -n)" "$a" "$b" "$(ratio "$b" "$a")x"
 rm -f f128.img
 
 # rm of 1,000 files in one folder, against mdel; each run on a fresh copy.
-rm -rf thousand && mkdir thousand
-for i in $(seq 1 1000); do head -c $((i % 5 * 200 + 50)) /dev/urandom >thousand/F$i.DAT; done
+if [ ! -d thousand ]; then
+  mkdir thousand
+  for i in $(seq 1 1000); do head -c $((i % 5 * 200 + 50)) /dev/urandom >thousand/F$i.DAT; done
+fi
 cp --sparse=always f16-empty.img f16-k.img
 "$cli" put f16-k.img thousand >/dev/null 2>&1
 a=999; b=999
@@ -195,3 +222,4 @@ for r in 1 2 3; do
 done
 row "import 256 MiB (FAT16; mcopy + sync)" "$a" "$b" "$(ratio "$b" "$a")x"
 # ---- end of the scale rows ----
+load
