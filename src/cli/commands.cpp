@@ -313,7 +313,7 @@ int CmdRelease(CliContext& c) { return RemoveOrRelease(c, true); }
 namespace {
 
 // Renames entry i of dir; the exit status.
-int RenameIn(DIDir& dir, int i, const std::string& newName) {
+int RenameTold(DIDir& dir, int i, const std::string& newName) {
     if (!dir.IsDotEntry(i) && !AcceptGivenName(dir, newName)) return kExitFailure;
     bool renamed = false;
     std::string shown = RenameEntry(dir, i, newName, &renamed);
@@ -364,7 +364,7 @@ int CmdRen(CliContext& c) {
     }
     DIDir dir(&image, loc->folder);
     if (!LoadFolder(path, dir)) return kExitFailure;
-    return RenameIn(dir, loc->index, WithoutImagePrefix(args[1]));
+    return RenameTold(dir, loc->index, WithoutImagePrefix(args[1]));
 }
 
 int CmdMv(CliContext& c) {
@@ -401,7 +401,7 @@ int CmdMv(CliContext& c) {
         if (targetCluster == sources[0].where.folder) {
             DIDir dir(&image, targetCluster);
             if (!LoadFolder(folder, dir)) return kExitFailure;
-            return RenameIn(dir, sources[0].where.index, newName);
+            return RenameTold(dir, sources[0].where.index, newName);
         }
         DIDir holder(&image, targetCluster);
         if (!LoadFolder(folder, holder)) return kExitFailure;

@@ -11,21 +11,30 @@
 #include "volume/longnames.h"
 #include "volume/fsck/repairer.h"
 
+OpResult WriteFolder(DIDir& dir) {
+    if (!dir.Write()) return OpResult::IoFailure(OpResult::Io::kFolder);
+    if (!dir.GetImage()->Flush()) return OpResult::IoFailure(OpResult::Io::kFlush);
+    return {};
+}
+
 bool WriteAndFlush(DIDir& dir, const std::string& shownName) {
-    if (!dir.Write()) {
-        ShowMessage(107, shownName);
-        return false;
-    }
-    if (!dir.GetImage()->Flush()) {
-        ShowMessage(1213, dir.GetImage()->Device()->GetPath());
-        return false;
-    }
-    return true;
+    OpResult r = WriteFolder(dir);
+    if (r.Ok()) return true;
+    if (r.io == OpResult::Io::kFolder) ShowMessage(107, shownName);
+    else ShowMessage(1213, dir.GetImage()->Device()->GetPath());
+    return false;
 }
 
 bool ValidNewName(const DIDir& dir, const std::string& utf8) {
     if (dir.UsesLongNames()) return utf8 != "." && utf8 != ".." && !CleanLongName(utf8).empty();
     return dir.IsValidNewName(Utf8ToSjis(utf8));
+}
+
+OpResult ExactName(const DIDir& dir, const std::string& utf8) {
+    OpResult r;
+    r.rule = CheckNameAsGiven(dir, utf8);
+    if (r.rule != NameProblem::kNone) r.status = OpStatus::kBadName;
+    return r;
 }
 
 NameProblem CheckNameAsGiven(const DIDir& dir, const std::string& utf8) {
@@ -109,10 +118,13 @@ OpResult RoomFor(const DIDir& dir) {
     return image.FreeClusters > 0 ? OpResult() : OpStatus::kDiskFull;
 }
 
-OpResult MakeFolderIn(DIDir& dir, const std::string& name) {
+OpResult MakeFolderIn(DIDir& dir, const std::string& name, bool exact) {
     DiskImage& image = *dir.GetImage();
     if (image.IsReadOnly()) return OpStatus::kReadOnly;
-    if (!ValidNewName(dir, name)) {
+    if (exact) {
+        if (dir.FindName(name) != -1) return OpStatus::kExists;
+        if (OpResult r = ExactName(dir, name); !r.Ok()) return r;
+    } else if (!ValidNewName(dir, name)) {
         OpResult r(OpStatus::kBadName);
         r.rule = NameProblem::kReserved;
         return r;
@@ -131,6 +143,21 @@ OpResult MakeFolderIn(DIDir& dir, const std::string& name) {
     }
     OpResult r;
     r.index = j;
+    return r;
+}
+
+OpResult MakeEmptyFileIn(DIDir& dir, const std::string& name, uint8_t attr) {
+    if (dir.GetImage()->IsReadOnly()) return OpStatus::kReadOnly;
+    if (dir.FindName(name) != -1) return OpStatus::kExists;
+    if (OpResult r = ExactName(dir, name); !r.Ok()) return r;
+    if (OpResult room = RoomFor(dir); !room.Ok()) return room;
+    const int i = dir.UsesLongNames() ? dir.AddNamed(name) : dir.AddEntry(Utf8ToSjis(name));
+    if (i < 0) return OpStatus::kNoRoom;
+    dir.SetAttr(i, attr);
+    dir.SetTime(i, LocalTimeNow());
+    if (OpResult w = WriteFolder(dir); !w.Ok()) return w;
+    OpResult r;
+    r.index = i;
     return r;
 }
 
@@ -170,49 +197,84 @@ int MakeDefaultFolder(DIDir& dir) {
     return -1;
 }
 
+OpResult RenameIn(DIDir& dir, int i, const std::string& text, bool exact, std::string* stored) {
+    if (!dir.IsValidIndex(i) || dir.IsFree(i)) return OpStatus::kNotFound;
+    // "." and ".." keep their names: renamed, they would become folders
+    // that refer back to themselves or to their parent.
+    if (dir.IsDotEntry(i)) return OpStatus::kRefused;
+    if (exact) {
+        if (OpResult r = ExactName(dir, text); !r.Ok()) return r;
+    } else if (!ValidNewName(dir, text)) {
+        OpResult r(OpStatus::kBadName);
+        r.rule = NameProblem::kReserved;
+        return r;
+    }
+    OpResult done;
+    done.index = i;
+    int j = dir.FindName(text);
+    if (j == kAmbiguousName || (j >= 0 && j != i)) return OpStatus::kExists;
+    if (j == i) {
+        // The same entry: on 8.3 names a change of case only; with long
+        // names a change of case is a new name, the same text is not.
+        const bool same = dir.UsesLongNames() ? text == dir.GetNameUtf8(i)
+                                              : dir.ToDiskName(Utf8ToSjis(text)) == dir.GetDisplayName(i);
+        if (same) return done;
+    }
+    const int k = dir.Rename(i, text);
+    if (k < 0) return OpStatus::kIoError;
+    if (stored) *stored = dir.GetNameUtf8(k);
+    if (OpResult w = WriteFolder(dir); !w.Ok()) {
+        // What the device holds is what the folder is.
+        static_cast<void>(dir.Load());
+        return w;
+    }
+    done.index = k;
+    return done;
+}
+
 std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok) {
     if (ok) *ok = false;
     std::string old = dir.GetNameUtf8(i);
     if (!dir.IsValidIndex(i) || dir.IsFree(i) || text.empty()) return old;
-    // "." and ".." keep their names: renamed, they would become folders
-    // that refer back to themselves or to their parent.
-    if (dir.IsDotEntry(i) || !ValidNewName(dir, text)) {
-        ShowMessage(1211, dir.IsDotEntry(i) ? old : text);
-        return old;
-    }
-    int j = dir.FindName(text);
-    if (j == kAmbiguousName) {
-        ShowMessage(119, text);
-        return old;
-    }
-    if (j >= 0) {
-        if (j != i) {
-            ReportNameTaken(dir, text);
+    std::string stored;
+    OpResult r = RenameIn(dir, i, text, false, &stored);
+    switch (r.status) {
+        case OpStatus::kOk: break;
+        case OpStatus::kRefused: ShowMessage(1211, old); return old;
+        case OpStatus::kBadName: ShowMessage(1211, text); return old;
+        case OpStatus::kExists: ReportNameTaken(dir, text); return old;
+        default:
+            if (r.io == OpResult::Io::kFolder) ShowMessage(107, stored);
+            else if (r.io == OpResult::Io::kFlush) ShowMessage(1213, dir.GetImage()->Device()->GetPath());
+            else ShowMessage(1340, text);
             return old;
-        }
-        // The same entry: on 8.3 names a change of case only; with long
-        // names a change of case is a new name, the same text is not.
-        bool same = dir.UsesLongNames() ? text == old : dir.ToDiskName(Utf8ToSjis(text)) == dir.GetDisplayName(i);
-        if (same) {
-            if (ok) *ok = true;
-            return old;
-        }
     }
-    int k = dir.Rename(i, text);
-    if (k < 0) {
-        ShowMessage(1340, text);
-        return old;
-    }
-    std::string stored = dir.GetNameUtf8(k);
-    if (!WriteAndFlush(dir, stored)) {
-        // What the device holds is what the folder is.
-        static_cast<void>(dir.Load());
-        return old;
-    }
-    i = k;
-    if (dir.GetAttr(i) & kAttrDirectory) UI().FolderRenamed(uint32_t(dir.GetStartCluster(i)), stored);
     if (ok) *ok = true;
+    if (r.index == i && stored.empty()) return old;  // nothing to change
+    i = r.index;
+    if (dir.GetAttr(i) & kAttrDirectory) UI().FolderRenamed(uint32_t(dir.GetStartCluster(i)), stored);
     return stored;
+}
+
+OpResult RemoveEntryIn(DIDir& dir, int i, bool folder) {
+    if (!dir.IsValidIndex(i) || dir.IsFree(i)) return OpStatus::kNotFound;
+    if (dir.IsDotEntry(i) || (dir.GetAttr(i) & kAttrVolume)) return OpStatus::kRefused;
+    DiskImage& image = *dir.GetImage();
+    if (image.IsReadOnly()) return OpStatus::kReadOnly;
+    const bool isFolder = (dir.GetAttr(i) & kAttrDirectory) != 0;
+    if (isFolder != folder) return folder ? OpStatus::kNotFolder : OpStatus::kIsFolder;
+    if (folder) {
+        const int64_t sub = dir.GetStartCluster(i);
+        if (sub < 2) return OpStatus::kIoError;  // a folder entry that points at the root
+        DIDir inside(&image, uint32_t(sub));
+        if (!inside.Load()) return OpStatus::kIoError;
+        for (uint32_t k = 0; k < inside.GetCount(); ++k)
+            if (!inside.IsFree(int(k)) && !inside.IsDotEntry(int(k))) return OpStatus::kNotEmpty;
+    }
+    // The entry is written first, then its clusters are freed; clusters
+    // that another entry still reaches stay allocated.
+    if (!DeleteBatch(image, {{&dir, i, dir.GetNameUtf8(i)}})) return OpStatus::kIoError;
+    return {};
 }
 
 namespace {

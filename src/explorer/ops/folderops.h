@@ -9,6 +9,10 @@
 #include "explorer/ops/opresult.h"
 #include "volume/didir.h"
 
+// Writes `dir` and flushes the volume, telling nothing: kIoError with
+// Io::kFolder or Io::kFlush on failure.
+OpResult WriteFolder(DIDir& dir);
+
 // Writes `dir` and flushes the volume: 107 or 1213 on failure.
 bool WriteAndFlush(DIDir& dir, const std::string& shownName);
 
@@ -18,6 +22,10 @@ bool ValidNewName(const DIDir& dir, const std::string& utf8);
 
 // Why a name cannot be stored exactly as given (see NameProblem).
 NameProblem CheckNameAsGiven(const DIDir& dir, const std::string& utf8);
+
+// kBadName with the rule when `utf8` cannot name an entry of `dir` exactly
+// as given (the volume would shorten or alter it), else kOk.
+OpResult ExactName(const DIDir& dir, const std::string& utf8);
 
 // The name (UTF-8) under which `dir` would store a host name that is not
 // taken as given: what the listing will show.
@@ -35,8 +43,16 @@ OpResult RoomFor(const DIDir& dir);
 // Makes folder `name` (UTF-8, stored as given or as the volume converts
 // it) in `dir`, writes `dir` and flushes, telling nothing: kExists,
 // kBadName (a name that keeps nothing), kNoRoom, kDiskFull, kReadOnly,
+// kIoError. With `exact` a name the volume would alter is refused
+// (kBadName with its rule; a taken name is told first). The index of the
+// new entry on success.
+OpResult MakeFolderIn(DIDir& dir, const std::string& name, bool exact = false);
+
+// Makes an empty file `name` (UTF-8, stored exactly as given) with the
+// attributes `attr` in `dir`, writes `dir` and flushes, telling nothing:
+// kReadOnly, kExists, kBadName with its rule, kNoRoom, kDiskFull,
 // kIoError. The index of the new entry on success.
-OpResult MakeFolderIn(DIDir& dir, const std::string& name);
+OpResult MakeEmptyFileIn(DIDir& dir, const std::string& name, uint8_t attr);
 
 // Makes folder `name` (UTF-8; a long name where the volume uses them) in
 // `dir` and writes `dir`.
@@ -50,6 +66,16 @@ void ReportNameTaken(DIDir& dir, const std::string& name);
 // Makes a folder with the first free name NEWDIR.0 ... NEWDIR.999 (121
 // when all are taken). Returns its index, or -1.
 int MakeDefaultFolder(DIDir& dir);
+
+// Renames entry i of `dir` to `text` (UTF-8), writes `dir` and flushes,
+// telling nothing: kNotFound, kRefused ("." and ".."), kBadName (a name
+// that keeps nothing; with `exact`, one the volume would alter, with its
+// rule), kExists (another entry, or several, hold the name), kIoError
+// (Io::kOther: no place for the name's slots; kFolder, kFlush: the folder
+// on the device is read back). The same name changes nothing. On success
+// `index` is the entry's index afterwards (it may move to make room for
+// long-name slots) and `stored` receives the name stored, when written.
+OpResult RenameIn(DIDir& dir, int i, const std::string& text, bool exact = false, std::string* stored = nullptr);
 
 // Renames entry i to `text` (UTF-8) and writes `dir`. Returns the caption
 // to show (UTF-8): the stored name after a rename, the old name when
@@ -66,13 +92,18 @@ std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok = 
 bool ConfirmDelete(const std::vector<std::string>& names, const std::vector<std::string>& kept);
 // The release question (130): true for Yes.
 bool ConfirmRelease();
-bool ConfirmRelease();
 
 // Deletes the entries (folders with everything below them) in one batch
 // (see DeleteBatch), passing over volume labels and the "." and ".."
 // entries; writes `dir`. False, with 111 (or 128) shown, when an entry
 // cannot be deleted.
 bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes);
+
+// Deletes entry i of `dir`, a file (`folder` false) or an empty folder,
+// with the batch delete (entry first, then its chain): kNotFound, kRefused
+// (a label, "." and ".."), kReadOnly, kIsFolder / kNotFolder for the other
+// kind, kNotEmpty, kIoError (the batch has told it).
+OpResult RemoveEntryIn(DIDir& dir, int i, bool folder);
 
 // Releases the entries: marks them deleted and leaves their clusters
 // allocated, for damaged entries whose chains cannot be trusted; writes

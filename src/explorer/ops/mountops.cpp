@@ -9,7 +9,7 @@
 #include "explorer/ops/folderops.h"
 #include "explorer/ops/hostnames.h"
 #include "explorer/ops/mover.h"
-#include "volume/deleter.h"
+#include "explorer/ops/properties.h"
 #include "volume/longnames.h"
 
 namespace {
@@ -160,26 +160,6 @@ int VolumeFiles::ResolveParent(const std::string& path, uint32_t& folder, std::s
     if (!(holder.GetAttr(loc.index) & kAttrDirectory)) return -ENOTDIR;
     folder = SubFolder(holder, loc.index);
     return 0;
-}
-
-int VolumeFiles::CheckNewName(const DIDir& dir, const std::string& utf8, std::string& sjis) const {
-    // A name the volume would shorten or alter is refused, so that two
-    // different names never end up as one entry.
-    switch (CheckNameAsGiven(dir, utf8)) {
-        case NameProblem::kNone: break;
-        case NameProblem::kTooLong: return -ENAMETOOLONG;
-        default: return -EINVAL;
-    }
-    sjis = dir.UsesLongNames() ? std::string() : Utf8ToSjis(utf8);
-    return 0;
-}
-
-// Gives entry i the name `utf8` (`sjis` its stored form without long
-// names), in memory. With long names the entry may move to make room for
-// its slots: the index it has afterwards, or -1.
-int VolumeFiles::NameEntry(DIDir& dir, int i, const std::string& utf8, const std::string& sjis) {
-    if (dir.UsesLongNames()) return dir.Rename(i, utf8);
-    return dir.SetName(i, sjis) ? i : -1;
 }
 
 std::shared_ptr<VolumeFiles::FileState> VolumeFiles::StateAt(const Loc& loc) const {
@@ -351,19 +331,14 @@ int VolumeFiles::Open(const std::string& path, bool write, uint64_t& handle, boo
 int VolumeFiles::Create(const std::string& path, unsigned mode, uint64_t& handle) {
     if (readOnly_) return -EROFS;
     uint32_t folder;
-    std::string name, sjis;
+    std::string name;
     if (int rc = ResolveParent(path, folder, name); rc < 0) return rc;
     DIDir dir(&image_, folder);
     if (!dir.Load()) return -EIO;
-    if (FindName(dir, name) != -1) return -EEXIST;
-    if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
-    if (OpResult room = RoomFor(dir); !room.Ok()) return -ErrnoOf(room);
-    int i = dir.UsesLongNames() ? dir.AddNamed(name) : dir.AddEntry(sjis);
-    if (i < 0) return -ENOSPC;
-    dir.SetAttr(i, uint8_t(kAttrArchive | ((mode & 0200) ? 0 : kAttrReadOnly)));
-    dir.SetTime(i, LocalTimeNow());
-    if (!dir.Write()) return -EIO;
     dirty_ = true;
+    OpResult r = MakeEmptyFileIn(dir, name, uint8_t(kAttrArchive | ((mode & 0200) ? 0 : kAttrReadOnly)));
+    if (!r.Ok()) return -ErrnoOf(r);
+    const int i = r.index;
     // The empty entry reaches the disk with the file's data, at its close.
     auto file = std::make_shared<FileState>();
     file->loc = Loc{folder, i};
@@ -586,69 +561,33 @@ int VolumeFiles::SyncAll() {
 int VolumeFiles::MakeFolder(const std::string& path) {
     if (readOnly_) return -EROFS;
     uint32_t folder;
-    std::string name, sjis;
+    std::string name;
     if (int rc = ResolveParent(path, folder, name); rc < 0) return rc;
     DIDir dir(&image_, folder);
     if (!dir.Load()) return -EIO;
-    if (FindName(dir, name) != -1) return -EEXIST;
-    if (int rc = CheckNewName(dir, name, sjis); rc < 0) return rc;
+    // A name the volume would shorten or alter is refused, so that two
+    // different names never end up as one entry.
     dirty_ = true;
-    if (OpResult r = MakeFolderIn(dir, name); !r.Ok()) return -ErrnoOf(r);
+    if (OpResult r = MakeFolderIn(dir, name, true); !r.Ok()) return -ErrnoOf(r);
     return Flush() ? 0 : -EIO;
 }
 
-// Removes entry i of `dir` (a file, or an empty folder) with the engine's
-// delete: the entry is written first, then its clusters are freed.
-int VolumeFiles::RemoveEntry(DIDir& dir, int i) {
-    // Clusters that another entry still reaches stay allocated.
-    bool ok = DeleteBatch(image_, {{&dir, i, EntryName(dir, i)}});
-    dirty_ = true;
-    if (!ok) return -EIO;
-    Forget(Loc{dir.GetCluster(), i});
-    return 0;
-}
-
-int VolumeFiles::RemoveFile(const std::string& path) {
+int VolumeFiles::RemoveEntry(const std::string& path, bool folder) {
     if (readOnly_) return -EROFS;
     if (int rc = CommitAll(); rc < 0) return rc;
     Loc loc;
     DIDir dir(&image_, 0);
     if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
-    if (loc.index < 0 || (dir.GetAttr(loc.index) & kAttrDirectory)) return -EISDIR;
-    if (int rc = RemoveEntry(dir, loc.index); rc < 0) return rc;
+    if (loc.index < 0) return folder ? -EBUSY : -EISDIR;
+    dirty_ = true;
+    if (OpResult r = RemoveEntryIn(dir, loc.index, folder); !r.Ok()) return -ErrnoOf(r);
+    Forget(loc);
     return Flush() ? 0 : -EIO;
 }
 
-namespace {
+int VolumeFiles::RemoveFile(const std::string& path) { return RemoveEntry(path, false); }
 
-// True when folder `dir` holds nothing but "." and "..".
-bool IsEmptyFolder(const DIDir& dir) {
-    for (uint32_t k = 0; k < dir.GetCount(); ++k) {
-        if (dir.IsFree(int(k))) continue;
-        std::string n = dir.GetDisplayName(int(k));
-        if (n != "." && n != "..") return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-int VolumeFiles::RemoveFolder(const std::string& path) {
-    if (readOnly_) return -EROFS;
-    if (int rc = CommitAll(); rc < 0) return rc;
-    Loc loc;
-    DIDir dir(&image_, 0);
-    if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
-    if (loc.index < 0) return -EBUSY;
-    if (!(dir.GetAttr(loc.index) & kAttrDirectory)) return -ENOTDIR;
-    uint32_t sub = SubFolder(dir, loc.index);
-    if (sub == 0) return -EIO;  // a folder entry that points at the root
-    DIDir inside(&image_, sub);
-    if (!inside.Load()) return -EIO;
-    if (!IsEmptyFolder(inside)) return -ENOTEMPTY;
-    if (int rc = RemoveEntry(dir, loc.index); rc < 0) return rc;
-    return Flush() ? 0 : -EIO;
-}
+int VolumeFiles::RemoveFolder(const std::string& path) { return RemoveEntry(path, true); }
 
 void VolumeFiles::Moved(const Loc& from, const Loc& to) {
     seen_.erase(std::make_pair(from.folder, from.index));
@@ -683,7 +622,7 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
     if (int rc = Resolve(from, src, &srcDir); rc < 0) return rc;
     if (src.index < 0) return -EBUSY;
     uint32_t targetFolder;
-    std::string name, sjis;
+    std::string name;
     if (int rc = ResolveParent(to, targetFolder, name); rc < 0) return rc;
     const bool sameFolder = targetFolder == src.folder;
     DIDir otherDir(&image_, targetFolder);
@@ -692,23 +631,21 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
 
     int t = FindName(dst, name);
     if (t == kAmbiguousName) return -EEXIST;
+    dirty_ = true;
     if (sameFolder && (t == src.index || t < 0)) {
         // A new name in the same folder (or the same entry under another
         // spelling: only the case changes).
         if (EntryName(srcDir, src.index) == name) return 0;
-        if (int rc = CheckNewName(srcDir, name, sjis); rc < 0) return rc;
-        int k = NameEntry(srcDir, src.index, name, sjis);
-        if (k < 0 || !srcDir.Write()) return -EIO;
-        dirty_ = true;
-        Moved(src, Loc{src.folder, k});
+        OpResult r = RenameIn(srcDir, src.index, name, true);
+        if (!r.Ok()) return -ErrnoOf(r);
+        Moved(src, Loc{src.folder, r.index});
         return Flush() ? 0 : -EIO;
     }
     if (t >= 0 && noReplace) return -EEXIST;
     if (t < 0)
-        if (int rc = CheckNewName(dst, name, sjis); rc < 0) return rc;
+        if (OpResult r = ExactName(dst, name); !r.Ok()) return -ErrnoOf(r);
     // The one move of the volume: onto the existing entry as a replace, or
     // into the other folder under the name asked for, in one step.
-    dirty_ = true;
     const bool sameName = EntryName(srcDir, src.index) == name;
     OpResult r = MoveEntry(srcDir, src.index, dst, t >= 0 || sameName ? std::string() : name, t);
     if (!r.Ok()) return -ErrnoOf(r);
@@ -727,8 +664,8 @@ int VolumeFiles::SetTime(const std::string& path, std::time_t mtime) {
     if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
     if (loc.index < 0) return 0;  // the root has no entry to hold a time
     dir.SetTime(loc.index, LocalTimeOf(mtime));
-    if (!dir.Write()) return -EIO;
     dirty_ = true;
+    if (OpResult r = WriteFolder(dir); !r.Ok()) return -ErrnoOf(r);
     seen_.erase(std::make_pair(loc.folder, loc.index));
     return Flush() ? 0 : -EIO;
 }
@@ -739,12 +676,12 @@ int VolumeFiles::SetReadOnly(const std::string& path, bool readOnly) {
     DIDir dir(&image_, 0);
     if (int rc = Resolve(path, loc, &dir); rc < 0) return rc;
     if (loc.index < 0) return 0;
-    uint8_t a = dir.GetAttr(loc.index);
-    uint8_t b = readOnly ? uint8_t(a | kAttrReadOnly) : uint8_t(a & ~kAttrReadOnly);
-    if (a == b) return 0;
-    dir.SetAttr(loc.index, b);
-    if (!dir.Write()) return -EIO;
+    const uint8_t a = dir.GetAttr(loc.index);
+    if (bool(a & kAttrReadOnly) == readOnly) return 0;
+    OpResult r = SetAttributesIn(dir, loc.index, readOnly ? kAttrReadOnly : 0, readOnly ? 0 : kAttrReadOnly);
     dirty_ = true;
+    if (r.Ok()) r = WriteFolder(dir);
+    if (!r.Ok()) return -ErrnoOf(r);
     return Flush() ? 0 : -EIO;
 }
 

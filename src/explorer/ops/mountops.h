@@ -147,8 +147,6 @@ private:
     int Resolve(const std::string& path, Loc& loc, DIDir* holder = nullptr, std::vector<uint32_t>* trail = nullptr);
     int ResolveParent(const std::string& path, uint32_t& folder, std::string& name);
     int FindName(const DIDir& dir, const std::string& utf8) const;
-    int CheckNewName(const DIDir& dir, const std::string& utf8, std::string& sjis) const;
-    static int NameEntry(DIDir& dir, int i, const std::string& utf8, const std::string& sjis);
     std::shared_ptr<FileState> StateAt(const Loc& loc) const;
     // The files open, and those closed whose entries are still to write.
     std::vector<std::shared_ptr<FileState>> States() const;
@@ -157,7 +155,7 @@ private:
     int Commit(FileState& f);
     int CommitAll();
     int Resize(const Loc& loc, DIDir& dir, uint64_t size);
-    int RemoveEntry(DIDir& dir, int i);
+    int RemoveEntry(const std::string& path, bool folder);
     void Moved(const Loc& from, const Loc& to);
     void Changed(const Loc& loc);
     void Forget(const Loc& loc);

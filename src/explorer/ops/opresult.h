@@ -34,10 +34,11 @@ enum class OpStatus {
 struct OpResult {
     OpStatus status = OpStatus::kOk;
     NameProblem rule = NameProblem::kNone;  // with kBadName
-    // With kIoError: whether a folder could not be written (kFolder) or
-    // the written data could not be made durable (kFlush), each of which
-    // the catalogue names; kOther for any other write.
-    enum class Io { kOther, kFolder, kFlush } io = Io::kOther;
+    // With kIoError: whether a folder could not be written (kFolder), the
+    // written data could not be made durable (kFlush) or the boot sector's
+    // label field could not be written (kBootSector), each of which the
+    // catalogue names; kOther for any other write.
+    enum class Io { kOther, kFolder, kFlush, kBootSector } io = Io::kOther;
     int index = -1;                         // on success: the entry's index afterwards
 
     OpResult() = default;

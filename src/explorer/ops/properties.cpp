@@ -34,22 +34,22 @@ std::optional<std::string> ReadVolumeLabel(DiskImage& image) {
     return SjisToUtf8(root.GetDisplayName(i));
 }
 
-bool WriteVolumeLabel(DiskImage& image, const std::string& text) {
+OpResult SetVolumeLabel(DiskImage& image, const std::string& text) {
     const bool human = image.FileSystem == kFileSystemHuman68k;
     std::optional<std::string> stored;
     if (!text.empty()) {
         stored = LabelStoredForm(text, human);
         if (!stored) {
-            ShowMessage(1750, text);
-            ShowMessage(2150);
-            return false;
+            OpResult r(OpStatus::kBadName);
+            r.rule = NameProblem::kCharacters;
+            return r;
         }
     }
     DIDir root(&image, 0);
-    if (!root.Load()) return false;
+    if (!root.Load()) return OpStatus::kIoError;
     int i = FindLabelEntry(root);
-    if (!stored && i < 0) return true;
-    if (stored && i < 0 && (i = root.AddEntry("LABEL")) < 0) return false;
+    if (!stored && i < 0) return {};
+    if (stored && i < 0 && (i = root.AddEntry("LABEL")) < 0) return OpStatus::kNoRoom;
     uint8_t e[32];
     std::memcpy(e, root.RawEntry(i), 32);
     if (stored) {
@@ -64,7 +64,7 @@ bool WriteVolumeLabel(DiskImage& image, const std::string& text) {
         e[0] = kDeletedMark;
     }
     root.RestoreEntry(i, e);
-    if (!WriteAndFlush(root, "/")) return false;
+    if (OpResult w = WriteFolder(root); !w.Ok()) return w;
     if (!human) {
         // The boot sector's copy, where the extended parameter block has one.
         uint8_t boot[512];
@@ -74,24 +74,40 @@ bool WriteVolumeLabel(DiskImage& image, const std::string& text) {
             const char* field = stored ? stored->c_str() : "NO NAME    ";
             ok = image.Device()->Write(image.DiskStart + at, field, 11) && image.Flush();
         }
-        if (!ok) {
-            ShowMessage(1755);
-            return false;
-        }
+        if (!ok) return OpResult::IoFailure(OpResult::Io::kBootSector);
     }
-    return true;
+    return {};
+}
+
+bool WriteVolumeLabel(DiskImage& image, const std::string& text) {
+    OpResult r = SetVolumeLabel(image, text);
+    switch (r.status) {
+        case OpStatus::kOk: return true;
+        case OpStatus::kBadName:
+            ShowMessage(1750, text);
+            ShowMessage(2150);
+            return false;
+        case OpStatus::kIoError:
+            if (r.io == OpResult::Io::kFolder) ShowMessage(107, "/");
+            else if (r.io == OpResult::Io::kFlush) ShowMessage(1213, image.Device()->GetPath());
+            else if (r.io == OpResult::Io::kBootSector) ShowMessage(1755);
+            return false;
+        default: return false;
+    }
+}
+
+OpResult SetAttributesIn(DIDir& dir, int i, uint8_t set, uint8_t clear) {
+    const uint8_t* e = dir.RawEntry(i);
+    if (!e) return OpStatus::kNotFound;
+    if (IsLabel(e)) return OpStatus::kRefused;
+    const uint8_t attr = uint8_t((e[11] | (set & kChangeableAttrs)) & ~(clear & kChangeableAttrs));
+    return dir.SetAttr(i, attr) ? OpResult() : OpResult(OpStatus::kNotFound);
 }
 
 bool ChangeAttributes(DIDir& dir, int i, uint8_t set, uint8_t clear) {
-    const uint8_t* e = dir.RawEntry(i);
-    if (!e) return false;
-    uint8_t attr = e[11];
-    if (IsLabel(e)) {
-        ShowMessage(1751, dir.GetNameUtf8(i));
-        return false;
-    }
-    attr = uint8_t((attr | (set & kChangeableAttrs)) & ~(clear & kChangeableAttrs));
-    return dir.SetAttr(i, attr);
+    OpResult r = SetAttributesIn(dir, i, set, clear);
+    if (r.status == OpStatus::kRefused) ShowMessage(1751, dir.GetNameUtf8(i));
+    return r.Ok();
 }
 
 std::string AttributeLetters(uint8_t attr) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "explorer/ops/opresult.h"
 #include "volume/didir.h"
 
 // The index of the root folder's label entry, or -1.
@@ -18,6 +19,13 @@ int FindLabelEntry(const DIDir& root);
 // The label as the root entry holds it (UTF-8, trailing spaces cut), ""
 // when there is none; nothing when the root cannot be read.
 std::optional<std::string> ReadVolumeLabel(DiskImage& image);
+
+// Sets the label to `text`, or removes it when `text` is empty, telling
+// nothing: the root entry first, then the boot sector's field. kBadName
+// for a text the label's rules refuse, kNoRoom (a full root),
+// kIoError (Io::kOther: the root could not be read; kFolder, kFlush: the
+// entry; kBootSector: the boot sector's field).
+[[nodiscard]] OpResult SetVolumeLabel(DiskImage& image, const std::string& text);
 
 // Sets the label to `text` (the entry's name rules: 11 bytes, upper case on
 // FAT, Shift-JIS allowed; 1750 when it breaks them), or removes it when
@@ -29,8 +37,11 @@ std::optional<std::string> ReadVolumeLabel(DiskImage& image);
 constexpr uint8_t kChangeableAttrs = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive;
 
 // Sets the bits of `set` and clears those of `clear` on entry i (in memory;
-// the caller writes the folder). A folder keeps its folder bit; the label
-// is refused (1751).
+// the caller writes the folder), telling nothing: kNotFound, kRefused for
+// the label. A folder keeps its folder bit.
+OpResult SetAttributesIn(DIDir& dir, int i, uint8_t set, uint8_t clear);
+
+// SetAttributesIn, telling a refused label (1751).
 bool ChangeAttributes(DIDir& dir, int i, uint8_t set, uint8_t clear);
 
 // "RHSA" letters of the bits set, "-" for the others: "R--A".
