@@ -256,6 +256,32 @@ QString ChooseFolder(QWidget* parent, const QString& caption, const QString& fol
     return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().front() : QString();
 }
 
+namespace {
+
+// The buttons of a list the user reads before going on: "Close" as the
+// default and, when `offer`, a button that accepts the dialog. The dialog
+// is prepared and shown; true when it was accepted.
+bool RunWithCloseButton(QDialog& form, QVBoxLayout* layout, bool offer, const char* acceptText, const char* acceptName) {
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    if (offer) {
+        auto* accept = new QPushButton(U(acceptText), &form);
+        accept->setObjectName(acceptName);
+        buttons->addWidget(accept);
+        QObject::connect(accept, &QPushButton::clicked, &form, &QDialog::accept);
+    }
+    auto* close = new QPushButton(U("&Κλείσιμο"), &form);
+    close->setObjectName("BtnClose");
+    close->setDefault(true);
+    buttons->addWidget(close);
+    QObject::connect(close, &QPushButton::clicked, &form, &QDialog::reject);
+    layout->addLayout(buttons);
+    PrepareDialog(&form, 0);
+    return form.exec() == QDialog::Accepted && offer;
+}
+
+}  // namespace
+
 bool ShowConversionLosses(QWidget* parent, const std::vector<std::string>& lines, bool canDrop) {
     QDialog form(parent);
     form.setObjectName("TConvertLossForm");
@@ -269,22 +295,7 @@ bool ShowConversionLosses(QWidget* parent, const std::vector<std::string>& lines
     for (const auto& l : lines) list->addItem(QString::fromStdString(l));
     list->setMinimumSize(760, 200);
     layout->addWidget(list);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    if (canDrop) {
-        auto* drop = new QPushButton(U("Μετατροπή &παρ' όλα αυτά"), &form);
-        drop->setObjectName("BtnConvertAnyway");
-        buttons->addWidget(drop);
-        QObject::connect(drop, &QPushButton::clicked, &form, &QDialog::accept);
-    }
-    auto* close = new QPushButton(U("&Κλείσιμο"), &form);
-    close->setObjectName("BtnClose");
-    close->setDefault(true);
-    buttons->addWidget(close);
-    QObject::connect(close, &QPushButton::clicked, &form, &QDialog::reject);
-    layout->addLayout(buttons);
-    PrepareDialog(&form, 0);
-    return form.exec() == QDialog::Accepted && canDrop;
+    return RunWithCloseButton(form, layout, canDrop, "Μετατροπή &παρ' όλα αυτά", "BtnConvertAnyway");
 }
 
 QString ChooseSaveFile(QWidget* parent, const QString& caption, const QString& file, const QString& filter) {
@@ -516,20 +527,5 @@ bool ShowRepairFindings(QWidget* parent, const std::vector<std::string>& lines, 
         text->setWordWrap(true);
         layout->addWidget(text);
     }
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    if (offerRepair) {
-        auto* repair = new QPushButton(U("&Επισκευή"), &form);
-        repair->setObjectName("BtnRepair");
-        buttons->addWidget(repair);
-        QObject::connect(repair, &QPushButton::clicked, &form, &QDialog::accept);
-    }
-    auto* close = new QPushButton(U("&Κλείσιμο"), &form);
-    close->setObjectName("BtnClose");
-    close->setDefault(true);
-    buttons->addWidget(close);
-    QObject::connect(close, &QPushButton::clicked, &form, &QDialog::reject);
-    layout->addLayout(buttons);
-    PrepareDialog(&form, 0);
-    return form.exec() == QDialog::Accepted && offerRepair;
+    return RunWithCloseButton(form, layout, offerRepair, "&Επισκευή", "BtnRepair");
 }
