@@ -238,6 +238,20 @@ bool CatEntry(DIDir& dir, int i, const std::string& path) {
     return true;
 }
 
+// Files only, one after another on standard output; a folder or the label
+// among them is refused where it stands.
+bool CatEntries(DiskImage& image, const std::vector<NamedEntry>& entries) {
+    for (const NamedEntry& e : entries) {
+        DIDir dir(&image, e.where.folder);
+        if (e.where.index < 0 || !dir.Load() || (dir.GetAttr(e.where.index) & (kAttrDirectory | kAttrVolume))) {
+            ShowMessage(1294, e.path);
+            return false;
+        }
+        if (!CatEntry(dir, e.where.index, e.path)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int CmdCat(CliContext& c) {
@@ -245,14 +259,7 @@ int CmdCat(CliContext& c) {
     for (const std::string& operand : c.Args()) {
         auto entries = ExpandImagePath(image, operand);
         if (!entries) return kExitFailure;
-        for (const NamedEntry& e : *entries) {
-            DIDir dir(&image, e.where.folder);
-            if (e.where.index < 0 || !dir.Load() || (dir.GetAttr(e.where.index) & (kAttrDirectory | kAttrVolume))) {
-                ShowMessage(1294, e.path);
-                return kExitFailure;
-            }
-            if (!CatEntry(dir, e.where.index, e.path)) return kExitFailure;
-        }
+        if (!CatEntries(image, *entries)) return kExitFailure;
     }
     return kExitOk;
 }
@@ -349,15 +356,7 @@ int CmdGet(CliContext& c) {
     }
     if (dest == "-") {
         // Standard output, as cat writes it: files only, one after another.
-        for (const NamedEntry& e : entries) {
-            DIDir dir(&image, e.where.folder);
-            if (e.where.index < 0 || !dir.Load() || (dir.GetAttr(e.where.index) & (kAttrDirectory | kAttrVolume))) {
-                ShowMessage(1294, e.path);
-                return kExitFailure;
-            }
-            if (!CatEntry(dir, e.where.index, e.path)) return kExitFailure;
-        }
-        return kExitOk;
+        return CatEntries(image, entries) ? kExitOk : kExitFailure;
     }
     OverwriteAnswer state = owYes;
     if (!IsHostFolder(dest)) {
