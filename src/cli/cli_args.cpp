@@ -136,16 +136,16 @@ const std::vector<CliCommand>& CliCommands() {
          "when the read succeeds; an existing file is replaced only with --yes, and never when it\n"
          "is the source itself.\n",
          CmdMkfdd},
-        {"new", 2, 2, 0, "new IMAGE FORMAT [--size SIZE] [--label TEXT] [--yes]",
+        {"new", 2, 2, 0, "new IMAGE FORMAT [--size SIZE] [--label TEXT] [--container KIND] [--yes]",
          "Makes a blank image. FORMAT names the disk, IMAGE's extension the container:\n"
          "  2hd       PC-9801 1.23 MB floppy (77 x 2 x 8 x 1024), FAT12\n"
          "  1.44m     1.44 MB floppy (80 x 2 x 18 x 512), FAT12\n"
          "  2dd       720 KB floppy (80 x 2 x 9 x 512), FAT12\n"
          "  640k      PC-9801 640 KB floppy (80 x 2 x 8 x 512), FAT12\n"
          "  x68k-2hd  X68000 1.23 MB floppy, Human68k\n"
-         "            floppies in .fdi .d88 .d77 .d68 .d98 .88d .nfd .dim (2HD only), ImageDisk .imd,\n"
-         "            Virtual98 .fdd, Disk Copy Pro .dcp .dcu, HxC .hfe (MFM tracks) or plain\n"
-         "            .hdm .xdf .tfd .img .ima\n"
+         "            floppies in .fdi .d88 .d77 .d68 .d98 .88d .nfd (NFD r0; r1 with --container\n"
+         "            nfd-r1) .dim (2HD only), ImageDisk .imd, Virtual98 .fdd, Disk Copy Pro\n"
+         "            .dcp .dcu, HxC .hfe (MFM tracks) or plain .hdm .xdf .tfd .img .ima\n"
          "  pc98-hd   PC-9801 hard disk, one FAT16 partition (5M to 2G): .hdi .nhd .thd .hdd\n"
          "            (Virtual98) .img\n"
          "  at-hd     AT hard disk, one FAT16 partition from 1 MiB (8M to 2G): .img .hdi\n"
@@ -156,7 +156,7 @@ const std::vector<CliCommand>& CliCommands() {
          "written under a temporary name beside it and renamed when complete. A FORMAT that does\n"
          "not fit the container, or a size out of range, is a usage error (exit 2).\n",
          CmdNew},
-        {"convert", 2, -1, 0, "convert SOURCE TARGET [--partition N] [--lossy] [--yes]",
+        {"convert", 2, -1, 0, "convert SOURCE TARGET [--partition N] [--lossy] [--container KIND] [--yes]",
          "Converts an image into another container, named by TARGET's extension (" "the extensions of\n"
          "new, and .dup .2hd .flp .dsk .hdd); SOURCE is known by its content. A floppy goes over track\n"
          "by track with every sector's ID, mark and status where the target keeps them, and the\n"
@@ -167,7 +167,8 @@ const std::vector<CliCommand>& CliCommands() {
          "line each, exit 1 and nothing written; --lossy converts anyway and lists what was dropped.\n"
          "convert --to EXT SOURCE... FOLDER converts each source into FOLDER under its own name,\n"
          "going on after a refusal. The target is written under a temporary name and renamed when\n"
-         "complete; an existing one is replaced only with --yes.\n",
+         "complete; an existing one is replaced only with --yes. --container nfd-r1 writes a .nfd\n"
+         "target as NFD r1 (every sector with its ID and status) instead of NFD r0.\n",
          CmdConvert},
         {"identify", 1, -1, kCmdJson, "identify IMAGE... [--json]",
          "Tells what each image is: the container by content (and what its name suggests when that\n"
@@ -377,6 +378,11 @@ const CliOption kOptions[] = {
     {"--to", nullptr, true, "EXT", "convert", 0, "convert each source into FOLDER with this extension",
      [](CliOptions& o, const std::string& v, std::string&) {
          o.to = v;
+         return true;
+     }},
+    {"--container", nullptr, true, "KIND", "new convert", 0, "the container, where the extension has several (nfd-r1)",
+     [](CliOptions& o, const std::string& v, std::string&) {
+         o.container = v;
          return true;
      }},
 };

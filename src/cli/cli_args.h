@@ -36,6 +36,7 @@ struct CliOptions {
     bool save = false;                  // repair --save: lost chains become FILEnnnn.CHK
     bool lossy = false;                 // convert --lossy: drop what the target cannot hold
     std::optional<std::string> to;      // convert --to EXT: many sources into a folder
+    std::string container;              // new, convert --container KIND: one of the extension's containers
 };
 
 class CliInterface;

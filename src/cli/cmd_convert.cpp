@@ -41,6 +41,7 @@ bool ConvertOne(const std::string& source, const std::string& target, const CliO
     if (o.partition) q.disk = std::size_t(*o.partition);
     q.lossy = o.lossy;
     q.replace = o.yes;
+    q.container = o.container;
     const uint64_t size = ImageFileSize(source);
     ProgressLine progress(isatty(2) && size >= kProgressFrom);
     uint64_t shown = 0;
@@ -75,7 +76,7 @@ int CmdConvert(CliContext& c) {
     if (!o.to) {
         if (ops.size() != 2)
             return UsageError(MessageString(1692, "convert"),
-                              "usage: voldex-cli convert SOURCE TARGET [--partition N] [--lossy] [--yes]\n"
+                              "usage: voldex-cli convert SOURCE TARGET [--partition N] [--lossy] [--container KIND] [--yes]\n"
                               "       voldex-cli convert --to EXT SOURCE... FOLDER");
         return ConvertOne(ops[0], ops[1], o) ? kExitOk : kExitFailure;
     }

@@ -15,7 +15,7 @@
 
 namespace {
 
-const char* const kNewUsage = "voldex-cli new IMAGE FORMAT [--size SIZE] [--label TEXT] [--yes]";
+const char* const kNewUsage = "voldex-cli new IMAGE FORMAT [--size SIZE] [--label TEXT] [--container KIND] [--yes]";
 constexpr unsigned kUsage = 1693, kHint = 1694, kBadSize = 1683, kFormatList = 2050;
 
 }  // namespace
@@ -26,6 +26,7 @@ int CmdNew(CliContext& c) {
     request.path = o.operands[0];
     request.format = o.operands[1];
     request.label = o.label.value_or("");
+    request.container = o.container;
     if (o.sizeText) {
         request.size = ParseDiskSize(*o.sizeText);
         if (!request.size) return UsageError(MessageString(kBadSize, *o.sizeText), MessageString(kHint, "--size 40M, --size 2G"));

@@ -436,6 +436,7 @@ const CatalogueEntry kEnglish[] = {
     {2291, "%1!u! lost %{1:cluster|clusters} in %2!u! %{2:chain|chains}, starting at cluster %3!u!"},
     {2292, "%1: %2"},
     {2220, "Not imported: %1 (every shortened name for it, up to ~9999, already exists in this folder)"},
+    {2300, "%1 is not a container the extension %2 stands for; %2 can be: %3"},
 };
 
 }  // namespace

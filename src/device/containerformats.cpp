@@ -72,6 +72,22 @@ const FloppyContainerFormat* FloppyContainerByExtension(const std::string& exten
     return nullptr;
 }
 
+bool ContainerNamed(const char* kind, const std::string& word) {
+    auto squeeze = [](const std::string& text) {
+        std::string out;
+        for (char c : text)
+            if (c != ' ' && c != '-' && c != '_') out += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+        return out;
+    };
+    return !word.empty() && squeeze(kind) == squeeze(word);
+}
+
+std::string ContainerWord(const char* kind) {
+    std::string word;
+    for (const char* p = kind; *p; ++p) word += *p == ' ' ? '-' : (*p >= 'A' && *p <= 'Z') ? char(*p - 'A' + 'a') : *p;
+    return word;
+}
+
 const std::vector<HardDiskContainerFormat>& HardDiskContainerFormats() {
     static const std::vector<HardDiskContainerFormat> formats = {
         {"NHD", ".nhd", ProbeNHD, NHDHeader},

@@ -136,6 +136,11 @@ bool WordListHolds(const char* list, const std::string& word);
 const std::vector<FloppyContainerFormat>& FloppyContainerFormats();
 // The container whose extensions hold `extension` (".hdm", any case), or nullptr.
 const FloppyContainerFormat* FloppyContainerByExtension(const std::string& extension);
+// True when `word` names the container `kind`: any case, with spaces and
+// dashes left out ("nfd-r1", "NFD r1", "nfdr1").
+bool ContainerNamed(const char* kind, const std::string& word);
+// A container's kind as --container takes it: "NFD r1" is "nfd-r1".
+std::string ContainerWord(const char* kind);
 
 // A hard-disk container: a header (none for a plain dump) before a plain
 // dump of the whole disk, sector after sector.

@@ -42,6 +42,7 @@ struct NewImageAnswers {
     std::string size;    // "40M"; hard disks only
     std::string label;
     std::string path;    // where the image is saved
+    std::string container;  // one of the extension's containers ("nfd-r1"); empty: its first
 };
 
 // What the Properties form shows and gives back: the attributes of an
@@ -146,10 +147,10 @@ public:
     }
 
     // File > Convert image: where to save a copy of the image `source` in
-    // another container (the extension names it). True for OK with the
-    // path in `target`.
-    virtual bool AskConvertTarget(const std::string& source, std::string& target) {
-        (void)source; (void)target;
+    // another container (the extension names it; `container`, when set,
+    // picks one of several: "nfd-r1"). True for OK with the path in `target`.
+    virtual bool AskConvertTarget(const std::string& source, std::string& target, std::string& container) {
+        (void)source; (void)target; (void)container;
         return false;
     }
     // What the target of a conversion cannot hold, one line each. With

@@ -192,6 +192,7 @@ const WindowTextEntry kWindowTexts[] = {
     {"Ετικέτα τόμου", "Volume label", "ボリュームラベル"},
     {"Αποθήκευση ως", "Save as", "保存先"},
     {"Επεκτάσεις:", "Extensions:", "拡張子:"},
+    {"NFD r1 για .nfd", "NFD &r1 for .nfd", ".nfd を NFD r1 で(&R)"},
     {"Δισκέτα PC-9801 1,23 MB (77 x 2 x 8 x 1024), FAT12", "PC-9801 1.23 MB floppy (77 x 2 x 8 x 1024), FAT12", "PC-9801 1.23MB フロッピー (77 x 2 x 8 x 1024)、FAT12"},
     {"Δισκέτα 1,44 MB (80 x 2 x 18 x 512), FAT12", "1.44 MB floppy (80 x 2 x 18 x 512), FAT12", "1.44MB フロッピー (80 x 2 x 18 x 512)、FAT12"},
     {"Δισκέτα 720 KB (80 x 2 x 9 x 512), FAT12", "720 KB floppy (80 x 2 x 9 x 512), FAT12", "720KB フロッピー (80 x 2 x 9 x 512)、FAT12"},

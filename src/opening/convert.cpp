@@ -252,12 +252,31 @@ ConvertResult ConvertHardDisk(DeviceIOIF* source, uint64_t size, const HardDiskC
 
 }  // namespace
 
-const FloppyContainerFormat* FloppyTargetFor(const std::string& path) { return FloppyContainerByExtension(Extension(path)); }
+const FloppyContainerFormat* FloppyTargetFor(const std::string& path, const std::string& container) {
+    const std::string ext = Extension(path);
+    if (container.empty()) return FloppyContainerByExtension(ext);
+    for (const FloppyContainerFormat& f : FloppyContainerFormats())
+        if (WordListHolds(f.extensions, ext) && ContainerNamed(f.kind, container)) return &f;
+    return nullptr;
+}
 
 // Only containers the program writes are targets (SLH is read only).
-const HardDiskContainerFormat* HardDiskTargetFor(const std::string& path) {
-    const HardDiskContainerFormat* f = HardDiskContainerByExtension(Extension(path));
-    return f && f->header ? f : nullptr;
+const HardDiskContainerFormat* HardDiskTargetFor(const std::string& path, const std::string& container) {
+    const std::string ext = Extension(path);
+    for (const HardDiskContainerFormat& f : HardDiskContainerFormats())
+        if (WordListHolds(f.extensions, ext) && (container.empty() || ContainerNamed(f.kind, container)))
+            return f.header ? &f : nullptr;
+    return nullptr;
+}
+
+std::string ContainerWordsFor(const std::string& extension) {
+    std::string out;
+    auto add = [&](const char* kind) { out += (out.empty() ? "" : " ") + ContainerWord(kind); };
+    for (const FloppyContainerFormat& f : FloppyContainerFormats())
+        if (WordListHolds(f.extensions, extension)) add(f.kind);
+    for (const HardDiskContainerFormat& f : HardDiskContainerFormats())
+        if (f.header && WordListHolds(f.extensions, extension)) add(f.kind);
+    return out;
 }
 
 std::string ConvertExtensions() {
@@ -317,8 +336,12 @@ std::string FloppyLossText(const FloppyLoss& l, const std::string& targetKind) {
 ConvertResult ConvertImage(DeviceIOIF* source, uint64_t size, const ConvertRequest& q, const ConvertProgress& progress) {
     ConvertResult r;
     r.status = ConvertStatus::kRefused;
-    const FloppyContainerFormat* floppyTarget = FloppyTargetFor(q.target);
-    const HardDiskContainerFormat* diskTarget = HardDiskTargetFor(q.target);
+    const FloppyContainerFormat* floppyTarget = FloppyTargetFor(q.target, q.container);
+    const HardDiskContainerFormat* diskTarget = HardDiskTargetFor(q.target, q.container);
+    if (!floppyTarget && !diskTarget && !q.container.empty() && !ContainerWordsFor(Extension(q.target)).empty()) {
+        r.reasons.push_back(Msg(2300, {q.container, Extension(q.target), ContainerWordsFor(Extension(q.target))}));
+        return r;
+    }
     if (!floppyTarget && !diskTarget) {
         r.reasons.push_back(Msg(1961, {Extension(q.target).empty() ? q.target : Extension(q.target), ConvertExtensions()}));
         return r;
@@ -430,10 +453,11 @@ ConvertResult ConvertImageFile(const std::string& sourcePath, const ConvertReque
 }
 
 std::optional<std::string> RunConvertImage(DeviceIOIF* file, uint64_t size, std::optional<std::size_t> disk) {
-    std::string target;
-    while (UI().AskConvertTarget(file->GetPath(), target)) {
+    std::string target, container;
+    while (UI().AskConvertTarget(file->GetPath(), target, container)) {
         ConvertRequest q;
         q.target = target;
+        q.container = container;
         q.disk = disk;
         ConvertResult r = ConvertImage(file, size, q);
         if (r.status == ConvertStatus::kRefused) {

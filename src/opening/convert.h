@@ -26,6 +26,9 @@ struct ConvertRequest {
     std::optional<std::size_t> disk;  // 1-based: one disk of a file of several (D88)
     bool lossy = false;               // convert even where the target drops something
     bool replace = false;             // an existing target is replaced without asking
+    // The container, where the extension stands for several (.nfd: NFD or
+    // NFD r1): a kind as ContainerNamed takes it; empty: the extension's first.
+    std::string container;
 };
 
 enum class ConvertStatus {
@@ -49,8 +52,12 @@ using ConvertProgress = std::function<bool(uint64_t done, uint64_t total)>;
 
 // The container a name's extension asks for: a floppy and a hard-disk
 // container may share an extension (.img); `floppy` says which is meant.
-const FloppyContainerFormat* FloppyTargetFor(const std::string& path);
-const HardDiskContainerFormat* HardDiskTargetFor(const std::string& path);
+// `container`, when given, picks one of the containers of that extension.
+const FloppyContainerFormat* FloppyTargetFor(const std::string& path, const std::string& container = "");
+const HardDiskContainerFormat* HardDiskTargetFor(const std::string& path, const std::string& container = "");
+// The containers an extension stands for, as --container takes them
+// ("nfd nfd-r1"); empty when none.
+std::string ContainerWordsFor(const std::string& extension);
 // Every extension convert takes, as "ext ext ..." text.
 std::string ConvertExtensions();
 

@@ -54,6 +54,7 @@ const ContainerSpec kContainers[] = {
     {"FDI", ".fdi", "floppy"},
     {"D88", ".d88 .d77 .d68 .d98 .88d", "floppy"},
     {"NFD", ".nfd", "floppy"},
+    {"NFD r1", ".nfd", "floppy"},
     {"DIM", ".dim", "2hd x68k-2hd 1.44m"},
     {"IMD", ".imd", "floppy"},
     {"FDD", ".fdd", "floppy"},
@@ -157,7 +158,7 @@ bool PlanFloppy(const FloppySpec& f, const ContainerSpec& c, const std::string& 
         plain = MakeNFD(plain, g, f.anex86Type);
     } else if (kind == "DIM") {
         plain = MakeDIM(plain, DIMTypeFor(g).value_or(0));
-    } else if (kind == "IMD" || kind == "FDD" || kind == "DCP" || kind == "HFE") {
+    } else if (kind == "IMD" || kind == "FDD" || kind == "DCP" || kind == "HFE" || kind == kNFD1Kind) {
         // Containers written track by track through their sinks.
         std::optional<std::vector<uint8_t>> made;
         for (const FloppyContainerFormat& format : FloppyContainerFormats())
@@ -371,12 +372,19 @@ NewImagePlan PlanNewImage(const NewImageRequest& r) {
     const std::string name = format->name, ext = Extension(r.path);
     const ContainerSpec* container = nullptr;
     bool known = false;
+    std::string named;  // the containers of the extension, as --container names them
     for (const ContainerSpec& c : kContainers)
         if (WordListHolds(c.extensions, ext)) {
             known = true;
+            if (!r.container.empty() && !ContainerNamed(c.kind, r.container)) {
+                if (Fits(c, name)) named += (named.empty() ? "" : " ") + ContainerWord(c.kind);
+                continue;
+            }
             if (!container && Fits(c, name)) container = &c;
         }
     if (!known) return fail(NewImageStatus::kNoContainer, 1747, {ext.empty() ? r.path : ext, name, ExtensionsFor(name)});
+    if (!container && !r.container.empty() && !named.empty())
+        return fail(NewImageStatus::kNoContainer, 2300, {r.container, ext, named});
     if (!container) return fail(NewImageStatus::kDoesNotFit, 1744, {name, ext, ExtensionsFor(name)});
     plan.container = container->kind;
 
@@ -465,7 +473,7 @@ std::optional<std::string> RunNewImage() {
     answers.format = NewDiskFormats().front().name;
     for (;;) {
         if (!UI().AskNewImage(answers)) return std::nullopt;
-        NewImageRequest request{answers.path, answers.format, std::nullopt, answers.label};
+        NewImageRequest request{answers.path, answers.format, std::nullopt, answers.label, answers.container};
         if (!answers.size.empty() && !(request.size = ParseDiskSize(answers.size))) {
             ShowMessage(1753, answers.size);
             continue;

@@ -44,6 +44,9 @@ struct NewImageRequest {
     std::string path, format;
     std::optional<uint64_t> size;  // bytes, hard disks only
     std::string label;             // UTF-8; empty: none
+    // One of the containers of the path's extension (.nfd: "nfd" or
+    // "nfd-r1"), as ContainerNamed takes it; empty: the extension's first.
+    std::string container;
 };
 
 struct NewImagePlan {

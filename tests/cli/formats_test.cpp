@@ -430,6 +430,7 @@ struct NewCase {
     const char* size;       // --size, or ""
     const char* container;  // what `info` names
     const char* geometry;   // what `info` shows
+    const char* options = "";  // more of new's options
 };
 
 const NewCase kNewCases[] = {
@@ -454,6 +455,8 @@ const NewCase kNewCases[] = {
     {"2hd", "a.dcp", "", "DCP", "77/2/8/1024"},        {"640k", "a.dcu", "", "DCP", "80/2/8/512"},
     {"2hd", "a.hfe", "", "HFE", "77/2/8/1024"},        {"1.44m", "a.hfe", "", "HFE", "80/2/18/512"},
     {"pc98-hd", "a.hdd", "20M", "Virtual98 HDD", "301/8/17/512"},
+    {"2hd", "a.nfd", "", "NFD r1", "77/2/8/1024", " --container nfd-r1"},
+    {"1.44m", "a.nfd", "", "NFD r1", "80/2/18/512", " --container NFD-R1"},
 };
 
 uint32_t LE(const uint8_t* p, int n) {
@@ -504,7 +507,7 @@ TEST_P(NewImageTest, OpensTakesAPutAndReadsBackThroughOtherReaders) {
     const std::string img = d / c.file, kind = c.container;
     const bool human = std::string(c.format).rfind("x68k", 0) == 0;
     std::string size = *c.size ? std::string(" --size ") + c.size : "";
-    CliRun r = Cli("new " + Quote(img) + " " + c.format + size + " --label 'New Disk'");
+    CliRun r = Cli("new " + Quote(img) + " " + c.format + size + c.options + " --label 'New Disk'");
     ASSERT_EQ(r.rc, 0) << r.err;
     r = Cli("--lang en info " + Quote(img));
     ASSERT_EQ(r.rc, 0) << r.err;
@@ -550,7 +553,7 @@ TEST_P(NewImageTest, OpensTakesAPutAndReadsBackThroughOtherReaders) {
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, NewImageTest, ::testing::ValuesIn(kNewCases),
                          [](const ::testing::TestParamInfo<NewCase>& i) {
-                             std::string n = std::string(i.param.format) + "_" + i.param.file;
+                             std::string n = std::string(i.param.format) + "_" + i.param.file + (*i.param.options ? "_r1" : "");
                              for (char& ch : n)
                                  if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
                              return n;
@@ -567,6 +570,7 @@ TEST(NewImageTest, NonsenseAndOutOfRangeAreUsageErrorsThatSayWhatFits) {
         {"x.hdf x68k-hd --size 30M", "10M 20M 40M"},         {"x.img 2hd --size 1M", "2hd"},
         {"x.zip 2hd", ".fdi"},                               {"x.img 3hd", "x68k-2hd"},
         {"x.img 2hd --label 'A*B'", "A*B"},                  {"x.img at-hd --size lots", "lots"},
+        {"x.nfd 2hd --container d88", "nfd nfd-r1"},
     };
     for (const auto& c : cases) {
         CliRun r = Cli("new " + Quote(d.path()) + "/" + c.args);
@@ -660,13 +664,16 @@ TEST(ConvertTest, TwoFloppiesGoThroughEveryContainerAndBackUnchanged) {
     } disks[] = {{"2hd", MakeFloppyVolume({{"DATA.BIN", Payload()}}), 1024, 8}, {"hq", MakeHQVolume(d), 512, 18}};
     const struct {
         const char *ext, *kind;
-    } targets[] = {{".fdi", "FDI"}, {".d88", "D88"}, {".nfd", "NFD"}, {".dim", "DIM"}, {".xdf", "Plain"}};
+        const char* options = "";
+    } targets[] = {{".fdi", "FDI"}, {".d88", "D88"}, {".nfd", "NFD"}, {".dim", "DIM"}, {".xdf", "Plain"},
+                   {".nfd", "NFD r1", "--container nfd-r1 "}};
     for (const auto& disk : disks) {
         const std::string plain = d / (std::string(disk.name) + ".hdm");
         WriteHostFile(plain, disk.volume);
         for (const auto& t : targets) {
-            const std::string there = d / (std::string(disk.name) + t.ext), back = d / (std::string(disk.name) + "_back.img");
-            CliRun r = Cli("convert --yes " + Quote(plain) + " " + Quote(there));
+            const std::string there = d / (std::string(disk.name) + (*t.options ? "_r1" : "") + t.ext),
+                              back = d / (std::string(disk.name) + "_back.img");
+            CliRun r = Cli(std::string("convert --yes ") + t.options + Quote(plain) + " " + Quote(there));
             ASSERT_EQ(r.rc, 0) << disk.name << t.ext << ": " << r.err;
             PlainDisk inside = UnwrapContainer(there, t.kind);
             EXPECT_EQ(inside.bytes, disk.volume) << disk.name << t.ext;
@@ -684,6 +691,11 @@ TEST(ConvertTest, TwoFloppiesGoThroughEveryContainerAndBackUnchanged) {
     EXPECT_EQ(ReadRange(d / "2hd.fdi", 4, 4), (std::vector<uint8_t>{0x90, 0, 0, 0}));
     // NFD slots past the last sector of a track are marked unused.
     EXPECT_EQ(ReadRange(d / "2hd.nfd", 0x120 + 8 * 16, 16), std::vector<uint8_t>(16, 0xFF));
+    // A container the extension does not stand for is refused with those it does.
+    CliRun r = Cli("--lang en convert --container d88 " + Quote(d / "2hd.hdm") + " " + Quote(d / "other.nfd"));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("d88 is not a container the extension .nfd stands for; .nfd can be: nfd nfd-r1"), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(d / "other.nfd"));
 }
 
 TEST(ConvertTest, ARecordByRecordD88BecomesExactlyItsPlainDumpKeepingItsHeader) {

@@ -82,8 +82,9 @@ public:
         newImageAnswers.pop_front();
         return true;
     }
-    bool AskConvertTarget(const std::string&, std::string& target) override {
+    bool AskConvertTarget(const std::string&, std::string& target, std::string& container) override {
         if (convertTargets.empty()) return false;
+        container.clear();
         target = convertTargets.front();
         convertTargets.pop_front();
         return true;

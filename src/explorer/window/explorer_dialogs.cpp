@@ -298,13 +298,16 @@ bool ShowConversionLosses(QWidget* parent, const std::vector<std::string>& lines
     return RunWithCloseButton(form, layout, canDrop, "Μετατροπή &παρ' όλα αυτά", "BtnConvertAnyway");
 }
 
-QString ChooseSaveFile(QWidget* parent, const QString& caption, const QString& file, const QString& filter) {
+QString ChooseSaveFile(QWidget* parent, const QString& caption, const QString& file, const QString& filter,
+                       QString* chosenFilter) {
     QFileDialog d(parent, caption, file, filter);
     d.setObjectName("SaveDialog");
     d.setAcceptMode(QFileDialog::AcceptSave);
     d.setFileMode(QFileDialog::AnyFile);
     PrepareChooser(d, U("&Αποθήκευση"));
-    return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().front() : QString();
+    if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return QString();
+    if (chosenFilter) *chosenFilter = d.selectedNameFilter();
+    return d.selectedFiles().front();
 }
 
 QString TOverWriteForm::DateText(const SystemTime& t) {

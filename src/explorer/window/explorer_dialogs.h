@@ -68,7 +68,9 @@ int RunMessageBox(QWidget* parent, const QString& text, const QString& caption, 
 QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
 QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
 QString ChooseFolder(QWidget* parent, const QString& caption, const QString& folder);
-QString ChooseSaveFile(QWidget* parent, const QString& caption, const QString& file, const QString& filter);
+// `chosenFilter`, when given, receives the filter the user left selected.
+QString ChooseSaveFile(QWidget* parent, const QString& caption, const QString& file, const QString& filter,
+                       QString* chosenFilter = nullptr);
 
 // "Επιβεβαίωση αντικατάστασης": closed by the frame, it answers owCancel.
 class TOverWriteForm : public QDialog {

@@ -60,16 +60,21 @@ TNewImageForm::TNewImageForm(QWidget* parent, const NewImageAnswers& a) : QDialo
     auto* ref = new QPushButton(U("&Επιλογή ..."), this);
     ref->setObjectName("btnRef");
     grid->addWidget(ref, 3, 2);
+    cbNfdR1 = new QCheckBox(U("NFD r1 για .nfd"), this);
+    cbNfdR1->setObjectName("cbNfdR1");
+    cbNfdR1->setChecked(a.container == "nfd-r1");
+    grid->addWidget(cbNfdR1, 4, 1, 1, 2);
     auto* hint = new QLabel(this);
     hint->setObjectName("lblContainers");
     hint->setWordWrap(true);
-    grid->addWidget(hint, 4, 0, 1, 3);
-    grid->addWidget(OkCancel(this), 5, 0, 1, 3);
+    grid->addWidget(hint, 5, 0, 1, 3);
+    grid->addWidget(OkCancel(this), 6, 0, 1, 3);
     connect(ref, &QPushButton::clicked, this, [this] {
         QString f = ChooseSaveFile(this, U("Νέα εικόνα δίσκου"), editFilename->text(), U("Όλα τα αρχεία") + " (*)");
         if (!f.isEmpty()) editFilename->setText(f);
     });
     connect(cbFormat, qOverload<int>(&QComboBox::currentIndexChanged), this, &TNewImageForm::FormatChanged);
+    connect(editFilename, &QLineEdit::textChanged, this, &TNewImageForm::NameChanged);
     FormatChanged();
     PrepareDialog(this, kHelpMain);
 }
@@ -82,6 +87,14 @@ void TNewImageForm::FormatChanged() {
     editSize->setEnabled(hardDisk);
     if (auto* hint = findChild<QLabel*>("lblContainers"))
         hint->setText(U("Επεκτάσεις:") + " " + Q(ExtensionsFor(format)));
+    NameChanged();
+}
+
+void TNewImageForm::NameChanged() {
+    bool floppy = false;
+    for (const NewDiskFormat& f : NewDiskFormats())
+        if (cbFormat->currentData().toString().toStdString() == f.name) floppy = !f.hardDisk;
+    cbNfdR1->setEnabled(floppy && editFilename->text().trimmed().endsWith(".nfd", Qt::CaseInsensitive));
 }
 
 NewImageAnswers TNewImageForm::Answers() const {
@@ -90,6 +103,7 @@ NewImageAnswers TNewImageForm::Answers() const {
     if (editSize->isEnabled()) a.size = editSize->text().trimmed().toStdString();
     a.label = editLabel->text().toStdString();
     a.path = editFilename->text().toStdString();
+    if (cbNfdR1->isEnabled() && cbNfdR1->isChecked()) a.container = "nfd-r1";
     return a;
 }
 

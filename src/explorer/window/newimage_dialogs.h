@@ -22,9 +22,11 @@ public:
     QLineEdit* editSize;
     QLineEdit* editLabel;
     QLineEdit* editFilename;
+    QCheckBox* cbNfdR1;  // a .nfd image as NFD r1 rather than r0
 
 private:
     void FormatChanged();
+    void NameChanged();
 };
 
 // "Ιδιότητες στοιχείου": an entry's read-only, hidden, system and archive boxes, or

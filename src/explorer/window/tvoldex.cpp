@@ -518,11 +518,16 @@ void TVoldex::NewImage() {
     }
 }
 
-bool TVoldex::AskConvertTarget(const std::string& source, std::string& target) {
+bool TVoldex::AskConvertTarget(const std::string& source, std::string& target, std::string& container) {
     QString suggested = target.empty() ? Q(source) : Q(target);
-    QString f = ChooseSaveFile(this, U("Μετατροπή εικόνας"), suggested, U("Όλα τα αρχεία") + " (*)");
+    // The extension names the container; the second filter asks for NFD r1
+    // where .nfd would be NFD r0.
+    const QString r1 = "NFD r1 (*.nfd)";
+    QString chosen;
+    QString f = ChooseSaveFile(this, U("Μετατροπή εικόνας"), suggested, U("Όλα τα αρχεία") + " (*);;" + r1, &chosen);
     if (f.isEmpty()) return false;
     target = f.toStdString();
+    container = chosen == r1 ? "nfd-r1" : "";
     return true;
 }
 

@@ -50,7 +50,7 @@ public:
     int ShowPartitionDialog(THDDPartDialog& dialog, bool expanded) override;
     bool ShowManualDialog(TManualDiskDialog& dialog) override;
     bool AskNewImage(NewImageAnswers& answers) override;
-    bool AskConvertTarget(const std::string& source, std::string& target) override;
+    bool AskConvertTarget(const std::string& source, std::string& target, std::string& container) override;
     bool ConfirmConversionLosses(const std::vector<std::string>& reasons, bool canDrop) override;
     bool ShowProperties(EntryProperties& properties) override;
     bool ConfirmImport(const std::vector<std::string>& paths) override;

@@ -185,7 +185,7 @@ TEST_F(FolderOpsTest, PropertiesFormChangesAttributesAndTheLabel) {
 
 TEST_F(FolderOpsTest, NewImageFormAsksAgainUntilItsAnswersMakeAnImage) {
     const std::string path = dir / "new disk.hdi";
-    ui.newImageAnswers = {{"pc98-hd", "", "", path}, {"pc98-hd", "lots", "", path}, {"pc98-hd", "10M", "", path}};
+    ui.newImageAnswers = {{"pc98-hd", "", "", path, ""}, {"pc98-hd", "lots", "", path, ""}, {"pc98-hd", "10M", "", path, ""}};
     auto made = RunNewImage();
     ASSERT_TRUE(made);
     EXPECT_EQ(*made, path);
@@ -194,7 +194,7 @@ TEST_F(FolderOpsTest, NewImageFormAsksAgainUntilItsAnswersMakeAnImage) {
     EXPECT_NE(ui.boxes[1].text.find("lots"), std::string::npos);
     EXPECT_EQ(ReadHostFile(path).size(), 4096u + 150 * 8 * 17 * 512);
     // An existing image is kept when the user says No.
-    ui.newImageAnswers = {{"2hd", "", "", path}};
+    ui.newImageAnswers = {{"2hd", "", "", path, ""}};
     ui.boxAnswers = {kIdNo};
     EXPECT_FALSE(RunNewImage());
     EXPECT_EQ(ReadHostFile(path).size(), 4096u + 150 * 8 * 17 * 512);

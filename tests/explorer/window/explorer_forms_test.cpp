@@ -56,7 +56,7 @@ QString HelpHeadingShown(QDialog* help) {
 }
 
 TEST(NewImageFormsTest, SizeOnlyForHardDisksAndTheBoxesGiveTheAttributes) {
-    TNewImageForm form(nullptr, {"x68k-hd", "40M", "", "/tmp/a.hds"});
+    TNewImageForm form(nullptr, {"x68k-hd", "40M", "", "/tmp/a.hds", ""});
     EXPECT_EQ(form.cbFormat->currentData().toString(), "x68k-hd");
     EXPECT_TRUE(form.editSize->isEnabled());
     form.cbFormat->setCurrentIndex(0);  // a floppy: no size
@@ -66,6 +66,14 @@ TEST(NewImageFormsTest, SizeOnlyForHardDisksAndTheBoxesGiveTheAttributes) {
     EXPECT_EQ(a.size, "");
     EXPECT_EQ(a.path, "/tmp/a.hds");
     EXPECT_TRUE(Child<QLabel>(&form, "lblContainers")->text().contains(".dim"));
+    // NFD r1 is offered for a floppy named .nfd, and only there.
+    EXPECT_FALSE(form.cbNfdR1->isEnabled());
+    form.editFilename->setText("/tmp/a.NFD");
+    ASSERT_TRUE(form.cbNfdR1->isEnabled());
+    form.cbNfdR1->setChecked(true);
+    EXPECT_EQ(form.Answers().container, "nfd-r1");
+    form.editFilename->setText("/tmp/a.d88");
+    EXPECT_EQ(form.Answers().container, "");
 
     EntryProperties p;
     p.name = "A.TXT";
