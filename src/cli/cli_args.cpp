@@ -147,7 +147,7 @@ const std::vector<CliCommand>& CliCommands() {
          "            nfd-r1) .dim (2HD only), ImageDisk .imd, Virtual98 .fdd, Disk Copy Pro\n"
          "            .dcp .dcu, HxC .hfe (MFM tracks) or plain .hdm .xdf .tfd .img .ima\n"
          "  pc98-hd   PC-9801 hard disk, one FAT16 partition (5M to 2G): .hdi .nhd .thd .hdd\n"
-         "            (Virtual98) .img\n"
+         "            (Virtual98) .slh (SL9821) .img\n"
          "  at-hd     AT hard disk, one FAT16 partition from 1 MiB (8M to 2G): .img .hdi\n"
          "  x68k-hd   X68000 SCSI disk, one Human68k partition (10M to 2G): .hds .hda .img;\n"
          "            SASI in .hdf: 10M, 20M or 40M\n"
@@ -158,7 +158,7 @@ const std::vector<CliCommand>& CliCommands() {
          CmdNew},
         {"convert", 2, -1, 0, "convert SOURCE TARGET [--partition N] [--lossy] [--container KIND] [--yes]",
          "Converts an image into another container, named by TARGET's extension (" "the extensions of\n"
-         "new, and .dup .2hd .flp .dsk .hdd); SOURCE is known by its content. A floppy goes over track\n"
+         "new, and .dup .2hd .flp .dsk); SOURCE is known by its content. A floppy goes over track\n"
          "by track with every sector's ID, mark and status where the target keeps them, and the\n"
          "header fields it has (name, media, write-protect); a hard disk with its partition table\n"
          "and every partition under the target's header. --partition N takes disk N of a D88 file\n"

@@ -96,7 +96,7 @@ const std::vector<HardDiskContainerFormat>& HardDiskContainerFormats() {
         {"X68000 SASI", ".hdf", ProbeX68000SASI, NoHeader},
         {"THD", ".thd", ProbeTHD, THDHeader},
         {"Virtual98 HDD", ".hdd", ProbeVHD, VHDHeader},
-        {"SLH", ".slh", ProbeSLH, nullptr},
+        {"SLH", ".slh", ProbeSLH, SLHHeader},
         // Anything else: tried last.
         {"Plain", ".img", ProbePlainHardDisk, NoHeader},
     };

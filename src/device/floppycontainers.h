@@ -57,6 +57,5 @@ DeviceIO_FloppyImage* OpenHFEDevice(DeviceIOIF* file, uint64_t size);
 // 512-byte header), each followed by the plain disk.
 std::optional<HardDiskLayout> ProbeVHD(const uint8_t* head, std::size_t headBytes, uint64_t size);
 std::optional<std::vector<uint8_t>> VHDHeader(HardDiskLayout& disk);
-// The SL9821 header's fields are not published; the program reads these
-// disks but does not make them.
 std::optional<HardDiskLayout> ProbeSLH(const uint8_t* head, std::size_t headBytes, uint64_t size);
+std::optional<std::vector<uint8_t>> SLHHeader(HardDiskLayout& disk);

@@ -3,10 +3,14 @@
 //     in MB (u16) at 0x8C, bytes per sector (u16) at 0x8E, sectors per
 //     track at 0x90, heads at 0x91, cylinders (u16) at 0x92, the sector
 //     count (u32) at 0x94; 220 bytes in all.
-//   SL9821 (SLH): a 512-byte header; the disk's geometry is its own (the
-//     volumes' boot sectors tell it), so the file is taken for one only by
-//     its name and by a PC-9801 partition table where the disk's second
-//     sector lies.
+//   SL9821 (SLH): a 512-byte header, little-endian: "HDIM" at 0, the
+//     disk's bytes (u64) at 4, bytes per sector at 0x0C, cylinders at 0x10,
+//     heads at 0x14, sectors per track at 0x18 (u32 each), then the drive's
+//     serial number (20 bytes), revision (8) and model (40) as an ATA drive
+//     names them. A header without the signature (some tools leave it
+//     zero) is taken for SL9821 only by the file's name and by a PC-9801
+//     partition table where the disk's second sector lies; the disk's
+//     geometry is then the volumes' own.
 
 #include <cstring>
 
@@ -54,7 +58,36 @@ std::optional<std::vector<uint8_t>> VHDHeader(HardDiskLayout& d) {
     return h;
 }
 
+std::optional<std::vector<uint8_t>> SLHHeader(HardDiskLayout& d) {
+    if (!PowerOfTwoSector(d.sectorSize) || d.sectors == 0 || d.sectors > 255 || d.heads == 0 || d.heads > 255 ||
+        d.cylinders == 0 || d.cylinders > 65535)
+        return std::nullopt;
+    std::vector<uint8_t> h(kSLHHeader, 0);
+    std::memcpy(h.data(), "HDIM", 4);
+    PutLE64(h.data() + 4, uint64_t(d.sectorSize) * d.sectors * d.heads * d.cylinders);
+    PutLE32(h.data() + 0x0C, d.sectorSize);
+    PutLE32(h.data() + 0x10, d.cylinders);
+    PutLE32(h.data() + 0x14, d.heads);
+    PutLE32(h.data() + 0x18, d.sectors);
+    d.dataOffset = kSLHHeader;
+    return h;
+}
+
 std::optional<HardDiskLayout> ProbeSLH(const uint8_t* h, std::size_t n, uint64_t size) {
+    if (n >= kSLHHeader && size > kSLHHeader && std::memcmp(h, "HDIM", 4) == 0) {
+        HardDiskLayout l;
+        l.dataOffset = kSLHHeader;
+        l.dataBytes = LE64(h + 4);
+        l.sectorSize = LE32(h + 0x0C);
+        l.cylinders = LE32(h + 0x10);
+        l.heads = LE32(h + 0x14);
+        l.sectors = LE32(h + 0x18);
+        if (!PowerOfTwoSector(l.sectorSize) || l.sectors == 0 || l.sectors > 255 || l.heads == 0 || l.heads > 255 ||
+            l.cylinders == 0 || l.cylinders > 65535 || l.dataBytes > size - kSLHHeader ||
+            uint64_t(l.sectorSize) * l.sectors * l.heads * l.cylinders != l.dataBytes)
+            return std::nullopt;
+        return l;
+    }
     if (n < kSLHHeader + 1024 || size <= kSLHHeader + 1024 || (size - kSLHHeader) % 512 != 0) return std::nullopt;
     // The table in the disk's second sector: some entry in use, each one's
     // end not before its start.

@@ -65,6 +65,7 @@ const ContainerSpec kContainers[] = {
     {"NHD", ".nhd", "pc98-hd"},
     {"THD", ".thd", "pc98-hd"},
     {"Virtual98 HDD", ".hdd", "pc98-hd"},
+    {"SLH", ".slh", "pc98-hd"},
     {"PC-9801", ".img", "pc98-hd"},
     {"AT", ".img", "at-hd"},
     {"X68000 SCSI", ".hds .hda .img", "x68k-hd"},
@@ -184,7 +185,7 @@ void PlanPC98(const std::string& kind, uint64_t size, const std::string& label, 
     const uint64_t cylinderBytes = uint64_t(secLen) * sectors * heads;
     const uint32_t cylinders = uint32_t(size / cylinderBytes);
     const uint64_t diskBytes = cylinders * cylinderBytes;
-    const uint64_t base = kind == "HDI" ? 4096 : kind == "NHD" ? 512 : thd ? 256 : kind == "Virtual98 HDD" ? 220 : 0;
+    const uint64_t base = kind == "HDI" ? 4096 : kind == "NHD" || kind == "SLH" ? 512 : thd ? 256 : kind == "Virtual98 HDD" ? 220 : 0;
 
     if (kind == "HDI") {
         Put(plan, 0, Anex86Header(0, diskBytes, secLen, sectors, heads, cylinders));
@@ -197,11 +198,11 @@ void PlanPC98(const std::string& kind, uint64_t size, const std::string& label, 
         PutLE16(h.data() + 0x11A, uint16_t(sectors));
         PutLE16(h.data() + 0x11C, uint16_t(secLen));
         Put(plan, 0, std::move(h));
-    } else if (kind == "Virtual98 HDD") {
+    } else if (kind == "Virtual98 HDD" || kind == "SLH") {
         HardDiskLayout layout;
         layout.sectorSize = secLen, layout.sectors = sectors, layout.heads = heads, layout.cylinders = cylinders;
         layout.dataBytes = diskBytes;
-        if (auto h = VHDHeader(layout)) Put(plan, 0, std::move(*h));
+        if (auto h = kind == "SLH" ? SLHHeader(layout) : VHDHeader(layout)) Put(plan, 0, std::move(*h));
     } else if (thd) {
         std::vector<uint8_t> h(256, 0);
         PutLE16(h.data(), uint16_t(cylinders));

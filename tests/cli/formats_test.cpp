@@ -454,7 +454,7 @@ const NewCase kNewCases[] = {
     {"2dd", "a.fdd", "", "FDD", "80/2/9/512"},         {"x68k-2hd", "a.fdd", "", "FDD", "77/2/8/1024"},
     {"2hd", "a.dcp", "", "DCP", "77/2/8/1024"},        {"640k", "a.dcu", "", "DCP", "80/2/8/512"},
     {"2hd", "a.hfe", "", "HFE", "77/2/8/1024"},        {"1.44m", "a.hfe", "", "HFE", "80/2/18/512"},
-    {"pc98-hd", "a.hdd", "20M", "Virtual98 HDD", "301/8/17/512"},
+    {"pc98-hd", "a.hdd", "20M", "Virtual98 HDD", "301/8/17/512"}, {"pc98-hd", "a.slh", "20M", "SLH", "301/8/17/512"},
     {"2hd", "a.nfd", "", "NFD r1", "77/2/8/1024", " --container nfd-r1"},
     {"1.44m", "a.nfd", "", "NFD r1", "80/2/18/512", " --container NFD-R1"},
 };
@@ -830,6 +830,17 @@ TEST(ConvertTest, HardDisksKeepTheirTableAndPartitionsUnderEveryHeader) {
     EXPECT_EQ(UnwrapContainer(d / "pc98.nhd", "NHD").bytes, pc98);
     ASSERT_EQ(Cli("convert " + Quote(d / "pc98.nhd") + " " + Quote(d / "back.img")).rc, 0);
     EXPECT_EQ(ReadHostFile(d / "back.img"), pc98);
+    // Virtual98 and SL9821 headers, and back; the SL9821 disk is known by its
+    // header under any name.
+    for (const auto& [ext, kind] : {std::pair{".hdd", "Virtual98 HDD"}, std::pair{".slh", "SLH"}}) {
+        ASSERT_EQ(Cli("convert --yes " + Quote(d / "pc98.img") + " " + Quote(d / ("pc98" + std::string(ext)))).rc, 0) << kind;
+        PlainDisk inside = UnwrapContainer(d / ("pc98" + std::string(ext)), kind);
+        EXPECT_EQ(inside.bytes, pc98) << kind;
+        EXPECT_EQ(inside.secLen * 1000000 + inside.sectors * 1000 + inside.heads, 512u * 1000000 + 17 * 1000 + 8) << kind;
+        ASSERT_EQ(RunShell("cp " + Quote(d / ("pc98" + std::string(ext))) + " " + Quote(d / "renamed.bin")), 0);
+        ASSERT_EQ(Cli("convert --yes " + Quote(d / "renamed.bin") + " " + Quote(d / "back.img")).rc, 0) << kind;
+        EXPECT_EQ(ReadHostFile(d / "back.img"), pc98) << kind;
+    }
     CliRun r = Cli("identify " + Quote(d / "pc98.nhd"));
     EXPECT_NE(r.out.find("Table: PC-9801\nPartition 1: "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(", FAT16"), std::string::npos) << r.out;

@@ -209,6 +209,7 @@ TEST_F(InstallTest, ImageFilesGetTheProgramsTypes) {
         {"hfe-without-extension", 0, "HXCPICFE", "application/x-voldex-hfe"},
         {"DISK.DCU", 0, "", "application/x-voldex-dcp"},
         {"disk.slh", 0, "", "application/x-voldex-sl9821-slh"},
+        {"slh-without-extension", 0, "HDIM", "application/x-voldex-sl9821-slh"},
         // A shared generic type is left to the system's own database.
         {"disk.img", 0, "", "application/octet-stream"},
     };

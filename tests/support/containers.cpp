@@ -380,6 +380,14 @@ PlainDisk UnwrapContainer(const std::string& path, const std::string& kind) {
     } else if (kind == "THD") {
         d.secLen = 256, d.sectors = 33, d.heads = 8;
         d.bytes.assign(f.begin() + 256, f.end());
+    } else if (kind == "SLH") {
+        if (std::memcmp(p, "HDIM", 4) != 0) throw std::runtime_error("no HDIM");
+        auto le = [&](std::size_t o) { return p[o] | p[o + 1] << 8 | p[o + 2] << 16 | uint32_t(p[o + 3]) << 24; };
+        d.secLen = le(0x0C), d.heads = le(0x14), d.sectors = le(0x18);
+        const uint64_t bytes = le(4) | uint64_t(le(8)) << 32;
+        if (bytes != uint64_t(d.secLen) * le(0x10) * d.heads * d.sectors || 512 + bytes != f.size())
+            throw std::runtime_error("SL9821 header disagrees with the disk");
+        d.bytes.assign(f.begin() + 512, f.end());
     } else if (kind == "Virtual98 HDD") {
         if (std::memcmp(p, "VHD1.00", 7) != 0) throw std::runtime_error("no VHD1.00");
         d.secLen = p[0x8E] | p[0x8F] << 8, d.sectors = p[0x90], d.heads = p[0x91];
@@ -780,7 +788,16 @@ std::vector<uint64_t> WriteVirtual98Disk(const std::string& path, const PC98Disk
     auto offsets = WritePC98Disk(path, g, parts);
     std::vector<uint8_t> disk = ReadHostFile(path);
     std::vector<uint8_t> head(slh ? 512 : 220, 0);
-    if (!slh) {
+    if (slh) {
+        // SL9821: "HDIM", the disk's bytes (u64), then bytes per sector,
+        // cylinders, heads, sectors (u32 each), little-endian.
+        std::memcpy(head.data(), "HDIM", 4);
+        L32(head.data() + 4, uint32_t(disk.size()));
+        L32(head.data() + 0x0C, g.secLen);
+        L32(head.data() + 0x10, g.cylinders);
+        L32(head.data() + 0x14, g.heads);
+        L32(head.data() + 0x18, g.sectors);
+    } else {
         std::memcpy(head.data(), "VHD1.00", 7);
         L16(head.data() + 0x8C, uint32_t(disk.size() >> 20));
         L16(head.data() + 0x8E, g.secLen);
