@@ -8,9 +8,10 @@
 //     heads at 0x14, sectors per track at 0x18 (u32 each), then the drive's
 //     serial number (20 bytes), revision (8) and model (40) as an ATA drive
 //     names them. A header without the signature (some tools leave it
-//     zero) is taken for SL9821 only by the file's name and by a PC-9801
-//     partition table where the disk's second sector lies; the disk's
-//     geometry is then the volumes' own.
+//     zero), or one whose fields disagree with the file, is taken for
+//     SL9821 only by the file's name and by a PC-9801 partition table where
+//     the disk's second sector lies; the disk's geometry is then the
+//     volumes' own.
 
 #include <cstring>
 
@@ -82,11 +83,12 @@ std::optional<HardDiskLayout> ProbeSLH(const uint8_t* h, std::size_t n, uint64_t
         l.cylinders = LE32(h + 0x10);
         l.heads = LE32(h + 0x14);
         l.sectors = LE32(h + 0x18);
-        if (!PowerOfTwoSector(l.sectorSize) || l.sectors == 0 || l.sectors > 255 || l.heads == 0 || l.heads > 255 ||
-            l.cylinders == 0 || l.cylinders > 65535 || l.dataBytes > size - kSLHHeader ||
-            uint64_t(l.sectorSize) * l.sectors * l.heads * l.cylinders != l.dataBytes)
-            return std::nullopt;
-        return l;
+        if (PowerOfTwoSector(l.sectorSize) && l.sectors != 0 && l.sectors <= 255 && l.heads != 0 && l.heads <= 255 &&
+            l.cylinders != 0 && l.cylinders <= 65535 && l.dataBytes <= size - kSLHHeader &&
+            uint64_t(l.sectorSize) * l.sectors * l.heads * l.cylinders == l.dataBytes)
+            return l;
+        // A header that disagrees with the file (a cut-off copy): the disk
+        // is then taken as an unsigned one would be.
     }
     if (n < kSLHHeader + 1024 || size <= kSLHHeader + 1024 || (size - kSLHHeader) % 512 != 0) return std::nullopt;
     // The table in the disk's second sector: some entry in use, each one's

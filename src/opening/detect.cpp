@@ -311,18 +311,21 @@ DetectedImage DetectImage(DeviceIOIF*& device, uint64_t size) {
         if (f.probe != ProbeVHD && f.probe != ProbeSLH) continue;
         const bool slh = f.probe == ProbeSLH;
         const std::string path = device->GetPath() ? device->GetPath() : "";
-        const bool signed_ = have >= 4 && std::memcmp(head, slh ? "HDIM" : "VHD1.00", slh ? 4 : 7) == 0;
-        if (slh && !signed_ && (path.size() < 4 || !EqualIgnoringAsciiCase(path.substr(path.size() - 4), ".slh"))) continue;
+        const bool named = path.size() >= 4 && EqualIgnoringAsciiCase(path.substr(path.size() - 4), ".slh");
         std::optional<HardDiskLayout> l = f.probe(head, have, size);
         if (!l) continue;
+        // An SL9821 header that gives the geometry needs no name; without it
+        // the name and the table behind the header decide.
+        const bool described = l->cylinders != 0;
+        if (slh && !described && !named) continue;
         DetectedImage inner;
         Probe disk{device, l->dataBytes, l->dataOffset};
         uint8_t diskHead[kHeadBytes] = {};
         if (!disk.Read(0, diskHead, uint32_t(std::min<uint64_t>(kHeadBytes, l->dataBytes)))) continue;
-        if (slh && !signed_ && !DetectPC98(disk, diskHead, inner)) continue;
+        if (slh && !described && !DetectPC98(disk, diskHead, inner)) continue;
         d.container = f.kind;
         d.road = DetectedImage::kPartitions;
-        if (slh && !signed_) {
+        if (slh && !described) {
             d.geometry = inner.geometry;
             d.geometry.DiskStart = int32_t(l->dataOffset);
             d.geometryText = inner.geometryText;

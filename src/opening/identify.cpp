@@ -78,8 +78,8 @@ IdentifiedFloppy DescribeFloppy(FloppyTrackSource& source) {
     return f;
 }
 
-// Header fields that say other than the file: the Anex86, T98-Next, D88,
-// NFD and DIM headers, recognised by their marks alone.
+// Header fields that say other than the file: the Anex86, T98-Next,
+// Virtual98, SL9821, D88, NFD and DIM headers, recognised by their marks alone.
 void CheckHeader(DeviceIOIF* device, uint64_t size, const uint8_t* h, std::size_t n, IdentifyReport& r) {
     auto note = [&](const std::string& field, uint64_t says, uint64_t holds) {
         r.headerNotes.push_back(field + " " + std::to_string(says) + ", file " + std::to_string(holds));
@@ -95,6 +95,18 @@ void CheckHeader(DeviceIOIF* device, uint64_t size, const uint8_t* h, std::size_
         uint64_t header = LE32(h + 0x110);
         uint64_t product = uint64_t(LE16(h + 0x11C)) * LE16(h + 0x11A) * LE16(h + 0x118) * LE32(h + 0x114);
         if (header + product != size) note("NHD header+geometry bytes", header + product, size);
+    }
+    if (n >= 0x98 && std::memcmp(h, "VHD1.00", 7) == 0) {
+        uint64_t data = uint64_t(LE32(h + 0x94)) * LE16(h + 0x8E);
+        uint64_t product = uint64_t(LE16(h + 0x8E)) * h[0x90] * h[0x91] * LE16(h + 0x92);
+        if (220 + data != size) note("Virtual98 header+sector bytes", 220 + data, size);
+        if (product != data) note("Virtual98 geometry bytes", product, data);
+    }
+    if (n >= 0x1C && std::memcmp(h, "HDIM", 4) == 0) {
+        uint64_t data = LE64(h + 4);
+        uint64_t product = uint64_t(LE32(h + 0x0C)) * LE32(h + 0x10) * LE32(h + 0x14) * LE32(h + 0x18);
+        if (512 + data != size) note("SL9821 header+disk bytes", 512 + data, size);
+        if (product != data) note("SL9821 geometry bytes", product, data);
     }
     if (n >= 0x2B0 && (h[0x1A] == 0 || h[0x1A] == 0x10) && LE32(h + 0x1C) >= 0x2A0 &&
         (LE32(h + 0x20) == 0x2A0 || LE32(h + 0x20) == 0x2B0) && LE32(h + 0x1C) != size) {
@@ -247,7 +259,12 @@ IdentifyReport IdentifyImage(const std::string& path) {
 
 std::string IdentifyText(const IdentifyReport& r) {
     std::string out = "Image: " + r.path + "\n";
-    if (!r.isImage) return out + "Container: none\n";
+    if (!r.isImage) {
+        // A header that promises more than the file holds says why.
+        out += "Container: none\n";
+        for (const std::string& n : r.headerNotes) out += "HeaderDisagrees: " + n + "\n";
+        return out;
+    }
     out += "Container: " + r.container + "\n";
     if (!r.nameSuggests.empty()) out += "NameSuggests: " + r.nameSuggests + "\n";
     out += "FileBytes: " + std::to_string(r.fileBytes) + "\n";

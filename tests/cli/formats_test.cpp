@@ -892,4 +892,15 @@ TEST(ConvertTest, IdentifyTellsTheContentAgainstTheNameAndTheHeaderAgainstTheSiz
     EXPECT_EQ(r.rc, 1);
     EXPECT_EQ(UnwrapContainer(d / "out/plain.fdi", "FDI").bytes, volume);
     EXPECT_FALSE(Exists(d / "out/liar.fdi"));
+    // SL9821 and Virtual98 headers that promise more than the file holds.
+    for (const char* name : {"short.slh", "short.hdd"}) {
+        ASSERT_EQ(Cli(std::string("new ") + Quote(d / name) + " pc98-hd --size 5M").rc, 0);
+        auto bytes = ReadHostFile(d / name);
+        bytes.resize(bytes.size() - 512);
+        WriteHostFile(d / name, bytes);
+        r = Cli("identify " + Quote(d / name));
+        EXPECT_NE(r.out.find(std::string("HeaderDisagrees: ") + (name[6] == 's' ? "SL9821 header+disk" : "Virtual98 header+sector") +
+                             " bytes " + std::to_string(bytes.size() + 512) + ", file " + std::to_string(bytes.size())),
+                  std::string::npos) << r.out;
+    }
 }
