@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,12 +107,6 @@ std::vector<std::string> ListHostFolder(const std::string& path, bool& ok) {
     return names;
 }
 
-// A symbolic link whose target does not exist.
-bool IsDanglingLink(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0;
-}
-
 // `base` cut to at most `limit` Shift-JIS bytes, never inside a
 // double-byte character.
 std::string CutSjis(const std::string& base, std::size_t limit) {
@@ -183,7 +178,50 @@ bool AcceptName(const DIDir& dir, const std::string& hostPath, const std::string
     return false;
 }
 
-void ImportFile(const std::string& path, const std::string& name, DIDir& dir, OverwriteAnswer& state);
+// The FAT writes of the files imported one after another into one folder,
+// gathered into one write per FAT copy. Nothing on the device points at
+// their chains until the folder's entries are written, and everything that
+// writes the folder (its end, a replace, a folder made in it) settles the
+// batch first: data, then the FAT, then the entries. When the device does
+// not take the FAT, the entries made since are taken back.
+class PendingChains {
+public:
+    explicit PendingChains(DIDir& dir) : dir_(dir) {}
+    PendingChains(const PendingChains&) = delete;
+    PendingChains& operator=(const PendingChains&) = delete;
+    ~PendingChains() { static_cast<void>(Settle()); }
+
+    void Begin() {
+        if (!batch_) batch_.emplace(*dir_.GetImage());
+    }
+    // Entry i of the folder points at a chain linked in the batch.
+    void Added(int i, const std::string& hostPath) {
+        added_.push_back(i);
+        last_ = hostPath;
+    }
+    // Closes the batch; false (told, the entries taken back) when the FAT
+    // could not be written.
+    [[nodiscard]] bool Settle() {
+        if (!batch_) return true;
+        const bool ok = batch_->Commit();
+        batch_.reset();
+        if (!ok) {
+            for (int i : added_) static_cast<void>(dir_.Release(i));
+            ShowMessage(114, Shown(last_));
+        }
+        added_.clear();
+        return ok;
+    }
+
+private:
+    DIDir& dir_;
+    std::optional<DiskImage::FATBatch> batch_;
+    std::vector<int> added_;
+    std::string last_;
+};
+
+void ImportFile(const std::string& path, const std::string& name, const struct stat& seen, DIDir& dir,
+                PendingChains& pending, OverwriteAnswer& state);
 
 // One host folder being imported: its names, the next one to import, and
 // the volume folder made for it.
@@ -194,6 +232,7 @@ struct FolderFrame {
     std::vector<std::string> names;
     std::size_t next = 0;
     std::unique_ptr<DIDir> dir;
+    std::unique_ptr<PendingChains> pending;  // the chains of `dir`'s new files
     DIDir* parent = nullptr;
     int entry = -1;
 };
@@ -202,7 +241,7 @@ struct FolderFrame {
 // frame on the stack. False when the import stops (state set) or the
 // folder is passed over.
 bool EnterFolder(const std::string& path, const std::string& name, const struct stat& st, DIDir& parent,
-                 std::vector<FolderFrame>& stack, OverwriteAnswer& state) {
+                 PendingChains& parentPending, std::vector<FolderFrame>& stack, OverwriteAnswer& state) {
     std::string stored;
     if (!AcceptName(parent, path, name, stored, state)) return false;
     // Only a folder that is its own ancestor is a loop; one reached again
@@ -220,6 +259,11 @@ bool EnterFolder(const std::string& path, const std::string& name, const struct 
         state = owCancel;
         return false;
     }
+    // Making the folder writes its parent, whose new files' chains go first.
+    if (!parentPending.Settle()) {
+        state = owCancel;
+        return false;
+    }
     int j = CreateFolder(parent, stored);
     if (j < 0) {
         state = owCancel;
@@ -231,6 +275,7 @@ bool EnterFolder(const std::string& path, const std::string& name, const struct 
         state = owCancel;
         return false;
     }
+    f.pending = std::make_unique<PendingChains>(*f.dir);
     f.path = path;
     f.device = st.st_dev;
     f.inode = st.st_ino;
@@ -243,9 +288,9 @@ bool EnterFolder(const std::string& path, const std::string& name, const struct 
 // Imports a host folder and everything below it, with a stack of its own
 // rather than the call stack, so that no depth ends it.
 void ImportFolder(const std::string& path, const std::string& name, const struct stat& st, DIDir& dir,
-                  OverwriteAnswer& state) {
+                  PendingChains& pending, OverwriteAnswer& state) {
     std::vector<FolderFrame> stack;
-    if (!EnterFolder(path, name, st, dir, stack, state)) return;
+    if (!EnterFolder(path, name, st, dir, pending, stack, state)) return;
     while (!stack.empty()) {
         FolderFrame& top = stack.back();
         // A stop asked for ends the import before the next entry (a signal
@@ -257,21 +302,25 @@ void ImportFolder(const std::string& path, const std::string& name, const struct
             UI().SetStatusText(0, ResourceString().LoadMessage(133, int(top.names.size()), int(k)));
             std::string child = JoinHostPath(top.path, top.names[k]);
             UI().SetStatusText(1, ResourceString().LoadMessage(132, top.names[k]));
+            // One lstat tells most entries; a link is followed once.
             struct stat cs {};
-            if (IsDanglingLink(child)) {
+            bool seen = lstat(child.c_str(), &cs) == 0;
+            if (seen && S_ISLNK(cs.st_mode) && stat(child.c_str(), &cs) != 0) {
                 Skip(1214, child);  // a link to nothing: passed over
                 continue;
             }
-            if (stat(child.c_str(), &cs) != 0 || S_ISDIR(cs.st_mode)) {
+            if (!seen || S_ISDIR(cs.st_mode)) {
                 DIDir& into = *top.dir;  // `top` may move when the stack grows
-                EnterFolder(child, top.names[k], cs, into, stack, state);
+                PendingChains& intoPending = *top.pending;
+                EnterFolder(child, top.names[k], cs, into, intoPending, stack, state);
             } else {
-                ImportFile(child, top.names[k], *top.dir, state);
+                ImportFile(child, top.names[k], cs, *top.dir, *top.pending, state);
             }
             continue;
         }
         // The folder is done (or the import stopped): its entries go to the
-        // device; a folder that cannot be written is taken back.
+        // device after their chains; a folder that cannot be written is taken back.
+        if (!top.pending->Settle()) state = owCancel;
         if (!top.dir->Write()) {
             ShowMessage(107, Shown(top.path));
             uint32_t cluster = top.dir->GetCluster();
@@ -283,15 +332,17 @@ void ImportFolder(const std::string& path, const std::string& name, const struct
     }
 }
 
-void ImportFile(const std::string& path, const std::string& given, DIDir& dir, OverwriteAnswer& state) {
+void ImportFile(const std::string& path, const std::string& given, const struct stat& seen, DIDir& dir,
+                PendingChains& pending, OverwriteAnswer& state) {
     // Only regular files are copied: a FIFO would block, a socket or a
     // device has no contents to copy. The kind is looked at before the open
-    // and again on the open file, which is opened without waiting.
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    // (`seen`, the caller's stat of the path) and again on the open file,
+    // which is opened without waiting; reads of a regular file never wait.
+    if (!S_ISREG(seen.st_mode)) {
         Skip(1214, path);
         return;
     }
+    struct stat st;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         ShowMessage(110, Shown(path));
@@ -309,7 +360,6 @@ void ImportFile(const std::string& path, const std::string& given, DIDir& dir, O
         ::close(fd);
         return;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
@@ -383,6 +433,13 @@ void ImportFile(const std::string& path, const std::string& given, DIDir& dir, O
             takeBack();
             return;
         }
+        // A new file's chain waits in the folder's batch; a replacing one
+        // is linked at once, after the chains gathered before it.
+        if (replacing && !pending.Settle()) {
+            takeBack();
+            return;
+        }
+        if (!replacing) pending.Begin();
         if (!image.LinkChain(chain)) {
             ShowMessage(114, Shown(path));
             takeBack();
@@ -398,8 +455,13 @@ void ImportFile(const std::string& path, const std::string& given, DIDir& dir, O
     const uint32_t first = chain.empty() ? 0 : chain.front();
     if (replacing) {
         // The switch: the entry now points at the new data (which Write
-        // makes durable first). Only after it is on the disk is the old
-        // chain freed.
+        // makes durable first, after the chains gathered so far). Only
+        // after it is on the disk is the old chain freed.
+        if (!pending.Settle()) {
+            dir.RestoreEntry(i, old.data());
+            state = owCancel;
+            return;
+        }
         DIDir::Replaced r = dir.ReplaceChain(i, first, size);
         if (r == DIDir::Replaced::NotSwitched) {
             ShowMessage(107, Shown(path));
@@ -416,6 +478,7 @@ void ImportFile(const std::string& path, const std::string& given, DIDir& dir, O
     } else {
         dir.SetSize(i, size);
         dir.SetStartCluster(i, first);
+        if (!chain.empty()) pending.Added(i, path);
     }
     UI().FreeSpaceChanged();
 }
@@ -424,7 +487,10 @@ void ImportFile(const std::string& path, const std::string& given, DIDir& dir, O
 
 std::size_t LastImportSkipped() { return g_skipped; }
 
-void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state, const std::string& asName) {
+namespace {
+
+void ImportPathInto(const std::string& hostPath, DIDir& dir, PendingChains& pending, OverwriteAnswer& state,
+                    const std::string& asName) {
     if (state == owCancel) return;
     const std::string name = asName.empty() ? HostBaseName(hostPath) : asName;
     UI().SetStatusText(1, ResourceString().LoadMessage(132, name));
@@ -432,10 +498,18 @@ void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state,
     // A path whose attributes cannot be read counts as a folder, whose
     // listing then reports it.
     if (stat(hostPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
-        ImportFolder(hostPath, name, st, dir, state);
+        ImportFolder(hostPath, name, st, dir, pending, state);
         return;
     }
-    ImportFile(hostPath, name, dir, state);
+    ImportFile(hostPath, name, st, dir, pending, state);
+}
+
+}  // namespace
+
+void ImportPath(const std::string& hostPath, DIDir& dir, OverwriteAnswer& state, const std::string& asName) {
+    PendingChains pending(dir);
+    ImportPathInto(hostPath, dir, pending, state, asName);
+    if (!pending.Settle()) state = owCancel;
 }
 
 OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths, bool confirm,
@@ -443,11 +517,12 @@ OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths
     g_skipped = 0;
     if (confirm && !UI().ConfirmImport(paths)) return owCancel;
     OverwriteAnswer state = owYes;
+    PendingChains pending(dir);
     for (std::size_t k = 0; k < paths.size() && !UI().StopRequested(); ++k) {
         // The count is of the paths finished, the one at hand not among them.
         UI().SetStatusText(0, ResourceString().LoadMessage(133, int(paths.size()), int(k)));
         UI().CountProgress(k, paths.size());
-        ImportPath(paths[k], dir, state, paths.size() == 1 ? asName : std::string());
+        ImportPathInto(paths[k], dir, pending, state, paths.size() == 1 ? asName : std::string());
         if (state != owCancel) UI().CountProgress(k + 1, paths.size());
         // A stop asked for takes effect between paths, as between the files of a folder.
         if (state != owCancel && k + 1 < paths.size() && UI().StopAsked()) state = owCancel;
@@ -456,9 +531,11 @@ OverwriteAnswer ImportFileList(DIDir& dir, const std::vector<std::string>& paths
             break;
         }
     }
-    // The listed folder, then a flush: success is told only once the data
-    // is on the disk.
-    if (!dir.Write()) {
+    // The chains, the listed folder, then a flush: success is told only
+    // once the data is on the disk.
+    if (!pending.Settle()) {
+        state = owCancel;
+    } else if (!dir.Write()) {
         ShowMessage(107, "");
         state = owCancel;
     } else if (!dir.GetImage()->Flush()) {
