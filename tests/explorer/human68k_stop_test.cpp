@@ -160,15 +160,15 @@ protected:
                        }});
         ops.push_back({"delete a file", [root](DiskImage& im, ScriptedUI&) {
                            auto r = root(im);
-                           return DeleteEntries(*r, {r->Find("victim.dat")});
+                           return DeleteEntries(*r, {r->Find("victim.dat")}).Ok();
                        }});
         ops.push_back({"delete a tree", [root](DiskImage& im, ScriptedUI&) {
                            auto r = root(im);
-                           return DeleteEntries(*r, {r->Find("doomed_tree")});
+                           return DeleteEntries(*r, {r->Find("doomed_tree")}).Ok();
                        }});
         ops.push_back({"delete a file and a tree in one batch", [root](DiskImage& im, ScriptedUI&) {
                            auto r = root(im);
-                           return DeleteEntries(*r, {r->Find("victim.dat"), r->Find("doomed_tree")});
+                           return DeleteEntries(*r, {r->Find("victim.dat"), r->Find("doomed_tree")}).Ok();
                        }});
         ops.push_back({"rename",
                        [root](DiskImage& im, ScriptedUI&) {
@@ -238,7 +238,7 @@ protected:
         ops.push_back({"release",
                        [root](DiskImage& im, ScriptedUI&) {
                            auto r = root(im);
-                           return ReleaseEntries(*r, {r->Find("victim.dat")});
+                           return ReleaseEntries(*r, {r->Find("victim.dat")}).Ok();
                        },
                        false, true});
         // The label, read back as written.

@@ -160,7 +160,7 @@ std::vector<Operation> Operations(int bits) {
     ops.push_back({"delete a file",
                    [rootOf](DiskImage& image, ScriptedUI&) {
                        auto root = rootOf(image);
-                       return DeleteEntries(*root, {IndexOf(*root, "OLD.BIN")});
+                       return DeleteEntries(*root, {IndexOf(*root, "OLD.BIN")}).Ok();
                    },
                    {{{"old.bin"}, {s.files["old.bin"]}, false}},
                    {},
@@ -169,7 +169,7 @@ std::vector<Operation> Operations(int bits) {
     ops.push_back({"delete a tree",
                    [rootOf](DiskImage& image, ScriptedUI&) {
                        auto root = rootOf(image);
-                       return DeleteEntries(*root, {IndexOf(*root, "TREE")});
+                       return DeleteEntries(*root, {IndexOf(*root, "TREE")}).Ok();
                    },
                    {{{"tree/a.bin"}, {s.files["tree/a.bin"]}, false},
                     {{"tree/deep/b.bin"}, {s.files["tree/deep/b.bin"]}, false}},
@@ -288,7 +288,7 @@ std::vector<Operation> Operations(int bits) {
     ops.push_back({"release",
                    [rootOf](DiskImage& image, ScriptedUI&) {
                        auto root = rootOf(image);
-                       return ReleaseEntries(*root, {IndexOf(*root, "OLD.BIN")});
+                       return ReleaseEntries(*root, {IndexOf(*root, "OLD.BIN")}).Ok();
                    },
                    {{{"old.bin"}, {s.files["old.bin"]}, false}},
                    {},
@@ -700,7 +700,7 @@ TEST(StoppedTwiceTest, DeletingEitherCopyKeepsTheOther) {
                     ASSERT_TRUE(loc);
                     DIDir d(m.image.get(), loc->folder);
                     ASSERT_TRUE(d.Load());
-                    EXPECT_TRUE(DeleteEntries(d, {loc->index}));
+                    EXPECT_TRUE(DeleteEntries(d, {loc->index}).Ok());
                     // Whatever the delete wrote, a new file must not land on the kept data.
                     DIDir root(m.image.get(), 0);
                     ASSERT_TRUE(root.Load());
