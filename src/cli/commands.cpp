@@ -295,7 +295,7 @@ int RemoveOrRelease(CliContext& c, bool release) {
         }
     }
     if (targets.empty()) return rc;
-    if (!DeleteBatch(image, targets, release)) return kExitFailure;
+    if (!DeleteTargets(image, targets, release).Ok()) return kExitFailure;
     // A delete passes over labels and dot entries: they are still there.
     for (const DeleteTarget& t : targets)
         if (!t.dir->IsFree(t.index)) {

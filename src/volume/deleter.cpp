@@ -190,8 +190,15 @@ void ShowProgress(std::size_t total, std::size_t done, const std::string& name) 
 
 }  // namespace
 
-bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, bool release) {
-    if (image.IsReadOnly()) return false;
+bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, bool release, DeleteStop* stop) {
+    DeleteStop none = DeleteStop::kNone;
+    DeleteStop& why = stop ? *stop : none;
+    why = DeleteStop::kNone;
+    auto stopped = [&why](DeleteStop s) {
+        why = s;
+        return false;
+    };
+    if (image.IsReadOnly()) return stopped(DeleteStop::kReadOnly);
     // The entries that really go, each once, in the order given.
     std::vector<DeleteTarget> work;
     std::set<std::pair<DIDir*, int>> seen;
@@ -210,7 +217,7 @@ bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, boo
         use = image.Owners();
         if (!use) {
             ShowMessage(111, work.front().path);
-            return false;
+            return stopped(DeleteStop::kUnreadable);
         }
         // Everything below the folders, read before anything changes.
         std::vector<std::vector<DIDir::TreeEntry>> trees(work.size());
@@ -225,7 +232,7 @@ bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, boo
             if (loop || !d.CollectTree(uint32_t(start), trees[k], &loop)) {
                 // A loop says enough; a folder that cannot be read is named.
                 if (!loop) ShowMessage(111, work[k].path);
-                return false;
+                return stopped(loop ? DeleteStop::kLoop : DeleteStop::kUnreadable);
             }
         }
         // Every entry that goes: the targets and everything below them,
@@ -295,13 +302,13 @@ bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, boo
             static_cast<void>(d->Load());
             image.ForgetOwners();
             ShowMessage(111, work.front().path);
-            return false;
+            return stopped(DeleteStop::kFolderWrite);
         }
     }
     if (!image.Flush()) {
         image.ForgetOwners();
         ShowMessage(1213, image.Device()->GetPath());
-        return false;
+        return stopped(DeleteStop::kFlush);
     }
     // A released folder stays in the tree shown: its clusters are still there.
     if (release) return true;
@@ -312,11 +319,11 @@ bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, boo
     if (!FreeGivenUp(image, *use, chains)) {
         image.ForgetOwners();
         ShowMessage(111, work.front().path);
-        return false;
+        return stopped(DeleteStop::kFatWrite);
     }
     if (!image.Flush()) {
         ShowMessage(1213, image.Device()->GetPath());
-        return false;
+        return stopped(DeleteStop::kFlush);
     }
     UI().FreeSpaceChanged();
     return true;

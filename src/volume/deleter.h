@@ -78,8 +78,19 @@ struct DeleteTarget {
 // meets a folder twice stops the batch with 128 before anything changes;
 // an entry that cannot be deleted stops it with 111. Clusters still
 // reached by another entry stay allocated: 1460 names both. Progress goes
-// to the status panels (1461). True when every entry was deleted.
-[[nodiscard]] bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, bool release = false);
+// to the status panels (1461). True when every entry was deleted; else
+// `stop`, when given, receives why the batch stopped.
+enum class DeleteStop {
+    kNone,
+    kReadOnly,     // the volume takes no changes (nothing is told)
+    kLoop,         // a folder's tree meets a folder twice (128)
+    kUnreadable,   // the folders could not be read (111)
+    kFolderWrite,  // a folder without the entries could not be written (111)
+    kFlush,        // the written entries or FAT could not be made durable (1213)
+    kFatWrite,     // the freed chains could not be written to the FAT (111)
+};
+[[nodiscard]] bool DeleteBatch(DiskImage& image, const std::vector<DeleteTarget>& targets, bool release = false,
+                               DeleteStop* stop = nullptr);
 
 // Frees the chain from `first` that the entry at `index` of `folder` (its
 // path `path`) no longer uses, as a replace does with the old data: only

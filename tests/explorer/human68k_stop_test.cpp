@@ -16,6 +16,7 @@
 #include "explorer/ops/importer.h"
 #include "explorer/ops/mountops.h"
 #include "explorer/ops/mover.h"
+#include "explorer/ops/properties.h"
 #include "support/faulty_device.h"
 #include "support/fsck_stopped.h"
 #include "support/images.h"
@@ -73,6 +74,7 @@ struct Operation {
     // Through the mount's path operations: failures are told by the status,
     // and a stop may leave a chain longer than its file's size.
     bool throughMount = false;
+    bool labelled = false;  // starts from the volume that has a label
 };
 
 class Human68kWriteStopsTest : public ::testing::Test {
@@ -114,6 +116,11 @@ protected:
                               "doomed_tree", "full_folder", "target_folder"})
             paths.push_back(host + "/base/" + n);
         ASSERT_NE(ImportFileList(root, paths, false), owCancel);
+        m.image.reset();
+        labelled = dir / "labelled.hds";
+        ASSERT_EQ(RunShell("cp " + Quote(pristine) + " " + Quote(labelled)), 0);
+        Mounted other = MountImageFile(labelled, 0, kFileSystemHuman68k);
+        ASSERT_TRUE(other && SetVolumeLabel(*other.image, "Old Label").Ok());
     }
 
     std::vector<Operation> Operations() {
@@ -153,15 +160,15 @@ protected:
                        }});
         ops.push_back({"delete a file", [root](DiskImage& im, ScriptedUI&) {
                            auto r = root(im);
-                           return DeleteEntries(*r, {r->Find("victim.dat")});
+                           return DeleteEntries(*r, {r->Find("victim.dat")}).Ok();
                        }});
         ops.push_back({"delete a tree", [root](DiskImage& im, ScriptedUI&) {
                            auto r = root(im);
-                           return DeleteEntries(*r, {r->Find("doomed_tree")});
+                           return DeleteEntries(*r, {r->Find("doomed_tree")}).Ok();
                        }});
         ops.push_back({"delete a file and a tree in one batch", [root](DiskImage& im, ScriptedUI&) {
                            auto r = root(im);
-                           return DeleteEntries(*r, {r->Find("victim.dat"), r->Find("doomed_tree")});
+                           return DeleteEntries(*r, {r->Find("victim.dat"), r->Find("doomed_tree")}).Ok();
                        }});
         ops.push_back({"rename",
                        [root](DiskImage& im, ScriptedUI&) {
@@ -231,9 +238,19 @@ protected:
         ops.push_back({"release",
                        [root](DiskImage& im, ScriptedUI&) {
                            auto r = root(im);
-                           return ReleaseEntries(*r, {r->Find("victim.dat")});
+                           return ReleaseEntries(*r, {r->Find("victim.dat")}).Ok();
                        },
                        false, true});
+        // The label, read back as written.
+        for (auto [name, text, labelled] : {std::tuple{"label a volume without one", "New label", false},
+                                            std::tuple{"change the label", "New label", true},
+                                            std::tuple{"remove the label", "", true}}) {
+            Operation op{name, [text = std::string(text)](DiskImage& im, ScriptedUI&) {
+                             return WriteVolumeLabel(im, text) && ReadVolumeLabel(im) == text;
+                         }};
+            op.labelled = labelled;
+            ops.push_back(std::move(op));
+        }
         // The mount's writes, as the kernel asks for them, then the unmount.
         auto mount = [](const std::function<bool(VolumeFiles&)>& steps) {
             return [steps](DiskImage& image, ScriptedUI&) {
@@ -321,7 +338,7 @@ protected:
 
     // Runs `op` on a fresh copy of the volume behind a FaultyDevice.
     bool Run(const Operation& op, FaultyDevice::Mode mode, int n, ScriptedUI& ui, int& writes) {
-        EXPECT_EQ(RunShell("cp " + Quote(pristine) + " " + Quote(work)), 0);
+        EXPECT_EQ(RunShell("cp " + Quote(op.labelled ? labelled : pristine) + " " + Quote(work)), 0);
         ScopedUserInterface scope(&ui);
         FaultyDevice* device = nullptr;
         Mounted m = MountFaulty(work, mode, n, &device, kFileSystemHuman68k);
@@ -364,7 +381,7 @@ protected:
     }
 
     TempDir dir;
-    std::string host, pristine, work = dir / "work.hds";
+    std::string host, pristine, labelled, work = dir / "work.hds";
     Bytes keep, oldData, newData, victim;
 };
 

@@ -39,9 +39,20 @@ bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// What fsck.fat -n says of a boot sector label that differs from the root's.
+bool LabelMismatchLine(const std::string& line) {
+    return (StartsWith(line, "Volume label '") && EndsWith(line, "' stored in boot sector and different.")) ||
+           (StartsWith(line, "Label in boot sector is '") &&
+            EndsWith(line, "', but there is no volume label in root directory.")) ||
+           StartsWith(line, "There is no label in boot sector, but there is volume label '") ||
+           line == "  Auto-copying volume label from root directory to boot sector." ||
+           line == "  Auto-removing label from boot sector.";
+}
+
 }  // namespace
 
-std::string FsckDamage(const std::string& path, const std::vector<std::string>& movedNames, bool longChains) {
+std::string FsckDamage(const std::string& path, const std::vector<std::string>& movedNames, bool longChains,
+                       bool labels) {
     std::string damage;
     const std::vector<std::string> lines = FsckFindings(path);
     for (std::size_t k = 0; k < lines.size(); ++k) {
@@ -61,6 +72,8 @@ std::string FsckDamage(const std::string& path, const std::vector<std::string>& 
         bool allowed = StartsWith(line, "Reclaimed ") || line == "FATs differ but appear to be intact." ||
                        line == "  Using first FAT." ||
                        StartsWith(line, "Dirty bit is set.") || line == " Automatically removing dirty bit.";
+        // The boot sector's label, one write behind the root's.
+        allowed = allowed || (labels && LabelMismatchLine(line));
         if (!allowed && !movedNames.empty()) {
             std::string trimmed = line;
             if (EndsWith(trimmed, "  and")) trimmed.resize(trimmed.size() - 5);
@@ -94,12 +107,12 @@ std::map<std::string, std::vector<uint8_t>> FilesByMtools(const std::string& ima
     return files;
 }
 
-bool OnlyWhatAStopLeaves(const CheckResult& r, bool moved, bool longChains, bool movedInFolder) {
+bool OnlyWhatAStopLeaves(const CheckResult& r, bool moved, bool longChains, bool movedInFolder, bool labels) {
     if (!r.complete) return false;
     for (std::size_t k = 0; k < kCheckKinds; ++k) {
         CheckKind kind = CheckKind(k);
         bool allowed = kind == CheckKind::LostClusters || kind == CheckKind::FatCopyBehind ||
-                       kind == CheckKind::NotClosed ||
+                       kind == CheckKind::NotClosed || (labels && kind == CheckKind::LabelsDiffer) ||
                        (moved && !movedInFolder && kind == CheckKind::InTwoFolders) ||
                        (movedInFolder && kind == CheckKind::CrossLink) ||
                        (longChains && kind == CheckKind::SizeMismatch);

@@ -75,14 +75,18 @@ Mounted MountFaulty(const std::string& path, FaultyDevice::Mode mode, int n, Fau
 // them. Empty when nothing else is reported.
 // With `longChains`, a file whose chain is longer than its size (a stop
 // between a chain's growth and its entry's new size) is let through too.
+// With `labels`, the root's label and the boot sector's that differ (a stop
+// between the two writes of a label change).
 std::string FsckDamage(const std::string& path, const std::vector<std::string>& movedNames = {},
-                       bool longChains = false);
+                       bool longChains = false, bool labels = false);
 
 struct CheckResult;
 // True when the volume checker found nothing but what a stop may leave:
 // lost clusters and FAT copies a step apart; with `moved`, an entry in two
-// folders; with `longChains`, chains longer than their files' sizes.
-bool OnlyWhatAStopLeaves(const CheckResult& r, bool moved, bool longChains, bool movedInFolder = false);
+// folders; with `longChains`, chains longer than their files' sizes; with
+// `labels`, the two labels differing.
+bool OnlyWhatAStopLeaves(const CheckResult& r, bool moved, bool longChains, bool movedInFolder = false,
+                         bool labels = false);
 
 // Every file of the volume, by lower-case path ("sub/a.bin"), read by mtools.
 std::map<std::string, std::vector<uint8_t>> FilesByMtools(const std::string& image);

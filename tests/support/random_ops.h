@@ -56,14 +56,14 @@ inline bool RunRandomOperation(DIDir& d, int op, std::mt19937& rng, const std::v
         if (rng() % 2) MakeDefaultFolder(d);
         else CreateFolder(d, names.folder + std::to_string(rng() % 50));
     } else if (op == 4) {
-        DeleteEntries(d, {live[rng() % live.size()]});
+        static_cast<void>(DeleteEntries(d, {live[rng() % live.size()]}));
     } else if (op == 5 || op == 6) {
         uint32_t target = folders[rng() % folders.size()];
         MoveEntries(d, {live[rng() % live.size()]}, target, "T", false);
     } else if (op == 7 || op == 8) {
         RenameEntry(d, live[rng() % live.size()], names.renamed + std::to_string(rng() % 40) + names.renamedExtension);
     } else if (rng() % 4 == 0) {
-        ReleaseEntries(d, {live[rng() % live.size()]});
+        static_cast<void>(ReleaseEntries(d, {live[rng() % live.size()]}));
         return true;
     }
     return false;

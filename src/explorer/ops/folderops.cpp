@@ -256,6 +256,21 @@ std::string RenameEntry(DIDir& dir, int& i, const std::string& text, bool* ok) {
     return stored;
 }
 
+OpResult DeleteTargets(DiskImage& image, const std::vector<DeleteTarget>& targets, bool release) {
+    DeleteStop why = DeleteStop::kNone;
+    if (DeleteBatch(image, targets, release, &why)) return {};
+    switch (why) {
+        case DeleteStop::kReadOnly: return OpStatus::kReadOnly;
+        case DeleteStop::kLoop: return OpStatus::kLoop;
+        case DeleteStop::kFolderWrite: return OpResult::IoFailure(OpResult::Io::kFolder);
+        case DeleteStop::kFlush: return OpResult::IoFailure(OpResult::Io::kFlush);
+        case DeleteStop::kNone:
+        case DeleteStop::kUnreadable:
+        case DeleteStop::kFatWrite: break;
+    }
+    return OpResult::IoFailure(OpResult::Io::kOther);
+}
+
 OpResult RemoveEntryIn(DIDir& dir, int i, bool folder) {
     if (!dir.IsValidIndex(i) || dir.IsFree(i)) return OpStatus::kNotFound;
     if (dir.IsDotEntry(i) || (dir.GetAttr(i) & kAttrVolume)) return OpStatus::kRefused;
@@ -272,9 +287,11 @@ OpResult RemoveEntryIn(DIDir& dir, int i, bool folder) {
             if (!inside.IsFree(int(k)) && !inside.IsDotEntry(int(k))) return OpStatus::kNotEmpty;
     }
     // The entry is written first, then its clusters are freed; clusters
-    // that another entry still reaches stay allocated.
-    if (!DeleteBatch(image, {{&dir, i, dir.GetNameUtf8(i)}})) return OpStatus::kIoError;
-    return {};
+    // that another entry still reaches stay allocated. The read-only case
+    // is taken above; whatever else stops the batch is an I/O error here.
+    OpResult r = DeleteTargets(image, {{&dir, i, dir.GetNameUtf8(i)}}, false);
+    if (r.status == OpStatus::kLoop) r = OpStatus::kIoError;
+    return r;
 }
 
 namespace {
@@ -303,20 +320,20 @@ bool ConfirmRelease() { return AskMessage(130, kBoxYesNoWarning) == kIdYes; }
 
 namespace {
 
-bool Batch(DIDir& dir, const std::vector<int>& indexes, bool release) {
+OpResult Batch(DIDir& dir, const std::vector<int>& indexes, bool release) {
     std::vector<DeleteTarget> targets;
     for (int i : indexes)
         if (dir.IsValidIndex(i) && !dir.IsFree(i)) targets.push_back({&dir, i, dir.GetNameUtf8(i)});
-    bool ok = DeleteBatch(*dir.GetImage(), targets, release);
+    OpResult r = DeleteTargets(*dir.GetImage(), targets, release);
     UI().FreeSpaceChanged();
-    return ok;
+    return r;
 }
 
 }  // namespace
 
-bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes) { return Batch(dir, indexes, false); }
+OpResult DeleteEntries(DIDir& dir, const std::vector<int>& indexes) { return Batch(dir, indexes, false); }
 
-bool ReleaseEntries(DIDir& dir, const std::vector<int>& indexes) { return Batch(dir, indexes, true); }
+OpResult ReleaseEntries(DIDir& dir, const std::vector<int>& indexes) { return Batch(dir, indexes, true); }
 
 bool CheckAndRepair(DiskImage& image) {
     CheckResult r = CheckVolume(image);

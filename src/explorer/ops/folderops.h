@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "explorer/ops/opresult.h"
+#include "volume/deleter.h"
 #include "volume/didir.h"
 
 // Writes `dir` and flushes the volume, telling nothing: kIoError with
@@ -95,20 +96,25 @@ bool ConfirmRelease();
 
 // Deletes the entries (folders with everything below them) in one batch
 // (see DeleteBatch), passing over volume labels and the "." and ".."
-// entries; writes `dir`. False, with 111 (or 128) shown, when an entry
-// cannot be deleted.
-bool DeleteEntries(DIDir& dir, const std::vector<int>& indexes);
+// entries; writes `dir`. A batch that stops has told why (111, 128,
+// 1213): kReadOnly (told by no one), kLoop, kIoError (Io::kFolder: the
+// entries; kFlush; kOther: the folders could not be read, or the FAT).
+[[nodiscard]] OpResult DeleteEntries(DIDir& dir, const std::vector<int>& indexes);
+
+// The same for entries of any folders (each loaded once, the one DIDir
+// for all its entries); with `release`, as ReleaseEntries.
+[[nodiscard]] OpResult DeleteTargets(DiskImage& image, const std::vector<DeleteTarget>& targets, bool release);
 
 // Deletes entry i of `dir`, a file (`folder` false) or an empty folder,
 // with the batch delete (entry first, then its chain): kNotFound, kRefused
 // (a label, "." and ".."), kReadOnly, kIsFolder / kNotFolder for the other
 // kind, kNotEmpty, kIoError (the batch has told it).
-OpResult RemoveEntryIn(DIDir& dir, int i, bool folder);
+[[nodiscard]] OpResult RemoveEntryIn(DIDir& dir, int i, bool folder);
 
 // Releases the entries: marks them deleted and leaves their clusters
 // allocated, for damaged entries whose chains cannot be trusted; writes
-// `dir` in one batch.
-bool ReleaseEntries(DIDir& dir, const std::vector<int>& indexes);
+// `dir` in one batch. The results of DeleteEntries (no kLoop).
+[[nodiscard]] OpResult ReleaseEntries(DIDir& dir, const std::vector<int>& indexes);
 
 // Extras → "Check and repair…": checks the volume, shows each finding with
 // what the repair does about it (UI().OfferRepair) and repairs on the

@@ -65,20 +65,8 @@ NodeInfo InfoOf(const DIDir& dir, int i) {
     return n;
 }
 
-std::vector<std::string> Components(const std::string& path) {
-    std::vector<std::string> parts;
-    std::string cur;
-    for (char c : path) {
-        if (c == '/') {
-            if (!cur.empty()) parts.push_back(cur);
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    if (!cur.empty()) parts.push_back(cur);
-    return parts;
-}
+// The components of a path the kernel passes: only "/" separates them.
+std::vector<std::string> Components(const std::string& path) { return SplitVolumePath(path, "/"); }
 
 }  // namespace
 
@@ -111,35 +99,17 @@ int VolumeFiles::FindName(const DIDir& dir, const std::string& utf8) const {
 }
 
 int VolumeFiles::Resolve(const std::string& path, Loc& loc, DIDir* holder, std::vector<uint32_t>* trail) {
-    loc = Loc{};
-    uint32_t folder = 0;
+    // A folder that holds itself, or one above it, leads nowhere new: the
+    // walk keeps its trail.
     std::vector<uint32_t> own;
-    std::vector<uint32_t>& folders = trail ? *trail : own;
-    folders.assign(1, 0);
-    auto parts = Components(path);
-    if (parts.empty()) {
-        if (holder) {
-            *holder = DIDir(&image_, 0);
-            if (!holder->Load()) return -EIO;
-        }
-        return 0;
-    }
-    for (std::size_t k = 0; k < parts.size(); ++k) {
-        DIDir dir(&image_, folder);
-        if (!dir.Load()) return -EIO;
-        int i = FindName(dir, parts[k]);
-        if (i < 0) return -ENOENT;
-        if (k + 1 == parts.size()) {
-            loc.folder = folder;
-            loc.index = i;
-            if (holder) *holder = std::move(dir);
-            return 0;
-        }
-        if (!(dir.GetAttr(i) & kAttrDirectory)) return -ENOTDIR;
-        folder = SubFolder(dir, i);
-        // A folder that holds itself, or one above it, leads nowhere new.
-        if (folder == 0 || std::find(folders.begin(), folders.end(), folder) != folders.end()) return -ELOOP;
-        folders.push_back(folder);
+    const auto find = [this](const DIDir& dir, const std::string& name) { return FindName(dir, name); };
+    switch (WalkVolumePath(image_, Components(path), find, loc, nullptr, holder, trail ? trail : &own)) {
+        case PathEnd::kFound: return 0;
+        case PathEnd::kNotFolder: return -ENOTDIR;
+        case PathEnd::kLoop: return -ELOOP;
+        case PathEnd::kUnreadable: return -EIO;
+        case PathEnd::kNotFound:
+        case PathEnd::kAmbiguous: break;
     }
     return -ENOENT;
 }

@@ -46,6 +46,7 @@
 #include <string>
 #include <vector>
 
+#include "explorer/ops/volumepath.h"
 #include "volume/didir.h"
 
 struct NodeInfo {
@@ -117,10 +118,7 @@ public:
 
     // An entry: its folder's first cluster (0 the root) and its index there;
     // the root itself has index -1.
-    struct Loc {
-        uint32_t folder = 0;
-        int index = -1;
-    };
+    using Loc = EntryLocation;
 
 private:
     // What the open handles of one file share: where its entry is, and,

@@ -126,7 +126,8 @@ void TVoldex::DeleteSelected(bool ask) {
     }
     {
         Operation operation(*this, Title("Διαγραφή"));
-        DeleteEntries(*currentDir_, selected);
+        // The batch has told a failure; the folder is listed again either way.
+        static_cast<void>(DeleteEntries(*currentDir_, selected));
     }
     ForgetClipboardCopy();
     ListDirectory(currentCluster_);
@@ -139,7 +140,7 @@ void TVoldex::ReleaseSelected(bool ask) {
     if (selected.empty() || (ask && !ConfirmRelease())) return;
     {
         Operation operation(*this, Title("Αποδέσμευση αρχείων και φακέλων"));
-        ReleaseEntries(*currentDir_, selected);
+        static_cast<void>(ReleaseEntries(*currentDir_, selected));
     }
     ListDirectory(currentCluster_);
     ShowFreeSpace();

@@ -126,11 +126,11 @@ TEST_F(FolderOpsTest, DeletePassesOverDotsAndLabels) {
     // Nothing but what stays: said, not asked.
     EXPECT_FALSE(ConfirmDelete({}, {"LABEL"}));
     EXPECT_EQ(ui.boxes.back().style, kBoxOk);
-    ASSERT_TRUE(DeleteEntries(da, {0, 1, file}));
+    ASSERT_TRUE(DeleteEntries(da, {0, 1, file}).Ok());
     EXPECT_FALSE(da.IsFree(0));
     EXPECT_FALSE(da.IsFree(1));
     EXPECT_TRUE(da.IsFree(file));
-    ASSERT_TRUE(DeleteEntries(*root, {label, a}));
+    ASSERT_TRUE(DeleteEntries(*root, {label, a}).Ok());
     EXPECT_FALSE(root->IsFree(label));
     EXPECT_EQ(m->FreeClusters, freeBefore + 4 + 1 + 1) << "the file's four clusters, INNER's and A's";
     EXPECT_EQ(ui.removed, std::vector<uint32_t>{uint32_t(root->GetStartCluster(a))});
@@ -144,7 +144,7 @@ TEST_F(FolderOpsTest, ReleaseLeavesTheClustersAllocated) {
     ui.boxAnswers = {kIdNo};
     EXPECT_FALSE(ConfirmRelease());
     EXPECT_EQ(ui.boxes.back().style, kBoxYesNoWarning);
-    ASSERT_TRUE(ReleaseEntries(*root, {a}));
+    ASSERT_TRUE(ReleaseEntries(*root, {a}).Ok());
     EXPECT_EQ(m->FreeClusters, freeBefore);
     EXPECT_TRUE(ui.removed.empty()) << "a release does not touch the tree";
     root.reset();
@@ -152,6 +152,14 @@ TEST_F(FolderOpsTest, ReleaseLeavesTheClustersAllocated) {
     std::string report;
     EXPECT_FALSE(FsckClean(image));
     EXPECT_TRUE(FsckCleanButLost(image, &report)) << report;
+}
+
+TEST_F(FolderOpsTest, DeleteAndReleaseOnAReadOnlyVolumeSaySo) {
+    int a = CreateFolder(*root, "A");
+    ASSERT_TRUE(m->Device()->MakeReadOnly());
+    EXPECT_EQ(DeleteEntries(*root, {a}).status, OpStatus::kReadOnly);
+    EXPECT_EQ(ReleaseEntries(*root, {a}).status, OpStatus::kReadOnly);
+    EXPECT_FALSE(root->IsFree(a));
 }
 
 TEST_F(FolderOpsTest, PropertiesFormChangesAttributesAndTheLabel) {
@@ -242,7 +250,7 @@ TEST_F(FolderOpsTest, PathsNameTheExactEntryOrNone) {
     loc = ResolveEntry(*m.image, "Sub/ABC LONG.txt");
     ASSERT_TRUE(loc);
     EXPECT_EQ(loc->index, upper);
-    EXPECT_TRUE(DeleteEntries(sub, {loc->index}));
+    EXPECT_TRUE(DeleteEntries(sub, {loc->index}).Ok());
     EXPECT_EQ(sub.FindName("Abc Long.txt"), lower);
 }
 
