@@ -498,7 +498,9 @@ TEST(CliTable, HelpManualAndCompletionFollowTheTable) {
         const std::string shown = o.alias ? std::string(o.alias) + ", " + o.name : std::string(o.name);
         EXPECT_NE(usage.find("\n  " + shown), std::string::npos) << "--help lacks " << shown;
         EXPECT_NE(optionPart.find(troff(o.name)), std::string::npos) << "the manual's options lack " << o.name;
-        if (o.alias) EXPECT_NE(optionPart.find(troff(o.alias)), std::string::npos) << "the manual lacks " << o.alias;
+        if (o.alias) {
+            EXPECT_NE(optionPart.find(troff(o.alias)), std::string::npos) << "the manual lacks " << o.alias;
+        }
         if (!o.General()) continue;
         wantGeneral.push_back(o.name);
         if (o.alias) wantGeneral.push_back(o.alias);
