@@ -25,6 +25,13 @@ constexpr uint32_t kSLHHeader = 512;
 
 bool PowerOfTwoSector(uint32_t v) { return v >= 256 && v <= 4096 && (v & (v - 1)) == 0; }
 
+// A geometry both headers can hold: byte-sized sectors per track and heads,
+// 16-bit cylinders.
+bool Describable(const HardDiskLayout& d) {
+    return PowerOfTwoSector(d.sectorSize) && d.sectors != 0 && d.sectors <= 255 && d.heads != 0 && d.heads <= 255 &&
+           d.cylinders != 0 && d.cylinders <= 65535;
+}
+
 }  // namespace
 
 std::optional<HardDiskLayout> ProbeVHD(const uint8_t* h, std::size_t n, uint64_t size) {
@@ -43,9 +50,7 @@ std::optional<HardDiskLayout> ProbeVHD(const uint8_t* h, std::size_t n, uint64_t
 }
 
 std::optional<std::vector<uint8_t>> VHDHeader(HardDiskLayout& d) {
-    if (!PowerOfTwoSector(d.sectorSize) || d.sectors == 0 || d.sectors > 255 || d.heads == 0 || d.heads > 255 ||
-        d.cylinders == 0 || d.cylinders > 65535)
-        return std::nullopt;
+    if (!Describable(d)) return std::nullopt;
     std::vector<uint8_t> h(kVHDHeader, 0);
     std::memcpy(h.data(), "VHD1.00", 7);
     const uint64_t sectors = uint64_t(d.sectors) * d.heads * d.cylinders;
@@ -60,9 +65,7 @@ std::optional<std::vector<uint8_t>> VHDHeader(HardDiskLayout& d) {
 }
 
 std::optional<std::vector<uint8_t>> SLHHeader(HardDiskLayout& d) {
-    if (!PowerOfTwoSector(d.sectorSize) || d.sectors == 0 || d.sectors > 255 || d.heads == 0 || d.heads > 255 ||
-        d.cylinders == 0 || d.cylinders > 65535)
-        return std::nullopt;
+    if (!Describable(d)) return std::nullopt;
     std::vector<uint8_t> h(kSLHHeader, 0);
     std::memcpy(h.data(), "HDIM", 4);
     PutLE64(h.data() + 4, uint64_t(d.sectorSize) * d.sectors * d.heads * d.cylinders);
@@ -83,8 +86,7 @@ std::optional<HardDiskLayout> ProbeSLH(const uint8_t* h, std::size_t n, uint64_t
         l.cylinders = LE32(h + 0x10);
         l.heads = LE32(h + 0x14);
         l.sectors = LE32(h + 0x18);
-        if (PowerOfTwoSector(l.sectorSize) && l.sectors != 0 && l.sectors <= 255 && l.heads != 0 && l.heads <= 255 &&
-            l.cylinders != 0 && l.cylinders <= 65535 && l.dataBytes <= size - kSLHHeader &&
+        if (Describable(l) && l.dataBytes <= size - kSLHHeader &&
             uint64_t(l.sectorSize) * l.sectors * l.heads * l.cylinders == l.dataBytes)
             return l;
         // A header that disagrees with the file (a cut-off copy): the disk
