@@ -250,9 +250,14 @@ int64_t DiskImage::ClusterToOffset(uint32_t c) {
 // of its reserved top bits set.
 uint32_t DiskImage::RawFATEntry(uint32_t c) const {
     const FATKindRow& kind = *kind_;
-    const uint8_t* at = FATBytes(kind.Offset(c), 4);
-    if (!at) return BadEntry;  // a part of the table that cannot be read ends the chain
-    uint32_t v = kind.Stored(at, c);
+    uint32_t v;
+    if (!onDemand_) {
+        v = kind.StoredIn(fatTable_.data(), c);
+    } else {
+        const uint8_t* at = FATBytes(kind.Offset(c), 4);
+        if (!at) return BadEntry;  // a part of the table that cannot be read ends the chain
+        v = kind.Stored(at, c);
+    }
     return kind.IsEnd(v) ? EndOfChain : kind.IsBad(v) ? BadEntry : v;
 }
 

@@ -11,6 +11,7 @@
 // bytes it has. (Their byte loads are spelled out here rather than taken
 // from device/byteorder.h, which the engine's header does not pull in.)
 
+#include <cstddef>
 #include <cstdint>
 
 #include "volume/volumeparams.h"
@@ -51,13 +52,20 @@ struct FATKindRow {
     // The entry's bits as stored, FAT32's reserved top bits included.
     uint32_t Stored(const uint8_t* at, uint32_t c) const {
         switch (coding) {
-            case FATCoding::kPacked12: {
-                uint32_t pair = at[0] | at[1] << 8;
-                return (c & 1) ? pair >> 4 : pair & 0xFFF;
-            }
-            case FATCoding::kLittle16: return uint32_t(at[0] | at[1] << 8);
-            case FATCoding::kBig16: return uint32_t(at[0] << 8 | at[1]);
-            default: return at[0] | at[1] << 8 | at[2] << 16 | uint32_t(at[3]) << 24;
+            case FATCoding::kPacked12: return Load12(at, c);
+            case FATCoding::kLittle16: return Load16(at);
+            case FATCoding::kBig16: return Load16BE(at);
+            default: return Load32(at);
+        }
+    }
+    // The same for entry c of a whole table, in one step (the engine's
+    // inner loops).
+    uint32_t StoredIn(const uint8_t* table, uint32_t c) const {
+        switch (coding) {
+            case FATCoding::kPacked12: return Load12(table + std::size_t(c) * 3 / 2, c);
+            case FATCoding::kLittle16: return Load16(table + std::size_t(c) * 2);
+            case FATCoding::kBig16: return Load16BE(table + std::size_t(c) * 2);
+            default: return Load32(table + std::size_t(c) * 4);
         }
     }
     // The entry's value.
@@ -83,7 +91,7 @@ struct FATKindRow {
                 at[1] = uint8_t(value);
                 break;
             default:
-                value |= Stored(at, c) & ~mask;
+                value |= Load32(at) & ~mask;
                 for (int k = 0; k < 4; ++k) at[k] = uint8_t(value >> (8 * k));
                 break;
         }
@@ -92,7 +100,7 @@ struct FATKindRow {
     bool SharesBytes() const { return coding == FATCoding::kPacked12 || coding == FATCoding::kLittle32; }
 
     // Entry c of a whole table.
-    uint32_t Get(const uint8_t* table, uint32_t c) const { return Value(table + Offset(c), c); }
+    uint32_t Get(const uint8_t* table, uint32_t c) const { return StoredIn(table, c) & mask; }
 
     // For a value as stored: ends a chain, marks a bad cluster.
     bool IsEnd(uint32_t stored) const { return stored > bad; }
@@ -104,6 +112,15 @@ struct FATKindRow {
     // byte, then 0xFF, the closed and hard-error bits taken from `now`
     // where the kind keeps them in the head (all set without `now`).
     void Head(uint8_t media, const uint8_t* now, uint8_t* out) const;
+
+private:
+    static uint32_t Load12(const uint8_t* at, uint32_t c) {
+        uint32_t pair = at[0] | at[1] << 8;
+        return (c & 1) ? pair >> 4 : pair & 0xFFF;
+    }
+    static uint32_t Load16(const uint8_t* at) { return uint32_t(at[0] | at[1] << 8); }
+    static uint32_t Load16BE(const uint8_t* at) { return uint32_t(at[0] << 8 | at[1]); }
+    static uint32_t Load32(const uint8_t* at) { return at[0] | at[1] << 8 | at[2] << 16 | uint32_t(at[3]) << 24; }
 };
 
 // The row for a FAT kind on a file system (Human68k's FAT16 is the
