@@ -17,23 +17,15 @@ constexpr int32_t kMinBootRecord = 256;
 // Largest single device transfer made for a run of clusters.
 constexpr uint64_t kMaxRunBytes = 16u << 20;
 
-// Bytes of the FAT needed to hold the entry of `cluster`.
-uint64_t FATBytesFor(uint32_t kind, uint64_t cluster) {
-    switch (kind) {
-        case kFAT12: return cluster * 3 / 2 + 2;
-        case kFAT16: return (cluster + 1) * 2;
-        default: return (cluster + 1) * 4;
-    }
-}
-
 }  // namespace
 
-// The clean-shutdown bit of FAT16 (bit 15 of FAT[1], byte 3 of each copy),
+// The clean-shutdown bit (FAT16: bit 15 of FAT[1], byte 3 of each copy),
 // kept by a device in front of the volume's own: it sees every write and
 // flush the engine and the folders make, and whether one failed.
 class InUseMark : public DeviceIOIF {
 public:
-    InUseMark(DeviceIOIF* inner, DiskImage& image) : inner_(inner), image_(image) {}
+    InUseMark(DeviceIOIF* inner, DiskImage& image)
+        : inner_(inner), image_(image), at_(image.Kind().closedAt), bit_(image.Kind().closedMask) {}
     const char* GetName() override { return inner_->GetName(); }
     const char* GetPath() override { return inner_->GetPath(); }
     bool IsReadOnly() override { return inner_->IsReadOnly(); }
@@ -41,9 +33,9 @@ public:
     bool Write(int64_t offset, const void* buffer, uint32_t length) override {
         if (!started_) {
             started_ = true;
-            if (image_.fatTable_.size() > 3 && (image_.fatTable_[3] & 0x80)) {
+            if (image_.fatTable_.size() > at_ && (image_.fatTable_[at_] & bit_)) {
                 held_ = true;
-                if (!Put(uint8_t(image_.fatTable_[3] & 0x7F)) || !inner_->Flush()) failed_ = true;
+                if (!Put(uint8_t(image_.fatTable_[at_] & ~bit_)) || !inner_->Flush()) failed_ = true;
             }
             if (failed_) return false;
         }
@@ -67,24 +59,26 @@ public:
     bool Release() {
         if (!Held() || failed_) return true;
         if (!inner_->Flush()) return false;
-        if (image_.fatTable_[3] & 0x80) return true;  // set again by a repair
-        released_ = Put(uint8_t(image_.fatTable_[3] | 0x80)) && inner_->Flush();
+        if (image_.fatTable_[at_] & bit_) return true;  // set again by a repair
+        released_ = Put(uint8_t(image_.fatTable_[at_] | bit_)) && inner_->Flush();
         if (!released_) failed_ = true;
         return released_;
     }
 
 private:
-    // Byte 3 of every copy; the table follows the first copy.
+    // The bit's byte in every copy; the table follows the first copy.
     bool Put(uint8_t b) {
         for (uint32_t i = 0; i < image_.FATCount; ++i) {
-            if (!inner_->Write(int64_t(image_.DiskStart) + image_.FAT + int64_t(i) * image_.FATSize + 3, &b, 1))
+            if (!inner_->Write(int64_t(image_.DiskStart) + image_.FAT + int64_t(i) * image_.FATSize + at_, &b, 1))
                 return false;
-            if (i == 0) image_.fatTable_[3] = b;
+            if (i == 0) image_.fatTable_[at_] = b;
         }
         return true;
     }
     DeviceIOIF* inner_;
     DiskImage& image_;
+    const uint32_t at_;
+    const uint8_t bit_;
     bool started_ = false, held_ = false, released_ = false, failed_ = false;
 };
 
@@ -113,6 +107,7 @@ void DiskImage::ForgetOwners() { owners_.reset(); }
 bool DiskImage::Mount(const VolumeParams& params) {
     device_ = params.Device;
     static_cast<VolumeLayout&>(*this) = params;
+    kind_ = &FATKindOf(*this);
     if (!device_) return false;
     if (FATType == kFAT32 && !device_->MakeReadOnly()) return false;
 
@@ -125,7 +120,7 @@ bool DiskImage::Mount(const VolumeParams& params) {
     bool sound = FATType <= kFAT32 && FileSystem <= kFileSystemHuman68k && FATCount > 0 && FATCount <= 16 &&
                  FATSize > 0 && FATSize <= kMaxFATBytes && FAT >= kMinBootRecord && ClusterSize > 0 &&
                  ClusterSize % 32 == 0 && ClustersCount > 0 && ClustersCount < 0x0FFFFFF0u &&
-                 FATBytesFor(FATType, uint64_t(ClusterLimit()) - 1) <= uint64_t(FATSize) && UserArea >= 0 &&
+                 kind_->End(ClusterLimit() - 1) <= uint64_t(FATSize) && UserArea >= 0 &&
                  (FATType == kFAT32 ? fatEnd <= UserArea : fatEnd <= int64_t(RootDir) && uint32_t(UserArea) >= RootDir);
     uint8_t probe;
     if (sound && !device_->Read(int64_t(DiskStart) + fatEnd - 1, &probe, 1)) sound = false;
@@ -166,7 +161,7 @@ bool DiskImage::Mount(const VolumeParams& params) {
     for (uint32_t c = 2; c < ClusterLimit(); ++c)
         if (RawFATEntry(c) == 0) ++FreeClusters;
     NextFree = 2;
-    if (FATType == kFAT16 && FileSystem == kFileSystemDOS && !device_->IsReadOnly()) {
+    if (kind_->closedMask != 0 && !device_->IsReadOnly()) {
         mark_ = new InUseMark(device_, *this);
         device_ = mark_;
     }
@@ -215,21 +210,21 @@ bool DiskImage::ReadFATCopy(uint32_t copy, std::vector<uint8_t>& out) {
 
 uint32_t DiskImage::FreeCount() {
     if (freeKnown_) return FreeClusters;
-    // One pass over the first copy, a part at a time.
+    // One pass over the first copy, a part at a time (only tables read in
+    // parts come here, and their entries are whole bytes).
     std::vector<uint8_t> part(1u << 20);
-    const uint32_t limit = ClusterLimit();
+    const FATKindRow& kind = *kind_;
+    const uint32_t limit = ClusterLimit(), step = kind.bits / 8;
     uint32_t free = 0;
-    for (uint64_t c = 0; c < limit;) {
-        uint64_t from = c * 4;
-        uint32_t n = uint32_t(std::min<uint64_t>(part.size(), uint64_t(limit) * 4 - from));
+    for (uint32_t c = 0; c < limit;) {
+        uint64_t from = kind.Offset(c);
+        uint32_t n = uint32_t(std::min<uint64_t>(part.size(), kind.Offset(limit) - from));
         if (!device_->Read(int64_t(DiskStart) + FAT + int64_t(from), part.data(), n)) {
             ShowMessage(1464);
             return 0;
         }
-        for (uint32_t k = 0; k < n; k += 4, ++c)
-            if (c >= 2 && (uint32_t(part[k] | part[k + 1] << 8 | part[k + 2] << 16 | uint32_t(part[k + 3]) << 24) &
-                           0x0FFFFFFF) == 0)
-                ++free;
+        for (uint32_t k = 0; k < n; k += step, ++c)
+            if (c >= 2 && kind.Value(part.data() + k, c) == 0) ++free;
     }
     FreeClusters = free;
     freeKnown_ = true;
@@ -250,33 +245,20 @@ int64_t DiskImage::ClusterToOffset(uint32_t c) {
     return int64_t(DiskStart) + int64_t(UserArea) + int64_t(c - 2) * int64_t(int32_t(ClusterSize));
 }
 
-// Decoded entry of a cluster known to be in range.
+// Decoded entry of a cluster known to be in range: the kind's bad and end
+// marks become BadEntry and EndOfChain, and so does a FAT32 entry with any
+// of its reserved top bits set.
 uint32_t DiskImage::RawFATEntry(uint32_t c) const {
+    const FATKindRow& kind = *kind_;
     uint32_t v;
-    switch (FATType) {
-        case kFAT12: {
-            const uint8_t* t = fatTable_.data();
-            std::size_t e = std::size_t(c) * 3 / 2;
-            uint32_t pair = t[e] | t[e + 1] << 8;
-            v = (c & 1) ? pair >> 4 : pair & 0xFFF;
-            if (v >= 0xFF7) v |= 0x0FFFF000;
-            break;
-        }
-        case kFAT16: {
-            const uint8_t* t = fatTable_.data();
-            std::size_t e = std::size_t(c) * 2;
-            v = FileSystem == kFileSystemHuman68k ? (t[e] << 8 | t[e + 1]) : (t[e] | t[e + 1] << 8);
-            if (v >= 0xFFF7) v |= 0x0FFF0000;
-            break;
-        }
-        default: {
-            const uint8_t* t = FATBytes(uint64_t(c) * 4, 4);
-            if (!t) return BadEntry;  // a part of the table that cannot be read ends the chain
-            v = t[0] | t[1] << 8 | t[2] << 16 | uint32_t(t[3]) << 24;
-            break;
-        }
+    if (!onDemand_) {
+        v = kind.StoredIn(fatTable_.data(), c);
+    } else {
+        const uint8_t* at = FATBytes(kind.Offset(c), 4);
+        if (!at) return BadEntry;  // a part of the table that cannot be read ends the chain
+        v = kind.Stored(at, c);
     }
-    return v >= 0x0FFFFFF8 ? EndOfChain : v;
+    return kind.IsEnd(v) ? EndOfChain : kind.IsBad(v) ? BadEntry : v;
 }
 
 uint32_t DiskImage::GetFATEntry(uint32_t c) {
@@ -353,37 +335,18 @@ bool DiskImage::SetFATEntry(uint32_t c, uint32_t value) {
         LogMessage(806);
         return false;
     }
-    if (IsReadOnly()) return false;
-    uint8_t b[4];
-    switch (FATType) {
-        case kFAT12: {
-            // The two bytes that hold the entry; the other half-byte is the
-            // neighbour's and is taken from the device as it stands.
-            uint32_t e = c * 3 / 2;
-            if (batchDepth_ > 0) std::memcpy(b, fatTable_.data() + e, 2);  // the table equals the first copy
-            else if (!device_->Read(int64_t(DiskStart) + FAT + e, b, 2)) return false;
-            uint32_t pair = b[0] | b[1] << 8;
-            value &= 0xFFF;
-            pair = (c & 1) ? (pair & 0x000F) | value << 4 : (pair & 0xF000) | value;
-            b[0] = uint8_t(pair);
-            b[1] = uint8_t(pair >> 8);
-            return WriteFATBytes(e, b, 2);
-        }
-        case kFAT16: {
-            uint16_t v = uint16_t(value);
-            if (FileSystem == kFileSystemHuman68k) {
-                b[0] = uint8_t(v >> 8);
-                b[1] = uint8_t(v);
-            } else {
-                b[0] = uint8_t(v);
-                b[1] = uint8_t(v >> 8);
-            }
-            return WriteFATBytes(c * 2, b, 2);
-        }
-        default:
-            for (int k = 0; k < 4; ++k) b[k] = uint8_t(value >> (8 * k));
-            return WriteFATBytes(c * 4, b, 4);
+    if (IsReadOnly() || onDemand_) return false;  // a table read in parts belongs to a read-only volume
+    const FATKindRow& kind = *kind_;
+    const uint32_t e = uint32_t(kind.Offset(c)), n = uint32_t(kind.End(c) - e);
+    uint8_t b[4] = {};
+    // Bits of the entry's bytes that are not its own (a FAT12 neighbour's
+    // half-byte) are taken from the device as it stands.
+    if (kind.SharesBytes()) {
+        if (batchDepth_ > 0) std::memcpy(b, fatTable_.data() + e, n);  // the table equals the first copy
+        else if (!device_->Read(int64_t(DiskStart) + FAT + e, b, n)) return false;
     }
+    kind.Put(b, c, value == EndOfChain ? kind.EndMark() : value == BadEntry ? kind.bad : value);
+    return WriteFATBytes(e, b, n);
 }
 
 std::optional<ChainList> DiskImage::ReadChain(uint32_t first) {

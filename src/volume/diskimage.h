@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "device/deviceio.h"
+#include "volume/fatkind.h"
 #include "volume/volumeparams.h"
 
 constexpr uint32_t BadEntry = 0x0FFFFFF7;
@@ -184,13 +185,12 @@ public:
         bool closed_ = false;
     };
 
+    // How this volume's FAT stores its entries (set by Mount).
+    const FATKindRow& Kind() const { return *kind_; }
     // The last valid cluster number plus one. A label may claim more
-    // clusters than its FAT kind can number: numbers from the first reserved
-    // value (0xFF7, 0xFFF7, 0x0FFFFFF7) on are never used.
-    uint32_t ClusterLimit() const { return std::min<uint32_t>(ClustersCount + 2, FirstReservedValue()); }
-    uint32_t FirstReservedValue() const {
-        return FATType == kFAT12 ? 0xFF7u : FATType == kFAT16 ? 0xFFF7u : 0x0FFFFFF7u;
-    }
+    // clusters than its FAT kind can number: numbers from the bad-cluster
+    // mark (0xFF7, 0xFFF7, 0x0FFFFFF7) on are never used.
+    uint32_t ClusterLimit() const { return std::min<uint32_t>(ClustersCount + 2, kind_->bad); }
     // True when the label claims clusters beyond what the FAT kind numbers.
     bool ClustersLimited() const { return ClusterLimit() - 2 < ClustersCount; }
     bool IsRootRegion(uint32_t first) const { return first == 0 && FATType != kFAT32; }
@@ -212,6 +212,7 @@ private:
     static constexpr std::size_t kFATBlocks = 16;
     const uint8_t* FATBytes(uint64_t at, uint32_t n) const;
 
+    const FATKindRow* kind_ = &FATKindOf(kFAT12, kFileSystemDOS);
     DeviceIOIF* device_ = nullptr;
     InUseMark* mark_ = nullptr;  // in front of the device on writable FAT16 volumes
     std::vector<uint8_t> fatTable_;

@@ -6,6 +6,7 @@
 #include "device/byteorder.h"
 #include "device/sjis.h"
 #include "volume/didir.h"
+#include "volume/fatkind.h"
 
 bool FinishLayout(NewVolume& v) {
     // The FAT must number every cluster, and the clusters are what the FAT
@@ -140,14 +141,10 @@ std::vector<uint8_t> VolumeSystemArea(const NewVolume& v, uint32_t serial) {
         b[511] = 0xAA;
     }
     // The two entries before the first cluster: the media byte, then an
-    // end-of-chain value (Human68k writes the same bytes).
-    for (uint32_t f = 0; f < v.fats; ++f) {
-        uint8_t* fat = b + std::size_t(v.reserved + f * v.sectorsPerFAT) * v.bytesPerSector;
-        fat[0] = v.media;
-        fat[1] = 0xFF;
-        fat[2] = 0xFF;
-        if (v.fatType == kFAT16) fat[3] = 0xFF;
-    }
+    // end-of-chain value (Human68k writes the same bytes), marked closed.
+    const FATKindRow& kind = FATKindOf(v.fatType, v.fileSystem);
+    for (uint32_t f = 0; f < v.fats; ++f)
+        kind.Head(v.media, nullptr, b + std::size_t(v.reserved + f * v.sectorsPerFAT) * v.bytesPerSector);
     if (!v.label.empty()) PutLabelEntry(b + std::size_t(v.reserved + v.fats * v.sectorsPerFAT) * v.bytesPerSector, v.label);
     return area;
 }

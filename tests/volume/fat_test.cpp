@@ -6,9 +6,11 @@
 #include "support/memvolume.h"
 #include "support/scripted_ui.h"
 #include "volume/diskimage.h"
+#include "volume/fatkind.h"
 #include "volume/fsck/checker.h"
 #include "volume/didir.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -84,6 +86,56 @@ TEST_F(FatTest, Fat32TopBitsReadAsEndOfChain) {
     ASSERT_TRUE(v.Mount());
     EXPECT_EQ(v.image.GetFATEntry(3), EndOfChain);
     EXPECT_EQ(v.image.GetFATEntry(4), 5u);
+}
+
+// Each kind's row against bytes written out by hand: where an entry lies,
+// its byte order, what a write leaves of the bytes it shares, where the
+// closed bit is, the head of a new table.
+TEST(FatKindTest, RowsStoreEntriesAsEachKindsTablesDo) {
+    const struct {
+        uint32_t fatType, fileSystem, cluster, value;
+        uint64_t at;                 // the entry's first byte
+        std::vector<uint8_t> bytes;  // from `at`, after the write over 0xAA
+    } entries[] = {
+        {kFAT12, 0, 2, 0x123, 3, {0x23, 0xA1}},  // even: a byte and the low half of the next
+        {kFAT12, 1, 3, 0x456, 4, {0x6A, 0x45}},  // odd: a high half and the byte after it
+        {kFAT12, 0, 4094, 0xFF7, 6141, {0xF7, 0xAF}},
+        {kFAT12, 0, 4093, 0xFFF, 6139, {0xFA, 0xFF}},  // an odd entry ends its pair
+        {kFAT16, 0, 5, 0x1234, 10, {0x34, 0x12}},
+        {kFAT16, 1, 5, 0x1234, 10, {0x12, 0x34}},
+        {kFAT16, 1, 0xFFF6, 0xFFF8, 0x1FFEC, {0xFF, 0xF8}},
+        {kFAT32, 0, 7, 0x0FFFFFFF, 28, {0xFF, 0xFF, 0xFF, 0xAF}},  // the top four bits stay
+        {kFAT32, 0, 8, 0xF1234567, 32, {0x67, 0x45, 0x23, 0xA1}},
+    };
+    for (const auto& k : entries) {
+        const FATKindRow& row = FATKindOf(k.fatType, k.fileSystem);
+        const uint64_t end = k.at + k.bytes.size();
+        std::vector<uint8_t> t(end + 2, 0xAA), want = t;
+        std::copy(k.bytes.begin(), k.bytes.end(), want.begin() + k.at);
+        ASSERT_EQ(row.Offset(k.cluster), k.at) << k.cluster;
+        EXPECT_EQ(row.End(k.cluster), end) << k.cluster;
+        row.Put(t.data() + k.at, k.cluster, k.value);
+        EXPECT_TRUE(t == want) << k.cluster;
+        EXPECT_EQ(row.Get(t.data(), k.cluster), k.value & row.mask) << k.cluster;
+    }
+    const struct {
+        uint32_t fatType, fileSystem, closedBit;
+        std::vector<uint8_t> head;
+    } kinds[] = {
+        {kFAT12, 0, 0, {0xF0, 0xFF, 0xFF}},
+        {kFAT16, 0, 0x8000, {0xF8, 0xFF, 0xFF, 0xFF}},
+        {kFAT16, 1, 0, {0xF0, 0xFF, 0xFF, 0xFF}},
+        {kFAT32, 0, 0x08000000, {0xF0, 0xFF, 0xFF}},
+    };
+    for (const auto& k : kinds) {
+        const FATKindRow& row = FATKindOf(k.fatType, k.fileSystem);
+        uint8_t head[8] = {};
+        row.Head(k.head[0], nullptr, head);
+        EXPECT_EQ(std::vector<uint8_t>(head, head + row.headBytes), k.head) << k.fatType << k.fileSystem;
+        uint8_t second[8] = {};
+        if (row.closedMask) second[row.closedAt] = row.closedMask;
+        EXPECT_EQ(row.Get(second, 1), k.closedBit) << k.fatType << k.fileSystem;
+    }
 }
 
 TEST_F(FatTest, OutOfRangeClustersAreLogged) {

@@ -68,7 +68,7 @@ OpResult SetVolumeLabel(DiskImage& image, const std::string& text) {
     if (!human) {
         // The boot sector's copy, where the extended parameter block has one.
         uint8_t boot[512];
-        const uint32_t at = image.FATType == kFAT32 ? 71 : 43;
+        const uint32_t at = image.Kind().bootLabelAt;
         bool ok = image.Device()->Read(image.DiskStart, boot, sizeof boot);
         if (ok && boot[at - 5] == 0x29) {
             const char* field = stored ? stored->c_str() : "NO NAME    ";

@@ -75,7 +75,7 @@ public:
     // image holds it, unless another copy is given; `compare` compares the
     // further copies with it.
     Checker(DiskImage& image, const std::vector<uint8_t>* table = nullptr, bool compare = true)
-        : img_(image), table_(table ? table : &image.FATTable()), compare_(compare) {}
+        : img_(image), fat_(image.Kind()), table_(table ? table : &image.FATTable()), compare_(compare) {}
 
     CheckResult Run() {
         // A table the image reads in parts is read whole for the check.
@@ -99,35 +99,18 @@ public:
 
 private:
     void SetUpLimits() {
-        switch (img_.FATType) {
-            case kFAT12: reservedFrom_ = 0xFF0; break;
-            case kFAT16: reservedFrom_ = 0xFFF0; break;
-            default: reservedFrom_ = 0x0FFFFFF0; break;
-        }
         // Cluster numbers at or above the first reserved value can never be
         // linked, whatever the layout claims.
-        limit_ = std::min<uint64_t>(img_.ClusterLimit(), reservedFrom_);
+        limit_ = std::min<uint64_t>(img_.ClusterLimit(), fat_.reserved);
     }
 
-    uint32_t Raw(uint32_t c) const {
-        const uint8_t* t = table_->data();
-        switch (img_.FATType) {
-            case kFAT12: {
-                std::size_t e = std::size_t(c) * 3 / 2;
-                uint32_t pair = t[e] | t[e + 1] << 8;
-                return (c & 1) ? pair >> 4 : pair & 0xFFF;
-            }
-            case kFAT16:
-                return img_.FileSystem == kFileSystemHuman68k ? BE16(t + std::size_t(c) * 2) : LE16(t + std::size_t(c) * 2);
-            default: return LE32(t + std::size_t(c) * 4) & 0x0FFFFFFF;
-        }
-    }
+    uint32_t Raw(uint32_t c) const { return fat_.Get(table_->data(), c); }
 
     Link Classify(uint32_t v) const {
         if (v == 0) return Link::Free;
-        if (v >= reservedFrom_ + 8) return Link::End;
-        if (v == reservedFrom_ + 7) return Link::Bad;
-        if (v >= reservedFrom_ || v == 1) return Link::Reserved;
+        if (fat_.IsEnd(v)) return Link::End;
+        if (fat_.IsBad(v)) return Link::Bad;
+        if (v >= fat_.reserved || v == 1) return Link::Reserved;
         if (v >= limit_) return Link::Beyond;
         return Link::Next;
     }
@@ -188,19 +171,14 @@ private:
         if (!img_.Device()->Read(int64_t(img_.DiskStart + end - 1), &probe, 1))
             Add(CheckKind::Truncated, 2250, {end});
         const uint8_t* t = table_->data();
-        // FAT32 entries are 28 bits: the top half-byte of the fourth byte
-        // is not the FAT's.
-        const std::size_t head = img_.FATType == kFAT12 ? 3 : img_.FATType == kFAT16 ? 4 : 3;
+        const std::size_t head = fat_.headBytes;
         if (table_->size() < head) return;
         int media = BootMediaByte();
         // X68000 tools mark SCSI partitions 0xF7.
         bool good = media >= 0 ? t[0] == media : KnownMedia(t[0]) || (Human68k() && t[0] == 0xF7);
-        for (std::size_t k = 1; k < head; ++k) {
-            uint8_t want = 0xFF;
-            // The clean-shutdown and hard-error bits of FAT16.
-            if (k == 3 && img_.FATType == kFAT16 && !Human68k()) want = uint8_t((t[3] & 0xC0) | 0x3F);
-            good = good && t[k] == want;
-        }
+        uint8_t want[4];
+        fat_.Head(t[0], t, want);
+        good = good && std::equal(t + 1, t + head, want + 1);
         if (!good) {
             std::string bytes;
             for (std::size_t k = 0; k < head; ++k) bytes += (k ? " " : "") + Hex(t[k]);
@@ -209,10 +187,9 @@ private:
         }
         // The clean-shutdown bit: bit 15 of the second entry on FAT16, bit 27
         // on FAT32.
-        const bool closed = img_.FATType == kFAT16 ? (t[3] & 0x80) != 0
-                            : img_.FATType == kFAT32 && table_->size() >= 8 ? (t[7] & 0x08) != 0
-                                                                             : true;
-        if (!Human68k() && !closed && !img_.MarkedInUseHere())
+        const bool closed = fat_.closedMask == 0 || table_->size() <= fat_.closedAt ||
+                            (t[fat_.closedAt] & fat_.closedMask) != 0;
+        if (!closed && !img_.MarkedInUseHere())
             Add(CheckKind::NotClosed, 2253, {});
     }
 
@@ -222,7 +199,7 @@ private:
     void CheckLabels() {
         if (Human68k() || !result_.complete) return;
         uint8_t boot[512];
-        const uint32_t at = img_.FATType == kFAT32 ? 71 : 43;
+        const uint32_t at = fat_.bootLabelAt;
         if (!img_.Device()->Read(int64_t(img_.DiskStart), boot, sizeof boot) || boot[at - 5] != 0x29) return;
         const std::string inBoot(reinterpret_cast<const char*>(boot + at), 11);
         const std::string inRoot = rootLabel_.empty() ? std::string(kNoLabel) : rootLabel_;
@@ -244,17 +221,7 @@ private:
     // The decoded entry of cluster c from FAT bytes that begin at byte
     // `base` of the FAT.
     uint32_t EntryIn(const uint8_t* bytes, uint64_t base, uint32_t c) const {
-        switch (img_.FATType) {
-            case kFAT12: {
-                uint32_t pair = LE16(bytes + (uint64_t(c) * 3 / 2 - base));
-                return (c & 1) ? pair >> 4 : pair & 0xFFF;
-            }
-            case kFAT16: {
-                const uint8_t* p = bytes + (uint64_t(c) * 2 - base);
-                return img_.FileSystem == kFileSystemHuman68k ? BE16(p) : LE16(p);
-            }
-            default: return LE32(bytes + (uint64_t(c) * 4 - base)) & 0x0FFFFFFF;
-        }
+        return fat_.Value(bytes + (fat_.Offset(c) - base), c);
     }
 
     // Compares every further FAT copy with the first, entry by entry. Where
@@ -263,15 +230,10 @@ private:
     // clusters; where a reachable chain differs, the copies disagree.
     void CompareFatCopies() {
         const std::vector<uint8_t>& first = *table_;
-        // Pieces of whole entries of every kind: FAT12 pairs are 3 bytes.
+        // Pieces of whole entries of every kind: 65532 bytes are whole
+        // 3-byte FAT12 pairs, so a piece begins at an even entry.
         constexpr uint32_t kPiece = 65532;
-        const uint32_t perPiece = img_.FATType == kFAT12 ? kPiece / 3 * 2 : img_.FATType == kFAT16 ? kPiece / 2 : kPiece / 4;
-        auto entryStart = [&](uint32_t c) -> uint64_t {
-            return img_.FATType == kFAT12 ? uint64_t(c) / 2 * 3 : img_.FATType == kFAT16 ? uint64_t(c) * 2 : uint64_t(c) * 4;
-        };
-        auto entryEnd = [&](uint32_t c) -> uint64_t {
-            return img_.FATType == kFAT12 ? uint64_t(c) * 3 / 2 + 2 : img_.FATType == kFAT16 ? uint64_t(c) * 2 + 2 : uint64_t(c) * 4 + 4;
-        };
+        const uint32_t perPiece = kPiece * 8 / fat_.bits;
         const uint32_t entries = uint32_t(std::min<uint64_t>(img_.ClusterLimit(), limit_));
         std::vector<uint8_t> piece(kPiece);
         for (uint32_t copy = 1; copy < img_.FATCount; ++copy) {
@@ -280,8 +242,8 @@ private:
             bool readable = true, marksOnly = false;
             for (uint32_t from = 0; from < entries && readable; from += perPiece) {
                 uint32_t to = std::min<uint64_t>(uint64_t(from) + perPiece, entries);
-                uint64_t at = entryStart(from);
-                uint64_t end = std::min<uint64_t>(to == entries ? entryEnd(to - 1) : entryStart(to), first.size());
+                uint64_t at = fat_.Offset(from);
+                uint64_t end = std::min<uint64_t>(to == entries ? fat_.End(to - 1) : fat_.Offset(to), first.size());
                 int64_t where = int64_t(img_.DiskStart) + img_.FAT + int64_t(copy) * img_.FATSize + int64_t(at);
                 readable = img_.Device()->Read(where, piece.data(), uint32_t(end - at));
                 if (!readable) break;
@@ -290,8 +252,8 @@ private:
                     if (mine == theirs) continue;
                     // The clean-shutdown and hard-error bits of the second
                     // entry are set in one copy after the other.
-                    if (c == 1 && !Human68k()) {
-                        const uint32_t marks = img_.FATType == kFAT16 ? 0xC000 : img_.FATType == kFAT32 ? 0x0C000000 : 0;
+                    if (c == 1 && fat_.markBits != 0) {
+                        const uint32_t marks = fat_.markBits;
                         if ((mine | marks) == (theirs | marks)) {
                             marksOnly = true;
                             continue;
@@ -782,12 +744,13 @@ private:
     }
 
     DiskImage& img_;
+    const FATKindRow& fat_;
     const std::vector<uint8_t>* table_;
     std::vector<uint8_t> ownTable_;
     const bool compare_;
     CheckResult result_;
     uint32_t longChains_ = 0;  // files whose chain is longer than their size
-    uint32_t limit_ = 0, reservedFrom_ = 0;
+    uint32_t limit_ = 0;
     std::vector<uint32_t> owner_;
     std::vector<bool> alsoLost_;  // free in the first FAT copy, taken in another
     std::vector<Owner> owners_;

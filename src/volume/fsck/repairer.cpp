@@ -311,10 +311,9 @@ private:
         int media = VolumeMediaByte(img_);
         const bool known = t[0] == 0xF0 || t[0] >= 0xF8 || (Human68k() && t[0] == 0xF7);
         uint8_t m = media >= 0 ? uint8_t(media) : known ? t[0] : 0xF8;
-        uint8_t head[4] = {m, 0xFF, 0xFF, 0xFF};
-        uint32_t n = img_.FATType == kFAT12 ? 3 : 4;
-        if (img_.FATType == kFAT16 && !Human68k()) head[3] = uint8_t(0x3F | (t[3] & 0xC0));
-        if (!img_.WriteFATBytes(0, head, n)) return Failed();
+        uint8_t head[4];
+        img_.Kind().Head(m, t.data(), head);
+        if (!img_.WriteFATBytes(0, head, img_.Kind().headBytes)) return Failed();
         char b[16];
         std::snprintf(b, sizeof b, "0x%02X", m);
         Done(1531, {std::string(b)});
@@ -592,7 +591,7 @@ private:
                 break;
             }
         }
-        const uint32_t at = img_.FATType == kFAT32 ? 71 : 43;
+        const uint32_t at = img_.Kind().bootLabelAt;
         if (!Flush()) return false;
         if (!img_.Device()->Write(int64_t(img_.DiskStart) + at, label.data(), 11)) return Failed();
         if (!Flush()) return false;
@@ -861,8 +860,9 @@ private:
     }
 
     bool MarkClosed() {
-        uint8_t b = uint8_t(img_.FATTable()[3] | 0x80);
-        if (!img_.WriteFATBytes(3, &b, 1)) return Failed();
+        const FATKindRow& fat = img_.Kind();
+        uint8_t b = uint8_t(img_.FATTable()[fat.closedAt] | fat.closedMask);
+        if (!img_.WriteFATBytes(fat.closedAt, &b, 1)) return Failed();
         if (!Flush()) return false;
         Done(1504);
         return true;
