@@ -244,7 +244,9 @@ TEST_F(CliTest, BadUsageExitsWith2) {
         std::string err;
         EXPECT_EQ(RunCli("--lang en " + c.args, &err).rc, 2) << c.args;
         EXPECT_NE(err.find(c.said), std::string::npos) << c.args << ": " << err;
-        if (!c.notSaid.empty()) EXPECT_EQ(err.find(c.notSaid), std::string::npos) << c.args << ": " << err;
+        if (!c.notSaid.empty()) {
+            EXPECT_EQ(err.find(c.notSaid), std::string::npos) << c.args << ": " << err;
+        }
     }
     EXPECT_NE(RunShell("test -e " + Quote(dir / "o.img") + " || test -e " + Quote(dir / "one.bin")), 0);
     EXPECT_EQ(RunCli("--help").rc, 0);
