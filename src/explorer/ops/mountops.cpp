@@ -17,6 +17,8 @@ namespace {
 // Largest piece of a file moved to or from the device in one call.
 constexpr uint64_t kPieceBytes = 1u << 20;
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
+// Folders kept between requests; more are read again.
+constexpr std::size_t kKeptFolders = 32;
 
 // The name under which an entry appears: its long name where it has one,
 // else its display name, in UTF-8, with the bytes a path component cannot
@@ -80,6 +82,23 @@ bool VolumeFiles::Flush() {
     return true;
 }
 
+bool VolumeFiles::LoadFolder(uint32_t first, DIDir& dir) {
+    auto it = folders_.find(first);
+    if (it == folders_.end()) {
+        DIDir read(&image_, first);
+        if (!read.Load()) return false;
+        if (folders_.size() >= kKeptFolders) folders_.clear();
+        it = folders_.emplace(first, std::move(read)).first;
+    }
+    dir = it->second;
+    return true;
+}
+
+void VolumeFiles::Keep(const DIDir& dir) {
+    if (folders_.size() >= kKeptFolders) folders_.clear();
+    folders_.insert_or_assign(dir.GetCluster(), dir);
+}
+
 int VolumeFiles::FindName(const DIDir& dir, const std::string& utf8) const {
     if (dir.UsesLongNames()) {
         // Long names and their 8.3 aliases, letters of any script folded.
@@ -103,7 +122,8 @@ int VolumeFiles::Resolve(const std::string& path, Loc& loc, DIDir* holder, std::
     // walk keeps its trail.
     std::vector<uint32_t> own;
     const auto find = [this](const DIDir& dir, const std::string& name) { return FindName(dir, name); };
-    switch (WalkVolumePath(image_, Components(path), find, loc, nullptr, holder, trail ? trail : &own)) {
+    const FolderLoader load = [this](uint32_t first, DIDir& dir) { return LoadFolder(first, dir); };
+    switch (WalkVolumePath(image_, Components(path), find, loc, nullptr, holder, trail ? trail : &own, &load)) {
         case PathEnd::kFound: return 0;
         case PathEnd::kNotFolder: return -ENOTDIR;
         case PathEnd::kLoop: return -ELOOP;
@@ -143,7 +163,7 @@ int VolumeFiles::Know(FileState& f) {
     if (f.gone) return -ESTALE;
     if (f.known) return 0;
     DIDir dir(&image_, f.loc.folder);
-    if (!dir.Load()) return -EIO;
+    if (!LoadFolder(f.loc.folder, dir)) return -EIO;
     const int i = f.loc.index;
     if (!dir.IsValidIndex(i) || dir.IsFree(i)) return -ESTALE;
     if (dir.GetAttr(i) & kAttrDirectory) return -EISDIR;
@@ -166,7 +186,7 @@ int VolumeFiles::Know(FileState& f) {
 int VolumeFiles::Commit(FileState& f) {
     if (f.gone || !f.pending) return 0;
     DIDir dir(&image_, f.loc.folder);
-    if (!dir.Load()) return -EIO;
+    if (!LoadFolder(f.loc.folder, dir)) return -EIO;
     const int i = f.loc.index;
     if (!dir.IsValidIndex(i) || dir.IsFree(i) || (dir.GetAttr(i) & kAttrDirectory)) return -ESTALE;
     int64_t c = dir.GetStartCluster(i);
@@ -175,7 +195,11 @@ int VolumeFiles::Commit(FileState& f) {
     dir.SetStartCluster(i, f.first);
     dir.SetAttr(i, uint8_t(dir.GetAttr(i) | kAttrArchive));
     dir.SetTime(i, f.written);
-    if (!dir.Write()) return -EIO;
+    if (!dir.Write()) {
+        ForgetFolders();
+        return -EIO;
+    }
+    Keep(dir);
     f.pending = false;
     dirty_ = true;
     return 0;
@@ -234,7 +258,7 @@ int VolumeFiles::List(const std::string& path, std::vector<std::pair<std::string
         above.push_back(folder);
     }
     DIDir dir(&image_, folder);
-    if (!dir.Load()) return -EIO;
+    if (!LoadFolder(folder, dir)) return -EIO;
     // A name met twice (other systems may store case variants) is listed
     // once: only the first can be reached by its name. A folder entry that
     // leads back up, or to a folder listed here already, is left out: a
@@ -304,10 +328,14 @@ int VolumeFiles::Create(const std::string& path, unsigned mode, uint64_t& handle
     std::string name;
     if (int rc = ResolveParent(path, folder, name); rc < 0) return rc;
     DIDir dir(&image_, folder);
-    if (!dir.Load()) return -EIO;
+    if (!LoadFolder(folder, dir)) return -EIO;
     dirty_ = true;
     OpResult r = MakeEmptyFileIn(dir, name, uint8_t(kAttrArchive | ((mode & 0200) ? 0 : kAttrReadOnly)));
-    if (!r.Ok()) return -ErrnoOf(r);
+    if (!r.Ok()) {
+        ForgetFolders();
+        return -ErrnoOf(r);
+    }
+    Keep(dir);
     const int i = r.index;
     // The empty entry reaches the disk with the file's data, at its close.
     auto file = std::make_shared<FileState>();
@@ -423,6 +451,7 @@ int VolumeFiles::WriteAt(FileState& f, uint64_t offset, const char* data, uint32
 // Gives the file at `loc` (entry loc.index of `dir`, loaded after every
 // pending entry was written) the size `size`, its entry written at once.
 int VolumeFiles::Resize(const Loc& loc, DIDir& dir, uint64_t size) {
+    FolderChange change{*this};
     const int i = loc.index;
     const uint64_t old = dir.GetSize(i);
     Changed(loc);
@@ -484,7 +513,7 @@ int VolumeFiles::TruncateOpen(uint64_t handle, uint64_t size) {
     if (int rc = CommitAll(); rc < 0) return rc;
     const Loc loc = it->second.file->loc;
     DIDir dir(&image_, loc.folder);
-    if (!dir.Load()) return -EIO;
+    if (!LoadFolder(loc.folder, dir)) return -EIO;
     if (!dir.IsValidIndex(loc.index) || dir.IsFree(loc.index)) return -ESTALE;
     if (int rc = Resize(loc, dir, size); rc < 0) return rc;
     it->second.wrote = true;
@@ -530,11 +559,12 @@ int VolumeFiles::SyncAll() {
 
 int VolumeFiles::MakeFolder(const std::string& path) {
     if (readOnly_) return -EROFS;
+    FolderChange change{*this};
     uint32_t folder;
     std::string name;
     if (int rc = ResolveParent(path, folder, name); rc < 0) return rc;
     DIDir dir(&image_, folder);
-    if (!dir.Load()) return -EIO;
+    if (!LoadFolder(folder, dir)) return -EIO;
     // A name the volume would shorten or alter is refused, so that two
     // different names never end up as one entry.
     dirty_ = true;
@@ -544,6 +574,7 @@ int VolumeFiles::MakeFolder(const std::string& path) {
 
 int VolumeFiles::RemoveEntry(const std::string& path, bool folder) {
     if (readOnly_) return -EROFS;
+    FolderChange change{*this};
     if (int rc = CommitAll(); rc < 0) return rc;
     Loc loc;
     DIDir dir(&image_, 0);
@@ -586,6 +617,7 @@ void VolumeFiles::Forget(const Loc& loc) {
 
 int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noReplace) {
     if (readOnly_) return -EROFS;
+    FolderChange change{*this};
     if (int rc = CommitAll(); rc < 0) return rc;
     Loc src;
     DIDir srcDir(&image_, 0);
@@ -596,7 +628,7 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
     if (int rc = ResolveParent(to, targetFolder, name); rc < 0) return rc;
     const bool sameFolder = targetFolder == src.folder;
     DIDir otherDir(&image_, targetFolder);
-    if (!sameFolder && !otherDir.Load()) return -EIO;
+    if (!sameFolder && !LoadFolder(targetFolder, otherDir)) return -EIO;
     DIDir& dst = sameFolder ? srcDir : otherDir;
 
     int t = FindName(dst, name);
@@ -635,7 +667,11 @@ int VolumeFiles::SetTime(const std::string& path, std::time_t mtime) {
     if (loc.index < 0) return 0;  // the root has no entry to hold a time
     dir.SetTime(loc.index, LocalTimeOf(mtime));
     dirty_ = true;
-    if (OpResult r = WriteFolder(dir); !r.Ok()) return -ErrnoOf(r);
+    if (OpResult r = WriteFolder(dir); !r.Ok()) {
+        ForgetFolders();
+        return -ErrnoOf(r);
+    }
+    Keep(dir);
     seen_.erase(std::make_pair(loc.folder, loc.index));
     return Flush() ? 0 : -EIO;
 }
@@ -651,7 +687,11 @@ int VolumeFiles::SetReadOnly(const std::string& path, bool readOnly) {
     OpResult r = SetAttributesIn(dir, loc.index, readOnly ? kAttrReadOnly : 0, readOnly ? 0 : kAttrReadOnly);
     dirty_ = true;
     if (r.Ok()) r = WriteFolder(dir);
-    if (!r.Ok()) return -ErrnoOf(r);
+    if (!r.Ok()) {
+        ForgetFolders();
+        return -ErrnoOf(r);
+    }
+    Keep(dir);
     return Flush() ? 0 : -EIO;
 }
 
