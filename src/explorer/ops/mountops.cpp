@@ -67,6 +67,24 @@ NodeInfo InfoOf(const DIDir& dir, int i) {
     return n;
 }
 
+// Cuts a run of `count` clusters of `cs` bytes, which holds the file bytes
+// from `at`, into at most three pieces: the clusters before those wholly
+// inside [lo, hi), those clusters, and the ones after. `piece(first, n,
+// whole)` is called for each piece that is not empty, in order.
+template <typename F>
+bool ForEachPiece(uint64_t at, uint32_t count, uint32_t cs, uint64_t lo, uint64_t hi, F piece) {
+    const uint64_t end = at + uint64_t(count) * cs;
+    uint32_t a = count, b = count;  // the whole clusters: [a, b)
+    if (lo < end && hi > at) {
+        const uint64_t from = std::max(lo, at), to = std::min(hi, end);
+        a = uint32_t((from - at + cs - 1) / cs);
+        b = uint32_t((to - at) / cs);
+        if (a >= b) a = b = count;
+    }
+    if (a == count) return piece(0, count, false);
+    return (a == 0 || piece(0, a, false)) && piece(a, b - a, true) && (b == count || piece(b, count - b, false));
+}
+
 // The components of a path the kernel passes: only "/" separates them.
 std::vector<std::string> Components(const std::string& path) { return SplitVolumePath(path, "/"); }
 
@@ -364,18 +382,19 @@ long VolumeFiles::Read(uint64_t handle, uint64_t offset, uint32_t size, char* bu
     uint64_t done = 0;
     bool ok = ForEachClusterRun(part, std::max<uint64_t>(1, kPieceBytes / cs), [&](std::size_t index, uint32_t run,
                                                                                    uint32_t count) {
-        const uint64_t runStart = (k0 + index) * cs;  // file offset of the run
-        const uint64_t runEnd = runStart + uint64_t(count) * cs;
-        const uint64_t from = std::max(runStart, offset), to = std::min(runEnd, offset + n);
-        if (from == runStart && to == runEnd) {
-            if (!image_.ReadClusterRun(run, count, buffer + (from - offset))) return false;
-        } else {
-            tmp.resize(std::size_t(count) * cs);
-            if (!image_.ReadClusterRun(run, count, tmp.data())) return false;
-            std::memcpy(buffer + (from - offset), tmp.data() + (from - runStart), std::size_t(to - from));
-        }
-        done += to - from;
-        return true;
+        return ForEachPiece((k0 + index) * cs, count, cs, offset, offset + n, [&](uint32_t k, uint32_t m, bool whole) {
+            const uint64_t pieceStart = (k0 + index + k) * cs;  // file offset of the piece
+            const uint64_t from = std::max(pieceStart, offset), to = std::min(pieceStart + uint64_t(m) * cs, offset + n);
+            if (whole) {
+                if (!image_.ReadClusterRun(run + k, m, buffer + (from - offset))) return false;
+            } else {
+                tmp.resize(std::size_t(m) * cs);
+                if (!image_.ReadClusterRun(run + k, m, tmp.data())) return false;
+                std::memcpy(buffer + (from - offset), tmp.data() + (from - pieceStart), std::size_t(to - from));
+            }
+            done += to - from;
+            return true;
+        });
     });
     if (!ok || done != n) return -EIO;
     return long(n);
@@ -415,12 +434,17 @@ int VolumeFiles::WriteAt(FileState& f, uint64_t offset, const char* data, uint32
         uint64_t k0 = from / cs, k1 = (inPlaceTo - 1) / cs;
         ChainList part(f.chain.begin() + long(k0), f.chain.begin() + long(k1) + 1);
         bool ok = ForEachClusterRun(part, perRun, [&](std::size_t index, uint32_t run, uint32_t count) {
-            uint64_t at = (k0 + index) * cs, len = uint64_t(count) * cs;
-            buf.assign(std::size_t(len), 0);
-            // Clusters only partly covered keep the bytes around the write.
-            if ((at < from || at + len > inPlaceTo) && !image_.ReadClusterRun(run, count, buf.data())) return false;
-            fill(at, buf.data(), len);
-            return image_.WriteClusterRun(run, count, buf.data());
+            const uint64_t runAt = (k0 + index) * cs;
+            return ForEachPiece(runAt, count, cs, offset, end, [&](uint32_t k, uint32_t m, bool whole) {
+                const uint64_t at = runAt + uint64_t(k) * cs, len = uint64_t(m) * cs;
+                // Clusters wholly written take the caller's bytes as they are.
+                if (whole) return image_.WriteClusterRun(run + k, m, data + (at - offset));
+                buf.assign(std::size_t(len), 0);
+                // Clusters only partly covered keep the bytes around the write.
+                if ((at < from || at + len > inPlaceTo) && !image_.ReadClusterRun(run + k, m, buf.data())) return false;
+                fill(at, buf.data(), len);
+                return image_.WriteClusterRun(run + k, m, buf.data());
+            });
         });
         if (!ok) return -EIO;
     }
@@ -432,10 +456,14 @@ int VolumeFiles::WriteAt(FileState& f, uint64_t offset, const char* data, uint32
         auto fresh = image_.PickClusters(uint32_t(newSize - have * cs));
         if (!fresh) return -ENOSPC;
         bool ok = ForEachClusterRun(*fresh, perRun, [&](std::size_t index, uint32_t run, uint32_t count) {
-            uint64_t at = (have + index) * cs, len = uint64_t(count) * cs;
-            buf.assign(std::size_t(len), 0);
-            fill(at, buf.data(), len);
-            return image_.WriteClusterRun(run, count, buf.data());
+            const uint64_t runAt = (have + index) * cs;
+            return ForEachPiece(runAt, count, cs, offset, end, [&](uint32_t k, uint32_t m, bool whole) {
+                const uint64_t at = runAt + uint64_t(k) * cs, len = uint64_t(m) * cs;
+                if (whole) return image_.WriteClusterRun(run + k, m, data + (at - offset));
+                buf.assign(std::size_t(len), 0);
+                fill(at, buf.data(), len);
+                return image_.WriteClusterRun(run + k, m, buf.data());
+            });
         });
         if (!ok || !image_.ExtendChain(have ? f.chain.back() : 0, *fresh)) return -EIO;
         if (f.first == 0) f.first = fresh->front();
