@@ -473,13 +473,13 @@ bool DiskImage::LinkChain(const ChainList& list) {
 }
 
 bool DiskImage::ExtendChain(uint32_t last, const ChainList& fresh) {
-    if (!LinkChain(fresh)) return false;
-    if (last == 0) return true;
-    if (SetFATEntry(last, fresh.front())) return true;
-    // Linked in the first FAT copy or not at all: only an unlinked run is
-    // given back.
-    if (GetFATEntry(last) != fresh.front()) static_cast<void>(FreeChain(fresh.front()));
-    return false;
+    if (last == 0) return LinkChain(fresh);
+    if (last < 2 || last >= ClusterLimit() || fresh.empty()) return false;
+    // The run and the link to it in one write per copy: a copy holds both
+    // or neither. A failed write leaves the table as the first copy stands.
+    FATBatch batch(*this);
+    if (!LinkChain(fresh) || !SetFATEntry(last, fresh.front())) return false;
+    return batch.Commit();
 }
 
 std::optional<ChainList> DiskImage::AllocateChain(uint32_t size) {
