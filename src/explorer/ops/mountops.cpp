@@ -44,26 +44,33 @@ uint32_t SubFolder(const DIDir& dir, int i) {
     return c < 2 ? 0 : uint32_t(c);
 }
 
-std::time_t ToTimeT(const SystemTime& t) {
-    std::tm tm{};
-    tm.tm_year = int(t.wYear) - 1900;
-    tm.tm_mon = std::max(1, int(t.wMonth)) - 1;
-    tm.tm_mday = std::max(1, int(t.wDay));
-    tm.tm_hour = t.wHour;
-    tm.tm_min = t.wMinute;
-    tm.tm_sec = t.wSecond;
-    tm.tm_isdst = -1;
-    std::time_t v = std::mktime(&tm);
-    return v == std::time_t(-1) ? 0 : v;
+// Entry times as the host counts them. mktime looks at the time zone's
+// file again at every call: the start of each hour met is kept, and the
+// minutes and seconds are added to it.
+std::time_t ToTimeT(const SystemTime& t, std::map<uint32_t, std::time_t>& hours) {
+    const int year = int(t.wYear), month = std::max(1, int(t.wMonth)), day = std::max(1, int(t.wDay));
+    const uint32_t key = ((uint32_t(year) * 13 + uint32_t(month)) * 32 + uint32_t(day)) * 24 + t.wHour;
+    auto it = hours.find(key);
+    if (it == hours.end()) {
+        std::tm tm{};
+        tm.tm_year = year - 1900;
+        tm.tm_mon = month - 1;
+        tm.tm_mday = day;
+        tm.tm_hour = t.wHour;
+        tm.tm_isdst = -1;
+        if (hours.size() >= 4096) hours.clear();
+        it = hours.emplace(key, std::mktime(&tm)).first;
+    }
+    return it->second == std::time_t(-1) ? 0 : it->second + t.wMinute * 60 + t.wSecond;
 }
 
-NodeInfo InfoOf(const DIDir& dir, int i) {
+NodeInfo InfoOf(const DIDir& dir, int i, std::map<uint32_t, std::time_t>& hours) {
     NodeInfo n;
     uint8_t a = dir.GetAttr(i);
     n.isDir = (a & kAttrDirectory) != 0;
     n.readOnly = (a & kAttrReadOnly) != 0;
     n.size = n.isDir ? 0 : dir.GetSize(i);
-    n.mtime = ToTimeT(dir.GetTime(i));
+    n.mtime = ToTimeT(dir.GetTime(i), hours);
     return n;
 }
 
@@ -254,10 +261,10 @@ int VolumeFiles::Stat(const std::string& path, NodeInfo& info) {
         info.mtime = mountTime_;
         return 0;
     }
-    info = InfoOf(dir, loc.index);
+    info = InfoOf(dir, loc.index, hours_);
     if (auto f = StateAt(loc); f && f->pending) {
         info.size = f->size;
-        info.mtime = ToTimeT(f->written);
+        info.mtime = ToTimeT(f->written, hours_);
     }
     return 0;
 }
@@ -295,10 +302,10 @@ int VolumeFiles::List(const std::string& path, std::vector<std::pair<std::string
         for (char& c : key)
             if (c >= 'a' && c <= 'z') c = char(c - 32);
         if (!seen.insert(key).second) continue;
-        NodeInfo info = InfoOf(dir, int(i));
+        NodeInfo info = InfoOf(dir, int(i), hours_);
         if (auto f = StateAt(Loc{folder, int(i)}); f && f->pending) {
             info.size = f->size;
-            info.mtime = ToTimeT(f->written);
+            info.mtime = ToTimeT(f->written, hours_);
         }
         entries.emplace_back(name, info);
     }

@@ -181,5 +181,6 @@ private:
     // The entry of each file as it was when last opened for reading.
     std::map<std::pair<uint32_t, int>, std::vector<uint8_t>> seen_;
     std::map<uint32_t, DIDir> folders_;
+    std::map<uint32_t, std::time_t> hours_;  // the start of each hour met, for entry times
     uint64_t nextHandle_ = 1;
 };
