@@ -22,7 +22,8 @@
 //   - Move: the entry is written into the target folder first, a moved
 //     folder's ".." is pointed at the target next, and the source entry is
 //     removed last: a stop leaves it in both folders, never in neither.
-// Directories are written cluster by cluster, only where they changed.
+// Directories are written where they changed: the changed sectors of each
+// run of changed clusters, in one write per run.
 
 #include <cstdint>
 #include <algorithm>
