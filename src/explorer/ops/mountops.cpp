@@ -178,8 +178,15 @@ int VolumeFiles::ResolveParent(const std::string& path, uint32_t& folder, std::s
 }
 
 std::shared_ptr<VolumeFiles::FileState> VolumeFiles::StateAt(const Loc& loc) const {
-    for (const auto& f : States())
-        if (!f->gone && f->loc.folder == loc.folder && f->loc.index == loc.index) return f;
+    // Asked for every entry of a listing: the two lists are looked through
+    // as they stand.
+    const auto at = [&loc](const std::shared_ptr<FileState>& f) {
+        return !f->gone && f->loc.folder == loc.folder && f->loc.index == loc.index;
+    };
+    for (const auto& f : unsaved_)
+        if (at(f)) return f;
+    for (const auto& [h, o] : open_)
+        if (at(o.file)) return o.file;
     return nullptr;
 }
 
