@@ -56,6 +56,9 @@ void* OnInit(struct fuse_conn_info* conn, struct fuse_config* cfg) {
     cfg->hard_remove = 1;
     cfg->use_ino = 0;
     conn->max_write = kRequestBytes;
+    // The kernel keeps its own read-ahead when that is smaller (128 KiB
+    // unless raised for the mount, twice that for a reader that says it
+    // reads in sequence, as cp does): a copy out comes in requests that big.
     conn->max_readahead = kRequestBytes;
     // O_TRUNC arrives with the open (the default of libfuse 3, asked for
     // here all the same): the open empties the file.

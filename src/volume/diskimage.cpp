@@ -436,13 +436,13 @@ bool DiskImage::LinkChain(const ChainList& list) {
 }
 
 bool DiskImage::ExtendChain(uint32_t last, const ChainList& fresh) {
-    if (!LinkChain(fresh)) return false;
-    if (last == 0) return true;
-    if (SetFATEntry(last, fresh.front())) return true;
-    // Linked in the first FAT copy or not at all: only an unlinked run is
-    // given back.
-    if (GetFATEntry(last) != fresh.front()) static_cast<void>(FreeChain(fresh.front()));
-    return false;
+    if (last == 0) return LinkChain(fresh);
+    if (last < 2 || last >= ClusterLimit() || fresh.empty()) return false;
+    // The run and the link to it in one write per copy: a copy holds both
+    // or neither. A failed write leaves the table as the first copy stands.
+    FATBatch batch(*this);
+    if (!LinkChain(fresh) || !SetFATEntry(last, fresh.front())) return false;
+    return batch.Commit();
 }
 
 std::optional<ChainList> DiskImage::AllocateChain(uint32_t size) {
@@ -637,15 +637,34 @@ bool DiskImage::WriteDirEntries(const std::vector<uint8_t>& entries, uint32_t fi
     auto chain = ReadChain(first == 0 ? RootDir : first);
     if (!chain) return false;
     if (uint64_t(chain->size()) * ClusterSize > entries.size()) return false;
-    // Runs of changed clusters that follow one another on the disk.
+    // Runs of changed clusters that follow one another on the disk, each
+    // from its first changed sector to its last in one write: a new entry
+    // costs a sector, not its whole cluster.
+    constexpr std::size_t kSector = 512;
+    const std::size_t cs = ClusterSize;
+    const bool bySector = cs % kSector == 0;
     for (std::size_t k = 0; k < chain->size();) {
-        if (!changed(k * ClusterSize, ClusterSize)) {
+        if (!changed(k * cs, cs)) {
             ++k;
             continue;
         }
         std::size_t j = k + 1;
-        while (j < chain->size() && (*chain)[j] == (*chain)[j - 1] + 1 && changed(j * ClusterSize, ClusterSize)) ++j;
-        if (!WriteClusterRun((*chain)[k], uint32_t(j - k), entries.data() + k * ClusterSize)) return false;
+        while (j < chain->size() && (*chain)[j] == (*chain)[j - 1] + 1 && changed(j * cs, cs)) ++j;
+        std::size_t from = k * cs, to = j * cs;
+        if (bySector) {
+            while (!changed(from, kSector)) from += kSector;
+            while (!changed(to - kSector, kSector)) to -= kSector;
+        }
+        if (from == k * cs && to == j * cs) {
+            if (!WriteClusterRun((*chain)[k], uint32_t(j - k), entries.data() + from)) return false;
+        } else {
+            // Inside clusters the run holds, in the pieces WriteClusterRun uses.
+            int64_t at = ClusterToOffset((*chain)[k]) + int64_t(from - k * cs);
+            for (std::size_t n; from < to; from += n, at += int64_t(n)) {
+                n = std::min<std::size_t>(to - from, 65535);
+                if (!device_->Write(at, entries.data() + from, uint32_t(n))) return false;
+            }
+        }
         k = j;
     }
     return true;

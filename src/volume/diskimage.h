@@ -22,7 +22,8 @@
 //   - Move: the entry is written into the target folder first, a moved
 //     folder's ".." is pointed at the target next, and the source entry is
 //     removed last: a stop leaves it in both folders, never in neither.
-// Directories are written cluster by cluster, only where they changed.
+// Directories are written where they changed: the changed sectors of each
+// run of changed clusters, in one write per run.
 
 #include <cstdint>
 #include <algorithm>
@@ -102,10 +103,10 @@ public:
     [[nodiscard]] std::optional<ChainList> PickClusters(uint32_t size);
     [[nodiscard]] bool LinkChain(const ChainList& chain);
     // Grows the chain that ends at `last` by `fresh`, clusters picked with
-    // PickClusters whose data are already written: they are made a chain
-    // first, then `last` is linked to them, one FAT write per copy each, so
-    // that a stop between the two leaves lost clusters and never a chain
-    // that runs into free entries. With `last` 0 this is LinkChain.
+    // PickClusters whose data are already written: the new chain and the
+    // link from `last` to it go to each FAT copy in one write, so that a
+    // copy holds both or neither and never a chain that runs into free
+    // entries. With `last` 0 this is LinkChain.
     [[nodiscard]] bool ExtendChain(uint32_t last, const ChainList& fresh);
     [[nodiscard]] bool FreeChain(uint32_t first);
     [[nodiscard]] std::optional<ChainList> ResizeChain(uint32_t first, uint32_t size);

@@ -155,7 +155,9 @@ OpResult MakeEmptyFileIn(DIDir& dir, const std::string& name, uint8_t attr) {
     if (i < 0) return OpStatus::kNoRoom;
     dir.SetAttr(i, attr);
     dir.SetTime(i, LocalTimeNow());
-    if (OpResult w = WriteFolder(dir); !w.Ok()) return w;
+    // The folder write flushes what came before it; the flush of the new
+    // entry itself is the caller's (the mount's comes with the file's close).
+    if (!dir.Write()) return OpResult::IoFailure(OpResult::Io::kFolder);
     OpResult r;
     r.index = i;
     return r;

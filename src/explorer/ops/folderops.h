@@ -50,9 +50,10 @@ OpResult RoomFor(const DIDir& dir);
 OpResult MakeFolderIn(DIDir& dir, const std::string& name, bool exact = false);
 
 // Makes an empty file `name` (UTF-8, stored exactly as given) with the
-// attributes `attr` in `dir`, writes `dir` and flushes, telling nothing:
-// kReadOnly, kExists, kBadName with its rule, kNoRoom, kDiskFull,
-// kIoError. The index of the new entry on success.
+// attributes `attr` in `dir` and writes `dir`, telling nothing: kReadOnly,
+// kExists, kBadName with its rule, kNoRoom, kDiskFull, kIoError. The index
+// of the new entry on success. The caller flushes when the entry must be on
+// the disk (the mount: with the file's close).
 OpResult MakeEmptyFileIn(DIDir& dir, const std::string& name, uint8_t attr);
 
 // Makes folder `name` (UTF-8; a long name where the volume uses them) in

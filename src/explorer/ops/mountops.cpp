@@ -17,6 +17,8 @@ namespace {
 // Largest piece of a file moved to or from the device in one call.
 constexpr uint64_t kPieceBytes = 1u << 20;
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
+// Folders kept between requests; more are read again.
+constexpr std::size_t kKeptFolders = 32;
 
 // The name under which an entry appears: its long name where it has one,
 // else its display name, in UTF-8, with the bytes a path component cannot
@@ -42,27 +44,52 @@ uint32_t SubFolder(const DIDir& dir, int i) {
     return c < 2 ? 0 : uint32_t(c);
 }
 
-std::time_t ToTimeT(const SystemTime& t) {
-    std::tm tm{};
-    tm.tm_year = int(t.wYear) - 1900;
-    tm.tm_mon = std::max(1, int(t.wMonth)) - 1;
-    tm.tm_mday = std::max(1, int(t.wDay));
-    tm.tm_hour = t.wHour;
-    tm.tm_min = t.wMinute;
-    tm.tm_sec = t.wSecond;
-    tm.tm_isdst = -1;
-    std::time_t v = std::mktime(&tm);
-    return v == std::time_t(-1) ? 0 : v;
+// Entry times as the host counts them. mktime looks at the time zone's
+// file again at every call: the start of each hour met is kept, and the
+// minutes and seconds are added to it.
+std::time_t ToTimeT(const SystemTime& t, std::map<uint32_t, std::time_t>& hours) {
+    const int year = int(t.wYear), month = std::max(1, int(t.wMonth)), day = std::max(1, int(t.wDay));
+    const uint32_t key = ((uint32_t(year) * 13 + uint32_t(month)) * 32 + uint32_t(day)) * 24 + t.wHour;
+    auto it = hours.find(key);
+    if (it == hours.end()) {
+        std::tm tm{};
+        tm.tm_year = year - 1900;
+        tm.tm_mon = month - 1;
+        tm.tm_mday = day;
+        tm.tm_hour = t.wHour;
+        tm.tm_isdst = -1;
+        if (hours.size() >= 4096) hours.clear();
+        it = hours.emplace(key, std::mktime(&tm)).first;
+    }
+    return it->second == std::time_t(-1) ? 0 : it->second + t.wMinute * 60 + t.wSecond;
 }
 
-NodeInfo InfoOf(const DIDir& dir, int i) {
+NodeInfo InfoOf(const DIDir& dir, int i, std::map<uint32_t, std::time_t>& hours) {
     NodeInfo n;
     uint8_t a = dir.GetAttr(i);
     n.isDir = (a & kAttrDirectory) != 0;
     n.readOnly = (a & kAttrReadOnly) != 0;
     n.size = n.isDir ? 0 : dir.GetSize(i);
-    n.mtime = ToTimeT(dir.GetTime(i));
+    n.mtime = ToTimeT(dir.GetTime(i), hours);
     return n;
+}
+
+// Cuts a run of `count` clusters of `cs` bytes, which holds the file bytes
+// from `at`, into at most three pieces: the clusters before those wholly
+// inside [lo, hi), those clusters, and the ones after. `piece(first, n,
+// whole)` is called for each piece that is not empty, in order.
+template <typename F>
+bool ForEachPiece(uint64_t at, uint32_t count, uint32_t cs, uint64_t lo, uint64_t hi, F piece) {
+    const uint64_t end = at + uint64_t(count) * cs;
+    uint32_t a = count, b = count;  // the whole clusters: [a, b)
+    if (lo < end && hi > at) {
+        const uint64_t from = std::max(lo, at), to = std::min(hi, end);
+        a = uint32_t((from - at + cs - 1) / cs);
+        b = uint32_t((to - at) / cs);
+        if (a >= b) a = b = count;
+    }
+    if (a == count) return piece(0, count, false);
+    return (a == 0 || piece(0, a, false)) && piece(a, b - a, true) && (b == count || piece(b, count - b, false));
 }
 
 // The components of a path the kernel passes: only "/" separates them.
@@ -78,6 +105,23 @@ bool VolumeFiles::Flush() {
     if (flusher && !flusher()) return false;
     dirty_ = false;
     return true;
+}
+
+bool VolumeFiles::LoadFolder(uint32_t first, DIDir& dir) {
+    auto it = folders_.find(first);
+    if (it == folders_.end()) {
+        DIDir read(&image_, first);
+        if (!read.Load()) return false;
+        if (folders_.size() >= kKeptFolders) folders_.clear();
+        it = folders_.emplace(first, std::move(read)).first;
+    }
+    dir = it->second;
+    return true;
+}
+
+void VolumeFiles::Keep(const DIDir& dir) {
+    if (folders_.size() >= kKeptFolders) folders_.clear();
+    folders_.insert_or_assign(dir.GetCluster(), dir);
 }
 
 int VolumeFiles::FindName(const DIDir& dir, const std::string& utf8) const {
@@ -103,7 +147,8 @@ int VolumeFiles::Resolve(const std::string& path, Loc& loc, DIDir* holder, std::
     // walk keeps its trail.
     std::vector<uint32_t> own;
     const auto find = [this](const DIDir& dir, const std::string& name) { return FindName(dir, name); };
-    switch (WalkVolumePath(image_, Components(path), find, loc, nullptr, holder, trail ? trail : &own)) {
+    const FolderLoader load = [this](uint32_t first, DIDir& dir) { return LoadFolder(first, dir); };
+    switch (WalkVolumePath(image_, Components(path), find, loc, nullptr, holder, trail ? trail : &own, &load)) {
         case PathEnd::kFound: return 0;
         case PathEnd::kNotFolder: return -ENOTDIR;
         case PathEnd::kLoop: return -ELOOP;
@@ -133,8 +178,15 @@ int VolumeFiles::ResolveParent(const std::string& path, uint32_t& folder, std::s
 }
 
 std::shared_ptr<VolumeFiles::FileState> VolumeFiles::StateAt(const Loc& loc) const {
-    for (const auto& f : States())
-        if (!f->gone && f->loc.folder == loc.folder && f->loc.index == loc.index) return f;
+    // Asked for every entry of a listing: the two lists are looked through
+    // as they stand.
+    const auto at = [&loc](const std::shared_ptr<FileState>& f) {
+        return !f->gone && f->loc.folder == loc.folder && f->loc.index == loc.index;
+    };
+    for (const auto& f : unsaved_)
+        if (at(f)) return f;
+    for (const auto& [h, o] : open_)
+        if (at(o.file)) return o.file;
     return nullptr;
 }
 
@@ -143,7 +195,7 @@ int VolumeFiles::Know(FileState& f) {
     if (f.gone) return -ESTALE;
     if (f.known) return 0;
     DIDir dir(&image_, f.loc.folder);
-    if (!dir.Load()) return -EIO;
+    if (!LoadFolder(f.loc.folder, dir)) return -EIO;
     const int i = f.loc.index;
     if (!dir.IsValidIndex(i) || dir.IsFree(i)) return -ESTALE;
     if (dir.GetAttr(i) & kAttrDirectory) return -EISDIR;
@@ -166,7 +218,7 @@ int VolumeFiles::Know(FileState& f) {
 int VolumeFiles::Commit(FileState& f) {
     if (f.gone || !f.pending) return 0;
     DIDir dir(&image_, f.loc.folder);
-    if (!dir.Load()) return -EIO;
+    if (!LoadFolder(f.loc.folder, dir)) return -EIO;
     const int i = f.loc.index;
     if (!dir.IsValidIndex(i) || dir.IsFree(i) || (dir.GetAttr(i) & kAttrDirectory)) return -ESTALE;
     int64_t c = dir.GetStartCluster(i);
@@ -175,7 +227,11 @@ int VolumeFiles::Commit(FileState& f) {
     dir.SetStartCluster(i, f.first);
     dir.SetAttr(i, uint8_t(dir.GetAttr(i) | kAttrArchive));
     dir.SetTime(i, f.written);
-    if (!dir.Write()) return -EIO;
+    if (!dir.Write()) {
+        ForgetFolders();
+        return -EIO;
+    }
+    Keep(dir);
     f.pending = false;
     dirty_ = true;
     return 0;
@@ -212,10 +268,10 @@ int VolumeFiles::Stat(const std::string& path, NodeInfo& info) {
         info.mtime = mountTime_;
         return 0;
     }
-    info = InfoOf(dir, loc.index);
+    info = InfoOf(dir, loc.index, hours_);
     if (auto f = StateAt(loc); f && f->pending) {
         info.size = f->size;
-        info.mtime = ToTimeT(f->written);
+        info.mtime = ToTimeT(f->written, hours_);
     }
     return 0;
 }
@@ -234,7 +290,7 @@ int VolumeFiles::List(const std::string& path, std::vector<std::pair<std::string
         above.push_back(folder);
     }
     DIDir dir(&image_, folder);
-    if (!dir.Load()) return -EIO;
+    if (!LoadFolder(folder, dir)) return -EIO;
     // A name met twice (other systems may store case variants) is listed
     // once: only the first can be reached by its name. A folder entry that
     // leads back up, or to a folder listed here already, is left out: a
@@ -253,10 +309,10 @@ int VolumeFiles::List(const std::string& path, std::vector<std::pair<std::string
         for (char& c : key)
             if (c >= 'a' && c <= 'z') c = char(c - 32);
         if (!seen.insert(key).second) continue;
-        NodeInfo info = InfoOf(dir, int(i));
+        NodeInfo info = InfoOf(dir, int(i), hours_);
         if (auto f = StateAt(Loc{folder, int(i)}); f && f->pending) {
             info.size = f->size;
-            info.mtime = ToTimeT(f->written);
+            info.mtime = ToTimeT(f->written, hours_);
         }
         entries.emplace_back(name, info);
     }
@@ -304,10 +360,14 @@ int VolumeFiles::Create(const std::string& path, unsigned mode, uint64_t& handle
     std::string name;
     if (int rc = ResolveParent(path, folder, name); rc < 0) return rc;
     DIDir dir(&image_, folder);
-    if (!dir.Load()) return -EIO;
+    if (!LoadFolder(folder, dir)) return -EIO;
     dirty_ = true;
     OpResult r = MakeEmptyFileIn(dir, name, uint8_t(kAttrArchive | ((mode & 0200) ? 0 : kAttrReadOnly)));
-    if (!r.Ok()) return -ErrnoOf(r);
+    if (!r.Ok()) {
+        ForgetFolders();
+        return -ErrnoOf(r);
+    }
+    Keep(dir);
     const int i = r.index;
     // The empty entry reaches the disk with the file's data, at its close.
     auto file = std::make_shared<FileState>();
@@ -336,18 +396,19 @@ long VolumeFiles::Read(uint64_t handle, uint64_t offset, uint32_t size, char* bu
     uint64_t done = 0;
     bool ok = ForEachClusterRun(part, std::max<uint64_t>(1, kPieceBytes / cs), [&](std::size_t index, uint32_t run,
                                                                                    uint32_t count) {
-        const uint64_t runStart = (k0 + index) * cs;  // file offset of the run
-        const uint64_t runEnd = runStart + uint64_t(count) * cs;
-        const uint64_t from = std::max(runStart, offset), to = std::min(runEnd, offset + n);
-        if (from == runStart && to == runEnd) {
-            if (!image_.ReadClusterRun(run, count, buffer + (from - offset))) return false;
-        } else {
-            tmp.resize(std::size_t(count) * cs);
-            if (!image_.ReadClusterRun(run, count, tmp.data())) return false;
-            std::memcpy(buffer + (from - offset), tmp.data() + (from - runStart), std::size_t(to - from));
-        }
-        done += to - from;
-        return true;
+        return ForEachPiece((k0 + index) * cs, count, cs, offset, offset + n, [&](uint32_t k, uint32_t m, bool whole) {
+            const uint64_t pieceStart = (k0 + index + k) * cs;  // file offset of the piece
+            const uint64_t from = std::max(pieceStart, offset), to = std::min(pieceStart + uint64_t(m) * cs, offset + n);
+            if (whole) {
+                if (!image_.ReadClusterRun(run + k, m, buffer + (from - offset))) return false;
+            } else {
+                tmp.resize(std::size_t(m) * cs);
+                if (!image_.ReadClusterRun(run + k, m, tmp.data())) return false;
+                std::memcpy(buffer + (from - offset), tmp.data() + (from - pieceStart), std::size_t(to - from));
+            }
+            done += to - from;
+            return true;
+        });
     });
     if (!ok || done != n) return -EIO;
     return long(n);
@@ -387,12 +448,17 @@ int VolumeFiles::WriteAt(FileState& f, uint64_t offset, const char* data, uint32
         uint64_t k0 = from / cs, k1 = (inPlaceTo - 1) / cs;
         ChainList part(f.chain.begin() + long(k0), f.chain.begin() + long(k1) + 1);
         bool ok = ForEachClusterRun(part, perRun, [&](std::size_t index, uint32_t run, uint32_t count) {
-            uint64_t at = (k0 + index) * cs, len = uint64_t(count) * cs;
-            buf.assign(std::size_t(len), 0);
-            // Clusters only partly covered keep the bytes around the write.
-            if ((at < from || at + len > inPlaceTo) && !image_.ReadClusterRun(run, count, buf.data())) return false;
-            fill(at, buf.data(), len);
-            return image_.WriteClusterRun(run, count, buf.data());
+            const uint64_t runAt = (k0 + index) * cs;
+            return ForEachPiece(runAt, count, cs, offset, end, [&](uint32_t k, uint32_t m, bool whole) {
+                const uint64_t at = runAt + uint64_t(k) * cs, len = uint64_t(m) * cs;
+                // Clusters wholly written take the caller's bytes as they are.
+                if (whole) return image_.WriteClusterRun(run + k, m, data + (at - offset));
+                buf.assign(std::size_t(len), 0);
+                // Clusters only partly covered keep the bytes around the write.
+                if ((at < from || at + len > inPlaceTo) && !image_.ReadClusterRun(run + k, m, buf.data())) return false;
+                fill(at, buf.data(), len);
+                return image_.WriteClusterRun(run + k, m, buf.data());
+            });
         });
         if (!ok) return -EIO;
     }
@@ -404,10 +470,14 @@ int VolumeFiles::WriteAt(FileState& f, uint64_t offset, const char* data, uint32
         auto fresh = image_.PickClusters(uint32_t(newSize - have * cs));
         if (!fresh) return -ENOSPC;
         bool ok = ForEachClusterRun(*fresh, perRun, [&](std::size_t index, uint32_t run, uint32_t count) {
-            uint64_t at = (have + index) * cs, len = uint64_t(count) * cs;
-            buf.assign(std::size_t(len), 0);
-            fill(at, buf.data(), len);
-            return image_.WriteClusterRun(run, count, buf.data());
+            const uint64_t runAt = (have + index) * cs;
+            return ForEachPiece(runAt, count, cs, offset, end, [&](uint32_t k, uint32_t m, bool whole) {
+                const uint64_t at = runAt + uint64_t(k) * cs, len = uint64_t(m) * cs;
+                if (whole) return image_.WriteClusterRun(run + k, m, data + (at - offset));
+                buf.assign(std::size_t(len), 0);
+                fill(at, buf.data(), len);
+                return image_.WriteClusterRun(run + k, m, buf.data());
+            });
         });
         if (!ok || !image_.ExtendChain(have ? f.chain.back() : 0, *fresh)) return -EIO;
         if (f.first == 0) f.first = fresh->front();
@@ -423,6 +493,7 @@ int VolumeFiles::WriteAt(FileState& f, uint64_t offset, const char* data, uint32
 // Gives the file at `loc` (entry loc.index of `dir`, loaded after every
 // pending entry was written) the size `size`, its entry written at once.
 int VolumeFiles::Resize(const Loc& loc, DIDir& dir, uint64_t size) {
+    FolderChange change{*this};
     const int i = loc.index;
     const uint64_t old = dir.GetSize(i);
     Changed(loc);
@@ -484,7 +555,7 @@ int VolumeFiles::TruncateOpen(uint64_t handle, uint64_t size) {
     if (int rc = CommitAll(); rc < 0) return rc;
     const Loc loc = it->second.file->loc;
     DIDir dir(&image_, loc.folder);
-    if (!dir.Load()) return -EIO;
+    if (!LoadFolder(loc.folder, dir)) return -EIO;
     if (!dir.IsValidIndex(loc.index) || dir.IsFree(loc.index)) return -ESTALE;
     if (int rc = Resize(loc, dir, size); rc < 0) return rc;
     it->second.wrote = true;
@@ -530,11 +601,12 @@ int VolumeFiles::SyncAll() {
 
 int VolumeFiles::MakeFolder(const std::string& path) {
     if (readOnly_) return -EROFS;
+    FolderChange change{*this};
     uint32_t folder;
     std::string name;
     if (int rc = ResolveParent(path, folder, name); rc < 0) return rc;
     DIDir dir(&image_, folder);
-    if (!dir.Load()) return -EIO;
+    if (!LoadFolder(folder, dir)) return -EIO;
     // A name the volume would shorten or alter is refused, so that two
     // different names never end up as one entry.
     dirty_ = true;
@@ -544,6 +616,7 @@ int VolumeFiles::MakeFolder(const std::string& path) {
 
 int VolumeFiles::RemoveEntry(const std::string& path, bool folder) {
     if (readOnly_) return -EROFS;
+    FolderChange change{*this};
     if (int rc = CommitAll(); rc < 0) return rc;
     Loc loc;
     DIDir dir(&image_, 0);
@@ -586,6 +659,7 @@ void VolumeFiles::Forget(const Loc& loc) {
 
 int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noReplace) {
     if (readOnly_) return -EROFS;
+    FolderChange change{*this};
     if (int rc = CommitAll(); rc < 0) return rc;
     Loc src;
     DIDir srcDir(&image_, 0);
@@ -596,7 +670,7 @@ int VolumeFiles::Rename(const std::string& from, const std::string& to, bool noR
     if (int rc = ResolveParent(to, targetFolder, name); rc < 0) return rc;
     const bool sameFolder = targetFolder == src.folder;
     DIDir otherDir(&image_, targetFolder);
-    if (!sameFolder && !otherDir.Load()) return -EIO;
+    if (!sameFolder && !LoadFolder(targetFolder, otherDir)) return -EIO;
     DIDir& dst = sameFolder ? srcDir : otherDir;
 
     int t = FindName(dst, name);
@@ -635,7 +709,11 @@ int VolumeFiles::SetTime(const std::string& path, std::time_t mtime) {
     if (loc.index < 0) return 0;  // the root has no entry to hold a time
     dir.SetTime(loc.index, LocalTimeOf(mtime));
     dirty_ = true;
-    if (OpResult r = WriteFolder(dir); !r.Ok()) return -ErrnoOf(r);
+    if (OpResult r = WriteFolder(dir); !r.Ok()) {
+        ForgetFolders();
+        return -ErrnoOf(r);
+    }
+    Keep(dir);
     seen_.erase(std::make_pair(loc.folder, loc.index));
     return Flush() ? 0 : -EIO;
 }
@@ -651,7 +729,11 @@ int VolumeFiles::SetReadOnly(const std::string& path, bool readOnly) {
     OpResult r = SetAttributesIn(dir, loc.index, readOnly ? kAttrReadOnly : 0, readOnly ? 0 : kAttrReadOnly);
     dirty_ = true;
     if (r.Ok()) r = WriteFolder(dir);
-    if (!r.Ok()) return -ErrnoOf(r);
+    if (!r.Ok()) {
+        ForgetFolders();
+        return -ErrnoOf(r);
+    }
+    Keep(dir);
     return Flush() ? 0 : -EIO;
 }
 

@@ -145,6 +145,19 @@ private:
     int Resolve(const std::string& path, Loc& loc, DIDir* holder = nullptr, std::vector<uint32_t>* trail = nullptr);
     int ResolveParent(const std::string& path, uint32_t& folder, std::string& name);
     int FindName(const DIDir& dir, const std::string& utf8) const;
+    // The folders read through the mount are kept as the device holds
+    // them, so that a request does not read again what the one before it
+    // read. A folder written here is kept as written (Keep); every other
+    // change (the engine's steps, which read and write folders of their
+    // own) forgets them all (ForgetFolders, or a FolderChange for the
+    // length of a call).
+    bool LoadFolder(uint32_t first, DIDir& dir);
+    void Keep(const DIDir& dir);
+    void ForgetFolders() { folders_.clear(); }
+    struct FolderChange {
+        VolumeFiles& files;
+        ~FolderChange() { files.ForgetFolders(); }
+    };
     std::shared_ptr<FileState> StateAt(const Loc& loc) const;
     // The files open, and those closed whose entries are still to write.
     std::vector<std::shared_ptr<FileState>> States() const;
@@ -167,5 +180,7 @@ private:
     std::vector<std::shared_ptr<FileState>> unsaved_;
     // The entry of each file as it was when last opened for reading.
     std::map<std::pair<uint32_t, int>, std::vector<uint8_t>> seen_;
+    std::map<uint32_t, DIDir> folders_;
+    std::map<uint32_t, std::time_t> hours_;  // the start of each hour met, for entry times
     uint64_t nextHandle_ = 1;
 };

@@ -24,21 +24,22 @@ std::vector<std::string> SplitVolumePath(const std::string& utf8Path, const char
 
 PathEnd WalkVolumePath(DiskImage& image, const std::vector<std::string>& parts,
                        const std::function<int(const DIDir&, const std::string&)>& find, EntryLocation& loc,
-                       std::size_t* at, DIDir* holder, std::vector<uint32_t>* trail) {
+                       std::size_t* at, DIDir* holder, std::vector<uint32_t>* trail, const FolderLoader* load) {
     loc = EntryLocation{};
     if (trail) trail->assign(1, 0);
+    const auto read = [&](uint32_t first, DIDir& dir) {
+        dir = DIDir(&image, first);
+        return load ? (*load)(first, dir) : dir.Load();
+    };
     if (parts.empty()) {
-        if (holder) {
-            *holder = DIDir(&image, 0);
-            if (!holder->Load()) return PathEnd::kUnreadable;
-        }
+        if (holder && !read(0, *holder)) return PathEnd::kUnreadable;
         return PathEnd::kFound;
     }
     uint32_t folder = 0;
     for (std::size_t k = 0; k < parts.size(); ++k) {
         if (at) *at = k;
         DIDir dir(&image, folder);
-        if (!dir.Load()) return PathEnd::kUnreadable;
+        if (!read(folder, dir)) return PathEnd::kUnreadable;
         const int i = find(dir, parts[k]);
         if (i == kAmbiguousName) return PathEnd::kAmbiguous;
         if (i < 0) return PathEnd::kNotFound;

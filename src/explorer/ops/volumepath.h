@@ -33,10 +33,14 @@ enum class PathEnd { kFound, kNotFound, kNotFolder, kAmbiguous, kLoop, kUnreadab
 // receives the component the walk ended at. With `trail`, which receives
 // the folders passed through (the root, 0, first), a folder met twice or a
 // folder entry that leads to the root ends the walk in kLoop; without it
-// such an entry leads to the root (".." of a first-level folder).
+// such an entry leads to the root (".." of a first-level folder). `load`,
+// when given, reads each folder in place of DIDir::Load (a caller that
+// keeps the folders it has read).
+using FolderLoader = std::function<bool(uint32_t first, DIDir& dir)>;
 PathEnd WalkVolumePath(DiskImage& image, const std::vector<std::string>& parts,
                        const std::function<int(const DIDir&, const std::string&)>& find, EntryLocation& loc,
-                       std::size_t* at = nullptr, DIDir* holder = nullptr, std::vector<uint32_t>* trail = nullptr);
+                       std::size_t* at = nullptr, DIDir* holder = nullptr, std::vector<uint32_t>* trail = nullptr,
+                       const FolderLoader* load = nullptr);
 
 // The folder a path names: its first cluster (0 for the root).
 std::optional<uint32_t> ResolveFolder(DiskImage& image, const std::string& utf8Path);

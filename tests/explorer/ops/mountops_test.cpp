@@ -601,11 +601,16 @@ public:
         log.push_back({offset, std::vector<uint8_t>(p, p + length)});
         return MemoryDevice::Write(offset, buffer, length);
     }
+    bool Flush() override {
+        flushedAt.push_back(log.size());
+        return MemoryDevice::Flush();
+    }
     struct Put {
         int64_t offset;
         std::vector<uint8_t> bytes;
     };
     std::vector<Put> log;
+    std::vector<std::size_t> flushedAt;  // writes logged at each flush
 };
 
 class WriteOrderTest : public ::testing::Test, public UITest {
@@ -647,15 +652,19 @@ protected:
         image->LongNames = false;  // the 8.3 path; long names grow folders in the engine
         VolumeFiles f(*image, false);
         op(f);
-        log = dev->log;
         // The clean-shutdown bit (one byte of each FAT copy, cleared before
-        // the first change) is no step of the operation's own order.
-        log.erase(std::remove_if(log.begin(), log.end(),
-                                 [&](const RecordingDevice::Put& put) {
-                                     return put.bytes.size() == 1 && put.offset >= image->FAT &&
-                                            (put.offset - image->FAT) % image->FATSize == 3;
-                                 }),
-                  log.end());
+        // the first change) is no step of the operation's own order; a
+        // flush counts the writes before it that are.
+        log.clear();
+        flushedAt.clear();
+        std::size_t next = 0;
+        for (std::size_t k = 0; k <= dev->log.size(); ++k) {
+            for (; next < dev->flushedAt.size() && dev->flushedAt[next] == k; ++next) flushedAt.push_back(log.size());
+            if (k == dev->log.size()) break;
+            const RecordingDevice::Put& put = dev->log[k];
+            if (!(put.bytes.size() == 1 && put.offset >= image->FAT && (put.offset - image->FAT) % image->FATSize == 3))
+                log.push_back(put);
+        }
         fat = image->FAT;
         rootDir = image->RootDir;
         userArea = image->UserArea;
@@ -710,6 +719,7 @@ protected:
     std::vector<uint8_t> snapshot;
     std::unique_ptr<DiskImage> image;
     std::vector<RecordingDevice::Put> log;
+    std::vector<std::size_t> flushedAt;
     int32_t fat = 0, userArea = 0;
     uint32_t rootDir = 0;
 };
@@ -739,6 +749,31 @@ TEST_F(WriteOrderTest, GrowingWritesDataThenFatThenTheEntry) {
             EXPECT_EQ(bad, 0u) << "stop after write " << n;
         } else {
             EXPECT_EQ(now, grown);
+        }
+        return true;
+    });
+}
+
+TEST_F(WriteOrderTest, ANewFilesEntryFollowsItsDataAfterABarrierAndTheCloseFlushesIt) {
+    auto data = Bytes(700, 3);
+    Record([&](VolumeFiles& f) {
+        f.flusher = [&] { return image->Flush(); };
+        uint64_t h;
+        ASSERT_EQ(f.Create("/SUB/NEW.BIN", 0644, h), 0);
+        ASSERT_EQ(WriteAll(f, h, 0, data), 700);
+        ASSERT_EQ(f.FlushOpen(h), 0);
+        ASSERT_EQ(f.Close(h), 0);
+    });
+    // The empty entry, the data, the FAT; a flush; the entry; a flush.
+    ASSERT_EQ(Regions(), (std::vector<Region>{kData, kFat, kData}));
+    EXPECT_EQ(RegionOf(log[log.size() - 2].offset), kFat);
+    EXPECT_NE(std::find(flushedAt.begin(), flushedAt.end(), log.size() - 1), flushedAt.end());
+    ASSERT_FALSE(flushedAt.empty());
+    EXPECT_EQ(flushedAt.back(), log.size()) << "close(2) returns once the entry is on the disk";
+    EveryStopIsSafe([&](VolumeFiles& f, std::size_t n) -> bool {
+        NodeInfo info;
+        if (f.Stat("/SUB/NEW.BIN", info) == 0 && info.size != 0) {
+            EXPECT_EQ(Slurp(f, "/SUB/NEW.BIN"), data) << n;
         }
         return true;
     });
