@@ -841,6 +841,12 @@ TEST(ConvertTest, HardDisksKeepTheirTableAndPartitionsUnderEveryHeader) {
         ASSERT_EQ(Cli("convert --yes " + Quote(d / "renamed.bin") + " " + Quote(d / "back.img")).rc, 0) << kind;
         EXPECT_EQ(ReadHostFile(d / "back.img"), pc98) << kind;
     }
+    // Some tools leave the SL9821 header zero: such a disk opens by its name and its table.
+    auto zeroed = ReadHostFile(d / "pc98.slh");
+    std::fill(zeroed.begin(), zeroed.begin() + 512, 0);
+    WriteHostFile(d / "zero.slh", zeroed);
+    ASSERT_EQ(Cli("convert --yes " + Quote(d / "zero.slh") + " " + Quote(d / "back.img")).rc, 0);
+    EXPECT_EQ(ReadHostFile(d / "back.img"), pc98);
     CliRun r = Cli("identify " + Quote(d / "pc98.nhd"));
     EXPECT_NE(r.out.find("Table: PC-9801\nPartition 1: "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(", FAT16"), std::string::npos) << r.out;
