@@ -76,10 +76,10 @@ bool ContainerNamed(const char* kind, const std::string& word) {
     auto squeeze = [](const std::string& text) {
         std::string out;
         for (char c : text)
-            if (c != ' ' && c != '-' && c != '_') out += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+            if (c != ' ' && c != '-' && c != '_') out += c;
         return out;
     };
-    return !word.empty() && squeeze(kind) == squeeze(word);
+    return !word.empty() && EqualIgnoringAsciiCase(squeeze(kind), squeeze(word));
 }
 
 std::string ContainerWord(const char* kind) {

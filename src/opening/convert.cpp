@@ -254,13 +254,13 @@ ConvertResult ConvertHardDisk(DeviceIOIF* source, uint64_t size, const HardDiskC
 
 const FloppyContainerFormat* FloppyTargetFor(const std::string& path, const std::string& container) {
     const std::string ext = Extension(path);
-    if (container.empty()) return FloppyContainerByExtension(ext);
     for (const FloppyContainerFormat& f : FloppyContainerFormats())
-        if (WordListHolds(f.extensions, ext) && ContainerNamed(f.kind, container)) return &f;
+        if (WordListHolds(f.extensions, ext) && (container.empty() || ContainerNamed(f.kind, container))) return &f;
     return nullptr;
 }
 
-// Only containers the program writes are targets (SLH is read only).
+// Only containers the program writes are targets (a row without a header
+// is read only).
 const HardDiskContainerFormat* HardDiskTargetFor(const std::string& path, const std::string& container) {
     const std::string ext = Extension(path);
     for (const HardDiskContainerFormat& f : HardDiskContainerFormats())
@@ -338,9 +338,12 @@ ConvertResult ConvertImage(DeviceIOIF* source, uint64_t size, const ConvertReque
     r.status = ConvertStatus::kRefused;
     const FloppyContainerFormat* floppyTarget = FloppyTargetFor(q.target, q.container);
     const HardDiskContainerFormat* diskTarget = HardDiskTargetFor(q.target, q.container);
-    if (!floppyTarget && !diskTarget && !q.container.empty() && !ContainerWordsFor(Extension(q.target)).empty()) {
-        r.reasons.push_back(Msg(2300, {q.container, Extension(q.target), ContainerWordsFor(Extension(q.target))}));
-        return r;
+    if (!floppyTarget && !diskTarget && !q.container.empty()) {
+        const std::string words = ContainerWordsFor(Extension(q.target));
+        if (!words.empty()) {
+            r.reasons.push_back(Msg(2300, {q.container, Extension(q.target), words}));
+            return r;
+        }
     }
     if (!floppyTarget && !diskTarget) {
         r.reasons.push_back(Msg(1961, {Extension(q.target).empty() ? q.target : Extension(q.target), ConvertExtensions()}));

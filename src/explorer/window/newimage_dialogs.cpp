@@ -91,9 +91,8 @@ void TNewImageForm::FormatChanged() {
 }
 
 void TNewImageForm::NameChanged() {
-    bool floppy = false;
-    for (const NewDiskFormat& f : NewDiskFormats())
-        if (cbFormat->currentData().toString().toStdString() == f.name) floppy = !f.hardDisk;
+    // A floppy is the format without a size (FormatChanged decides that).
+    const bool floppy = !editSize->isEnabled();
     cbNfdR1->setEnabled(floppy && editFilename->text().trimmed().endsWith(".nfd", Qt::CaseInsensitive));
 }
 
