@@ -101,6 +101,9 @@ struct Scene {
         WriteHostFile(host + "/repl/OLD.BIN", replacement);
         mkdir((host + "/HTREE").c_str(), 0755);
         mkdir((host + "/HTREE/INNER").c_str(), 0755);
+        // A.BIN before INNER and X.BIN after it: the chains gathered for
+        // the folder go to the device before a folder is made in it.
+        WriteHostFile(host + "/HTREE/A.BIN", y);
         WriteHostFile(host + "/HTREE/X.BIN", x);
         WriteHostFile(host + "/HTREE/INNER/Y.BIN", y);
         RunShell("cp " + Quote(pristine) + " " + Quote(labelled) + " && mlabel -i " + Quote(labelled) + " ::OLDLABEL");
@@ -144,9 +147,9 @@ std::vector<Operation> Operations(int bits) {
                    [&s, rootOf](DiskImage& image, ScriptedUI&) {
                        return ImportFileList(*rootOf(image), {s.host + "/HTREE"}, false) != owCancel;
                    },
-                   {{{"htree/x.bin"}, {s.x}, false}, {{"htree/inner/y.bin"}, {s.y}, false}},
+                   {{{"htree/a.bin"}, {s.y}, false}, {{"htree/x.bin"}, {s.x}, false}, {{"htree/inner/y.bin"}, {s.y}, false}},
                    {},
-                   {"htree/x.bin", "htree/inner/y.bin"},
+                   {"htree/a.bin", "htree/x.bin", "htree/inner/y.bin"},
                    {}});
     ops.push_back({"make a folder in a full folder",
                    [](DiskImage& image, ScriptedUI&) {
