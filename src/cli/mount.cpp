@@ -60,6 +60,7 @@ void* OnInit(struct fuse_conn_info* conn, struct fuse_config* cfg) {
     // unless raised for the mount, twice that for a reader that says it
     // reads in sequence, as cp does): a copy out comes in requests that big.
     conn->max_readahead = kRequestBytes;
+    if (conn->capable & FUSE_CAP_SPLICE_WRITE) conn->want |= FUSE_CAP_SPLICE_WRITE;
     // O_TRUNC arrives with the open (the default of libfuse 3, asked for
     // here all the same): the open empties the file.
     if (conn->capable & FUSE_CAP_ATOMIC_O_TRUNC) conn->want |= FUSE_CAP_ATOMIC_O_TRUNC;
@@ -110,9 +111,43 @@ int OnCreate(const char* path, mode_t mode, struct fuse_file_info* fi) {
     return 0;
 }
 
-int OnRead(const char*, char* buf, size_t size, off_t off, struct fuse_file_info* fi) {
+// The bytes of a file, where the image file holds them back to back, are
+// handed to the kernel as places in that file: libfuse splices them from
+// the host's cache into the reply, without a copy through this process.
+int OnReadBuf(const char*, struct fuse_bufvec** bufp, size_t size, off_t off, struct fuse_file_info* fi) {
     if (off < 0) return -EINVAL;
-    return int(F().Read(fi->fh, uint64_t(off), uint32_t(std::min<size_t>(size, 1u << 30)), buf));
+    const uint32_t want = uint32_t(std::min<size_t>(size, 1u << 30));
+    std::vector<VolumeFiles::FileBytes> spans;
+    long n = F().ReadSpans(fi->fh, uint64_t(off), want, spans);
+    if (n < 0) return int(n);
+    const std::size_t count = std::max<std::size_t>(1, spans.size());
+    auto* v = static_cast<struct fuse_bufvec*>(std::calloc(1, sizeof(struct fuse_bufvec) + count * sizeof(struct fuse_buf)));
+    if (!v) return -ENOMEM;
+    v->count = count;
+    if (n > 0 && spans.empty()) {
+        // A device that cannot say where its bytes lie: read them here.
+        void* mem = std::malloc(want);
+        if (!mem) {
+            std::free(v);
+            return -ENOMEM;
+        }
+        n = F().Read(fi->fh, uint64_t(off), want, static_cast<char*>(mem));
+        if (n < 0) {
+            std::free(mem);
+            std::free(v);
+            return int(n);
+        }
+        v->buf[0].mem = mem;
+        v->buf[0].size = std::size_t(n);
+    }
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+        v->buf[i].flags = fuse_buf_flags(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+        v->buf[i].fd = spans[i].fd;
+        v->buf[i].pos = spans[i].at;
+        v->buf[i].size = spans[i].length;
+    }
+    *bufp = v;
+    return 0;
 }
 
 int OnWrite(const char*, const char* buf, size_t size, off_t off, struct fuse_file_info* fi) {
@@ -224,7 +259,7 @@ int CmdMount(DiskImage& image, const CliOptions& o) {
     ops.readdir = OnReaddir;
     ops.open = OnOpen;
     ops.create = OnCreate;
-    ops.read = OnRead;
+    ops.read_buf = OnReadBuf;
     ops.write = OnWrite;
     ops.truncate = OnTruncate;
     ops.flush = OnFlush;

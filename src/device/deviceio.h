@@ -22,6 +22,15 @@ public:
     // order of writes across a power loss depends on it). Devices that do
     // not cache have nothing to do.
     [[nodiscard]] virtual bool Flush() { return true; }
+    // Where `length` bytes at `offset` lie, when they lie back to back in
+    // one host file that holds them all: its descriptor and the offset in
+    // it. A reader may then take them from the file without a copy through
+    // the device (the mount hands them to the kernel so). Writes never go
+    // this way. Devices whose bytes are not laid out so say false.
+    virtual bool FileSpan(int64_t offset, uint32_t length, int& fd, int64_t& fileOffset) {
+        (void)offset, (void)length, (void)fd, (void)fileOffset;
+        return false;
+    }
 
 protected:
     virtual ~DeviceIOIF() = default;

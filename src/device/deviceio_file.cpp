@@ -182,6 +182,15 @@ bool DeviceIO_File::Write(int64_t offset, const void* buffer, uint32_t length) {
     return true;
 }
 
+bool DeviceIO_File::FileSpan(int64_t offset, uint32_t length, int& fd, int64_t& fileOffset) {
+    struct stat st;
+    // A span beyond the file's end would reach the reader short.
+    if (fd_ < 0 || raw_ || offset < 0 || fstat(fd_, &st) != 0 || offset + int64_t(length) > st.st_size) return false;
+    fd = fd_;
+    fileOffset = offset;
+    return true;
+}
+
 bool DeviceIO_File::Flush() {
     if (fd_ < 0 || readOnly_ || !dirty_) return true;
     if (fdatasync(fd_) != 0) {

@@ -35,6 +35,8 @@ public:
     bool MakeReadOnly() override;
     void Destroy() override { delete this; }
     bool Flush() override;
+    // An image file (not a raw drive) whose bytes reach that far.
+    bool FileSpan(int64_t offset, uint32_t length, int& fd, int64_t& fileOffset) override;
 
     bool IsRaw() const { return raw_; }
     uint32_t SectorSize() const { return sectorSize_; }

@@ -44,6 +44,9 @@ public:
         return ok;
     }
     bool MakeReadOnly() override { return inner_->MakeReadOnly(); }
+    bool FileSpan(int64_t offset, uint32_t length, int& fd, int64_t& fileOffset) override {
+        return inner_->FileSpan(offset, length, fd, fileOffset);
+    }
     bool Flush() override {
         bool ok = inner_->Flush();
         failed_ = failed_ || !ok;
@@ -534,6 +537,12 @@ bool DiskImage::WriteCluster(uint32_t c, const void* buffer) {
         return false;
     }
     return device_->Write(ClusterToOffset(c), buffer, ClusterSize);
+}
+
+bool DiskImage::ClusterBytesSpan(uint32_t cluster, uint32_t skip, uint32_t length, int& fd, int64_t& fileOffset) {
+    const uint64_t clusters = (uint64_t(skip) + length + ClusterSize - 1) / ClusterSize;
+    if (!device_ || cluster < 2 || cluster + clusters > ClusterLimit()) return false;
+    return device_->FileSpan(ClusterToOffset(cluster) + skip, length, fd, fileOffset);
 }
 
 bool DiskImage::ReadClusterRun(uint32_t first, uint32_t count, void* buffer) {

@@ -118,6 +118,10 @@ public:
     // device read. Same checks as ReadCluster for every cluster of the run.
     [[nodiscard]] bool ReadClusterRun(uint32_t first, uint32_t count, void* buffer);
     [[nodiscard]] bool WriteClusterRun(uint32_t first, uint32_t count, const void* buffer);
+    // Where `length` bytes from byte `skip` of the run that starts at
+    // `cluster` lie in the image file, when the device can say (see
+    // DeviceIOIF::FileSpan); false sends the caller to ReadClusterRun.
+    bool ClusterBytesSpan(uint32_t cluster, uint32_t skip, uint32_t length, int& fd, int64_t& fileOffset);
 
     // Directory storage: the fixed root region (first cluster 0 on FAT12/16)
     // or the directory's cluster chain. Entries are 32 bytes each.

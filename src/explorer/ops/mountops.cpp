@@ -414,6 +414,35 @@ long VolumeFiles::Read(uint64_t handle, uint64_t offset, uint32_t size, char* bu
     return long(n);
 }
 
+long VolumeFiles::ReadSpans(uint64_t handle, uint64_t offset, uint32_t size, std::vector<FileBytes>& spans) {
+    spans.clear();
+    auto it = open_.find(handle);
+    if (it == open_.end()) return -EBADF;
+    FileState& f = *it->second.file;
+    if (int rc = Know(f); rc < 0) return rc;
+    if (offset >= f.size || size == 0) return 0;
+    const uint64_t n = std::min<uint64_t>(size, f.size - offset);
+    const uint32_t cs = image_.ClusterSize;
+    const uint64_t k0 = offset / cs, k1 = (offset + n - 1) / cs;
+    if (k1 >= f.chain.size()) return -EIO;  // the chain ends before the size does
+    ChainList part(f.chain.begin() + long(k0), f.chain.begin() + long(k1) + 1);
+    bool ok = ForEachClusterRun(part, std::max<uint64_t>(1, kPieceBytes / cs), [&](std::size_t index, uint32_t run,
+                                                                                   uint32_t count) {
+        const uint64_t runStart = (k0 + index) * cs;  // file offset of the run
+        const uint64_t from = std::max(runStart, offset), to = std::min(runStart + uint64_t(count) * cs, offset + n);
+        FileBytes b{};
+        b.length = uint32_t(to - from);
+        if (!image_.ClusterBytesSpan(run, uint32_t(from - runStart), b.length, b.fd, b.at)) return false;
+        if (!spans.empty() && spans.back().fd == b.fd && spans.back().at + spans.back().length == b.at)
+            spans.back().length += b.length;
+        else
+            spans.push_back(b);
+        return true;
+    });
+    if (!ok) spans.clear();  // Read is the way
+    return long(n);
+}
+
 // Puts `size` bytes of `data` at `offset` of the file; the bytes between
 // its end and `offset`, when the write starts beyond the end, become zero.
 // The file grows to offset + size when that is beyond its size. The entry

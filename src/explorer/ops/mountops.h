@@ -89,6 +89,17 @@ public:
     int Create(const std::string& path, unsigned mode, uint64_t& handle);
     // Bytes read (0 at or beyond the end), or a negative errno.
     long Read(uint64_t handle, uint64_t offset, uint32_t size, char* buffer);
+    // Bytes of the image file that hold part of an open file.
+    struct FileBytes {
+        int fd;
+        int64_t at;
+        uint32_t length;
+    };
+    // What Read would give, as the places in the image file that hold it,
+    // in order: the byte count (0 at or beyond the end, `spans` empty) or a
+    // negative errno. Where the device cannot say where its bytes lie,
+    // `spans` is left empty beside a count: Read is then the way.
+    long ReadSpans(uint64_t handle, uint64_t offset, uint32_t size, std::vector<FileBytes>& spans);
     // Bytes written (all of them), or a negative errno.
     long Write(uint64_t handle, uint64_t offset, const char* data, uint32_t size);
     int Truncate(const std::string& path, uint64_t size);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <unistd.h>
 
 #include "explorer/ops/mountops.h"
 #include "support/fsck_stopped.h"
@@ -36,6 +37,23 @@ std::vector<uint8_t> Slurp(VolumeFiles& f, const std::string& path) {
 
 long WriteAll(VolumeFiles& f, uint64_t h, uint64_t at, const std::vector<uint8_t>& data) {
     return f.Write(h, at, reinterpret_cast<const char*>(data.data()), uint32_t(data.size()));
+}
+
+// Reads a range from the places in the image file that ReadSpans names,
+// as the mount's splice does; `count` receives how many places there were.
+std::vector<uint8_t> ReadBySpans(VolumeFiles& f, uint64_t h, uint64_t at, uint32_t size, std::size_t* count = nullptr) {
+    std::vector<VolumeFiles::FileBytes> spans;
+    const long n = f.ReadSpans(h, at, size, spans);
+    EXPECT_GE(n, 0);
+    std::vector<uint8_t> out;
+    for (const auto& s : spans) {
+        const std::size_t old = out.size();
+        out.resize(old + s.length);
+        EXPECT_EQ(pread(s.fd, out.data() + old, s.length, s.at), ssize_t(s.length));
+    }
+    EXPECT_EQ(long(out.size()), std::max(n, 0L)) << "every byte has its place";
+    if (count) *count = spans.size();
+    return out;
 }
 
 class MountOpsTest : public ::testing::Test, public UITest {
@@ -109,6 +127,12 @@ void RandomRun(VolumeFiles& f, std::vector<uint8_t>& ref, uint32_t seed, int ste
                 ASSERT_EQ(f.Read(h, 0, uint32_t(back.size()), reinterpret_cast<char*>(back.data())), long(back.size()));
             }
             ASSERT_EQ(back, ref) << "step " << step;
+            if (!ref.empty()) {
+                const uint64_t at = rng() % ref.size();
+                const uint32_t size = uint32_t(1 + rng() % (ref.size() + 100));
+                const std::vector<uint8_t> want(ref.begin() + long(at), ref.begin() + long(std::min<uint64_t>(ref.size(), at + size)));
+                ASSERT_EQ(ReadBySpans(f, h, at, size), want) << "step " << step;
+            }
             // A read that starts inside and runs past the end stops at the end.
             if (ref.size() > 10) {
                 char tail[64];
@@ -149,6 +173,43 @@ TEST_F(MountOpsTest, RandomWritesAndTruncationsMatchAReferenceFileOnHuman68k) {
     EXPECT_EQ(m->FreeClusters, freeAfter);
     EXPECT_EQ(freeBefore - freeAfter, (ref.size() + m->ClusterSize - 1) / m->ClusterSize);
     EXPECT_EQ(Slurp(*files, "/random.bin"), ref) << "lookups ignore the case of letters";
+}
+
+// Two files grown in turns lie in pieces; the places named for them hold
+// their bytes in order. Where the image file ends before a place would,
+// none are named and reading fails rather than coming up short.
+TEST_F(MountOpsTest, ThePlacesOfAFileInPiecesHoldItsBytesAndNeverRunPastTheImage) {
+    MakeFat(8192, 16, "-s 2");
+    const uint32_t cs = m->ClusterSize;
+    uint64_t a, b;
+    ASSERT_EQ(files->Create("/A.BIN", 0644, a), 0);
+    ASSERT_EQ(files->Create("/B.BIN", 0644, b), 0);
+    std::vector<uint8_t> ra, rb;
+    for (int i = 0; i < 6; ++i) {
+        auto da = Bytes(cs + (i == 5 ? 0 : cs / 2), 40 + uint32_t(i)), db = Bytes(cs, 60 + uint32_t(i));
+        ASSERT_EQ(WriteAll(*files, a, ra.size(), da), long(da.size()));
+        ASSERT_EQ(WriteAll(*files, b, rb.size(), db), long(db.size()));
+        ra.insert(ra.end(), da.begin(), da.end());
+        rb.insert(rb.end(), db.begin(), db.end());
+    }
+    std::size_t count = 0;
+    EXPECT_EQ(ReadBySpans(*files, a, 0, uint32_t(ra.size()) + 50, &count), ra);
+    EXPECT_GT(count, 1u) << "the file lies in pieces";
+    EXPECT_EQ(ReadBySpans(*files, b, cs / 3, 2 * cs), std::vector<uint8_t>(rb.begin() + cs / 3, rb.begin() + cs / 3 + 2 * cs));
+    EXPECT_TRUE(ReadBySpans(*files, b, rb.size(), 10).empty());
+    ASSERT_EQ(files->Close(a), 0);
+    ASSERT_EQ(files->Close(b), 0);
+    // The image cut inside B's last cluster.
+    ASSERT_EQ(files->Open("/B.BIN", false, b), 0);
+    std::vector<VolumeFiles::FileBytes> spans;
+    const int64_t lastAt = files->ReadSpans(b, rb.size() - 1, 1, spans) == 1 && spans.size() == 1 ? spans[0].at : -1;
+    ASSERT_GT(lastAt, 0);
+    ASSERT_EQ(truncate(path.c_str(), lastAt), 0);
+    EXPECT_EQ(files->ReadSpans(b, 0, uint32_t(rb.size()), spans), long(rb.size()));
+    EXPECT_TRUE(spans.empty()) << "no place beyond the image's end";
+    std::vector<char> back(rb.size());
+    EXPECT_EQ(files->Read(b, 0, uint32_t(back.size()), back.data()), -EIO);
+    ASSERT_EQ(files->Close(b), 0);
 }
 
 TEST_F(MountOpsTest, BytesBetweenTheOldEndAndAWriteBeyondItReadAsZero) {
