@@ -14,6 +14,7 @@
 #include <sstream>
 #include <random>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -385,6 +386,25 @@ TEST_F(MountTest, OverwritingAFileLeavesOnlyTheNewBytes) {
         EXPECT_EQ(ReadHostFile(m + "B.TXT"), ReadHostFile(small));
         EXPECT_EQ(ReadHostFile(m + "C.TXT"), (std::vector<uint8_t>{'p', 'y'}));
         EXPECT_EQ(ReadHostFile(m + "D.TXT"), (std::vector<uint8_t>{'f', 'd'}));
+        {
+            // Bytes written through a handle that only writes reach a
+            // reader that already holds the file, and its mapping.
+            int reader = ::open((m + "B.TXT").c_str(), O_RDONLY);
+            ASSERT_GE(reader, 0);
+            char was[5], now[5];
+            ASSERT_EQ(::pread(reader, was, 5, 0), 5);
+            void* map = mmap(nullptr, 5, PROT_READ, MAP_SHARED, reader, 0);
+            ASSERT_NE(map, MAP_FAILED) << std::strerror(errno);
+            int writer = ::open((m + "B.TXT").c_str(), O_WRONLY);
+            ASSERT_GE(writer, 0);
+            ASSERT_EQ(::pwrite(writer, "WRITE", 5, 0), 5);
+            EXPECT_EQ(::close(writer), 0);
+            ASSERT_EQ(::pread(reader, now, 5, 0), 5);
+            EXPECT_EQ(std::string(now, 5), "WRITE");
+            EXPECT_EQ(std::string(static_cast<const char*>(map), 5), "WRITE");
+            munmap(map, 5);
+            ::close(reader);
+        }
         struct statvfs sv;
         ASSERT_EQ(statvfs(mnt.c_str(), &sv), 0);
         EXPECT_EQ(sv.f_namemax, v.nameMax);
