@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <syslog.h>
 #include <unistd.h>
 
 #include "cli/cli_progress.h"
@@ -12,6 +13,11 @@
 void CliInterface::Print(const std::string& line) {
     if (opening_) {
         held_.push_back(line);
+        return;
+    }
+    if (toSystemLog) {
+        openlog("voldex-cli", LOG_PID, LOG_USER);
+        syslog(LOG_ERR, "%s", line.c_str());
         return;
     }
     if (progress) progress->Break();

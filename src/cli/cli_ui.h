@@ -52,6 +52,10 @@ public:
     void BeginOpening();
     void EndOpening(bool succeeded);
 
+    // Messages go to the system log (as errors, under the program's name)
+    // instead of standard error: for a mount gone to the background.
+    bool toSystemLog = false;
+
     // The progress line of the running transfer (may be null).
     ProgressLine* progress = nullptr;
 

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cli/cli_ui.h"
 #include "device/messages.h"
 #include "explorer/ops/mountops.h"
 
@@ -239,7 +240,7 @@ bool HasMountOption(const std::vector<std::string>& given, const std::string& wa
     return false;
 }
 
-int CmdMount(DiskImage& image, const CliOptions& o) {
+int CmdMount(DiskImage& image, const CliOptions& o, CliInterface* ui) {
     // The full path: the program leaves its working folder when it goes to
     // the background, and unmounts by this path at the end.
     struct stat st;
@@ -305,7 +306,9 @@ int CmdMount(DiskImage& image, const CliOptions& o) {
         return 1;
     }
     int rc = 0;
-    if (fuse_daemonize(o.foreground ? 1 : 0) != 0 || fuse_set_signal_handlers(fuse_get_session(fuse)) != 0) {
+    const bool daemonized = fuse_daemonize(o.foreground ? 1 : 0) == 0;
+    if (daemonized && !o.foreground && ui) ui->toSystemLog = true;
+    if (!daemonized || fuse_set_signal_handlers(fuse_get_session(fuse)) != 0) {
         rc = 1;
     } else {
         // One request at a time: the volume engine is not shared between threads.
@@ -324,4 +327,4 @@ int CmdMount(DiskImage& image, const CliOptions& o) {
     return rc;
 }
 
-int CmdMount(CliContext& c) { return CmdMount(*c.image, c.options); }
+int CmdMount(CliContext& c) { return CmdMount(*c.image, c.options, &c.ui); }
