@@ -27,6 +27,7 @@ struct Mount {
     VolumeFiles* files;
     uid_t uid;
     gid_t gid;
+    unsigned maxRead;  // -o max_read=N, which the answer to INIT must repeat (0: none)
 };
 
 // The largest request the kernel is asked to send: a megabyte, as the
@@ -61,6 +62,7 @@ void* OnInit(struct fuse_conn_info* conn, struct fuse_config* cfg) {
     // unless raised for the mount, twice that for a reader that says it
     // reads in sequence, as cp does): a copy out comes in requests that big.
     conn->max_readahead = kRequestBytes;
+    if (M().maxRead) conn->max_read = M().maxRead;
     if (conn->capable & FUSE_CAP_SPLICE_WRITE) conn->want |= FUSE_CAP_SPLICE_WRITE;
     // O_TRUNC arrives with the open (the default of libfuse 3, asked for
     // here all the same): the open empties the file.
@@ -262,7 +264,10 @@ int CmdMount(DiskImage& image, const CliOptions& o, CliInterface* ui) {
     // The image stays locked by the file device against other writers for
     // as long as it is open; written data reach the disk through it.
     files.flusher = [&image] { return image.Flush(); };
-    Mount mount{&files, getuid(), getgid()};
+    Mount mount{&files, getuid(), getgid(), 0};
+    for (const std::string& group : o.mountOptions)
+        for (std::size_t at = group.find("max_read="); at != std::string::npos; at = group.find("max_read=", at + 1))
+            if (at == 0 || group[at - 1] == ',') mount.maxRead = unsigned(std::strtoul(group.c_str() + at + 9, nullptr, 10));
 
     struct fuse_operations ops = {};
     ops.init = OnInit;
