@@ -25,6 +25,8 @@ void Walk(VolumeFiles& f, const std::string& path, int depth, std::vector<std::s
         if (f.Open(child, false, h) != 0) continue;
         std::vector<char> buf(std::min<uint32_t>(info.size, 1u << 16) + 1);
         f.Read(h, 0, uint32_t(buf.size()), buf.data());
+        std::vector<VolumeFiles::FileBytes> spans;
+        f.ReadSpans(h, 1, uint32_t(buf.size()), spans);
         f.Close(h);
     }
 }
