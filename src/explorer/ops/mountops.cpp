@@ -379,7 +379,8 @@ int VolumeFiles::Create(const std::string& path, unsigned mode, uint64_t& handle
     return 0;
 }
 
-long VolumeFiles::Read(uint64_t handle, uint64_t offset, uint32_t size, char* buffer) {
+template <typename F>
+long VolumeFiles::ForEachWantedRun(uint64_t handle, uint64_t offset, uint32_t size, F fn) {
     auto it = open_.find(handle);
     if (it == open_.end()) return -EBADF;
     FileState& f = *it->second.file;
@@ -390,57 +391,53 @@ long VolumeFiles::Read(uint64_t handle, uint64_t offset, uint32_t size, char* bu
     const uint64_t k0 = offset / cs, k1 = (offset + n - 1) / cs;
     if (k1 >= f.chain.size()) return -EIO;  // the chain ends before the size does
     ChainList part(f.chain.begin() + long(k0), f.chain.begin() + long(k1) + 1);
-    // Whole clusters straight into the caller's buffer; a cluster only
-    // partly wanted goes through a buffer of its own.
-    std::vector<uint8_t> tmp;
     uint64_t done = 0;
     bool ok = ForEachClusterRun(part, std::max<uint64_t>(1, kPieceBytes / cs), [&](std::size_t index, uint32_t run,
                                                                                    uint32_t count) {
-        return ForEachPiece((k0 + index) * cs, count, cs, offset, offset + n, [&](uint32_t k, uint32_t m, bool whole) {
-            const uint64_t pieceStart = (k0 + index + k) * cs;  // file offset of the piece
-            const uint64_t from = std::max(pieceStart, offset), to = std::min(pieceStart + uint64_t(m) * cs, offset + n);
-            if (whole) {
-                if (!image_.ReadClusterRun(run + k, m, buffer + (from - offset))) return false;
-            } else {
-                tmp.resize(std::size_t(m) * cs);
-                if (!image_.ReadClusterRun(run + k, m, tmp.data())) return false;
-                std::memcpy(buffer + (from - offset), tmp.data() + (from - pieceStart), std::size_t(to - from));
-            }
-            done += to - from;
-            return true;
-        });
+        const uint64_t at = (k0 + index) * cs;
+        const uint64_t from = std::max(at, offset), to = std::min(at + uint64_t(count) * cs, offset + n);
+        done += to - from;
+        return fn(run, count, at, from, to);
     });
     if (!ok || done != n) return -EIO;
     return long(n);
 }
 
+long VolumeFiles::Read(uint64_t handle, uint64_t offset, uint32_t size, char* buffer) {
+    const uint32_t cs = image_.ClusterSize;
+    // Whole clusters straight into the caller's buffer; a cluster only
+    // partly wanted goes through a buffer of its own.
+    std::vector<uint8_t> tmp;
+    return ForEachWantedRun(handle, offset, size, [&](uint32_t run, uint32_t count, uint64_t at, uint64_t lo, uint64_t hi) {
+        return ForEachPiece(at, count, cs, lo, hi, [&](uint32_t k, uint32_t m, bool whole) {
+            const uint64_t pieceStart = at + uint64_t(k) * cs;  // file offset of the piece
+            const uint64_t from = std::max(pieceStart, lo), to = std::min(pieceStart + uint64_t(m) * cs, hi);
+            if (whole) return image_.ReadClusterRun(run + k, m, buffer + (from - offset));
+            tmp.resize(std::size_t(m) * cs);
+            if (!image_.ReadClusterRun(run + k, m, tmp.data())) return false;
+            std::memcpy(buffer + (from - offset), tmp.data() + (from - pieceStart), std::size_t(to - from));
+            return true;
+        });
+    });
+}
+
 long VolumeFiles::ReadSpans(uint64_t handle, uint64_t offset, uint32_t size, std::vector<FileBytes>& spans) {
     spans.clear();
-    auto it = open_.find(handle);
-    if (it == open_.end()) return -EBADF;
-    FileState& f = *it->second.file;
-    if (int rc = Know(f); rc < 0) return rc;
-    if (offset >= f.size || size == 0) return 0;
-    const uint64_t n = std::min<uint64_t>(size, f.size - offset);
-    const uint32_t cs = image_.ClusterSize;
-    const uint64_t k0 = offset / cs, k1 = (offset + n - 1) / cs;
-    if (k1 >= f.chain.size()) return -EIO;  // the chain ends before the size does
-    ChainList part(f.chain.begin() + long(k0), f.chain.begin() + long(k1) + 1);
-    bool ok = ForEachClusterRun(part, std::max<uint64_t>(1, kPieceBytes / cs), [&](std::size_t index, uint32_t run,
-                                                                                   uint32_t count) {
-        const uint64_t runStart = (k0 + index) * cs;  // file offset of the run
-        const uint64_t from = std::max(runStart, offset), to = std::min(runStart + uint64_t(count) * cs, offset + n);
+    bool unknown = false;
+    long n = ForEachWantedRun(handle, offset, size, [&](uint32_t run, uint32_t, uint64_t at, uint64_t from, uint64_t to) {
         FileBytes b{};
         b.length = uint32_t(to - from);
-        if (!image_.ClusterBytesSpan(run, uint32_t(from - runStart), b.length, b.fd, b.at)) return false;
-        if (!spans.empty() && spans.back().fd == b.fd && spans.back().at + spans.back().length == b.at)
+        if (unknown || !image_.ClusterBytesSpan(run, uint32_t(from - at), b.length, b.fd, b.at)) {
+            unknown = true;  // Read is the way
+        } else if (!spans.empty() && spans.back().fd == b.fd && spans.back().at + spans.back().length == b.at) {
             spans.back().length += b.length;
-        else
+        } else {
             spans.push_back(b);
+        }
         return true;
     });
-    if (!ok) spans.clear();  // Read is the way
-    return long(n);
+    if (unknown || n < 0) spans.clear();
+    return n;
 }
 
 // Puts `size` bytes of `data` at `offset` of the file; the bytes between

@@ -132,6 +132,14 @@ public:
     using Loc = EntryLocation;
 
 private:
+    // Calls fn(run, count, at, from, to) for each run of `count` clusters
+    // from `run` that holds bytes of [offset, offset + size) of an open
+    // file: `at` is the file offset of the run's first byte, [from, to) the
+    // part of the run wanted. The byte count (0 at or beyond the end), or
+    // a negative errno (EIO when fn fails or the chain ends too soon).
+    template <typename F>
+    long ForEachWantedRun(uint64_t handle, uint64_t offset, uint32_t size, F fn);
+
     // What the open handles of one file share: where its entry is, and,
     // once read, its chain and size as written so far. The entry catches up
     // (Commit) on close, sync, before other changes to it, and at unmount.
