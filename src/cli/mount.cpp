@@ -229,17 +229,28 @@ std::string OptionValue(const std::string& s) {
 
 }  // namespace
 
-bool HasMountOption(const std::vector<std::string>& given, const std::string& wanted) {
+namespace {
+
+// Calls fn(option) for each option of the -o groups, in order; true as soon
+// as fn says so.
+template <typename F>
+bool AnyMountOption(const std::vector<std::string>& given, F fn) {
     for (const std::string& group : given) {
         std::size_t at = 0;
         while (at <= group.size()) {
             std::size_t comma = group.find(',', at);
             if (comma == std::string::npos) comma = group.size();
-            if (group.compare(at, comma - at, wanted) == 0 && comma - at == wanted.size()) return true;
+            if (fn(group.substr(at, comma - at))) return true;
             at = comma + 1;
         }
     }
     return false;
+}
+
+}  // namespace
+
+bool HasMountOption(const std::vector<std::string>& given, const std::string& wanted) {
+    return AnyMountOption(given, [&](const std::string& option) { return option == wanted; });
 }
 
 int CmdMount(DiskImage& image, const CliOptions& o, CliInterface* ui) {
@@ -265,9 +276,10 @@ int CmdMount(DiskImage& image, const CliOptions& o, CliInterface* ui) {
     // as long as it is open; written data reach the disk through it.
     files.flusher = [&image] { return image.Flush(); };
     Mount mount{&files, getuid(), getgid(), 0};
-    for (const std::string& group : o.mountOptions)
-        for (std::size_t at = group.find("max_read="); at != std::string::npos; at = group.find("max_read=", at + 1))
-            if (at == 0 || group[at - 1] == ',') mount.maxRead = unsigned(std::strtoul(group.c_str() + at + 9, nullptr, 10));
+    AnyMountOption(o.mountOptions, [&](const std::string& option) {
+        if (option.compare(0, 9, "max_read=") == 0) mount.maxRead = unsigned(std::strtoul(option.c_str() + 9, nullptr, 10));
+        return false;
+    });
 
     struct fuse_operations ops = {};
     ops.init = OnInit;
