@@ -26,7 +26,7 @@ void Walk(VolumeFiles& f, const std::string& path, int depth, std::vector<std::s
         std::vector<char> buf(std::min<uint32_t>(info.size, 1u << 16) + 1);
         f.Read(h, 0, uint32_t(buf.size()), buf.data());
         std::vector<VolumeFiles::FileBytes> spans;
-        f.ReadSpans(h, 1, uint32_t(buf.size()), spans);
+        f.ReadSpans(h, 1, uint32_t(buf.size()), spans, 8);
         f.Close(h);
     }
 }

@@ -35,6 +35,9 @@ struct Mount {
 // mount near the speed of get and put.
 constexpr unsigned kRequestBytes = 1u << 20;
 
+// Pieces of the image file one reply is spliced from, at most.
+constexpr std::size_t kMostSplicedPieces = 8;
+
 Mount& M() { return *static_cast<Mount*>(fuse_get_context()->private_data); }
 VolumeFiles& F() { return *M().files; }
 
@@ -132,7 +135,9 @@ int OnReadBuf(const char*, struct fuse_bufvec** bufp, size_t size, off_t off, st
     if (off < 0) return -EINVAL;
     const uint32_t want = uint32_t(std::min<size_t>(size, 1u << 30));
     std::vector<VolumeFiles::FileBytes> spans;
-    long n = F().ReadSpans(fi->fh, uint64_t(off), want, spans);
+    // A file in many small pieces would fill libfuse's pipe before the
+    // reply is whole: it is read here instead.
+    long n = F().ReadSpans(fi->fh, uint64_t(off), want, spans, kMostSplicedPieces);
     if (n < 0) return int(n);
     const std::size_t count = std::max<std::size_t>(1, spans.size());
     auto* v = static_cast<struct fuse_bufvec*>(std::calloc(1, sizeof(struct fuse_bufvec) + count * sizeof(struct fuse_buf)));

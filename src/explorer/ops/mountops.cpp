@@ -421,7 +421,8 @@ long VolumeFiles::Read(uint64_t handle, uint64_t offset, uint32_t size, char* bu
     });
 }
 
-long VolumeFiles::ReadSpans(uint64_t handle, uint64_t offset, uint32_t size, std::vector<FileBytes>& spans) {
+long VolumeFiles::ReadSpans(uint64_t handle, uint64_t offset, uint32_t size, std::vector<FileBytes>& spans,
+                            std::size_t most) {
     spans.clear();
     bool unknown = false;
     long n = ForEachWantedRun(handle, offset, size, [&](uint32_t run, uint32_t, uint64_t at, uint64_t from, uint64_t to) {
@@ -433,6 +434,7 @@ long VolumeFiles::ReadSpans(uint64_t handle, uint64_t offset, uint32_t size, std
             spans.back().length += b.length;
         } else {
             spans.push_back(b);
+            unknown = spans.size() > most;
         }
         return true;
     });

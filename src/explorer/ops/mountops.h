@@ -97,9 +97,10 @@ public:
     };
     // What Read would give, as the places in the image file that hold it,
     // in order: the byte count (0 at or beyond the end, `spans` empty) or a
-    // negative errno. Where the device cannot say where its bytes lie,
-    // `spans` is left empty beside a count: Read is then the way.
-    long ReadSpans(uint64_t handle, uint64_t offset, uint32_t size, std::vector<FileBytes>& spans);
+    // negative errno. Where the device cannot say where its bytes lie, or
+    // they lie in more than `most` places, `spans` is left empty beside a
+    // count: Read is then the way.
+    long ReadSpans(uint64_t handle, uint64_t offset, uint32_t size, std::vector<FileBytes>& spans, std::size_t most);
     // Bytes written (all of them), or a negative errno.
     long Write(uint64_t handle, uint64_t offset, const char* data, uint32_t size);
     int Truncate(const std::string& path, uint64_t size);

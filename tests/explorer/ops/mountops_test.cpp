@@ -43,7 +43,7 @@ long WriteAll(VolumeFiles& f, uint64_t h, uint64_t at, const std::vector<uint8_t
 // as the mount's splice does.
 std::vector<uint8_t> ReadBySpans(VolumeFiles& f, uint64_t h, uint64_t at, uint32_t size) {
     std::vector<VolumeFiles::FileBytes> spans;
-    const long n = f.ReadSpans(h, at, size, spans);
+    const long n = f.ReadSpans(h, at, size, spans, SIZE_MAX);
     std::vector<uint8_t> out;
     for (const auto& s : spans) {
         out.resize(out.size() + s.length);
@@ -183,11 +183,14 @@ TEST_F(MountOpsTest, ThePlacesOfAFileInPiecesHoldItsBytesAndNeverRunPastTheImage
     EXPECT_EQ(ReadBySpans(*files, a, 0, uint32_t(ra.size()) + 50), ra);
     EXPECT_EQ(ReadBySpans(*files, a, cs / 3, 3 * cs), std::vector<uint8_t>(ra.begin() + cs / 3, ra.begin() + cs / 3 + 3 * cs));
     std::vector<VolumeFiles::FileBytes> spans;
-    EXPECT_GT(files->ReadSpans(a, 0, uint32_t(ra.size()), spans) > 0 ? spans.size() : 0, 1u) << "the file lies in pieces";
-    ASSERT_TRUE(files->ReadSpans(a, ra.size() - 1, 1, spans) == 1 && spans.size() == 1);
+    ASSERT_EQ(files->ReadSpans(a, 0, uint32_t(ra.size()), spans, 100), long(ra.size()));
+    ASSERT_GT(spans.size(), 1u) << "the file lies in pieces";
+    EXPECT_EQ(files->ReadSpans(a, 0, uint32_t(ra.size()), spans, spans.size() - 1), long(ra.size()));
+    EXPECT_TRUE(spans.empty()) << "more places than asked for are none";
+    ASSERT_TRUE(files->ReadSpans(a, ra.size() - 1, 1, spans, 1) == 1 && spans.size() == 1);
     ASSERT_TRUE(files->Close(a) == 0 && files->Close(b) == 0 && files->Open("/A.BIN", false, a) == 0);
     ASSERT_EQ(truncate(path.c_str(), spans[0].at), 0);  // inside A's last cluster
-    EXPECT_EQ(files->ReadSpans(a, 0, uint32_t(ra.size()), spans), long(ra.size()));
+    EXPECT_EQ(files->ReadSpans(a, 0, uint32_t(ra.size()), spans, 100), long(ra.size()));
     EXPECT_TRUE(spans.empty()) << "no place beyond the image's end";
     std::vector<char> back(ra.size());
     EXPECT_EQ(files->Read(a, 0, uint32_t(back.size()), back.data()), -EIO);
