@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include "cli/cli_ui.h"
@@ -100,11 +101,20 @@ int OnReaddir(const char* path, void* buf, fuse_fill_dir_t filler, off_t, struct
 
 // A handle that only writes sends its data straight from the writer's
 // buffer, past the kernel's cache: one copy less, and each write reaches
-// the volume as it does through the cache. Such a handle cannot be mapped
-// in any case; the kernel drops what it holds of the bytes written, so
-// readers and mappings through other handles see them.
+// the volume as it does through the cache. Such a handle cannot be mapped.
+// The kernel drops the pages such a write covers only from 6.6 on, so it
+// is done only there, and only while no other handle caches the file (see
+// PastTheCache); its open drops what the kernel held of the file before.
+bool KernelDropsPagesWrittenPastTheCache() {
+    struct utsname u;
+    unsigned major = 0, minor = 0;
+    return uname(&u) == 0 && std::sscanf(u.release, "%u.%u", &major, &minor) == 2 &&
+           (major > 6 || (major == 6 && minor >= 6));
+}
+
 void WriteOnlyPastTheCache(struct fuse_file_info* fi) {
-    if ((fi->flags & O_ACCMODE) == O_WRONLY) fi->direct_io = 1;
+    static const bool kernelDrops = KernelDropsPagesWrittenPastTheCache();
+    if (kernelDrops && F().PastTheCache(fi->fh, (fi->flags & O_ACCMODE) == O_WRONLY)) fi->direct_io = 1;
 }
 
 int OnOpen(const char* path, struct fuse_file_info* fi) {

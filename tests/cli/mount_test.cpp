@@ -390,6 +390,7 @@ TEST_F(MountTest, OverwritingAFileLeavesOnlyTheNewBytes) {
         int reader = ::open((m + "B.TXT").c_str(), O_RDONLY), writer = ::open((m + "B.TXT").c_str(), O_WRONLY);
         void* map = mmap(nullptr, 5, PROT_READ, MAP_SHARED, reader, 0);
         ASSERT_TRUE(map != MAP_FAILED && writer >= 0 && static_cast<const char*>(map)[0] == 's') << std::strerror(errno);
+        ASSERT_EQ(static_cast<const volatile char*>(map)[1], 'm');  // in the cache again after the writer's open
         ASSERT_TRUE(::pwrite(writer, "WRITE", 5, 0) == 5 && ::close(writer) == 0);
         EXPECT_EQ(std::string(static_cast<const char*>(map), 5), "WRITE");
         munmap(map, 5);

@@ -379,6 +379,19 @@ int VolumeFiles::Create(const std::string& path, unsigned mode, uint64_t& handle
     return 0;
 }
 
+bool VolumeFiles::PastTheCache(uint64_t handle, bool writeOnly) {
+    auto it = open_.find(handle);
+    if (it == open_.end()) return false;
+    bool others = false, past = false;
+    for (const auto& [h, o] : open_)
+        if (h != handle && o.file == it->second.file) {
+            others = true;
+            past = past || o.pastCache;
+        }
+    it->second.pastCache = past || (writeOnly && !others);
+    return it->second.pastCache;
+}
+
 template <typename F>
 long VolumeFiles::ForEachWantedRun(uint64_t handle, uint64_t offset, uint32_t size, F fn) {
     auto it = open_.find(handle);

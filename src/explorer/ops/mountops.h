@@ -103,6 +103,12 @@ public:
     long ReadSpans(uint64_t handle, uint64_t offset, uint32_t size, std::vector<FileBytes>& spans, std::size_t most);
     // Bytes written (all of them), or a negative errno.
     long Write(uint64_t handle, uint64_t offset, const char* data, uint32_t size);
+    // Whether a handle just opened moves its bytes past the kernel's cache
+    // (recorded with the handle): a handle that only writes does when no
+    // other handle holds its file, and so does every handle opened while
+    // such a one is open. So no cache of the file is kept while bytes go
+    // past it, and none goes stale.
+    bool PastTheCache(uint64_t handle, bool writeOnly);
     int Truncate(const std::string& path, uint64_t size);
     int TruncateOpen(uint64_t handle, uint64_t size);
     int Sync(uint64_t handle);
@@ -158,6 +164,7 @@ private:
         std::shared_ptr<FileState> file;
         bool write = false;
         bool wrote = false;
+        bool pastCache = false;  // its bytes go past the kernel's cache
     };
 
     // `trail`, when given, receives the folders the path passes through,

@@ -196,6 +196,25 @@ TEST_F(MountOpsTest, ThePlacesOfAFileInPiecesHoldItsBytesAndNeverRunPastTheImage
     EXPECT_EQ(files->Read(a, 0, uint32_t(back.size()), back.data()), -EIO);
 }
 
+// Bytes go past the kernel's cache for a handle that only writes and is
+// alone on its file, and for every handle opened beside one: never while
+// another handle of the file may cache it.
+TEST_F(MountOpsTest, OnlyAWriterAloneOnItsFileGoesPastTheCache) {
+    MakeFat();
+    uint64_t w, r, w2, other;
+    ASSERT_EQ(files->Create("/P.BIN", 0644, w), 0);
+    ASSERT_EQ(files->Create("/Q.BIN", 0644, other), 0);
+    EXPECT_TRUE(files->PastTheCache(w, true));
+    EXPECT_FALSE(files->PastTheCache(other, false)) << "another file";
+    ASSERT_EQ(files->Open("/P.BIN", false, r), 0);
+    EXPECT_TRUE(files->PastTheCache(r, false)) << "a reader beside it";
+    ASSERT_TRUE(files->Close(w) == 0 && files->Close(r) == 0 && files->Open("/P.BIN", false, r) == 0);
+    EXPECT_FALSE(files->PastTheCache(r, false));
+    ASSERT_EQ(files->Open("/P.BIN", true, w2), 0);
+    EXPECT_FALSE(files->PastTheCache(w2, true)) << "a reader caches the file";
+    ASSERT_TRUE(files->Close(r) == 0 && files->Close(w2) == 0 && files->Close(other) == 0);
+}
+
 TEST_F(MountOpsTest, BytesBetweenTheOldEndAndAWriteBeyondItReadAsZero) {
     MakeFat();
     uint64_t h;
