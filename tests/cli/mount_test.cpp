@@ -417,14 +417,14 @@ TEST_F(MountTest, OverwritingAFileLeavesOnlyTheNewBytes) {
 }
 
 // A floppy in a container lays its sectors out in records: what is read
-// through the mount comes by the device, not from places in the file; in
-// requests no larger than the user asked for.
+// through the mount comes by the device, not from places in the file. The
+// mount is made with -o max_read, which the answer to INIT must repeat.
 TEST_F(MountTest, AFloppyInAContainerReadsTheSameBytesThroughTheMount) {
     const std::string d88 = dir / "a b.d88", data = dir / "data.bin";
     WriteHostFile(data, RandomBytes(300000, 5));
     Sh(Cli("new " + Quote(d88) + " 2hd"));
     Sh(Cli("put " + Quote(d88) + " " + Quote(data)));
-    Mount("-o max_read=65536 " + Quote(d88));  // an option INIT must repeat
+    Mount("-o max_read=65536 " + Quote(d88));
     Sh("cmp " + Quote(mnt + "/DATA.BIN") + " " + Quote(data));
     Unmount(d88);
 }
