@@ -103,8 +103,9 @@ int OnReaddir(const char* path, void* buf, fuse_fill_dir_t filler, off_t, struct
 // buffer, past the kernel's cache: one copy less, and each write reaches
 // the volume as it does through the cache. Such a handle cannot be mapped.
 // The kernel drops the pages such a write covers only from 6.6 on, so it
-// is done only there, and only while no other handle caches the file (see
-// PastTheCache); its open drops what the kernel held of the file before.
+// is done only there, and only while no other handle caches the file;
+// handles opened beside it go past the cache too (see PastTheCache). Its
+// open drops what the kernel held of the file before.
 bool KernelDropsPagesWrittenPastTheCache() {
     struct utsname u;
     unsigned major = 0, minor = 0;
@@ -112,7 +113,7 @@ bool KernelDropsPagesWrittenPastTheCache() {
            (major > 6 || (major == 6 && minor >= 6));
 }
 
-void WriteOnlyPastTheCache(struct fuse_file_info* fi) {
+void PastTheCacheWhereSafe(struct fuse_file_info* fi) {
     static const bool kernelDrops = KernelDropsPagesWrittenPastTheCache();
     if (kernelDrops && F().PastTheCache(fi->fh, (fi->flags & O_ACCMODE) == O_WRONLY)) fi->direct_io = 1;
 }
@@ -126,7 +127,7 @@ int OnOpen(const char* path, struct fuse_file_info* fi) {
     // A file whose entry has not changed since it was last read keeps what
     // the kernel holds of it.
     fi->keep_cache = keep ? 1 : 0;
-    WriteOnlyPastTheCache(fi);
+    PastTheCacheWhereSafe(fi);
     return 0;
 }
 
@@ -134,7 +135,7 @@ int OnCreate(const char* path, mode_t mode, struct fuse_file_info* fi) {
     uint64_t h;
     if (int rc = F().Create(path, mode, h); rc < 0) return rc;
     fi->fh = h;
-    WriteOnlyPastTheCache(fi);
+    PastTheCacheWhereSafe(fi);
     return 0;
 }
 
